@@ -1,0 +1,37 @@
+// Reporters and the HTML log of a run.
+#pragma once
+#include <cstdint>
+
+struct LogState {
+  int32_t EntryCount;      // entries started; the header precedes the first
+  int32_t InfoFill;        // bytes waiting in InfoBuf
+  char CmdLine[1024];
+  char FileName[512];
+  int32_t LogLevel;        // 0 nothing, 1 errors, 2 success/tables, 4 debug
+  int32_t Section;         // open entry table: 0 none, 1 error, 2 success, 3 warning, 4 info
+  int32_t Pid;
+  int64_t StartTime;       // seconds since 1970
+  char InfoBuf[4096];
+};
+
+extern LogState sgLog;
+
+void LogStateClear();
+
+int TarvReturn(int code, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+int NmsRunError(int code, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+int NmsError(int code, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+int TarvDebugLog(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+int HtmlLogError(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+int HtmlLogWarning(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+int HtmlLogSuccess(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+int HtmlLogStep(const char* text);
+int HtmlLogVars(int step);
+int HtmlLogText(int count);
+int TarvFlushLog();
+void TarvCloseLog();
+int FormatLocalTime(char* dest /* 40 bytes */);
+
+// Test seam: the binary always pauses one second after a run error; tests in
+// one process may turn the pause off.
+void TarvSetRunErrorPause(bool on);

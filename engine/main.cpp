@@ -1,0 +1,15 @@
+// The tarv program: tarv MODE SCRIPT
+#include <csignal>
+
+#include "engine/engine.h"
+#include "engine/log.h"
+#include "engine/run_state.h"
+
+int main(int argc, char** argv) {
+  std::signal(SIGPIPE, SIG_IGN);
+  TarvStart(argc, argv);
+  // No window is built yet: every mode runs its steps here, at its log level.
+  if (sgRun.RunMode == RUNMODE_HIDE) sgLog.LogLevel = 0;
+  TarvRunToEnd();
+  return 0;
+}

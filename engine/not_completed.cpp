@@ -1,0 +1,13 @@
+#include "engine/handlers.h"
+#include "engine/log.h"
+#include "engine/run_state.h"
+#include "engine/script.h"
+#include "engine/statement_table.h"
+
+int StatementNotCompleted() {
+  sgRun.StepRunState = ENDOK;
+  int id = sgNms.FunID[sgRun.CurLine];
+  const char* name = (id >= 0 && id < MAX_FUN) ? sgFun[id].Name : "statement";
+  TarvDebugLog("\n%s ,begin ...", name);
+  return NmsRunError(-99, "%s:This statement is not yet completed.", name);
+}

@@ -1,0 +1,21 @@
+// The statement table.
+#pragma once
+#include <array>
+#include <cstdint>
+
+inline constexpr int MAX_FUN = 181;
+
+using Handler = int (*)();
+
+struct FunRow {
+  int32_t Id;
+  int32_t Status;   // 1 finished, 0 not completed, -1 in development
+  int32_t Group;
+  int32_t Words;
+  int32_t Length;   // pattern bytes
+  Handler Fun;
+  const char* Pattern;
+  const char* Name;  // the handler's name, as its begin and return lines show it
+};
+
+extern const std::array<FunRow, MAX_FUN> sgFun;

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs what is missing, then builds and runs the whole test suite twice:
+# a plain build, and one under AddressSanitizer + UndefinedBehaviorSanitizer.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+"$root/scripts/install-deps.sh"
+
+jobs="$(nproc)"
+run_suite() {
+  local dir="$1"; shift
+  "$root/scripts/build.sh" "$dir" "$@"
+  (cd "$dir" && ctest --output-on-failure -j"$jobs")
+}
+
+run_suite "$root/build" -DTARV_SANITIZE=OFF
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  run_suite "$root/build-asan" -DTARV_SANITIZE=ON

@@ -1,0 +1,57 @@
+#include "tests/engine/harness.h"
+
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include "engine/engine.h"
+#include "engine/log.h"
+#include "engine/var_store.h"
+
+namespace tarvtest {
+
+TempDir::TempDir() {
+  std::random_device rd;
+  for (;;) {
+    path_ = std::filesystem::temp_directory_path() / ("tarv-test-" + std::to_string(rd()));
+    if (std::filesystem::create_directory(path_)) break;
+  }
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+std::string TempDir::Write(const std::string& name, const std::string& bytes) const {
+  std::string p = File(name);
+  std::ofstream(p, std::ios::binary) << bytes;
+  return p;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::stringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
+}
+
+void Start(const TempDir& dir, const std::string& script, const std::string& mode) {
+  std::string path = dir.Write("t.nms", script);
+  std::string cmd = dir.File("tarv") + " " + mode + " " + path;
+  TarvSetRunErrorPause(false);
+  TarvStartCmdLine(cmd.c_str(), (dir.path().string() + "/").c_str());
+}
+
+void Run(const TempDir& dir, const std::string& script, const std::string& mode) {
+  Start(dir, script, mode);
+  TarvRunToEnd();
+}
+
+std::string Var(const std::string& name) {
+  int i = TarvFindVar(name.data(), static_cast<int>(name.size()));
+  if (i < 0) return "<missing>";
+  return std::string(VarValue(i), sgVar.ValLen[i]);
+}
+
+}  // namespace tarvtest
