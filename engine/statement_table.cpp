@@ -4,7 +4,7 @@
 
 #include "engine/handlers.h"
 
-const std::array<FunRow, MAX_FUN> sgFun = {{
+std::array<FunRow, MAX_FUN> sgFun = {{
     {0, 0, 0, 1, 1, EsBlankLine, "#", "EsBlankLine"},
     {1, 1, 1, 4, 19, StatementNotCompleted, "var {A2} value {A4}", "var_a2_value_a4"},
     {2, 1, 1, 5, 26, StatementNotCompleted, "var {A2} value number {A5}", "var_a2_value_number_a5"},

@@ -1,0 +1,55 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "tests/e2e/harness_binary.h"
+#include "tests/engine/harness.h"
+
+namespace {
+
+using tarvtest::RunProgram;
+using tarvtest::TarvBinary;
+using tarvtest::TempDir;
+
+TEST(Binary, HideRunsExitZeroWhateverTheScript) {
+  TempDir dir;
+  std::string ok = dir.Write("ok.nms", "# nothing\nrun.end\n");
+  auto r = RunProgram(TarvBinary(), {"hide", ok}, dir.path().string());
+  EXPECT_EQ(r.exitCode, 0) << r.output;
+
+  // A statement that fails, a missing variable, a brace error.
+  std::string bad = dir.Write("bad.nms", "tcp.close\nvar {a} value {~nope~}\ntext.add {x{y}\n");
+  r = RunProgram(TarvBinary(), {"hide", bad}, dir.path().string());
+  EXPECT_EQ(r.exitCode, 0) << r.output;
+  EXPECT_FALSE(r.timedOut);
+
+  r = RunProgram(TarvBinary(), {"hide", dir.File("missing.nms")}, dir.path().string());
+  EXPECT_EQ(r.exitCode, 0);
+  r = RunProgram(TarvBinary(), {"hide"}, dir.path().string());
+  EXPECT_EQ(r.exitCode, 0);
+}
+
+TEST(Binary, LogGoesBesideTheProgramOnlyWhenTheFolderExists) {
+  TempDir dir;
+  std::filesystem::copy_file(TarvBinary(), dir.File("tarv"));
+  std::filesystem::permissions(dir.File("tarv"), std::filesystem::perms::owner_all);
+  std::string script = dir.Write("s.nms", "# x\nrun.end\n");
+
+  auto r = RunProgram(dir.File("tarv"), {"debug", script}, dir.path().string());
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_FALSE(std::filesystem::exists(dir.File("log")));
+
+  std::filesystem::create_directory(dir.File("log"));
+  r = RunProgram(dir.File("tarv"), {"debug", script}, dir.path().string());
+  EXPECT_EQ(r.exitCode, 0);
+  int logs = 0;
+  for (const auto& e : std::filesystem::directory_iterator(dir.File("log"))) {
+    std::string name = e.path().filename().string();
+    EXPECT_EQ(name.rfind("debug_s.nms_", 0), 0u) << name;
+    EXPECT_EQ(name.substr(name.size() - 4), ".htm");
+    logs++;
+  }
+  EXPECT_EQ(logs, 1);
+}
+
+}  // namespace

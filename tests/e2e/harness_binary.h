@@ -1,0 +1,22 @@
+// Runs the real tarv binary as a child process.
+#pragma once
+#include <string>
+#include <vector>
+
+namespace tarvtest {
+
+struct BinaryRun {
+  int exitCode = -1;   // -1 when it did not exit normally
+  int signal = 0;      // the signal that ended it, if any
+  bool timedOut = false;
+  std::string output;  // standard output and standard error
+};
+
+// Runs `program args...` in `cwd` and waits at most timeoutSeconds (then kills it).
+BinaryRun RunProgram(const std::string& program, const std::vector<std::string>& args,
+                     const std::string& cwd, int timeoutSeconds = 60);
+
+// The built tarv binary.
+std::string TarvBinary();
+
+}  // namespace tarvtest
