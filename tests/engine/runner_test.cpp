@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -54,7 +55,9 @@ int ReadsRunSteps() {
 }
 int CrashingHandler() {
   sgRun.StepRunState = ENDOK;
-  volatile int* p = nullptr;
+  // A real access fault, from a page that may not be read.
+  void* page = mmap(nullptr, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  volatile int* p = static_cast<volatile int*>(page);
   return *p;
 }
 int ThrowingHandler() {
