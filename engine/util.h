@@ -1,28 +1,53 @@
-// Small shared functions over byte buffers with explicit lengths.
+// Small shared functions over byte buffers with explicit lengths.  Most copy
+// without a terminator: callers clear their buffers or use the returned length.
 #pragma once
 #include <cstdint>
 
+// 0-based offset of the first / last occurrence of pat; -1 when pat is longer
+// than buf, -2 when it does not occur.  An empty pattern is found at 0 / len.
 int TarvMemFind4(const char* buf, int len, const char* pat, int patLen);
 int TarvMemFindLast4(const char* buf, int len, const char* pat, int patLen);
-// dest needs 1023 bytes; the word is copied without a terminator.
+
+// Word `index` (from 1) of the line's first 1022 bytes; -3 when there is none.
+// dest needs 1022 bytes; the word is copied without a terminator.
 int TarvGetWord3(const char* line, int index, char* dest);
+// Field `index` (from 1) between `sep` bytes; -1 when too few fields.
+// dest needs 1022 bytes; no terminator.
 int GetWord4(const char* line, int index, char* dest, char sep);
+// First run of bytes above 0x20 (cut to 1022 bytes) into dest, its length into
+// *outLen; returns the position just after where the scan stopped.
 int TarvGetFirstWord4(const char* buf, int len, char* dest, int* outLen);
+
+// Form encoding; the result is NUL-terminated, -1 when it does not fit.
 int TarvUrlEncode(const char* in, int len, char* dest, int capacity);
 int TarvUrlDecode(const char* in, int len, char* dest, int capacity);
+
+// Replaces every key in text (in place, result at most 1022 bytes): the count,
+// 0 none, -1 key longer than the text (or empty), -2 result too long.
 int TarvMemReplace6(char* text, int* textLen, const char* key, int keyLen, const char* rep,
                     int repLen);
+
+// 0 when the text passes, else -1.  Blank is every byte up to 0x20 and every
+// byte from 0x80 up; an empty text passes.
 int TarvIsInteger2(const char* buf, int len);
 int TarvIsNumber2(const char* buf, int len);
+
 void TarvEscapeQuotes(const char* in, char* dest /* >= 1023 bytes */);
+// printf into dest without a terminator; 0 and nothing written when the result
+// is empty or longer than 1021 bytes.
 int TarvFormatInto(char* dest, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+// Bytes read (no terminator), -3 when the file cannot be opened.
 int TarvReadFile(const char* path, char* buf, int capacity);
-// Paths use '/'.  The directory part keeps its trailing separator.
+// Paths use '/'.  The directory part keeps its trailing separator.  Both read
+// at most 1023 bytes of path and NUL-terminate dest (1024 bytes).
 int PathDirectory(const char* path, char* dest);
 int PathFileName(const char* path, char* dest);
+// Local time as "YYYY-MM-DD hh:mm:ss".
 void TarvGetDateTime(char* dest /* 30 bytes */);
 
 enum class HashAlg { MD5, SHA1 };
+// Upper-case hexadecimal digest, NUL-terminated: the number of digits, or
+// -1, -2, -3 on failures.
 int HashToHex(const void* data, int len, HashAlg alg, char* dest /* 41 bytes */);
 
 // Decimal value of script text, the way atoi reads it (blanks, an optional

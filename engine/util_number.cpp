@@ -1,11 +1,46 @@
-#include <cctype>
 #include <cstdint>
 
 #include "engine/util.h"
 
+namespace {
+// Bytes compared as signed: everything up to 0x20 and every byte from 0x80.
+constexpr bool IsBlank(char c) { return static_cast<signed char>(c) <= 0x20; }
+constexpr bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+constexpr bool IsSpace(unsigned char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+}  // namespace
+
+int TarvIsInteger2(const char* buf, int len) {
+  for (int i = 0; i < len; i++)
+    if (!IsDigit(buf[i]) && !IsBlank(buf[i])) return -1;
+  return 0;
+}
+
+int TarvIsNumber2(const char* buf, int len) {
+  int minus = 0;
+  int dots = 0;
+  bool digitSeen = false;
+  bool minusAfterDigit = false;
+  for (int i = 0; i < len; i++) {
+    const char c = buf[i];
+    if (c == '-') {
+      minus++;
+      minusAfterDigit = minusAfterDigit || digitSeen;
+    } else if (c == '.') {
+      dots++;
+    } else if (IsDigit(c)) {
+      digitSeen = true;
+    } else if (!IsBlank(c)) {
+      return -1;
+    }
+  }
+  return minus > 1 || dots > 1 || minusAfterDigit ? -1 : 0;
+}
+
 int32_t TarvAtoi(const char* text) {
-  const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
-  while (*p && *p < 0x80 && std::isspace(*p)) p++;
+  const auto* p = reinterpret_cast<const unsigned char*>(text);
+  while (IsSpace(*p)) p++;
   bool neg = false;
   if (*p == '-' || *p == '+') neg = (*p++ == '-');
   int64_t v = 0;

@@ -3,6 +3,8 @@
 #include "engine/util.h"
 
 namespace {
+constexpr int kPathMax = 1023;
+
 // Position of the last separator, or -1.
 int LastSeparator(const char* path, int len) {
   for (int i = len - 1; i >= 0; i--)
@@ -11,9 +13,10 @@ int LastSeparator(const char* path, int len) {
 }
 }  // namespace
 
+// A separator only at the first byte gives no directory part.
 int PathDirectory(const char* path, char* dest) {
-  int len = static_cast<int>(strnlen(path, 1023));
-  int p = LastSeparator(path, len);
+  const int len = static_cast<int>(strnlen(path, kPathMax));
+  const int p = LastSeparator(path, len);
   if (p <= 0) {
     dest[0] = 0;
     return 0;
@@ -24,9 +27,9 @@ int PathDirectory(const char* path, char* dest) {
 }
 
 int PathFileName(const char* path, char* dest) {
-  int len = static_cast<int>(strnlen(path, 1023));
-  int p = LastSeparator(path, len);
-  int from = p <= 0 ? 0 : p + 1;
+  const int len = static_cast<int>(strnlen(path, kPathMax));
+  const int p = LastSeparator(path, len);
+  const int from = p <= 0 ? 0 : p + 1;
   std::memcpy(dest, path + from, len - from);
   dest[len - from] = 0;
   return len - from;
