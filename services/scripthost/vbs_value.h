@@ -18,6 +18,7 @@ class Object;
 enum ErrorNumber : int {
   kErrInvalidCall = 5,
   kErrOverflow = 6,
+  kErrOutOfMemory = 7,
   kErrDivisionByZero = 11,
   kErrTypeMismatch = 13,
   kErrOutOfStack = 28,

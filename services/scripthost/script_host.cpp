@@ -1,0 +1,143 @@
+#include "services/scripthost/script_host.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+
+#include "engine/log.h"
+#include "engine/run_state.h"
+#include "services/scripthost/vbs_parser.h"
+
+namespace tarv::scripthost {
+
+namespace {
+
+constexpr std::size_t kResultRoom = 1024;  // the caller's destination
+constexpr std::size_t kErrorRoom = 1020;   // of a report text
+constexpr std::string_view kExprPrefix = "Ret = ";
+constexpr int kExprLine = 3;  // the template line that holds the expression
+
+// Appends one line of the template if it fits the room left, NUL included.
+bool Append(std::string& script, std::string_view text) {
+  if (script.size() + text.size() >= kScriptRoom) return false;
+  script.append(text);
+  return true;
+}
+
+vbs::Error CompileFault(int number, std::string description) {
+  vbs::Error e;
+  e.number = number;
+  e.description = std::move(description);
+  e.compile = true;
+  return e;
+}
+
+// The parsed template must be exactly what the text says: one function that
+// declares Ret, assigns the expression to it and returns its rounded value.
+bool HasTemplateShape(const vbs::Program& p) {
+  if (!p.code.empty() || p.functions.size() != 1) return false;
+  const vbs::FunctionDecl& fn = p.functions.front();
+  if (fn.key != "tarvmain" || !fn.params.empty() || fn.body.size() != 3) return false;
+  auto assigns_to = [](const vbs::Stmt& s, std::string_view key) {
+    const auto* a = std::get_if<vbs::AssignStmt>(&s.node);
+    if (!a || a->is_set) return false;
+    const auto* n = std::get_if<vbs::NameExpr>(&a->target->node);
+    return n && n->key == key;
+  };
+  return std::holds_alternative<vbs::DimStmt>(fn.body[0].node) && assigns_to(fn.body[1], "ret") &&
+         assigns_to(fn.body[2], "tarvmain");
+}
+
+}  // namespace
+
+std::optional<std::string> BuildArithmeticScript(std::string_view expression) {
+  std::string script;
+  const bool fits = Append(script, "Private Function TarvMain()\n") &&
+                    Append(script, "Dim Ret \n") && Append(script, kExprPrefix) &&
+                    Append(script, expression) && Append(script, " \n") &&
+                    Append(script, "TarvMain = Round(Ret, 0) \n") &&
+                    Append(script, "End Function\n");
+  if (!fits) return std::nullopt;
+  return script;
+}
+
+ScriptOutcome RunArithmetic(std::string_view expression,
+                            std::optional<vbs::Clock::time_point> deadline) {
+  ScriptOutcome out;
+  const std::optional<std::string> script = BuildArithmeticScript(expression);
+  if (!script) {
+    out.error = CompileFault(vbs::kErrOutOfMemory, "Script too long");
+    return out;
+  }
+  // The expression alone must be one expression with nothing after it;
+  // otherwise text from a variable could add statements to the program.
+  try {
+    vbs::ParseExpression(expression);
+  } catch (const vbs::ScriptError& err) {
+    out.error = err.error();
+    // Point at the place in the assembled script, which is what the log shows.
+    if (out.error.line == 1) out.error.column += static_cast<int>(kExprPrefix.size());
+    out.error.line += kExprLine - 1;
+    out.error.source_text = vbs::SourceLine(*script, out.error.line);
+    return out;
+  }
+  try {
+    std::unique_ptr<vbs::Program> program = vbs::ParseProgram(*script);
+    if (!HasTemplateShape(*program)) {
+      out.error = CompileFault(vbs::kErrSyntax, std::string(vbs::ErrorDescription(vbs::kErrSyntax)));
+      return out;
+    }
+    vbs::Interpreter vm;  // no object factory: CreateObject fails
+    vm.SetDeadline(deadline);
+    vm.AddProgram(std::move(program));
+    out.text = vbs::ToString(vm.Eval("TarvMain"));
+    out.ok = true;
+  } catch (const vbs::ScriptError& err) {
+    out.error = err.error();
+  }
+  return out;
+}
+
+std::string FailureReport(const vbs::Error& e) {
+  std::string r = "exception :{" + e.description + ",ErrorMessage:Exception occurred.}";
+  r += "COM Error:{ Line " + std::to_string(e.line) + ",Column " + std::to_string(e.column);
+  r += ",Source [";
+  r += e.compile ? "VBScript compilation error" : "VBScript runtime error";
+  r += "] Description:" + e.description + ",GetText:" + e.source_text;
+  r += ",GetNumber:" + std::to_string(e.number) + "}.";
+  return r;
+}
+
+}  // namespace tarv::scripthost
+
+int vbscript_caluate(const char* expr, char* dest) {
+  using namespace tarv;
+  TarvDebugLog("\nvbscript_caluate ,begin ...");
+  try {
+    if (!expr || !dest) return NmsRunError(-9, "vbscript_caluate  COM Error.");
+    if (const auto script = scripthost::BuildArithmeticScript(expr)) {
+      TarvDebugLog("\nVbs.Len=%d", static_cast<int>(script->size()));
+      TarvDebugLog("\n%s", script->c_str());
+    }
+    std::optional<vbs::Clock::time_point> deadline;
+    if (sgRun.StepTimeout > 0) deadline = vbs::Clock::now() + std::chrono::seconds(sgRun.StepTimeout);
+    scripthost::ScriptOutcome out = scripthost::RunArithmetic(expr, deadline);
+    if (out.ok && out.text.size() >= scripthost::kResultRoom) {
+      out.ok = false;
+      out.error.number = vbs::kErrOverflow;
+      out.error.description = "Result too long";
+    }
+    if (!out.ok) {
+      const std::string description = out.error.description.substr(0, scripthost::kErrorRoom);
+      const std::string report = scripthost::FailureReport(out.error).substr(0, scripthost::kErrorRoom);
+      NmsRunError(-1, "vbscript_caluate, exception.Description:[%s]", description.c_str());
+      HtmlLogError("%s", report.c_str());
+      return -1;
+    }
+    std::memcpy(dest, out.text.c_str(), out.text.size() + 1);
+    return static_cast<int>(out.text.size());
+  } catch (const std::exception&) {
+    return NmsRunError(-9, "vbscript_caluate  COM Error.");
+  }
+}

@@ -1,0 +1,625 @@
+#include "services/scripthost/vbs_value.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+#include "services/scripthost/vbs_object.h"
+
+namespace tarv::vbs {
+
+std::string_view ErrorDescription(int number) {
+  switch (number) {
+    case kErrInvalidCall: return "Invalid procedure call or argument";
+    case kErrOverflow: return "Overflow";
+    case kErrOutOfMemory: return "Out of memory";
+    case kErrDivisionByZero: return "Division by zero";
+    case kErrTypeMismatch: return "Type mismatch";
+    case kErrOutOfStack: return "Out of stack space";
+    case kErrObjectNotSet: return "Object variable not set";
+    case kErrInvalidUseOfNull: return "Invalid use of Null";
+    case kErrObjectRequired: return "Object required";
+    case kErrCannotCreateObject: return "Cannot create object";
+    case kErrNoSuchMember: return "Object doesn't support this property or method";
+    case kErrWrongArgCount: return "Wrong number of arguments";
+    case kErrIllegalAssignment: return "Illegal assignment";
+    case kErrSyntax: return "Syntax error";
+    case kErrExpectedRParen: return "Expected ')'";
+    case kErrExpectedIdentifier: return "Expected identifier";
+    case kErrExpectedEquals: return "Expected '='";
+    case kErrExpectedEnd: return "Expected 'End'";
+    case kErrExpectedFunction: return "Expected 'Function'";
+    case kErrExpectedExpression: return "Expected expression";
+    case kErrExpectedStatement: return "Expected statement";
+    case kErrExpectedEndOfStatement: return "Expected end of statement";
+    case kErrIdentifierTooLong: return "Identifier too long";
+    case kErrInvalidNumber: return "Invalid number";
+    case kErrInvalidCharacter: return "Invalid character";
+    case kErrUnterminatedString: return "Unterminated string constant";
+    case kErrInvalidExit: return "Invalid 'exit' statement";
+    case kErrNameRedefined: return "Name redefined";
+    case kErrTimeout: return "Script timed out";
+    default: return "Unknown error";
+  }
+}
+
+void ThrowRuntime(int number) {
+  Error e;
+  e.number = number;
+  e.description = std::string(ErrorDescription(number));
+  throw ScriptError(std::move(e));
+}
+
+// ---- Value ----------------------------------------------------------------
+
+Value Value::Null() {
+  Value v;
+  v.data_ = NullTag{};
+  return v;
+}
+Value Value::Boolean(bool b) {
+  Value v;
+  v.data_ = b;
+  return v;
+}
+Value Value::Integer(std::int16_t i) {
+  Value v;
+  v.data_ = i;
+  return v;
+}
+Value Value::Long(std::int32_t l) {
+  Value v;
+  v.data_ = l;
+  return v;
+}
+Value Value::Double(double d) {
+  Value v;
+  v.data_ = d;
+  return v;
+}
+Value Value::String(std::string s) {
+  Value v;
+  v.data_ = std::move(s);
+  return v;
+}
+Value Value::Object(std::shared_ptr<vbs::Object> o) {
+  Value v;
+  v.data_ = std::move(o);
+  return v;
+}
+
+bool Value::IsNumeric() const {
+  switch (kind()) {
+    case Kind::Boolean:
+    case Kind::Integer:
+    case Kind::Long:
+    case Kind::Double: return true;
+    default: return false;
+  }
+}
+
+std::string TypeName(const Value& v) {
+  switch (v.kind()) {
+    case Kind::Empty: return "Empty";
+    case Kind::Null: return "Null";
+    case Kind::Boolean: return "Boolean";
+    case Kind::Integer: return "Integer";
+    case Kind::Long: return "Long";
+    case Kind::Double: return "Double";
+    case Kind::String: return "String";
+    case Kind::Object: return v.object() ? v.object()->TypeName() : "Nothing";
+  }
+  return "Unknown";
+}
+
+Value Unwrap(const Value& v) {
+  if (v.kind() != Kind::Object) return v;
+  if (!v.object()) ThrowRuntime(kErrObjectNotSet);
+  Value inner = v.object()->GetProperty("", {});
+  // A default property that is itself an object has no plain value to give.
+  if (inner.kind() == Kind::Object) ThrowRuntime(kErrTypeMismatch);
+  return inner;
+}
+
+// ---- Text and numbers -----------------------------------------------------
+
+std::string FoldCase(std::string_view name) {
+  std::string out(name);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && FoldCase(a) == FoldCase(b);
+}
+
+std::string FormatDouble(double d) {
+  if (d == 0) return "0";  // also turns -0 into 0
+  char buf[64];
+  auto r = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::general, 15);
+  std::string out(buf, r.ptr);
+  for (char& c : out) {
+    if (c == 'e') c = 'E';
+  }
+  return out;
+}
+
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// &H and &O text: up to 16 bits reads as an Integer, up to 32 as a Long, so
+// "&HFFFF" is -1 as in a script literal.
+std::optional<double> ParseRadix(std::string_view s) {
+  if (s.size() < 3 || s[0] != '&') return std::nullopt;
+  const char tag = s[1];
+  const int base = (tag == 'h' || tag == 'H') ? 16 : (tag == 'o' || tag == 'O') ? 8 : 0;
+  if (base == 0) return std::nullopt;
+  std::uint64_t v = 0;
+  for (char c : s.substr(2)) {
+    const int d = HexDigit(c);
+    if (d < 0 || d >= base) return std::nullopt;
+    v = v * base + static_cast<unsigned>(d);
+    if (v > 0xFFFFFFFFu) ThrowRuntime(kErrOverflow);
+  }
+  if (v <= 0xFFFF) return static_cast<std::int16_t>(static_cast<std::uint16_t>(v));
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(v));
+}
+
+}  // namespace
+
+std::optional<double> ParseNumber(std::string_view text) {
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  bool negative = false;
+  if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+    negative = text.front() == '-';
+    text.remove_prefix(1);
+  }
+  if (text.empty()) return std::nullopt;
+  if (text.front() == '&') {
+    auto v = ParseRadix(text);
+    if (v && negative) *v = -*v;
+    return v;
+  }
+  // digits [. digits] [E [sign] digits], at least one mantissa digit
+  std::size_t i = 0;
+  std::size_t digits = 0;
+  while (i < text.size() && IsDigit(text[i])) ++i, ++digits;
+  if (i < text.size() && text[i] == '.') {
+    ++i;
+    while (i < text.size() && IsDigit(text[i])) ++i, ++digits;
+  }
+  if (digits == 0) return std::nullopt;
+  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+    ++i;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    std::size_t exp_digits = 0;
+    while (i < text.size() && IsDigit(text[i])) ++i, ++exp_digits;
+    if (exp_digits == 0) return std::nullopt;
+  }
+  if (i != text.size()) return std::nullopt;
+  double d = 0;
+  auto r = std::from_chars(text.data(), text.data() + text.size(), d, std::chars_format::general);
+  if (r.ec == std::errc::result_out_of_range) {
+    // from_chars also reports underflow this way; only a huge value overflows.
+    std::size_t e = text.find_first_of("eE");
+    if (e != std::string_view::npos && text.substr(e + 1).starts_with('-')) return 0.0;
+    ThrowRuntime(kErrOverflow);
+  }
+  if (r.ec != std::errc() || r.ptr != text.data() + text.size()) return std::nullopt;
+  return negative ? -d : d;
+}
+
+double RoundHalfEven(double d) {
+  if (!std::isfinite(d) || std::fabs(d) >= 4503599627370496.0) return d;  // 2^52: already whole
+  const double f = std::floor(d);
+  const double diff = d - f;  // exact below 2^52
+  if (diff < 0.5) return f;
+  if (diff > 0.5) return f + 1;
+  return std::fmod(f, 2.0) == 0 ? f : f + 1;
+}
+
+// ---- Coercions ------------------------------------------------------------
+
+namespace {
+
+double StringToDouble(const std::string& s) {
+  auto d = ParseNumber(s);
+  if (!d) ThrowRuntime(kErrTypeMismatch);
+  return *d;
+}
+
+std::int64_t RoundToRange(double d, std::int64_t lo, std::int64_t hi) {
+  const double r = RoundHalfEven(d);
+  if (!(r >= static_cast<double>(lo) && r <= static_cast<double>(hi))) ThrowRuntime(kErrOverflow);
+  return static_cast<std::int64_t>(r);
+}
+
+std::int64_t ToWhole(const Value& v, std::int64_t lo, std::int64_t hi) {
+  const Value u = Unwrap(v);
+  std::int64_t n = 0;
+  switch (u.kind()) {
+    case Kind::Empty: return 0;
+    case Kind::Null: ThrowRuntime(kErrInvalidUseOfNull);
+    case Kind::Boolean: return u.boolean() ? -1 : 0;
+    case Kind::Integer: n = u.integer(); break;
+    case Kind::Long: n = u.long_value(); break;
+    case Kind::Double: return RoundToRange(u.dbl(), lo, hi);
+    case Kind::String: return RoundToRange(StringToDouble(u.str()), lo, hi);
+    case Kind::Object: ThrowRuntime(kErrTypeMismatch);
+  }
+  if (n < lo || n > hi) ThrowRuntime(kErrOverflow);
+  return n;
+}
+
+}  // namespace
+
+double ToDouble(const Value& v) {
+  const Value u = Unwrap(v);
+  switch (u.kind()) {
+    case Kind::Empty: return 0;
+    case Kind::Null: ThrowRuntime(kErrInvalidUseOfNull);
+    case Kind::Boolean: return u.boolean() ? -1 : 0;
+    case Kind::Integer: return u.integer();
+    case Kind::Long: return u.long_value();
+    case Kind::Double: return u.dbl();
+    case Kind::String: return StringToDouble(u.str());
+    case Kind::Object: break;
+  }
+  ThrowRuntime(kErrTypeMismatch);
+}
+
+std::int16_t ToInteger(const Value& v) {
+  return static_cast<std::int16_t>(ToWhole(v, INT16_MIN, INT16_MAX));
+}
+
+std::int32_t ToLong(const Value& v) {
+  return static_cast<std::int32_t>(ToWhole(v, INT32_MIN, INT32_MAX));
+}
+
+bool ToBoolean(const Value& v) {
+  const Value u = Unwrap(v);
+  switch (u.kind()) {
+    case Kind::Empty: return false;
+    case Kind::Null: ThrowRuntime(kErrInvalidUseOfNull);
+    case Kind::Boolean: return u.boolean();
+    case Kind::Integer: return u.integer() != 0;
+    case Kind::Long: return u.long_value() != 0;
+    case Kind::Double: return u.dbl() != 0;
+    case Kind::String: {
+      std::string_view s = u.str();
+      while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+      while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+      if (EqualsNoCase(s, "true")) return true;
+      if (EqualsNoCase(s, "false")) return false;
+      return StringToDouble(u.str()) != 0;
+    }
+    case Kind::Object: break;
+  }
+  ThrowRuntime(kErrTypeMismatch);
+}
+
+std::string ToString(const Value& v) {
+  const Value u = Unwrap(v);
+  switch (u.kind()) {
+    case Kind::Empty: return "";
+    case Kind::Null: ThrowRuntime(kErrInvalidUseOfNull);
+    case Kind::Boolean: return u.boolean() ? "True" : "False";
+    case Kind::Integer: return std::to_string(u.integer());
+    case Kind::Long: return std::to_string(u.long_value());
+    case Kind::Double: return FormatDouble(u.dbl());
+    case Kind::String: return u.str();
+    case Kind::Object: break;
+  }
+  ThrowRuntime(kErrTypeMismatch);
+}
+
+// ---- Arithmetic -----------------------------------------------------------
+
+namespace {
+
+// Arithmetic works on three widths; a whole-number result that outgrows its
+// width moves up to the next one instead of failing.
+enum class Rank { Integer, Long, Double };
+
+struct Num {
+  Rank rank;
+  std::int64_t i = 0;  // Integer and Long
+  double d = 0;        // Double
+  double AsDouble() const { return rank == Rank::Double ? d : static_cast<double>(i); }
+};
+
+// `u` is unwrapped and not Null.
+Num ToNum(const Value& u) {
+  switch (u.kind()) {
+    case Kind::Empty: return {Rank::Integer, 0};
+    case Kind::Boolean: return {Rank::Integer, u.boolean() ? -1 : 0};
+    case Kind::Integer: return {Rank::Integer, u.integer()};
+    case Kind::Long: return {Rank::Long, u.long_value()};
+    case Kind::Double: return {Rank::Double, 0, u.dbl()};
+    case Kind::String: return {Rank::Double, 0, StringToDouble(u.str())};
+    default: ThrowRuntime(kErrTypeMismatch);
+  }
+}
+
+Value Fit(std::int64_t r, Rank at_least) {
+  if (at_least == Rank::Integer && r >= INT16_MIN && r <= INT16_MAX) {
+    return Value::Integer(static_cast<std::int16_t>(r));
+  }
+  if (at_least != Rank::Double && r >= INT32_MIN && r <= INT32_MAX) {
+    return Value::Long(static_cast<std::int32_t>(r));
+  }
+  return Value::Double(static_cast<double>(r));
+}
+
+Value Finite(double d) {
+  if (!std::isfinite(d)) ThrowRuntime(kErrOverflow);
+  return Value::Double(d);
+}
+
+enum class ArithOp { Add, Sub, Mul };
+
+Value Arith(const Value& a, const Value& b, ArithOp op) {
+  const Value ua = Unwrap(a);
+  const Value ub = Unwrap(b);
+  if (ua.kind() == Kind::Null || ub.kind() == Kind::Null) return Value::Null();
+  const Num x = ToNum(ua);
+  const Num y = ToNum(ub);
+  const Rank rank = std::max(x.rank, y.rank);
+  if (rank != Rank::Double) {
+    // Both fit 32 bits, so no result here overflows 64.
+    switch (op) {
+      case ArithOp::Add: return Fit(x.i + y.i, rank);
+      case ArithOp::Sub: return Fit(x.i - y.i, rank);
+      case ArithOp::Mul: return Fit(x.i * y.i, rank);
+    }
+  }
+  const double p = x.AsDouble();
+  const double q = y.AsDouble();
+  switch (op) {
+    case ArithOp::Add: return Finite(p + q);
+    case ArithOp::Sub: return Finite(p - q);
+    case ArithOp::Mul: return Finite(p * q);
+  }
+  return Value();
+}
+
+// Operand of \ and Mod: rounded to a whole number of at most 32 bits.
+Num ToWholeNum(const Value& u) {
+  Num n = ToNum(u);
+  if (n.rank == Rank::Double) {
+    n.i = RoundToRange(n.d, INT32_MIN, INT32_MAX);
+    n.rank = Rank::Long;
+  }
+  return n;
+}
+
+}  // namespace
+
+Value Negate(const Value& a) {
+  const Value u = Unwrap(a);
+  if (u.kind() == Kind::Null) return u;
+  const Num n = ToNum(u);
+  if (n.rank == Rank::Double) return Value::Double(-n.d);
+  return Fit(-n.i, n.rank);
+}
+
+Value Identity(const Value& a) { return Unwrap(a); }
+
+Value Power(const Value& a, const Value& b) {
+  const Value ua = Unwrap(a);
+  const Value ub = Unwrap(b);
+  if (ua.kind() == Kind::Null || ub.kind() == Kind::Null) return Value::Null();
+  const double x = ToNum(ua).AsDouble();
+  const double y = ToNum(ub).AsDouble();
+  if (x < 0 && std::floor(y) != y) ThrowRuntime(kErrInvalidCall);
+  if (x == 0 && y < 0) ThrowRuntime(kErrDivisionByZero);
+  return Finite(std::pow(x, y));
+}
+
+Value Multiply(const Value& a, const Value& b) { return Arith(a, b, ArithOp::Mul); }
+Value Subtract(const Value& a, const Value& b) { return Arith(a, b, ArithOp::Sub); }
+
+Value Add(const Value& a, const Value& b) {
+  const Value ua = Unwrap(a);
+  const Value ub = Unwrap(b);
+  if (ua.kind() == Kind::Null || ub.kind() == Kind::Null) return Value::Null();
+  // Two strings join; Empty joined to a string leaves the string as it is.
+  if (ua.kind() == Kind::String && ub.kind() == Kind::String) {
+    return Value::String(ua.str() + ub.str());
+  }
+  if (ua.kind() == Kind::Empty && ub.kind() == Kind::String) return ub;
+  if (ua.kind() == Kind::String && ub.kind() == Kind::Empty) return ua;
+  return Arith(ua, ub, ArithOp::Add);
+}
+
+Value Divide(const Value& a, const Value& b) {
+  const Value ua = Unwrap(a);
+  const Value ub = Unwrap(b);
+  if (ua.kind() == Kind::Null || ub.kind() == Kind::Null) return Value::Null();
+  const double x = ToNum(ua).AsDouble();
+  const double y = ToNum(ub).AsDouble();
+  if (y == 0) ThrowRuntime(x == 0 ? kErrOverflow : kErrDivisionByZero);
+  return Finite(x / y);
+}
+
+Value IntDivide(const Value& a, const Value& b) {
+  const Value ua = Unwrap(a);
+  const Value ub = Unwrap(b);
+  if (ua.kind() == Kind::Null || ub.kind() == Kind::Null) return Value::Null();
+  const Num x = ToWholeNum(ua);
+  const Num y = ToWholeNum(ub);
+  if (y.i == 0) ThrowRuntime(kErrDivisionByZero);
+  return Fit(x.i / y.i, std::max(x.rank, y.rank));
+}
+
+Value Modulo(const Value& a, const Value& b) {
+  const Value ua = Unwrap(a);
+  const Value ub = Unwrap(b);
+  if (ua.kind() == Kind::Null || ub.kind() == Kind::Null) return Value::Null();
+  const Num x = ToWholeNum(ua);
+  const Num y = ToWholeNum(ub);
+  if (y.i == 0) ThrowRuntime(kErrDivisionByZero);
+  return Fit(x.i % y.i, std::max(x.rank, y.rank));
+}
+
+Value Concat(const Value& a, const Value& b) {
+  const Value ua = Unwrap(a);
+  const Value ub = Unwrap(b);
+  const bool a_null = ua.kind() == Kind::Null;
+  const bool b_null = ub.kind() == Kind::Null;
+  if (a_null && b_null) return Value::Null();
+  return Value::String((a_null ? std::string() : ToString(ua)) +
+                       (b_null ? std::string() : ToString(ub)));
+}
+
+// ---- Comparison -----------------------------------------------------------
+
+namespace {
+
+int Sign(double d) { return d < 0 ? -1 : (d > 0 ? 1 : 0); }
+
+int CompareNumbers(const Value& a, const Value& b) {
+  const Num x = ToNum(a);
+  const Num y = ToNum(b);
+  if (x.rank != Rank::Double && y.rank != Rank::Double) return x.i < y.i ? -1 : (x.i > y.i ? 1 : 0);
+  return Sign(x.AsDouble() - y.AsDouble());
+}
+
+int CompareStrings(const std::string& a, const std::string& b) {
+  const int c = a.compare(b);  // byte order, as a binary compare does
+  return c < 0 ? -1 : (c > 0 ? 1 : 0);
+}
+
+}  // namespace
+
+std::optional<int> Compare(const Value& a, const Value& b, bool a_literal, bool b_literal) {
+  const Value ua = Unwrap(a);
+  const Value ub = Unwrap(b);
+  if (ua.kind() == Kind::Null || ub.kind() == Kind::Null) return std::nullopt;
+  const bool a_str = ua.kind() == Kind::String;
+  const bool b_str = ub.kind() == Kind::String;
+  const bool a_empty = ua.kind() == Kind::Empty;
+  const bool b_empty = ub.kind() == Kind::Empty;
+  if (a_str && b_str) return CompareStrings(ua.str(), ub.str());
+  // Empty takes the other side's kind: "" against a string, 0 against a number.
+  if (a_empty && b_str) return CompareStrings("", ub.str());
+  if (a_str && b_empty) return CompareStrings(ua.str(), "");
+  if (!a_str && !b_str) return CompareNumbers(ua, ub);
+  // A number meets a string.
+  const Value& num = a_str ? ub : ua;
+  const Value& str = a_str ? ua : ub;
+  const bool num_literal = a_str ? b_literal : a_literal;
+  const bool str_literal = a_str ? a_literal : b_literal;
+  int c;
+  if (num_literal) {
+    c = CompareNumbers(num, Value::Double(StringToDouble(str.str())));
+  } else if (str_literal) {
+    c = CompareStrings(ToString(num), str.str());
+  } else {
+    c = -1;
+  }
+  return a_str ? -c : c;
+}
+
+// ---- Logic ----------------------------------------------------------------
+
+namespace {
+
+// Operand of the logical operators: Booleans stay Booleans, anything else is
+// taken as the bits of a whole number.
+struct Bits {
+  bool boolean;
+  Rank rank;
+  std::int32_t v;
+};
+
+Bits ToBits(const Value& u) {
+  switch (u.kind()) {
+    case Kind::Boolean: return {true, Rank::Integer, u.boolean() ? -1 : 0};
+    case Kind::Empty: return {false, Rank::Integer, 0};
+    case Kind::Integer: return {false, Rank::Integer, u.integer()};
+    case Kind::Long: return {false, Rank::Long, u.long_value()};
+    default: return {false, Rank::Long, ToLong(u)};
+  }
+}
+
+Value FromBits(std::int32_t v, bool boolean, Rank rank) {
+  if (boolean) return Value::Boolean(v != 0);
+  return rank == Rank::Integer ? Value::Integer(static_cast<std::int16_t>(v)) : Value::Long(v);
+}
+
+enum class LogicOp { And, Or, Xor, Eqv, Imp };
+
+std::int32_t ApplyBits(LogicOp op, std::int32_t x, std::int32_t y) {
+  switch (op) {
+    case LogicOp::And: return x & y;
+    case LogicOp::Or: return x | y;
+    case LogicOp::Xor: return x ^ y;
+    case LogicOp::Eqv: return ~(x ^ y);
+    case LogicOp::Imp: return ~x | y;
+  }
+  return 0;
+}
+
+// Null is an unknown: the result is known only where the other side decides
+// it alone (False And Null is False, True Or Null is True).
+Value LogicWithNull(LogicOp op, const Bits& other, bool null_is_left) {
+  switch (op) {
+    case LogicOp::And:
+      if (other.v == 0) return FromBits(0, other.boolean, other.rank);
+      break;
+    case LogicOp::Or:
+      if (other.v == -1) return FromBits(-1, other.boolean, other.rank);
+      break;
+    case LogicOp::Imp:
+      if (null_is_left && other.v == -1) return FromBits(-1, other.boolean, other.rank);
+      if (!null_is_left && other.v == 0) return FromBits(-1, other.boolean, other.rank);
+      break;
+    case LogicOp::Xor:
+    case LogicOp::Eqv: break;
+  }
+  return Value::Null();
+}
+
+Value Logic(const Value& a, const Value& b, LogicOp op) {
+  const Value ua = Unwrap(a);
+  const Value ub = Unwrap(b);
+  const bool a_null = ua.kind() == Kind::Null;
+  const bool b_null = ub.kind() == Kind::Null;
+  if (a_null && b_null) return Value::Null();
+  if (a_null) return LogicWithNull(op, ToBits(ub), true);
+  if (b_null) return LogicWithNull(op, ToBits(ua), false);
+  const Bits x = ToBits(ua);
+  const Bits y = ToBits(ub);
+  return FromBits(ApplyBits(op, x.v, y.v), x.boolean && y.boolean, std::max(x.rank, y.rank));
+}
+
+}  // namespace
+
+Value Not(const Value& a) {
+  const Value u = Unwrap(a);
+  if (u.kind() == Kind::Null) return u;
+  const Bits x = ToBits(u);
+  return FromBits(~x.v, x.boolean, x.rank);
+}
+
+Value And(const Value& a, const Value& b) { return Logic(a, b, LogicOp::And); }
+Value Or(const Value& a, const Value& b) { return Logic(a, b, LogicOp::Or); }
+Value Xor(const Value& a, const Value& b) { return Logic(a, b, LogicOp::Xor); }
+Value Eqv(const Value& a, const Value& b) { return Logic(a, b, LogicOp::Eqv); }
+Value Imp(const Value& a, const Value& b) { return Logic(a, b, LogicOp::Imp); }
+
+}  // namespace tarv::vbs
