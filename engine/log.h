@@ -16,6 +16,7 @@ struct LogState {
 
 extern LogState sgLog;
 
+// Closes the file of the previous run, if any, and clears the record.
 void LogStateClear();
 
 int TarvReturn(int code, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
@@ -29,8 +30,20 @@ int HtmlLogStep(const char* text);
 int HtmlLogVars(int step);
 int HtmlLogText(int count);
 int TarvFlushLog();
+// Flushes the info buffer and closes the file; the next entry opens it again.
 void TarvCloseLog();
 int FormatLocalTime(char* dest /* 40 bytes */);
+
+// An info entry whose formatted text is data (values, received bytes): it is
+// written with &, < and > as entities.
+int TarvDebugLogEscaped(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+// Copies len bytes with &, < and > as entities; the bytes written (no NUL is
+// added), or -1 when they would not fit in room.
+int HtmlEscape(const char* src, int len, char* dest, int room);
+
+// The log level, safe to read and set while another thread writes entries.
+int TarvLogLevel();
+void TarvSetLogLevel(int level);
 
 // Test seam: the binary always pauses one second after a run error; tests in
 // one process may turn the pause off.

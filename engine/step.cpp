@@ -152,7 +152,11 @@ int EsRunNextStep() {
 }
 
 int EsRunEnd() {
-  HtmlLogSuccess("pid:%d, [%s] run.ed, exit ......", sgLog.Pid, sgLog.CmdLine);
+  char cmd[sizeof sgLog.CmdLine * 5];
+  int n = HtmlEscape(sgLog.CmdLine, static_cast<int>(strnlen(sgLog.CmdLine, sizeof sgLog.CmdLine)),
+                     cmd, sizeof cmd - 1);
+  cmd[n < 0 ? 0 : n] = 0;
+  HtmlLogSuccess("pid:%d, [%s] run.ed, exit ......", sgLog.Pid, cmd);
   HtmlLogVars(0);
   TarvDebugLog("\n</td></tr></table></body></html>");
   TarvFlushLog();

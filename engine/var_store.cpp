@@ -1,5 +1,6 @@
 #include "engine/var_store.h"
 
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 
@@ -58,7 +59,7 @@ int TarvSetVar4(const char* name, int nameLen, const char* value, int valueLen) 
   n[nameLen] = 0;
   if (valueLen > 0) std::memcpy(v, value, valueLen);
   v[valueLen] = 0;
-  TarvDebugLog("\nSetVar [%s] value [%s] len [%d]", n, v, valueLen);
+  TarvDebugLogEscaped("\nSetVar [%s] value [%s] len [%d]", n, v, valueLen);
   if (ScreenActive()) ScreenPrintf("\r\n    SetVar\t[%s]\t=[%s]", n, v);
 
   if (static_cast<int64_t>(sgVar.Fill) + nameLen + valueLen > VAR_POOL_LIMIT)
@@ -102,9 +103,9 @@ int TarvSetVar2(const char* name, const char* value) {
 }
 
 int TarvSetVarInt2(const char* name, int value) {
-  char buf[VAR_VAL];
-  int n = std::snprintf(buf, sizeof buf, "%d", value);
-  return TarvSetVar3(name, buf, n);
+  char buf[16];
+  auto r = std::to_chars(buf, buf + sizeof buf, value);
+  return TarvSetVar3(name, buf, static_cast<int>(r.ptr - buf));
 }
 
 int TarvGetVar4(const char* name, int nameLen, char* dest, int capacity) {

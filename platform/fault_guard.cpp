@@ -2,25 +2,41 @@
 
 #include <csetjmp>
 #include <csignal>
-#include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 namespace {
 constexpr int kSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL};
 constexpr int kNumSignals = sizeof kSignals / sizeof kSignals[0];
 
+struct sigaction gPrevious[kNumSignals];
 thread_local sigjmp_buf* tJump = nullptr;
 thread_local volatile sig_atomic_t tSignal = 0;
 
-void OnFault(int sig) {
-  if (tJump == nullptr) {
-    // Not inside a guarded call: die as the signal would have us die.
-    std::signal(sig, SIG_DFL);
-    std::raise(sig);
-    return;
+void OnFault(int sig, siginfo_t* info, void*) {
+  if (tJump != nullptr) {
+    tSignal = sig;
+    siglongjmp(*tJump, 1);
   }
-  tSignal = sig;
-  siglongjmp(*tJump, 1);
+  // Not inside a guarded call: hand the signal to whoever had it before.
+  for (int i = 0; i < kNumSignals; i++)
+    if (kSignals[i] == sig) sigaction(sig, &gPrevious[i], nullptr);
+  // A fault raised by the hardware happens again on return and then reaches
+  // the previous action with its real details; a sent signal is sent again.
+  if (info == nullptr || info->si_code <= 0) raise(sig);
+}
+
+// Installed once: changing the actions around every handler call would cost
+// more than the handlers themselves.
+void Install() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    struct sigaction sa{};
+    sa.sa_sigaction = OnFault;
+    sa.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_NODEFER;
+    sigemptyset(&sa.sa_mask);
+    for (int i = 0; i < kNumSignals; i++) sigaction(kSignals[i], &sa, &gPrevious[i]);
+  });
 }
 
 // A fault from a stack overflow needs a stack of its own to be handled.
@@ -37,18 +53,13 @@ void EnsureAltStack() {
 }  // namespace
 
 bool GuardedCall(int (*fn)(), int* result, long* code) {
+  Install();
   EnsureAltStack();
-  struct sigaction sa{};
-  sa.sa_handler = OnFault;
-  sa.sa_flags = SA_ONSTACK | SA_NODEFER;
-  sigemptyset(&sa.sa_mask);
-  struct sigaction old[kNumSignals];
-  for (int i = 0; i < kNumSignals; i++) sigaction(kSignals[i], &sa, &old[i]);
-
   sigjmp_buf jump;
   sigjmp_buf* outer = tJump;
   volatile bool ok = true;
-  if (sigsetjmp(jump, 1) == 0) {
+  // The handler blocks nothing (SA_NODEFER), so the mask need not be saved.
+  if (sigsetjmp(jump, 0) == 0) {
     tJump = &jump;
     try {
       *result = fn();
@@ -61,6 +72,5 @@ bool GuardedCall(int (*fn)(), int* result, long* code) {
     *code = tSignal;
   }
   tJump = outer;
-  for (int i = 0; i < kNumSignals; i++) sigaction(kSignals[i], &old[i], nullptr);
   return ok;
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/engine.h"
+#include "engine/handlers.h"
 #include "engine/log.h"
 #include "engine/run_state.h"
 #include "engine/script.h"
@@ -164,6 +165,7 @@ TEST(Runner, LinesRunInOrderAndTheRunEndsPastTheLast) {
 
 TEST(Runner, UnbuiltStatementAnswersMinus99) {
   TempDir dir;
+  ProbeRow probe(94, StatementNotCompleted);
   tarvtest::Run(dir, "tcp.close\n");
   EXPECT_EQ(sgRun.RunErrors, 1);
   EXPECT_EQ(Var("run.error.1"),
