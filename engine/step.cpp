@@ -165,6 +165,7 @@ int EsRunEnd() {
 
 int TarvRunToEnd() {
   while (sgRun.StepRunState != RUNEND) EsRunNextStep();
+  ProcessEndOfRun();
   EsRunEnd();
   TarvCloseLog();
   return 0;

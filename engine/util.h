@@ -14,7 +14,8 @@ int TarvGetWord3(const char* line, int index, char* dest);
 // Field `index` (from 1) between `sep` bytes; -1 when too few fields.
 // dest needs 1022 bytes; no terminator.
 int GetWord4(const char* line, int index, char* dest, char sep);
-// First run of bytes above 0x20 (cut to 1022 bytes) into dest, its length into
+// First run of bytes above 0x20 (a word over 1024 bytes is cut to 1022) into
+// dest (1024 bytes), its length into
 // *outLen; returns the position just after where the scan stopped.
 int TarvGetFirstWord4(const char* buf, int len, char* dest, int* outLen);
 

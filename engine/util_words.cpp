@@ -81,7 +81,8 @@ int TarvGetFirstWord4(const char* buf, int len, char* dest, int* outLen) {
   }
   const int start = i;
   while (i < len && b[i] >= 0x21) i++;
-  const int n = std::min(i - start, kLineMax);
+  // Only a word longer than 1024 bytes is cut; destinations hold 1024 bytes.
+  const int n = i - start > 1024 ? kLineMax : i - start;
   std::memcpy(dest, buf + start, n);
   *outLen = n;
   // Past the separator that ended the word, or the end of the buffer.

@@ -142,6 +142,9 @@ TEST(UtilWords, GetFirstWord4) {
       {"\xE4\xB8\xAD x", "\xE4\xB8\xAD", 4},  // bytes from 0x80 belong to words
       {"!~", "!~", 2},
       {std::string(1100, 'w') + " x", std::string(1022, 'w'), 1101},
+      {std::string(1025, 'w') + " x", std::string(1022, 'w'), 1026},
+      {std::string(1024, 'w') + " x", std::string(1024, 'w'), 1025},  // kept whole
+      {std::string(1023, 'w'), std::string(1023, 'w'), 1023},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.buf.substr(0, 40));

@@ -1,0 +1,167 @@
+// The sys.execute statements: one child kept open for a dialogue through its
+// standard input and its standard output and error; and sys_execute_no_output.
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+#include "engine/handlers.h"
+#include "engine/log.h"
+#include "engine/run_state.h"
+#include "engine/step_args.h"
+#include "engine/text_buffer.h"
+#include "engine/util.h"
+#include "platform/process.h"
+#include "services/process/child_process.h"
+
+ExecuteState sgExecute = {-1, -1, -1, -1, -1, 0};
+
+namespace {
+constexpr int kBlock = 1020;
+constexpr int kArgMax = 1022;
+constexpr int kSecondsMax = 86400;
+
+// Finds what in the text bytes from..TextLen (1-based).
+bool TextHas(int from, std::string_view what) {
+  if (from < 1) from = 1;
+  if (sgRun.TextLen - from + 1 < static_cast<int>(what.size())) return false;
+  std::string_view text(sgRun.Text.data() + from, sgRun.TextLen - from + 1);
+  return text.find(what) != std::string_view::npos;
+}
+}  // namespace
+
+void ExecuteCloseChild() {
+  ProcFdClose(&sgExecute.InWrite);
+  ProcFdClose(&sgExecute.InRead);
+  ProcFdClose(&sgExecute.OutRead);
+  ProcFdClose(&sgExecute.OutWrite);
+  // The child is neither stopped nor waited for; with its input closed it
+  // usually ends by itself, and it is reaped whenever it does.
+  ProcRelease(sgExecute.Pid);
+  sgExecute.Pid = -1;
+  sgExecute.Open = 0;
+}
+
+void ProcessEndOfRun() { ExecuteCloseChild(); }
+
+int sys_execute_open_a3() {
+  sgRun.StepRunState = ENDOK;
+  const int len = igL[3];
+  if (len < 1) return NmsRunError(-3, "Length of Arg 3 is :%d  < 1 !", len);
+  if (len > kArgMax) return NmsRunError(-3, "Length of Arg 3 is :%d > 1022 !", len);
+  // One child at a time: the previous one loses its pipes first, so it sees
+  // the end of its input instead of waiting on it for ever.
+  ExecuteCloseChild();
+
+  PipeEnds out;
+  if (ProcPipeOpen(&out) != 0) return NmsRunError(-1, "sys_execute_open open Error On CreatePipe()");
+  sgExecute.OutRead = out.Read;
+  sgExecute.OutWrite = out.Write;
+  PipeEnds in;
+  if (ProcPipeOpen(&in) != 0) {
+    ExecuteCloseChild();
+    return NmsRunError(-2, "sys_execute_open open Error On CreatePipe()");
+  }
+  sgExecute.InRead = in.Read;
+  sgExecute.InWrite = in.Write;
+
+  const int err = ProcSpawn(agA[3], len, {sgExecute.InRead, sgExecute.OutWrite, sgExecute.OutWrite},
+                            false, &sgExecute.Pid);
+  ProcFdClose(&sgExecute.OutWrite);
+  ProcFdClose(&sgExecute.InRead);
+  if (err != 0) {
+    ExecuteCloseChild();
+    return NmsRunError(-1, "sys_execute_open Error on CreateProcess()=%d", err);
+  }
+  sgExecute.Open = 1;
+  return TarvReturn(0, "sys_execute_open_a3 return.");
+}
+
+int sys_execute_send_a3() {
+  sgRun.StepRunState = ENDOK;
+  TarvDebugLog("\nsys_execute_send_a3 ,begin ...");
+  const bool open = sgExecute.Open == 1;
+  if (!open) NmsRunError(-1, "sys_execute_send_a3, sys.execute open Error!");
+  const int len = igL[3];
+  if (len < 1) return NmsRunError(-3, "Length of Arg 3 is :%d  < 1 !", len);
+  if (len > kArgMax) return NmsRunError(-3, "Length of Arg 3 is :%d > 1022 !", len);
+  const int written = open ? ProcWriteAll(sgExecute.InWrite, agA[3], len) : 0;
+  if (written < len) return NmsRunError(-2, "sys_execute_send_a3 send len=%d < %d", written, len);
+  return TarvReturn(0, "sys_execute_send_a3 send ok,len=%d", written);
+}
+
+int sys_execute_recv_expect_a4() {
+  sgRun.StepRunState = ENDOK;
+  TarvDebugLog("\nsys_execute_recv_expect_a4 ,begin ...");
+  const bool open = sgExecute.Open == 1;
+  if (!open) NmsRunError(-1, "sys_execute_recv_expect_a4, sys.execute open Error!");
+  const int len = igL[4];
+  if (len < 1) return NmsRunError(-4, "Length of Arg 4 is :%d  < 1 !", len);
+  if (len > kArgMax) return NmsRunError(-4, "Length of Arg 4 is :%d > 1022 !", len);
+  const std::string_view expect(agA[4], len);
+
+  const int start = sgRun.TextLen;
+  int count = 0;
+  char block[kBlock + 4];
+  while (open) {
+    const int n = ProcRead(sgExecute.OutRead, block, kBlock);
+    if (n <= 0) break;
+    const int before = sgRun.TextLen;
+    count += n;
+    // A full text buffer will refuse every later block too: give up at once
+    // instead of reading (and pausing on the error) block after block.
+    if (TextAdd(block, n) < 1)
+      return NmsRunError(-2, "sys_execute_recv_expect_a4 recv buf full, readlen=%d", count);
+    // Only the new bytes and the tail a match could begin in need a look.
+    if (count >= len && TextHas(std::max(start + 1, before + 2 - len), expect))
+      return TarvReturn(0, "sys_execute_recv_expect_a4 recv key ok");
+  }
+  return NmsRunError(-2, "sys_execute_recv_expect_a4 recv key not found, readlen=%d", count);
+}
+
+int sys_execute_recv_for_a4_seconds() {
+  sgRun.StepRunState = ENDOK;
+  TarvDebugLog("\nsys_execute_recv_for_a4_seconds ,begin ...");
+  if (TarvIsInteger2(agA[4], igL[4]) != 0) return NmsRunError(-4, "Arg:4 is not integer !");
+  const int seconds = TarvAtoi(agA[4]);
+  igV[4] = seconds;
+  if (seconds < 0) return NmsRunError(-4, "Arg:4=%d  < 0 !", seconds);
+  if (seconds > kSecondsMax) return NmsRunError(-4, "Arg:4=%d > 86400 !", seconds);
+  if (sgExecute.Open != 1)
+    return NmsRunError(-1, "sys_execute_recv_for_a4_seconds, sys.execute open Error!");
+
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::seconds(seconds);
+  int64_t count = 0;
+  char block[kBlock + 4];
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const int n = ProcReadWait(sgExecute.OutRead, block, kBlock,
+                               left.count() > 0 ? static_cast<int>(left.count()) : 0);
+    if (n <= 0) break;  // time is up, or the child's output has ended
+    count += n;
+    if (TextAdd(block, n) < 1) break;  // full: recorded once by the append
+  }
+  TarvDebugLog("\nsys_execute_recv_for_a4_seconds len=%lld", static_cast<long long>(count));
+  return TarvReturn(0, "sys_execute_recv_for_a4_seconds return.");
+}
+
+int sys_execute_close() {
+  sgRun.StepRunState = ENDOK;
+  TarvDebugLog("\nsys_execute_close ,begin ...");
+  ExecuteCloseChild();
+  return TarvReturn(0, "sys_execute_close return.");
+}
+
+int sys_execute_no_output(const char* cmdLine) {
+  TarvDebugLog("\nsys_execute_no_output [%s]", cmdLine);
+  const int len = static_cast<int>(strnlen(cmdLine, CMDLINE_BYTES_MAX + 1));
+  int32_t pid = -1;
+  // Its own session and no pipe to us: the child outlives the run, and a
+  // write of its never meets a closed reader.
+  const int err = ProcSpawn(cmdLine, len, {}, true, &pid);
+  if (err != 0) return NmsRunError(-1, "sys_execute_no_output Error on CreateProcess()=%d", err);
+  ProcRelease(pid);
+  return TarvReturn(0, "sys_execute_no_output return.");
+}

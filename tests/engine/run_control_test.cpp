@@ -1,0 +1,323 @@
+#include "engine/run_control.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <string>
+
+#include "engine/engine.h"
+#include "engine/handlers.h"
+#include "engine/log.h"
+#include "engine/run_state.h"
+#include "engine/step_args.h"
+#include "tests/e2e/harness_binary.h"
+#include "tests/engine/harness.h"
+#include "tests/platform/child_watch.h"
+
+namespace {
+
+using tarvtest::Var;
+
+// The test program must never start itself through run.nms.
+[[maybe_unused]] const bool kRunNmsStartsTarv = (RunNmsSetProgram(TARV_BINARY), true);
+
+std::string Text() { return std::string(sgRun.Text.data() + 1, sgRun.TextLen); }
+
+std::string Error(int n) {
+  std::string v = Var("run.error." + std::to_string(n));
+  size_t at = v.find("Error: [");
+  return at == std::string::npos ? v : v.substr(at + 8, v.size() - at - 9);
+}
+
+class RunControlTest : public ::testing::Test {
+ protected:
+  void SetUp() override { std::signal(SIGPIPE, SIG_IGN); }
+  // The test program must never start itself.
+  void TearDown() override { RunNmsSetProgram(tarvtest::TarvBinary().c_str()); }
+  // Starts a one-line script, fills its arguments and calls the handler
+  // directly: its code.
+  int Call(const std::string& line, int (*handler)()) {
+    tarvtest::Start(dir, line + "\n");
+    EXPECT_EQ(EsPrepareStep(), 0);
+    return handler();
+  }
+  tarvtest::TempDir dir;
+};
+
+TEST_F(RunControlTest, RunEndStopsTheRunThere) {
+  tarvtest::Run(dir, "sys.command {printf a}\nrun.end\nsys.command {printf b}\n");
+  EXPECT_EQ(Text(), "a");
+  EXPECT_EQ(Var("run.end"), "run.end");
+  EXPECT_EQ(sgRun.CurLine, 2);
+  EXPECT_EQ(Var("run.errors"), "0");
+}
+
+TEST_F(RunControlTest, SleepLastsAtLeastItsSeconds) {
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Call("run.sleep {1} seconds", run_sleep_a2_seconds), 0);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+  EXPECT_EQ(sgRun.StepRunState, ENDOK);
+  EXPECT_EQ(igV[2], 1);
+}
+
+TEST_F(RunControlTest, WholeNumberArgumentsAreRefusedOutOfRange) {
+  const struct {
+    std::string line;
+    int (*handler)();
+    int code;
+    std::string error;
+  } cases[] = {
+      {"run.sleep {0} seconds", run_sleep_a2_seconds, -2, "Arg:2=0  < 1 !"},
+      {"run.sleep {3601} seconds", run_sleep_a2_seconds, -2, "Arg:2=3601 > 3600 !"},
+      {"run.sleep {-5} seconds", run_sleep_a2_seconds, -2, "Arg:2 is not integer !"},
+      {"run.sleep {x} seconds", run_sleep_a2_seconds, -2, "Arg:2 is not integer !"},
+      {"run.sleep {1.5} seconds", run_sleep_a2_seconds, -2, "Arg:2 is not integer !"},
+      {"run.sleep {} seconds", run_sleep_a2_seconds, -2, "Arg:2=0  < 1 !"},
+      {"run.sleep {4294967297} seconds", run_sleep_a2_seconds, -2, "Arg:2=2147483647 > 3600 !"},
+      {"run.set step.timeout {86401} seconds", run_set_step_timeout_a3_seconds, -3,
+       "Arg:3=86401 > 86400 !"},
+      {"run.set step.timeout {-1} seconds", run_set_step_timeout_a3_seconds, -3,
+       "Arg:3 is not integer !"},
+      {"run.set step.timeout {ten} seconds", run_set_step_timeout_a3_seconds, -3,
+       "Arg:3 is not integer !"},
+      {"run.set run.maxtime {86401} seconds", run_set_run_maxtime_a3_seconds, -3,
+       "Arg:3=86401 > 86400 !"},
+      {"run.set run.maxtime {-5} seconds", run_set_run_maxtime_a3_seconds, -3,
+       "Arg:3 is not integer !"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    EXPECT_EQ(Call(c.line, c.handler), c.code);
+    EXPECT_EQ(Var("run.errors"), "1");
+    EXPECT_EQ(Error(1), c.error);
+    // The settings keep their values.
+    EXPECT_EQ(sgRun.StepTimeout, 10);
+    EXPECT_EQ(sgRun.MaxRunTime, 0);
+  }
+}
+
+TEST_F(RunControlTest, TimeSettingsTakeTheirValues) {
+  const struct {
+    std::string line;
+    int (*handler)();
+    int32_t RunState::*field;
+    int value;
+  } cases[] = {
+      {"run.set step.timeout {0} seconds", run_set_step_timeout_a3_seconds, &RunState::StepTimeout, 0},
+      {"run.set step.timeout {86400} seconds", run_set_step_timeout_a3_seconds,
+       &RunState::StepTimeout, 86400},
+      {"run.set step.timeout { 25 } seconds", run_set_step_timeout_a3_seconds,
+       &RunState::StepTimeout, 25},
+      {"run.set run.maxtime {0} seconds", run_set_run_maxtime_a3_seconds, &RunState::MaxRunTime, 0},
+      {"run.set run.maxtime {86400} seconds", run_set_run_maxtime_a3_seconds,
+       &RunState::MaxRunTime, 86400},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    sgRun.*c.field = -7;
+    EXPECT_EQ(Call(c.line, c.handler), 0);
+    EXPECT_EQ(sgRun.*c.field, c.value);
+    EXPECT_EQ(sgRun.RunErrors, 0);
+  }
+}
+
+TEST_F(RunControlTest, LogLevelKeywords) {
+  const struct {
+    const char* word;
+    int code;
+    int level;  // -1: unchanged
+  } cases[] = {
+      {"debug", 0, 4}, {"info", 0, 2},    {"error", 0, 1},     {"nolog", 0, 0},
+      {"DEBUG", -3, -1}, {"trace", -3, -1}, {"debug ", -3, -1}, {"hide", -3, -1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.word);
+    tarvtest::Start(dir, std::string("run.set loglevel {") + c.word + "}\n");
+    sgLog.LogLevel = 3;  // a value no keyword gives
+    ASSERT_EQ(EsPrepareStep(), 0);
+    EXPECT_EQ(run_set_loglevel_a3(), c.code);
+    EXPECT_EQ(sgLog.LogLevel, c.level < 0 ? 3 : c.level);
+    if (c.code < 0) {
+      EXPECT_EQ(Error(1), std::string("run_set_loglevel_a3->A:3(") + c.word + ") is not support!");
+    } else {
+      EXPECT_EQ(sgRun.RunErrors, 0);
+    }
+  }
+}
+
+// Runs fn in a child process, so that the priority of the tests stays as it
+// is; its exit code.
+template <typename Fn>
+int InChild(Fn fn) {
+  pid_t pid = fork();
+  if (pid == 0) _exit(fn());
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
+}
+
+TEST_F(RunControlTest, RunHighRaisesThePriorityOrReturnsMinusTwo) {
+  const bool root = geteuid() == 0;
+  // In a child process: dropPrivilege first makes it an ordinary user.
+  auto runHigh = [&](bool dropPrivilege, int wantCode) {
+    tarvtest::Start(dir, "run.set loglevel {run.high}\n");
+    const int level = sgLog.LogLevel;
+    if (EsPrepareStep() != 0) return 10;
+    if (dropPrivilege) {
+      if (root && setuid(65534) != 0) return 11;
+      rlimit rl{0, 0};
+      setrlimit(RLIMIT_NICE, &rl);
+    }
+    const int before = getpriority(PRIO_PROCESS, 0);
+    if (run_set_loglevel_a3() != wantCode) return 12;
+    if (sgRun.PriorityClass != 128) return 13;
+    if (sgLog.LogLevel != level) return 14;
+    // A refusal is no run error.
+    if (sgRun.RunErrors != 0) return 15;
+    return getpriority(PRIO_PROCESS, 0) == (wantCode == 0 ? -10 : before) ? 0 : 16;
+  };
+  if (root) {
+    EXPECT_EQ(InChild([&] { return runHigh(false, 0); }), 0);
+  }
+  EXPECT_EQ(InChild([&] { return runHigh(true, -2); }), 0);
+}
+
+TEST_F(RunControlTest, OnErrorKeywords) {
+  const struct {
+    const char* word;
+    int code;
+    int onError;
+  } cases[] = {
+      {"ignore", 0, 0}, {"run.end", 0, 999}, {"RUN.END", -3, 5}, {"stop", -3, 5},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.word);
+    tarvtest::Start(dir, std::string("run.set onerror {") + c.word + "}\n");
+    sgRun.OnError = 5;
+    ASSERT_EQ(EsPrepareStep(), 0);
+    EXPECT_EQ(run_set_onerror_a3(), c.code);
+    EXPECT_EQ(sgRun.OnError, c.onError);
+    if (c.code < 0) {
+      EXPECT_EQ(Error(1), std::string("run_set_onerror_a3->A:3(") + c.word + ") is not support!");
+    }
+  }
+}
+
+TEST_F(RunControlTest, OnErrorRunEndAfterAnErrorEndsTheRunAtThatStep) {
+  tarvtest::Run(dir,
+                "run.sleep {0} seconds\n"
+                "sys.command {printf a}\n"
+                "run.set onerror {run.end}\n"
+                "sys.command {printf b}\n");
+  EXPECT_EQ(Var("run.end"), "OnError");
+  EXPECT_EQ(sgRun.CurLine, 3);
+  EXPECT_EQ(Text(), "a");
+}
+
+TEST_F(RunControlTest, MaxRunTimeEndsALongRun) {
+  tarvtest::Run(dir,
+                "run.set run.maxtime {1} seconds\n"
+                "run.sleep {1} seconds\n"
+                "run.sleep {1} seconds\n"
+                "run.sleep {1} seconds\n"
+                "sys.command {printf late}\n");
+  EXPECT_EQ(Var("run.end"), "MaxRunTime");
+  // Two whole seconds have passed at the latest after the second pause.
+  EXPECT_LE(sgRun.CurLine, 3);
+  EXPECT_EQ(Text(), "");
+  EXPECT_EQ(Var("run.errors"), "0");
+}
+
+TEST_F(RunControlTest, RunNmsArgumentAndLengthChecks) {
+  const std::string p251(251, 'p');
+  const struct {
+    std::string line;
+    std::string error;
+  } cases[] = {
+      {"run.nms {x}", "Length of Arg 2 is :1  < 2 !"},
+      {"run.nms {}", "Length of Arg 2 is :0  < 2 !"},
+      {"run.nms {" + p251 + "}", "Length of Arg 2 is :251 > 250 !"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    EXPECT_EQ(Call(c.line, run_nms_a2), -2);
+    EXPECT_EQ(Error(1), c.error);
+  }
+  // A command line that would not fit is refused, not cut: nothing starts.
+  const std::string script = dir.File("never.nms");
+  // Short folder names: none is too long, the path just does not exist.
+  std::string longProgram;
+  while (longProgram.size() < 1016 - script.size()) longProgram += "/dddddddd";
+  longProgram.resize(1016 - script.size());
+  RunNmsSetProgram(longProgram.c_str());
+  EXPECT_EQ(Call("run.nms {" + script + "}", run_nms_a2), -2);
+  const int n = static_cast<int>(longProgram.size() + 2 + 6 + script.size());
+  ASSERT_GT(n, 1023);
+  EXPECT_EQ(Error(1), "run_nms_a2 command line length=" + std::to_string(n) + " > 1023 !");
+  EXPECT_EQ(Var("run.errors"), "1");
+  // The longest that fits starts (and fails to find that program, which
+  // sys_execute_no_output reports on its own).
+  const std::string fits = longProgram.substr(0, longProgram.size() - (n - 1023));
+  RunNmsSetProgram(fits.c_str());
+  EXPECT_EQ(Call("run.nms {" + script + "}", run_nms_a2), 0);
+  EXPECT_EQ(Error(1), "sys_execute_no_output Error on CreateProcess()=2");
+}
+
+TEST_F(RunControlTest, RunNmsStartsTheProgramOnAnotherScriptWithoutWaiting) {
+  RunNmsSetProgram(tarvtest::TarvBinary().c_str());
+  const std::string out = dir.File("child.out");
+  const std::string child = dir.Write(
+      "child.nms", "run.sleep {1} seconds\nsys.command {sh -c \"echo $0:$1 > " + out +
+                       "\" ~run.arg.2~ ~nms.file~}\n");
+  tarvtest::Run(dir, "run.nms {" + child + "}\nsys.command {printf parent}\n");
+  // The parent did not wait for the child's pause.
+  EXPECT_EQ(Text(), "parent");
+  EXPECT_EQ(tarvtest::ReadFile(out), "");
+  EXPECT_EQ(Var("run.errors"), "0");
+  // The child ran in the hide mode on the script it was given.
+  EXPECT_TRUE(childwatch::WaitFor([&] { return !tarvtest::ReadFile(out).empty(); },
+                                  std::chrono::seconds(20)));
+  EXPECT_EQ(tarvtest::ReadFile(out), "hide:" + child + "\n");
+  EXPECT_TRUE(childwatch::NoZombies());
+}
+
+// The real program: run.nms starts itself, and a script that turns the log
+// level up in the hide mode writes its log beside the program.
+TEST(RunControlBinary, ChildRunAndHtmlLogOfAHideRun) {
+  tarvtest::TempDir dir;
+  std::filesystem::copy_file(tarvtest::TarvBinary(), dir.File("tarv"));
+  std::filesystem::permissions(dir.File("tarv"), std::filesystem::perms::owner_all);
+  std::filesystem::create_directory(dir.File("log"));
+  const std::string out = dir.File("child.out");
+  const std::string child =
+      dir.Write("child.nms", "sys.command {sh -c \"echo child-ran > " + out + "\"}\n");
+  const std::string parent = dir.Write(
+      "parent.nms", "run.set loglevel {debug}\nrun.nms {" + child + "}\nrun.end\n");
+  auto r = tarvtest::RunProgram(dir.File("tarv"), {"hide", parent}, dir.path().string(), 60);
+  EXPECT_EQ(r.exitCode, 0) << r.output;
+  EXPECT_TRUE(childwatch::WaitFor([&] { return tarvtest::ReadFile(out) == "child-ran\n"; },
+                                  std::chrono::seconds(20)));
+  // The parent's log, at the debug level; the child logs nothing (hide).
+  int parentLogs = 0, others = 0;
+  std::string log;
+  for (const auto& e : std::filesystem::directory_iterator(dir.File("log"))) {
+    const std::string name = e.path().filename().string();
+    if (name.rfind("hide_parent.nms_", 0) == 0) {
+      parentLogs++;
+      log = tarvtest::ReadFile(e.path().string());
+    } else {
+      others++;
+    }
+  }
+  EXPECT_EQ(parentLogs, 1);
+  EXPECT_EQ(others, 0);
+  EXPECT_NE(log.find("run_nms_a2"), std::string::npos);
+  EXPECT_NE(log.find("sys_execute_no_output"), std::string::npos);
+}
+
+}  // namespace

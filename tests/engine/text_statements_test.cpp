@@ -1,0 +1,450 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <random>
+#include <string>
+
+#include "engine/engine.h"
+#include "engine/run_state.h"
+#include "engine/script.h"
+#include "engine/statement_table.h"
+#include "engine/var_store.h"
+#include "tests/e2e/harness_binary.h"
+#include "tests/engine/harness.h"
+
+namespace {
+
+using tarvtest::TempDir;
+using tarvtest::Var;
+
+// Every handler's result by line, recorded around the real handlers.
+std::array<Handler, MAX_FUN> gReal;
+std::map<int, int> gCodes;
+int Recording() {
+  const int line = sgRun.CurLine;
+  const int rc = gReal[sgNms.FunID[line]]();
+  gCodes[line] = rc;
+  return rc;
+}
+
+class TextScript : public ::testing::Test {
+ protected:
+  TempDir dir;
+  void SetUp() override {
+    for (int i = 0; i < MAX_FUN; i++) gReal[i] = std::exchange(sgFun[i].Fun, Recording);
+  }
+  void TearDown() override {
+    for (int i = 0; i < MAX_FUN; i++) sgFun[i].Fun = gReal[i];
+  }
+  // Runs the script in the hide mode; `prepare` runs before the first step.
+  void Run(const std::string& script, const std::function<void()>& prepare = {}) {
+    gCodes.clear();
+    tarvtest::Start(dir, script);
+    if (prepare) prepare();
+    TarvRunToEnd();
+  }
+  static int Code(int line) { return gCodes.count(line) ? gCodes[line] : 12345; }
+  // The run error recorded for a line, or "".
+  static std::string ErrorOn(int line) {
+    const std::string mark = "Line No. [" + std::to_string(line) + "], Error: [";
+    for (int k = 1; k <= sgRun.RunErrors; k++) {
+      std::string v = Var("run.error." + std::to_string(k));
+      if (v.find(mark) != std::string::npos) return v.substr(v.find(mark) + mark.size());
+    }
+    return "";
+  }
+  static std::string Text() { return std::string(sgRun.Text.data() + 1, sgRun.TextLen); }
+  static void SetText(const std::string& t) {
+    std::memcpy(sgRun.Text.data() + 1, t.data(), t.size());
+    sgRun.TextLen = static_cast<int>(t.size());
+  }
+  std::string Saved(const std::string& name) { return tarvtest::ReadFile(dir.File(name)); }
+  std::string Path(const std::string& name) { return "{" + dir.File(name) + "}"; }
+};
+
+TEST_F(TextScript, PointersStartAtZeroAndToTailIsAtLeastOne) {
+  Run("text.tailpointer move to tail\n");
+  EXPECT_EQ(sgRun.TextLen, 0);
+  EXPECT_EQ(sgRun.headPointer, 0);
+  EXPECT_EQ(sgRun.tailPointer, 1);
+  EXPECT_EQ(Var("text.tailpointer"), "1");
+  EXPECT_EQ(Var("text.headpointer"), "4194304");  // untouched built-in value
+  Run("text.add {abcdef}\ntext.headpointer move to tail\ntext.tailpointer move to head\n");
+  EXPECT_EQ(Var("text.headpointer"), "6");
+  EXPECT_EQ(Var("text.tailpointer"), "1");
+}
+
+TEST_F(TextScript, PointerMovesAtTheEdges) {
+  struct {
+    const char* lines;  // after "text.add {abcXYdef}" (8 bytes)
+    int head, tail;     // after the last line
+    int code;           // of the last line
+    const char* error;  // of the last line
+  } cases[] = {
+      {"text.headpointer move to {0} byte", 0, 0, 0, ""},
+      {"text.headpointer move to {1048476} byte", 1048476, 0, 0, ""},
+      {"text.headpointer move to {1048477} byte", 0, 0, -4, "Arg:4=1048477 > 1048476 !"},
+      {"text.tailpointer move to { 12 } byte", 0, 12, 0, ""},
+      {"text.tailpointer move to {-1} byte", 0, 0, -4, "Arg:4 is not integer !"},
+      {"text.headpointer move to {99999999999} byte", 0, 0, -4, "Arg:4=2147483647 > 1048476 !"},
+      {"text.headpointer move forward {8} bytes", 8, 0, 0, ""},
+      {"text.headpointer move to head\ntext.headpointer move forward {8} bytes", 1, 0, -4,
+       "text_headpointer_move_forward_a4_bytes, not so much chars !"},
+      {"text.headpointer move forward {+1} bytes", 0, 0, -5, "Arg:4 is not integer !"},
+      {"text.headpointer move forward {} bytes", 0, 0, -4, "Length of Arg 4 is :0  < 1 !"},
+      {"text.tailpointer move to tail\ntext.tailpointer move backward {7} bytes", 0, 1, 0, ""},
+      {"text.tailpointer move to tail\ntext.tailpointer move backward {8} bytes", 0, 8, -7,
+       "text_tailpointer_move_backward_a4_bytes, not so much chars !"},
+      {"text.tailpointer move backward {x} bytes", 0, 0, -4, "Arg:4 is not integer !"},
+      // Forward after: the search covers TextLen - head bytes from the head.
+      {"text.headpointer move forward after {XY}", 6, 0, 0, ""},
+      {"text.headpointer move to head\ntext.headpointer move forward after {abc}", 4, 0, 0, ""},
+      {"text.headpointer move to head\ntext.headpointer move forward after {def}", 1, 0, -6,
+       "text_headpointer_move_forward_after_a5, 字符串未找到!"},
+      {"text.headpointer move to head\ntext.headpointer move forward after {de}", 8, 0, 0, ""},
+      {"text.headpointer move to {20} byte\ntext.headpointer move forward after {a}", 20, 0, -6,
+       "text_headpointer_move_forward_after_a5, 字符串未找到!"},
+      // Backward: only occurrences ending before the tail are seen.
+      {"text.tailpointer move to {6} byte\ntext.tailpointer move backward before {XY}", 0, 4, 0,
+       ""},
+      {"text.tailpointer move to {6} byte\ntext.tailpointer move backward after {XY}", 0, 6, 0,
+       ""},
+      {"text.tailpointer move to {5} byte\ntext.tailpointer move backward before {XY}", 0, 5, -5,
+       "text_tailpointer_move_backward_before_a5, Not Found !"},
+      {"text.tailpointer move to {5} byte\ntext.tailpointer move backward after {XY}", 0, 5, -6,
+       "text_tail_pointer_move_backward_after_a5, Not Found !"},
+      {"text.tailpointer move backward before {a}", 0, 0, -5,
+       "text_tailpointer_move_backward_before_a5, Not Found !"},
+      // Beyond the text the tail still searches what the array holds.
+      {"text.tailpointer move to {30} byte\ntext.tailpointer move backward after {%00%00}", 0,
+       30, 0, ""},
+      {"text.headpointer move forward before {X}", 0, 0, -99,
+       "text_head_pointer_move_forward_before_a5:This statement is not yet completed. Err!"},
+      {"text.headpointer move forward to the head of next line", 0, 0, -99,
+       "text_head_pointer_move_forward_to_the_head_of_next_line:This statement is not yet "
+       "completed."},
+      {"text.tailpointer move backward to the end of previous line", 0, 0, -99,
+       "text_tail_pointer_move_backward_to_the_end_of_previous_line:This statement is not yet "
+       "completed."},
+  };
+  for (const auto& c : cases) {
+    std::string script = std::string("text.add {abcXYdef}\n") + c.lines + "\n";
+    Run(script);
+    const int last = static_cast<int>(std::count(script.begin(), script.end(), '\n'));
+    EXPECT_EQ(sgRun.headPointer, c.head) << c.lines;
+    EXPECT_EQ(sgRun.tailPointer, c.tail) << c.lines;
+    EXPECT_EQ(Code(last), c.code) << c.lines;
+    EXPECT_EQ(ErrorOn(last), c.error[0] ? std::string(c.error) + "]" : "") << c.lines;
+    if (c.code == 0 && std::strstr(c.lines, "headpointer")) {
+      EXPECT_EQ(Var("text.headpointer"), std::to_string(c.head)) << c.lines;
+    }
+    if (c.code == 0 && std::strstr(c.lines, "tailpointer")) {
+      EXPECT_EQ(Var("text.tailpointer"), std::to_string(c.tail)) << c.lines;
+    }
+  }
+}
+
+TEST_F(TextScript, SaveNeedsTwoBytesWithinTheText) {
+  Run("text.add {0123456789}\n"
+      "text.headpointer move to {4} byte\ntext.tailpointer move to {4} byte\n"
+      "text.save to file " + Path("same.txt") + "\n"
+      "text.tailpointer move to {11} byte\n"
+      "text.save to file " + Path("beyond.txt") + "\n"
+      "text.headpointer move to {0} byte\ntext.tailpointer move to {3} byte\n"
+      "text.save to file " + Path("zero.txt") + "\n"
+      "text.save append to file " + Path("zero.txt") + "\n"
+      "text.save to file {" + dir.File("no/such/dir/x.txt") + "}\n"
+      "text.save append to file {" + dir.File("no/such/dir/x.txt") + "}\n");
+  EXPECT_EQ(Code(4), -9);
+  EXPECT_EQ(ErrorOn(4),
+            "no elected text: text.bytes=[10], text.headpointer=[4], text.tailpointer=[4]!]");
+  EXPECT_FALSE(std::filesystem::exists(dir.File("same.txt")));
+  EXPECT_EQ(Code(6), -9);
+  EXPECT_FALSE(std::filesystem::exists(dir.File("beyond.txt")));
+  EXPECT_EQ(Code(9), 0);
+  EXPECT_EQ(Code(10), 0);
+  EXPECT_EQ(Saved("zero.txt"), std::string("\0" "012\0" "012", 8));
+  EXPECT_EQ(Code(11), -3);
+  EXPECT_EQ(ErrorOn(11), "write file error! file=[" + dir.File("no/such/dir/x.txt") + "]!]");
+  EXPECT_EQ(Code(12), -3);
+  EXPECT_EQ(ErrorOn(12), "append file error! file=[" + dir.File("no/such/dir/x.txt") + "]]");
+}
+
+TEST_F(TextScript, BinaryFilesRoundTrip) {
+  std::string bytes;
+  for (int i = 0; i < 256; i++) bytes += static_cast<char>(i);
+  bytes += bytes;
+  const std::string in = dir.Write("in.bin", bytes);
+  dir.Write("empty.bin", "");
+  Run("text.add {<}\n"
+      "text.add from file {" + in + "}\n"
+      "text.add from file " + Path("missing.bin") + "\n"
+      "text.add from file " + Path("empty.bin") + "\n"
+      "text.add {>}\n"
+      "text.headpointer move to head\ntext.tailpointer move to tail\n"
+      "text.save to file " + Path("out.bin") + "\n");
+  EXPECT_EQ(Code(2), 512);
+  EXPECT_EQ(Code(3), -3);
+  EXPECT_EQ(ErrorOn(3), "text_add_from_file_a4 : ret<=0.]");
+  EXPECT_EQ(Code(4), 0);
+  EXPECT_EQ(ErrorOn(4), "text_add_from_file_a4 : ret<=0.]");
+  EXPECT_EQ(Saved("out.bin"), "<" + bytes + ">");
+  EXPECT_EQ(Var("run.errors"), "2");
+}
+
+TEST_F(TextScript, AddFromFileNeverReadsPastItsRoom) {
+  // A text grown by text.replace beyond the file statement's own limit
+  // leaves it no room at all, instead of a negative one.
+  const std::string big = dir.Write("big.bin", std::string(4194260, 'q') + "aaaa");
+  dir.Write("more.bin", std::string(100, 'm'));
+  Run("text.add from file {" + big + "}\n"
+      "text.tailpointer move to tail\ntext.headpointer move to {1048476} byte\n"
+      "text.headpointer move forward {3145780} bytes\n"
+      "text.replace {a} with {aaa}\n"
+      "text.add from file " + Path("more.bin") + "\n",
+      [] { std::memset(sgRun.Text.data() + 4194265, '.', 41); });
+  EXPECT_EQ(Code(5), 0);
+  ASSERT_EQ(sgRun.TextLen, 4194272);
+  EXPECT_EQ(Code(6), 0);
+  EXPECT_EQ(sgRun.TextLen, 4194272);
+  EXPECT_EQ(std::string(sgRun.Text.data() + 4194257, 16), "qqqqaaaaaaaaaaaa");
+  EXPECT_EQ(std::string(sgRun.Text.data() + 4194273, 33), std::string(33, '.'));
+}
+
+TEST_F(TextScript, Deletes) {
+  struct {
+    const char* lines;  // after "text.add {abcdef}"
+    const char* text;
+    int code;
+    const char* error;
+  } cases[] = {
+      {"text.headpointer move to {3} byte\ntext.delete from headpointer", "ab", 0, ""},
+      {"text.headpointer move to {7} byte\ntext.delete from headpointer", "abcdef", -4,
+       " text.headpointer=[7],text.bytes=[6]!"},
+      {"text.delete from headpointer", "abcdef", -4, " text.headpointer=[0],text.bytes=[6]!"},
+      {"text.tailpointer move to {6} byte\ntext.delete from tailpointer", "abcde", 0, ""},
+      {"text.tailpointer move to {9} byte\ntext.delete from tailpointer", "abcdef", -4,
+       "text.tailPointer=9,text.bytes=[6]!"},
+      {"text.delete from {0} byte", "", 0, ""},
+      {"text.delete from {6} byte", "abcdef", 0, ""},
+      {"text.delete from {2} byte", "ab", 0, ""},
+      {"text.delete from {7} byte", "abcdef", -3, "Arg:3 = [7] > [text.bytes=6]!"},
+      {"text.delete from {4194304} byte", "abcdef", -3, "Arg:3 = [4194304] > 4194304!"},
+      {"text.delete from {x} byte", "abcdef", -3, "Arg:3 is not integer!"},
+  };
+  for (const auto& c : cases) {
+    std::string script = std::string("text.add {abcdef}\n") + c.lines + "\n";
+    const int last = static_cast<int>(std::count(script.begin(), script.end(), '\n'));
+    Run(script);
+    EXPECT_EQ(Text(), c.text) << c.lines;
+    EXPECT_EQ(Code(last), c.code) << c.lines;
+    EXPECT_EQ(ErrorOn(last), c.error[0] ? std::string(c.error) + "]" : "") << c.lines;
+  }
+  // Deleting keeps the pointers; the bytes behind the text stay in the array.
+  Run("text.add {abcdef}\ntext.tailpointer move to tail\ntext.delete from {2} byte\n"
+      "text.add {XY}\n");
+  EXPECT_EQ(sgRun.tailPointer, 6);
+  EXPECT_EQ(std::string(sgRun.Text.data() + 1, 6), "abXYef");
+}
+
+TEST_F(TextScript, AddAndShow) {
+  using namespace std::string_literals;
+  struct {
+    const char* line;
+    std::string text;
+    int code;
+    const char* error;
+  } cases[] = {
+      {"text.add {}", "", -2, "Length of Arg 2 is :0  < 1 !"},
+      {"text.add {a%00b}", "a\0b"s, 0, ""},
+      {"text.show {ab} size {5} align {left}", "ab   ", 5, ""},
+      {"text.show {ab} size {5} align {middle}", " ab  ", 5, ""},
+      {"text.show {ab} size {6} align {middle}", "  ab  ", 6, ""},
+      {"text.show {ab} size {5} align {right}", "   ab", 5, ""},
+      {"text.show {ab} size {0} align {right}", "ab", 2, ""},
+      {"text.show {ab} size {2} align {nowhere}", "ab", 2, ""},
+      {"text.show {abc} size {2} align {left}", "", -4,
+       "text_show_a2_size_a4_align_a6->size 2 < length of A:2 3!"},
+      {"text.show {ab} size {5} align {Left}", "", -6,
+       "text_show_a2_size_a4_align_a6->A:6(Left) is not support!"},
+      {"text.show {ab} size {1023} align {left}", "", -4, "Arg:4=1023 > 1022 !"},
+      {"text.show {ab} size {5x} align {left}", "", -4, "Arg:4 is not integer !"},
+  };
+  for (const auto& c : cases) {
+    Run(std::string(c.line) + "\n");
+    EXPECT_EQ(Text(), c.text) << c.line;
+    EXPECT_EQ(Code(1), c.code) << c.line;
+    EXPECT_EQ(ErrorOn(1), c.error[0] ? std::string(c.error) + "]" : "") << c.line;
+  }
+}
+
+// --- text.replace ------------------------------------------------------------
+
+TEST_F(TextScript, ReplaceGrowsAndShrinksTheTextAndTail) {
+  struct {
+    const char* text;
+    int head, tail;
+    const char* key;
+    const char* rep;
+    const char* result;
+    int newTail;
+  } cases[] = {
+      {"aaa", 1, 3, "a", "aa", "aaaaaa", 6},              // inserted text is not scanned
+      {"xaxaxa", 1, 6, "xa", "y", "yyy", 3},             // the tail falls per occurrence
+      {"xaxaxa", 3, 4, "xa", "Q", "xaQxa", 3},           // only matches starting in the selection
+      {"abcabc", 2, 4, "cab", "Z", "abZc", 2},           // a match may run past the tail
+      {"abab", 1, 4, "ab", "cd", "cdcd", 4},
+      {"abcd", 1, 4, "zz", "y", "abcd", 4},
+      {"aaaa", 1, 4, "aa", "b", "bb", 2},
+  };
+  for (const auto& c : cases) {
+    Run("text.replace {~k~} with {~r~}\n", [&] {
+      SetText(c.text);
+      sgRun.headPointer = c.head;
+      sgRun.tailPointer = c.tail;
+      TarvSetVar2("k", c.key);
+      TarvSetVar2("r", c.rep);
+    });
+    EXPECT_EQ(Text(), c.result) << c.text << " " << c.key;
+    EXPECT_EQ(sgRun.tailPointer, c.newTail) << c.text << " " << c.key;
+    EXPECT_EQ(sgRun.headPointer, c.head);
+    EXPECT_EQ(Code(1), 0);
+  }
+  Run("text.add {abc}\ntext.headpointer move to {2} byte\ntext.tailpointer move to {3} byte\n"
+      "text.replace {abc} with {x}\n");
+  EXPECT_EQ(Code(4), -8);
+  EXPECT_EQ(ErrorOn(4), "文本选中区域len=1 <3!]");
+}
+
+// The statement's definition: a scan that moves the rest of the text at every
+// match.  Positions are 1-based; `arr` holds the whole array, stale bytes
+// included.  Matches must lie within the text and never start at byte 0.
+struct Reference {
+  std::string arr;
+  int64_t len, head, tail;
+  bool limitHit = false;
+  void Replace(const std::string& key, const std::string& rep, int64_t limit) {
+    const int64_t k = key.size(), r = rep.size();
+    for (int64_t i = std::max<int64_t>(head, 1); i <= tail && i + k - 1 <= len;) {
+      if (arr.compare(i, k, key) != 0) {
+        i++;
+        continue;
+      }
+      if (len + r - k >= limit) {
+        limitHit = true;
+        return;
+      }
+      std::memmove(&arr[i + r], &arr[i + k], len - (i + k) + 1);
+      std::memcpy(&arr[i], rep.data(), r);
+      len += r - k;
+      tail += r - k;
+      i += r;
+    }
+  }
+};
+
+TEST_F(TextScript, ReplaceMatchesTheMoveAtEveryMatchDefinition) {
+  std::mt19937 rng(20240611);
+  auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  auto word = [&](int n) {
+    std::string s;
+    for (int i = 0; i < n; i++) s += "ab\0"[pick(0, 2)];
+    return s;
+  };
+  for (int round = 0; round < 400; round++) {
+    Reference ref;
+    ref.len = pick(0, 60);
+    ref.arr = word(ref.len + 400);  // stale bytes behind the text as well
+    ref.arr[0] = 0;
+    ref.head = pick(0, ref.len + 2);
+    ref.tail = pick(0, 3) == 0 ? pick(ref.len, ref.len + 20) : pick(ref.head - 1, ref.len + 1);
+    const std::string key = word(pick(1, 4));
+    const std::string rep = word(pick(1, 5));
+    const int64_t head0 = ref.head, tail0 = ref.tail;
+    Run("text.replace {~k~} with {~r~}\n", [&] {
+      std::memcpy(sgRun.Text.data(), ref.arr.data(), ref.arr.size());
+      sgRun.TextLen = static_cast<int>(ref.len);
+      sgRun.headPointer = static_cast<int>(head0);
+      sgRun.tailPointer = static_cast<int>(tail0);
+      TarvSetVar4("k", 1, key.data(), static_cast<int>(key.size()));
+      TarvSetVar4("r", 1, rep.data(), static_cast<int>(rep.size()));
+    });
+    const bool refused = tail0 - head0 + 1 < static_cast<int64_t>(key.size());
+    if (!refused) ref.Replace(key, rep, TEXT_SIZE);
+    ASSERT_EQ(sgRun.TextLen, ref.len) << round;
+    ASSERT_EQ(sgRun.tailPointer, ref.tail) << round;
+    ASSERT_EQ(std::string(sgRun.Text.data(), ref.arr.size()), ref.arr) << round;
+    ASSERT_EQ(Code(1), refused ? -8 : 0) << round;
+  }
+}
+
+TEST_F(TextScript, ReplaceStopsAtTheSizeLimitKeepingEarlierReplacements) {
+  Reference ref;
+  ref.len = 4194300;
+  ref.arr.assign(TEXT_SIZE + 2, 'x');
+  for (int64_t p : {5, 4194290, 4194295, 4194299}) ref.arr[p] = 'a';
+  ref.arr[0] = 0;
+  ref.head = 1;
+  ref.tail = ref.len;
+  Run("text.replace {a} with {bcd}\n", [&] {
+    std::memcpy(sgRun.Text.data(), ref.arr.data(), ref.arr.size());
+    sgRun.TextLen = 4194300;
+    sgRun.headPointer = 1;
+    sgRun.tailPointer = 4194300;
+  });
+  ref.Replace("a", "bcd", TEXT_SIZE);
+  ASSERT_TRUE(ref.limitHit);
+  EXPECT_EQ(sgRun.TextLen, 4194302);
+  EXPECT_EQ(sgRun.TextLen, ref.len);
+  EXPECT_EQ(sgRun.tailPointer, ref.tail);
+  EXPECT_TRUE(std::memcmp(sgRun.Text.data(), ref.arr.data(), ref.arr.size()) == 0);
+  EXPECT_EQ(Code(1), -8);
+  EXPECT_EQ(ErrorOn(1), "文本区len=TextLen + AddLen >=4194304!]");
+}
+
+TEST_F(TextScript, ReplaceNeverWritesOutsideTheText) {
+  // Byte 0 holds a zero that a %00 pattern would match; a tail far beyond
+  // the text meets stale bytes that look like matches.
+  Run("text.add {abc}\ntext.delete from {1} byte\n"
+      "text.headpointer move to {0} byte\ntext.tailpointer move to {1048476} byte\n"
+      "text.replace {%00} with {ZZ}\n"
+      "text.replace {b} with {YY}\n"
+      "text.replace {a} with {QQ}\n");
+  EXPECT_EQ(sgRun.Text[0], 0);
+  EXPECT_EQ(Text(), "QQ");
+  EXPECT_EQ(std::string(sgRun.Text.data() + 3, 2), std::string("c\0", 2));
+  EXPECT_EQ(sgRun.tailPointer, 1048477);
+  EXPECT_EQ(Var("run.errors"), "0");
+}
+
+// --- The real binary --------------------------------------------------------
+
+TEST(TextBinary, HideRunWritesItsResults) {
+  TempDir dir;
+  const std::string in = dir.Write("in.bin", std::string("\x01\x02\0\xff line\r\n", 11));
+  const std::string script =
+      "text.add {name: a b c%0a}\n"
+      "text.add from file {" + in + "}\n"
+      "text.headpointer move to head\ntext.tailpointer move to tail\n"
+      "text.replace { } with {__}\n"
+      "text.save to file {" + dir.File("all.bin") + "}\n"
+      "text.headpointer move forward after {name:}\n"
+      "text.tailpointer move backward before {%0a}\n"
+      "text.save append to file {" + dir.File("all.bin") + "}\n"
+      "text.delete from tailpointer\n"
+      "text.show {x} size {3} align {right}\n"
+      "text.headpointer move to head\ntext.tailpointer move to tail\n"
+      "text.save to file {" + dir.File("end.txt") + "}\n";
+  const std::string path = dir.Write("s.nms", script);
+  auto r = tarvtest::RunProgram(tarvtest::TarvBinary(), {"hide", path}, dir.path().string());
+  EXPECT_EQ(r.exitCode, 0) << r.output;
+  const std::string all = "name:__a__b__c\n" + std::string("\x01\x02\0\xff__line\r\n", 12);
+  EXPECT_EQ(tarvtest::ReadFile(dir.File("all.bin")), all + "__a__b__c\n");
+  EXPECT_EQ(tarvtest::ReadFile(dir.File("end.txt")), "name:__a__b__c  x");
+}
+
+}  // namespace

@@ -1,0 +1,115 @@
+// Tests' view of this process's children: zombies, live ones, and a watchdog
+// that kills them all when a test would otherwise hang on a child.
+#pragma once
+#include <dirent.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace childwatch {
+
+struct Proc {
+  int pid;
+  char state;
+  int ppid;
+};
+
+// pid, state and parent of a process, from /proc; false when it is gone.
+inline bool ReadProc(int pid, Proc* p) {
+  std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
+  std::string s;
+  if (!std::getline(f, s)) return false;
+  // The command name may hold blanks and parentheses: the fields after it
+  // start behind the last ')'.
+  size_t close = s.rfind(')');
+  if (close == std::string::npos) return false;
+  std::istringstream rest(s.substr(close + 1));
+  p->pid = pid;
+  rest >> p->state >> p->ppid;
+  return static_cast<bool>(rest);
+}
+
+// Children of this process, each with its state.
+inline std::vector<Proc> Children() {
+  std::vector<Proc> out;
+  DIR* d = opendir("/proc");
+  if (!d) return out;
+  const int self = getpid();
+  while (dirent* e = readdir(d)) {
+    if (e->d_name[0] < '1' || e->d_name[0] > '9') continue;
+    Proc p;
+    if (ReadProc(std::atoi(e->d_name), &p) && p.ppid == self) out.push_back(p);
+  }
+  closedir(d);
+  return out;
+}
+
+inline int ZombieCount() {
+  int n = 0;
+  for (const Proc& p : Children()) n += p.state == 'Z';
+  return n;
+}
+
+// True when pid is no child of ours at all any more (ended and reaped).
+inline bool Gone(int pid) {
+  Proc p;
+  return !ReadProc(pid, &p) || p.ppid != getpid();
+}
+
+// Polls cond every 20 ms until it holds or the bound passes.
+template <typename Cond>
+bool WaitFor(Cond cond, std::chrono::milliseconds bound = std::chrono::seconds(10)) {
+  const auto end = std::chrono::steady_clock::now() + bound;
+  while (!cond()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+inline bool NoZombies() {
+  return WaitFor([] { return ZombieCount() == 0; });
+}
+
+// Kills every child of this process when the bound passes before the
+// watchdog goes out of scope: a read that waits for a child that never
+// writes then ends, and the test fails instead of hanging.
+class Watchdog {
+ public:
+  explicit Watchdog(std::chrono::seconds bound = std::chrono::seconds(20))
+      : thread_([this, bound] {
+          std::unique_lock lock(mutex_);
+          if (cv_.wait_for(lock, bound, [this] { return done_; })) return;
+          fired_ = true;
+          for (const Proc& p : Children())
+            if (p.state != 'Z') kill(p.pid, SIGKILL);
+        }) {}
+  ~Watchdog() {
+    {
+      std::lock_guard lock(mutex_);
+      done_ = true;
+    }
+    cv_.notify_all();
+    thread_.join();
+  }
+  bool fired() const { return fired_; }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  bool done_ = false;
+  std::atomic<bool> fired_{false};
+  std::thread thread_;
+};
+
+}  // namespace childwatch

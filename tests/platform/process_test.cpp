@@ -1,0 +1,306 @@
+#include "platform/process.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <filesystem>
+#include <cstring>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/platform/child_watch.h"
+
+namespace {
+
+std::vector<std::string> Split(const std::string& line) {
+  CommandWords w;
+  int n = ProcSplitCommandLine(line.data(), static_cast<int>(line.size()), &w);
+  std::vector<std::string> out;
+  for (int i = 0; i < n; i++) out.emplace_back(w.Argv[i]);
+  EXPECT_EQ(w.Argv[n < 0 ? 0 : n], nullptr);
+  return out;
+}
+
+TEST(ProcSplitCommandLine, WindowsStartUpRules) {
+  using V = std::vector<std::string>;
+  const struct {
+    const char* line;
+    V words;
+  } cases[] = {
+      {"prog a b", {"prog", "a", "b"}},
+      {"  prog \t a\tb  ", {"prog", "a", "b"}},
+      {"", {}},
+      {" \t ", {}},
+      {"p \"a b\" c", {"p", "a b", "c"}},
+      {"p a\"b c\"d", {"p", "ab cd"}},
+      {"p \\\"a\\\"", {"p", "\"a\""}},
+      {"p a\\\\b", {"p", "a\\\\b"}},                 // backslashes before no quote: plain
+      {"p a\\\\\"b c\"", {"p", "a\\b c"}},            // 2n backslashes, then a grouping quote
+      {"p a\\\\\\\"b", {"p", "a\\\"b"}},              // 2n+1: n backslashes and a quote
+      {"p \"\" x", {"p", "", "x"}},                   // an empty quoted word stays a word
+      {"p \"a\"\"b\"", {"p", "a\"b"}},                // "" inside quotes
+      {"p \"open to the end", {"p", "open to the end"}},
+      {"\"/my dir/prog\" x", {"/my dir/prog", "x"}},  // the program: quotes group
+      {"C:\\bin\\\"x y\" z", {"C:\\bin\\x y", "z"}},  // ... and its backslashes are plain
+      {"sh -c \"printf '%s\\n' \\\"q\\\"\"", {"sh", "-c", "printf '%s\\n' \"q\""}},
+      {"p 中文 \"é ü\"", {"p", "中文", "é ü"}},
+      {"p\na", {"p\na"}},  // only blanks and tabs separate
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    EXPECT_EQ(Split(c.line), c.words);
+  }
+}
+
+TEST(ProcSplitCommandLine, LengthBoundsAndFullStorage) {
+  CommandWords w;
+  EXPECT_EQ(ProcSplitCommandLine("abc", -1, &w), -1);
+  std::string tooLong(CMDLINE_BYTES_MAX + 1, 'a');
+  EXPECT_EQ(ProcSplitCommandLine(tooLong.data(), static_cast<int>(tooLong.size()), &w), -1);
+  // Only len bytes count.
+  EXPECT_EQ(ProcSplitCommandLine("ab cd", 2, &w), 1);
+  EXPECT_STREQ(w.Argv[0], "ab");
+  // The most words and bytes a line can give fit the fixed storage.
+  std::string many;
+  while (many.size() + 3 <= CMDLINE_BYTES_MAX) many += "a ";
+  many += "a";
+  ASSERT_LE(many.size(), static_cast<size_t>(CMDLINE_BYTES_MAX));
+  const int words = static_cast<int>(many.size() + 1) / 2;
+  EXPECT_EQ(ProcSplitCommandLine(many.data(), static_cast<int>(many.size()), &w), words);
+  EXPECT_STREQ(w.Argv[words - 1], "a");
+  EXPECT_EQ(w.Argv[words], nullptr);
+  std::string quotes = "p";
+  while (quotes.size() + 3 <= CMDLINE_BYTES_MAX) quotes += " \"\"";
+  int n = ProcSplitCommandLine(quotes.data(), static_cast<int>(quotes.size()), &w);
+  EXPECT_EQ(n, 1 + static_cast<int>(quotes.size() - 1) / 3);
+  EXPECT_STREQ(w.Argv[n - 1], "");
+}
+
+class ProcTest : public ::testing::Test {
+ protected:
+  // The program ignores SIGPIPE; so do the tests of its layers.
+  void SetUp() override { std::signal(SIGPIPE, SIG_IGN); }
+  void TearDown() override { EXPECT_TRUE(childwatch::NoZombies()); }
+
+  // Runs a command line with its output and error on one pipe; the bytes it
+  // wrote and its wait status.
+  std::string Run(const std::string& cmd, int* status = nullptr, ChildStdio io = {-1, 0, 0},
+                  bool newSession = false) {
+    PipeEnds p;
+    EXPECT_EQ(ProcPipeOpen(&p), 0);
+    UniqueFd r(p.Read), w(p.Write);
+    if (io.Out == 0) io.Out = w.get();
+    if (io.Err == 0) io.Err = w.get();
+    int32_t pid = -1;
+    int err = ProcSpawn(cmd.data(), static_cast<int>(cmd.size()), io, newSession, &pid);
+    ProcFdClose(w.put());
+    EXPECT_EQ(err, 0) << cmd;
+    if (err != 0) return "<spawn failed>";
+    EXPECT_GT(pid, 0);
+    std::string out;
+    char buf[4096];
+    int n;
+    while ((n = ProcRead(r.get(), buf, sizeof buf)) > 0) out.append(buf, n);
+    EXPECT_EQ(n, 0);
+    int st = ProcWait(pid);
+    if (status) *status = st;
+    return out;
+  }
+};
+
+TEST_F(ProcTest, PipesAreCloseOnExecAndAboveTheStandardStreams) {
+  PipeEnds p;
+  ASSERT_EQ(ProcPipeOpen(&p), 0);
+  for (int fd : {p.Read, p.Write}) {
+    EXPECT_GT(fd, 2);
+    EXPECT_TRUE(fcntl(fd, F_GETFD) & FD_CLOEXEC);
+  }
+  ProcFdClose(&p.Read);
+  ProcFdClose(&p.Write);
+  EXPECT_EQ(p.Read, -1);
+  EXPECT_EQ(p.Write, -1);
+  ProcFdClose(&p.Read);  // closing "none" is harmless
+  EXPECT_EQ(p.Read, -1);
+}
+
+TEST_F(ProcTest, BothStreamsArriveInOrderAndTheStatusIsKept) {
+  int status = 0;
+  EXPECT_EQ(Run("sh -c \"printf out1; printf err1 >&2; printf out2; exit 3\"", &status),
+            "out1err1out2");
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 3);
+}
+
+TEST_F(ProcTest, NoShellReadsTheLine) {
+  // Without a shell, $HOME and ; are plain bytes of the arguments.
+  EXPECT_EQ(Run("printf \"%s|\" $HOME ; \"a b\""), "$HOME|;|a b|");
+}
+
+TEST_F(ProcTest, MissingProgramAndEmptyLineFailWithTheirErrno) {
+  int32_t pid = 1234;
+  const std::string missing = "tarv-no-such-program-here x";
+  EXPECT_EQ(ProcSpawn(missing.data(), static_cast<int>(missing.size()), {}, false, &pid), ENOENT);
+  EXPECT_EQ(pid, -1);
+  EXPECT_EQ(ProcSpawn("   ", 3, {}, false, &pid), ENOENT);
+  std::string tooLong(CMDLINE_BYTES_MAX + 1, 'a');
+  EXPECT_EQ(ProcSpawn(tooLong.data(), static_cast<int>(tooLong.size()), {}, false, &pid), E2BIG);
+  // A standard descriptor handed in for another stream is refused.
+  EXPECT_EQ(ProcSpawn("true", 4, {1, -1, -1}, false, &pid), EINVAL);
+}
+
+TEST_F(ProcTest, UnsetStreamsAreDevNull) {
+  EXPECT_EQ(Run("readlink /proc/self/fd/0 /proc/self/fd/2", nullptr, {-1, 0, -1}),
+            "/dev/null\n/dev/null\n");
+}
+
+// Descriptors of a process, from /proc.
+std::set<int> OpenFds(const std::string& pid) {
+  std::set<int> fds;
+  for (const auto& e : std::filesystem::directory_iterator("/proc/" + pid + "/fd"))
+    fds.insert(std::stoi(e.path().filename().string()));
+  return fds;
+}
+
+TEST_F(ProcTest, ChildSeesNoDescriptorOfOurs) {
+  // Descriptors of ours that a careless start would hand down.
+  PipeEnds in, out, extra;
+  ASSERT_EQ(ProcPipeOpen(&in), 0);
+  ASSERT_EQ(ProcPipeOpen(&out), 0);
+  ASSERT_EQ(ProcPipeOpen(&extra), 0);
+  // What the child may rightly get: its three streams, and whatever this
+  // test program was itself given without close-on-exec.
+  std::set<int> expected = {0, 1, 2};
+  for (int fd : OpenFds("self"))
+    if (fd > 2 && fcntl(fd, F_GETFD) >= 0 && !(fcntl(fd, F_GETFD) & FD_CLOEXEC)) expected.insert(fd);
+  int32_t pid = -1;
+  ASSERT_EQ(ProcSpawn("cat", 3, {in.Read, out.Write, out.Write}, false, &pid), 0);
+  // An echo through cat: it runs its own code, so the start is complete.
+  char buf[16];
+  ASSERT_EQ(ProcWriteAll(in.Write, "x", 1), 1);
+  ASSERT_EQ(ProcReadWait(out.Read, buf, sizeof buf, 10000), 1);
+  const std::set<int> seen = OpenFds(std::to_string(pid));
+  for (int32_t* fd : {&in.Read, &in.Write, &out.Write, &extra.Read, &extra.Write}) ProcFdClose(fd);
+  // cat has seen the end of its input.
+  EXPECT_EQ(ProcRead(out.Read, buf, sizeof buf), 0);
+  ProcFdClose(&out.Read);
+  EXPECT_EQ(ProcWait(pid), 0);
+  EXPECT_EQ(seen, expected);
+}
+
+TEST_F(ProcTest, SigpipeIsDefaultAndNoSignalIsBlockedInTheChild) {
+  ASSERT_EQ(std::signal(SIGPIPE, SIG_IGN), SIG_IGN);
+  sigset_t block, old;
+  sigemptyset(&block);
+  sigaddset(&block, SIGUSR1);
+  pthread_sigmask(SIG_BLOCK, &block, &old);
+  std::string status = Run("cat /proc/self/status");
+  pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  auto mask = [&](const std::string& key) {
+    size_t at = status.find("\n" + key + ":");
+    EXPECT_NE(at, std::string::npos) << key;
+    return std::stoull(status.substr(at + key.size() + 2), nullptr, 16);
+  };
+  EXPECT_EQ(mask("SigIgn") & (1ull << (SIGPIPE - 1)), 0u);
+  EXPECT_EQ(mask("SigBlk"), 0u);
+}
+
+TEST_F(ProcTest, NewSessionOnlyWhenAsked) {
+  auto session = [](const std::string& stat, int* pid) {
+    *pid = std::stoi(stat);
+    std::istringstream rest(stat.substr(stat.rfind(')') + 1));
+    char state;
+    int ppid, pgrp, sid;
+    rest >> state >> ppid >> pgrp >> sid;
+    return sid;
+  };
+  int pid = 0;
+  EXPECT_EQ(session(Run("cat /proc/self/stat", nullptr, {-1, 0, 0}, true), &pid), pid);
+  EXPECT_EQ(session(Run("cat /proc/self/stat", nullptr, {-1, 0, 0}, false), &pid), getsid(0));
+}
+
+TEST_F(ProcTest, ReadWaitTimesOutThenReadsThenEnds) {
+  PipeEnds p;
+  ASSERT_EQ(ProcPipeOpen(&p), 0);
+  char buf[16];
+  EXPECT_EQ(ProcReadWait(p.Read, buf, sizeof buf, 0), PROC_READ_TIMEOUT);
+  EXPECT_EQ(ProcReadWait(p.Read, buf, sizeof buf, 30), PROC_READ_TIMEOUT);
+  EXPECT_EQ(ProcWriteAll(p.Write, "xyz", 3), 3);
+  EXPECT_EQ(ProcReadWait(p.Read, buf, 2, 0), 2);
+  EXPECT_EQ(ProcReadWait(p.Read, buf, sizeof buf, 1000), 1);
+  EXPECT_EQ(buf[0], 'z');
+  ProcFdClose(&p.Write);
+  EXPECT_EQ(ProcReadWait(p.Read, buf, sizeof buf, 1000), 0);
+  ProcFdClose(&p.Read);
+  EXPECT_EQ(ProcReadWait(p.Read, buf, sizeof buf, 0), -EBADF);
+  EXPECT_EQ(ProcRead(p.Read, buf, sizeof buf), -EBADF);
+}
+
+TEST_F(ProcTest, WriteToAClosedReaderIsShortNotFatal) {
+  PipeEnds p;
+  ASSERT_EQ(ProcPipeOpen(&p), 0);
+  ProcFdClose(&p.Read);
+  EXPECT_EQ(ProcWriteAll(p.Write, "abc", 3), 0);
+  EXPECT_EQ(ProcWriteAll(-1, "abc", 3), 0);
+  ProcFdClose(&p.Write);
+}
+
+TEST_F(ProcTest, ReleasedChildrenAreReapedWhenTheyEnd) {
+  int32_t ended = -1, running = -1;
+  ASSERT_EQ(ProcSpawn("true", 4, {}, false, &ended), 0);
+  ASSERT_TRUE(childwatch::WaitFor([&] {
+    childwatch::Proc p;
+    return childwatch::ReadProc(ended, &p) && p.state == 'Z';
+  }));
+  ProcRelease(ended);  // already a zombie: reaped at once
+  EXPECT_TRUE(childwatch::Gone(ended));
+
+  ASSERT_EQ(ProcSpawn("sleep 0.3", 9, {}, false, &running), 0);
+  ProcRelease(running);  // still running: reaped when it ends
+  EXPECT_FALSE(childwatch::Gone(running));
+  EXPECT_TRUE(childwatch::WaitFor([&] { return childwatch::Gone(running); }));
+  ProcRelease(-1);
+  ProcRelease(0);
+  EXPECT_EQ(ProcWait(-1), -ECHILD);
+}
+
+// Runs fn in a child process (the priority must not change for the tests
+// that follow); its exit code.
+template <typename Fn>
+int InChild(Fn fn) {
+  pid_t pid = fork();
+  if (pid == 0) _exit(fn());
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
+}
+
+TEST(ProcRaisePriority, RaisesWithThePrivilegeAndIsRefusedWithout) {
+  const bool root = geteuid() == 0;
+  if (root) {
+    EXPECT_EQ(InChild([] {
+                if (ProcRaisePriority() != 0) return 1;
+                errno = 0;
+                return getpriority(PRIO_PROCESS, 0) == -10 && errno == 0 ? 0 : 2;
+              }),
+              0);
+  }
+  // An unprivileged process may not raise its priority.
+  EXPECT_EQ(InChild([root] {
+              if (root && setuid(65534) != 0) return 3;
+              rlimit rl{0, 0};
+              setrlimit(RLIMIT_NICE, &rl);
+              const int before = getpriority(PRIO_PROCESS, 0);
+              int err = ProcRaisePriority();
+              if (err != EACCES && err != EPERM) return 4;
+              return getpriority(PRIO_PROCESS, 0) == before ? 0 : 5;
+            }),
+            0);
+}
+
+}  // namespace

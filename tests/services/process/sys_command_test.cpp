@@ -1,0 +1,95 @@
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <string>
+
+#include "engine/engine.h"
+#include "engine/run_state.h"
+#include "engine/text_buffer.h"
+#include "tests/engine/harness.h"
+#include "tests/platform/child_watch.h"
+
+namespace {
+
+std::string Text() { return std::string(sgRun.Text.data() + 1, sgRun.TextLen); }
+
+class SysCommandTest : public ::testing::Test {
+ protected:
+  void SetUp() override { std::signal(SIGPIPE, SIG_IGN); }
+  void TearDown() override { EXPECT_TRUE(childwatch::NoZombies()); }
+  tarvtest::TempDir dir;
+  childwatch::Watchdog watchdog;
+};
+
+TEST_F(SysCommandTest, BothStreamsInTheOrderWritten) {
+  tarvtest::Run(dir,
+                "sys.command {sh -c \"printf out1; printf err1 >&2; printf out2; exit 4\"}\n"
+                "sys.command {printf \"%0a-a b-\"}\n");
+  EXPECT_EQ(Text(), "out1err1out2\n-a b-");
+  // The exit code is not a failure.
+  EXPECT_EQ(tarvtest::Var("run.errors"), "0");
+  EXPECT_EQ(tarvtest::Var("step.bytes"), "6");
+}
+
+TEST_F(SysCommandTest, LargeOutputArrivesWholeAcrossBlockBoundaries) {
+  // Multi-byte characters at every offset against the 1020-byte blocks.
+  std::string big;
+  for (int i = 0; big.size() < 200 * 1024; i++) big += "中文テキスト" + std::to_string(i) + "\n";
+  std::string path = dir.Write("big.txt", big);
+  tarvtest::Run(dir, "sys.command {cat " + path + "}\n");
+  EXPECT_EQ(sgRun.TextLen, static_cast<int>(big.size()));
+  EXPECT_TRUE(Text() == big);
+  EXPECT_EQ(tarvtest::Var("run.errors"), "0");
+}
+
+TEST_F(SysCommandTest, ProgramWritingNothingAppendsNothing) {
+  tarvtest::Run(dir, "sys.command {true}\nsys.command {sleep 0.2}\n");
+  EXPECT_EQ(sgRun.TextLen, 0);
+  EXPECT_EQ(tarvtest::Var("run.errors"), "0");
+}
+
+TEST_F(SysCommandTest, StandardInputIsDevNull) {
+  // cat would wait for ever on an inherited input.
+  tarvtest::Run(dir, "sys.command {cat}\nsys.command {readlink /proc/self/fd/0}\n");
+  EXPECT_EQ(Text(), "/dev/null\n");
+}
+
+TEST_F(SysCommandTest, ArgumentAndStartFailures) {
+  const struct {
+    std::string line;
+    std::string error;
+  } cases[] = {
+      {"sys.command {}", "Length of Arg 2 is :0  < 1 !"},
+      {"sys.command {" + std::string(251, 'x') + "}", "Length of Arg 2 is :251 > 250 !"},
+      {"sys.command {tarv-no-such-program --version}",
+       "sys_command_a2 Error on CreateProcess()=2"},
+      {"sys.command {   }", "sys_command_a2 Error on CreateProcess()=2"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    tarvtest::Run(dir, c.line + "\n");
+    EXPECT_EQ(tarvtest::Var("run.errors"), "1");
+    EXPECT_NE(tarvtest::Var("run.error.1").find("Error: [" + c.error + "]"), std::string::npos)
+        << tarvtest::Var("run.error.1");
+    EXPECT_EQ(sgRun.TextLen, 0);
+  }
+  // 250 bytes are allowed.
+  tarvtest::Run(dir, "sys.command {printf " + std::string(243, 'y') + "}\n");
+  EXPECT_EQ(tarvtest::Var("run.errors"), "0");
+  EXPECT_EQ(Text(), std::string(243, 'y'));
+}
+
+TEST_F(SysCommandTest, FullTextBufferCountsOneErrorAndStillDrainsTheChild) {
+  std::string path = dir.Write("big.txt", std::string(100000, 'z'));
+  tarvtest::Start(dir, "sys.command {cat " + path + "}\nsys.command {printf after}\n");
+  sgRun.TextLen = TEXT_ADD_LIMIT - 10;
+  TarvRunToEnd();
+  // One refusal for the first command (not one per block); the child still
+  // ran to its end, and the next command's few bytes fit.
+  EXPECT_EQ(tarvtest::Var("run.errors"), "1");
+  EXPECT_NE(tarvtest::Var("run.error.1").find("BufLen=<"), std::string::npos);
+  EXPECT_EQ(sgRun.TextLen, TEXT_ADD_LIMIT - 10 + 5);
+  EXPECT_FALSE(watchdog.fired());
+}
+
+}  // namespace

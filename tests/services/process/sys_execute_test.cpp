@@ -1,0 +1,227 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <csignal>
+#include <string>
+
+#include "engine/engine.h"
+#include "engine/run_state.h"
+#include "engine/text_buffer.h"
+#include "services/process/child_process.h"
+#include "tests/engine/harness.h"
+#include "tests/platform/child_watch.h"
+
+namespace {
+
+using tarvtest::Var;
+
+std::string Text() { return std::string(sgRun.Text.data() + 1, sgRun.TextLen); }
+
+// The text of run error n, as the step recorded it.
+std::string Error(int n) {
+  std::string v = Var("run.error." + std::to_string(n));
+  size_t at = v.find("Error: [");
+  return at == std::string::npos ? v : v.substr(at + 8, v.size() - at - 9);
+}
+
+class SysExecuteTest : public ::testing::Test {
+ protected:
+  void SetUp() override { std::signal(SIGPIPE, SIG_IGN); }
+  void TearDown() override {
+    ExecuteCloseChild();
+    EXPECT_TRUE(childwatch::NoZombies());
+    EXPECT_FALSE(watchdog.fired()) << "a child had to be killed";
+  }
+  // Runs steps until the line `line` has run (or the run ends).
+  void RunThrough(int line) {
+    while (sgRun.StepRunState != RUNEND && sgRun.CurLine <= line) EsRunNextStep();
+  }
+  bool Closed() {
+    return sgExecute.Open == 0 && sgExecute.Pid == -1 && sgExecute.InWrite == -1 &&
+           sgExecute.OutRead == -1 && sgExecute.InRead == -1 && sgExecute.OutWrite == -1;
+  }
+  tarvtest::TempDir dir;
+  childwatch::Watchdog watchdog;
+};
+
+TEST_F(SysExecuteTest, DialogueWithCatAndCatEndsAfterClose) {
+  tarvtest::Start(dir,
+                  "sys.execute open {cat}\n"
+                  "sys.execute send {hello%0a}\n"
+                  "sys.execute recv expect {hello}\n"
+                  "sys.execute send {second line%0d%0a}\n"
+                  "sys.execute recv expect {line%0d}\n"
+                  "sys.execute close\n");
+  RunThrough(5);
+  EXPECT_EQ(Text(), "hello\nsecond line\r\n");
+  EXPECT_EQ(Var("run.errors"), "0");
+  ASSERT_EQ(sgExecute.Open, 1);
+  const int cat = sgExecute.Pid;
+  ASSERT_GT(cat, 0);
+  EXPECT_FALSE(childwatch::Gone(cat));
+  RunThrough(6);
+  EXPECT_TRUE(Closed());
+  // cat ends on the end of its input: nothing of ours still holds it open.
+  EXPECT_TRUE(childwatch::WaitFor([&] { return childwatch::Gone(cat); }));
+}
+
+TEST_F(SysExecuteTest, ExpectedTextAsTheLastByteBeforeTheChildWaitsForInput) {
+  tarvtest::Run(dir,
+                "sys.execute open {sh -c \"printf 'ready>'; read x; printf got-$x; printf \\\"(err)\\\" >&2\"}\n"
+                "sys.execute recv expect {>}\n"
+                "sys.execute send {42%0a}\n"
+                "sys.execute recv expect {(err)}\n"
+                "sys.execute close\n");
+  EXPECT_EQ(Text(), "ready>got-42(err)");
+  EXPECT_EQ(Var("run.errors"), "0");
+}
+
+TEST_F(SysExecuteTest, ChildEndingWithoutTheTextKeepsItsData) {
+  tarvtest::Run(dir,
+                "sys.execute open {printf abc}\n"
+                "sys.execute recv expect {zzz}\n"
+                "sys.execute close\n");
+  EXPECT_EQ(Text(), "abc");
+  EXPECT_EQ(Var("run.errors"), "1");
+  EXPECT_EQ(Error(1), "sys_execute_recv_expect_a4 recv key not found, readlen=3");
+}
+
+TEST_F(SysExecuteTest, OnlyTextOfThisReceiveCounts) {
+  // KEY is in the buffer already, and arrives split over two reads.
+  std::string file = std::string(1018, 'a') + "KEY" + std::string(3000, 'b');
+  std::string path = dir.Write("f.txt", file);
+  tarvtest::Run(dir,
+                "sys.command {printf KEY}\n"
+                "sys.execute open {printf zzz}\n"
+                "sys.execute recv expect {KEY}\n"
+                "sys.execute open {cat " + path + "}\n"
+                "sys.execute recv expect {KEY}\n"
+                "sys.execute close\n");
+  EXPECT_EQ(Var("run.errors"), "1");
+  EXPECT_EQ(Error(1), "sys_execute_recv_expect_a4 recv key not found, readlen=3");
+  ASSERT_GE(sgRun.TextLen, 6 + 1021);
+  EXPECT_EQ(Text().substr(0, 6 + 1021), "KEYzzz" + file.substr(0, 1021));
+}
+
+TEST_F(SysExecuteTest, NothingOpenRecordsErrorsAndTouchesNoDescriptor) {
+  tarvtest::Run(dir,
+                "sys.execute send {x}\n"
+                "sys.execute recv expect {x}\n"
+                "sys.execute recv for {1} seconds\n"
+                "sys.execute close\n");
+  EXPECT_EQ(Var("run.errors"), "5");
+  EXPECT_EQ(Error(1), "sys_execute_send_a3, sys.execute open Error!");
+  EXPECT_EQ(Error(2), "sys_execute_send_a3 send len=0 < 1");
+  EXPECT_EQ(Error(3), "sys_execute_recv_expect_a4, sys.execute open Error!");
+  EXPECT_EQ(Error(4), "sys_execute_recv_expect_a4 recv key not found, readlen=0");
+  EXPECT_EQ(Error(5), "sys_execute_recv_for_a4_seconds, sys.execute open Error!");
+  EXPECT_TRUE(Closed());
+}
+
+TEST_F(SysExecuteTest, ArgumentChecks) {
+  const struct {
+    std::string line;
+    std::string error;
+  } cases[] = {
+      {"sys.execute open {}", "Length of Arg 3 is :0  < 1 !"},
+      {"sys.execute send {}", "Length of Arg 3 is :0  < 1 !"},
+      {"sys.execute recv expect {}", "Length of Arg 4 is :0  < 1 !"},
+      {"sys.execute recv for {x} seconds", "Arg:4 is not integer !"},
+      {"sys.execute recv for {-1} seconds", "Arg:4 is not integer !"},
+      {"sys.execute recv for {86401} seconds", "Arg:4=86401 > 86400 !"},
+      {"sys.execute recv for {99999999999} seconds", "Arg:4=2147483647 > 86400 !"},
+      {"sys.execute open {tarv-no-such-program}", "sys_execute_open Error on CreateProcess()=2"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    // With a child open, only the argument can fail.
+    tarvtest::Run(dir, "sys.execute open {cat}\n" + c.line + "\n");
+    EXPECT_EQ(Var("run.errors"), "1");
+    EXPECT_EQ(Error(1), c.error);
+    EXPECT_EQ(sgRun.TextLen, 0);
+  }
+  // A failed open leaves nothing open behind it (the cat before it was
+  // closed first).
+  EXPECT_TRUE(Closed());
+}
+
+TEST_F(SysExecuteTest, SecondOpenLetsTheFirstChildEnd) {
+  tarvtest::Start(dir,
+                  "sys.execute open {cat}\n"
+                  "sys.execute open {cat}\n"
+                  "sys.execute send {two%0a}\n"
+                  "sys.execute recv expect {two}\n");
+  RunThrough(1);
+  const int first = sgExecute.Pid;
+  RunThrough(2);
+  const int second = sgExecute.Pid;
+  ASSERT_GT(first, 0);
+  ASSERT_GT(second, 0);
+  EXPECT_NE(first, second);
+  // The first cat sees the end of its input while the second holds on.
+  EXPECT_TRUE(childwatch::WaitFor([&] { return childwatch::Gone(first); }));
+  EXPECT_FALSE(childwatch::Gone(second));
+  RunThrough(4);
+  EXPECT_EQ(Text(), "two\n");
+  // The end of the run closes the second one.
+  TarvRunToEnd();
+  EXPECT_TRUE(Closed());
+  EXPECT_TRUE(childwatch::WaitFor([&] { return childwatch::Gone(second); }));
+  EXPECT_EQ(Var("run.errors"), "0");
+}
+
+TEST_F(SysExecuteTest, ReceiveForSecondsStopsAtTheEndOfOutput) {
+  const auto start = std::chrono::steady_clock::now();
+  tarvtest::Run(dir,
+                "sys.execute open {sh -c \"printf one; sleep 1; printf two; sleep 1; printf three\"}\n"
+                "sys.execute recv for {60} seconds\n"
+                "sys.execute close\n");
+  EXPECT_EQ(Text(), "onetwothree");
+  EXPECT_EQ(Var("run.errors"), "0");
+  // Far below the 60 seconds asked for: the end of the output ended it.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+}
+
+TEST_F(SysExecuteTest, ReceiveForSecondsEndsWhenTimeIsUp) {
+  tarvtest::Start(dir,
+                  "sys.execute open {sh -c \"printf one; sleep 0.5; printf two; exec sleep 60\"}\n"
+                  "sys.execute recv for {2} seconds\n"
+                  "sys.execute recv for {0} seconds\n");
+  RunThrough(3);
+  EXPECT_EQ(Text(), "onetwo");
+  EXPECT_EQ(Var("run.errors"), "0");
+  const int child = sgExecute.Pid;
+  ASSERT_GT(child, 0);
+  // The child still runs: the time bound, not its end, ended the receive.
+  EXPECT_FALSE(childwatch::Gone(child));
+  kill(child, SIGKILL);
+  TarvRunToEnd();
+  EXPECT_TRUE(childwatch::WaitFor([&] { return childwatch::Gone(child); }));
+}
+
+TEST_F(SysExecuteTest, FullTextBufferEndsTheReceiveAtOnce) {
+  std::string path = dir.Write("big.txt", std::string(200000, 'q'));
+  tarvtest::Start(dir,
+                  "sys.execute open {cat " + path + "}\n"
+                  "sys.execute recv expect {never}\n"
+                  "sys.execute close\n");
+  sgRun.TextLen = TEXT_ADD_LIMIT - 10;
+  TarvRunToEnd();
+  // The refused append and the receive's own error, and nothing more.
+  EXPECT_EQ(Var("run.errors"), "2");
+  EXPECT_EQ(Error(2), "sys_execute_recv_expect_a4 recv buf full, readlen=1020");
+  EXPECT_EQ(sgRun.TextLen, TEXT_ADD_LIMIT - 10);
+}
+
+TEST_F(SysExecuteTest, NoOutputChildRunsOnItsOwn) {
+  tarvtest::Start(dir, "# nothing\n");
+  const std::string out = dir.File("o.txt");
+  const std::string cmd = "sh -c \"sleep 0.2; printf done > " + out + "\"";
+  EXPECT_EQ(sys_execute_no_output(cmd.c_str()), 0);
+  EXPECT_TRUE(childwatch::WaitFor([&] { return tarvtest::ReadFile(out) == "done"; }));
+  EXPECT_EQ(sys_execute_no_output("tarv-no-such-program"), -1);
+  EXPECT_EQ(Error(1), "sys_execute_no_output Error on CreateProcess()=2");
+}
+
+}  // namespace
