@@ -7,6 +7,7 @@
 
 #include "engine/handlers.h"
 #include "engine/hex_dump.h"
+#include "engine/arg_checks.h"
 #include "engine/log.h"
 #include "engine/run_state.h"
 #include "engine/step_args.h"
@@ -14,18 +15,6 @@
 #include "engine/var_store.h"
 
 namespace {
-int CheckLength(int w, int hi, int code) {
-  if (igL[w] < 1) return NmsRunError(code, "Length of Arg %d is :%d  < 1 !", w, igL[w]);
-  if (igL[w] > hi) return NmsRunError(code, "Length of Arg %d is :%d > %d !", w, igL[w], hi);
-  return 0;
-}
-
-bool ReadInteger(int w) {
-  if (TarvIsInteger2(agA[w], igL[w]) != 0) return false;
-  igV[w] = TarvAtoi(agA[w]);
-  return true;
-}
-
 const char* At(int64_t pos) { return sgRun.Text.data() + pos; }
 
 // Of `want` bytes from position `from`, those that lie within the text.  The
@@ -98,10 +87,10 @@ int ForEachWord(const char* buf, int n, int* count, F&& word) {
 int text_get_var_a3_after_a5_bytes_length_a8() {
   sgRun.StepRunState = ENDOK;
   TarvDebugLog("\ntext_get_var_a3_after_a5_bytes_length_a8 ,begin ...");
-  if (int r = CheckLength(3, 63, -3)) return r;
-  if (!ReadInteger(5)) return NmsRunError(-5, "Arg:5 is not integer !");
+  if (int r = ArgCheckLength(3, 63, -3)) return r;
+  if (!ArgReadInteger(5)) return NmsRunError(-5, "Arg:5 is not integer !");
   if (igV[5] > 1022) return NmsRunError(-5, "Arg:5=%d > 1022 !", igV[5]);
-  if (!ReadInteger(8)) return NmsRunError(-8, "Arg:8 is not integer !");
+  if (!ArgReadInteger(8)) return NmsRunError(-8, "Arg:8 is not integer !");
   if (igV[8] > 1022) return NmsRunError(-8, "Arg:8=%d > 1022 !", igV[8]);
   const int64_t span = int64_t{sgRun.tailPointer} - sgRun.headPointer;
   const int need = igV[5] + igV[8];
@@ -114,9 +103,9 @@ int text_get_var_a3_after_a5_bytes_length_a8() {
 int text_get_var_a3_after_a5_length_a7() {
   sgRun.StepRunState = ENDOK;
   TarvDebugLog("\ntext_get_var_a3_after_a5_length_a7 ,begin ...");
-  if (int r = CheckLength(3, 63, -3)) return r;
-  if (int r = CheckLength(5, 1022, -5)) return r;
-  if (!ReadInteger(7)) return NmsRunError(-7, "Arg:7 is not integer !");
+  if (int r = ArgCheckLength(3, 63, -3)) return r;
+  if (int r = ArgCheckLength(5, 1022, -5)) return r;
+  if (!ArgReadInteger(7)) return NmsRunError(-7, "Arg:7 is not integer !");
   if (igV[7] > 1022) return NmsRunError(-7, "Arg:7=%d > 1022 !", igV[7]);
   const int64_t span = int64_t{sgRun.tailPointer} - sgRun.headPointer;
   const int need = igV[7] + igL[5];
@@ -133,9 +122,9 @@ int text_get_var_a3_after_a5_length_a7() {
 int text_get_var_a3_between_a5_and_a7() {
   sgRun.StepRunState = ENDOK;
   TarvDebugLog("\ntext_get_var_a3_between_a5_and_a7 ,begin ...");
-  if (int r = CheckLength(3, 63, -3)) return r;
-  if (int r = CheckLength(5, 1022, -5)) return r;
-  if (int r = CheckLength(7, 1022, -7)) return r;
+  if (int r = ArgCheckLength(3, 63, -3)) return r;
+  if (int r = ArgCheckLength(5, 1022, -5)) return r;
+  if (int r = ArgCheckLength(7, 1022, -7)) return r;
   const int64_t span = int64_t{sgRun.tailPointer} - sgRun.headPointer;
   const int need = igL[5] + igL[7];
   if (span < need) return NmsRunError(-8, "文本选中区域len=%d <%d!", static_cast<int>(span), need);
@@ -156,8 +145,8 @@ int text_get_var_a3_between_a5_and_a7() {
 int text_get_var_a3_word_number_a6() {
   sgRun.StepRunState = ENDOK;
   TarvDebugLog("\ntext_get_var_a3_word_number_a6 ,begin ...");
-  if (int r = CheckLength(3, 62, -3)) return r;
-  if (!ReadInteger(6)) return NmsRunError(-6, "Arg:6 is not integer !");
+  if (int r = ArgCheckLength(3, 62, -3)) return r;
+  if (!ArgReadInteger(6)) return NmsRunError(-6, "Arg:6 is not integer !");
   if (igV[6] < 1) return NmsRunError(-6, "Arg:6=%d  < 1 !", igV[6]);
   if (igV[6] > 1024) return NmsRunError(-6, "Arg:6=%d > 1024 !", igV[6]);
   if (!LineSelectionOk())
@@ -199,8 +188,8 @@ int text_line_get_all_words_between_a6_and_a8_separated_by_a11() {
   sgRun.StepRunState = ENDOK;
   TarvDebugLog("\ntext_line_get_all_words_between_a6_and_a8_separated_by_a11 ,begin ...");
   if (TarvSetVar2("word.count", "0") != 0) return NmsRunError(-9, "TarvSetVar4, word.count, error!");
-  if (int r = CheckLength(6, 1020, -10)) return r;
-  if (int r = CheckLength(8, 1020, -13)) return r;
+  if (int r = ArgCheckLength(6, 1020, -10)) return r;
+  if (int r = ArgCheckLength(8, 1020, -13)) return r;
   if (igL[11] > 1020) return NmsRunError(-16, "Arg:16, len=%d > 1020 !", igL[11]);
   const int textLen = sgRun.TextLen;
   const int head = sgRun.headPointer;

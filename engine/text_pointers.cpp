@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "engine/handlers.h"
+#include "engine/arg_checks.h"
 #include "engine/log.h"
 #include "engine/run_state.h"
 #include "engine/step_args.h"
@@ -24,20 +25,6 @@ constexpr int kAbsoluteMax = 1048476;  // what the absolute moves accept, not th
 int ArrayRoom(int64_t from, int64_t want) {
   const int64_t room = int64_t{TEXT_SIZE} + 1 - from;
   return static_cast<int>(std::clamp<int64_t>(want, 0, std::max<int64_t>(room, 0)));
-}
-
-int CheckLength(int w, int hi, int code) {
-  if (igL[w] < 1) return NmsRunError(code, "Length of Arg %d is :%d  < 1 !", w, igL[w]);
-  if (igL[w] > hi) return NmsRunError(code, "Length of Arg %d is :%d > %d !", w, igL[w], hi);
-  return 0;
-}
-
-// Takes the decimal value of argument word w into igV[w]; false when the
-// word does not pass the integer check.
-bool ReadInteger(int w) {
-  if (TarvIsInteger2(agA[w], igL[w]) != 0) return false;
-  igV[w] = TarvAtoi(agA[w]);
-  return true;
 }
 
 int SetHead(int value, const char* name) {
@@ -63,7 +50,7 @@ int FindBeforeTail() {
 int AbsoluteMove(const char* name, bool head) {
   sgRun.StepRunState = ENDOK;
   TarvDebugLog("\n%s ,begin ...", name);
-  if (!ReadInteger(4)) return NmsRunError(-4, "Arg:4 is not integer !");
+  if (!ArgReadInteger(4)) return NmsRunError(-4, "Arg:4 is not integer !");
   if (igV[4] > kAbsoluteMax) return NmsRunError(-4, "Arg:4=%d > %d !", igV[4], kAbsoluteMax);
   return head ? SetHead(igV[4], name) : SetTail(igV[4], name);
 }
@@ -104,8 +91,8 @@ int text_tailpointer_move_to_a4_byte() {
 int text_headpointer_move_forward_a4_bytes() {
   sgRun.StepRunState = ENDOK;
   TarvDebugLog("\ntext_headpointer_move_forward_a4_bytes ,begin ...");
-  if (int r = CheckLength(4, 1022, -4)) return r;
-  if (!ReadInteger(4)) return NmsRunError(-5, "Arg:4 is not integer !");
+  if (int r = ArgCheckLength(4, 1022, -4)) return r;
+  if (!ArgReadInteger(4)) return NmsRunError(-5, "Arg:4 is not integer !");
   const int64_t to = int64_t{sgRun.headPointer} + igV[4];
   if (to > sgRun.TextLen)
     return NmsRunError(-4, "text_headpointer_move_forward_a4_bytes, not so much chars !");
@@ -115,8 +102,8 @@ int text_headpointer_move_forward_a4_bytes() {
 int text_tailpointer_move_backward_a4_bytes() {
   sgRun.StepRunState = ENDOK;
   TarvDebugLog("\ntext_tailpointer_move_backward_a4_bytes ,begin ...");
-  if (int r = CheckLength(4, 1022, -4)) return r;
-  if (!ReadInteger(4)) return NmsRunError(-4, "Arg:4 is not integer !");
+  if (int r = ArgCheckLength(4, 1022, -4)) return r;
+  if (!ArgReadInteger(4)) return NmsRunError(-4, "Arg:4 is not integer !");
   // Strictly greater, so the tail stays on byte 1 at least.
   if (sgRun.tailPointer <= igV[4])
     return NmsRunError(-7, "text_tailpointer_move_backward_a4_bytes, not so much chars !");
@@ -126,7 +113,7 @@ int text_tailpointer_move_backward_a4_bytes() {
 int text_headpointer_move_forward_after_a5() {
   sgRun.StepRunState = ENDOK;
   TarvDebugLog("\ntext_headpointer_move_forward_after_a5 ,begin ...");
-  if (int r = CheckLength(5, 1022, -5)) return r;
+  if (int r = ArgCheckLength(5, 1022, -5)) return r;
   // TextLen - headPointer bytes from the head: the last byte of the text is
   // not among them, so an occurrence ending there is not found.
   const int64_t span = int64_t{sgRun.TextLen} - sgRun.headPointer;
@@ -141,7 +128,7 @@ int text_headpointer_move_forward_after_a5() {
 int text_tailpointer_move_backward_before_a5() {
   sgRun.StepRunState = ENDOK;
   TarvDebugLog("\ntext_tailpointer_move_backward_before_a5 ,begin ...");
-  if (int r = CheckLength(5, 1022, -5)) return r;
+  if (int r = ArgCheckLength(5, 1022, -5)) return r;
   const int p = FindBeforeTail();
   if (p < 0) return NmsRunError(-5, "text_tailpointer_move_backward_before_a5, Not Found !");
   return SetTail(p, "text_tailpointer_move_backward_before_a5");
@@ -150,7 +137,7 @@ int text_tailpointer_move_backward_before_a5() {
 int text_tail_pointer_move_backward_after_a5() {
   sgRun.StepRunState = ENDOK;
   TarvDebugLog("\ntext_tail_pointer_move_backward_after_a5 ,begin ...");
-  if (int r = CheckLength(5, 1022, -5)) return r;
+  if (int r = ArgCheckLength(5, 1022, -5)) return r;
   const int p = FindBeforeTail();
   if (p < 0) return NmsRunError(-6, "text_tail_pointer_move_backward_after_a5, Not Found !");
   return SetTail(p + igL[5], "text_tail_pointer_move_backward_after_a5");

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "engine/handlers.h"
+#include "engine/arg_checks.h"
 #include "engine/log.h"
 #include "engine/run_state.h"
 #include "engine/step_args.h"
@@ -16,18 +17,6 @@
 namespace {
 constexpr int kFileTextLimit = 4194264;  // text.add from file fills the text up to here
 constexpr int kReplaceLimit = TEXT_SIZE;   // text.replace keeps the text below this
-
-int CheckLength(int w, int hi, int code) {
-  if (igL[w] < 1) return NmsRunError(code, "Length of Arg %d is :%d  < 1 !", w, igL[w]);
-  if (igL[w] > hi) return NmsRunError(code, "Length of Arg %d is :%d > %d !", w, igL[w], hi);
-  return 0;
-}
-
-bool ReadInteger(int w) {
-  if (TarvIsInteger2(agA[w], igL[w]) != 0) return false;
-  igV[w] = TarvAtoi(agA[w]);
-  return true;
-}
 
 struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
@@ -149,7 +138,7 @@ int64_t ReplaceGrowing(const Replace& r, int64_t first, int64_t len0, int64_t* r
 int text_add_a2() {
   sgRun.StepRunState = ENDOK;
   TarvDebugLog("\ntext_add_a2 ,begin ...");
-  if (int r = CheckLength(2, 1022, -2)) return r;
+  if (int r = ArgCheckLength(2, 1022, -2)) return r;
   // A refused append has been reported by TextAdd already.
   TextAdd(agA[2], igL[2]);
   return TarvReturn(0, "text_add_a2 return.");
@@ -158,7 +147,7 @@ int text_add_a2() {
 int text_add_from_file_a4() {
   sgRun.StepRunState = ENDOK;
   TarvDebugLog("\ntext_add_from_file_a4  ,begin ...");
-  if (int r = CheckLength(4, 450, -4)) return r;
+  if (int r = ArgCheckLength(4, 450, -4)) return r;
   // text.replace may have grown the text past this statement's own limit.
   const int room = std::max(kFileTextLimit - sgRun.TextLen, 0);
   const int n = TarvReadFile(agA[4], sgRun.Text.data() + sgRun.TextLen + 1, room);
@@ -170,8 +159,8 @@ int text_add_from_file_a4() {
 int text_show_a2_size_a4_align_a6() {
   sgRun.StepRunState = ENDOK;
   TarvDebugLog("\ntext_show_a2_size_a4_align_a6 ,begin ...");
-  if (int r = CheckLength(2, 1022, -2)) return r;
-  if (!ReadInteger(4)) return NmsRunError(-4, "Arg:4 is not integer !");
+  if (int r = ArgCheckLength(2, 1022, -2)) return r;
+  if (!ArgReadInteger(4)) return NmsRunError(-4, "Arg:4 is not integer !");
   const int w = igV[4];
   const int len = igL[2];
   if (w > 1022) return NmsRunError(-4, "Arg:4=%d > 1022 !", w);
@@ -204,8 +193,8 @@ int text_show_a2_size_a4_align_a6() {
 int text_replace_a2_with_a4() {
   sgRun.StepRunState = ENDOK;
   TarvDebugLog("\ntext_replace_a2_with_a4 ,begin ...");
-  if (int r = CheckLength(2, 1022, -2)) return r;
-  if (int r = CheckLength(4, 1022, -4)) return r;
+  if (int r = ArgCheckLength(2, 1022, -2)) return r;
+  if (int r = ArgCheckLength(4, 1022, -4)) return r;
   const int k = igL[2];
   const int rl = igL[4];
   const int64_t head = sgRun.headPointer;
@@ -269,7 +258,7 @@ bool WriteSelection(int w, const char* mode) {
 int text_save_to_file_a4() {
   sgRun.StepRunState = ENDOK;
   TarvDebugLog("\ntext_save_to_file_a4  ,begin ...");
-  if (int r = CheckLength(4, 450, -4)) return r;
+  if (int r = ArgCheckLength(4, 450, -4)) return r;
   if (int r = CheckSavable()) return r;
   if (!WriteSelection(4, "wbe")) return NmsRunError(-3, "write file error! file=[%s]!", agA[4]);
   return TarvReturn(0, "text_save_to_file_a4  return.");
@@ -278,7 +267,7 @@ int text_save_to_file_a4() {
 int text_save_append_to_file_a5() {
   sgRun.StepRunState = ENDOK;
   TarvDebugLog("\ntext_save_append_to_file_a5 ,begin ...");
-  if (int r = CheckLength(5, 550, -5)) return r;
+  if (int r = ArgCheckLength(5, 550, -5)) return r;
   if (int r = CheckSavable()) return r;
   if (!WriteSelection(5, "abe")) return NmsRunError(-3, "append file error! file=[%s]", agA[5]);
   return TarvReturn(0, "text_save_append_to_file_a5 return.");
@@ -307,7 +296,7 @@ int text_delete_from_tailpointer() {
 int text_delete_from_a3_byte() {
   sgRun.StepRunState = ENDOK;
   TarvDebugLog("\ntext_delete_from_a3_byte ,begin ...");
-  if (!ReadInteger(3)) return NmsRunError(-3, "Arg:3 is not integer!");
+  if (!ArgReadInteger(3)) return NmsRunError(-3, "Arg:3 is not integer!");
   const int n = igV[3];
   if (n >= TEXT_SIZE) return NmsRunError(-3, "Arg:3 = [%d] > %d!", n, TEXT_SIZE);
   if (n > sgRun.TextLen) return NmsRunError(-3, "Arg:3 = [%d] > [text.bytes=%d]!", n, sgRun.TextLen);
