@@ -11,6 +11,7 @@
 #include "engine/util.h"
 #include "engine/var_store.h"
 #include "platform/os_info.h"
+#include "services/sockets/socket_layer.h"
 
 namespace {
 constexpr int CMDLINE_MAX = 1023;
@@ -162,6 +163,7 @@ int tarv_init_nms() {
   sgRun.CurLine = 1;
   sgRun.StepRunState = 0;
   sgRun.StepTimeout = 10;
+  TarvWsaStartup();
   TarvDebugLog("\ntarv_init_nms() end,sgRun.RunMode=<%d>,sgLog.LogLevel=<%d>", sgRun.RunMode,
                sgLog.LogLevel);
   return 0;

@@ -1,0 +1,327 @@
+// The POSIX socket layer: descriptors, waits, connects, transfers and
+// address texts, against peers on loopback.
+#include "platform/socket.h"
+
+#include <gtest/gtest.h>
+#include <netdb.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "tests/services/sockets/tcp_peer.h"
+
+namespace {
+
+using namespace tcppeer;
+
+class SockTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(SockIgnoreSigpipe(), 0); }
+};
+
+TEST_F(SockTest, NewSocketsStayAboveTheStandardDescriptorsAndCloseOnExec) {
+  // With standard input closed, the system would hand out descriptor 0.
+  const int saved = fcntl(0, F_DUPFD_CLOEXEC, 10);
+  ASSERT_GE(saved, 0);
+  close(0);
+  int32_t fd = SockOpen(AF_INET, SOCK_STREAM, 0);
+  const bool zeroFree = fcntl(0, F_GETFD) < 0;
+  dup2(saved, 0);
+  close(saved);
+  EXPECT_GE(fd, 3);
+  EXPECT_TRUE(zeroFree);
+  EXPECT_NE(fcntl(fd, F_GETFD) & FD_CLOEXEC, 0);
+  SockClose(&fd);
+  EXPECT_EQ(fd, -1);
+
+  // A zeroed field is no socket of ours: standard input survives the close.
+  int32_t zero = 0;
+  SockClose(&zero);
+  EXPECT_EQ(zero, -1);
+  EXPECT_GE(fcntl(0, F_GETFD), 0);
+  SockClose(nullptr);
+}
+
+TEST_F(SockTest, AddressTexts) {
+  struct {
+    int family;
+    const char* addr;
+    int port;
+    uint32_t scope;
+    const char* text;
+  } const cases[] = {
+      {AF_INET, "127.0.0.1", 8080, 0, "127.0.0.1:8080"},
+      {AF_INET, "10.20.30.40", 0, 0, "10.20.30.40"},
+      {AF_INET6, "::1", 23, 0, "[::1]:23"},
+      {AF_INET6, "::", 0, 0, "::"},
+      {AF_INET6, "fe80::1", 443, 3, "[fe80::1%3]:443"},
+      {AF_INET6, "fe80::1", 0, 3, "fe80::1%3"},
+      {AF_INET6, "2001:db8::ff00:42:8329", 65535, 0, "[2001:db8::ff00:42:8329]:65535"},
+  };
+  for (const auto& c : cases) {
+    sockaddr_storage a;
+    socklen_t len;
+    if (c.family == AF_INET) {
+      uint8_t parts[4];
+      inet_pton(AF_INET, c.addr, parts);
+      len = SockAddrV4(parts, c.port, &a);
+    } else {
+      const int r = SockAddrV6(c.addr, c.port, &a);
+      ASSERT_GT(r, 0) << c.addr;
+      len = static_cast<socklen_t>(r);
+      reinterpret_cast<sockaddr_in6&>(a).sin6_scope_id = c.scope;
+    }
+    char text[SOCK_ADDR_TEXT];
+    EXPECT_EQ(SockAddrText(a, len, text, sizeof text), static_cast<int>(std::strlen(c.text)));
+    EXPECT_STREQ(text, c.text);
+    EXPECT_EQ(SockAddrPort(a), c.port);
+  }
+  // Too small a room gives no cut text.
+  sockaddr_storage a;
+  const uint8_t parts[4] = {127, 0, 0, 1};
+  const socklen_t len = SockAddrV4(parts, 80, &a);
+  char small[8] = "xxxxxxx";
+  EXPECT_EQ(SockAddrText(a, len, small, sizeof small), -1);
+  EXPECT_STREQ(small, "");
+  a.ss_family = AF_UNIX;
+  char text[SOCK_ADDR_TEXT];
+  EXPECT_EQ(SockAddrText(a, len, text, sizeof text), -1);
+  EXPECT_EQ(SockAddrPort(a), -1);
+}
+
+TEST_F(SockTest, NumericAddressesOnly) {
+  sockaddr_storage a;
+  for (const char* bad : {":::", "1:2", "localhost", "::1%lo", "[::1]", "::ffff:1.2.3.4.5", ""})
+    EXPECT_EQ(SockAddrV6(bad, 1, &a), -EINVAL) << bad;
+  EXPECT_GT(SockAddrV6("::ffff:7f00:1", 1, &a), 0);
+
+  SockAddrInfo list[4];
+  int count = -1;
+  EXPECT_NE(
+      SockResolveNumeric("localhost", "80", false, AF_UNSPEC, SOCK_STREAM, 0, list, 4, &count), 0);
+  EXPECT_EQ(count, 0);
+  EXPECT_NE(SockResolveNumeric("::1", "http", false, AF_INET6, SOCK_STREAM, 0, list, 4, &count), 0);
+  ASSERT_EQ(
+      SockResolveNumeric("::1", "80", false, AF_INET6, SOCK_DGRAM, IPPROTO_UDP, list, 4, &count),
+      0);
+  ASSERT_EQ(count, 1);
+  EXPECT_EQ(list[0].Family, AF_INET6);
+  EXPECT_EQ(SockAddrPort(list[0].Addr), 80);
+  EXPECT_NE(std::string(SockResolveErrorText(EAI_NONAME)), "");
+
+  // The passive answers are the any-address of each family, room permitting.
+  ASSERT_EQ(SockResolveNumeric(nullptr, "8080", true, AF_UNSPEC, SOCK_STREAM, 0, list, 4, &count),
+            0);
+  bool v4 = false, v6 = false;
+  for (int i = 0; i < count; i++) {
+    char text[SOCK_ADDR_TEXT];
+    SockAddrText(list[i].Addr, list[i].Len, text, sizeof text);
+    v4 |= std::string(text) == "0.0.0.0:8080";
+    v6 |= std::string(text) == "[::]:8080";
+  }
+  EXPECT_TRUE(v4 && v6);
+  ASSERT_EQ(SockResolveNumeric(nullptr, "8080", true, AF_UNSPEC, SOCK_STREAM, 0, list, 1, &count),
+            0);
+  EXPECT_EQ(count, 1);
+}
+
+TEST_F(SockTest, V6OnlyListenerLeavesTheIPv4AnyAddressFree) {
+  const int port = FreePort();
+  ASSERT_GT(port, 0);
+  int32_t v6 = SockOpen(AF_INET6, SOCK_STREAM, 0);
+  int32_t v4 = SockOpen(AF_INET, SOCK_STREAM, 0);
+  sockaddr_storage a;
+  ASSERT_GT(SockAddrV6("::", port, &a), 0);
+  EXPECT_EQ(SockSetV6Only(v6, true), 0);
+  EXPECT_EQ(SockSetReuseAddr(v6), 0);
+  EXPECT_EQ(SockBind(v6, a, sizeof(sockaddr_in6)), 0);
+  const uint8_t any[4] = {};
+  const socklen_t len = SockAddrV4(any, port, &a);
+  EXPECT_EQ(SockBind(v4, a, len), 0);
+  EXPECT_EQ(SockListen(v4, 1), 0);
+  EXPECT_EQ(SockListen(v6, 1), 0);
+  // A second IPv4 socket on the same port is refused even with SO_REUSEADDR.
+  int32_t again = SockOpen(AF_INET, SOCK_STREAM, 0);
+  SockSetReuseAddr(again);
+  EXPECT_EQ(SockBind(again, a, len), -EADDRINUSE);
+  SockClose(&again);
+  SockClose(&v4);
+  SockClose(&v6);
+}
+
+TEST_F(SockTest, NonBlockingConnectIsJudgedBySoError) {
+  Listener open;
+  ASSERT_GT(open.port(), 0);
+  const int closedPort = FreePort();
+  struct {
+    int port;
+    bool connects;
+  } const cases[] = {{open.port(), true}, {closedPort, false}};
+  for (const auto& c : cases) {
+    int32_t fd = SockOpen(AF_INET, SOCK_STREAM, 0);
+    ASSERT_EQ(SockSetNonBlocking(fd, true), 0);
+    const uint8_t lo[4] = {127, 0, 0, 1};
+    sockaddr_storage a;
+    const socklen_t len = SockAddrV4(lo, c.port, &a);
+    int r = SockConnectStart(fd, a, len);
+    if (r == -EINPROGRESS) {
+      short revents = 0;
+      ASSERT_EQ(SockWaitOne(fd, POLLOUT, &revents, 5000), 1);
+      r = SockConnectResult(fd);
+    }
+    EXPECT_EQ(r, c.connects ? 0 : -ECONNREFUSED) << c.port;
+    SockClose(&fd);
+  }
+}
+
+TEST_F(SockTest, TransfersNeverBlockAndNeverRaiseSigpipe) {
+  Listener l;
+  int32_t fd = SockOpen(AF_INET, SOCK_STREAM, 0);
+  sockaddr_storage a;
+  const socklen_t len = Loopback(AF_INET, l.port(), &a);
+  ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&a), len), 0);
+  const int peer = l.Accept();
+  ASSERT_GE(peer, 0);
+
+  char buf[16];
+  EXPECT_EQ(SockRecv(fd, buf, sizeof buf), -EAGAIN);  // blocking socket, nothing there
+  EXPECT_EQ(SockSend(fd, "abc", 3), 3);
+  EXPECT_EQ(Read(peer, 3), "abc");
+
+  // A peer that resets: the sends fail with an error, no signal ends us.
+  linger lg{1, 0};
+  setsockopt(peer, SOL_SOCKET, SO_LINGER, &lg, sizeof lg);
+  close(peer);
+  short revents = 0;
+  ASSERT_EQ(SockWaitOne(fd, POLLIN, &revents, 5000), 1);
+  int r = 0;
+  for (int i = 0; i < 3 && r >= 0; i++) r = SockSend(fd, "x", 1);
+  EXPECT_TRUE(r == -EPIPE || r == -ECONNRESET) << r;
+  SockClose(&fd);
+}
+
+TEST_F(SockTest, FullSendBufferGivesEagainNotAWait) {
+  Listener l;
+  int32_t fd = SockOpen(AF_INET, SOCK_STREAM, 0);
+  sockaddr_storage a;
+  const socklen_t len = Loopback(AF_INET, l.port(), &a);
+  ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&a), len), 0);
+  const int peer = l.Accept();
+  static const std::string block(65536, 'b');
+  int r = 1;
+  int64_t total = 0;
+  for (int i = 0; i < 10000 && r > 0; i++) {
+    r = SockSend(fd, block.data(), static_cast<int>(block.size()));
+    if (r > 0) total += r;
+  }
+  EXPECT_EQ(r, -EAGAIN);
+  EXPECT_GT(total, 0);
+  close(peer);
+  SockClose(&fd);
+}
+
+std::atomic<int> gSignals{0};
+void CountSignal(int) { gSignals++; }
+
+TEST_F(SockTest, WaitsResumeAfterSignalsWithTheTimeLeft) {
+  struct sigaction sa = {}, old = {};
+  sa.sa_handler = CountSignal;  // no SA_RESTART: poll itself returns EINTR
+  sigemptyset(&sa.sa_mask);
+  ASSERT_EQ(sigaction(SIGUSR1, &sa, &old), 0);
+  Listener l;
+  gSignals = 0;
+  const pthread_t self = pthread_self();
+  std::atomic<bool> done{false};
+  std::thread pesterer([&] {
+    for (int i = 0; i < 8 && !done; i++) {
+      Pause(40);
+      pthread_kill(self, SIGUSR1);
+    }
+  });
+  const int64_t start = SockNowMs();
+  short revents = 0;
+  const int r = SockWaitOne(l.fd(), POLLIN, &revents, 500);
+  const int64_t waited = SockNowMs() - start;
+  done = true;
+  pesterer.join();
+  sigaction(SIGUSR1, &old, nullptr);
+  EXPECT_EQ(r, 0);
+  EXPECT_GE(gSignals.load(), 1);
+  // The signals neither ended the wait early nor made it start over.
+  EXPECT_GE(waited, 500);
+}
+
+TEST_F(SockTest, WaitOnManyReportsTheReadyOneAndSkipsNegatives) {
+  Listener a, b;
+  int fds[3] = {a.fd(), -1, b.fd()};
+  short revents[3] = {9, 9, 9};
+  const int c = ConnectRetry(AF_INET, b.port(), 5000);
+  ASSERT_GE(c, 0);
+  EXPECT_EQ(SockWait(fds, 3, POLLIN, revents, SOCK_WAIT_FOREVER), 1);
+  EXPECT_EQ(revents[0], 0);
+  EXPECT_EQ(revents[1], 0);
+  EXPECT_NE(revents[2] & POLLIN, 0);
+  EXPECT_EQ(SockWait(fds, 0, POLLIN, revents, 0), -EINVAL);
+  EXPECT_EQ(SockWait(fds, SOCK_ADDR_INFO_MAX + 1, POLLIN, revents, 0), -EINVAL);
+  sockaddr_storage peer;
+  socklen_t peerLen = 0;
+  int32_t accepted = SockAccept(b.fd(), &peer, &peerLen);
+  EXPECT_GE(accepted, 3);
+  char text[SOCK_ADDR_TEXT];
+  ASSERT_GT(SockAddrText(peer, peerLen, text, sizeof text), 0);
+  EXPECT_EQ(std::string(text).rfind("127.0.0.1:", 0), 0u) << text;
+  SockClose(&accepted);
+  close(c);
+}
+
+TEST_F(SockTest, DatagramsTooLongAreRefusedAndPeekingKeepsThem) {
+  int32_t rx = SockOpen(AF_INET, SOCK_DGRAM, 0);
+  const uint8_t lo[4] = {127, 0, 0, 1};
+  sockaddr_storage a;
+  socklen_t len = SockAddrV4(lo, 0, &a);
+  ASSERT_EQ(SockBind(rx, a, len), 0);
+  sockaddr_storage local;
+  socklen_t localLen = 0;
+  ASSERT_EQ(SockLocalAddr(rx, &local, &localLen), 0);
+  int32_t tx = SockOpen(AF_INET, SOCK_DGRAM, 0);
+  ASSERT_EQ(SockConnectDatagram(tx, local, localLen), 0);
+
+  char buf[8];
+  sockaddr_storage from;
+  socklen_t fromLen = 0;
+  EXPECT_EQ(SockRecvFrom(rx, buf, sizeof buf, false, false, &from, &fromLen), -EAGAIN);
+  ASSERT_EQ(SockSendTo(tx, "0123456789", 10, nullptr, 0), 10);
+  ASSERT_EQ(SockSendTo(tx, "short", 5, nullptr, 0), 5);
+  short revents = 0;
+  ASSERT_EQ(SockWaitOne(rx, POLLIN, &revents, 5000), 1);
+  EXPECT_EQ(SockRecvFrom(rx, buf, sizeof buf, true, false, &from, &fromLen), -EMSGSIZE);
+  char big[32];
+  EXPECT_EQ(SockRecvFrom(rx, big, sizeof big, true, false, &from, &fromLen), 10);  // still queued
+  EXPECT_EQ(SockRecvFrom(rx, buf, sizeof buf, false, false, &from, &fromLen), -EMSGSIZE);
+  // The long one is gone; the next is read whole, and its sender is known.
+  EXPECT_EQ(SockRecvFrom(rx, buf, sizeof buf, false, true, &from, &fromLen), 5);
+  EXPECT_EQ(std::string(buf, 5), "short");
+  sockaddr_storage txAddr;
+  socklen_t txLen = 0;
+  SockLocalAddr(tx, &txAddr, &txLen);
+  EXPECT_EQ(SockAddrPort(from), SockAddrPort(txAddr));
+
+  // A blocking receive waits for the datagram that comes later.
+  std::thread later([&] {
+    Pause(100);
+    SockSendTo(tx, "late", 4, nullptr, 0);
+  });
+  EXPECT_EQ(SockRecvFrom(rx, big, sizeof big, false, true, &from, &fromLen), 4);
+  later.join();
+  EXPECT_EQ(SockSendTo(rx, "back", 4, &from, fromLen), 4);
+  EXPECT_EQ(SockRecvFrom(tx, big, sizeof big, false, true, &from, &fromLen), 4);
+  SockClose(&tx);
+  SockClose(&rx);
+  EXPECT_EQ(SockRecvFrom(rx, big, sizeof big, false, true, &from, &fromLen), -EBADF);
+}
+
+}  // namespace
