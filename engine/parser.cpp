@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "engine/listings.h"
 #include "engine/log.h"
 #include "engine/script.h"
 #include "engine/statement_table.h"
@@ -36,22 +37,6 @@ bool StartWord(int i, int pos) {
   return true;
 }
 
-void WordReport() {
-  if (sgLog.LogLevel < 4) return;
-  TarvDebugLog("\nnms.words = [%d], nms.lines = [%d], nms.errors = [%d]", sgNms.WordCount,
-               sgNms.LineCount, sgNms.ErrCount);
-  TarvDebugLog("\nLine No. Word No. Length                   value");
-  TarvDebugLog("\n-------- -------- ------ --------------------------------------------------------");
-  for (int k = 1; k <= sgNms.WordCount; k++) {
-    const NmsWord& w = sgNms.Words[k];
-    if (w.Pos == 1)
-      TarvDebugLog("\nLine No. %3d (%2d,%2d)[%-17.*s] ", w.Line, 1, w.Length, w.Length,
-                   WordText(k));
-    else
-      TarvDebugLog("(%2d,%2d)[%-10.*s] ", w.Pos, w.Length, w.Length, WordText(k));
-  }
-  TarvDebugLog("\n--------nms Parser Words,Report End.---------\n");
-}
 }  // namespace
 
 int ParserWord() {
@@ -138,7 +123,7 @@ int ParserWord() {
       cur.Length = end - cur.Offset + 1;
     }
   }
-  WordReport();
+  NmsWordReport();
   return sgNms.ErrCount;
 }
 

@@ -7,6 +7,7 @@
 #include "engine/log.h"
 #include "engine/run_state.h"
 #include "engine/script.h"
+#include "engine/source_generator.h"
 #include "engine/step_args.h"
 #include "engine/util.h"
 #include "engine/var_store.h"
@@ -163,6 +164,7 @@ int tarv_init_nms() {
   sgRun.CurLine = 1;
   sgRun.StepRunState = 0;
   sgRun.StepTimeout = 10;
+  EsCreateSourceInit();
   TarvWsaStartup();
   TarvDebugLog("\ntarv_init_nms() end,sgRun.RunMode=<%d>,sgLog.LogLevel=<%d>", sgRun.RunMode,
                sgLog.LogLevel);

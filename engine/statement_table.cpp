@@ -184,6 +184,6 @@ std::array<FunRow, MAX_FUN> sgFun = {{
     {176, 0, 23, 7, 38, StatementNotCompleted, "gif.create from {A3} {A4} to {A6} {A7}", "gif_create_from_a3_a4_to_a6_a7"},
     {177, 0, 23, 5, 32, StatementNotCompleted, "gif.add frame delay {A4} seconds", "gif_add_frame_delay_a4_seconds"},
     {178, 0, 23, 4, 21, StatementNotCompleted, "gif.save to file {A4}", "gif_save_to_file_a4"},
-    {179, -1, 24, 1, 17, StatementNotCompleted, "tarv.createsource", "tarv_createsource"},
-    {180, -1, 24, 2, 15, StatementNotCompleted, "tarv.debug {A2}", "tarv_debug_a2"},
+    {179, -1, 24, 1, 17, tarv_createsource, "tarv.createsource", "tarv_createsource"},
+    {180, -1, 24, 2, 15, tarv_debug_a2, "tarv.debug {A2}", "tarv_debug_a2"},
 }};
