@@ -37,6 +37,21 @@ TEST(Binary, TheHelloExampleWritesItsGreeting) {
   EXPECT_EQ(tarvtest::ReadFile(dir.File("hello.txt")), "Hello from tarv, the answer is 42.\n");
 }
 
+TEST(Binary, AMissingVariableSkipsTheStatement) {
+  TempDir dir;
+  std::string script = dir.Write("m.nms",
+                                 "var {a} value {kept}\n"
+                                 "var {a} value {~missing~}\n"
+                                 "text.add {~a~/~run.errors~}\n"
+                                 "text.headpointer move to head\n"
+                                 "text.tailpointer move to tail\n"
+                                 "text.save to file {out.txt}\n");
+  auto r = RunProgram(TarvBinary(), {"hide", script}, dir.path().string());
+  EXPECT_EQ(r.exitCode, 0) << r.output;
+  // The second line's handler never ran; its argument cost two run errors.
+  EXPECT_EQ(tarvtest::ReadFile(dir.File("out.txt")), "kept/2");
+}
+
 TEST(Binary, LogGoesBesideTheProgramOnlyWhenTheFolderExists) {
   TempDir dir;
   std::filesystem::copy_file(TarvBinary(), dir.File("tarv"));
