@@ -6,3 +6,8 @@ int ArgCheckLength(int w, int hi, int code);
 // Takes the decimal value of argument word w into igV[w]; false when the
 // word does not pass the integer check.
 bool ArgReadInteger(int w);
+// Lays out len bytes of value with pad blanks placed as argument word w
+// says ("left", "middle" with the odd blank to the right, "right") into out,
+// which needs len + pad bytes; false, with nothing written, when word w is
+// none of the three.
+bool ArgAlignInto(int w, const char* value, int len, int pad, char* out);

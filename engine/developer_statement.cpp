@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "engine/arg_checks.h"
 #include "engine/handlers.h"
 #include "engine/hex_dump.h"
 #include "engine/listings.h"
@@ -48,7 +49,7 @@ int TextSelectedToCharVar() {
   if (igL[2] > 250) return NmsRunError(-2, "Length of Arg 2 is :%d > 250 !", igL[2]);
   const int head = sgRun.headPointer;
   const int tail = sgRun.tailPointer;
-  if (tail > sgRun.TextLen || head >= tail || head < 0)
+  if (!TextSelectionInText())
     return NmsRunError(-9,
                        "TextSelectedToCharVar(): TextLen=%d, text.headpointer=[%d],tailpointer=%d, "
                        "Error!",
@@ -123,8 +124,7 @@ constexpr Action kActions[] = {
 int tarv_debug_a2() {
   sgRun.StepRunState = ENDOK;
   TarvDebugLog("\ntarv_debug_a2 ,begin ...");
-  if (igL[2] < 1) return NmsRunError(-2, "Length of Arg 2 is :%d  < 1 !", igL[2]);
-  if (igL[2] > 1020) return NmsRunError(-2, "Length of Arg 2 is :%d > 1020 !", igL[2]);
+  if (int r = ArgCheckLength(2, 1020, -2)) return r;
 
   // A2 chooses the first action whose name begins with it; an A2 longer
   // than a name cannot be its prefix.

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "engine/arg_checks.h"
 #include "engine/handlers.h"
 #include "engine/jump_search.h"
 #include "engine/log.h"
@@ -19,11 +20,7 @@ namespace {
 constexpr int kNameMax = VAR_NAME - 2;
 
 // The variable name in A2: 0, or the code of the run error it recorded.
-int NameFault() {
-  if (igL[2] < 1) return NmsRunError(-2, "Length of Arg 2 is :%d  < 1 !", igL[2]);
-  if (igL[2] > kNameMax) return NmsRunError(-2, "Length of Arg 2 is :%d > 62 !", igL[2]);
-  return 0;
-}
+int NameFault() { return ArgCheckLength(2, kNameMax, -2); }
 
 // Replaces the name in slot 2 by the variable's value: the value's length,
 // or the store's negative answer (missing, or longer than a slot's room).
@@ -38,11 +35,7 @@ int LoadVarIntoSlot2() {
 }
 
 // Length of argument slot k: 0, or the code of the run error it recorded.
-int ArgLengthFault(int k) {
-  if (igL[k] < 1) return NmsRunError(-4, "Length of Arg %d is :%d  < 1 !", k, igL[k]);
-  if (igL[k] > ARG_ROOM) return NmsRunError(-4, "Length of Arg %d is :%d > 1022 !", k, igL[k]);
-  return 0;
-}
+int ArgLengthFault(int k) { return ArgCheckLength(k, ARG_ROOM, -4); }
 
 bool OperatorIs(const char* op) {
   return CurStepIsKey3(3, op, static_cast<int>(std::char_traits<char>::length(op))) == 0;

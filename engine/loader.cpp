@@ -8,7 +8,7 @@
 #include "engine/var_store.h"
 
 int TarvLoadParserScript(const char* path) {
-  TarvDebugLog("\nTarvLoadParserScript: [%s] ...", path);
+  TarvDebugLogEscaped("\nTarvLoadParserScript: [%s] ...", path);
   std::memset(&sgNms, 0, sizeof sgNms);
   std::snprintf(sgNms.FileName, sizeof sgNms.FileName, "%s", path);
   sgNms.Script[0] = ' ';

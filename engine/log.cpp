@@ -96,13 +96,8 @@ void PutF(const char* fmt, ...) {
 void PutEscaped(const char* s, size_t n) {
   size_t run = 0;
   for (size_t i = 0; i < n; i++) {
-    std::string_view rep;
-    switch (s[i]) {
-      case '&': rep = "&amp;"; break;
-      case '<': rep = "&lt;"; break;
-      case '>': rep = "&gt;"; break;
-      default: continue;
-    }
+    const std::string_view rep = HtmlEntity(s[i]);
+    if (rep.empty()) continue;
     Put({s + run, i - run});
     Put(rep);
     run = i + 1;
@@ -271,15 +266,11 @@ void TarvCloseLog() {
 int HtmlEscape(const char* src, int len, char* dest, int room) {
   int out = 0;
   for (int i = 0; i < len; i++) {
-    std::string_view rep;
-    switch (src[i]) {
-      case '&': rep = "&amp;"; break;
-      case '<': rep = "&lt;"; break;
-      case '>': rep = "&gt;"; break;
-      default:
-        if (out >= room) return -1;
-        dest[out++] = src[i];
-        continue;
+    const std::string_view rep = HtmlEntity(src[i]);
+    if (rep.empty()) {
+      if (out >= room) return -1;
+      dest[out++] = src[i];
+      continue;
     }
     if (static_cast<int>(rep.size()) > room - out) return -1;
     std::memcpy(dest + out, rep.data(), rep.size());

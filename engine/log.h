@@ -1,6 +1,7 @@
 // Reporters and the HTML log of a run.
 #pragma once
 #include <cstdint>
+#include <string_view>
 
 struct LogState {
   int32_t EntryCount;      // entries started; the header precedes the first
@@ -37,6 +38,16 @@ int FormatLocalTime(char* dest /* 40 bytes */);
 // An info entry whose formatted text is data (values, received bytes): it is
 // written with &, < and > as entities.
 int TarvDebugLogEscaped(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+// The entity that writes c into the log as data; empty when c stands for
+// itself.
+constexpr std::string_view HtmlEntity(char c) {
+  switch (c) {
+    case '&': return "&amp;";
+    case '<': return "&lt;";
+    case '>': return "&gt;";
+    default: return {};
+  }
+}
 // Copies len bytes with &, < and > as entities; the bytes written (no NUL is
 // added), or -1 when they would not fit in room.
 int HtmlEscape(const char* src, int len, char* dest, int room);

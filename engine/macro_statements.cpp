@@ -2,6 +2,7 @@
 // the calling line and remembers the calling line on the macro stack;
 // macro.end and macro.return go back to the line after the latest call.
 // Entry 0 of the stack is never used, so at most 19 calls are active.
+#include "engine/arg_checks.h"
 #include "engine/handlers.h"
 #include "engine/jump_search.h"
 #include "engine/log.h"
@@ -31,8 +32,7 @@ int Return(const char* begin, const char* ok, const char* noCall) {
 int macro_call_a2() {
   sgRun.StepRunState = ENDOK;
   TarvDebugLog("\nmacro_call_a2 ,begin ...");
-  if (igL[2] < 1) return NmsRunError(-2, "Length of Arg 2 is :%d  < 1 !", igL[2]);
-  if (igL[2] > VAR_NAME - 2) return NmsRunError(-2, "Length of Arg 2 is :%d > 62 !", igL[2]);
+  if (int r = ArgCheckLength(2, VAR_NAME - 2, -2)) return r;
   // A failed call is recorded by the search; the next line runs.
   EsGotoMacroBegin(agA[2], igL[2]);
   return TarvReturn(0, "macro_call_a2 return.");

@@ -1,5 +1,4 @@
 // The word scanner and the line matcher.
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 
@@ -7,12 +6,11 @@
 #include "engine/log.h"
 #include "engine/script.h"
 #include "engine/statement_table.h"
+#include "engine/util.h"
 
 NmsScript sgNms;
 
 namespace {
-inline bool IsSpace(unsigned char c) { return c < 0x80 && std::isspace(c); }
-
 enum ScanState { BETWEEN = 1, PLAIN = 2, ARG = 3, COMMENT = 4 };
 
 // Starts word number WordCount+1 at byte i; false when the script has no
@@ -56,7 +54,7 @@ int ParserWord() {
     }
     switch (state) {
       case BETWEEN:
-        if (IsSpace(c)) break;
+        if (TarvIsSpace(c)) break;
         if (!StartWord(i, ++pos)) {
           stopped = true;
           break;
@@ -73,7 +71,7 @@ int ParserWord() {
         }
         break;
       case PLAIN:
-        if (IsSpace(c)) {
+        if (TarvIsSpace(c)) {
           cur.Length = i - cur.Offset;
           state = BETWEEN;
         } else if (c == '{') {

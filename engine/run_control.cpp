@@ -8,6 +8,7 @@
 #include <cstring>
 #include <thread>
 
+#include "engine/arg_checks.h"
 #include "engine/handlers.h"
 #include "engine/log.h"
 #include "engine/run_state.h"
@@ -30,13 +31,21 @@ char gProgram[1024];  // set by the test seam; empty: the running program
 // Reads the whole number of slot k (2 or 3) into v; a run error when it is
 // not one.
 bool ArgInteger(int k, int* v) {
-  if (TarvIsInteger2(agA[k], igL[k]) != 0) {
+  if (!ArgReadInteger(k)) {
     NmsRunError(-k, "Arg:%d is not integer !", k);
     return false;
   }
-  *v = TarvAtoi(agA[k]);
-  igV[k] = *v;
+  *v = igV[k];
   return true;
+}
+
+// The time settings' A3: whole seconds, 0 to 86400; 0, or the code of the
+// run error it recorded.
+int ArgSeconds3(int* v) {
+  if (!ArgInteger(3, v)) return -3;
+  if (*v < 0) return NmsRunError(-3, "Arg:3=%d  < 0 !", *v);
+  if (*v > kSecondsMax) return NmsRunError(-3, "Arg:3=%d > 86400 !", *v);
+  return 0;
 }
 
 bool Arg3Is(const char* word) {
@@ -106,9 +115,7 @@ int run_set_run_maxtime_a3_seconds() {
   sgRun.StepRunState = ENDOK;
   TarvDebugLog("\nrun_set_run_maxtime_a3_seconds ,begin ...");
   int v;
-  if (!ArgInteger(3, &v)) return -3;
-  if (v < 0) return NmsRunError(-3, "Arg:3=%d  < 0 !", v);
-  if (v > kSecondsMax) return NmsRunError(-3, "Arg:3=%d > 86400 !", v);
+  if (int r = ArgSeconds3(&v)) return r;
   sgRun.MaxRunTime = v;
   return TarvReturn(0, "run_set_run_maxtime_a3_seconds return.");
 }
@@ -117,9 +124,7 @@ int run_set_step_timeout_a3_seconds() {
   sgRun.StepRunState = ENDOK;
   TarvDebugLog("\nrun_set_step_timeout_a3_seconds ,begin ...");
   int v;
-  if (!ArgInteger(3, &v)) return -3;
-  if (v < 0) return NmsRunError(-3, "Arg:3=%d  < 0 !", v);
-  if (v > kSecondsMax) return NmsRunError(-3, "Arg:3=%d > 86400 !", v);
+  if (int r = ArgSeconds3(&v)) return r;
   sgRun.StepTimeout = v;
   TarvDebugLog("\n设定单步执行超时时间为 %d 秒!", v);
   return TarvReturn(0, "run_set_step_timeout_a3_seconds return.");

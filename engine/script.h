@@ -50,6 +50,5 @@ int ParserWord();
 int ParserLine();
 int TarvGetLineFunctionName(int line, int lines, char* name /* FUN_NAME_SIZE */, int* words);
 int GetCallFunction(const char* name, int len, int words);
-int CountLine();
 // The parser report of the loaded script (debug log).
 int NmsParserReport();

@@ -20,7 +20,8 @@ void BlankLineNote() {
   int n = w.Length < 1024 ? w.Length : 1024;
   std::memcpy(word, sgNms.Script.data() + w.Offset, n);
   word[n] = 0;
-  TarvDebugLog("\n[%s], Line No. [%d] be blank, don't need to run.", word, sgRun.CurLine);
+  TarvDebugLogEscaped("\n[%s], Line No. [%d] be blank, don't need to run.", word,
+                      sgRun.CurLine);
 }
 
 void PrintRunEnd() {

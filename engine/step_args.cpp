@@ -2,10 +2,12 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "engine/log.h"
 #include "engine/run_state.h"
 #include "engine/script.h"
+#include "engine/util.h"
 #include "engine/var_store.h"
 #include "window/output_pane.h"
 
@@ -40,12 +42,11 @@ struct Builder {
   // Script words and values are data: they must not become markup.
   void AddEscaped(const char* s, int n) {
     for (int i = 0; i < n; i++) {
-      switch (s[i]) {
-        case '&': Add("&amp;", 5); break;
-        case '<': Add("&lt;", 4); break;
-        case '>': Add("&gt;", 4); break;
-        default: Add(s + i, 1);
-      }
+      const std::string_view e = HtmlEntity(s[i]);
+      if (e.empty())
+        Add(s + i, 1);
+      else
+        Add(e.data(), static_cast<int>(e.size()));
     }
   }
   void Printf(const char* fmt, int v) {
@@ -55,15 +56,6 @@ struct Builder {
   }
 };
 
-// sscanf("%x") of the n (0..2) bytes at s: the number's low byte, or -1 when
-// the bytes hold no hexadecimal number.
-int ReadHexPair(const char* s, int n) {
-  char two[3] = {};
-  std::memcpy(two, s, n);
-  unsigned int v;
-  if (n == 0 || std::sscanf(two, "%x", &v) != 1) return -1;
-  return static_cast<int>(v & 0xFF);
-}
 }  // namespace
 
 int EsDecodeEscapes(const char* src, int len, char* dest, int room) {
@@ -74,7 +66,7 @@ int EsDecodeEscapes(const char* src, int len, char* dest, int room) {
     if (c == '%') {
       // Only bytes of the source are read, even for a '%' at its end.
       int avail = len - i - 1 < 2 ? len - i - 1 : 2;
-      int v = ReadHexPair(src + i + 1, avail);
+      int v = TarvHexPair(src + i + 1, avail);
       if (v >= 0) last = v;
       c = static_cast<char>(last);
       i += avail;
@@ -126,7 +118,7 @@ int TarvReplaceVar(const char* src, int len, char* dest, int room) {
       sgRun.ArgSubErrors++;
       NmsRunError(-3, "var [%s] not exist!", name);
     } else if (vl == 0) {
-      TarvDebugLog("\nvar [%s] length=0", name);
+      TarvDebugLogEscaped("\nvar [%s] length=0", name);
     } else if (L + vl >= room) {
       // The value would not fit the slot: the argument fails instead of
       // running past it.
@@ -253,7 +245,7 @@ int EsGetArg(int w, char* dest, int room) {
   if (n > room) return -2;
   if (word[0] != '{') return NmsError(-1, "run:EsGetArg w<%d> not begin whith [", w);
   if (n < 0) return NmsRunError(-2, "run:EsGetArg Len=<%d> < 0 Err!", n);
-  TarvDebugLog("\nEsGetArg:%d,={%.*s},l=%d. ", w, n, word + 1, n);
+  TarvDebugLogEscaped("\nEsGetArg:%d,={%.*s},l=%d. ", w, n, word + 1, n);
   if (n < 3) {
     std::memcpy(dest, word + 1, n);
     if (n < room) dest[n] = 0;

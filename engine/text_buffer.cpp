@@ -42,3 +42,8 @@ void TextPrintf(const char* fmt, ...) {
   }
   TextAdd(buf, static_cast<int>(strnlen(buf, 1020)));
 }
+
+bool TextSelectionInText() {
+  return sgRun.tailPointer <= sgRun.TextLen && sgRun.headPointer < sgRun.tailPointer &&
+         sgRun.headPointer >= 0;
+}

@@ -7,3 +7,6 @@ inline constexpr int TEXT_ADD_LIMIT = 4194204;  // TextAdd keeps the text below 
 // the text would reach TEXT_ADD_LIMIT.
 int TextAdd(const char* data, int len);
 void TextPrintf(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+// The selection that the save, line and byte-array statements need: at least
+// two bytes, all within the text (0 <= headPointer < tailPointer <= TextLen).
+bool TextSelectionInText();

@@ -11,6 +11,7 @@
 #include "engine/log.h"
 #include "engine/run_state.h"
 #include "engine/step_args.h"
+#include "engine/text_buffer.h"
 #include "engine/util.h"
 #include "engine/var_store.h"
 
@@ -51,12 +52,6 @@ int SetWord(int index, const char* bytes, int len) {
   if (TarvSetVar4(name, n, len > 0 ? bytes : "", len) != 0)
     return NmsRunError(-9, "TarvSetVar4, len=%d, error!", len);
   return 0;
-}
-
-// The line statements need a selection of at least two bytes within the text.
-bool LineSelectionOk() {
-  return sgRun.tailPointer <= sgRun.TextLen && sgRun.headPointer < sgRun.tailPointer &&
-         sgRun.headPointer >= 0;
 }
 
 // Calls `word` for each word of the n bytes at buf, in order, with its number
@@ -149,7 +144,7 @@ int text_get_var_a3_word_number_a6() {
   if (!ArgReadInteger(6)) return NmsRunError(-6, "Arg:6 is not integer !");
   if (igV[6] < 1) return NmsRunError(-6, "Arg:6=%d  < 1 !", igV[6]);
   if (igV[6] > 1024) return NmsRunError(-6, "Arg:6=%d > 1024 !", igV[6]);
-  if (!LineSelectionOk())
+  if (!TextSelectionInText())
     return NmsRunError(-9, "text.getvar: TextLen=%d, text.headpointer=[%d],tailpointer=%d, Error!",
                        sgRun.TextLen, sgRun.headPointer, sgRun.tailPointer);
   const int wanted = igV[6];
@@ -169,7 +164,7 @@ int text_get_var_a3_word_number_a6() {
 int text_line_get_all_words() {
   sgRun.StepRunState = ENDOK;
   TarvDebugLog("\ntext_line_get_all_words ,begin ...");
-  if (!LineSelectionOk())
+  if (!TextSelectionInText())
     return NmsRunError(-9, "text.getvars: TextLen=%d, text.headpointer=[%d],tailpointer=%d, Error!",
                        sgRun.TextLen, sgRun.headPointer, sgRun.tailPointer);
   const char* line = At(sgRun.headPointer);
@@ -194,7 +189,7 @@ int text_line_get_all_words_between_a6_and_a8_separated_by_a11() {
   const int textLen = sgRun.TextLen;
   const int head = sgRun.headPointer;
   const int tail = sgRun.tailPointer;
-  if (!LineSelectionOk())
+  if (!TextSelectionInText())
     return NmsRunError(-19, "text.getvars: TextLen=%d, text.headpointer=[%d],tailpointer=%d, Error!",
                        textLen, head, tail);
   const int startLen = igL[6];

@@ -168,22 +168,10 @@ int text_show_a2_size_a4_align_a6() {
   if (w < len)
     return NmsRunError(-4, "text_show_a2_size_a4_align_a6->size %d < length of A:2 %d!", w, len);
 
-  const int pad = w - len;
-  int before;
-  if (CurStepIsArg3(6, "left", 4) == 0)
-    before = 0;
-  else if (CurStepIsArg3(6, "middle", 6) == 0)
-    before = pad / 2;
-  else if (CurStepIsArg3(6, "right", 5) == 0)
-    before = pad;
-  else
-    return NmsRunError(-6, "text_show_a2_size_a4_align_a6->A:6(%s) is not support!", agA[6]);
-
   // Laid out in the slot of word 6, then kept in the slot of word 2 as well.
   char* out = agA[6];
-  std::memset(out, ' ', before);
-  std::memcpy(out + before, agA[2], len);
-  std::memset(out + before + len, ' ', pad - before);
+  if (!ArgAlignInto(6, agA[2], len, w - len, out))
+    return NmsRunError(-6, "text_show_a2_size_a4_align_a6->A:6(%s) is not support!", agA[6]);
   out[w] = 0;
   std::memcpy(agA[2], out, w + 1);
   igL[2] = w;
@@ -234,9 +222,7 @@ namespace {
 // The save statements write a selection of at least two bytes, all within
 // the text; 0, or the error already reported.
 int CheckSavable() {
-  if (sgRun.tailPointer <= sgRun.TextLen && sgRun.headPointer < sgRun.tailPointer &&
-      sgRun.headPointer >= 0)
-    return 0;
+  if (TextSelectionInText()) return 0;
   return NmsRunError(-9,
                      "no elected text: text.bytes=[%d], text.headpointer=[%d], "
                      "text.tailpointer=[%d]!",

@@ -22,6 +22,11 @@ int TarvGetFirstWord4(const char* buf, int len, char* dest, int* outLen);
 // Form encoding; the result is NUL-terminated, -1 when it does not fit.
 int TarvUrlEncode(const char* in, int len, char* dest, int capacity);
 int TarvUrlDecode(const char* in, int len, char* dest, int capacity);
+// The n (0..2) bytes at s read the way sscanf's "%x" reads them (blanks, a
+// sign or a lone digit are taken too): the number's low byte, or -1 when they
+// hold no hexadecimal number.  Both '%' escapes of script text and of forms
+// are read with it.
+int TarvHexPair(const char* s, int n);
 
 // Replaces every key in text (in place, result at most 1022 bytes): the count,
 // 0 none, -1 key longer than the text (or empty), -2 result too long.
@@ -50,6 +55,12 @@ enum class HashAlg { MD5, SHA1 };
 // Upper-case hexadecimal digest, NUL-terminated: the number of digits, or
 // -1, -2, -3 on failures.
 int HashToHex(const void* data, int len, HashAlg alg, char* dest /* 41 bytes */);
+
+// The C locale's whitespace; bytes from 0x80 never are (they belong to UTF-8
+// words).
+constexpr bool TarvIsSpace(unsigned char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
 
 // Decimal value of script text, the way atoi reads it (blanks, an optional
 // sign, digits), saturated at the 32-bit range instead of overflowing.

@@ -6,9 +6,6 @@ namespace {
 // Bytes compared as signed: everything up to 0x20 and every byte from 0x80.
 constexpr bool IsBlank(char c) { return static_cast<signed char>(c) <= 0x20; }
 constexpr bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-constexpr bool IsSpace(unsigned char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
 }  // namespace
 
 int TarvIsInteger2(const char* buf, int len) {
@@ -40,7 +37,7 @@ int TarvIsNumber2(const char* buf, int len) {
 
 int32_t TarvAtoi(const char* text) {
   const auto* p = reinterpret_cast<const unsigned char*>(text);
-  while (IsSpace(*p)) p++;
+  while (TarvIsSpace(*p)) p++;
   bool neg = false;
   if (*p == '-' || *p == '+') neg = (*p++ == '-');
   int64_t v = 0;

@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <cstring>
 
 #include "engine/util.h"
 
@@ -27,23 +28,31 @@ int TarvUrlEncode(const char* in, int len, char* dest, int capacity) {
 int TarvUrlDecode(const char* in, int len, char* dest, int capacity) {
   if (capacity < 1) return -1;
   int out = 0;
-  unsigned last = 0;  // written again when a '%' is followed by no hex number
+  int last = 0;  // written again when a '%' is followed by no hex number
   for (int i = 0; i < len;) {
     char c = in[i++];
     if (c == '+') {
       c = ' ';
     } else if (c == '%') {
-      // The two bytes after '%' (only those inside the input) read the way
-      // sscanf's %x reads them: blanks, a sign or a lone digit are taken too.
-      char hex[3] = {};
-      for (int k = 0; k < 2 && i < len; k++) hex[k] = in[i++];
-      unsigned v;
-      if (std::sscanf(hex, "%x", &v) == 1) last = v;
-      c = static_cast<char>(last & 0xFF);
+      // Only the bytes after '%' that lie inside the input are read.
+      const int avail = len - i < 2 ? len - i : 2;
+      const int v = TarvHexPair(in + i, avail);
+      i += avail;
+      if (v >= 0) last = v;
+      c = static_cast<char>(last);
     }
     dest[out++] = c;
     if (out >= capacity) return -1;
   }
   dest[out] = 0;
   return out;
+}
+
+int TarvHexPair(const char* s, int n) {
+  char two[3] = {};
+  if (n <= 0) return -1;
+  std::memcpy(two, s, n < 2 ? n : 2);
+  unsigned int v;
+  if (std::sscanf(two, "%x", &v) != 1) return -1;
+  return static_cast<int>(v & 0xFF);
 }

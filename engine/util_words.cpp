@@ -7,11 +7,6 @@
 namespace {
 constexpr int kLineMax = 1022;
 
-// The C-locale whitespace set; bytes from 0x80 belong to words (UTF-8).
-constexpr bool IsSpace(unsigned char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
 // Copies the line's first 1022 bytes into work, a final newline made a blank
 // and a blank added after them; returns the cut length (without that blank).
 int PrepareLine(const char* line, char (&work)[1024]) {
@@ -29,10 +24,10 @@ int TarvGetWord3(const char* line, int index, char* dest) {
   const int len = PrepareLine(line, work) + 1;
   int k = 0;
   for (int i = 0; i < len;) {
-    while (i < len && IsSpace(work[i])) i++;
+    while (i < len && TarvIsSpace(work[i])) i++;
     if (i >= len) break;
     const int start = i;
-    while (i < len && !IsSpace(work[i])) i++;
+    while (i < len && !TarvIsSpace(work[i])) i++;
     if (++k == index) {
       std::memcpy(dest, work + start, i - start);
       return i - start;
@@ -44,7 +39,7 @@ int TarvGetWord3(const char* line, int index, char* dest) {
 int GetWord4(const char* line, int index, char* dest, char sep) {
   char work[1024];
   const int len = PrepareLine(line, work);
-  TarvDebugLog("\nGetWord4 [%s],Index=%d", work, index);
+  TarvDebugLogEscaped("\nGetWord4 [%s],Index=%d", work, index);
   int prev = -1;  // the separator before the current field
   int splits = 0;
   for (int i = 0; i < len; i++) {

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <optional>
 
+#include "engine/arg_checks.h"
 #include "engine/handlers.h"
 #include "engine/log.h"
 #include "engine/run_state.h"
@@ -37,9 +38,7 @@ Refusal VarNameFault() { return LengthFault(2, 1, VAR_NAME - 2); }
 
 // Takes argument `pos` as a decimal number into igV[pos].
 Refusal IntegerFault(int pos) {
-  if (TarvIsInteger2(agA[pos], igL[pos]) != 0)
-    return NmsRunError(-pos, "Arg:%d is not integer !", pos);
-  igV[pos] = TarvAtoi(agA[pos]);
+  if (!ArgReadInteger(pos)) return NmsRunError(-pos, "Arg:%d is not integer !", pos);
   return std::nullopt;
 }
 
@@ -59,9 +58,9 @@ int SetThroughValueA4(const char* value, int len, bool newline) {
     agA[4][len] = 0;
   }
   igL[4] = len;
-  TarvDebugLog(newline ? "\nL[4]=%d,A[4]=<%s>,redirect call var_a2_value_a4"
-                       : "L[4]=%d,A[4]=<%s>,redirect call var_a2_value_a4",
-               igL[4], agA[4]);
+  TarvDebugLogEscaped(newline ? "\nL[4]=%d,A[4]=<%s>,redirect call var_a2_value_a4"
+                              : "L[4]=%d,A[4]=<%s>,redirect call var_a2_value_a4",
+                      igL[4], agA[4]);
   return var_a2_value_a4();
 }
 
@@ -148,7 +147,7 @@ int var_a2_add_number_a5() {
 
   char old[VAR_VAL];
   if (ReadVar(2, old) < 0) return NmsRunError(-4, "Arg:2, 变量[%s]不存在!", agA[2]);
-  TarvDebugLog("Var2.value =[%s]", old);
+  TarvDebugLogEscaped("Var2.value =[%s]", old);
 
   int64_t sum;
   if (TarvIsNumber2(agA[5], igL[5]) == 0) {
@@ -213,7 +212,7 @@ int var_a2_add_a4() {
   char value[VAR_VAL];
   const int len = ReadVar(2, value);
   if (len < 0) return NmsRunError(-4, "Arg:2, 变量不存在!");
-  TarvDebugLog("Var2.value L=%d,<%s>", len, value);
+  TarvDebugLogEscaped("Var2.value L=%d,<%s>", len, value);
   if (len + igL[4] > ARG_ROOM)
     return NmsRunError(-4, "Var2.value L + Length of Arg 4 is :%d > 1022 !", igL[4]);
   std::memcpy(value + len, agA[4], igL[4]);
@@ -229,7 +228,7 @@ int var_a2_replace_a4_with_a6() {
   char value[VAR_VAL];
   int len = ReadVar(2, value);
   if (len < 0) return NmsRunError(-4, "Arg:2, 变量不存在!");
-  TarvDebugLog("Var2.value L=%d,<%s>", len, value);
+  TarvDebugLogEscaped("Var2.value L=%d,<%s>", len, value);
   if (auto e = LengthFault(4, 1, 1020)) return *e;
   if (auto e = LengthFault(6, 0, 1020, 0)) return *e;
   // No match, or a result over 1022 bytes, leaves the value as it was; it is
@@ -255,25 +254,14 @@ int var_a2_adjust_length_a5_align_a7() {
   char value[VAR_VAL];
   const int len = ReadVar(2, value);
   if (len < 0) return NmsRunError(-7, "Arg:2, 变量不存在!");
-  TarvDebugLog("\nVar2.value L=%d,<%s>", len, value);
+  TarvDebugLogEscaped("\nVar2.value L=%d,<%s>", len, value);
   const int pad = n > len ? n - len : 0;
-
-  int before;
-  if (CurStepIsArg3(7, "left", 4) == 0)
-    before = 0;
-  else if (CurStepIsArg3(7, "middle", 6) == 0)
-    before = pad / 2;
-  else if (CurStepIsArg3(7, "right", 5) == 0)
-    before = pad;
-  else
-    return NmsRunError(-7, "var_a2_adjust_length_a5_align_a7->A:7(%s) is not support!", agA[7]);
 
   // len + pad is at most max(len, n), so the padded text fits; a longer value
   // is cut to its first n bytes whatever the alignment.
   char out[VAR_VAL];
-  std::memset(out, ' ', before);
-  std::memcpy(out + before, value, len);
-  std::memset(out + before + len, ' ', pad - before);
+  if (!ArgAlignInto(7, value, len, pad, out))
+    return NmsRunError(-7, "var_a2_adjust_length_a5_align_a7->A:7(%s) is not support!", agA[7]);
   if (TarvSetVar4(agA[2], igL[2], out, n) < 0)
     return NmsRunError(-11, "var_a2_adjust_length_a5_align_a7: SetVar Error!");
   return TarvReturn(0, "var_a2_adjust_length_a5_align_a7 return.");

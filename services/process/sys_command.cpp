@@ -46,6 +46,6 @@ int sys_command_a2() {
   }
   ProcFdClose(readEnd.put());
   ProcWait(pid);
-  TarvDebugLog("\n\r\nsys_command_a2 {%s} len=%lld", agA[2], static_cast<long long>(total));
+  TarvDebugLogEscaped("\n\r\nsys_command_a2 {%s} len=%lld", agA[2], static_cast<long long>(total));
   return TarvReturn(0, "sys_command_a2 return.");
 }

@@ -6,12 +6,12 @@
 #include <cstring>
 #include <string_view>
 
+#include "engine/arg_checks.h"
 #include "engine/handlers.h"
 #include "engine/log.h"
 #include "engine/run_state.h"
 #include "engine/step_args.h"
 #include "engine/text_buffer.h"
-#include "engine/util.h"
 #include "platform/process.h"
 #include "services/process/child_process.h"
 
@@ -123,9 +123,8 @@ int sys_execute_recv_expect_a4() {
 int sys_execute_recv_for_a4_seconds() {
   sgRun.StepRunState = ENDOK;
   TarvDebugLog("\nsys_execute_recv_for_a4_seconds ,begin ...");
-  if (TarvIsInteger2(agA[4], igL[4]) != 0) return NmsRunError(-4, "Arg:4 is not integer !");
-  const int seconds = TarvAtoi(agA[4]);
-  igV[4] = seconds;
+  if (!ArgReadInteger(4)) return NmsRunError(-4, "Arg:4 is not integer !");
+  const int seconds = igV[4];
   if (seconds < 0) return NmsRunError(-4, "Arg:4=%d  < 0 !", seconds);
   if (seconds > kSecondsMax) return NmsRunError(-4, "Arg:4=%d > 86400 !", seconds);
   if (sgExecute.Open != 1)
@@ -155,7 +154,7 @@ int sys_execute_close() {
 }
 
 int sys_execute_no_output(const char* cmdLine) {
-  TarvDebugLog("\nsys_execute_no_output [%s]", cmdLine);
+  TarvDebugLogEscaped("\nsys_execute_no_output [%s]", cmdLine);
   const int len = static_cast<int>(strnlen(cmdLine, CMDLINE_BYTES_MAX + 1));
   int32_t pid = -1;
   // Its own session and no pipe to us: the child outlives the run, and a

@@ -118,7 +118,7 @@ int vbscript_caluate(const char* expr, char* dest) {
     if (!expr || !dest) return NmsRunError(-9, "vbscript_caluate  COM Error.");
     if (const auto script = scripthost::BuildArithmeticScript(expr)) {
       TarvDebugLog("\nVbs.Len=%d", static_cast<int>(script->size()));
-      TarvDebugLog("\n%s", script->c_str());
+      TarvDebugLogEscaped("\n%s", script->c_str());
     }
     std::optional<vbs::Clock::time_point> deadline;
     if (sgRun.StepTimeout > 0) deadline = vbs::Clock::now() + std::chrono::seconds(sgRun.StepTimeout);

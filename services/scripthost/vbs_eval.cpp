@@ -41,32 +41,31 @@ double RoundDigits(double d, std::int32_t digits) {
   return RoundHalfEven(shown) / scale;
 }
 
+// Whole-number kinds pass unchanged (Empty and Boolean as Integers); any
+// other value goes through f as a Double.
+template <typename F>
+Value KeepWholeKinds(const Value& x, F f) {
+  switch (x.kind()) {
+    case Kind::Null:
+    case Kind::Integer:
+    case Kind::Long: return x;
+    case Kind::Empty: return Value::Integer(0);
+    case Kind::Boolean: return Value::Integer(x.boolean() ? -1 : 0);
+    default: return Value::Double(f(ToDouble(x)));
+  }
+}
+
 Value Round(Interpreter&, std::span<const Value> a) {
   const Value x = Unwrap(a[0]);
   const std::int32_t digits = a.size() > 1 ? ToLong(a[1]) : 0;
   if (digits < 0) ThrowRuntime(kErrInvalidCall);
-  switch (x.kind()) {
-    case Kind::Null:
-    case Kind::Integer:
-    case Kind::Long: return x;
-    case Kind::Empty: return Value::Integer(0);
-    case Kind::Boolean: return Value::Integer(x.boolean() ? -1 : 0);
-    default: return Value::Double(RoundDigits(ToDouble(x), digits));
-  }
+  return KeepWholeKinds(x, [digits](double d) { return RoundDigits(d, digits); });
 }
 
-// Int rounds down, Fix toward zero; whole-number kinds pass unchanged.
+// Int rounds down, Fix toward zero.
 template <double (*F)(double)>
 Value WholePart(Interpreter&, std::span<const Value> a) {
-  const Value x = Unwrap(a[0]);
-  switch (x.kind()) {
-    case Kind::Null:
-    case Kind::Integer:
-    case Kind::Long: return x;
-    case Kind::Empty: return Value::Integer(0);
-    case Kind::Boolean: return Value::Integer(x.boolean() ? -1 : 0);
-    default: return Value::Double(F(ToDouble(x)));
-  }
+  return KeepWholeKinds(Unwrap(a[0]), F);
 }
 
 double Floor(double d) { return std::floor(d); }
@@ -97,6 +96,22 @@ Value Sqr(Interpreter&, std::span<const Value> a) {
   const double d = ToDouble(x);
   if (d < 0) ThrowRuntime(kErrInvalidCall);
   return Value::Double(std::sqrt(d));
+}
+
+Value Exp(Interpreter&, std::span<const Value> a) {
+  const Value x = Unwrap(a[0]);
+  if (x.kind() == Kind::Null) return x;
+  const double r = std::exp(ToDouble(x));
+  if (!std::isfinite(r)) ThrowRuntime(kErrOverflow);
+  return Value::Double(r);
+}
+
+Value Log(Interpreter&, std::span<const Value> a) {
+  const Value x = Unwrap(a[0]);
+  if (x.kind() == Kind::Null) return x;
+  const double d = ToDouble(x);
+  if (d <= 0) ThrowRuntime(kErrInvalidCall);
+  return Value::Double(std::log(d));
 }
 
 Value CInt(Interpreter&, std::span<const Value> a) { return Value::Integer(ToInteger(a[0])); }
@@ -154,10 +169,12 @@ constexpr Builtin kBuiltins[] = {
     {"clng", 1, 1, CLng},
     {"createobject", 1, 1, CreateObject},
     {"cstr", 1, 1, CStr},
+    {"exp", 1, 1, Exp},
     {"fix", 1, 1, WholePart<Trunc>},
     {"hex", 1, 1, Hex},
     {"int", 1, 1, WholePart<Floor>},
     {"len", 1, 1, Len},
+    {"log", 1, 1, Log},
     {"round", 1, 2, Round},
     {"sgn", 1, 1, Sgn},
     {"sqr", 1, 1, Sqr},

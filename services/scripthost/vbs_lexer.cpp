@@ -112,16 +112,7 @@ class Lexer {
     return t;
   }
 
-  [[noreturn]] void Fail(int number, Pos at) const {
-    Error e;
-    e.number = number;
-    e.description = std::string(ErrorDescription(number));
-    e.line = at.line;
-    e.column = at.column;
-    e.source_text = SourceLine(src_, at.line);
-    e.compile = true;
-    throw ScriptError(std::move(e));
-  }
+  [[noreturn]] void Fail(int number, Pos at) const { ThrowCompile(number, src_, at); }
 
   Token Next(Pos start) {
     const std::size_t begin = i_;
@@ -286,6 +277,17 @@ std::string SourceLine(std::string_view source, int line) {
   }
   const std::size_t end = source.find_first_of("\r\n", at);
   return std::string(source.substr(at, end == std::string_view::npos ? end : end - at));
+}
+
+void ThrowCompile(int number, std::string_view source, Pos at) {
+  Error e;
+  e.number = number;
+  e.description = std::string(ErrorDescription(number));
+  e.line = at.line;
+  e.column = at.column;
+  e.source_text = SourceLine(source, at.line);
+  e.compile = true;
+  throw ScriptError(std::move(e));
 }
 
 std::vector<Token> Tokenize(std::string_view source) { return Lexer(source).Run(); }

@@ -55,6 +55,9 @@ bool IsReservedWord(std::string_view folded);
 // The text of the given 1-based line, without its line end.
 std::string SourceLine(std::string_view source, int line);
 
+// Throws the compile-time error `number` found at `at` in `source`.
+[[noreturn]] void ThrowCompile(int number, std::string_view source, Pos at);
+
 // Throws a compile-time ScriptError (bad character, unterminated string,
 // malformed number) that carries the position.
 std::vector<Token> Tokenize(std::string_view source);

@@ -75,16 +75,7 @@ class Parser {
   }
   bool AtEndOfStatement() const { return Is(Tok::Newline) || Is(Tok::Colon) || Is(Tok::End); }
 
-  [[noreturn]] void Fail(int number, Pos at) const {
-    Error e;
-    e.number = number;
-    e.description = std::string(ErrorDescription(number));
-    e.line = at.line;
-    e.column = at.column;
-    e.source_text = SourceLine(src_, at.line);
-    e.compile = true;
-    throw ScriptError(std::move(e));
-  }
+  [[noreturn]] void Fail(int number, Pos at) const { ThrowCompile(number, src_, at); }
 
   void Expect(Tok k, int error) {
     if (!Is(k)) Fail(error, Cur().pos);

@@ -9,13 +9,13 @@
 #include <string_view>
 #include <thread>
 
+#include "engine/arg_checks.h"
 #include "engine/handlers.h"
 #include "engine/hex_dump.h"
 #include "engine/log.h"
 #include "engine/run_state.h"
 #include "engine/step_args.h"
 #include "engine/text_buffer.h"
-#include "engine/util.h"
 #include "engine/var_store.h"
 #include "services/sockets/socket_layer.h"
 
@@ -44,27 +44,15 @@ int Left(int64_t budget, Clock::time_point start) {
 }
 
 // Length of argument w in 1..max; on failure the run error's code is -w.
-bool ArgLength(int w, int max) {
-  const int len = igL[w];
-  if (len < 1) {
-    NmsRunError(-w, "Length of Arg %d is :%d  < 1 !", w, len);
-    return false;
-  }
-  if (len > max) {
-    NmsRunError(-w, "Length of Arg %d is :%d > %d !", w, len, max);
-    return false;
-  }
-  return true;
-}
+bool ArgLength(int w, int max) { return ArgCheckLength(w, max, -w) == 0; }
 
 // Whole-number argument w in lo..hi into *value (and its integer slot).
 bool ArgNumber(int w, int lo, int hi, int* value) {
-  if (TarvIsInteger2(agA[w], igL[w]) != 0) {
+  if (!ArgReadInteger(w)) {
     NmsRunError(-w, "Arg:%d is not integer !", w);
     return false;
   }
-  *value = TarvAtoi(agA[w]);
-  igV[w] = *value;
+  *value = igV[w];
   if (*value < lo) {
     NmsRunError(-w, "Arg:%d=%d  < %d !", w, *value, lo);
     return false;

@@ -14,6 +14,7 @@
 #include "engine/html_log_prologue.h"
 #include "engine/run_state.h"
 #include "engine/script.h"
+#include "engine/util.h"
 #include "engine/var_store.h"
 #include "tests/engine/harness.h"
 
@@ -153,6 +154,26 @@ TEST_F(LogTest, EntriesOfEveryKindGroupedIntoSections) {
                        "\nWarnings: [w2]" + kClose + kErrorOpen + "\ne3" + kInfoOpen + "\nlast" +
                        "\nmore");
   EXPECT_EQ(sgLog.EntryCount, 10);
+}
+
+TEST_F(LogTest, FieldLineInTheDebugLogIsEscaped) {
+  TarvSetLogLevel(4);
+  char field[1024];
+  ASSERT_EQ(GetWord4("a<b>,c&", 2, field, ','), 2);
+  EXPECT_EQ(std::string(field, 2), "c&");
+  ASSERT_EQ(TarvFlushLog(), 0);
+  EXPECT_EQ(Count(Log(), "\nGetWord4 [a&lt;b&gt;,c&amp; ],Index=2"), 1);
+  EXPECT_EQ(Count(Log(), "<b>"), 0);
+}
+
+TEST_F(LogTest, ScriptPathInTheLoadEntryIsEscaped) {
+  TarvSetLogLevel(4);
+  const std::string script = dir_.File("a<b>&.nms");
+  TarvLoadParserScript(script.c_str());
+  ASSERT_EQ(TarvFlushLog(), 0);
+  EXPECT_EQ(Count(Log(), "\nTarvLoadParserScript: [" + dir_.File("a&lt;b&gt;&amp;.nms") + "] ..."),
+            1);
+  EXPECT_EQ(Count(Log(), "<b>"), 0);
 }
 
 TEST_F(LogTest, EachHeaderOpeningFollowsTheLevel) {
@@ -661,6 +682,34 @@ TEST_F(LogRunTest, WhatEachModeWrites) {
       EXPECT_EQ(log.substr(log.size() - 33), "\n</td></tr></table></body></html>");
     }
   }
+}
+
+// Values, variable names, argument texts and script words reach the debug
+// entries as data: none of them may open markup in the log.
+TEST_F(LogRunTest, ScriptDataInDebugEntriesIsEscaped) {
+  const std::string log = RunLog(
+      "var {v} value {<b>&</b>}\n"
+      "var {v} add {<i>}\n"
+      "var {w} copy var {v}\n"
+      "var {v} replace {<i>} with {<s>}\n"
+      "var {v} adjust length {20} align {left}\n"
+      "var {<e>} value {}\n"
+      "var {f} value {x~<e>~y}\n"
+      "run.set onerror {<u>}\n"
+      "<q>zz\n",
+      "debug");
+  ASSERT_NE(log, "");
+  EXPECT_EQ(tarvtest::Var("f"), "xy");
+  EXPECT_EQ(tarvtest::Var("w"), "<b>&</b><i>");
+  for (const char* markup : {"<b>", "</b>", "<i>", "<s>", "<e>", "<u>", "<q>"}) {
+    SCOPED_TRACE(markup);
+    EXPECT_EQ(Count(log, markup), 0);
+  }
+  // The entries are there, escaped.
+  EXPECT_GT(Count(log, "Var2.value L=11,&lt;&lt;b&gt;&amp;&lt;/b&gt;&lt;i&gt;&gt;"), 0);
+  EXPECT_EQ(Count(log, "\nvar [&lt;e&gt;] length=0"), 1);
+  EXPECT_GT(Count(log, "={&lt;u&gt;},l=3. "), 0);
+  EXPECT_EQ(Count(log, "[&lt;q&gt;zz], Line No. [9] be blank"), 1);
 }
 
 TEST_F(LogRunTest, SecondRunInTheProcessWritesItsOwnFile) {

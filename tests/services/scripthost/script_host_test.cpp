@@ -72,6 +72,8 @@ TEST_F(VbsCaluate, RoundsTheExpression) {
       {"  10 - 4  ", "6"},
       {"Sqr(2)*Sqr(2)", "2"},
       {"Len(\"hello\")", "5"},
+      {"Exp(2)", "7"},
+      {"Log(1000) / Log(10)", "3"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.expr);
