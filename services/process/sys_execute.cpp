@@ -21,6 +21,7 @@ namespace {
 constexpr int kBlock = 1020;
 constexpr int kArgMax = 1022;
 constexpr int kSecondsMax = 86400;
+constexpr int64_t kDrainMax = 65536;  // one pipe buffer
 
 // Finds what in the text bytes from..TextLen (1-based).
 bool TextHas(int from, std::string_view what) {
@@ -133,13 +134,19 @@ int sys_execute_recv_for_a4_seconds() {
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::seconds(seconds);
   int64_t count = 0;
+  // Once time is up, what is already waiting is still taken, but no more
+  // than a pipe holds: a child that never stops writing must not keep the
+  // statement reading.
+  int64_t afterDeadline = 0;
   char block[kBlock + 4];
   for (;;) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0 && afterDeadline >= kDrainMax) break;
     const int n = ProcReadWait(sgExecute.OutRead, block, kBlock,
                                left.count() > 0 ? static_cast<int>(left.count()) : 0);
     if (n <= 0) break;  // time is up, or the child's output has ended
     count += n;
+    if (left.count() <= 0) afterDeadline += n;
     if (TextAdd(block, n) < 1) break;  // full: recorded once by the append
   }
   TarvDebugLog("\nsys_execute_recv_for_a4_seconds len=%lld", static_cast<long long>(count));
