@@ -53,41 +53,13 @@ void ThrowRuntime(int number) {
 
 // ---- Value ----------------------------------------------------------------
 
-Value Value::Null() {
-  Value v;
-  v.data_ = NullTag{};
-  return v;
-}
-Value Value::Boolean(bool b) {
-  Value v;
-  v.data_ = b;
-  return v;
-}
-Value Value::Integer(std::int16_t i) {
-  Value v;
-  v.data_ = i;
-  return v;
-}
-Value Value::Long(std::int32_t l) {
-  Value v;
-  v.data_ = l;
-  return v;
-}
-Value Value::Double(double d) {
-  Value v;
-  v.data_ = d;
-  return v;
-}
-Value Value::String(std::string s) {
-  Value v;
-  v.data_ = std::move(s);
-  return v;
-}
-Value Value::Object(std::shared_ptr<vbs::Object> o) {
-  Value v;
-  v.data_ = std::move(o);
-  return v;
-}
+Value Value::Null() { return Of(NullTag{}); }
+Value Value::Boolean(bool b) { return Of(b); }
+Value Value::Integer(std::int16_t i) { return Of(i); }
+Value Value::Long(std::int32_t l) { return Of(l); }
+Value Value::Double(double d) { return Of(d); }
+Value Value::String(std::string s) { return Of(std::move(s)); }
+Value Value::Object(std::shared_ptr<vbs::Object> o) { return Of(std::move(o)); }
 
 bool Value::IsNumeric() const {
   switch (kind()) {
@@ -406,6 +378,17 @@ Num ToWholeNum(const Value& u) {
   return n;
 }
 
+// \ gives the quotient, Mod the remainder, of the same whole-number division.
+Value WholeDivide(const Value& a, const Value& b, bool remainder) {
+  const Value ua = Unwrap(a);
+  const Value ub = Unwrap(b);
+  if (ua.kind() == Kind::Null || ub.kind() == Kind::Null) return Value::Null();
+  const Num x = ToWholeNum(ua);
+  const Num y = ToWholeNum(ub);
+  if (y.i == 0) ThrowRuntime(kErrDivisionByZero);
+  return Fit(remainder ? x.i % y.i : x.i / y.i, std::max(x.rank, y.rank));
+}
+
 }  // namespace
 
 Value Negate(const Value& a) {
@@ -455,25 +438,8 @@ Value Divide(const Value& a, const Value& b) {
   return Finite(x / y);
 }
 
-Value IntDivide(const Value& a, const Value& b) {
-  const Value ua = Unwrap(a);
-  const Value ub = Unwrap(b);
-  if (ua.kind() == Kind::Null || ub.kind() == Kind::Null) return Value::Null();
-  const Num x = ToWholeNum(ua);
-  const Num y = ToWholeNum(ub);
-  if (y.i == 0) ThrowRuntime(kErrDivisionByZero);
-  return Fit(x.i / y.i, std::max(x.rank, y.rank));
-}
-
-Value Modulo(const Value& a, const Value& b) {
-  const Value ua = Unwrap(a);
-  const Value ub = Unwrap(b);
-  if (ua.kind() == Kind::Null || ub.kind() == Kind::Null) return Value::Null();
-  const Num x = ToWholeNum(ua);
-  const Num y = ToWholeNum(ub);
-  if (y.i == 0) ThrowRuntime(kErrDivisionByZero);
-  return Fit(x.i % y.i, std::max(x.rank, y.rank));
-}
+Value IntDivide(const Value& a, const Value& b) { return WholeDivide(a, b, false); }
+Value Modulo(const Value& a, const Value& b) { return WholeDivide(a, b, true); }
 
 Value Concat(const Value& a, const Value& b) {
   const Value ua = Unwrap(a);

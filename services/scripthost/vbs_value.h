@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 
 namespace tarv::vbs {
@@ -102,6 +103,13 @@ class Value {
 
  private:
   struct NullTag {};
+  // The value holding exactly this payload.
+  template <typename T>
+  static Value Of(T payload) {
+    Value v;
+    v.data_ = std::move(payload);
+    return v;
+  }
   // Order matches Kind.
   std::variant<std::monostate, NullTag, bool, std::int16_t, std::int32_t, double, std::string,
                std::shared_ptr<vbs::Object>>

@@ -168,9 +168,7 @@ TEST(CalcExpression, FormatNumber) {
 TEST(CalcExpression, DumpsEveryStage) {
   TarvEngineReset();
   tarvtest::TempDir dir;
-  std::filesystem::create_directory(dir.path() / "log");
-  const std::string path = dir.File("log/run.htm");
-  std::snprintf(sgLog.FileName, sizeof sgLog.FileName, "%s", path.c_str());
+  const std::string path = tarvtest::LogInto(dir);
   TarvSetLogLevel(4);
 
   const Outcome o = Calc("2+3*4");

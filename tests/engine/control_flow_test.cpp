@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -93,16 +94,33 @@ Seen RunLines(const TempDir& dir, const std::vector<std::string>& lines,
   return Collect(dir);
 }
 
+// A value for v, the test in `if.var {v} <test> {arg}`, and whether it holds.
+struct IfVarCase {
+  const char* value;
+  const char* test;  // the words between the name and the argument
+  const char* arg;
+  bool holds;
+};
+
+// The block under each case's condition must run exactly when it holds, and
+// no case is a run error.
+void ExpectIfVar(std::span<const IfVarCase> cases) {
+  TempDir dir;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string("[") + c.value + "] " + c.test + " [" + c.arg + "]");
+    Seen s = RunLines(dir, {"var {v} value {" + std::string(c.value) + "}",
+                            "if.var {v} " + std::string(c.test) + " {" + c.arg + "}",
+                            "text.add {TRUE}", "if.end", "text.add {end}", "@save"});
+    EXPECT_EQ(s.out, c.holds ? "TRUEend" : "end");
+    EXPECT_EQ(s.runErrors, 0) << RunError(1);
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Numeric comparisons
 
 TEST(IfVarCompare, EachOperatorTakesTheRightBranch) {
-  struct Case {
-    const char* value;
-    const char* op;
-    const char* arg;
-    bool holds;
-  } cases[] = {
+  const IfVarCase cases[] = {
       {"5", ">", "3", true},          {"3", ">", "3", false},
       {"3", ">=", "3", true},         {"2", ">=", "3", false},
       {"2", "<", "3", true},          {"3", "<", "3", false},
@@ -119,15 +137,7 @@ TEST(IfVarCompare, EachOperatorTakesTheRightBranch) {
       {"4294967296", ">", "2147483646", true},
       {"99999999999", "==", "2147483647", true},
   };
-  TempDir dir;
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.value) + " " + c.op + " " + c.arg);
-    Seen s = RunLines(dir, {"var {v} value {" + std::string(c.value) + "}",
-                            "if.var {v} " + std::string(c.op) + " {" + c.arg + "}",
-                            "text.add {TRUE}", "if.end", "text.add {end}", "@save"});
-    EXPECT_EQ(s.out, c.holds ? "TRUEend" : "end");
-    EXPECT_EQ(s.runErrors, 0) << RunError(1);
-  }
+  ExpectIfVar(cases);
 }
 
 TEST(IfVarCompare, ArgumentErrorsRunTheLineAfterTheCondition) {
@@ -202,12 +212,7 @@ TEST(IfVarCompare, TheConvertedValuesStayInTheirSlots) {
 // Searches in a variable
 
 TEST(IfVarSearch, ContainAndInBothWays) {
-  struct Case {
-    const char* value;
-    const char* test;  // the words between the name and the argument
-    const char* arg;
-    bool holds;
-  } cases[] = {
+  const IfVarCase cases[] = {
       {"hello world", "contain", "lo w", true},
       {"hello world", "contain", "world!", false},
       {"hello world", "contain", "Hello", false},  // bytes, with their case
@@ -225,15 +230,7 @@ TEST(IfVarSearch, ContainAndInBothWays) {
       {"", "not in", "hello", false},
       {"", "contain", "x", false},
   };
-  TempDir dir;
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::string("[") + c.value + "] " + c.test + " [" + c.arg + "]");
-    Seen s = RunLines(dir, {"var {v} value {" + std::string(c.value) + "}",
-                            "if.var {v} " + std::string(c.test) + " {" + c.arg + "}",
-                            "text.add {TRUE}", "if.end", "text.add {end}", "@save"});
-    EXPECT_EQ(s.out, c.holds ? "TRUEend" : "end");
-    EXPECT_EQ(s.runErrors, 0) << RunError(1);
-  }
+  ExpectIfVar(cases);
 }
 
 TEST(IfVarSearch, ArgumentErrorsCountAsFalseEvenWhenNegated) {

@@ -15,6 +15,7 @@
 namespace {
 
 using tarvtest::TempDir;
+using tarvtest::RunErrors;
 using tarvtest::Var;
 
 const std::string kFinal = "tarv_debug_a2 can only run in development mode!";
@@ -42,15 +43,6 @@ class DebugStatement : public ::testing::Test {
   std::string Select(const std::string& text) {
     return Run("T", text, 1, static_cast<int>(text.size()));
   }
-  static std::vector<std::string> Errors() {
-    std::vector<std::string> out;
-    for (int k = 1; k <= sgRun.RunErrors; k++) {
-      const std::string v = Var("run.error." + std::to_string(k));
-      const size_t at = v.find("Error: [");
-      out.push_back(at == std::string::npos ? v : v.substr(at + 8, v.size() - at - 9));
-    }
-    return out;
-  }
   std::string Log() {
     TarvFlushLog();
     std::string log;
@@ -66,7 +58,7 @@ std::string Declared(int n, const std::string& body) {
 
 TEST_F(DebugStatement, LineFeedContinuesTheDeclaration) {
   EXPECT_EQ(Select("A\nB"), Declared(3, "'A','\\n',\\\n\t\t'B',"));
-  EXPECT_EQ(Errors(), std::vector<std::string>{kFinal});
+  EXPECT_EQ(RunErrors(), std::vector<std::string>{kFinal});
 }
 
 TEST_F(DebugStatement, ByteForms) {
@@ -83,7 +75,7 @@ TEST_F(DebugStatement, ByteForms) {
   };
   for (const auto& c : cases) {
     EXPECT_EQ(Select(c.bytes), Declared(static_cast<int>(c.bytes.size()), c.body)) << c.body;
-    EXPECT_EQ(Errors(), std::vector<std::string>{kFinal});
+    EXPECT_EQ(RunErrors(), std::vector<std::string>{kFinal});
   }
 }
 
@@ -108,7 +100,7 @@ TEST_F(DebugStatement, SelectionIsChecked) {
     const std::string refused = "TextSelectedToCharVar(): TextLen=3, text.headpointer=[" +
                                 std::to_string(c.head) + "],tailpointer=" + std::to_string(c.tail) +
                                 ", Error!";
-    EXPECT_EQ(Errors(), (std::vector<std::string>{refused, kFinal})) << c.head << "," << c.tail;
+    EXPECT_EQ(RunErrors(), (std::vector<std::string>{refused, kFinal})) << c.head << "," << c.tail;
   }
   // Position 0 holds no data and reads as a zero byte.
   EXPECT_EQ(Run("T", text, 0, 2), Declared(3, "0x00,'a','b',"));
@@ -137,7 +129,7 @@ TEST_F(DebugStatement, ActionChosenByPrefix) {
   for (const auto& c : cases) {
     const std::string out = Run(c.a2, "ab", 1, 2);
     EXPECT_EQ(out.empty(), !c.declares) << c.a2.substr(0, 30);
-    EXPECT_EQ(Errors(), c.errors) << c.a2.substr(0, 30);
+    EXPECT_EQ(RunErrors(), c.errors) << c.a2.substr(0, 30);
   }
 }
 
@@ -148,7 +140,7 @@ TEST_F(DebugStatement, DiagnosticsInTheDebugLog) {
   EXPECT_NE(log.find("\nMD5 = [7F138A09169B250E9DCB378140907378] Len =32"), std::string::npos);
   EXPECT_NE(log.find("\nSHA = [9FAED964FEF80190696BB2B0B98ED45CB7120C93] Len =40"),
             std::string::npos);
-  EXPECT_EQ(Errors(), std::vector<std::string>{kFinal});
+  EXPECT_EQ(RunErrors(), std::vector<std::string>{kFinal});
 
   auto count = [](const std::string& s, const std::string& what) {
     int n = 0;
@@ -180,7 +172,7 @@ TEST_F(DebugStatement, EveryByteValueRoundTripsThroughTheCompiler) {
   bytes += "\\\\\n\n\r\n'\"?\?=";
   const std::string declaration = Select(bytes);
   ASSERT_EQ(declaration.substr(0, kOpen.size()), kOpen);
-  ASSERT_EQ(Errors(), std::vector<std::string>{kFinal});
+  ASSERT_EQ(RunErrors(), std::vector<std::string>{kFinal});
 
   const std::string program =
       "#include <cstdio>\n"

@@ -1,11 +1,17 @@
 #include "tests/engine/harness.h"
 
+#include <array>
+#include <cstdio>
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <utility>
 
 #include "engine/engine.h"
 #include "engine/log.h"
+#include "engine/run_state.h"
+#include "engine/script.h"
+#include "engine/statement_table.h"
 #include "engine/var_store.h"
 
 namespace tarvtest {
@@ -52,6 +58,37 @@ std::string Var(const std::string& name) {
   int i = TarvFindVar(name.data(), static_cast<int>(name.size()));
   if (i < 0) return "<missing>";
   return std::string(VarValue(i), sgVar.ValLen[i]);
+}
+
+std::vector<std::string> RunErrors() {
+  std::vector<std::string> out;
+  for (int k = 1; k <= sgRun.RunErrors; k++) {
+    const std::string v = Var("run.error." + std::to_string(k));
+    const size_t at = v.find("Error: [");
+    out.push_back(at == std::string::npos ? v : v.substr(at + 8, v.size() - at - 9));
+  }
+  return out;
+}
+
+namespace {
+std::array<Handler, MAX_FUN> gRealHandlers;
+}  // namespace
+
+HandlerHook::HandlerHook(int (*hook)()) {
+  for (int i = 0; i < MAX_FUN; i++) gRealHandlers[i] = std::exchange(sgFun[i].Fun, hook);
+}
+
+HandlerHook::~HandlerHook() {
+  for (int i = 0; i < MAX_FUN; i++) sgFun[i].Fun = gRealHandlers[i];
+}
+
+int RunRealHandler() { return gRealHandlers[sgNms.FunID[sgRun.CurLine]](); }
+
+std::string LogInto(const TempDir& dir) {
+  std::filesystem::create_directory(dir.path() / "log");
+  std::string path = dir.File("log/run.htm");
+  std::snprintf(sgLog.FileName, sizeof sgLog.FileName, "%s", path.c_str());
+  return path;
 }
 
 }  // namespace tarvtest

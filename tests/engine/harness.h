@@ -2,6 +2,7 @@
 #pragma once
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace tarvtest {
 
@@ -31,5 +32,24 @@ void Start(const TempDir& dir, const std::string& script, const std::string& mod
 void Run(const TempDir& dir, const std::string& script, const std::string& mode = "hide");
 // Value of a script variable, or "<missing>".
 std::string Var(const std::string& name);
+// The run errors recorded so far, each without its step and line heading.
+std::vector<std::string> RunErrors();
+
+// While alive, `hook` stands in front of every statement handler, so that a
+// test can see what each step's handler returns; the hook runs the step's own
+// handler through RunRealHandler.  One at a time.
+class HandlerHook {
+ public:
+  explicit HandlerHook(int (*hook)());
+  ~HandlerHook();
+  HandlerHook(const HandlerHook&) = delete;
+  HandlerHook& operator=(const HandlerHook&) = delete;
+};
+// Runs the current step's own handler under a HandlerHook; its result.
+int RunRealHandler();
+
+// Points the log at dir/log/run.htm, as start-up would, creating dir/log;
+// the log file's path.
+std::string LogInto(const TempDir& dir);
 
 }  // namespace tarvtest

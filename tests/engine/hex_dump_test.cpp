@@ -49,9 +49,7 @@ class HexDumpTest : public ::testing::Test {
  protected:
   void SetUp() override {
     TarvEngineReset();
-    std::filesystem::create_directory(dir_.path() / "log");
-    path_ = dir_.File("log/run.htm");
-    std::snprintf(sgLog.FileName, sizeof sgLog.FileName, "%s", path_.c_str());
+    path_ = tarvtest::LogInto(dir_);
     TarvSetLogLevel(4);
   }
   void TearDown() override { TarvEngineReset(); }

@@ -113,9 +113,7 @@ class LogTest : public ::testing::Test {
  protected:
   void SetUp() override {
     TarvEngineReset();
-    std::filesystem::create_directory(dir_.path() / "log");
-    path_ = dir_.File("log/run.htm");
-    std::snprintf(sgLog.FileName, sizeof sgLog.FileName, "%s", path_.c_str());
+    path_ = tarvtest::LogInto(dir_);
     std::snprintf(sgLog.CmdLine, sizeof sgLog.CmdLine, "tarv debug a<b>&.nms");
     sgLog.Pid = 4242;
     TarvSetRunErrorPause(false);

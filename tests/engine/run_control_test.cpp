@@ -150,17 +150,6 @@ TEST_F(RunControlTest, LogLevelKeywords) {
   }
 }
 
-// Runs fn in a child process, so that the priority of the tests stays as it
-// is; its exit code.
-template <typename Fn>
-int InChild(Fn fn) {
-  pid_t pid = fork();
-  if (pid == 0) _exit(fn());
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
-}
-
 TEST_F(RunControlTest, RunHighRaisesThePriorityOrReturnsMinusTwo) {
   const bool root = geteuid() == 0;
   // In a child process: dropPrivilege first makes it an ordinary user.
@@ -182,9 +171,9 @@ TEST_F(RunControlTest, RunHighRaisesThePriorityOrReturnsMinusTwo) {
     return getpriority(PRIO_PROCESS, 0) == (wantCode == 0 ? -10 : before) ? 0 : 16;
   };
   if (root) {
-    EXPECT_EQ(InChild([&] { return runHigh(false, 0); }), 0);
+    EXPECT_EQ(childwatch::InChild([&] { return runHigh(false, 0); }), 0);
   }
-  EXPECT_EQ(InChild([&] { return runHigh(true, -2); }), 0);
+  EXPECT_EQ(childwatch::InChild([&] { return runHigh(true, -2); }), 0);
 }
 
 TEST_F(RunControlTest, OnErrorKeywords) {

@@ -15,6 +15,7 @@
 namespace {
 
 using tarvtest::TempDir;
+using tarvtest::RunErrors;
 using tarvtest::Var;
 
 class Generator : public ::testing::Test {
@@ -25,15 +26,6 @@ class Generator : public ::testing::Test {
   std::string Generate(const std::string& script) {
     tarvtest::Run(dir, script);
     return std::string(sgRun.Text.data() + 1, sgRun.TextLen);
-  }
-  static std::vector<std::string> Errors() {
-    std::vector<std::string> out;
-    for (int k = 1; k <= sgRun.RunErrors; k++) {
-      const std::string v = Var("run.error." + std::to_string(k));
-      const size_t at = v.find("Error: [");
-      out.push_back(at == std::string::npos ? v : v.substr(at + 8, v.size() - at - 9));
-    }
-    return out;
   }
 };
 
@@ -56,7 +48,7 @@ std::string Return(const std::string& name) {
 TEST_F(Generator, PlainKeywords) {
   EXPECT_EQ(Generate("tarv.createsource tcp.close"),
             Head(181, 1, "tcp_close") + Return("tcp_close"));
-  EXPECT_EQ(Errors(), std::vector<std::string>{kNotRun});
+  EXPECT_EQ(RunErrors(), std::vector<std::string>{kNotRun});
   EXPECT_EQ(sgRun.StepErrors, 1);
 }
 
@@ -149,7 +141,7 @@ TEST_F(Generator, IdsCountAcrossLinesAndEmptyPattern) {
   EXPECT_EQ(text, Head(181, 1, "tcp_close") + Return("tcp_close") + Head(182, 0, "") + Return("") +
                       Head(183, 1, "udp_close") + Return("udp_close"));
   EXPECT_EQ(sgSource.NextId, 184);
-  EXPECT_EQ(Errors(), (std::vector<std::string>{kNotRun, kNotRun, kNotRun}));
+  EXPECT_EQ(RunErrors(), (std::vector<std::string>{kNotRun, kNotRun, kNotRun}));
 
   // A new run starts again at 181.
   EXPECT_EQ(Generate("tarv.createsource tcp.close").substr(0, 20), "\n/**************\n181");
@@ -189,10 +181,11 @@ TEST_F(Generator, OversizedInputIsRefused) {
   for (const auto& c : cases) {
     const std::string text = Generate("tarv.createsource" + c.pattern);
     if (c.error.empty()) {
-      EXPECT_EQ(Errors(), std::vector<std::string>{kNotRun}) << c.pattern.substr(0, 40);
+      EXPECT_EQ(RunErrors(), std::vector<std::string>{kNotRun}) << c.pattern.substr(0, 40);
       EXPECT_EQ(text.substr(0, 20), "\n/**************\n181") << c.pattern.substr(0, 40);
     } else {
-      EXPECT_EQ(Errors(), (std::vector<std::string>{c.error, kNotRun})) << c.pattern.substr(0, 40);
+      EXPECT_EQ(RunErrors(), (std::vector<std::string>{c.error, kNotRun}))
+          << c.pattern.substr(0, 40);
       EXPECT_EQ(text, "") << c.pattern.substr(0, 40);
     }
   }
@@ -209,7 +202,7 @@ TEST_F(Generator, FullTextBufferCostsOneError) {
   TarvRunToEnd();
   EXPECT_LT(sgRun.TextLen, TEXT_ADD_LIMIT);
   EXPECT_GT(sgRun.TextLen, TEXT_ADD_LIMIT - 2000);
-  const std::vector<std::string> errors = Errors();
+  const std::vector<std::string> errors = RunErrors();
   ASSERT_EQ(errors.size(), 2u);
   EXPECT_EQ(errors[0].substr(0, 8), "BufLen=<");
   EXPECT_EQ(errors[1], kNotRun);

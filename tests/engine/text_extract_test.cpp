@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cstring>
 #include <map>
 #include <string>
@@ -8,8 +7,6 @@
 
 #include "engine/engine.h"
 #include "engine/run_state.h"
-#include "engine/script.h"
-#include "engine/statement_table.h"
 #include "engine/var_store.h"
 #include "tests/engine/harness.h"
 
@@ -18,10 +15,9 @@ namespace {
 using tarvtest::TempDir;
 using tarvtest::Var;
 
-std::array<Handler, MAX_FUN> gReal;
 int gCode;
 int Recording() {
-  gCode = gReal[sgNms.FunID[sgRun.CurLine]]();
+  gCode = tarvtest::RunRealHandler();
   return gCode;
 }
 
@@ -34,12 +30,7 @@ struct Selection {
 class TextExtract : public ::testing::Test {
  protected:
   TempDir dir;
-  void SetUp() override {
-    for (int i = 0; i < MAX_FUN; i++) gReal[i] = std::exchange(sgFun[i].Fun, Recording);
-  }
-  void TearDown() override {
-    for (int i = 0; i < MAX_FUN; i++) sgFun[i].Fun = gReal[i];
-  }
+  tarvtest::HandlerHook hook{Recording};
   // Runs the one-line statement over the selection; `vars` are set first.
   // Returns the handler's result.
   int Run(const std::string& line, const Selection& sel,

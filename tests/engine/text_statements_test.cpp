@@ -10,8 +10,6 @@
 
 #include "engine/engine.h"
 #include "engine/run_state.h"
-#include "engine/script.h"
-#include "engine/statement_table.h"
 #include "engine/var_store.h"
 #include "tests/e2e/harness_binary.h"
 #include "tests/engine/harness.h"
@@ -22,11 +20,10 @@ using tarvtest::TempDir;
 using tarvtest::Var;
 
 // Every handler's result by line, recorded around the real handlers.
-std::array<Handler, MAX_FUN> gReal;
 std::map<int, int> gCodes;
 int Recording() {
   const int line = sgRun.CurLine;
-  const int rc = gReal[sgNms.FunID[line]]();
+  const int rc = tarvtest::RunRealHandler();
   gCodes[line] = rc;
   return rc;
 }
@@ -34,12 +31,7 @@ int Recording() {
 class TextScript : public ::testing::Test {
  protected:
   TempDir dir;
-  void SetUp() override {
-    for (int i = 0; i < MAX_FUN; i++) gReal[i] = std::exchange(sgFun[i].Fun, Recording);
-  }
-  void TearDown() override {
-    for (int i = 0; i < MAX_FUN; i++) sgFun[i].Fun = gReal[i];
-  }
+  tarvtest::HandlerHook hook{Recording};
   // Runs the script in the hide mode; `prepare` runs before the first step.
   void Run(const std::string& script, const std::function<void()>& prepare = {}) {
     gCodes.clear();

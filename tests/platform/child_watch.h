@@ -3,6 +3,7 @@
 #pragma once
 #include <dirent.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -79,6 +80,18 @@ bool WaitFor(Cond cond, std::chrono::milliseconds bound = std::chrono::seconds(1
 
 inline bool NoZombies() {
   return WaitFor([] { return ZombieCount() == 0; });
+}
+
+// Runs fn in a child process, so that what it changes in the process (its
+// priority, its user) stays out of the tests that follow; the child's exit
+// code, or 100 + the signal that ended it.
+template <typename Fn>
+int InChild(Fn fn) {
+  pid_t pid = fork();
+  if (pid == 0) _exit(fn());
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
 }
 
 // Kills every child of this process when the bound passes before the

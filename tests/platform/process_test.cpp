@@ -269,21 +269,10 @@ TEST_F(ProcTest, ReleasedChildrenAreReapedWhenTheyEnd) {
   EXPECT_EQ(ProcWait(-1), -ECHILD);
 }
 
-// Runs fn in a child process (the priority must not change for the tests
-// that follow); its exit code.
-template <typename Fn>
-int InChild(Fn fn) {
-  pid_t pid = fork();
-  if (pid == 0) _exit(fn());
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
-}
-
 TEST(ProcRaisePriority, RaisesWithThePrivilegeAndIsRefusedWithout) {
   const bool root = geteuid() == 0;
   if (root) {
-    EXPECT_EQ(InChild([] {
+    EXPECT_EQ(childwatch::InChild([] {
                 if (ProcRaisePriority() != 0) return 1;
                 errno = 0;
                 return getpriority(PRIO_PROCESS, 0) == -10 && errno == 0 ? 0 : 2;
@@ -291,7 +280,7 @@ TEST(ProcRaisePriority, RaisesWithThePrivilegeAndIsRefusedWithout) {
               0);
   }
   // An unprivileged process may not raise its priority.
-  EXPECT_EQ(InChild([root] {
+  EXPECT_EQ(childwatch::InChild([root] {
               if (root && setuid(65534) != 0) return 3;
               rlimit rl{0, 0};
               setrlimit(RLIMIT_NICE, &rl);
