@@ -52,6 +52,20 @@ TEST(Binary, AMissingVariableSkipsTheStatement) {
   EXPECT_EQ(tarvtest::ReadFile(dir.File("out.txt")), "kept/2");
 }
 
+TEST(Binary, EngineRulesSeenFromAScript) {
+  TempDir dir;
+  const std::string script = std::string(TARV_SOURCE_DIR) + "/tests/e2e/scripts/spine.nms";
+  auto r = RunProgram(TarvBinary(), {"hide", script}, dir.path().string());
+  EXPECT_EQ(r.exitCode, 0) << r.output;
+  // Counters read in a step show what the step before it published: the
+  // first text.add is the fifth step (comments and unmatched lines are steps).
+  EXPECT_EQ(tarvtest::ReadFile(dir.File("spine.out")),
+            "steps=4 args=3 mode=hide\n"
+            "lines=15 errors=0\n"
+            "os=linux file=" + script + "\n"
+            "~AB");
+}
+
 TEST(Binary, LogGoesBesideTheProgramOnlyWhenTheFolderExists) {
   TempDir dir;
   std::filesystem::copy_file(TarvBinary(), dir.File("tarv"));
