@@ -38,16 +38,11 @@ const std::string kVarsHead =
     "\n<table><tr><th>index</th><th>editByStep</th><th>Name</th><th>Value</th></tr>";
 
 std::string HeaderOpen(int level) {
-  switch (level) {
-    case 1:
-      return "\n<table><tr><th class=\"IconErrorEncoded\" /><th  class=\"tarv_red\">TIME</th></tr>"
-             "<tr><td /><td><pre>";
-    case 2:
-      return kSuccessOpen;
-    case 4:
-      return "\n<table><tr><th class=\"IconInfoEncoded\" /><th>TIME</th></tr><tr><td /><td><pre>";
-  }
-  return "";
+  if (level == 2) return kSuccessOpen;
+  return level == 1 ? "\n<table><tr><th class=\"IconErrorEncoded\" /><th  class=\"tarv_red\">TIME"
+                      "</th></tr><tr><td /><td><pre>"
+                    : "\n<table><tr><th class=\"IconInfoEncoded\" /><th>TIME</th></tr><tr><td />"
+                      "<td><pre>";
 }
 
 std::string StepTable(const std::string& time, int line, int steps, const std::string& text) {
@@ -66,23 +61,20 @@ bool Digit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
 
 // Every local time text ("2024-01-31,08:05:09,42") becomes TIME.
 std::string MaskTimes(const std::string& s) {
-  static const std::string kShape = "dddd-dd-dd,dd:dd:dd,";
+  static const std::string kShape = "dddd-dd-dd,dd:dd:dd,d";  // and up to two more digits
   std::string out;
-  size_t i = 0;
-  while (i < s.size()) {
+  for (size_t i = 0; i < s.size();) {
     size_t k = 0;
     while (k < kShape.size() && i + k < s.size() &&
            (kShape[k] == 'd' ? Digit(s[i + k]) : s[i + k] == kShape[k]))
       k++;
-    size_t ms = 0;
-    if (k == kShape.size())
-      while (ms < 3 && i + k + ms < s.size() && Digit(s[i + k + ms])) ms++;
-    if (ms > 0) {
-      out += "TIME";
-      i += k + ms;
-    } else {
+    if (k < kShape.size()) {
       out += s[i++];
+      continue;
     }
+    for (int more = 0; more < 2 && i + k < s.size() && Digit(s[i + k]); more++) k++;
+    out += "TIME";
+    i += k;
   }
   return out;
 }
@@ -90,17 +82,14 @@ std::string MaskTimes(const std::string& s) {
 // The digits after each occurrence of prefix become mask.
 std::string MaskNumbers(std::string s, const std::string& prefix, const std::string& mask) {
   for (size_t p = s.find(prefix); p != std::string::npos; p = s.find(prefix, p + prefix.size())) {
-    const size_t from = p + prefix.size();
-    size_t to = from;
+    size_t to = p + prefix.size();
     while (to < s.size() && Digit(s[to])) to++;
-    if (to > from) s.replace(from, to - from, mask);
+    if (to > p + prefix.size()) s.replace(p + prefix.size(), to - p - prefix.size(), mask);
   }
   return s;
 }
 
-std::string Mask(const std::string& s) {
-  return MaskNumbers(MaskTimes(s), "ThreadId: [", "TID");
-}
+std::string Mask(const std::string& s) { return MaskNumbers(MaskTimes(s), "ThreadId: [", "TID"); }
 
 int Count(const std::string& s, const std::string& what) {
   int n = 0;
@@ -124,6 +113,13 @@ class LogTest : public ::testing::Test {
     return std::string(HtmlLogPrologue()) +
            "<h1>Pid: 4242, [tarv debug a&lt;b&gt;&amp;.nms] start ......</h1>" +
            HeaderOpen(level);
+  }
+  // Starts over with no log file yet, at this level.
+  void Fresh(int level) {
+    TarvEngineReset();
+    SetUp();
+    std::filesystem::remove(path_);
+    TarvSetLogLevel(level);
   }
   std::string Log() const { return Mask(tarvtest::ReadFile(path_)); }
   bool LogExists() const { return std::filesystem::exists(path_); }
@@ -154,37 +150,18 @@ TEST_F(LogTest, EntriesOfEveryKindGroupedIntoSections) {
   EXPECT_EQ(sgLog.EntryCount, 10);
 }
 
-TEST_F(LogTest, FieldLineInTheDebugLogIsEscaped) {
+TEST_F(LogTest, FieldLineAndScriptPathInTheDebugLogAreEscaped) {
   TarvSetLogLevel(4);
   char field[1024];
   ASSERT_EQ(GetWord4("a<b>,c&", 2, field, ','), 2);
   EXPECT_EQ(std::string(field, 2), "c&");
+  TarvLoadParserScript(dir_.File("a<b>&.nms").c_str());
   ASSERT_EQ(TarvFlushLog(), 0);
-  EXPECT_EQ(Count(Log(), "\nGetWord4 [a&lt;b&gt;,c&amp; ],Index=2"), 1);
-  EXPECT_EQ(Count(Log(), "<b>"), 0);
-}
-
-TEST_F(LogTest, ScriptPathInTheLoadEntryIsEscaped) {
-  TarvSetLogLevel(4);
-  const std::string script = dir_.File("a<b>&.nms");
-  TarvLoadParserScript(script.c_str());
-  ASSERT_EQ(TarvFlushLog(), 0);
-  EXPECT_EQ(Count(Log(), "\nTarvLoadParserScript: [" + dir_.File("a&lt;b&gt;&amp;.nms") + "] ..."),
+  const std::string log = Log();
+  EXPECT_EQ(Count(log, "\nGetWord4 [a&lt;b&gt;,c&amp; ],Index=2"), 1);
+  EXPECT_EQ(Count(log, "\nTarvLoadParserScript: [" + dir_.File("a&lt;b&gt;&amp;.nms") + "] ..."),
             1);
-  EXPECT_EQ(Count(Log(), "<b>"), 0);
-}
-
-TEST_F(LogTest, EachHeaderOpeningFollowsTheLevel) {
-  for (int level : {1, 2, 4}) {
-    SCOPED_TRACE(level);
-    TarvCloseLog();
-    std::filesystem::remove(path_);
-    sgLog.EntryCount = 0;
-    sgLog.Section = 0;
-    TarvSetLogLevel(level);
-    ASSERT_EQ(HtmlLogError("boom"), 0);
-    EXPECT_EQ(Log(), Header(level) + kClose + kErrorOpen + "\nboom");
-  }
+  EXPECT_EQ(Count(log, "<b>"), 0);
 }
 
 TEST_F(LogTest, InfoEntriesWaitForTheNextEntryOrTheBatchSize) {
@@ -214,39 +191,31 @@ TEST_F(LogTest, InfoEntriesWaitForTheNextEntryOrTheBatchSize) {
 // A text longer than its writer's limit is dropped whole, and opens no table.
 TEST_F(LogTest, OverlongEntriesAreDroppedWhole) {
   struct Case {
-    const char* what;
-    int (*write)(const std::string&);
-    int limit;
-    int droppedResult;
-    std::string open;
-    std::string (*line)(const std::string&);
+    int (*write)(const char*, ...);
+    int limit, droppedResult;
+    std::string open, before, after;  // the entry's table opening, and its line around the text
   };
-  const std::vector<Case> cases = {
-      {"error", [](const std::string& t) { return HtmlLogError("%s", t.c_str()); }, 1009, 0,
-       kErrorOpen, [](const std::string& t) { return "\n" + t; }},
-      {"warning", [](const std::string& t) { return HtmlLogWarning("%s", t.c_str()); }, 1009, 0,
-       kWarningOpen, [](const std::string& t) { return "\nWarnings: [" + t + "]"; }},
-      {"success", [](const std::string& t) { return HtmlLogSuccess("%s", t.c_str()); }, 1019, -1,
-       kSuccessOpen, [](const std::string& t) { return "\n" + t; }},
-  };
+  const std::vector<Case> cases = {{HtmlLogError, 1009, 0, kErrorOpen, "\n", ""},
+                                   {HtmlLogWarning, 1009, 0, kWarningOpen, "\nWarnings: [", "]"},
+                                   {HtmlLogSuccess, 1019, -1, kSuccessOpen, "\n", ""}};
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    TarvEngineReset();
-    SetUp();
-    std::filesystem::remove(path_);
-    TarvSetLogLevel(2);
+    SCOPED_TRACE(c.limit);
+    Fresh(2);
     const std::string fits(c.limit, 'f');
     const std::string over(c.limit + 1, 'o');
-    EXPECT_EQ(c.write(over), c.droppedResult);
-    EXPECT_EQ(c.write(""), c.droppedResult);
+    EXPECT_EQ(c.write("%s", over.c_str()), c.droppedResult);
+    EXPECT_EQ(c.write("%s", ""), c.droppedResult);
     EXPECT_EQ(Log(), Header(2));
-    EXPECT_EQ(c.write(fits), 0);
-    EXPECT_EQ(c.write(over), c.droppedResult);
-    EXPECT_EQ(Log(), Header(2) + kClose + c.open + c.line(fits));
+    EXPECT_EQ(c.write("%s", fits.c_str()), 0);
+    EXPECT_EQ(c.write("%s", over.c_str()), c.droppedResult);
+    EXPECT_EQ(Log(), Header(2) + kClose + c.open + c.before + fits + c.after);
   }
 }
 
-TEST_F(LogTest, OverlongInfoEntriesAndTracedReturnsAreDropped) {
+TEST_F(LogTest, TracedReturnsByCodeAndLevelAndOverlongInfoDropped) {
+  TarvSetLogLevel(2);
+  EXPECT_EQ(TarvReturn(-5, "nothing at level %d", 2), -5);
+  EXPECT_FALSE(LogExists());
   TarvSetLogLevel(4);
   EXPECT_EQ(TarvDebugLog("%s", std::string(1020, 'o').c_str()), -1);
   EXPECT_EQ(TarvDebugLog("%s", std::string(1019, 'f').c_str()), 0);
@@ -255,20 +224,11 @@ TEST_F(LogTest, OverlongInfoEntriesAndTracedReturnsAreDropped) {
   EXPECT_EQ(TarvReturn(7, "%s", std::string(928, 'o').c_str()), 7);
   EXPECT_EQ(TarvReturn(8, "%s", std::string(927, 'd').c_str()), 8);
   EXPECT_EQ(TarvReturn(9, "%s", ""), 9);
-  TarvFlushLog();
-  EXPECT_EQ(Log(), Header(4) + kInfoOpen + std::string(1019, 'f') +
-                       "\nTarvReturn, return [8], description: [" + std::string(927, 'd') + "]");
-}
-
-TEST_F(LogTest, TracedReturnsByCodeAndLevel) {
-  TarvSetLogLevel(2);
-  EXPECT_EQ(TarvReturn(-5, "nothing at level %d", 2), -5);
-  EXPECT_FALSE(LogExists());
-  TarvSetLogLevel(4);
   EXPECT_EQ(TarvReturn(3, "GetVar4(%s)=<%s>", "v", "a&b"), 3);
   EXPECT_EQ(TarvReturn(-2, "GetVar4(%s) NotFound", "x<y"), -2);
   TarvFlushLog();
-  EXPECT_EQ(Log(), Header(4) + kInfoOpen +
+  EXPECT_EQ(Log(), Header(4) + kInfoOpen + std::string(1019, 'f') +
+                       "\nTarvReturn, return [8], description: [" + std::string(927, 'd') + "]" +
                        "\nTarvReturn, return [3], description: [GetVar4(v)=&lt;a&amp;b&gt;]" +
                        kClose + kWarningOpen +
                        "\nWarnings: [TarvReturn, return [-2], description: [GetVar4(x&lt;y) "
@@ -296,10 +256,9 @@ TEST_F(LogTest, RunErrorIsCountedLoggedAndRecorded) {
 TEST_F(LogTest, RunErrorAtLevelZeroStillCountsAndSetsVariables) {
   struct Case {
     int code;
-    std::string message;  // "" for an empty format
+    std::string message;
     int errors;
-    std::string value;    // of run.error.<errors>, "<missing>" when none is set
-    std::string published;  // run.errors
+    std::string value, published;  // of run.error.<errors> ("<missing>": none), of run.errors
   };
   sgRun.RunSteps = 12;
   sgRun.CurLine = 4;
@@ -314,9 +273,7 @@ TEST_F(LogTest, RunErrorAtLevelZeroStillCountsAndSetsVariables) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.code);
-    const int r = c.message.empty() ? NmsRunError(c.code, "%s", "")
-                                    : NmsRunError(c.code, "%s", c.message.c_str());
-    EXPECT_EQ(r, c.code);
+    EXPECT_EQ(NmsRunError(c.code, "%s", c.message.c_str()), c.code);
     EXPECT_EQ(sgRun.RunErrors, c.errors);
     EXPECT_EQ(sgRun.StepErrors, c.errors);
     EXPECT_EQ(tarvtest::Var("run.error." + std::to_string(c.errors)), c.value);
@@ -391,19 +348,12 @@ TEST_F(LogTest, TextDumpShowsTheLastBytesEscaped) {
 }
 
 TEST_F(LogTest, WritersBelowTheirLevelWriteNothing) {
-  struct Case {
-    int level;
-    bool error, success, tables, info;
-  };
-  for (const Case& c : std::vector<Case>{{0, false, false, false, false},
-                                         {1, true, false, false, false},
-                                         {2, true, true, true, false},
-                                         {4, true, true, true, true}}) {
-    SCOPED_TRACE(c.level);
-    TarvEngineReset();
-    SetUp();
-    std::filesystem::remove(path_);
-    TarvSetLogLevel(c.level);
+  const std::pair<const char*, int> kLeast[] = {  // what each writer leaves, its lowest level
+      {"an error", 1}, {"a warning", 1}, {"a success", 2}, {"a step", 2},
+      {"<th>index</th>", 2}, {"<pre>\nT\n</pre>", 2}, {"an info", 4}, {"a return", 4}};
+  for (int level : {0, 1, 2, 4}) {
+    SCOPED_TRACE(level);
+    Fresh(level);
     sgRun.TextLen = 1;
     sgRun.Text[1] = 'T';
     HtmlLogError("an error");
@@ -415,16 +365,10 @@ TEST_F(LogTest, WritersBelowTheirLevelWriteNothing) {
     TarvDebugLog("\nan info");
     TarvReturn(1, "a return");
     TarvFlushLog();
+    EXPECT_EQ(LogExists(), level > 0);
     const std::string log = Log();
-    EXPECT_EQ(LogExists(), c.level > 0);
-    EXPECT_EQ(Count(log, "an error"), c.error ? 1 : 0);
-    EXPECT_EQ(Count(log, "a warning"), c.error ? 1 : 0);
-    EXPECT_EQ(Count(log, "a success"), c.success ? 1 : 0);
-    EXPECT_EQ(Count(log, "a step"), c.tables ? 1 : 0);
-    EXPECT_EQ(Count(log, "<th>index</th>"), c.tables ? 1 : 0);
-    EXPECT_EQ(Count(log, "<pre>\nT\n</pre>"), c.tables ? 1 : 0);
-    EXPECT_EQ(Count(log, "an info"), c.info ? 1 : 0);
-    EXPECT_EQ(Count(log, "a return"), c.info ? 1 : 0);
+    for (const auto& [text, least] : kLeast)
+      EXPECT_EQ(Count(log, text), level >= least ? 1 : 0) << text;
   }
 }
 
@@ -518,61 +462,53 @@ TEST(HtmlEscapeTest, EntitiesAndRoom) {
 TEST(HtmlLogPrologueTest, DefinesTheClassesAndIcons) {
   const std::string p(HtmlLogPrologue());
   EXPECT_EQ(p.rfind("<!DOCTYPE html>", 0), 0u);
-  EXPECT_NE(p.find("text/html; charset=utf8"), std::string::npos);
-  EXPECT_NE(p.find("<title>"), std::string::npos);
-  EXPECT_NE(p.find("<body>"), std::string::npos);
-  EXPECT_NE(p.find("<table><tr><th class=\"tarv_png\" /><th class=\"tarv_nms\">"),
-            std::string::npos);
-  EXPECT_NE(p.find(".tarv_nms {background-color: rgb(100, 149, 237); color: white;}"),
-            std::string::npos);
-  EXPECT_NE(p.find(".tarv_red {background-color: red; color: white;}"), std::string::npos);
-  EXPECT_NE(p.find(".tarv_green {background-color: green; color: black;}"), std::string::npos);
-  EXPECT_NE(p.find(".tarv_yellow {background-color: yellow; color: black;}"), std::string::npos);
+  for (const char* piece : {"text/html; charset=utf8", "<title>", "<body>",
+                            "<table><tr><th class=\"tarv_png\" /><th class=\"tarv_nms\">",
+                            ".tarv_nms {background-color: rgb(100, 149, 237); color: white;}",
+                            ".tarv_red {background-color: red; color: white;}",
+                            ".tarv_green {background-color: green; color: black;}",
+                            ".tarv_yellow {background-color: yellow; color: black;}"})
+    EXPECT_NE(p.find(piece), std::string::npos) << piece;
 
   // Each icon class carries a PNG of its size, centred and not repeated.
   auto decode = [](const std::string& b64) {
-    static const std::string kAlphabet =
+    const std::string_view kAlphabet =
         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string out;
-    int bits = 0, acc = 0;
+    unsigned acc = 0;
+    int bits = 0;
     for (char ch : b64) {
-      const size_t pos = kAlphabet.find(ch);
-      if (pos == std::string::npos) break;
-      acc = ((acc << 6) | static_cast<int>(pos)) & 0xFFFFFF;
-      bits += 6;
-      if (bits >= 8) {
-        bits -= 8;
-        out.push_back(static_cast<char>((acc >> bits) & 0xFF));
-      }
+      if (kAlphabet.find(ch) == std::string_view::npos) break;
+      acc = ((acc << 6) | static_cast<unsigned>(kAlphabet.find(ch))) & 0xFFFFFF;
+      if ((bits += 6) >= 8) out.push_back(static_cast<char>(acc >> (bits -= 8)));
     }
     return out;
   };
   auto be32 = [](const std::string& s, size_t at) {
-    return (static_cast<unsigned char>(s[at]) << 24) | (static_cast<unsigned char>(s[at + 1]) << 16) |
-           (static_cast<unsigned char>(s[at + 2]) << 8) | static_cast<unsigned char>(s[at + 3]);
+    unsigned v = 0;
+    for (size_t k = at; k < at + 4; k++) v = v << 8 | static_cast<unsigned char>(s[k]);
+    return v;
   };
-  const std::vector<std::pair<std::string, unsigned>> icons = {{"IconSuccessEncoded", 18},
-                                                               {"IconInfoEncoded", 18},
-                                                               {"IconWarningEncoded", 18},
-                                                               {"IconErrorEncoded", 18},
-                                                               {"tarv_png", 32}};
+  const std::pair<std::string, unsigned> icons[] = {{"IconSuccessEncoded", 18},
+                                                    {"IconInfoEncoded", 18},
+                                                    {"IconWarningEncoded", 18},
+                                                    {"IconErrorEncoded", 18},
+                                                    {"tarv_png", 32}};
   for (const auto& [cls, size] : icons) {
     SCOPED_TRACE(cls);
     const size_t at = p.find("." + cls + " {");
     ASSERT_NE(at, std::string::npos);
     const std::string rule = p.substr(at, p.find('}', at) - at);
     const std::string px = std::to_string(size) + "px";
-    EXPECT_NE(rule.find("min-width: " + px), std::string::npos);
-    EXPECT_NE(rule.find("min-height: " + px), std::string::npos);
-    EXPECT_NE(rule.find("background-repeat: no-repeat"), std::string::npos);
-    EXPECT_NE(rule.find("background-position: center"), std::string::npos);
+    for (const std::string& part : {"min-width: " + px, "min-height: " + px,
+                                    std::string("background-repeat: no-repeat"),
+                                    std::string("background-position: center")})
+      EXPECT_NE(rule.find(part), std::string::npos) << part;
     const std::string uri = "url(data:image/png;base64,";
     const size_t u = rule.find(uri);
     ASSERT_NE(u, std::string::npos);
     std::string b64 = rule.substr(u + uri.size(), rule.find(')', u) - u - uri.size());
-    std::erase(b64, '"');
-    std::erase(b64, ' ');
-    std::erase(b64, '\n');
+    std::erase_if(b64, [](char ch) { return ch == '"' || ch == ' ' || ch == '\n'; });
     const std::string png = decode(b64);
     ASSERT_GT(png.size(), 33u);
     EXPECT_EQ(png.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
@@ -581,6 +517,18 @@ TEST(HtmlLogPrologueTest, DefinesTheClassesAndIcons) {
     EXPECT_EQ(be32(png, 20), size);
     EXPECT_EQ(png.substr(png.size() - 8, 4), "IEND");
   }
+}
+
+// The path of the only file in dir/log; "" when there is none.
+std::string OnlyFile(const tarvtest::TempDir& dir) {
+  std::string found;
+  int files = 0;
+  for (const auto& e : std::filesystem::directory_iterator(dir.path() / "log")) {
+    found = e.path().string();
+    files++;
+  }
+  EXPECT_LE(files, 1);
+  return found;
 }
 
 // Whole runs of a script in this process, with the log folder present.
@@ -592,22 +540,15 @@ class LogRunTest : public ::testing::Test {
   std::string RunLog(const std::string& script, const std::string& mode) {
     std::filesystem::create_directory(dir_.path() / "log");
     tarvtest::Run(dir_, script, mode);
-    std::string found;
-    int files = 0;
-    for (const auto& e : std::filesystem::directory_iterator(dir_.path() / "log")) {
-      found = e.path().string();
-      files++;
-    }
-    EXPECT_LE(files, 1);
-    if (files == 0) return "";
+    const std::string found = OnlyFile(dir_);
+    if (found.empty()) return "";
     // The name carries the mode, the script's file name, the start time and the pid.
-    EXPECT_EQ(MaskNumbers(MaskNumbers(std::filesystem::path(found).filename().string(),
-                                      "_t.nms_", "N"),
-                          "N_", "N"),
-              mode + "_t.nms_N_N.htm");
+    const std::string name = std::filesystem::path(found).filename().string();
+    EXPECT_EQ(MaskNumbers(MaskNumbers(name, "_t.nms_", "N"), "N_", "N"), mode + "_t.nms_N_N.htm");
     std::string log = Mask(tarvtest::ReadFile(found));
     const std::string d = dir_.path().string();
-    for (size_t p = log.find(d); p != std::string::npos; p = log.find(d, p)) log.replace(p, d.size(), "DIR");
+    for (size_t p = log.find(d); p != std::string::npos; p = log.find(d, p))
+      log.replace(p, d.size(), "DIR");
     return MaskNumbers(log, "Pid: ", "PID");
   }
 
@@ -715,17 +656,13 @@ TEST_F(LogRunTest, SecondRunInTheProcessWritesItsOwnFile) {
   tarvtest::TempDir other;
   std::filesystem::create_directory(other.path() / "log");
   tarvtest::Run(other, "# only a comment\n", "debug");
-  std::string second;
-  for (const auto& e : std::filesystem::directory_iterator(other.path() / "log"))
-    second = Mask(tarvtest::ReadFile(e.path().string()));
+  const std::string second = Mask(tarvtest::ReadFile(OnlyFile(other)));
   EXPECT_EQ(second.rfind(std::string(HtmlLogPrologue()), 0), 0u);
   EXPECT_EQ(Count(second, "<h1>Pid: "), 1);
   EXPECT_EQ(Count(second, "run.errors: ["), 0);
   EXPECT_EQ(second.substr(second.size() - 33), "\n</td></tr></table></body></html>");
   // The first run's file was closed and left as it was.
-  std::string again;
-  for (const auto& e : std::filesystem::directory_iterator(dir_.path() / "log"))
-    again = Mask(tarvtest::ReadFile(e.path().string()));
+  const std::string again = Mask(tarvtest::ReadFile(OnlyFile(dir_)));
   EXPECT_EQ(Count(again, "only a comment"), 0);
   EXPECT_EQ(Count(again, "<h1>Pid: "), 1);
 }

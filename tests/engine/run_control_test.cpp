@@ -9,6 +9,7 @@
 #include <csignal>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "engine/engine.h"
 #include "engine/handlers.h"
@@ -37,10 +38,8 @@ std::string Error(int n) {
 class RunControlTest : public ::testing::Test {
  protected:
   void SetUp() override { std::signal(SIGPIPE, SIG_IGN); }
-  // The test program must never start itself.
   void TearDown() override { RunNmsSetProgram(tarvtest::TarvBinary().c_str()); }
-  // Starts a one-line script, fills its arguments and calls the handler
-  // directly: its code.
+  // Runs the handler directly on a one-line script: its code.
   int Call(const std::string& line, int (*handler)()) {
     tarvtest::Start(dir, line + "\n");
     EXPECT_EQ(EsPrepareStep(), 0);
@@ -66,56 +65,38 @@ TEST_F(RunControlTest, SleepLastsAtLeastItsSeconds) {
 }
 
 TEST_F(RunControlTest, WholeNumberArgumentsAreRefusedOutOfRange) {
-  const struct {
-    std::string line;
-    int (*handler)();
-    int code;
-    std::string error;
-  } cases[] = {
-      {"run.sleep {0} seconds", run_sleep_a2_seconds, -2, "Arg:2=0  < 1 !"},
-      {"run.sleep {3601} seconds", run_sleep_a2_seconds, -2, "Arg:2=3601 > 3600 !"},
-      {"run.sleep {-5} seconds", run_sleep_a2_seconds, -2, "Arg:2 is not integer !"},
-      {"run.sleep {x} seconds", run_sleep_a2_seconds, -2, "Arg:2 is not integer !"},
-      {"run.sleep {1.5} seconds", run_sleep_a2_seconds, -2, "Arg:2 is not integer !"},
-      {"run.sleep {} seconds", run_sleep_a2_seconds, -2, "Arg:2=0  < 1 !"},
-      {"run.sleep {4294967297} seconds", run_sleep_a2_seconds, -2, "Arg:2=2147483647 > 3600 !"},
-      {"run.set step.timeout {86401} seconds", run_set_step_timeout_a3_seconds, -3,
-       "Arg:3=86401 > 86400 !"},
-      {"run.set step.timeout {-1} seconds", run_set_step_timeout_a3_seconds, -3,
-       "Arg:3 is not integer !"},
-      {"run.set step.timeout {ten} seconds", run_set_step_timeout_a3_seconds, -3,
-       "Arg:3 is not integer !"},
-      {"run.set run.maxtime {86401} seconds", run_set_run_maxtime_a3_seconds, -3,
-       "Arg:3=86401 > 86400 !"},
-      {"run.set run.maxtime {-5} seconds", run_set_run_maxtime_a3_seconds, -3,
-       "Arg:3 is not integer !"},
+  const auto sleep = run_sleep_a2_seconds;
+  const auto timeout = run_set_step_timeout_a3_seconds;
+  const struct { std::string line; int (*handler)(); std::string error; } cases[] = {
+      {"run.sleep {0} seconds", sleep, "Arg:2=0  < 1 !"},
+      {"run.sleep {} seconds", sleep, "Arg:2=0  < 1 !"},
+      {"run.sleep {3601} seconds", sleep, "Arg:2=3601 > 3600 !"},
+      {"run.sleep {-5} seconds", sleep, "Arg:2 is not integer !"},
+      {"run.sleep {1.5} seconds", sleep, "Arg:2 is not integer !"},
+      {"run.sleep {4294967297} seconds", sleep, "Arg:2=2147483647 > 3600 !"},
+      {"run.set step.timeout {86401} seconds", timeout, "Arg:3=86401 > 86400 !"},
+      {"run.set step.timeout {-1} seconds", timeout, "Arg:3 is not integer !"},
+      {"run.set run.maxtime {86401} seconds", run_set_run_maxtime_a3_seconds, "Arg:3=86401 > 86400 !"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.line);
-    EXPECT_EQ(Call(c.line, c.handler), c.code);
+    EXPECT_EQ(Call(c.line, c.handler), c.handler == sleep ? -2 : -3);
     EXPECT_EQ(Var("run.errors"), "1");
     EXPECT_EQ(Error(1), c.error);
-    // The settings keep their values.
+    // Refused: the settings keep their values.
     EXPECT_EQ(sgRun.StepTimeout, 10);
     EXPECT_EQ(sgRun.MaxRunTime, 0);
   }
 }
 
 TEST_F(RunControlTest, TimeSettingsTakeTheirValues) {
-  const struct {
-    std::string line;
-    int (*handler)();
-    int32_t RunState::*field;
-    int value;
-  } cases[] = {
-      {"run.set step.timeout {0} seconds", run_set_step_timeout_a3_seconds, &RunState::StepTimeout, 0},
-      {"run.set step.timeout {86400} seconds", run_set_step_timeout_a3_seconds,
-       &RunState::StepTimeout, 86400},
-      {"run.set step.timeout { 25 } seconds", run_set_step_timeout_a3_seconds,
-       &RunState::StepTimeout, 25},
-      {"run.set run.maxtime {0} seconds", run_set_run_maxtime_a3_seconds, &RunState::MaxRunTime, 0},
-      {"run.set run.maxtime {86400} seconds", run_set_run_maxtime_a3_seconds,
-       &RunState::MaxRunTime, 86400},
+  const auto timeout = run_set_step_timeout_a3_seconds;
+  const auto maxtime = run_set_run_maxtime_a3_seconds;
+  const struct { std::string line; int (*handler)(); int32_t RunState::*field; int value; } cases[] = {
+      {"run.set step.timeout {0} seconds", timeout, &RunState::StepTimeout, 0},
+      {"run.set step.timeout { 25 } seconds", timeout, &RunState::StepTimeout, 25},
+      {"run.set run.maxtime {0} seconds", maxtime, &RunState::MaxRunTime, 0},
+      {"run.set run.maxtime {86400} seconds", maxtime, &RunState::MaxRunTime, 86400},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.line);
@@ -126,24 +107,26 @@ TEST_F(RunControlTest, TimeSettingsTakeTheirValues) {
   }
 }
 
-TEST_F(RunControlTest, LogLevelKeywords) {
-  const struct {
-    const char* word;
-    int code;
-    int level;  // -1: unchanged
-  } cases[] = {
-      {"debug", 0, 4}, {"info", 0, 2},    {"error", 0, 1},     {"nolog", 0, 0},
-      {"DEBUG", -3, -1}, {"trace", -3, -1}, {"debug ", -3, -1}, {"hide", -3, -1},
+TEST_F(RunControlTest, KeywordSettings) {
+  int32_t* const level = &sgLog.LogLevel;
+  int32_t* const onError = &sgRun.OnError;
+  const struct { std::string statement; int32_t* field; const char* word; int code; int value; } cases[] = {
+      {"loglevel", level, "debug", 0, 4},        {"loglevel", level, "info", 0, 2},
+      {"loglevel", level, "error", 0, 1},        {"loglevel", level, "nolog", 0, 0},
+      {"loglevel", level, "DEBUG", -3, 5},       {"loglevel", level, "trace", -3, 5},
+      {"loglevel", level, "debug ", -3, 5},      {"loglevel", level, "hide", -3, 5},
+      {"onerror", onError, "ignore", 0, 0},      {"onerror", onError, "run.end", 0, 999},
+      {"onerror", onError, "RUN.END", -3, 5},    {"onerror", onError, "stop", -3, 5},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.word);
-    tarvtest::Start(dir, std::string("run.set loglevel {") + c.word + "}\n");
-    sgLog.LogLevel = 3;  // a value no keyword gives
+    SCOPED_TRACE(c.statement + " " + c.word);
+    tarvtest::Start(dir, "run.set " + c.statement + " {" + c.word + "}\n");
+    *c.field = 5;  // a value no keyword gives
     ASSERT_EQ(EsPrepareStep(), 0);
-    EXPECT_EQ(run_set_loglevel_a3(), c.code);
-    EXPECT_EQ(sgLog.LogLevel, c.level < 0 ? 3 : c.level);
+    EXPECT_EQ(c.field == level ? run_set_loglevel_a3() : run_set_onerror_a3(), c.code);
+    EXPECT_EQ(*c.field, c.value);
     if (c.code < 0) {
-      EXPECT_EQ(Error(1), std::string("run_set_loglevel_a3->A:3(") + c.word + ") is not support!");
+      EXPECT_EQ(Error(1), "run_set_" + c.statement + "_a3->A:3(" + c.word + ") is not support!");
     } else {
       EXPECT_EQ(sgRun.RunErrors, 0);
     }
@@ -176,32 +159,9 @@ TEST_F(RunControlTest, RunHighRaisesThePriorityOrReturnsMinusTwo) {
   EXPECT_EQ(childwatch::InChild([&] { return runHigh(true, -2); }), 0);
 }
 
-TEST_F(RunControlTest, OnErrorKeywords) {
-  const struct {
-    const char* word;
-    int code;
-    int onError;
-  } cases[] = {
-      {"ignore", 0, 0}, {"run.end", 0, 999}, {"RUN.END", -3, 5}, {"stop", -3, 5},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.word);
-    tarvtest::Start(dir, std::string("run.set onerror {") + c.word + "}\n");
-    sgRun.OnError = 5;
-    ASSERT_EQ(EsPrepareStep(), 0);
-    EXPECT_EQ(run_set_onerror_a3(), c.code);
-    EXPECT_EQ(sgRun.OnError, c.onError);
-    if (c.code < 0) {
-      EXPECT_EQ(Error(1), std::string("run_set_onerror_a3->A:3(") + c.word + ") is not support!");
-    }
-  }
-}
-
 TEST_F(RunControlTest, OnErrorRunEndAfterAnErrorEndsTheRunAtThatStep) {
   tarvtest::Run(dir,
-                "run.sleep {0} seconds\n"
-                "sys.command {printf a}\n"
-                "run.set onerror {run.end}\n"
+                "run.sleep {0} seconds\nsys.command {printf a}\nrun.set onerror {run.end}\n"
                 "sys.command {printf b}\n");
   EXPECT_EQ(Var("run.end"), "OnError");
   EXPECT_EQ(sgRun.CurLine, 3);
@@ -210,11 +170,8 @@ TEST_F(RunControlTest, OnErrorRunEndAfterAnErrorEndsTheRunAtThatStep) {
 
 TEST_F(RunControlTest, MaxRunTimeEndsALongRun) {
   tarvtest::Run(dir,
-                "run.set run.maxtime {1} seconds\n"
-                "run.sleep {1} seconds\n"
-                "run.sleep {1} seconds\n"
-                "run.sleep {1} seconds\n"
-                "sys.command {printf late}\n");
+                "run.set run.maxtime {1} seconds\nrun.sleep {1} seconds\nrun.sleep {1} seconds\n"
+                "run.sleep {1} seconds\nsys.command {printf late}\n");
   EXPECT_EQ(Var("run.end"), "MaxRunTime");
   // Two whole seconds have passed at the latest after the second pause.
   EXPECT_LE(sgRun.CurLine, 3);
@@ -223,14 +180,10 @@ TEST_F(RunControlTest, MaxRunTimeEndsALongRun) {
 }
 
 TEST_F(RunControlTest, RunNmsArgumentAndLengthChecks) {
-  const std::string p251(251, 'p');
-  const struct {
-    std::string line;
-    std::string error;
-  } cases[] = {
+  const struct { std::string line, error; } cases[] = {
       {"run.nms {x}", "Length of Arg 2 is :1  < 2 !"},
       {"run.nms {}", "Length of Arg 2 is :0  < 2 !"},
-      {"run.nms {" + p251 + "}", "Length of Arg 2 is :251 > 250 !"},
+      {"run.nms {" + std::string(251, 'p') + "}", "Length of Arg 2 is :251 > 250 !"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.line);
@@ -292,19 +245,11 @@ TEST(RunControlBinary, ChildRunAndHtmlLogOfAHideRun) {
   EXPECT_TRUE(childwatch::WaitFor([&] { return tarvtest::ReadFile(out) == "child-ran\n"; },
                                   std::chrono::seconds(20)));
   // The parent's log, at the debug level; the child logs nothing (hide).
-  int parentLogs = 0, others = 0;
-  std::string log;
-  for (const auto& e : std::filesystem::directory_iterator(dir.File("log"))) {
-    const std::string name = e.path().filename().string();
-    if (name.rfind("hide_parent.nms_", 0) == 0) {
-      parentLogs++;
-      log = tarvtest::ReadFile(e.path().string());
-    } else {
-      others++;
-    }
-  }
-  EXPECT_EQ(parentLogs, 1);
-  EXPECT_EQ(others, 0);
+  std::vector<std::string> logs;
+  for (const auto& e : std::filesystem::directory_iterator(dir.File("log"))) logs.push_back(e.path().string());
+  ASSERT_EQ(logs.size(), 1u);
+  EXPECT_EQ(std::filesystem::path(logs[0]).filename().string().rfind("hide_parent.nms_", 0), 0u);
+  const std::string log = tarvtest::ReadFile(logs[0]);
   EXPECT_NE(log.find("run_nms_a2"), std::string::npos);
   EXPECT_NE(log.find("sys_execute_no_output"), std::string::npos);
 }

@@ -28,11 +28,10 @@ struct Selection {
 };
 
 class TextExtract : public ::testing::Test {
- protected:
+ public:
   TempDir dir;
   tarvtest::HandlerHook hook{Recording};
   // Runs the one-line statement over the selection; `vars` are set first.
-  // Returns the handler's result.
   int Run(const std::string& line, const Selection& sel,
           const std::map<std::string, std::string>& vars = {}) {
     gCode = 12345;
@@ -45,7 +44,6 @@ class TextExtract : public ::testing::Test {
     for (const auto& [n, v] : vars)
       TarvSetVar4(n.data(), static_cast<int>(n.size()), v.data(), static_cast<int>(v.size()));
     TarvRunToEnd();
-    // These statements never touch the buffer.
     EXPECT_EQ(sgRun.TextLen, static_cast<int>(sel.text.size())) << line;
     EXPECT_EQ(sgRun.headPointer, sel.head) << line;
     EXPECT_EQ(sgRun.tailPointer, sel.tail) << line;
@@ -65,96 +63,74 @@ class TextExtract : public ::testing::Test {
 };
 
 struct VarCase {
-  const char* line;
+  const char* line;  // after "text.get var {v} "
   Selection sel;
   int code;
   std::string value;  // of v, or the error message
 };
+
+// A failing statement leaves v as it was.
+void CheckVarCases(TextExtract& t, const std::vector<VarCase>& cases) {
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.line) + " over " + c.sel.text.substr(0, 40));
+    EXPECT_EQ(t.Run(std::string("text.get var {v} ") + c.line, c.sel, {{"v", "old"}}), c.code);
+    EXPECT_EQ(Var("v"), c.code == 0 ? c.value : "old");
+    if (c.code != 0) {
+      EXPECT_EQ(TextExtract::Error(), c.value);
+    }
+  }
+}
 
 TEST_F(TextExtract, ByOffsetAfterAndBetween) {
   const Selection digits{"0123456789", 1, 10};
   const Selection kv{"key=<value>;<>rest", 1, 18};
   const std::vector<VarCase> cases = {
       // id 66: S = tail - head bytes are available.
-      {"text.get var {v} after {2} bytes length {3}", digits, 0, "234"},
-      {"text.get var {v} after {4} bytes length {5}", digits, 0, "45678"},
-      {"text.get var {v} after {4} bytes length {6}", digits, -8, "文本选中区域len=9 <10!"},
-      {"text.get var {v} after {0} bytes length {0}", digits, 0, ""},
-      {"text.get var {v} after {x} bytes length {1}", digits, -5, "Arg:5 is not integer !"},
-      {"text.get var {v} after {1023} bytes length {1}", digits, -5, "Arg:5=1023 > 1022 !"},
-      {"text.get var {v} after {1} bytes length {1023}", digits, -8, "Arg:8=1023 > 1022 !"},
-      {"text.get var {v} after {1} bytes length {-1}", digits, -8, "Arg:8 is not integer !"},
-      {"text.get var {} after {1} bytes length {1}", digits, -3, "Length of Arg 3 is :0  < 1 !"},
+      {"after {4} bytes length {5}", digits, 0, "45678"},
+      {"after {4} bytes length {6}", digits, -8, "文本选中区域len=9 <10!"},
+      {"after {0} bytes length {0}", digits, 0, ""},
+      {"after {1023} bytes length {1}", digits, -5, "Arg:5=1023 > 1022 !"},
+      {"after {1} bytes length {1023}", digits, -8, "Arg:8=1023 > 1022 !"},
       // A tail beyond the text: the value stops at the text's end.
-      {"text.get var {v} after {1} bytes length {5}", {"0123456789", 8, 30, "STALE"}, 0, "89"},
-      {"text.get var {v} after {9} bytes length {5}", {"0123456789", 8, 30, "STALE"}, 0, ""},
+      {"after {1} bytes length {5}", {"0123456789", 8, 30, "STALE"}, 0, "89"},
+      {"after {9} bytes length {5}", {"0123456789", 8, 30, "STALE"}, 0, ""},
       // id 68
-      {"text.get var {v} after {=<} length {5}", kv, 0, "value"},
-      {"text.get var {v} after {id:} length {6}", {"aaaaid:123456", 1, 10}, 0, "123456"},
-      {"text.get var {v} after {id:} length {0}", {"abcid:x", 1, 6}, -5,
-       "Length of Arg 5 is :3, Not Found !"},
-      {"text.get var {v} after {id:} length {7}", {"aaaaid:123456", 1, 10}, -8,
-       "文本选中区域len=9 <10!"},
-      {"text.get var {v} after {id:} length {10}", {"id:12", 1, 20, "345"}, 0, "12"},
-      {"text.get var {v} after {id:} length {2}", {"id", 1, 20, ":12"}, -5,
-       "Length of Arg 5 is :3, Not Found !"},
-      {"text.get var {v} after {} length {2}", kv, -5, "Length of Arg 5 is :0  < 1 !"},
-      {"text.get var {v} after {a} length {x}", kv, -7, "Arg:7 is not integer !"},
+      {"after {id:} length {6}", {"aaaaid:123456", 1, 10}, 0, "123456"},
+      {"after {id:} length {0}", {"abcid:x", 1, 6}, -5, "Length of Arg 5 is :3, Not Found !"},
+      {"after {id:} length {7}", {"aaaaid:123456", 1, 10}, -8, "文本选中区域len=9 <10!"},
+      {"after {id:} length {10}", {"id:12", 1, 20, "345"}, 0, "12"},
+      {"after {id:} length {2}", {"id", 1, 20, ":12"}, -5, "Length of Arg 5 is :3, Not Found !"},
       // id 67
-      {"text.get var {v} between {<} and {>}", kv, 0, "value"},
-      {"text.get var {v} between {;<} and {>}", kv, 0, ""},
-      {"text.get var {v} between {<} and {#}", kv, -7, "Length of Arg 7 is :1, Not Found !"},
-      {"text.get var {v} between {#} and {>}", kv, -5, "Length of Arg 5 is :1, Not Found !"},
-      {"text.get var {v} between {<} and {>}", {"key=<value>;", 1, 11}, -7,
-       "Length of Arg 7 is :1, Not Found !"},
-      {"text.get var {v} between {key=<value} and {>}", {"key=<value>;", 1, 11}, -8,
-       "文本选中区域len=10 <11!"},
-      {"text.get var {v} between {<} and {>}", {"<ab", 1, 10, ">"}, -7,
-       "Length of Arg 7 is :1, Not Found !"},
-      {"text.get var {v} between {<} and {>}", {"<" + std::string(1023, 'z') + ">.", 1, 1026},
-       -7, "text_get_var_a3_between_a5_and_a7 len=1025-2=1023 > 1022 !"},
-      {"text.get var {v} between {<} and {>}", {"<" + std::string(1022, 'z') + ">.", 1, 1025},
-       0, std::string(1022, 'z')},
-      {"text.get var {v} between {<} and {}", kv, -7, "Length of Arg 7 is :0  < 1 !"},
+      {"between {<} and {>}", kv, 0, "value"},
+      {"between {;<} and {>}", kv, 0, ""},
+      {"between {<} and {#}", kv, -7, "Length of Arg 7 is :1, Not Found !"},
+      {"between {#} and {>}", kv, -5, "Length of Arg 5 is :1, Not Found !"},
+      {"between {<} and {>}", {"key=<value>;", 1, 11}, -7, "Length of Arg 7 is :1, Not Found !"},
+      {"between {key=<value} and {>}", {"key=<value>;", 1, 11}, -8, "文本选中区域len=10 <11!"},
+      {"between {<} and {>}", {"<ab", 1, 10, ">"}, -7, "Length of Arg 7 is :1, Not Found !"},
+      {"between {<} and {>}", {"<" + std::string(1023, 'z') + ">.", 1, 1026}, -7,
+       "text_get_var_a3_between_a5_and_a7 len=1025-2=1023 > 1022 !"},
+      {"between {<} and {>}", {"<" + std::string(1022, 'z') + ">.", 1, 1025}, 0,
+       std::string(1022, 'z')},
   };
-  for (const auto& c : cases) {
-    const int r = Run(c.line, c.sel, {{"v", "old"}});
-    EXPECT_EQ(r, c.code) << c.line << " over " << c.sel.text;
-    EXPECT_EQ(c.code == 0 ? Var("v") : Error(), c.value) << c.line << " over " << c.sel.text;
-    if (c.code != 0) {
-      EXPECT_EQ(Var("v"), "old") << c.line;
-    }
-  }
+  CheckVarCases(*this, cases);
 }
 
 TEST_F(TextExtract, WordNumber) {
   const Selection words{"  alpha beta\tgamma\n delta  ", 1, 27};
   const std::vector<VarCase> cases = {
-      {"text.get var {v} word number {1}", words, 0, "alpha"},
-      {"text.get var {v} word number {3}", words, 0, "gamma"},
-      {"text.get var {v} word number {4}", words, 0, "delta"},
-      {"text.get var {v} word number {5}", words, -9, "text_get_var_a3_word_number_a6 return. error!"},
-      {"text.get var {v} word number {1}", {"ab", 0, 1}, 0, std::string("a")},
-      {"text.get var {v} word number {1}", {"ab", 2, 2}, -9,
+      {"word number {1}", words, 0, "alpha"},
+      {"word number {4}", words, 0, "delta"},
+      {"word number {5}", words, -9, "text_get_var_a3_word_number_a6 return. error!"},
+      {"word number {1}", {"ab", 0, 1}, 0, std::string("a")},
+      {"word number {1}", {"ab", 2, 2}, -9,
        "text.getvar: TextLen=2, text.headpointer=[2],tailpointer=2, Error!"},
-      {"text.get var {v} word number {1}", {"ab", 1, 3}, -9,
-       "text.getvar: TextLen=2, text.headpointer=[1],tailpointer=3, Error!"},
-      {"text.get var {v} word number {0}", words, -6, "Arg:6=0  < 1 !"},
-      {"text.get var {v} word number {1025}", words, -6, "Arg:6=1025 > 1024 !"},
-      {"text.get var {v} word number {a}", words, -6, "Arg:6 is not integer !"},
-      {"text.get var {vvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvvv} word number {1}",
-       words, -3, "Length of Arg 3 is :63 > 62 !"},
-      {"text.get var {v} word number {2}", {"a " + std::string(1500, 'y') + " b", 1, 1504}, 0,
+      {"word number {0}", words, -6, "Arg:6=0  < 1 !"},
+      {"word number {1025}", words, -6, "Arg:6=1025 > 1024 !"},
+      {"word number {2}", {"a " + std::string(1500, 'y') + " b", 1, 1504}, 0,
        std::string(1022, 'y')},
   };
-  for (const auto& c : cases) {
-    const int r = Run(c.line, c.sel, {{"v", "old"}});
-    EXPECT_EQ(r, c.code) << c.line << " over " << c.sel.text.substr(0, 40);
-    EXPECT_EQ(c.code == 0 ? Var("v") : Error(), c.value) << c.line;
-    if (c.code != 0) {
-      EXPECT_EQ(Var("v"), "old") << c.line;
-    }
-  }
+  CheckVarCases(*this, cases);
 }
 
 TEST_F(TextExtract, WordNumberReportsAStoreThatRefuses) {
@@ -182,11 +158,7 @@ TEST_F(TextExtract, WordsOf1023And1024BytesAreNotCut) {
 }
 
 TEST_F(TextExtract, AllWordsOfTheFirstLine) {
-  struct {
-    Selection sel;
-    int code;
-    std::vector<std::string> words;
-  } cases[] = {
+  struct { Selection sel; int code; std::vector<std::string> words; } cases[] = {
       {{"a b\nc d", 1, 7}, 0, {"a", "b"}},
       {{"  x  yy\tzzz ", 1, 12}, 0, {"x", "yy", "zzz"}},
       {{"x y\nz", 3, 4}, 0, {"y"}},
@@ -204,59 +176,48 @@ TEST_F(TextExtract, AllWordsOfTheFirstLine) {
   EXPECT_EQ(Error(), "text.getvars: TextLen=2, text.headpointer=[1],tailpointer=1, Error!");
 }
 
+// The flags and the separator come from variables, so any byte can be one.
 TEST_F(TextExtract, FieldsBetweenFlags) {
+  const std::string at24 = "text.getvars: TextLen=5, text.headpointer=[2],tailpointer=4,";
   struct {
-    const char* line;
+    const char *start, *end, *sep;
     Selection sel;
     int code;
     std::vector<std::string> words;  // or the one error message
   } cases[] = {
-      {"[ ] ,", {"[a,b].", 1, 6}, 0, {"a", "b"}},
-      {"[ ] ,", {"x[a,b].", 1, 7}, 0, {"a", "b"}},
-      {"[ ] ,", {"[a,,b].", 1, 7}, 0, {"a", ",b"}},       // doubled: no empty field
-      {"[ ] ,", {"[a,b,].", 1, 7}, 0, {"a", "b"}},        // before the end flag: none
-      {"[ ] ,", {"[,a].", 1, 5}, 0, {"", "a"}},           // at the start: an empty one
-      {"[ ] ,", {"[a].", 1, 4}, 0, {"a"}},
-      {"[ ] ", {"[abc].", 1, 6}, 0, {"", "a", "b", "c"}},  // empty separator
-      {"[ ] ,", {"[]x].", 1, 5}, 0, {"]x"}},              // end flag right after the start
-      {"<< >> ||", {"<<a||bc||d>>>", 1, 13}, 0, {"a", "bc", "d"}},
+      {"[", "]", ",", {"x[a,b].", 1, 7}, 0, {"a", "b"}},
+      {"[", "]", ",", {"[a,,b].", 1, 7}, 0, {"a", ",b"}},  // doubled: no empty field
+      {"[", "]", ",", {"[a,b,].", 1, 7}, 0, {"a", "b"}},   // before the end flag: none
+      {"[", "]", ",", {"[,a].", 1, 5}, 0, {"", "a"}},      // at the start: an empty one
+      {"[", "]", ",", {"[a].", 1, 4}, 0, {"a"}},
+      {"[", "]", "", {"[abc].", 1, 6}, 0, {"", "a", "b", "c"}},  // empty separator
+      {"[", "]", ",", {"[]x].", 1, 5}, 0, {"]x"}},  // end flag right after the start
+      {"<<", ">>", "||", {"<<a||bc||d>>>", 1, 13}, 0, {"a", "bc", "d"}},
       // The end flag must end before the tail, like every search in the selection.
-      {"[ ] ,", {"[a,b]", 1, 5}, -20,
+      {"[", "]", ",", {"[a,b]", 1, 5}, -20,
        {"text.getvars: TextLen=5, text.headpointer=[1],tailpointer=5,line end flag length=1,"
         "Not Found Error!"}},
-      {"{ ] ,", {"[a,b].", 1, 6}, -20,
+      {"{", "]", ",", {"[a,b].", 1, 6}, -20,
        {"text.getvars: TextLen=6, text.headpointer=[1],tailpointer=6,line start flag length=1,"
         "Not Found Error!"}},
-      {"abc ] ,", {"[a,b]", 2, 4}, -20,
-       {"text.getvars: TextLen=5, text.headpointer=[2],tailpointer=4,line start flag length=3,"
-        "too big, Error!"}},
-      {"[ abc ,", {"[a,b]", 2, 4}, -20,
-       {"text.getvars: TextLen=5, text.headpointer=[2],tailpointer=4,line end flag length=3,"
-        "too big, Error!"}},
-      {"[ ] abc", {"[a,b]", 2, 4}, -20,
-       {"text.getvars: TextLen=5, text.headpointer=[2],tailpointer=4,var separator  flag "
-        "length=3,too big, Error!"}},
-      {"[ ] ,", {"[a,b]", 1, 6}, -19,
+      {"abc", "]", ",", {"[a,b]", 2, 4}, -20, {at24 + "line start flag length=3,too big, Error!"}},
+      {"[", "abc", ",", {"[a,b]", 2, 4}, -20, {at24 + "line end flag length=3,too big, Error!"}},
+      {"[", "]", "abc", {"[a,b]", 2, 4}, -20,
+       {at24 + "var separator  flag length=3,too big, Error!"}},
+      {"[", "]", ",", {"[a,b]", 1, 6}, -19,
        {"text.getvars: TextLen=5, text.headpointer=[1],tailpointer=6, Error!"}},
       // A separator reaching past the text's end does not stand there.
-      {"[ ] b]xY", {"[ab]x", 1, 5, "Y"}, 0, {"ab"}},
+      {"[", "]", "b]xY", {"[ab]x", 1, 5, "Y"}, 0, {"ab"}},
   };
   for (const auto& c : cases) {
-    // The flags and the separator come from variables, so any byte can be one.
-    std::string f[3];
-    int k = 0;
-    for (const char* p = c.line; k < 3; p++) {
-      if (*p == ' ' || *p == 0) k++;
-      else f[k] += *p;
-      if (*p == 0) break;
-    }
-    const int r = Run("text.line get all words between {~s~} and {~e~} separated by {~p~}", c.sel,
-                      {{"s", f[0]}, {"e", f[1]}, {"p", f[2]}, {"word.count", "9"}});
-    EXPECT_EQ(r, c.code) << c.line << " over " << c.sel.text;
+    SCOPED_TRACE(std::string(c.start) + " " + c.end + " " + c.sep + " over " + c.sel.text);
+    EXPECT_EQ(Run("text.line get all words between {~s~} and {~e~} separated by {~p~}", c.sel,
+                  {{"s", c.start}, {"e", c.end}, {"p", c.sep}, {"word.count", "9"}}),
+              c.code);
     if (c.code == 0) {
-      EXPECT_EQ(Words(), c.words) << c.line << " over " << c.sel.text;
+      EXPECT_EQ(Words(), c.words);
     } else {
-      EXPECT_EQ(Error(), c.words[0]) << c.line;
+      EXPECT_EQ(Error(), c.words[0]);
       EXPECT_EQ(Var("word.count"), "0");
     }
   }
@@ -272,11 +233,7 @@ TEST_F(TextExtract, FieldLengthsAndFlagChecks) {
   EXPECT_EQ(Var("word.count"), "0");
 
   const Selection ab{"[a,b].", 1, 6};
-  struct {
-    const char* line;
-    int code;
-    const char* error;
-  } checks[] = {
+  struct { const char* line; int code; const char* error; } checks[] = {
       {"text.line get all words between {} and {]} separated by {,}", -10,
        "Length of Arg 6 is :0  < 1 !"},
       {"text.line get all words between {[} and {} separated by {,}", -13,

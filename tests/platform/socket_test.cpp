@@ -18,6 +18,17 @@ namespace {
 
 using namespace tcppeer;
 
+constexpr uint8_t kLo[4] = {127, 0, 0, 1};
+
+// A blocking socket connected to the listener.
+int32_t ConnectTo(const Listener& l) {
+  int32_t fd = SockOpen(AF_INET, SOCK_STREAM, 0);
+  sockaddr_storage a;
+  const socklen_t len = Loopback(AF_INET, l.port(), &a);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&a), len) != 0) SockClose(&fd);
+  return fd;
+}
+
 class SockTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_EQ(SockIgnoreSigpipe(), 0); }
@@ -56,11 +67,9 @@ TEST_F(SockTest, AddressTexts) {
   } const cases[] = {
       {AF_INET, "127.0.0.1", 8080, 0, "127.0.0.1:8080"},
       {AF_INET, "10.20.30.40", 0, 0, "10.20.30.40"},
-      {AF_INET6, "::1", 23, 0, "[::1]:23"},
-      {AF_INET6, "::", 0, 0, "::"},
+      {AF_INET6, "2001:db8::ff00:42:8329", 65535, 0, "[2001:db8::ff00:42:8329]:65535"},
       {AF_INET6, "fe80::1", 443, 3, "[fe80::1%3]:443"},
       {AF_INET6, "fe80::1", 0, 3, "fe80::1%3"},
-      {AF_INET6, "2001:db8::ff00:42:8329", 65535, 0, "[2001:db8::ff00:42:8329]:65535"},
   };
   for (const auto& c : cases) {
     sockaddr_storage a;
@@ -82,14 +91,12 @@ TEST_F(SockTest, AddressTexts) {
   }
   // Too small a room gives no cut text.
   sockaddr_storage a;
-  const uint8_t parts[4] = {127, 0, 0, 1};
-  const socklen_t len = SockAddrV4(parts, 80, &a);
+  const socklen_t len = SockAddrV4(kLo, 80, &a);
   char small[8] = "xxxxxxx";
   EXPECT_EQ(SockAddrText(a, len, small, sizeof small), -1);
   EXPECT_STREQ(small, "");
   a.ss_family = AF_UNIX;
-  char text[SOCK_ADDR_TEXT];
-  EXPECT_EQ(SockAddrText(a, len, text, sizeof text), -1);
+  EXPECT_EQ(SockAddrText(a, len, small, sizeof small), -1);
   EXPECT_EQ(SockAddrPort(a), -1);
 }
 
@@ -101,31 +108,30 @@ TEST_F(SockTest, NumericAddressesOnly) {
 
   SockAddrInfo list[4];
   int count = -1;
-  EXPECT_NE(
-      SockResolveNumeric("localhost", "80", false, AF_UNSPEC, SOCK_STREAM, 0, list, 4, &count), 0);
+  auto resolve = [&](const char* host, const char* port, bool passive, int family, int room,
+                     int type = SOCK_STREAM, int protocol = 0) {
+    return SockResolveNumeric(host, port, passive, family, type, protocol, list, room, &count);
+  };
+  EXPECT_NE(resolve("localhost", "80", false, AF_UNSPEC, 4), 0);
   EXPECT_EQ(count, 0);
-  EXPECT_NE(SockResolveNumeric("::1", "http", false, AF_INET6, SOCK_STREAM, 0, list, 4, &count), 0);
-  ASSERT_EQ(
-      SockResolveNumeric("::1", "80", false, AF_INET6, SOCK_DGRAM, IPPROTO_UDP, list, 4, &count),
-      0);
+  EXPECT_NE(resolve("::1", "http", false, AF_INET6, 4), 0);
+  ASSERT_EQ(resolve("::1", "80", false, AF_INET6, 4, SOCK_DGRAM, IPPROTO_UDP), 0);
   ASSERT_EQ(count, 1);
   EXPECT_EQ(list[0].Family, AF_INET6);
   EXPECT_EQ(SockAddrPort(list[0].Addr), 80);
   EXPECT_NE(std::string(SockResolveErrorText(EAI_NONAME)), "");
 
   // The passive answers are the any-address of each family, room permitting.
-  ASSERT_EQ(SockResolveNumeric(nullptr, "8080", true, AF_UNSPEC, SOCK_STREAM, 0, list, 4, &count),
-            0);
-  bool v4 = false, v6 = false;
+  ASSERT_EQ(resolve(nullptr, "8080", true, AF_UNSPEC, 4), 0);
+  std::string texts;
   for (int i = 0; i < count; i++) {
     char text[SOCK_ADDR_TEXT];
     SockAddrText(list[i].Addr, list[i].Len, text, sizeof text);
-    v4 |= std::string(text) == "0.0.0.0:8080";
-    v6 |= std::string(text) == "[::]:8080";
+    texts += std::string(text) + " ";
   }
-  EXPECT_TRUE(v4 && v6);
-  ASSERT_EQ(SockResolveNumeric(nullptr, "8080", true, AF_UNSPEC, SOCK_STREAM, 0, list, 1, &count),
-            0);
+  EXPECT_NE(texts.find("0.0.0.0:8080 "), std::string::npos) << texts;
+  EXPECT_NE(texts.find("[::]:8080 "), std::string::npos) << texts;
+  ASSERT_EQ(resolve(nullptr, "8080", true, AF_UNSPEC, 1), 0);
   EXPECT_EQ(count, 1);
 }
 
@@ -164,9 +170,8 @@ TEST_F(SockTest, NonBlockingConnectIsJudgedBySoError) {
   for (const auto& c : cases) {
     int32_t fd = SockOpen(AF_INET, SOCK_STREAM, 0);
     ASSERT_EQ(SockSetNonBlocking(fd, true), 0);
-    const uint8_t lo[4] = {127, 0, 0, 1};
     sockaddr_storage a;
-    const socklen_t len = SockAddrV4(lo, c.port, &a);
+    const socklen_t len = SockAddrV4(kLo, c.port, &a);
     int r = SockConnectStart(fd, a, len);
     if (r == -EINPROGRESS) {
       short revents = 0;
@@ -180,37 +185,16 @@ TEST_F(SockTest, NonBlockingConnectIsJudgedBySoError) {
 
 TEST_F(SockTest, TransfersNeverBlockAndNeverRaiseSigpipe) {
   Listener l;
-  int32_t fd = SockOpen(AF_INET, SOCK_STREAM, 0);
-  sockaddr_storage a;
-  const socklen_t len = Loopback(AF_INET, l.port(), &a);
-  ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&a), len), 0);
+  int32_t fd = ConnectTo(l);
+  ASSERT_GE(fd, 0);
   const int peer = l.Accept();
   ASSERT_GE(peer, 0);
-
   char buf[16];
   EXPECT_EQ(SockRecv(fd, buf, sizeof buf), -EAGAIN);  // blocking socket, nothing there
   EXPECT_EQ(SockSend(fd, "abc", 3), 3);
   EXPECT_EQ(Read(peer, 3), "abc");
 
-  // A peer that resets: the sends fail with an error, no signal ends us.
-  linger lg{1, 0};
-  setsockopt(peer, SOL_SOCKET, SO_LINGER, &lg, sizeof lg);
-  close(peer);
-  short revents = 0;
-  ASSERT_EQ(SockWaitOne(fd, POLLIN, &revents, 5000), 1);
-  int r = 0;
-  for (int i = 0; i < 3 && r >= 0; i++) r = SockSend(fd, "x", 1);
-  EXPECT_TRUE(r == -EPIPE || r == -ECONNRESET) << r;
-  SockClose(&fd);
-}
-
-TEST_F(SockTest, FullSendBufferGivesEagainNotAWait) {
-  Listener l;
-  int32_t fd = SockOpen(AF_INET, SOCK_STREAM, 0);
-  sockaddr_storage a;
-  const socklen_t len = Loopback(AF_INET, l.port(), &a);
-  ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&a), len), 0);
-  const int peer = l.Accept();
+  // A full send buffer gives EAGAIN, not a wait.
   static const std::string block(65536, 'b');
   int r = 1;
   int64_t total = 0;
@@ -220,7 +204,16 @@ TEST_F(SockTest, FullSendBufferGivesEagainNotAWait) {
   }
   EXPECT_EQ(r, -EAGAIN);
   EXPECT_GT(total, 0);
+
+  // A peer that resets: the sends fail with an error, no signal ends us.
+  linger lg{1, 0};
+  setsockopt(peer, SOL_SOCKET, SO_LINGER, &lg, sizeof lg);
   close(peer);
+  short revents = 0;
+  ASSERT_EQ(SockWaitOne(fd, POLLIN, &revents, 5000), 1);
+  r = 0;
+  for (int i = 0; i < 3 && r >= 0; i++) r = SockSend(fd, "x", 1);
+  EXPECT_TRUE(r == -EPIPE || r == -ECONNRESET) << r;
   SockClose(&fd);
 }
 
@@ -280,9 +273,8 @@ TEST_F(SockTest, WaitOnManyReportsTheReadyOneAndSkipsNegatives) {
 
 TEST_F(SockTest, DatagramsTooLongAreRefusedAndPeekingKeepsThem) {
   int32_t rx = SockOpen(AF_INET, SOCK_DGRAM, 0);
-  const uint8_t lo[4] = {127, 0, 0, 1};
   sockaddr_storage a;
-  socklen_t len = SockAddrV4(lo, 0, &a);
+  socklen_t len = SockAddrV4(kLo, 0, &a);
   ASSERT_EQ(SockBind(rx, a, len), 0);
   sockaddr_storage local;
   socklen_t localLen = 0;
@@ -300,15 +292,12 @@ TEST_F(SockTest, DatagramsTooLongAreRefusedAndPeekingKeepsThem) {
   ASSERT_EQ(SockWaitOne(rx, POLLIN, &revents, 5000), 1);
   EXPECT_EQ(SockRecvFrom(rx, buf, sizeof buf, true, false, &from, &fromLen), -EMSGSIZE);
   char big[32];
-  EXPECT_EQ(SockRecvFrom(rx, big, sizeof big, true, false, &from, &fromLen), 10);  // still queued
+  EXPECT_EQ(SockRecvFrom(rx, big, sizeof big, true, false, &from, &fromLen), 10);
   EXPECT_EQ(SockRecvFrom(rx, buf, sizeof buf, false, false, &from, &fromLen), -EMSGSIZE);
   // The long one is gone; the next is read whole, and its sender is known.
   EXPECT_EQ(SockRecvFrom(rx, buf, sizeof buf, false, true, &from, &fromLen), 5);
   EXPECT_EQ(std::string(buf, 5), "short");
-  sockaddr_storage txAddr;
-  socklen_t txLen = 0;
-  SockLocalAddr(tx, &txAddr, &txLen);
-  EXPECT_EQ(SockAddrPort(from), SockAddrPort(txAddr));
+  EXPECT_EQ(SockAddrPort(from), PortOf(tx));
 
   // A blocking receive waits for the datagram that comes later.
   std::thread later([&] {

@@ -7,6 +7,8 @@
 
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "engine/log.h"
 #include "engine/run_state.h"
@@ -21,6 +23,36 @@ using namespace tcppeer;
 using tarvtest::TempDir;
 using tarvtest::Var;
 
+std::string LastError() {
+  const std::vector<std::string> all = tarvtest::RunErrors();
+  return all.empty() ? "" : all.back();
+}
+
+// A UDP socket bound to an ephemeral loopback port.
+int BoundUdp(int family) {
+  const int fd = socket(family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_storage a;
+  const socklen_t len = Loopback(family, 0, &a);
+  bind(fd, reinterpret_cast<sockaddr*>(&a), len);
+  return fd;
+}
+
+bool Readable(int fd) {
+  pollfd p{fd, POLLIN, 0};
+  return poll(&p, 1, 5000) == 1;
+}
+
+// A connection made by WinTcpConnect, and the peer's end of it.
+struct Connected {
+  Listener l;
+  int32_t fd = WinTcpConnect("127.0.0.1", l.port());
+  int peer = l.Accept(5000);
+  ~Connected() {
+    if (peer >= 0) close(peer);
+    WinCloseSocket(&fd);
+  }
+};
+
 class SocketLayerTest : public ::testing::Test {
  protected:
   TempDir dir;
@@ -28,75 +60,40 @@ class SocketLayerTest : public ::testing::Test {
     tarvtest::Start(dir, "# nothing\n");
     sgRun.StepTimeout = 1;
   }
-  std::string ErrorText(int n) {
-    const std::string v = Var("run.error." + std::to_string(n));
-    const size_t at = v.find("Error: [");
-    return at == std::string::npos ? v : v.substr(at + 8, v.size() - at - 9);
-  }
 };
 
-TEST_F(SocketLayerTest, IpV4Check) {
-  struct {
+TEST_F(SocketLayerTest, AddressChecks) {
+  struct Case {
     const char* text;
     int code;
-  } const cases[] = {
-      {"1.2.3.4", 0},           {"255.255.255.255", 0},
-      {"10.2.3.", 0},           {"1..1.255", 0},
-      {"1.2.3.256", -8},        {"1.2.3", -6},
-      {"1.2.3.4.5", -4},        {"1234.1.1.1", -7},
-      {"1.2.3.4444", -7},       {"1.2.300.4", -8},
-      {"1.2.3.-4", -5},         {"1.2.3.4 ", -5},
-      {"localhost", -5},        {"1.2.3.4.5.6.7.8", -4},
-      {"0001.2.3.4", -7},       {"12345678", -1},
-      {"1.2.34567", -1},        {"", -6},
-      {"1234567890123456", -6}, {"::1", -6},
-      {"1:2:3:4", -5},
   };
-  for (const auto& c : cases) EXPECT_EQ(TarvIsIpV4(c.text), c.code) << c.text;
-}
-
-TEST_F(SocketLayerTest, IpV6Check) {
-  struct {
-    const char* text;
-    int code;
-  } const cases[] = {
-      {"::1", 0},
-      {":::", 0},
-      {"fe80::1:2:3:4", 0},
-      {"FFFF:abcd::", 0},
-      {"1:2:3:4:5:6:7:8", 0},
-      {"1:2:3:4:5:6:7:8:9", -4},
-      {"fe80::1%3", -5},
-      {"[::1]", -5},
-      {"::ffff:1.2.3.4", -5},
-      {"::g", -5},
-      {"1:2", -1},
-      {"abcd", -1},
-      {"::", -6},
+  const Case v4[] = {
+      {"1.2.3.4", 0},   {"255.255.255.255", 0}, {"10.2.3.", 0},     {"1.2.3.256", -8},
+      {"1.2.3", -6},    {"1.2.3.4.5", -4},      {"1.2.3.4444", -7}, {"0001.2.3.4", -7},
+      {"1.2.3.4 ", -5}, {"12345678", -1},       {"", -6},           {"1234567890123456", -6},
+  };
+  const Case v6[] = {
+      {"::1", 0},        {":::", 0},     {"1:2:3:4:5:6:7:8", 0},  {"1:2:3:4:5:6:7:8:9", -4},
+      {"FFFF:abcd::", 0}, {"::g", -5},    {"[::1]", -5},           {"fe80::1%3", -5},
+      {"abcd", -1},      {"::", -6},     {"::ffff:1.2.3.4", -5},
       {"1111:2222:3333:4444:5555:6666:7777:8888", 0},
       {"1111:2222:3333:4444:5555:6666:7777:88889", -6},
-      {"localhost", -5},
   };
-  for (const auto& c : cases) EXPECT_EQ(TarvIsIpV6(c.text), c.code) << c.text;
+  for (const auto& c : v4) EXPECT_EQ(TarvIsIpV4(c.text), c.code) << c.text;
+  for (const auto& c : v6) EXPECT_EQ(TarvIsIpV6(c.text), c.code) << c.text;
   EXPECT_EQ(sgRun.RunErrors, 0);  // checks are not errors
 }
 
 TEST_F(SocketLayerTest, IpV4PartsAreDecimal) {
-  struct {
-    const char* text;
-    uint8_t parts[4];
-  } const cases[] = {
-      {"010.0.0.1", {10, 0, 0, 1}},
-      {"127.000.000.010", {127, 0, 0, 10}},
-      {"10.2.3.", {10, 2, 3, 0}},
-      {"...", {0, 0, 0, 0}},
-      {"255.254.253.252", {255, 254, 253, 252}},
+  auto parts = [](const char* text) {
+    uint8_t p[4] = {9, 9, 9, 9};
+    TarvIpV4Parts(text, p);
+    return std::vector<int>(p, p + 4);
   };
-  for (const auto& c : cases) {
-    uint8_t parts[4] = {9, 9, 9, 9};
-    TarvIpV4Parts(c.text, parts);
-    for (int i = 0; i < 4; i++) EXPECT_EQ(parts[i], c.parts[i]) << c.text << " part " << i;
-  }
+  EXPECT_EQ(parts("127.000.000.010"), (std::vector<int>{127, 0, 0, 10}));
+  EXPECT_EQ(parts("10.2.3."), (std::vector<int>{10, 2, 3, 0}));
+  EXPECT_EQ(parts("..."), (std::vector<int>{0, 0, 0, 0}));
+  EXPECT_EQ(parts("255.254.253.252"), (std::vector<int>{255, 254, 253, 252}));
 }
 
 TEST_F(SocketLayerTest, StartupIgnoresSigpipeAndIsDoneOnce) {
@@ -108,7 +105,6 @@ TEST_F(SocketLayerTest, StartupIgnoresSigpipeAndIsDoneOnce) {
   EXPECT_EQ(signal(SIGPIPE, SIG_IGN), SIG_IGN);
   // A socket function starts the library itself when needed.
   sgRun.WsaState = 0;
-  EXPECT_EQ(TarvIsIpV4("1.2.3.4"), 0);
   int32_t none = -1;
   char buf[4];
   EXPECT_EQ(WinTcpRecv(&none, buf, sizeof buf, 0), 0);
@@ -124,7 +120,6 @@ TEST_F(SocketLayerTest, ConnectIPv4ReadsThePartsAsDecimal) {
   EXPECT_EQ(sgRun.RunErrors, 0);
   const int peer = l.Accept(5000);
   ASSERT_GE(peer, 0);
-  // The connection is left non-blocking.
   EXPECT_NE(fcntl(fd, F_GETFL) & O_NONBLOCK, 0);
   EXPECT_EQ(WinTcpSend(&fd, "ping", 4, 1), 4);
   EXPECT_EQ(Read(peer, 4), "ping");
@@ -138,33 +133,28 @@ TEST_F(SocketLayerTest, ConnectFailures) {
   sgRun.StepTimeout = 0;
   const int closed = FreePort();
   EXPECT_EQ(WinTcpConnect("127.0.0.1", closed), -1);
-  EXPECT_EQ(ErrorText(sgRun.RunErrors), "WinTcpConnect: connect,ERROR");
+  EXPECT_EQ(LastError(), "WinTcpConnect: connect,ERROR");
 
   // A listener whose queue is full drops the handshake: the connect waits
   // max(1, 0) seconds and gives up.
   Listener full(AF_INET, 0);
   std::vector<int> fillers;
+  sockaddr_storage a;
+  const socklen_t len = Loopback(AF_INET, full.port(), &a);
   for (int i = 0; i < 4; i++) {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    sockaddr_storage a;
-    const socklen_t len = Loopback(AF_INET, full.port(), &a);
-    connect(fd, reinterpret_cast<sockaddr*>(&a), len);
-    fillers.push_back(fd);
+    fillers.push_back(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    connect(fillers.back(), reinterpret_cast<sockaddr*>(&a), len);
   }
   Pause(100);
   EXPECT_EQ(WinTcpConnect("127.0.0.1", full.port()), -1);
-  EXPECT_EQ(ErrorText(sgRun.RunErrors), "WinTcpConnect: connect,select timeOut =1");
+  EXPECT_EQ(LastError(), "WinTcpConnect: connect,select timeOut =1");
   for (int fd : fillers) close(fd);
 
-  // IPv6: refused, and a text that no address parser takes.
-  const int errors = sgRun.RunErrors;
-  EXPECT_EQ(WinTcpConnect2V6("::1", closed), -1);
-  EXPECT_EQ(ErrorText(errors + 1), "WinTcpConnect2V6 : WsaConnectByName failed with error: " +
-                                       std::to_string(ECONNREFUSED));
+  // A text that no address parser takes (the refusal is the statements' test).
   EXPECT_EQ(WinTcpConnect2V6(":::", closed), -1);
-  EXPECT_EQ(ErrorText(errors + 2),
+  EXPECT_EQ(LastError(),
             "WinTcpConnect2V6 : WsaConnectByName failed with error: " + std::to_string(EINVAL));
-  EXPECT_EQ(sgRun.RunErrors, errors + 2);
+  EXPECT_EQ(sgRun.RunErrors, 3);
 }
 
 TEST_F(SocketLayerTest, ConnectIPv6IsDualStackAndBlocking) {
@@ -193,38 +183,33 @@ TEST_F(SocketLayerTest, ConnectIPv6IsDualStackAndBlocking) {
 }
 
 TEST_F(SocketLayerTest, ReceiveOutcomes) {
-  Listener l;
-  int32_t fd = WinTcpConnect("127.0.0.1", l.port());
-  ASSERT_GE(fd, 0);
-  const int peer = l.Accept(5000);
-  ASSERT_GE(peer, 0);
+  Connected c;
+  ASSERT_GE(c.peer, 0);
+  int32_t& fd = c.fd;
   char buf[8];
 
   // Quiet peer: nothing after the wait, no error, the socket stays.
   EXPECT_EQ(WinTcpRecv(&fd, buf, sizeof buf, 0), 0);
   EXPECT_GE(fd, 3);
-  // At most the capacity per call.
-  Write(peer, "0123456789");
+  Write(c.peer, "0123456789");
   Pause(50);
   EXPECT_EQ(WinTcpRecv(&fd, buf, sizeof buf, 1), 8);
   EXPECT_EQ(WinTcpRecv(&fd, buf, sizeof buf, 1), 2);
   EXPECT_EQ(std::string(buf, 2), "89");
   // The peer closes: 0 at once, no error, the socket is the caller's to close.
-  close(peer);
+  close(std::exchange(c.peer, -1));
   EXPECT_EQ(WinTcpRecv(&fd, buf, sizeof buf, 1), 0);
   EXPECT_GE(fd, 3);
   EXPECT_EQ(sgRun.RunErrors, 0);
   WinCloseSocket(&fd);
 
-  // No socket: a counted error with code 0, every time.
-  for (int i = 1; i <= 2; i++) {
-    EXPECT_EQ(WinTcpRecv(&fd, buf, sizeof buf, 1), 0);
-    EXPECT_EQ(fd, -1);
-    EXPECT_EQ(ErrorText(sgRun.RunErrors), "WinTcpRecv: recv len=0,select ret SOCKET_ERROR");
-    EXPECT_EQ(WinTcpSend(&fd, "x", 1, 1), 0);
-    EXPECT_EQ(ErrorText(sgRun.RunErrors), "WinTcpSend: send len=0,select ret SOCKET_ERROR");
-    EXPECT_EQ(sgRun.RunErrors, 2 * i);
-  }
+  // No socket: a counted error with code 0.
+  EXPECT_EQ(WinTcpRecv(&fd, buf, sizeof buf, 1), 0);
+  EXPECT_EQ(fd, -1);
+  EXPECT_EQ(LastError(), "WinTcpRecv: recv len=0,select ret SOCKET_ERROR");
+  EXPECT_EQ(WinTcpSend(&fd, "x", 1, 1), 0);
+  EXPECT_EQ(LastError(), "WinTcpSend: send len=0,select ret SOCKET_ERROR");
+  EXPECT_EQ(sgRun.RunErrors, 2);
   // A descriptor that is not open is dropped from the field, not closed.
   int32_t stale = 1000;
   EXPECT_EQ(WinTcpRecv(&stale, buf, sizeof buf, 1), 0);
@@ -232,10 +217,9 @@ TEST_F(SocketLayerTest, ReceiveOutcomes) {
 }
 
 TEST_F(SocketLayerTest, SendToAPeerThatDoesNotReadEndsAfterTheWait) {
-  Listener l;
-  int32_t fd = WinTcpConnect("127.0.0.1", l.port());
-  ASSERT_GE(fd, 0);
-  const int peer = l.Accept(5000);
+  Connected c;
+  ASSERT_GE(c.peer, 0);
+  int32_t& fd = c.fd;
   static const std::string block(1 << 20, 's');
   int64_t total = 0;
   int n = 1;
@@ -250,11 +234,10 @@ TEST_F(SocketLayerTest, SendToAPeerThatDoesNotReadEndsAfterTheWait) {
   EXPECT_GE(fd, 3);
   // A reset peer: the send reports no bytes, no signal ends the program.
   linger lg{1, 0};
-  setsockopt(peer, SOL_SOCKET, SO_LINGER, &lg, sizeof lg);
-  close(peer);
+  setsockopt(c.peer, SOL_SOCKET, SO_LINGER, &lg, sizeof lg);
+  close(std::exchange(c.peer, -1));
   Pause(50);
   EXPECT_EQ(WinTcpSend(&fd, "x", 1, 1), 0);
-  WinCloseSocket(&fd);
 }
 
 TEST_F(SocketLayerTest, ListenerAcceptsEitherFamilyAndFreesThePort) {
@@ -285,10 +268,9 @@ TEST_F(SocketLayerTest, ListenerAcceptsEitherFamilyAndFreesThePort) {
 }
 
 TEST_F(SocketLayerTest, ListenersReportBusyPorts) {
-  // Held by another IPv4 socket: WinTcpListen fails at bind.
   Listener busy(AF_INET, 4, "0.0.0.0");
   EXPECT_EQ(WinTcpListen(busy.port()), -3);
-  EXPECT_EQ(ErrorText(sgRun.RunErrors), "WinTcpListen: bind port [" + std::to_string(busy.port()) +
+  EXPECT_EQ(LastError(), "WinTcpListen: bind port [" + std::to_string(busy.port()) +
                                             "] err=" + std::to_string(EADDRINUSE));
 
   // The one-shot listener still serves on the other family.
@@ -300,7 +282,7 @@ TEST_F(SocketLayerTest, ListenersReportBusyPorts) {
   t.join();
   EXPECT_GE(fd, 3);
   EXPECT_EQ(sgRun.RunErrors, before + 1);
-  EXPECT_EQ(ErrorText(before + 1), "bind() failed with error " + std::to_string(EADDRINUSE));
+  EXPECT_EQ(LastError(), "bind() failed with error " + std::to_string(EADDRINUSE));
   EXPECT_EQ(Var("tcp.client.ip"), "::1");
   close(client);
   WinCloseSocket(&fd);
@@ -343,12 +325,9 @@ TEST_F(SocketLayerTest, UdpServerPeeksTheFirstDatagramAndAnswersItsSender) {
   EXPECT_EQ(WinUdpRecv4(&sgUdp.Socket, buf, sizeof buf, 1), 5);  // the same datagram again
   EXPECT_EQ(std::string(buf, 5), "first");
   EXPECT_EQ(WinUdpSend3(sgUdp.Socket, "answer", 6), 6);
-  char reply[16];
-  pollfd p{client, POLLIN, 0};
-  ASSERT_EQ(poll(&p, 1, 5000), 1);
-  EXPECT_EQ(recv(client, reply, sizeof reply, 0), 6);
+  ASSERT_TRUE(Readable(client));
+  EXPECT_EQ(recv(client, buf, sizeof buf, 0), 6);
 
-  // Quiet: nothing after the wait, no error.
   while (recv(sgUdp.Socket, buf, sizeof buf, MSG_DONTWAIT) > 0) {
   }
   EXPECT_EQ(WinUdpRecv4(&sgUdp.Socket, buf, sizeof buf, 1), 0);
@@ -366,38 +345,30 @@ TEST_F(SocketLayerTest, UdpServerPeeksTheFirstDatagramAndAnswersItsSender) {
 
 TEST_F(SocketLayerTest, UdpClients) {
   UdpStateClear();
-  int server = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  sockaddr_storage a;
-  socklen_t len = Loopback(AF_INET, 0, &a);
-  bind(server, reinterpret_cast<sockaddr*>(&a), len);
+  char buf[16], text[64];
+  const int server = BoundUdp(AF_INET);
   int32_t fd = WinUdpConnect2("127.0.0.1", PortOf(server));
   ASSERT_GE(fd, 3);
   EXPECT_EQ(Var("udp.client.localport"), std::to_string(PortOf(fd)));
   EXPECT_EQ(WinUdpSend3(fd, "v4", 2), 2);
-  char buf[16];
   sockaddr_storage from;
   socklen_t fromLen = sizeof from;
-  pollfd p{server, POLLIN, 0};
-  ASSERT_EQ(poll(&p, 1, 5000), 1);
+  ASSERT_TRUE(Readable(server));
   EXPECT_EQ(recvfrom(server, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &fromLen), 2);
   sendto(server, "back", 4, 0, reinterpret_cast<sockaddr*>(&from), fromLen);
   EXPECT_EQ(WinUdpRecv4(&fd, buf, sizeof buf, 1), 4);
-  char text[64];
   ASSERT_GT(WinAddrText(sgUdp.addrClient, sgUdp.PeerLen, text, sizeof text), 0);
   EXPECT_EQ(std::string(text), "127.0.0.1:" + std::to_string(PortOf(server)));
   WinCloseSocket(&fd);
   close(server);
 
-  int server6 = socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  len = Loopback(AF_INET6, 0, &a);
-  bind(server6, reinterpret_cast<sockaddr*>(&a), len);
+  const int server6 = BoundUdp(AF_INET6);
   fd = WinUdpConnect2V6("::1", PortOf(server6));
   ASSERT_GE(fd, 3);
   ASSERT_GT(WinAddrText(sgUdp.addrClient, sgUdp.PeerLen, text, sizeof text), 0);
   EXPECT_EQ(std::string(text), "[::1]:" + std::to_string(PortOf(server6)));
   EXPECT_EQ(WinUdpSend3(fd, "v6", 2), 2);
-  p = {server6, POLLIN, 0};
-  ASSERT_EQ(poll(&p, 1, 5000), 1);
+  ASSERT_TRUE(Readable(server6));
   EXPECT_EQ(recv(server6, buf, sizeof buf, 0), 2);
   WinCloseSocket(&fd);
   close(server6);
@@ -428,11 +399,8 @@ TEST_F(SocketLayerTest, HelperUdpListener) {
 
 TEST_F(SocketLayerTest, AddressVariables) {
   struct {
-    const char* text;
-    const char* ip;
-    const char* port;
+    const char *text, *ip, *port;
   } const cases[] = {
-      {"127.0.0.1:80", "127.0.0.1", "80"},
       {"[::1]:2323", "::1", "2323"},
       {"[fe80::1%3]:22", "fe80::1%3", "22"},
       {"10.0.0.1", "10.0.0.1", "<missing>"},
