@@ -4,10 +4,10 @@
 #include <cstring>
 #include <string>
 
-#include "engine/engine.h"
-#include "engine/log.h"
-#include "engine/script.h"
-#include "engine/var_store.h"
+#include "engine/core/engine.h"
+#include "engine/log/log.h"
+#include "engine/core/script.h"
+#include "engine/core/var_store.h"
 
 namespace {
 

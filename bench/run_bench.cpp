@@ -13,9 +13,9 @@
 #include <fstream>
 #include <string>
 
-#include "engine/engine.h"
-#include "engine/log.h"
-#include "engine/run_state.h"
+#include "engine/core/engine.h"
+#include "engine/log/log.h"
+#include "engine/core/run_state.h"
 
 // Every heap allocation of the process is counted here and handed on to the
 // C library's allocator.

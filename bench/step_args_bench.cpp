@@ -8,11 +8,11 @@
 #include <cstdlib>
 #include <string>
 
-#include "engine/engine.h"
-#include "engine/log.h"
-#include "engine/run_state.h"
-#include "engine/step_args.h"
-#include "engine/var_store.h"
+#include "engine/core/engine.h"
+#include "engine/log/log.h"
+#include "engine/core/run_state.h"
+#include "engine/core/step_args.h"
+#include "engine/core/var_store.h"
 
 namespace {
 

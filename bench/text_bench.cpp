@@ -5,12 +5,12 @@
 #include <cstring>
 #include <string>
 
-#include "engine/engine.h"
-#include "engine/handlers.h"
-#include "engine/log.h"
-#include "engine/run_state.h"
-#include "engine/step_args.h"
-#include "engine/text_buffer.h"
+#include "engine/core/engine.h"
+#include "engine/core/handlers.h"
+#include "engine/log/log.h"
+#include "engine/core/run_state.h"
+#include "engine/core/step_args.h"
+#include "engine/core/text_buffer.h"
 
 namespace {
 

@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
-# Installs the Debian packages tarv needs to build, run and test.
-# Idempotent: nothing is fetched when every package is already there.
+# Installs the Debian packages tarv needs to build, run and test: those of
+# scripts/packages.txt and of every packages.txt beside a family, a layer or
+# its tests.  Idempotent: nothing is fetched when every package is there.
 set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
 
-packages=(
-  build-essential cmake ninja-build pkg-config
-  libgtest-dev libgmock-dev libbenchmark-dev
-  libssl-dev
-)
+mapfile -t packages < <(cat "$root/scripts/packages.txt" \
+  $(find "$root/services" "$root/platform" "$root/window" "$root/tests" -name packages.txt 2>/dev/null) \
+  | sed 's/#.*//' | tr -s ' \t' '\n' | grep -v '^$' | sort -u)
 
 missing=()
 for p in "${packages[@]}"; do

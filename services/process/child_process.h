@@ -1,8 +1,19 @@
 // The child-process statements: sys.command runs a command line to its end,
-// the sys.execute statements hold a dialogue with one child, and
-// sys_execute_no_output starts a program and lets it run on its own.
+// and the sys.execute statements hold a dialogue with one child.
 #pragma once
 #include <cstdint>
+
+struct Family;
+const Family* ProcessFamily();
+
+int sys_command_a2();
+int sys_execute_open_a3();
+int sys_execute_send_a3();
+int sys_execute_recv_expect_a4();
+int sys_execute_recv_for_a4_seconds();
+int sys_execute_close();
+// Closes the sys.execute child at the end of a run; no zombie is left.
+void ProcessEndOfRun();
 
 // The child of the sys.execute statements.  -1 in a descriptor or in Pid
 // means none.
@@ -16,12 +27,6 @@ struct ExecuteState {
 };
 
 extern ExecuteState sgExecute;
-
-// Starts cmdLine (NUL-terminated) with /dev/null for its three streams, in a
-// session of its own, and leaves it running: nothing is read or waited for,
-// and no descriptor of it is kept.  0, or -1 (a run error) when it could
-// not start.
-int sys_execute_no_output(const char* cmdLine);
 
 // Closes the sys.execute child's pipes, as the close statement does.
 void ExecuteCloseChild();

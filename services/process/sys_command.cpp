@@ -3,11 +3,11 @@
 // text buffer.
 #include <cstdint>
 
-#include "engine/handlers.h"
-#include "engine/log.h"
-#include "engine/run_state.h"
-#include "engine/step_args.h"
-#include "engine/text_buffer.h"
+#include "engine/core/handlers.h"
+#include "engine/log/log.h"
+#include "engine/core/run_state.h"
+#include "engine/core/step_args.h"
+#include "engine/core/text_buffer.h"
 #include "platform/process.h"
 
 namespace {

@@ -1,17 +1,17 @@
 // The sys.execute statements: one child kept open for a dialogue through its
-// standard input and its standard output and error; and sys_execute_no_output.
+// standard input and its standard output and error.
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
 
-#include "engine/arg_checks.h"
-#include "engine/handlers.h"
-#include "engine/log.h"
-#include "engine/run_state.h"
-#include "engine/step_args.h"
-#include "engine/text_buffer.h"
+#include "engine/statements/arg_checks.h"
+#include "engine/core/handlers.h"
+#include "engine/log/log.h"
+#include "engine/core/run_state.h"
+#include "engine/core/step_args.h"
+#include "engine/core/text_buffer.h"
 #include "platform/process.h"
 #include "services/process/child_process.h"
 
@@ -160,14 +160,3 @@ int sys_execute_close() {
   return TarvReturn(0, "sys_execute_close return.");
 }
 
-int sys_execute_no_output(const char* cmdLine) {
-  TarvDebugLogEscaped("\nsys_execute_no_output [%s]", cmdLine);
-  const int len = static_cast<int>(strnlen(cmdLine, CMDLINE_BYTES_MAX + 1));
-  int32_t pid = -1;
-  // Its own session and no pipe to us: the child outlives the run, and a
-  // write of its never meets a closed reader.
-  const int err = ProcSpawn(cmdLine, len, {}, true, &pid);
-  if (err != 0) return NmsRunError(-1, "sys_execute_no_output Error on CreateProcess()=%d", err);
-  ProcRelease(pid);
-  return TarvReturn(0, "sys_execute_no_output return.");
-}

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <exception>
 
-#include "engine/log.h"
-#include "engine/run_state.h"
+#include "engine/log/log.h"
+#include "engine/core/run_state.h"
 #include "services/scripthost/vbs_parser.h"
 
 namespace tarv::scripthost {

@@ -41,3 +41,6 @@ std::string FailureReport(const vbs::Error& error);
 // text's length, or a negative value after reporting the failure as a run
 // error; `dest` is then left untouched.
 int vbscript_caluate(const char* expr, char* dest);
+
+struct Family;
+const Family* ScriptHostFamily();

@@ -10,10 +10,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "engine/hex_dump.h"
-#include "engine/log.h"
-#include "engine/run_state.h"
-#include "engine/var_store.h"
+#include "engine/log/hex_dump.h"
+#include "engine/log/log.h"
+#include "engine/core/run_state.h"
+#include "engine/core/var_store.h"
 #include "platform/socket.h"
 
 UdpState sgUdp = {-1, 0, 0, {}, {}, 0};

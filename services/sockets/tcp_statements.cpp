@@ -9,14 +9,14 @@
 #include <string_view>
 #include <thread>
 
-#include "engine/arg_checks.h"
-#include "engine/handlers.h"
-#include "engine/hex_dump.h"
-#include "engine/log.h"
-#include "engine/run_state.h"
-#include "engine/step_args.h"
-#include "engine/text_buffer.h"
-#include "engine/var_store.h"
+#include "engine/statements/arg_checks.h"
+#include "engine/core/handlers.h"
+#include "engine/log/hex_dump.h"
+#include "engine/log/log.h"
+#include "engine/core/run_state.h"
+#include "engine/core/step_args.h"
+#include "engine/core/text_buffer.h"
+#include "engine/core/var_store.h"
 #include "services/sockets/socket_layer.h"
 
 TcpState sgTcp = {-1, -1, 0, {}, 0};

@@ -4,6 +4,19 @@
 #include <array>
 #include <cstdint>
 
+struct Family;
+const Family* SocketsFamily();
+
+int tcp_server_listen_port_a4();
+int tcp_connect_ip_a3_port_a5();
+int tcp_send_a2();
+int tcp_send_text();
+int tcp_recv_a2();
+int tcp_recv_expect_a3();
+int tcp_recv_for_a3_bytes();
+int tcp_recv_for_a3_seconds();
+int tcp_close();
+
 inline constexpr int TCP_BUF = 2048;
 
 struct TcpState {

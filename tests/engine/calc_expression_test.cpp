@@ -1,4 +1,4 @@
-#include "engine/calc_expression.h"
+#include "engine/tools/calc_expression.h"
 
 #include <gtest/gtest.h>
 
@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/engine.h"
-#include "engine/log.h"
+#include "engine/core/engine.h"
+#include "engine/log/log.h"
 #include "tests/engine/harness.h"
 
 namespace {

@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "engine/engine.h"
-#include "engine/handlers.h"
-#include "engine/run_state.h"
-#include "engine/script.h"
-#include "engine/step_args.h"
-#include "engine/var_store.h"
+#include "engine/core/engine.h"
+#include "engine/core/handlers.h"
+#include "engine/core/run_state.h"
+#include "engine/core/script.h"
+#include "engine/core/step_args.h"
+#include "engine/core/var_store.h"
 #include "tests/e2e/harness_binary.h"
 #include "tests/engine/harness.h"
 

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/engine.h"
-#include "engine/log.h"
-#include "engine/run_state.h"
-#include "engine/var_store.h"
+#include "engine/core/engine.h"
+#include "engine/log/log.h"
+#include "engine/core/run_state.h"
+#include "engine/core/var_store.h"
 #include "tests/engine/harness.h"
 
 namespace {

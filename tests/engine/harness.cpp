@@ -7,14 +7,18 @@
 #include <sstream>
 #include <utility>
 
-#include "engine/engine.h"
-#include "engine/log.h"
-#include "engine/run_state.h"
-#include "engine/script.h"
-#include "engine/statement_table.h"
-#include "engine/var_store.h"
+#include "engine/core/engine.h"
+#include "engine/log/log.h"
+#include "engine/core/run_state.h"
+#include "engine/core/script.h"
+#include "engine/core/statement_table.h"
+#include "engine/core/var_store.h"
+#include "services/registry.h"
 
 namespace tarvtest {
+
+// Every test runs against the families the program is made of.
+const bool gFamiliesRegistered = (TarvRegisterFamilies(), true);
 
 TempDir::TempDir() {
   std::random_device rd;

@@ -1,4 +1,4 @@
-#include "engine/hex_dump.h"
+#include "engine/log/hex_dump.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/engine.h"
-#include "engine/log.h"
+#include "engine/core/engine.h"
+#include "engine/log/log.h"
 #include "tests/engine/harness.h"
 
 namespace {

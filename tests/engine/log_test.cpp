@@ -1,4 +1,4 @@
-#include "engine/log.h"
+#include "engine/log/log.h"
 
 #include <gtest/gtest.h>
 
@@ -10,12 +10,12 @@
 #include <thread>
 #include <vector>
 
-#include "engine/engine.h"
-#include "engine/html_log_prologue.h"
-#include "engine/run_state.h"
-#include "engine/script.h"
-#include "engine/util.h"
-#include "engine/var_store.h"
+#include "engine/core/engine.h"
+#include "engine/log/html_log_prologue.h"
+#include "engine/core/run_state.h"
+#include "engine/core/script.h"
+#include "engine/util/util.h"
+#include "engine/core/var_store.h"
 #include "tests/engine/harness.h"
 
 namespace {

@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "engine/engine.h"
-#include "engine/listings.h"
-#include "engine/log.h"
-#include "engine/script.h"
-#include "engine/statement_table.h"
+#include "engine/core/engine.h"
+#include "engine/tools/listings.h"
+#include "engine/log/log.h"
+#include "engine/core/script.h"
+#include "engine/core/statement_table.h"
 #include "tests/engine/harness.h"
 
 namespace {

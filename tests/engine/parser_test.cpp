@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "engine/engine.h"
-#include "engine/run_state.h"
-#include "engine/script.h"
+#include "engine/core/engine.h"
+#include "engine/core/run_state.h"
+#include "engine/core/script.h"
 #include "tests/engine/harness.h"
 
 namespace {

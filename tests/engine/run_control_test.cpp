@@ -1,4 +1,4 @@
-#include "engine/run_control.h"
+#include "engine/statements/run_control.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "engine/engine.h"
-#include "engine/handlers.h"
-#include "engine/log.h"
-#include "engine/run_state.h"
-#include "engine/step_args.h"
+#include "engine/core/engine.h"
+#include "engine/core/handlers.h"
+#include "engine/log/log.h"
+#include "engine/core/run_state.h"
+#include "engine/core/step_args.h"
 #include "tests/e2e/harness_binary.h"
 #include "tests/engine/harness.h"
 #include "tests/platform/child_watch.h"

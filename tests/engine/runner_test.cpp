@@ -7,13 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "engine/engine.h"
-#include "engine/handlers.h"
-#include "engine/log.h"
-#include "engine/run_state.h"
-#include "engine/script.h"
-#include "engine/statement_table.h"
-#include "engine/var_store.h"
+#include "engine/core/engine.h"
+#include "engine/core/handlers.h"
+#include "engine/log/log.h"
+#include "engine/core/run_state.h"
+#include "engine/core/script.h"
+#include "engine/core/statement_table.h"
+#include "engine/core/var_store.h"
 #include "tests/engine/harness.h"
 
 namespace {

@@ -1,12 +1,12 @@
-#include "engine/scramble.h"
+#include "engine/statements/scramble.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "engine/engine.h"
-#include "engine/util.h"
+#include "engine/core/engine.h"
+#include "engine/util/util.h"
 
 namespace {
 

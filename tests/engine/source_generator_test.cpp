@@ -1,4 +1,4 @@
-#include "engine/source_generator.h"
+#include "engine/tools/source_generator.h"
 
 #include <gtest/gtest.h>
 
@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/engine.h"
-#include "engine/run_state.h"
-#include "engine/text_buffer.h"
+#include "engine/core/engine.h"
+#include "engine/core/run_state.h"
+#include "engine/core/text_buffer.h"
 #include "tests/engine/harness.h"
 
 namespace {
@@ -223,9 +223,9 @@ TEST_F(Generator, SkeletonCompilesAgainstEngineHeaders) {
   ASSERT_NE(text.find("int text_replace_var_a3_with_a5( )"), std::string::npos);
   const std::string source =
       "#include <cstdlib>\n#include <cstring>\n"
-      "#include \"engine/log.h\"\n#include \"engine/run_state.h\"\n"
-      "#include \"engine/step_args.h\"\n#include \"engine/util.h\"\n"
-      "#include \"engine/var_store.h\"\n" +
+      "#include \"engine/log/log.h\"\n#include \"engine/core/run_state.h\"\n"
+      "#include \"engine/core/step_args.h\"\n#include \"engine/util/util.h\"\n"
+      "#include \"engine/core/var_store.h\"\n" +
       text;
   const std::string file = dir.Write("generated.cpp", source);
   const std::string errors = dir.File("errors.txt");

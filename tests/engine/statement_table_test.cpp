@@ -3,7 +3,7 @@
 #include <set>
 #include <string>
 
-#include "engine/statement_table.h"
+#include "engine/core/statement_table.h"
 
 namespace {
 

@@ -2,11 +2,11 @@
 
 #include <string>
 
-#include "engine/engine.h"
-#include "engine/run_state.h"
-#include "engine/script.h"
-#include "engine/step_args.h"
-#include "engine/var_store.h"
+#include "engine/core/engine.h"
+#include "engine/core/run_state.h"
+#include "engine/core/script.h"
+#include "engine/core/step_args.h"
+#include "engine/core/var_store.h"
 #include "tests/engine/harness.h"
 
 namespace {

@@ -2,10 +2,10 @@
 
 #include <string>
 
-#include "engine/engine.h"
-#include "engine/log.h"
-#include "engine/run_state.h"
-#include "engine/text_buffer.h"
+#include "engine/core/engine.h"
+#include "engine/log/log.h"
+#include "engine/core/run_state.h"
+#include "engine/core/text_buffer.h"
 #include "tests/engine/harness.h"
 
 namespace {

@@ -8,9 +8,9 @@
 #include <random>
 #include <string>
 
-#include "engine/engine.h"
-#include "engine/run_state.h"
-#include "engine/var_store.h"
+#include "engine/core/engine.h"
+#include "engine/core/run_state.h"
+#include "engine/core/var_store.h"
 #include "tests/e2e/harness_binary.h"
 #include "tests/engine/harness.h"
 

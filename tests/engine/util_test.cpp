@@ -1,4 +1,4 @@
-#include "engine/util.h"
+#include "engine/util/util.h"
 
 #include <gtest/gtest.h>
 

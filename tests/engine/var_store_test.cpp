@@ -1,10 +1,10 @@
-#include "engine/run_state.h"
+#include "engine/core/run_state.h"
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "engine/engine.h"
-#include "engine/var_store.h"
+#include "engine/core/engine.h"
+#include "engine/core/var_store.h"
 
 namespace {
 

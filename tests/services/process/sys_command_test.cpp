@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/engine.h"
-#include "engine/run_state.h"
-#include "engine/text_buffer.h"
+#include "engine/core/engine.h"
+#include "engine/core/run_state.h"
+#include "engine/core/text_buffer.h"
 #include "tests/engine/harness.h"
 #include "tests/platform/child_watch.h"
 

@@ -6,9 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/engine.h"
-#include "engine/run_state.h"
-#include "engine/text_buffer.h"
+#include "engine/core/engine.h"
+#include "engine/core/run_state.h"
+#include "engine/core/text_buffer.h"
+#include "engine/statements/run_control.h"
 #include "services/process/child_process.h"
 #include "tests/engine/harness.h"
 #include "tests/platform/child_watch.h"

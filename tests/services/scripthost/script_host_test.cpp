@@ -7,8 +7,8 @@
 #include <chrono>
 #include <string>
 
-#include "engine/log.h"
-#include "engine/run_state.h"
+#include "engine/log/log.h"
+#include "engine/core/run_state.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include <utility>
 #include <vector>
 
-#include "engine/log.h"
-#include "engine/run_state.h"
-#include "engine/var_store.h"
+#include "engine/log/log.h"
+#include "engine/core/run_state.h"
+#include "engine/core/var_store.h"
 #include "platform/socket.h"
 #include "tests/engine/harness.h"
 #include "tests/services/sockets/tcp_peer.h"

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/engine.h"
-#include "engine/run_state.h"
+#include "engine/core/engine.h"
+#include "engine/core/run_state.h"
 #include "tests/engine/harness.h"
 #include "tests/services/sockets/tcp_peer.h"
 

@@ -1,0 +1,174 @@
+// One step of a run, the dispatch of a line to its handler, and the end of a run.
+#include <cstring>
+#include <ctime>
+
+#include "engine/core/engine.h"
+#include "engine/core/family.h"
+#include "engine/core/handlers.h"
+#include "engine/log/log.h"
+#include "engine/core/run_state.h"
+#include "engine/core/script.h"
+#include "engine/core/statement_table.h"
+#include "engine/core/step_args.h"
+#include "engine/core/var_store.h"
+#include "platform/fault_guard.h"
+#include "engine/core/observer.h"
+
+namespace {
+void BlankLineNote() {
+  char word[1025];
+  const NmsWord& w = sgNms.Words[sgNms.FirstWord[sgRun.CurLine]];
+  int n = w.Length < 1024 ? w.Length : 1024;
+  std::memcpy(word, sgNms.Script.data() + w.Offset, n);
+  word[n] = 0;
+  TarvDebugLogEscaped("\n[%s], Line No. [%d] be blank, don't need to run.", word,
+                      sgRun.CurLine);
+}
+
+void PrintRunEnd() {
+  if (ScreenActive()) ScreenPrintf("\r\n----------Script Run End----------");
+}
+}  // namespace
+
+int EsBlankLine() {
+  if (sgLog.LogLevel >= 4) BlankLineNote();
+  sgRun.StepRunState = ENDOK;
+  return 0;
+}
+
+int EsCallStep() {
+  int id = sgNms.FunID[sgRun.CurLine];
+  if (static_cast<unsigned>(id) > MAX_FUN - 1) {
+    if (sgLog.LogLevel >= 4) BlankLineNote();
+    sgRun.StepRunState = ENDOK;
+    return 0;
+  }
+  const FunRow& row = sgFun[id];
+  TarvDebugLog("\n__try Call [%d], [%s] ... ", id, row.Pattern);
+  int result = 0;
+  long code = 0;
+  if (!GuardedCall(row.Fun, &result, &code)) {
+    NmsRunError(-9999, "Call [%s], __except=(%ld)!", row.Pattern, code);
+    return 0;
+  }
+  return result;
+}
+
+int EsRunNextStep() {
+  if (sgRun.StepRunState == RUNEND) {
+    TarvDebugLog("\nRun Script End,Step=[%d],run.end!", sgRun.CurLine);
+    return 0;
+  }
+  if (sgRun.GotoLine > 0) {
+    sgRun.CurLine = sgRun.GotoLine;
+    sgRun.GotoLine = 0;
+    TarvDebugLog("\nGoto Step=[%d] ...", sgRun.CurLine);
+  }
+  if (sgRun.CurLine > sgNms.LineCount || sgRun.CurLine < 1) {
+    TarvDebugLog("\nRun All Script End,Step=[%d]!", sgRun.CurLine);
+    sgRun.StepRunState = RUNEND;
+    return 0;
+  }
+  const int line = sgRun.CurLine;
+  if (ScreenActive()) {
+    ScreenPrintf("\r\nrun.steps: [%d], Run Next Step, Line No.[%d] ......", sgRun.RunSteps, line);
+    ScreenPrintf("\r\n%s", "------------------------------------------------------------"
+                           "------------------------------------------------");
+  }
+  TarvDebugLog("\n\r\nrun.steps: [%d], Run Next Step, Line No.[%d] ......", sgRun.RunSteps, line);
+  sgRun.RunSteps++;
+  const int textLenBefore = sgRun.TextLen;
+
+  if (EsPrepareStep() < 0) {
+    sgRun.StepRunState = ENDOK;
+    if (ScreenActive()) ScreenPrintf("\r\n(^*^)Line [%d] Prepare Error, Next Step ...\r\n", line);
+    TarvDebugLog("\n(^*^)Line [%d] Prepare Error, Next Step ...", line);
+    sgRun.CurLine++;
+    TarvSetVarInt2("step.bytes", 0);
+    return 0;
+  }
+
+  TarvSetVarInt2("step.line", line);
+  sgNms.RunCount[line]++;
+  EsCallStep();
+
+  const int stepBytes = sgRun.TextLen - textLenBefore;
+  TarvSetVarInt2("run.errors", sgRun.RunErrors);
+  TarvSetVarInt2("run.steps", sgRun.RunSteps);
+  TarvSetVarInt2("step.errors", sgRun.StepErrors);
+  TarvSetVarInt2("step.bytes", stepBytes);
+  TarvSetVarInt2("text.bytes", sgRun.TextLen);
+  TarvSetVarInt2("var.count", sgVar.Count);
+  TarvSetVarInt2("var.bytes", sgVar.Fill);
+  sgRun.RunSeconds = static_cast<int32_t>(std::time(nullptr) - sgLog.StartTime);
+  TarvSetVarInt2("run.seconds", sgRun.RunSeconds);
+
+  if (sgRun.StepErrors > 0) sgNms.ErrorSteps[line]++;
+
+  if (sgRun.OnError == 999 && sgRun.RunErrors >= 1) {
+    sgRun.StepRunState = RUNEND;
+    TarvSetVar2("run.end", "OnError");
+    HtmlLogSuccess("Line No. [%d] Run end. run.end, because have [%d] errors!!!", line,
+                   sgRun.RunErrors);
+    if (ScreenActive())
+      ScreenPrintf("\r\nLine No. [%d] Run end. run.end, because have [%d] errors!!!\r\n", line,
+                   sgRun.RunErrors);
+    PrintRunEnd();
+  }
+  if (sgRun.MaxRunTime >= 1 && sgRun.RunSeconds > sgRun.MaxRunTime) {
+    sgRun.StepRunState = RUNEND;
+    TarvSetVar2("run.end", "MaxRunTime");
+    HtmlLogSuccess("Line No. [%d] Run end. run.end, because run.seconds=[%d] > [%d], timeout!!!",
+                   line, sgRun.RunSeconds, sgRun.MaxRunTime);
+    if (ScreenActive())
+      ScreenPrintf("\r\nLine No. [%d] Run end. run.end, because run.seconds=[%d] > [%d], timeout!!!",
+                   line, sgRun.RunSeconds, sgRun.MaxRunTime);
+    PrintRunEnd();
+  }
+
+  switch (sgRun.StepRunState) {
+    case ENDOK:
+      if (sgRun.StepErrors >= 1) {
+        HtmlLogError("(^_^) Line [%d] Run End, step.errors=%d\nList created or updated Var:", line,
+                     sgRun.StepErrors);
+        if (ScreenActive())
+          ScreenPrintf("\r\n(^_^) Line [%d] Run End, step.errors=%d\r\n", line, sgRun.StepErrors);
+      } else {
+        HtmlLogSuccess("(^_^) Line [%d] Run End, Ok!\nList created or updated Var:", line);
+        if (ScreenActive()) ScreenPrintf("\r\n(^_^) Line [%d] Run End, Ok!\r\n", line);
+      }
+      HtmlLogVars(sgRun.RunSteps);
+      if (stepBytes > 0) HtmlLogText(stepBytes);
+      sgRun.CurLine++;
+      break;
+    case RUNEND:
+      HtmlLogSuccess("(^_^) Line [%d], Run End", line);
+      if (ScreenActive()) ScreenPrintf("\r\n(^_^) Line [%d], Run End!", line);
+      PrintRunEnd();
+      break;
+    default:
+      HtmlLogSuccess("......Line [%d],State=%d Not End Now !", line, sgRun.StepRunState);
+      break;
+  }
+  return 0;
+}
+
+int EsRunEnd() {
+  char cmd[sizeof sgLog.CmdLine * 5];
+  int n = HtmlEscape(sgLog.CmdLine, static_cast<int>(strnlen(sgLog.CmdLine, sizeof sgLog.CmdLine)),
+                     cmd, sizeof cmd - 1);
+  cmd[n < 0 ? 0 : n] = 0;
+  HtmlLogSuccess("pid:%d, [%s] run.ed, exit ......", sgLog.Pid, cmd);
+  HtmlLogVars(0);
+  TarvDebugLog("\n</td></tr></table></body></html>");
+  TarvFlushLog();
+  return 0;
+}
+
+int TarvRunToEnd() {
+  while (sgRun.StepRunState != RUNEND) EsRunNextStep();
+  TarvFamiliesEndOfRun();
+  EsRunEnd();
+  TarvCloseLog();
+  return 0;
+}

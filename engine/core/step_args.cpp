@@ -1,0 +1,296 @@
+#include "engine/core/step_args.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+
+#include "engine/log/log.h"
+#include "engine/core/run_state.h"
+#include "engine/core/script.h"
+#include "engine/util/util.h"
+#include "engine/core/var_store.h"
+#include "engine/core/observer.h"
+
+char agA[ARG_SLOTS][ARG_SIZE];
+int32_t igL[ARG_SLOTS];
+int32_t igV[ARG_SLOTS];
+char agV[ARG_SLOTS][ARG_SIZE];
+
+void StepArgsClear() {
+  std::memset(agA, 0, sizeof agA);
+  std::memset(igL, 0, sizeof igL);
+  std::memset(igV, 0, sizeof igV);
+  std::memset(agV, 0, sizeof agV);
+}
+
+namespace {
+// A bounded text under construction; what does not fit is left out.
+struct Builder {
+  char* buf;
+  int room;  // bytes that may hold text (the NUL comes after)
+  int len = 0;
+
+  void Add(const char* s, int n) {
+    if (n > room - len) n = room - len;
+    if (n > 0) {
+      std::memcpy(buf + len, s, n);
+      len += n;
+    }
+    buf[len] = 0;
+  }
+  void Add(const char* s) { Add(s, static_cast<int>(std::strlen(s))); }
+  // Script words and values are data: they must not become markup.
+  void AddEscaped(const char* s, int n) {
+    for (int i = 0; i < n; i++) {
+      const std::string_view e = HtmlEntity(s[i]);
+      if (e.empty())
+        Add(s + i, 1);
+      else
+        Add(e.data(), static_cast<int>(e.size()));
+    }
+  }
+  void Printf(const char* fmt, int v) {
+    char tmp[64];
+    int n = std::snprintf(tmp, sizeof tmp, fmt, v);
+    Add(tmp, n);
+  }
+};
+
+}  // namespace
+
+int EsDecodeEscapes(const char* src, int len, char* dest, int room) {
+  int out = 0;
+  int last = 0;  // value of the last escape decoded in this call
+  for (int i = 0; i < len; i++) {
+    char c = src[i];
+    if (c == '%') {
+      // Only bytes of the source are read, even for a '%' at its end.
+      int avail = len - i - 1 < 2 ? len - i - 1 : 2;
+      int v = TarvHexPair(src + i + 1, avail);
+      if (v >= 0) last = v;
+      c = static_cast<char>(last);
+      i += avail;
+    }
+    dest[out++] = c;
+    if (out >= room) return -1;
+  }
+  dest[out] = 0;
+  return out;
+}
+
+int TarvReplaceVar(const char* src, int len, char* dest, int room) {
+  int marks[ARG_SIZE];
+  int count = 0;
+  for (int i = 0; i < len && count < ARG_SIZE; i++)
+    if (src[i] == '~') marks[count++] = i;
+  if (count == 0) return EsDecodeEscapes(src, len, dest, room);
+  for (int k = 0; k < count; k++) TarvDebugLog("\n var flag (~): p[%d] = %d;", k + 1, marks[k]);
+
+  int L = 0;
+  dest[0] = 0;
+  for (int k = 1; k <= count; k++) {
+    int from = k == 1 ? 0 : marks[k - 2] + 1;
+    int n = marks[k - 1] - from;
+    if (k % 2 == 1) {
+      if (n <= 0) continue;
+      int r = room - L > 0 ? EsDecodeEscapes(src + from, n, dest + L, room - L) : -1;
+      if (r < 0) {
+        HtmlLogWarning("p[%d]=%d Error1", k, marks[k - 1]);
+        sgRun.ArgSubErrors++;
+        dest[L] = 0;
+      } else {
+        L += r;
+      }
+      continue;
+    }
+    if (n == 0) {
+      HtmlLogWarning("p[%d]=%d Error3", k, marks[k - 2]);
+      dest[L] = 0;
+      return -1;
+    }
+    char name[ARG_SIZE];
+    int nameLen = n < ARG_SIZE - 1 ? n : ARG_SIZE - 1;
+    std::memcpy(name, src + from, nameLen);
+    name[nameLen] = 0;
+    char value[ARG_SIZE];
+    int vl = TarvGetVar4(name, nameLen, value, ARG_ROOM);
+    if (vl < 0) {
+      sgRun.ArgSubErrors++;
+      NmsRunError(-3, "var [%s] not exist!", name);
+    } else if (vl == 0) {
+      TarvDebugLogEscaped("\nvar [%s] length=0", name);
+    } else if (L + vl >= room) {
+      // The value would not fit the slot: the argument fails instead of
+      // running past it.
+      HtmlLogWarning("p[%d]=%d Error2", k, marks[k - 1]);
+      sgRun.ArgSubErrors++;
+    } else {
+      std::memcpy(dest + L, value, vl);
+      L += vl;
+    }
+    dest[L] = 0;
+  }
+  int tail = marks[count - 1] + 1;
+  if (tail < len) {
+    int r = room - L > 0 ? EsDecodeEscapes(src + tail, len - tail, dest + L, room - L) : -1;
+    if (r < 0) {
+      HtmlLogWarning("p[%d]=%d Error1", count + 1, marks[count - 1]);
+      sgRun.ArgSubErrors++;
+    } else {
+      L += r;
+    }
+  }
+  dest[L] = 0;
+  return TarvReturn(L, "TarvReplaceVar:=<%s>,l=%d.", dest, L);
+}
+
+int EsPrepareStep() {
+  const int L = sgRun.CurLine;
+  const int m = sgNms.LineWords[L];
+  const int first = sgNms.FirstWord[L];
+  // Nothing of the report is formatted when no one will see it.
+  const bool report = sgLog.LogLevel >= 1 || ScreenActive();
+
+  char text[1024];
+  char row[2048];
+  Builder st{text, 1023};
+  Builder rw{row, 2047};
+  if (report) {
+    st.Printf("Line No. %03d : ", L);
+    for (int i = 1; i <= m; i++) {
+      st.Add(WordText(first + i - 1), sgNms.Words[first + i - 1].Length);
+      st.Add(" ", 1);
+    }
+    HtmlLogStep(text);
+    rw.Printf("<table><tr><td>line No. %03d</td>\r\n\t", L);
+    for (int i = 1; i <= m; i++) {
+      rw.Add("<td>");
+      rw.AddEscaped(WordText(first + i - 1), sgNms.Words[first + i - 1].Length);
+      rw.Add("</td>");
+    }
+    rw.Add("</tr>");
+    if (ScreenActive()) {
+      ScreenBanner(text, st.len);
+      ScreenPrintf("\r\n");
+      ScreenLog(text, st.len);
+      ScreenPrintf("\r\n");
+    }
+    rw.Add("<tr><td>Get All Arg:</td>\r\n\t");
+  }
+
+  sgRun.StepRunState = 0;
+  sgRun.StepErrors = 0;
+  sgRun.ArgErrors = 0;
+  for (int i = 0; i <= 18; i++) igL[i] = -1;
+
+  for (int i = 1; i <= m; i++) {
+    const int w = first + i - 1;
+    const char* word = WordText(w);
+    const int wl = sgNms.Words[w].Length;
+    if (report) rw.Add("<td ");
+    sgRun.ArgSubErrors = 0;
+    // Slots hold positions 1..19; longer lines match no statement anyway.
+    if (word[0] == '{' && wl >= 1 && i < ARG_SLOTS) {
+      const int n = wl - 2;
+      int result;
+      if (n > ARG_ROOM) {
+        result = -2;
+      } else if (n < 0) {
+        result = NmsRunError(-2, "run:CurStepGetArg Len=<%d> < 0 Err!", n);
+      } else if (n < 3) {
+        std::memcpy(agA[i], word + 1, n);
+        agA[i][n] = 0;
+        result = n;
+      } else {
+        result = TarvReplaceVar(word + 1, n, agA[i], ARG_ROOM);
+      }
+      igL[i] = result;
+      if (result >= 0 && sgRun.ArgSubErrors == 0) {
+        if (report) {
+          rw.Add("class=\"tarv_green\"> ");
+          rw.AddEscaped(agA[i], result);
+        }
+        agA[i][result] = 0;
+        if (ScreenActive())
+          ScreenPrintf("\r\n    Arg No. [%d], length=[%d], value=[%s]", i, result, agA[i]);
+      } else {
+        sgRun.ArgErrors++;
+        if (report) rw.Add("class=\"tarv_red\"> ");
+        if (ScreenActive())
+          ScreenPrintf("\r\n    Arg No. [%d],  Errors=[%d]", i, sgRun.ArgSubErrors);
+        NmsRunError(-2, "Line:%d,Get Arg:%d Error!", L, i);
+      }
+    } else if (report) {
+      rw.Add(" > ");
+      rw.AddEscaped(word, wl);
+    }
+    if (report) rw.Add("</td>");
+  }
+  if (report) {
+    rw.Add("</tr></table>");
+    if (sgRun.ArgErrors > 0)
+      HtmlLogError("%s", row);
+    else
+      HtmlLogSuccess("%s", row);
+  }
+  return -sgRun.ArgErrors;
+}
+
+int EsGetArg(int w, char* dest, int room) {
+  if (w < 1 || w > sgNms.WordCount) return NmsError(-1, "run:EsGetArg w<%d> not begin whith [", w);
+  const char* word = WordText(w);
+  int n = sgNms.Words[w].Length - 2;
+  if (n > room) return -2;
+  if (word[0] != '{') return NmsError(-1, "run:EsGetArg w<%d> not begin whith [", w);
+  if (n < 0) return NmsRunError(-2, "run:EsGetArg Len=<%d> < 0 Err!", n);
+  TarvDebugLogEscaped("\nEsGetArg:%d,={%.*s},l=%d. ", w, n, word + 1, n);
+  if (n < 3) {
+    std::memcpy(dest, word + 1, n);
+    if (n < room) dest[n] = 0;
+    return n;
+  }
+  return TarvReplaceVar(word + 1, n, dest, room);
+}
+
+namespace {
+int ArgEquals(int w, const char* text, int len, const char* okFmt) {
+  char value[ARG_SIZE] = {};
+  int r = EsGetArg(w, value, ARG_SIZE - 2);
+  if (r != len) return -1;
+  if (std::memcmp(value, text, len) != 0) return -2;
+  return TarvReturn(0, okFmt, value);
+}
+
+int KeyEquals(int w, const char* text, int len) {
+  if (sgNms.Words[w].Length != len) return -2;
+  if (std::memcmp(WordText(w), text, len) != 0) return -3;
+  return 0;
+}
+}  // namespace
+
+int CurStepIsArg3(int n, const char* text, int len) {
+  return ArgEquals(sgNms.FirstWord[sgRun.CurLine] + n - 1, text, len, "CurStepIsArg ==<%s>Ok");
+}
+
+int EsIsArg3(int w, const char* text, int len) {
+  return ArgEquals(w, text, len, "EsIsArg3 ==<%s>Ok");
+}
+
+int CurStepIsKey3(int n, const char* text, int len) {
+  int w = sgNms.FirstWord[sgRun.CurLine] + n - 1;
+  if (w < 0 || w > sgNms.WordCount)
+    return TarvReturn(-1, "CurStepIsKey3(w<%d>) not int [0-%d]", w, sgNms.WordCount);
+  int r = KeyEquals(w, text, len);
+  if (r == 0) TarvDebugLog("\n\r\nCurStepIsKey w:%d <%.*s> l:%d", w, len, text, len);
+  return r;
+}
+
+int EsStepIsKey2(int line, const char* key) {
+  if (line < 1 || line > MAX_LINES) return TarvReturn(-1, "EsStepIsKey2(w<%d>) not int [0-%d]", 0, sgNms.WordCount);
+  int w = sgNms.FirstWord[line];
+  if (w < 0 || w > sgNms.WordCount)
+    return TarvReturn(-1, "EsStepIsKey2(w<%d>) not int [0-%d]", w, sgNms.WordCount);
+  int r = KeyEquals(w, key, static_cast<int>(std::strlen(key)));
+  if (r == 0) return TarvReturn(0, "\nEsStepIsKey2( Line:%d <%s> )", line, key);
+  return r;
+}

@@ -1,0 +1,15 @@
+#include "services/registry.h"
+
+#include "engine/core/family.h"
+#include "services/process/child_process.h"
+#include "services/scripthost/script_host.h"
+#include "services/sockets/tcp_statements.h"
+
+void TarvRegisterFamilies() {
+  const Family* const families[] = {
+      SocketsFamily(),
+      ProcessFamily(),
+      ScriptHostFamily(),
+  };
+  for (const Family* f : families) TarvRegisterFamily(f);
+}
