@@ -5,6 +5,12 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/install-deps.sh"
 
+# The engine depends on no family and on no window.
+if grep -rEn '#include "(services|window)/' "$root/engine"; then
+  echo "test.sh: engine/ includes a family or the window" >&2
+  exit 1
+fi
+
 jobs="$(nproc)"
 run_suite() {
   local dir="$1"; shift
