@@ -1,0 +1,5 @@
+// The database family: the sqlite and mysql statements.
+#pragma once
+
+struct Family;
+const Family* DatabaseFamily();

@@ -1,0 +1,4 @@
+# SQLite 3 and MariaDB's C client library (the MySQL C API).
+pkg_check_modules(TARV_SQLITE3 REQUIRED IMPORTED_TARGET sqlite3)
+pkg_check_modules(TARV_MARIADB REQUIRED IMPORTED_TARGET libmariadb)
+target_link_libraries(tarvcore PUBLIC PkgConfig::TARV_SQLITE3 PkgConfig::TARV_MARIADB)

@@ -1,0 +1,79 @@
+#include "services/database/mysql_session.h"
+
+#include <algorithm>
+#include <cstdint>
+
+#include "engine/core/run_state.h"
+#include "engine/core/var_store.h"
+#include "engine/log/log.h"
+#include "services/database/mysql_statements.h"
+#include "services/database/sql_text.h"
+
+namespace {
+
+// What mysql_errno and mysql_error answer for a handle that could not even be
+// made (both would read through a null handle).
+constexpr unsigned kOutOfMemory = 2008;
+constexpr const char* kOutOfMemoryText = "MySQL client ran out of memory";
+
+int Fail(MySqlReport how, int code, unsigned err, const char* text, const std::string& message) {
+  if (how == MySqlReport::RunErrorAndVars) MySqlSetErrorVars(err, text);
+  if (how == MySqlReport::Warning)
+    TarvReturn(code, "%s", message.c_str());
+  else
+    NmsRunError(code, "%s", message.c_str());
+  return code;
+}
+
+}  // namespace
+
+void MySqlSetErrorVars(unsigned code, const char* text) {
+  TarvSetVar2("mysql.errno", SqlFormat("%u", code).c_str());
+  TarvSetVar2("mysql.error", text);
+}
+
+MySqlSession::~MySqlSession() {
+  if (result_) mysql_free_result(result_);
+  if (db_) mysql_close(db_);
+  mysql_server_end();
+}
+
+int MySqlSession::Connect(MySqlReport how) {
+  db_ = mysql_init(nullptr);
+  if (!db_)
+    return Fail(how, -401, kOutOfMemory, kOutOfMemoryText,
+                SqlFormat("mysql_init: Error %u: %s", kOutOfMemory, kOutOfMemoryText));
+  // TCP always, so that the host and port mean what they say even for
+  // "localhost", which the library would otherwise take as its local socket.
+  const unsigned protocol = MYSQL_PROTOCOL_TCP;
+  const unsigned seconds = static_cast<unsigned>(std::max(1, sgRun.StepTimeout));
+  mysql_options(db_, MYSQL_OPT_PROTOCOL, &protocol);
+  mysql_options(db_, MYSQL_OPT_CONNECT_TIMEOUT, &seconds);
+  if (!mysql_real_connect(db_, sgMySql.Host, sgMySql.User, sgMySql.Password, sgMySql.Database,
+                          static_cast<unsigned>(sgMySql.Port), nullptr, 0)) {
+    const unsigned err = mysql_errno(db_);
+    const char* text = mysql_error(db_);
+    return Fail(how, -402, err, text, SqlFormat("mysql_real_connect: Error %u: %s", err, text));
+  }
+  mysql_query(db_, "set names 'utf8'");
+  return 0;
+}
+
+int MySqlSession::Query(const std::string& sql, MySqlReport how) {
+  if (mysql_query(db_, sql.c_str()) == 0) return 0;
+  const unsigned err = mysql_errno(db_);
+  const char* text = mysql_error(db_);
+  return Fail(how, -403, err, text, SqlFormat("mysql_query: Error %u: %s", err, text));
+}
+
+MYSQL_RES* MySqlSession::StoreResult() {
+  if (!result_) result_ = mysql_store_result(db_);
+  return result_;
+}
+
+int MySqlSession::AffectedRows() const {
+  const my_ulonglong n = mysql_affected_rows(db_);
+  // (my_ulonglong)-1 marks "no count"; a negative count becomes 0.
+  if (n == static_cast<my_ulonglong>(-1)) return 0;
+  return static_cast<int>(std::min<my_ulonglong>(n, INT32_MAX));
+}

@@ -1,0 +1,41 @@
+// The connection sequence every mysql operation runs by itself: initialise
+// the client, connect over TCP with the stored settings, "set names 'utf8'",
+// one statement, and at the end free, close and end the client library.
+#pragma once
+#include <mysql.h>
+
+#include <string>
+
+// How a failure of the sequence is reported.
+enum class MySqlReport {
+  Warning,          // returned and logged, no run error
+  RunError,         // a run error
+  RunErrorAndVars,  // a run error, and mysql.errno / mysql.error set
+};
+
+// Sets mysql.errno and mysql.error.
+void MySqlSetErrorVars(unsigned code, const char* text);
+
+class MySqlSession {
+ public:
+  MySqlSession() = default;
+  MySqlSession(const MySqlSession&) = delete;
+  MySqlSession& operator=(const MySqlSession&) = delete;
+  // Frees the result, closes the connection and ends the client library.
+  ~MySqlSession();
+
+  // Initialises and connects, then sends "set names 'utf8'": 0, -401 (no
+  // client handle) or -402 (no connection), reported as `how` says.
+  int Connect(MySqlReport how);
+  // Sends one statement: 0, or -403 reported as `how` says.
+  int Query(const std::string& sql, MySqlReport how);
+  // The statement's result set, kept until the session ends; null for none.
+  MYSQL_RES* StoreResult();
+  // Rows the statement changed; 0 when the library has no count.
+  int AffectedRows() const;
+  MYSQL* Handle() const { return db_; }
+
+ private:
+  MYSQL* db_ = nullptr;
+  MYSQL_RES* result_ = nullptr;
+};

@@ -1,0 +1,217 @@
+// mysql.open, mysql.exec and mysql.log, and the select-one and exec-one
+// operations the object statements are built on.
+#include "services/database/mysql_statements.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "engine/core/run_state.h"
+#include "engine/core/script.h"
+#include "engine/core/step_args.h"
+#include "engine/core/var_store.h"
+#include "engine/log/log.h"
+#include "engine/statements/arg_checks.h"
+#include "services/database/mysql_session.h"
+#include "services/database/sql_text.h"
+
+MySqlState sgMySql;
+
+namespace {
+
+constexpr int kSettingMax = 250;
+constexpr int kPortMax = 65534;
+constexpr int kExecMax = 1022;
+constexpr int kLogMax = 1020;
+
+bool IsSelect(const std::string& sql) { return sql.starts_with("select"); }
+
+void ResetRow() {
+  sgMySql.Rows = 0;
+  sgMySql.FieldCount = 0;
+  sgMySql.Offsets.fill(0);
+}
+
+void SetRowsVar() {
+  TarvDebugLog("\nMySql return or changed rows=%d", sgMySql.Rows);
+  TarvSetVarInt2("mysql.rows", sgMySql.Rows);
+}
+
+// Stores argument w (checked for 1..250 bytes) as a setting.
+bool StoreSetting(int w, char* field) {
+  if (ArgCheckLength(w, kSettingMax, -w) != 0) return false;
+  std::memset(field, 0, MYSQL_SETTING);
+  std::memcpy(field, agA[w], static_cast<size_t>(igL[w]));
+  return true;
+}
+
+bool StorePort() {
+  if (!ArgReadInteger(5)) {
+    NmsRunError(-5, "Arg:5 is not integer !");
+    return false;
+  }
+  if (igV[5] < 0) {
+    NmsRunError(-5, "Arg:5=%d  < 0 !", igV[5]);
+    return false;
+  }
+  if (igV[5] > kPortMax) {
+    NmsRunError(-5, "Arg:5=%d > 65534 !", igV[5]);
+    return false;
+  }
+  sgMySql.Port = igV[5];
+  return true;
+}
+
+}  // namespace
+
+int MySqlConnectTest() {
+  ResetRow();
+  TarvSetVar2("mysql.client.version", mysql_get_client_info());
+  MySqlSession session;
+  if (const int rc = session.Connect(MySqlReport::RunErrorAndVars); rc < 0) return rc;
+  TarvSetVar2("mysql.server.version", mysql_get_server_info(session.Handle()));
+  MySqlSetErrorVars(mysql_errno(session.Handle()), mysql_error(session.Handle()));
+  return 0;
+}
+
+int TarvMySqlExecSql(const std::string& sql) {
+  sgMySql.Rows = 0;
+  MySqlSession session;
+  if (const int rc = session.Connect(MySqlReport::RunErrorAndVars); rc < 0) return rc;
+  if (const int rc = session.Query(sql, MySqlReport::RunErrorAndVars); rc < 0) return rc;
+  if (!IsSelect(sql)) {
+    sgMySql.Rows = session.AffectedRows();
+    SetRowsVar();
+    return 0;
+  }
+  MYSQL_RES* result = session.StoreResult();
+  if (!result) {
+    SetRowsVar();
+    return 0;
+  }
+  const unsigned fields = mysql_num_fields(result);
+  TarvSetVarInt2("mysql.fields", static_cast<int>(fields));
+  if (fields == 0) {
+    TarvDebugLog("\nMySql return or changed rows=%d", 0);
+    return 0;
+  }
+  while (MYSQL_ROW row = mysql_fetch_row(result)) {
+    const unsigned long* lengths = mysql_fetch_lengths(result);
+    sgMySql.Rows++;
+    for (unsigned i = 0; i < fields; i++) {
+      const std::string name =
+          SqlFormat("mysql.%d.%s", sgMySql.Rows, mysql_fetch_field_direct(result, i)->name);
+      const bool null = row[i] == nullptr;
+      const uint64_t len = null ? 4 : lengths[i];
+      // A value longer than the store takes fails there, as a recorded error.
+      const int valueLen = static_cast<int>(std::min<uint64_t>(len, INT32_MAX));
+      if (TarvSetVar4(name.data(), static_cast<int>(name.size()), null ? "NULL" : row[i],
+                      valueLen) < 0)
+        NmsRunError(-10, "TarvMySqlExecSql SetVar<%s>Err!", name.c_str());
+    }
+  }
+  SetRowsVar();
+  return 0;
+}
+
+int MySqlLog(std::string_view text) {
+  sgMySql.Rows = 0;
+  MySqlSession session;
+  if (const int rc = session.Connect(MySqlReport::Warning); rc < 0) return rc;
+  const std::string sql = LogRowSql(MySqlQuote(sgNms.FileName), MySqlQuote(text));
+  TarvDebugLogEscaped("\nMySqlLog( %s ).", sql.c_str());
+  return session.Query(sql, MySqlReport::Warning);
+}
+
+int TarvMySqlSelectOne(const std::string& sql) {
+  ResetRow();
+  TarvDebugLogEscaped("\nTarvMySqlSelectOne (%s)", sql.c_str());
+  if (!IsSelect(sql))
+    return NmsRunError(-400, "TarvMySqlSelectOne: Sql Error! Must begin with <select>.");
+  MySqlSession session;
+  if (const int rc = session.Connect(MySqlReport::RunError); rc < 0) return rc;
+  if (const int rc = session.Query(sql, MySqlReport::RunError); rc < 0) return rc;
+  MYSQL_RES* result = session.StoreResult();
+  const unsigned fields = result ? mysql_num_fields(result) : 0;
+  if (fields == 0) {
+    TarvDebugLog("\nMySql return or changed rows=%d", 0);
+    return 0;
+  }
+  sgMySql.One.fill(0);
+  const unsigned keep = std::min<unsigned>(fields, MYSQL_ONE_FIELDS);
+  while (MYSQL_ROW row = mysql_fetch_row(result)) {
+    if (++sgMySql.Rows > 1) continue;
+    const unsigned long* lengths = mysql_fetch_lengths(result);
+    for (unsigned k = 0; k < keep; k++) {
+      const char* text = row[k] ? row[k] : "NULL";
+      const uint64_t len = row[k] ? lengths[k] : 4;
+      const int at = sgMySql.Offsets[k];
+      // Fields that do not fit are not kept, nor any after them.
+      if (at + len >= MYSQL_ONE_SIZE) break;
+      std::memcpy(sgMySql.One.data() + at, text, len);
+      sgMySql.Offsets[k + 1] = at + static_cast<int>(len);
+      sgMySql.FieldCount++;
+    }
+  }
+  TarvDebugLogEscaped("\nTarvMySqlSelectOne=[%.*s]", sgMySql.Offsets[sgMySql.FieldCount],
+                      sgMySql.One.data());
+  TarvDebugLog("\nMySqlSelectOne return rows=%d", sgMySql.Rows);
+  return 0;
+}
+
+int TarvMySqlExecOne(const std::string& sql) {
+  ResetRow();
+  TarvDebugLogEscaped("\nTarvMySqlExecOne(%s)", sql.c_str());
+  if (IsSelect(sql))
+    return NmsRunError(-400,
+                       "TarvMySqlExecOne: Sql Error! Must begin with <update,insert,update...>.");
+  MySqlSession session;
+  if (const int rc = session.Connect(MySqlReport::RunError); rc < 0) return rc;
+  if (const int rc = session.Query(sql, MySqlReport::RunError); rc < 0) return rc;
+  sgMySql.Rows = session.AffectedRows();
+  TarvDebugLog("\nMySqlExecOne affected rows=%d", sgMySql.Rows);
+  return sgMySql.Rows;
+}
+
+std::string_view MySqlSelectOneField(int k) {
+  if (sgMySql.Rows < 1 || k < 1 || k > sgMySql.FieldCount) return {};
+  const int from = sgMySql.Offsets[k - 1];
+  return {sgMySql.One.data() + from, static_cast<size_t>(sgMySql.Offsets[k] - from)};
+}
+
+int MySqlSelectOneFieldIs(int k, std::string_view text) {
+  if (sgMySql.Rows < 1 || k < 1 || k > sgMySql.FieldCount) return -1;
+  const std::string_view field = MySqlSelectOneField(k);
+  if (field.size() != text.size()) return -2;
+  return field == text ? 0 : -3;
+}
+
+int mysql_open_ip_a3_port_a5_user_a7_password_a9_database_a11() {
+  sgRun.StepRunState = ENDOK;
+  TarvDebugLog("\nmysql_open_ip_a3_port_a5_user_a7_password_a9_database_a11 ,begin ...");
+  // Each setting replaces the stored one as soon as its check passes.
+  if (!StoreSetting(3, sgMySql.Host)) return -3;
+  if (!StorePort()) return -5;
+  if (!StoreSetting(7, sgMySql.User)) return -7;
+  if (!StoreSetting(9, sgMySql.Password)) return -9;
+  if (!StoreSetting(11, sgMySql.Database)) return -11;
+  MySqlConnectTest();
+  return TarvReturn(0, "mysql_open_ip_a3_port_a5_user_a7_password_a9_database_a11 return.");
+}
+
+int mysql_exec_a2() {
+  sgRun.StepRunState = ENDOK;
+  TarvDebugLog("\nmysql_exec_a2 ,begin ...");
+  if (const int rc = ArgCheckLength(2, kExecMax, -2); rc != 0) return rc;
+  TarvMySqlExecSql(std::string(agA[2], static_cast<size_t>(igL[2])));
+  return TarvReturn(0, "mysql_exec_a2 return.");
+}
+
+int mysql_log_a2() {
+  sgRun.StepRunState = ENDOK;
+  TarvDebugLog("\nmysql_log_a2 ,begin ...");
+  // Only a warning: a log row that cannot be written never stops a run.
+  if (igL[2] < 1) return TarvReturn(-7, "Length of Arg 2 is :%d  < 1 !", igL[2]);
+  if (igL[2] > kLogMax) return TarvReturn(-7, "Length of Arg 2 is :%d > 1020 !", igL[2]);
+  MySqlLog(std::string_view(agA[2], static_cast<size_t>(igL[2])));
+  return TarvReturn(0, "mysql_log_a2 return.");
+}
