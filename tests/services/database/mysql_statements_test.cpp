@@ -1,0 +1,252 @@
+// The mysql statements run in scripts against a MariaDB server that the
+// tests start themselves; the tables are read back as root.
+#include "services/database/mysql_statements.h"
+
+#include <gtest/gtest.h>
+#include <mysql.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/log/log.h"
+#include "tests/e2e/harness_binary.h"
+#include "tests/engine/harness.h"
+#include "tests/services/database/harness_mariadb.h"
+#include "tests/services/sockets/tcp_peer.h"
+
+namespace {
+
+using mariadbtest::Server;
+using mariadbtest::Table;
+using tarvtest::RunErrors;
+using tarvtest::Var;
+using Strings = std::vector<std::string>;
+
+class MySqlStatementsTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    server_ = new Server;
+    started_ =
+        server_->Start(TARV_SOURCE_DIR "/tests/services/database/mysql_setup.sql", &why_);
+  }
+  static void TearDownTestSuite() {
+    delete server_;
+    server_ = nullptr;
+  }
+  void SetUp() override {
+    ASSERT_TRUE(started_) << why_;
+    ASSERT_EQ(Sql("truncate tarv_log; truncate object_list; truncate object_property; "
+                  "truncate object_property_history; drop table if exists t"),
+              Table{});
+  }
+  static Table Sql(const std::string& sql) { return server_->Query("use tarvtest; " + sql); }
+  static std::string OpenLine(int port, const std::string& password = "tarv-pw") {
+    return "mysql.open ip {127.0.0.1} port {" + std::to_string(port) +
+           "} user {tarv} password {" + password + "} database {tarvtest}\n";
+  }
+  static std::string OpenLine() { return OpenLine(server_->port()); }
+  void Run(const std::string& script) { tarvtest::Run(dir, script); }
+
+  static Server* server_;
+  static bool started_;
+  static std::string why_;
+  tarvtest::TempDir dir;
+};
+
+Server* MySqlStatementsTest::server_ = nullptr;
+bool MySqlStatementsTest::started_ = false;
+std::string MySqlStatementsTest::why_;
+
+TEST_F(MySqlStatementsTest, OpenTestsTheSettingsAndReplacesThemOneByOne) {
+  const int closed = tcppeer::FreePort();
+  Run(OpenLine() +
+      "var {good} value {~mysql.errno~|~mysql.error~|~mysql.server.version~}\n" +
+      OpenLine(closed) +
+      "var {refused} value {~mysql.errno~}\n"
+      "mysql.log {never written}\n" +
+      OpenLine(server_->port(), "wrong") +
+      "var {denied} value {~mysql.errno~}\n"
+      "mysql.open ip {127.0.0.2} port {65535} user {x} password {y} database {z}\n"
+      "mysql.exec {select 1 as one}\n");
+  EXPECT_EQ(Var("good"), "0||" + Sql("select version()")[0][0]);
+  EXPECT_EQ(Var("mysql.client.version"), mysql_get_client_info());
+  EXPECT_EQ(Var("refused"), "2002");
+  EXPECT_EQ(Var("denied"), "1045");
+  EXPECT_EQ(Var("mysql.errno"), "2002");
+  EXPECT_EQ(Var("mysql.1.one"), "<missing>");
+  const Strings errors = RunErrors();
+  ASSERT_EQ(errors.size(), 4u);
+  EXPECT_TRUE(errors[0].starts_with(
+      "mysql_real_connect: Error 2002: Can't connect to server on '127.0.0.1' ("))
+      << errors[0];
+  EXPECT_EQ(errors[1],
+            "mysql_real_connect: Error 1045: Access denied for user 'tarv'@'127.0.0.1' (using "
+            "password: YES)");
+  EXPECT_EQ(errors[2], "Arg:5=65535 > 65534 !");
+  // The host was replaced before the port's check failed.
+  EXPECT_TRUE(errors[3].starts_with(
+      "mysql_real_connect: Error 2002: Can't connect to server on '127.0.0.2' ("))
+      << errors[3];
+  EXPECT_EQ(Sql("select count(*) from tarv_log"), (Table{{"0"}}));
+}
+
+TEST_F(MySqlStatementsTest, ExecTurnsSelectedRowsIntoVariablesAndCountsChanges) {
+  ASSERT_EQ(Sql("create table t (a int, b varchar(20)); "
+                "insert into t values (1, NULL), (2, 'two'), (3, 'three')"),
+            Table{});
+  const std::string longName(60, 'n');
+  Run(OpenLine() +
+      "mysql.exec {select a, b from t order by a}\n"
+      "var {selected} value {~mysql.fields~|~mysql.rows~}\n"
+      "mysql.exec {update t set b = 'x' where a >= 2}\n"
+      "var {updated} value {~mysql.fields~|~mysql.rows~}\n"
+      "mysql.exec {SELECT a AS upper FROM t}\n"
+      "mysql.exec {select a from t where a > 100}\n"
+      "var {none} value {~mysql.rows~}\n"
+      "mysql.exec {select 'grüße' as word, repeat('x', 1100) as big, 1 as " + longName + "}\n"
+      "mysql.exec {select * from missing}\n");
+  EXPECT_EQ(Var("selected"), "2|3");
+  EXPECT_EQ(Var("mysql.1.a"), "1");
+  EXPECT_EQ(Var("mysql.1.b"), "NULL");
+  EXPECT_EQ(Var("mysql.3.b"), "three");
+  EXPECT_EQ(Var("updated"), "2|2");
+  EXPECT_EQ(Var("mysql.1.upper"), "<missing>");
+  EXPECT_EQ(Var("none"), "0");
+  EXPECT_EQ(Var("mysql.1.word"), "grüße");
+  EXPECT_EQ(Var("mysql.errno"), "1146");
+  EXPECT_EQ(RunErrors(), (Strings{"TarvMySqlExecSql SetVar<mysql.1.big>Err!",
+                                  "TarvMySqlExecSql SetVar<mysql.1." + longName + ">Err!",
+                                  "mysql_query: Error 1146: Table 'tarvtest.missing' doesn't exist"}));
+  EXPECT_EQ(Sql("select b from t order by a"), (Table{{"NULL"}, {"x"}, {"x"}}));
+}
+
+TEST_F(MySqlStatementsTest, LogWritesTheRunRowWithItsQuotesWhole) {
+  const std::string quotes(1020, '\'');
+  Run(OpenLine() +
+      "mysql.log {it's a \"quoted\" \\ log}\n"
+      "mysql.log {}\n"
+      "mysql.log {" + quotes + "}\n");
+  EXPECT_EQ(RunErrors(), Strings{});
+  EXPECT_EQ(Sql("select nms_file, log, run_steps, run_line, run_errors, run_argc, memo, "
+                "length(cur_time) from tarv_log order by log_id"),
+            (Table{{dir.File("t.nms"), "it's a \"quoted\" \\ log", "2", "2", "0", "3",
+                    "ver:tarv8.13.20200205", "19"},
+                   {dir.File("t.nms"), quotes, "4", "4", "0", "3", "ver:tarv8.13.20200205",
+                    "19"}}));
+}
+
+TEST_F(MySqlStatementsTest, ObjectsKeepTheirPropertiesAndHistory) {
+  Run(OpenLine() +
+      "mysql.object create {x} class {no-such-class}\n"
+      "mysql.object property {early} type {char} log {yes}\n"
+      "mysql.object create {edge's router} class {router}\n"
+      "var {id} value {~mysql.object.id~}\n"
+      "mysql.object property {ip} type {char} log {onchange}\n"
+      "mysql.object property {ip} value {10.0.0.1}\n"
+      "mysql.object property {ip} value {10.0.0.1}\n"
+      "mysql.object property {ip} value {10.0.0.2}\n"
+      "mysql.object property {load} type {dec} log {yes}\n"
+      "mysql.object property {load} value {12.5}\n"
+      "mysql.object property {load} value {12.5}\n"
+      "mysql.object property {load} value {1, property_char_value = 'x'}\n"
+      "mysql.object property {note} value {it's \"quoted\"}\n"
+      "mysql.object property {ip} type {char} log {never}\n"
+      "mysql.object property {ip} value {10.0.0.3}\n"
+      "mysql.object get var {ip} property {got.ip}\n"
+      "mysql.object get var {load} property {got.load}\n"
+      "mysql.object get var {note} property {got.note}\n"
+      "mysql.object get var {nothing} property {got.nothing}\n"
+      "mysql.object open {edge's router}\n");
+  const std::string id = Sql("select max(object_id) from object_list")[0][0];
+  EXPECT_EQ(Var("id"), id);
+  EXPECT_EQ(Sql("select class_id, object_name, memo from object_list"),
+            (Table{{"2", "edge's router", "insert by <" + dir.File("t.nms") + ">"}}));
+  EXPECT_EQ(Sql("select property_name, property_value_type, property_dec_value, "
+                "property_char_value, property_history from object_property order by "
+                "property_name"),
+            (Table{{"ip", "char", "NULL", "10.0.0.3", "never"},
+                   {"load", "dec", "12.5", "NULL", "yes"},
+                   {"note", "char", "NULL", "it's \"quoted\"", "onchange"}}));
+  EXPECT_EQ(Sql("select object_id, property_name, property_dec_value, property_char_value "
+                "from object_property_history order by id"),
+            (Table{{id, "ip", "NULL", "10.0.0.1"},
+                   {id, "ip", "NULL", "10.0.0.2"},
+                   {id, "load", "12.5", "NULL"},
+                   {id, "load", "12.5", "NULL"},
+                   {id, "note", "NULL", "it's \"quoted\""}}));
+  EXPECT_EQ(Var("got.ip"), "10.0.0.3");
+  EXPECT_EQ(Var("got.load"), "12.5");
+  EXPECT_EQ(Var("got.note"), "it's \"quoted\"");
+  EXPECT_EQ(RunErrors(), (Strings{"mysql_object_create, class=[no-such-class],Not Found!!!",
+                                  "objectId= -1  <=0  !", "Arg:5 is not number !",
+                                  "object_id = " + id + ",property_name = [nothing],Not Found!",
+                                  "Length of Arg 5 is :-1  < 1 !"}));
+}
+
+TEST_F(MySqlStatementsTest, ObjectOpenFindsByIdNameMinMaxOrCreates) {
+  ASSERT_EQ(Sql("insert into object_list (class_id, object_name) values (2, 'sw'), (2, 'sw'), "
+                "(2, 'other')"),
+            Table{});
+  Run(OpenLine());
+  const struct {
+    const char* name;
+    const char* selector;
+    int code;
+    int id;
+  } cases[] = {
+      {"sw", "2", 0, 2},         {"sw", "3", -15, -1},     {"sw", "99", -15, -1},
+      {"sw", "min", 0, 1},       {"sw", "max", 0, 2},      {"nope", "min", -17, -1},
+      {"sw", "max/new", 0, 2},   {"fresh", "max/new", 0, 4}, {"sw", "first", -16, -1},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(MySqlObjectOpen(c.name, c.selector), c.code) << c.name << " " << c.selector;
+    EXPECT_EQ(sgMySql.ObjectId, c.id) << c.name << " " << c.selector;
+  }
+  EXPECT_EQ(Var("mysql.object.id"), "4");
+  EXPECT_EQ(Sql("select class_id, object_name from object_list where object_id = 4"),
+            (Table{{"1", "fresh"}}));
+  EXPECT_EQ(RunErrors(), (Strings{"mysql_object_open,id=3 ,Name(sw) Not Match!!",
+                                  "mysql_object_open,id=99 ,Not Found!!!",
+                                  "mysql_object_open,name=(nope) ,Not Found!!!",
+                                  "mysql_object_open,id=(first) Not Support!!!"}));
+}
+
+TEST_F(MySqlStatementsTest, SelectOneKeepsWhatFitsItsRow) {
+  Run(OpenLine());
+  std::string many = "select 1";
+  for (int i = 2; i <= 25; i++) many += "," + std::to_string(i);
+  ASSERT_EQ(TarvMySqlSelectOne(many), 0);
+  EXPECT_EQ(sgMySql.FieldCount, 19);
+  EXPECT_EQ(MySqlSelectOneField(19), "19");
+  ASSERT_EQ(TarvMySqlSelectOne("select 'a', repeat('x', 2100), 'b'"), 0);
+  EXPECT_EQ(sgMySql.FieldCount, 1);
+  EXPECT_EQ(MySqlSelectOneFieldIs(1, "a"), 0);
+  EXPECT_EQ(MySqlSelectOneFieldIs(2, ""), -1);
+  EXPECT_EQ(TarvMySqlExecOne("select 1"), -400);
+}
+
+TEST_F(MySqlStatementsTest, ScriptThroughTheBinary) {
+  const std::string out = dir.File("out.txt");
+  const std::string script = dir.Write(
+      "db.nms", OpenLine() +
+                    "mysql.exec {create table t (name varchar(20), ip varchar(20))}\n"
+                    "mysql.exec {insert into t values ('gw', '10.0.0.1'), ('dns', NULL)}\n"
+                    "var {inserted} value {~mysql.rows~}\n"
+                    "mysql.exec {select name, ip from t order by name}\n"
+                    "mysql.log {inventory read}\n"
+                    "mysql.object create {gw} class {router}\n"
+                    "mysql.object property {ip} value {~mysql.2.ip~}\n"
+                    "mysql.set var.name prefix {x}\n"
+                    "text.add {~inserted~|~mysql.1.name~|~mysql.1.ip~|~mysql.rows~|~run.errors~}\n"
+                    "text.headpointer move to head\ntext.tailpointer move to tail\n"
+                    "text.save to file {" + out + "}\nrun.end\n");
+  const auto r = tarvtest::RunProgram(tarvtest::TarvBinary(), {"hide", script},
+                                      dir.path().string(), 120);
+  EXPECT_EQ(r.exitCode, 0) << r.output;
+  EXPECT_EQ(tarvtest::ReadFile(out), "2|dns|NULL|2|1");
+  EXPECT_EQ(Sql("select log, nms_file from tarv_log"), (Table{{"inventory read", script}}));
+  EXPECT_EQ(Sql("select property_name, property_char_value from object_property"),
+            (Table{{"ip", "10.0.0.1"}}));
+}
+
+}  // namespace
