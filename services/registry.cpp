@@ -1,15 +1,19 @@
 #include "services/registry.h"
 
 #include "engine/core/family.h"
+#include "services/httpd/http_server.h"
 #include "services/process/child_process.h"
 #include "services/scripthost/script_host.h"
 #include "services/sockets/tcp_statements.h"
+#include "services/web/web_client.h"
 
 void TarvRegisterFamilies() {
   const Family* const families[] = {
       SocketsFamily(),
       ProcessFamily(),
       ScriptHostFamily(),
+      HttpdFamily(),
+      WebFamily(),
   };
   for (const Family* f : families) TarvRegisterFamily(f);
 }
