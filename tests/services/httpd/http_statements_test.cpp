@@ -1,0 +1,89 @@
+// The http statements inside the test process: argument checks, misuse
+// before a request, the rows that are not built, listening twice, and the
+// helpers behind the head and the root check.
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <string>
+#include <vector>
+
+#include "services/httpd/http_server.h"
+#include "tests/engine/harness.h"
+#include "tests/services/sockets/tcp_peer.h"
+
+namespace {
+
+using Errors = std::vector<std::string>;
+using tarvtest::RunErrors;
+using tarvtest::TempDir;
+
+TEST(HttpStatements, ChecksAndSendsWithoutARequest) {
+  TempDir dir;
+  const std::string port = std::to_string(tcppeer::FreePort());
+  const std::string listen = "http.listen port {" + port + "} root dir {" + dir.path().string() + "}\n";
+  tarvtest::Run(dir,
+                "http.recv request\n"
+                "http.listen port {8o} root dir {/tmp}\n"
+                "http.listen port {0} root dir {/tmp}\n"
+                "http.listen port {65535} root dir {/tmp}\n"
+                "http.listen port {" + port + "} root dir {}\n"
+                "http.send head\n"
+                "http.send {}\n"
+                "http.send {x}\n"
+                "http.send text\n"
+                "text.add {abc}\n"
+                "text.headpointer move to {1} byte\n"
+                "text.tailpointer move to tail\n"
+                "http.send text\n"
+                "http.send end\n"
+                "http.send head {x}\n"
+                "http.close\n" +
+                    listen + listen + "http.send end\n");
+  EXPECT_EQ(RunErrors(), (Errors{
+                             "http_recv_request: not listening !",
+                             "Arg:3 is not integer !",
+                             "Arg:3=0  < 1 !",
+                             "Arg:3=65535 > 65534 !",
+                             "Length of Arg 6 is :0  < 1 !",
+                             "http_send_head: no request to answer !",
+                             "Length of Arg 2 is :0  < 1 !",
+                             "http_send_a2: no request to answer !",
+                             "http_send_text: no text be selected, error.",
+                             "http_send_text: no request to answer !",
+                             "http_send_end: no request to answer !",
+                             "http_send_head_a3:This statement is not yet completed.",
+                             "http_close:This statement is not yet completed.",
+                             "http_send_end: no request to answer !",
+                         }));
+  // The second listen on the same port found it free (no bind error above);
+  // the end of the run closed the listener.
+  EXPECT_EQ(sgHttp.ListenSocket, -1);
+}
+
+TEST(HttpStatements, DateLineInEnglishWhateverTheLocale) {
+  std::setlocale(LC_TIME, "de_DE.UTF-8");
+  char date[40];
+  HttpDate(1796496000, date);
+  EXPECT_STREQ(date, "Sat,05 Dec 2026 18:40:00 GMT");
+  HttpDate(951782409, date);
+  EXPECT_STREQ(date, "Tue,29 Feb 2000 00:00:09 GMT");
+  std::setlocale(LC_TIME, "C");
+}
+
+TEST(HttpStatements, UrisThatClimbOutOfTheRoot) {
+  struct Case {
+    const char* uri;
+    bool climbs;
+  };
+  const Case cases[] = {
+      {"/..", true},          {"/../a.htm", true},      {"/a/../../b.htm", true},
+      {"/%2e%2e/a.htm", true}, {"/%2E./a.htm", true},    {"/a/.%2E", true},
+      {"/a\\..\\b.htm", true}, {"/..a/b.htm", false},    {"/a../b.htm", false},
+      {"/.../b.htm", false},  {"/a.b.htm", false},      {"/%2e/a.htm", false},
+      {"/%2e%2", false},      {"/index.htm", false},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(HttpUriClimbs(c.uri, static_cast<int>(std::string(c.uri).size())), c.climbs) << c.uri;
+}
+
+}  // namespace
