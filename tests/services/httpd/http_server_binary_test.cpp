@@ -98,9 +98,13 @@ class Served : public ::testing::Test {
 TEST_F(Served, StaticFilesDynamicRequestsAndRefusals) {
   const std::string dyn = Head("text/html");
   struct Case {
-    const char* request;  // with \r\n written as escapes for the driver
+    std::string request;  // with \r\n written as escapes for the driver
     std::string answer;
   };
+  // A Content-Length too long to be a number and a header name too long to be
+  // a variable: neither is taken, nothing overflows.
+  const std::string oversized = "POST /cl.jsp HTTP/1.1\\r\\nContent-Length: " + std::string(120, '0') +
+                                "7\\r\\nX-" + std::string(60, 'n') + ": v\\r\\n\\r\\np=1&q=2";
   const Case cases[] = {
       {"GET /index.htm HTTP/1.1\\r\\nHost: x\\r\\n\\r\\n", Head("text/html", 15) + "<html>hi</html>"},
       {"GET  /style.css HTTP/1.1\\r\\n\\r\\n", Head("text/css", 3) + "p{}"},
@@ -129,6 +133,7 @@ TEST_F(Served, StaticFilesDynamicRequestsAndRefusals) {
        dyn + "POST /any/where x=- y=- p=1 q=2 accept=- from=127.0.0.1"},
       {"POST /nolen HTTP/1.1\\r\\nAccept: */*\\r\\n\\r\\np=5",
        dyn + "POST /nolen x=- y=- p=- q=- accept=*/* from=127.0.0.1"},
+      {oversized, dyn + "POST /cl.jsp x=- y=- p=- q=- accept=- from=127.0.0.1"},
   };
   for (const Case& c : cases) {
     std::string got = Drive("raw", c.request);
@@ -156,7 +161,7 @@ TEST_F(Served, StaticFilesDynamicRequestsAndRefusals) {
   EXPECT_TRUE(ReadFile(copy) == ReadFile(bigFile)) << "the large file came back changed";
 
   int code = -1;
-  const std::string log = "GET /a.php;GET /page.jsp;POST /any/where;POST /nolen;GET /r.jsp;"
+  const std::string log = "GET /a.php;GET /page.jsp;POST /any/where;POST /nolen;POST /cl.jsp;GET /r.jsp;"
                           "GET /slow.jsp;GET /t.jsp;GET /t.jsp;POST /form.asp;GET /stop.jsp;";
   EXPECT_EQ(Stop(&code), Head("text/html") + log);
   EXPECT_EQ(code, 0) << ReadFile(dir.File("tarv.out"));

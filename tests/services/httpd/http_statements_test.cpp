@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -58,6 +60,45 @@ TEST(HttpStatements, ChecksAndSendsWithoutARequest) {
   // The second listen on the same port found it free (no bind error above);
   // the end of the run closed the listener.
   EXPECT_EQ(sgHttp.ListenSocket, -1);
+}
+
+// Serves uri for a client without a connection: 0 when the file was taken,
+// -1 when it was refused.
+int Serve(const std::string& root, const std::string& uri) {
+  HttpStateClear();
+  std::memcpy(sgHttp.Root.data(), root.data(), root.size());
+  HttpClient& c = sgHttp.Client[0];
+  c.InUse = 1;
+  std::memcpy(c.Buf.data(), uri.data(), uri.size());
+  c.UriStart = 0;
+  c.UriEnd = static_cast<int>(uri.size()) - 1;
+  c.Period = static_cast<int>(uri.rfind('.'));
+  const int r = HttpSend_AnswerFile(0);
+  HttpStateClear();
+  return r;
+}
+
+TEST(HttpStatements, WhichFilesAreServed) {
+  TempDir dir;
+  std::string root = dir.path().string();
+  while (root.size() < 480) root += "/dddddddddd";
+  std::filesystem::create_directories(root + "/d.d");
+  dir.Write(root.substr(dir.path().string().size() + 1) + "/a.htm", "x");
+  dir.Write("b.htm", "outside");
+  // Root plus URI fill the 511 bytes of the path, and one byte more.
+  const std::string fits = std::string(511 - root.size() - 5, '/') + "a.htm";
+  struct Case {
+    std::string uri;
+    int result;
+  };
+  const Case cases[] = {
+      {"/a.htm", 0},   {fits, 0},          {"/" + fits, -1},
+      {"/d.d", -1},    {"/missing.htm", -1},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Serve(root, c.uri), c.result) << c.uri;
+  // b.htm stands beside a shallow root, one step up.
+  std::filesystem::create_directories(dir.File("r"));
+  EXPECT_EQ(Serve(dir.File("r"), "/../b.htm"), -1);
 }
 
 TEST(HttpStatements, DateLineInEnglishWhateverTheLocale) {
