@@ -53,7 +53,7 @@ for _ in $(seq "$rounds"); do
   "$tarv" hide "$work/serve.nms" "$port" "$work/www" & tpid=$!; pids+=("$tpid")
   wait_listen "$port"
   before=$(fds "$tpid")
-  r=$(wrk -t2 -c"$conns" -d"${seconds}s" "http://127.0.0.1:$port/page.htm" | rps)
+  r=$(wrk -t"$(( conns < 2 ? 1 : 2 ))" -c"$conns" -d"${seconds}s" "http://127.0.0.1:$port/page.htm" | rps)
   sleep 1
   after=$(fds "$tpid")
   (exec 3<>"/dev/tcp/127.0.0.1/$port"; printf 'GET /stop.jsp HTTP/1.1\r\n\r\n' >&3; cat <&3 >/dev/null)
@@ -64,7 +64,7 @@ for _ in $(seq "$rounds"); do
   port=$(free_port)
   /usr/bin/python3 -m http.server --bind 127.0.0.1 --directory "$work/www" "$port" >/dev/null 2>&1 & ppid=$!; pids+=("$ppid")
   wait_listen "$port"
-  r=$(wrk -t2 -c"$conns" -d"${seconds}s" "http://127.0.0.1:$port/page.htm" | rps)
+  r=$(wrk -t"$(( conns < 2 ? 1 : 2 ))" -c"$conns" -d"${seconds}s" "http://127.0.0.1:$port/page.htm" | rps)
   kill "$ppid"; wait "$ppid" 2>/dev/null || true
   echo "python: $r req/s"
   best_py=$(awk -v a="$best_py" -v b="$r" 'BEGIN { print (b > a ? b : a) }')

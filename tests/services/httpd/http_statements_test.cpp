@@ -1,6 +1,6 @@
 // The http statements inside the test process: argument checks, misuse
 // before a request, the rows that are not built, listening twice, and the
-// helpers behind the head and the root check.
+// functions behind the head and the root check.
 #include <gtest/gtest.h>
 
 #include <clocale>
