@@ -1,6 +1,6 @@
 """Raw-socket clients of the script's HTTP server.
 
-usage: http_driver.py CASE PORT [REQUEST]
+usage: http_driver.py CASE PORT [REQUEST | SERVER-PID]
 Prints what the server answered (bytes as received) or a short report.
 Every wait is bounded; nothing but 127.0.0.1 is contacted.
 """
@@ -58,18 +58,27 @@ def body(answer):
     return answer.split(b"\r\n\r\n", 1)[-1].decode("latin-1")
 
 
-def case_slots(port):
-    """20 idle clients fill every slot; a 21st waits until one leaves."""
+def cpu_ticks(pid):
+    with open("/proc/%d/stat" % pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return int(fields[11]) + int(fields[12])
+
+
+def case_slots(port, pid):
+    """20 idle clients fill every slot; a 21st waits until one leaves, and
+    the server sleeps meanwhile instead of spinning."""
     idle = [connect(port) for _ in range(20)]
     time.sleep(0.3)
     late = connect(port)
     late.sendall(b"GET /index.htm HTTP/1.1\r\n\r\n")
     late.settimeout(1.0)
+    ticks = cpu_ticks(pid)
     try:
         early = late.recv(100)
     except socket.timeout:
         early = b""
-    print("while full:%d" % len(early))
+    spent = cpu_ticks(pid) - ticks
+    print("while full:%d %s" % (len(early), "busy" if spent > 50 else "idle"))
     idle.pop().close()
     print("after one left:" + body(read_all(late)))
     late.close()
@@ -127,5 +136,7 @@ CASES = {"slots": case_slots, "reset": case_reset, "together": case_together,
 if __name__ == "__main__":
     if sys.argv[1] == "raw":
         case_raw(int(sys.argv[2]), sys.argv[3])
+    elif sys.argv[1] == "slots":
+        case_slots(int(sys.argv[2]), int(sys.argv[3]))
     else:
         CASES[sys.argv[1]](int(sys.argv[2]))

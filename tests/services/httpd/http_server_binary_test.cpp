@@ -142,7 +142,7 @@ TEST_F(Served, StaticFilesDynamicRequestsAndRefusals) {
     EXPECT_EQ(got, c.answer) << c.request;
   }
 
-  EXPECT_EQ(Drive("slots"), "while full:0\nafter one left:<html>hi</html>\n");
+  EXPECT_EQ(Drive("slots", std::to_string(tarv->pid())), "while full:0 idle\nafter one left:<html>hi</html>\n");
   EXPECT_EQ(Drive("reset"), "then:<html>hi</html>\n");
   EXPECT_EQ(Drive("together"), "a:GET /t.jsp x=A y=- p=- q=- accept=- from=127.0.0.1\n"
                                "b:GET /t.jsp x=B y=- p=- q=- accept=- from=127.0.0.1\n");
