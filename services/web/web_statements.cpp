@@ -162,11 +162,14 @@ curl_slist* BuildHeaders() {
     }
     list = curl_slist_append(list, entry);
   }
-  for (const char* own : {"accept", "content-type", "expect"}) {
-    if (ScriptSets(own)) continue;
-    const char* removal = own[0] == 'a' ? "Accept:" : own[0] == 'c' ? "Content-Type:" : "Expect:";
-    list = curl_slist_append(list, removal);
-  }
+  struct Own {
+    const char* Lower;
+    const char* Removal;
+  };
+  static constexpr Own kOwn[] = {
+      {"accept", "Accept:"}, {"content-type", "Content-Type:"}, {"expect", "Expect:"}};
+  for (const Own& own : kOwn)
+    if (!ScriptSets(own.Lower)) list = curl_slist_append(list, own.Removal);
   return list;
 }
 

@@ -91,6 +91,7 @@ TEST_F(WebClient, PairsHeadersBodiesThroughTheBinary) {
            "var {b} value {2}\n"
            "web.open {" + echo.Url("/form") + "}\n"
            "web.add header {X-One} value {replaced}\n"
+           "web.add header {Content-Type} value {text/plain}\n"
            "web.add var {a}\n"
            "web.add var {b}\n"
            "web.post\n"
@@ -103,7 +104,7 @@ TEST_F(WebClient, PairsHeadersBodiesThroughTheBinary) {
             "GET /echo?a=1&b=x&y=z HTTP/1.1\n" + host + kAgent + "X-One: 1 2\n\n|" +
                 "GET /echo?a=1&b=x&y=z HTTP/1.1\n" + host + kAgent + "X-One: 1 2\n\n|" +
                 "GET /q?k=v%20w&a=1 HTTP/1.1\n" + host + kAgent + "X-One: 1 2\n\n|" +
-                "POST /form HTTP/1.1\n" + host + kAgent + "X-One: replaced\nContent-Length: 7\n\na=1&b=2|" +
+                "POST /form HTTP/1.1\n" + host + kAgent + "X-One: replaced\nContent-Type: text/plain\nContent-Length: 7\n\na=1&b=2|" +
                 "POST /missing HTTP/1.1\n" + host + kAgent + "Content-Length: 0\n\n" +
                 "|errors=0");
 }
