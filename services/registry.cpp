@@ -2,9 +2,11 @@
 
 #include "engine/core/family.h"
 #include "services/database/database_family.h"
+#include "services/httpd/http_server.h"
 #include "services/process/child_process.h"
 #include "services/scripthost/script_host.h"
 #include "services/sockets/tcp_statements.h"
+#include "services/web/web_client.h"
 
 void TarvRegisterFamilies() {
   const Family* const families[] = {
@@ -12,6 +14,8 @@ void TarvRegisterFamilies() {
       ProcessFamily(),
       ScriptHostFamily(),
       DatabaseFamily(),
+      HttpdFamily(),
+      WebFamily(),
   };
   for (const Family* f : families) TarvRegisterFamily(f);
 }

@@ -1,0 +1,95 @@
+// The script's HTTP server: one IPv4 listener and 20 client slots.  Static
+// files are answered inside http.recv request; the first dynamic request
+// (.jsp, .asp, .php pages, and every POST) is handed to the script, which
+// answers it with the send statements and ends it with http.send end.
+#pragma once
+#include <array>
+#include <cstdint>
+
+struct Family;
+const Family* HttpdFamily();
+
+int http_listen_port_a3_root_dir_a6();
+int http_recv_request();
+int http_send_head();
+int http_send_a2();
+int http_send_text();
+int http_send_end();
+
+inline constexpr int HTTP_SLOTS = 20;
+inline constexpr int HTTP_BUF = 2048;
+inline constexpr int HTTP_RECV_MAX = 2044;   // bytes ever received into a slot's buffer
+inline constexpr int HTTP_FULL = 2042;       // a slot holding this many bytes is closed
+inline constexpr int HTTP_ROOT = 512;        // root directory, without its NUL
+inline constexpr int HTTP_PATH = 512;        // root plus URI, with its NUL
+inline constexpr int HTTP_FILE_MAX = 4194304;
+
+inline constexpr int HTTP_GET = 51;
+inline constexpr int HTTP_POST = 52;
+
+// Request types of a slot.
+inline constexpr int HTTP_UNDECIDED = 0;
+inline constexpr int HTTP_DYNAMIC = 2;
+inline constexpr int HTTP_NO_PERIOD = -2;
+inline constexpr int HTTP_SHORT_EXT = -3;
+
+struct HttpClient {
+  int32_t Socket;                    // -1: none
+  std::array<char, HTTP_BUF> Buf;    // the request; a NUL follows the buffered bytes
+  int32_t Len;                       // bytes buffered
+  int32_t InUse;
+  std::array<char, 17> Ip;           // dotted IPv4 text
+  int32_t Port;
+  int32_t RequestType;
+  int32_t UriStart;                  // positions in Buf, end inclusive
+  int32_t UriEnd;
+  int32_t Period;                    // last '.' of the URI before any '?'; 0: none
+  int32_t Query;                     // the first '?'; 0: none
+  int32_t HeadStart;                 // the first header line
+  int32_t VarsStart;                 // the first name=value pair (a POST's body)
+  int32_t Method;                    // HTTP_GET, HTTP_POST
+  int32_t ContentLength;             // a POST's "Content-Length"
+  int32_t Handed;                    // handed to the script and not ended yet
+};
+
+struct HttpState {
+  int32_t Current;                   // the slot the send statements answer; -1: none
+  std::array<HttpClient, HTTP_SLOTS> Client;
+  int32_t ListenSocket;              // -1: none
+  int32_t Port;
+  std::array<char, HTTP_ROOT + 1> Root;
+  std::array<char, HTTP_FILE_MAX> File;  // the static file being served
+  int32_t FileLen;
+  std::array<char, HTTP_PATH> Path;
+  int32_t PathLen;
+};
+
+extern HttpState sgHttp;
+
+// Closes every socket of the record and clears it (the file buffer is only
+// marked empty).
+void HttpStateClear();
+
+// Request parsing (http_request.cpp).
+// 1: the slot waits for more bytes; 0: decided (answered and closed, closed,
+// or a dynamic request kept for the script).
+int Http_CheckRequest(int i);
+// The header lines; with publish, each one becomes an http.head. variable.
+// The number of header lines read.
+int Http_ParserHead(int i, bool publish);
+// The request's variables and its name=value pairs: the number of pairs set.
+int Http_ParserVars(int i);
+
+// Answers (http_answer.cpp).
+void Http_CloseClientByIndex(int i);
+// Sends all len bytes to the slot; the count sent.
+int HttpSendAll(int i, const char* data, int len);
+int HttpSend_AnswerHead(int i, const char* contentType, int contentLength);
+// Serves the slot's URI from the root directory: 0 sent, -1 nothing sent.
+int HttpSend_AnswerFile(int i);
+// "Sat,05 Dec 2026 18:40:00 GMT" for a time in seconds since 1970, with
+// English names whatever the locale; dest needs 40 bytes.
+int HttpDate(int64_t seconds, char* dest);
+// True when the URI bytes hold a ".." segment, written plainly or
+// percent-encoded.
+bool HttpUriClimbs(const char* uri, int len);

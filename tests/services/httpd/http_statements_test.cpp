@@ -1,0 +1,130 @@
+// The http statements inside the test process: argument checks, misuse
+// before a request, the rows that are not built, listening twice, and the
+// functions behind the head and the root check.
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "services/httpd/http_server.h"
+#include "tests/engine/harness.h"
+#include "tests/services/sockets/tcp_peer.h"
+
+namespace {
+
+using Errors = std::vector<std::string>;
+using tarvtest::RunErrors;
+using tarvtest::TempDir;
+
+TEST(HttpStatements, ChecksAndSendsWithoutARequest) {
+  TempDir dir;
+  const std::string port = std::to_string(tcppeer::FreePort());
+  const std::string listen = "http.listen port {" + port + "} root dir {" + dir.path().string() + "}\n";
+  tarvtest::Run(dir,
+                "http.recv request\n"
+                "http.listen port {8o} root dir {/tmp}\n"
+                "http.listen port {0} root dir {/tmp}\n"
+                "http.listen port {65535} root dir {/tmp}\n"
+                "http.listen port {" + port + "} root dir {}\n"
+                "http.send head\n"
+                "http.send {}\n"
+                "http.send {x}\n"
+                "http.send text\n"
+                "text.add {abc}\n"
+                "text.headpointer move to {1} byte\n"
+                "text.tailpointer move to tail\n"
+                "http.send text\n"
+                "http.send end\n"
+                "http.send head {x}\n"
+                "http.close\n" +
+                    listen + listen + "http.send end\n");
+  EXPECT_EQ(RunErrors(), (Errors{
+                             "http_recv_request: not listening !",
+                             "Arg:3 is not integer !",
+                             "Arg:3=0  < 1 !",
+                             "Arg:3=65535 > 65534 !",
+                             "Length of Arg 6 is :0  < 1 !",
+                             "http_send_head: no request to answer !",
+                             "Length of Arg 2 is :0  < 1 !",
+                             "http_send_a2: no request to answer !",
+                             "http_send_text: no text be selected, error.",
+                             "http_send_text: no request to answer !",
+                             "http_send_end: no request to answer !",
+                             "http_send_head_a3:This statement is not yet completed.",
+                             "http_close:This statement is not yet completed.",
+                             "http_send_end: no request to answer !",
+                         }));
+  // The second listen on the same port found it free (no bind error above);
+  // the end of the run closed the listener.
+  EXPECT_EQ(sgHttp.ListenSocket, -1);
+}
+
+// Serves uri for a client without a connection: 0 when the file was taken,
+// -1 when it was refused.
+int Serve(const std::string& root, const std::string& uri) {
+  HttpStateClear();
+  std::memcpy(sgHttp.Root.data(), root.data(), root.size());
+  HttpClient& c = sgHttp.Client[0];
+  c.InUse = 1;
+  std::memcpy(c.Buf.data(), uri.data(), uri.size());
+  c.UriStart = 0;
+  c.UriEnd = static_cast<int>(uri.size()) - 1;
+  c.Period = static_cast<int>(uri.rfind('.'));
+  const int r = HttpSend_AnswerFile(0);
+  HttpStateClear();
+  return r;
+}
+
+TEST(HttpStatements, WhichFilesAreServed) {
+  TempDir dir;
+  std::string root = dir.path().string();
+  while (root.size() < 480) root += "/dddddddddd";
+  std::filesystem::create_directories(root + "/d.d");
+  dir.Write(root.substr(dir.path().string().size() + 1) + "/a.htm", "x");
+  dir.Write("b.htm", "outside");
+  // Root plus URI fill the 511 bytes of the path, and one byte more.
+  const std::string fits = std::string(511 - root.size() - 5, '/') + "a.htm";
+  struct Case {
+    std::string uri;
+    int result;
+  };
+  const Case cases[] = {
+      {"/a.htm", 0},   {fits, 0},          {"/" + fits, -1},
+      {"/d.d", -1},    {"/missing.htm", -1},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Serve(root, c.uri), c.result) << c.uri;
+  // b.htm stands beside a shallow root, one step up.
+  std::filesystem::create_directories(dir.File("r"));
+  EXPECT_EQ(Serve(dir.File("r"), "/../b.htm"), -1);
+}
+
+TEST(HttpStatements, DateLineInEnglishWhateverTheLocale) {
+  std::setlocale(LC_TIME, "de_DE.UTF-8");
+  char date[40];
+  HttpDate(1796496000, date);
+  EXPECT_STREQ(date, "Sat,05 Dec 2026 18:40:00 GMT");
+  HttpDate(951782409, date);
+  EXPECT_STREQ(date, "Tue,29 Feb 2000 00:00:09 GMT");
+  std::setlocale(LC_TIME, "C");
+}
+
+TEST(HttpStatements, UrisThatClimbOutOfTheRoot) {
+  struct Case {
+    const char* uri;
+    bool climbs;
+  };
+  const Case cases[] = {
+      {"/..", true},          {"/../a.htm", true},      {"/a/../../b.htm", true},
+      {"/%2e%2e/a.htm", true}, {"/%2E./a.htm", true},    {"/a/.%2E", true},
+      {"/a\\..\\b.htm", true}, {"/..a/b.htm", false},    {"/a../b.htm", false},
+      {"/.../b.htm", false},  {"/a.b.htm", false},      {"/%2e/a.htm", false},
+      {"/%2e%2", false},      {"/index.htm", false},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(HttpUriClimbs(c.uri, static_cast<int>(std::string(c.uri).size())), c.climbs) << c.uri;
+}
+
+}  // namespace
