@@ -3,6 +3,7 @@
 #include "engine/core/family.h"
 #include "services/process/child_process.h"
 #include "services/scripthost/script_host.h"
+#include "services/snmp/snmp_statements.h"
 #include "services/sockets/tcp_statements.h"
 
 void TarvRegisterFamilies() {
@@ -10,6 +11,7 @@ void TarvRegisterFamilies() {
       SocketsFamily(),
       ProcessFamily(),
       ScriptHostFamily(),
+      SnmpFamily(),
   };
   for (const Family* f : families) TarvRegisterFamily(f);
 }
