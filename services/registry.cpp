@@ -5,6 +5,7 @@
 #include "services/scripthost/script_host.h"
 #include "services/snmp/snmp_statements.h"
 #include "services/sockets/tcp_statements.h"
+#include "services/ssh/ssh_client.h"
 
 void TarvRegisterFamilies() {
   const Family* const families[] = {
@@ -12,6 +13,7 @@ void TarvRegisterFamilies() {
       ProcessFamily(),
       ScriptHostFamily(),
       SnmpFamily(),
+      SshFamily(),
   };
   for (const Family* f : families) TarvRegisterFamily(f);
 }
