@@ -141,42 +141,27 @@ TEST(SshPublicKeyOnly, MethodListRefused) {
   EXPECT_TRUE(Closed());
 }
 
-TEST(SshStatements, ArgumentChecksAndNoServer) {
+TEST(SshStatements, NoServerAndArgumentChecks) {
   TempDir dir;
   const int port = tcppeer::FreePort();
-  tarvtest::Run(dir,
-                "ssh.connect ip {127.000.000.001.12345} port {22} username {u} password {p}\n"
-                "ssh.connect ip {127.0.0.1} port {2x} username {u} password {p}\n"
-                "ssh.connect ip {127.0.0.1} port {0} username {u} password {p}\n"
-                "ssh.connect ip {127.0.0.1} port {22} username {} password {p}\n"
-                "ssh.connect ip {127.0.0.1} port {22} username {u} password {" +
-                    std::string(91, 'p') + "}\n" +
-                    "ssh.connect ip {localhost} port {22} username {u} password {p}\n"
-                    "ssh.connect ip {127.0.0.1} port {" + std::to_string(port) +
-                    "} username {u} password {p}\n"
-                    "ssh.set onrecv {} send {x}\n"
-                    "ssh.set onrecv {x} send {}\n"
-                    "ssh.recv for {-1} seconds\n"
-                    "ssh.recv for {86401} seconds\n"
-                    "ssh.send {}\n"
-                    "ssh.command {}\n"
-                    "ssh.set onrecv {ab} send {cd}\n");
+  tarvtest::Run(dir, "ssh.connect ip {localhost} port {22} username {u} password {p}\n"
+                     "ssh.connect ip {127.0.0.1} port {" + std::to_string(port) +
+                         "} username {u} password {p}\n"
+                         "ssh.connect ip {127.0.0.1} port {2x} username {u} password {p}\n"
+                         "ssh.recv for {86401} seconds\n"
+                         "ssh.set onrecv {} send {x}\n"
+                         "ssh.set onrecv {ab} send {cd}\n");
   const Errors errors = RunErrors();
-  ASSERT_EQ(errors.size(), 14u);
-  EXPECT_EQ(Errors(errors.begin(), errors.begin() + 6),
-            (Errors{"Length of Arg 3 is :21 > 20 !", "Arg:5 is not integer !", "Arg:5=0  < 1 !",
-                    "Length of Arg 7 is :0  < 1 !", "Length of Arg 9 is :91 > 90 !",
-                    "ssh_connect_ip_a3_port_a5_username_a7_password_a9: arg <3> is not ip "
-                    "address"}));
+  ASSERT_EQ(errors.size(), 6u);
+  EXPECT_EQ(errors[0], "ssh_connect_ip_a3_port_a5_username_a7_password_a9: arg <3> is not ip "
+                       "address");
   // The refused connect: the socket layer's error, then the statement's.
-  EXPECT_EQ(errors[7], "ssh_connect_ip_a3_port_a5_username_a7_password_a9: WinTcpConnect < 0 .");
-  EXPECT_EQ(Errors(errors.begin() + 8, errors.end()),
-            (Errors{"Length of Arg 3 is :0  < 1 !", "Length of Arg 5 is :0  < 1 !",
-                    "Arg:3 is not integer !", "Arg:3=86401 > 86400 !",
-                    "Length of Arg 2 is :0  < 1 !", "Length of Arg 2 is :0  < 1 !"}));
+  EXPECT_EQ(errors[2], "ssh_connect_ip_a3_port_a5_username_a7_password_a9: WinTcpConnect < 0 .");
+  EXPECT_EQ(Errors(errors.begin() + 3, errors.end()),
+            (Errors{"Arg:5 is not integer !", "Arg:3=86401 > 86400 !",
+                    "Length of Arg 3 is :0  < 1 !"}));
   EXPECT_EQ(tarvtest::Var("ssh.onrecv"), "ab");
   EXPECT_EQ(tarvtest::Var("ssh.autosend"), "cd");
-  EXPECT_EQ(std::string(sgSsh.OnRecv.data(), sgSsh.OnRecvLen), "ab");
   EXPECT_TRUE(Closed());
 }
 
