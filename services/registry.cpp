@@ -5,8 +5,10 @@
 #include "services/httpd/http_server.h"
 #include "services/process/child_process.h"
 #include "services/scripthost/script_host.h"
+#include "services/snmp/snmp_statements.h"
 #include "services/sockets/tcp_statements.h"
 #include "services/web/web_client.h"
+#include "services/ssh/ssh_client.h"
 
 void TarvRegisterFamilies() {
   const Family* const families[] = {
@@ -16,6 +18,8 @@ void TarvRegisterFamilies() {
       DatabaseFamily(),
       HttpdFamily(),
       WebFamily(),
+      SnmpFamily(),
+      SshFamily(),
   };
   for (const Family* f : families) TarvRegisterFamily(f);
 }
