@@ -173,6 +173,24 @@ bool MatchQueued(const IcmpSocket& s, uint16_t seq, msghdr* msg, const unsigned 
   return false;
 }
 
+// Can a socket be bound to the address?  Then it is one of this host's.
+bool IsOwnAddress(const sockaddr_storage& addr) {
+  if (addr.ss_family != AF_INET && addr.ss_family != AF_INET6) return false;
+  int32_t fd = SockOpen(addr.ss_family, SOCK_DGRAM, 0);
+  if (fd < 0) return false;
+  sockaddr_storage a = addr;
+  socklen_t len = sizeof(sockaddr_in);
+  if (a.ss_family == AF_INET) {
+    reinterpret_cast<sockaddr_in&>(a).sin_port = 0;
+  } else {
+    reinterpret_cast<sockaddr_in6&>(a).sin6_port = 0;
+    len = sizeof(sockaddr_in6);
+  }
+  const bool own = SockBind(fd, a, len) == 0;
+  SockClose(&fd);
+  return own;
+}
+
 // Reads what is waiting (error queue first); true once our answer is found.
 bool Drain(const IcmpSocket& s, const sockaddr_storage& dest, uint16_t seq,
            std::vector<unsigned char>& buf, IcmpAnswer* out) {
@@ -197,8 +215,11 @@ bool Drain(const IcmpSocket& s, const sockaddr_storage& dest, uint16_t seq,
       }
       // A message larger than the room is judged on what fits.
       const size_t got = static_cast<size_t>(n) < buf.size() ? static_cast<size_t>(n) : buf.size();
-      const bool ok = queue == 0 ? MatchQueued(s, seq, &msg, buf.data(), got, out)
+      bool ok = queue == 0 ? MatchQueued(s, seq, &msg, buf.data(), got, out)
                                  : Match(s, dest, seq, buf.data(), got, from, TtlOf(&msg, 0), out);
+      // An error report this host sent itself (a neighbour that never
+      // answered) is no answer from the network.
+      if (ok && out->Status != IP_SUCCESS && IsOwnAddress(out->From)) ok = false;
       if (ok) return true;
     }
   }

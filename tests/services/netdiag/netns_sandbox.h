@@ -25,7 +25,7 @@ inline constexpr const char* kChildMark = "TARV_NETNS_CHILD";
 
 struct Setup {
   std::string hosts = "127.0.0.1 localhost\n";
-  std::string commands;  // shell commands run inside before the test body
+  std::string commands = {};  // shell commands run inside before the test body
 };
 
 enum class Outcome { RunHere, Ran, NotPermitted };
@@ -44,7 +44,8 @@ inline Outcome Enter(const Setup& setup) {
   const std::string unshare = UnshareProgram();
   static const bool permitted =
       !unshare.empty() &&
-      tarvtest::RunProgram(unshare, {"-n", "-m", "/bin/sh", "-c", "ip link set lo up"}, "/", 20)
+      tarvtest::RunProgram(unshare, {"-n", "-m", "--propagation", "private", "/bin/sh", "-c",
+                                         "mount -t tmpfs tarv-netns /run && ip link set lo up"}, "/", 20)
               .exitCode == 0;
   if (!permitted) return Outcome::NotPermitted;
 
