@@ -58,8 +58,10 @@ TEST(IcmpEcho, BothKindsBothFamiliesEverySize) {
   }
 }
 
-// An ICMP message as a forged answer sent to 127.0.0.1 from a raw socket.
-void Forge(int raw, std::vector<unsigned char> icmp) {
+// An ICMP message as a forged answer to 127.0.0.1, sent from a raw socket
+// that writes its own IPv4 header: the sender is 198.18.5.5, an address no
+// interface here holds, unless said otherwise.
+void Forge(int raw, std::vector<unsigned char> icmp, unsigned char senderLast = 0) {
   uint32_t sum = 0;
   icmp[2] = icmp[3] = 0;
   for (size_t i = 0; i + 1 < icmp.size(); i += 2) sum += icmp[i] << 8 | icmp[i + 1];
@@ -67,10 +69,17 @@ void Forge(int raw, std::vector<unsigned char> icmp) {
   while (sum >> 16) sum = (sum & 0xffff) + (sum >> 16);
   icmp[2] = static_cast<unsigned char>(~sum >> 8);
   icmp[3] = static_cast<unsigned char>(~sum);
+  std::vector<unsigned char> packet = {0x45, 0, 0, 0,   0, 0, 0, 0, 64, IPPROTO_ICMP,
+                                       0,    0, 198, 18, 5, 5, 127, 0, 0, 1};
+  if (senderLast) {
+    const unsigned char own[4] = {127, 0, 0, senderLast};
+    std::memcpy(&packet[12], own, 4);
+  }
+  for (unsigned char b : icmp) packet.push_back(b);
   sockaddr_storage to;
   const socklen_t len = Loopback(AF_INET, &to);
-  ASSERT_EQ(sendto(raw, icmp.data(), icmp.size(), 0, reinterpret_cast<sockaddr*>(&to), len),
-            static_cast<ssize_t>(icmp.size()));
+  ASSERT_EQ(sendto(raw, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to), len),
+            static_cast<ssize_t>(packet.size()));
 }
 
 std::vector<unsigned char> Echo(int type, uint16_t id, uint16_t seq) {
@@ -92,7 +101,9 @@ TEST(IcmpEcho, RawSocketTakesOnlyAnswersToItsOwnRequest) {
   netns::AllowDatagramPing(false);
   // Loopback stays silent, so every answer is one the test forged.
   netns::Sysctl("net/ipv4/icmp_echo_ignore_all", "1");
-  int forger = socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
+  netns::Sysctl("net/ipv4/conf/all/rp_filter", "0");
+  netns::Sysctl("net/ipv4/conf/lo/rp_filter", "0");
+  int forger = socket(AF_INET, SOCK_RAW, IPPROTO_RAW);
   ASSERT_GE(forger, 0);
   IcmpSocket s;
   ASSERT_EQ(IcmpOpen(AF_INET, &s), 0);
@@ -107,6 +118,7 @@ TEST(IcmpEcho, RawSocketTakesOnlyAnswersToItsOwnRequest) {
   Forge(forger, {0, 0, 0, 0, 0});                       // shorter than a header
   Forge(forger, TimeExceeded(other, seq));              // quotes someone else's request
   Forge(forger, {11, 0, 0, 0, 0, 0, 0, 0, 0x45, 0, 0});  // quotes a cut header
+  Forge(forger, TimeExceeded(s.Ident, seq), 1);          // this host's own report
   IcmpAnswer a;
   EXPECT_EQ(IcmpEcho(s, dest, len, 5, seq, "", 0, 400, &a), 0);
   EXPECT_EQ(a.Status, IP_REQ_TIMED_OUT);
@@ -120,6 +132,7 @@ TEST(IcmpEcho, RawSocketTakesOnlyAnswersToItsOwnRequest) {
   ASSERT_EQ(IcmpEcho(s, dest, len, 5, seq, "", 0, 2000, &a), 1);
   EXPECT_EQ(a.Status, IP_TTL_EXPIRED_TRANSIT);
   EXPECT_EQ(a.DataLen, 0);
+  EXPECT_EQ(reinterpret_cast<sockaddr_in&>(a.From).sin_addr.s_addr, inet_addr("198.18.5.5"));
   IcmpClose(&s);
   close(forger);
 }
