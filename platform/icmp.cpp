@@ -18,9 +18,9 @@
 
 namespace {
 
-constexpr int kHeader = 8;       // type, code, checksum, identifier, sequence
-constexpr int kIpv4MinHeader = 20;
-constexpr int kIpv6Header = 40;
+constexpr size_t kHeader = 8;       // type, code, checksum, identifier, sequence
+constexpr size_t kIpv4MinHeader = 20;
+constexpr size_t kIpv6Header = 40;
 constexpr int kAnswerRoom = 1024;  // beyond our data: headers, quoted requests
 
 std::atomic<uint16_t> gIdentSeed{0};
@@ -83,54 +83,42 @@ bool IsError(int family, int type) {
 // One ICMP message as received (with the IPv4 header on a raw IPv4 socket):
 // true when it answers our request, with *out filled but for the time.
 bool Match(const IcmpSocket& s, const sockaddr_storage& dest, uint16_t seq, const unsigned char* p,
-           size_t len, const sockaddr_storage& from, int ttl, IcmpAnswer* out) {
-  if (s.Raw && s.Family == AF_INET) {
-    // The IPv4 header comes first: skip it, taking the sender and TTL from it.
+           size_t len, sockaddr_storage from, int ttl, IcmpAnswer* out) {
+  const bool v4 = s.Family == AF_INET;
+  if (s.Raw && v4) {
+    // The IPv4 header comes first: the sender and the TTL are taken from it.
     if (len < kIpv4MinHeader) return false;
     const size_t ihl = static_cast<size_t>(p[0] & 0x0f) * 4;
     if (ihl < kIpv4MinHeader || len < ihl || p[9] != IPPROTO_ICMP) return false;
     ttl = p[8];
-    sockaddr_in src = {};
+    from = {};
+    auto& src = reinterpret_cast<sockaddr_in&>(from);
     src.sin_family = AF_INET;
     std::memcpy(&src.sin_addr, p + 12, 4);
-    sockaddr_storage fromIp = {};
-    std::memcpy(&fromIp, &src, sizeof src);
     p += ihl;
     len -= ihl;
-    if (len < kHeader) return false;
-    const int type = p[0];
-    if (type == ICMP_ECHOREPLY) {
-      if (Get16(p + 4) != s.Ident || Get16(p + 6) != seq) return false;
-      *out = {IP_SUCCESS, fromIp, ttl, 0, static_cast<int32_t>(len - kHeader)};
-      return true;
-    }
-    if (!IsError(AF_INET, type)) return false;
-    // The error quotes the IPv4 header of our request and its first bytes.
-    const unsigned char* q = p + kHeader;
-    const size_t qlen = len - kHeader;
-    if (qlen < kIpv4MinHeader) return false;
-    const size_t qihl = static_cast<size_t>(q[0] & 0x0f) * 4;
-    if (qihl < kIpv4MinHeader || qlen < qihl || q[9] != IPPROTO_ICMP || !SameAddr(dest, q + 16))
-      return false;
-    if (!OwnRequest(s, q + qihl, qlen - qihl, seq)) return false;
-    *out = {IcmpErrorStatus(AF_INET, type, p[1]), fromIp, ttl, 0, 0};
-    return true;
   }
   if (len < kHeader) return false;
   const int type = p[0];
-  const int replyType = s.Family == AF_INET ? ICMP_ECHOREPLY : ICMP6_ECHO_REPLY;
-  if (type == replyType) {
+  if (type == (v4 ? ICMP_ECHOREPLY : ICMP6_ECHO_REPLY)) {
     if (Get16(p + 6) != seq || (s.Raw && Get16(p + 4) != s.Ident)) return false;
     *out = {IP_SUCCESS, from, ttl, 0, static_cast<int32_t>(len - kHeader)};
     return true;
   }
   // Errors reach a datagram socket through its error queue, not here.
-  if (!s.Raw || s.Family != AF_INET6 || !IsError(AF_INET6, type)) return false;
+  if (!s.Raw || !IsError(s.Family, type)) return false;
+  // An error quotes the IP header of the request it is about, and the
+  // request's first bytes.
   const unsigned char* q = p + kHeader;
   const size_t qlen = len - kHeader;
-  if (qlen < kIpv6Header || q[6] != IPPROTO_ICMPV6 || !SameAddr(dest, q + 24)) return false;
-  if (!OwnRequest(s, q + kIpv6Header, qlen - kIpv6Header, seq)) return false;
-  *out = {IcmpErrorStatus(AF_INET6, type, p[1]), from, ttl, 0, 0};
+  if (qlen < (v4 ? kIpv4MinHeader : kIpv6Header)) return false;
+  const size_t qhead = v4 ? static_cast<size_t>(q[0] & 0x0f) * 4 : kIpv6Header;
+  const int qproto = v4 ? q[9] : q[6];
+  if (qhead < kIpv4MinHeader || qlen < qhead || qproto != (v4 ? int{IPPROTO_ICMP} : int{IPPROTO_ICMPV6}) ||
+      !SameAddr(dest, q + (v4 ? 16 : 24)))
+    return false;
+  if (!OwnRequest(s, q + qhead, qlen - qhead, seq)) return false;
+  *out = {IcmpErrorStatus(s.Family, type, p[1]), from, ttl, 0, 0};
   return true;
 }
 
