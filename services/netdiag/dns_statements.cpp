@@ -115,9 +115,10 @@ int WinDnsGetIpV4(const char* host, char* out, int room) {
     default:
       return NmsRunError(-3, "gethostbyname Function failed with error: %ld", long{kWsaNoRecovery});
   }
-  TarvDebugLog("\nOfficial name: %s", h.Name.data());
+  // Names are data from the hosts file or the network: written as such.
+  TarvDebugLogEscaped("\nOfficial name: %s", h.Name.data());
   for (int i = 0; i < h.AliasCount; ++i)
-    TarvDebugLog("\nAlternate name #%d: %s", i + 1, h.Aliases[i].data());
+    TarvDebugLogEscaped("\nAlternate name #%d: %s", i + 1, h.Aliases[i].data());
   if (h.AddrType == AF_INET)
     TarvDebugLog("\nAddress type: AF_INET");
   else
