@@ -159,6 +159,11 @@ TEST(Netdiag, PingAndArpThroughARouterNamespace) {
       "var {t3} value {~ping.status~|~ping.reply_ip~}\n"
       "ping.ip {fd00:2::2} ttl {2} size {32}\n"
       "var {t4} value {~ping.status~|~ping.reply_ip~}\n"
+      // The router knows no way on.
+      "ping.ip {198.18.3.3} ttl {5} size {0}\n"
+      "var {t6} value {~ping.status~|~ping.reply_ip~}\n"
+      "ping.ip {fd00:3::3} ttl {5} size {0}\n"
+      "var {t7} value {~ping.status~|~ping.reply_ip~}\n"
       // An address nobody holds: the host's own report of the failed
       // neighbour look-up is no answer, so every try times out.
       "ping.ip {198.18.1.99} ttl {5} size {32}\n"
@@ -172,8 +177,11 @@ TEST(Netdiag, PingAndArpThroughARouterNamespace) {
     EXPECT_EQ(Var("t2"), "IP_SUCCESS|198.18.2.2|63|32");
     EXPECT_EQ(Var("t3"), "IP_TTL_EXPIRED_TRANSIT|fd00:1:0:0:0:0:0:2");
     EXPECT_EQ(Var("t4"), "IP_SUCCESS|fd00:2:0:0:0:0:0:2");
+    EXPECT_EQ(Var("t6"), "IP_DEST_NET_UNREACHABLE|198.18.1.2");
+    EXPECT_EQ(Var("t7"), "IP_DEST_NET_UNREACHABLE|fd00:1:0:0:0:0:0:2");
     EXPECT_EQ(Var("t5"), "IP_REQ_TIMED_OUT||");
     EXPECT_EQ(RunErrors(), (Errors{"ping [198.18.2.2] Error!", "ping [fd00:2::2] Error!",
+                                   "ping [198.18.3.3] Error!", "ping [fd00:3::3] Error!",
                                    "ping [198.18.1.99] Error! TimeOut!"}));
   }
   TempDir dir;
