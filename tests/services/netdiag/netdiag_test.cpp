@@ -135,7 +135,10 @@ TEST(Netdiag, PingLoopbackBothSocketKinds) {
                            "ping.ip {127.0.0.1} ttl {1} size {100}\nvar {r1" + report +
                            "ping.ip {127.0.0.1} ttl {0} size {65500}\nvar {r2" + report +
                            "ping.ip {::1} ttl {5} size {100}\nvar {r3" + report +
-                           "var {r4} value {~ping.dest_ip~|~ping.roundtrip_time_milliseconds~}\n");
+                           "var {r4} value {~ping.dest_ip~|~ping.roundtrip_time_milliseconds~}\n"
+                           // No route at all: the request cannot even be sent.
+                           "ping.ip {198.18.3.3} ttl {5} size {0}\n"
+                           "var {r5} value {~ping.status~|~ping.reply_ip~}\n");
     EXPECT_EQ(Var("r0"), "IP_SUCCESS|127.0.0.1|64|0|1");
     EXPECT_EQ(Var("r1"), "IP_SUCCESS|127.0.0.1|64|100|1");
     EXPECT_EQ(Var("r2"), "IP_SUCCESS|127.0.0.1|64|6523|1");  // the data stop at the pattern's end
@@ -143,7 +146,8 @@ TEST(Netdiag, PingLoopbackBothSocketKinds) {
     EXPECT_EQ(Var("r3"), "IP_SUCCESS|0:0:0:0:0:0:0:1|64|6523|1");
     EXPECT_EQ(Var("r4").substr(0, 4), "::1|");
     EXPECT_GT(Var("r4").size(), 4u);
-    EXPECT_EQ(RunErrors(), Errors{});
+    EXPECT_EQ(Var("r5"), "EXTENDED_ERROR|");
+    EXPECT_EQ(RunErrors(), Errors{"ping [198.18.3.3] Error! retcode=[11002]"});
   }
 }
 
