@@ -37,10 +37,11 @@ enum ResolveError : int32_t {
 // it: official name, aliases and addresses.
 ResolveError ResolveHostV4(const char* host, HostV4* out);
 
+inline constexpr int RESOLVE_ANSWERS = 32;  // answers kept of one look-up
+
 // getaddrinfo of a name for TCP streams of any family (no flags, as a
 // plain look-up asks): at most room answers in the resolver's order into
 // out and their number into *count.  With numericOnly no name is ever
 // looked up.  0, or the resolver's non-zero error code
 // (SockResolveErrorText).
-inline constexpr int RESOLVE_ANSWERS = 32;  // answers kept of one look-up
 int ResolveHostAny(const char* host, bool numericOnly, SockAddrInfo* out, int room, int* count);
