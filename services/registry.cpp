@@ -3,6 +3,7 @@
 #include "engine/core/family.h"
 #include "services/database/database_family.h"
 #include "services/httpd/http_server.h"
+#include "services/netdiag/netdiag.h"
 #include "services/process/child_process.h"
 #include "services/scripthost/script_host.h"
 #include "services/snmp/snmp_statements.h"
@@ -20,6 +21,7 @@ void TarvRegisterFamilies() {
       WebFamily(),
       SnmpFamily(),
       SshFamily(),
+      NetdiagFamily(),
   };
   for (const Family* f : families) TarvRegisterFamily(f);
 }
