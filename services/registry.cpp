@@ -8,8 +8,8 @@
 #include "services/scripthost/script_host.h"
 #include "services/snmp/snmp_statements.h"
 #include "services/sockets/tcp_statements.h"
-#include "services/web/web_client.h"
 #include "services/ssh/ssh_client.h"
+#include "services/web/web_client.h"
 
 void TarvRegisterFamilies() {
   const Family* const families[] = {
