@@ -41,6 +41,10 @@ ExpectEnd ExpectText(std::string_view expect, const ExpectSource& source, int* c
   int remaining = Left(timeout, start);
   if (remaining <= 0) return ExpectEnd::TimeOut;
 
+  // The clock is read before every take that may wait, and every 64 bytes
+  // while bytes are waiting, so a steady stream still times out.
+  constexpr int kClockEvery = 64;
+  int sinceClock = 0;
   ExpectEnd end;
   for (;;) {
     const int n = source.Take(window + filled, remaining);
@@ -50,11 +54,15 @@ ExpectEnd ExpectText(std::string_view expect, const ExpectSource& source, int* c
       break;
     }
     filled++;
-    if (filled >= len && std::string_view(window + filled - len, len) == expect) {
+    if (filled >= len && window[filled - 1] == expect.back() &&
+        std::string_view(window + filled - len, len) == expect) {
       end = ExpectEnd::Match;
       break;
     }
-    remaining = Left(timeout, start);
+    if (++sinceClock >= kClockEvery || source.Ready() == 0) {
+      remaining = Left(timeout, start);
+      sinceClock = 0;
+    }
     if (filled - len >= kFlush) {
       TextAdd(window, kFlush);
       filled -= kFlush;

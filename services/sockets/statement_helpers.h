@@ -28,11 +28,13 @@ bool ArgNumber(int w, int lo, int hi, int* value);
 enum class ExpectEnd { Match, TimeOut, NoData };
 
 // A source of received bytes for the expect loop: Take hands out one byte
-// within `seconds` (its count, below 1 when none came); Settle is called
-// before the loop ends, so a source that hands out bytes it still holds can
-// give them up in one move.
+// within `seconds` (its count, below 1 when none came); Ready tells how many
+// bytes Take can hand out without waiting; Settle is called before the loop
+// ends, so a source that hands out bytes it still holds can give them up in
+// one move.
 struct ExpectSource {
   int (*Take)(char* dest, int seconds);
+  int (*Ready)();
   void (*Settle)();
 };
 

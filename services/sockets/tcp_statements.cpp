@@ -41,6 +41,7 @@ void HandOut(char* dest, int count) {
 class BufCursor {
  public:
   bool Has() const { return taken_ < sgTcp.BufLen; }
+  int Ready() const { return sgTcp.BufLen - taken_; }
   char Next() { return sgTcp.Buf[taken_++]; }
   void Drop() {
     if (taken_ > 0) TarvTcpDeleteTcpBuf(0, taken_);
@@ -190,7 +191,8 @@ int tcp_recv_expect_a3() {
   TarvDebugLog("\ntcp_recv_expect_a3 ,begin ...");
   if (!ArgLength(3, kArgMax)) return -3;
   int count = 0;
-  static constexpr ExpectSource kSource = {TakeOne, [] { Buffered().Drop(); }};
+  static constexpr ExpectSource kSource = {TakeOne, [] { return Buffered().Ready(); },
+                                           [] { Buffered().Drop(); }};
   switch (ExpectText(std::string_view(agA[3], igL[3]), kSource, &count)) {
     case ExpectEnd::Match:
       return TarvReturn(0, "tcp_recv_expect_a3 return ok.");

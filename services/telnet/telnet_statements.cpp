@@ -50,6 +50,8 @@ void SettleTaken() {
   g_taken = 0;
 }
 
+int ReadyCount() { return sgTelnet.Open ? sgTelnet.DataLen - g_taken : 0; }
+
 int TakeOne(char* dest, int seconds) {
   if (sgTelnet.Open && g_taken < sgTelnet.DataLen) {
     *dest = sgTelnet.RecvBuf[g_taken++];
@@ -134,7 +136,7 @@ int telnet_recv_expect_a3() {
   TarvDebugLog("\ntelnet_recv_expect_a3 ,begin ...");
   if (!ArgLength(3, kSendMax)) return -3;
   int count = 0;
-  static constexpr ExpectSource kSource = {TakeOne, SettleTaken};
+  static constexpr ExpectSource kSource = {TakeOne, ReadyCount, SettleTaken};
   switch (ExpectText(std::string_view(agA[3], igL[3]), kSource, &count)) {
     case ExpectEnd::Match:
       return TarvReturn(0, "telnet_recv_expect_a3 return ok.");
