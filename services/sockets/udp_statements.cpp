@@ -8,9 +8,9 @@
 #include "engine/core/step_args.h"
 #include "engine/core/text_buffer.h"
 #include "engine/core/var_store.h"
+#include "engine/log/log.h"
 #include "engine/statements/arg_checks.h"
 #include "platform/socket.h"
-#include "engine/log/log.h"
 #include "services/sockets/socket_layer.h"
 #include "services/sockets/statement_helpers.h"
 

@@ -9,12 +9,9 @@
 
 #include "engine/core/run_state.h"
 #include "engine/core/step_args.h"
-#include "engine/core/text_buffer.h"
 #include "engine/core/var_store.h"
-#include "engine/statements/arg_checks.h"
 #include "engine/log/log.h"
-#include "engine/util/util.h"
-#include "services/sockets/socket_layer.h"
+#include "engine/statements/arg_checks.h"
 #include "services/sockets/statement_helpers.h"
 #include "services/sockets/tcp_statements.h"
 #include "services/telnet/telnet_session.h"
@@ -30,7 +27,7 @@ constexpr int kDelayMax = 5000;
 // What a script sends: all at once, or byte by byte with the set delay
 // after each byte.
 int SendScriptBytes(const char* src, int len) {
-  if (sgTelnet.Delay <= 0 || len <= 1) return TarvTelnetSend(src, len, sgRun.StepTimeout);
+  if (sgTelnet.Delay <= 0) return TarvTelnetSend(src, len, sgRun.StepTimeout);
   int sent = 0;
   for (int i = 0; i < len; i++) {
     const int n = TarvTelnetSend(src + i, 1, sgRun.StepTimeout);
