@@ -10,6 +10,7 @@
 
 #include "engine/core/run_state.h"
 #include "services/sockets/socket_layer.h"
+#include "tests/e2e/harness_binary.h"
 #include "tests/engine/harness.h"
 #include "tests/services/sockets/tcp_peer.h"
 
@@ -198,6 +199,34 @@ TEST_F(UdpStatementsTest, RefusedArguments) {
                           "udp_send_text: no text be selected, error.",
                           "Length of Arg 2 is :0  < 1 !",
                       }));
+}
+
+TEST(UdpBinary, ServerAnswersAnIPv6Client) {
+  const int port = FreePort(SOCK_DGRAM);
+  UdpPeer client(AF_INET6);
+  std::string answer;
+  std::thread peer([&] {
+    if (!UdpBound(port)) return;
+    client.SendTo(port, "hello");
+    answer = client.Recv(20000);
+  });
+  TempDir dir;
+  const std::string out = dir.File("out.txt");
+  const std::string script = dir.Write(
+      "server.nms", "udp.server listen port {" + std::to_string(port) + "}\n"
+                    "udp.recv {1} packets\n"
+                    "text.add {|~udp.client.ip~|~run.errors~}\n"
+                    "text.headpointer move to head\n"
+                    "text.tailpointer move to tail\n"
+                    "udp.send text\n"
+                    "udp.close\n"
+                    "text.save to file {" + out + "}\n");
+  const auto r = tarvtest::RunProgram(tarvtest::TarvBinary(), {"hide", script},
+                                      dir.path().string(), 60);
+  peer.join();
+  EXPECT_EQ(r.exitCode, 0) << r.output;
+  EXPECT_EQ(tarvtest::ReadFile(out), "hello|::1|0");
+  EXPECT_EQ(answer, "hello|::1|0");
 }
 
 }  // namespace
