@@ -10,6 +10,7 @@
 #include "services/sockets/tcp_statements.h"
 #include "services/ssh/ssh_client.h"
 #include "services/web/web_client.h"
+#include "services/telnet/telnet_session.h"
 
 void TarvRegisterFamilies() {
   const Family* const families[] = {
@@ -22,6 +23,7 @@ void TarvRegisterFamilies() {
       SnmpFamily(),
       SshFamily(),
       NetdiagFamily(),
+      TelnetFamily(),
   };
   for (const Family* f : families) TarvRegisterFamily(f);
 }
