@@ -206,6 +206,7 @@ TEST(IfText, SearchesTheSelectionOnly) {
     const char* message;  // the run error, "" none
   } const cases[] = {
       {"at the start", 1, 6, "contain", "abc", true, ""},
+      {"the selection is the argument", 2, 5, "contain", "bcd", true, ""},
       // An occurrence that ends on tailPointer itself is not found.
       {"ending on the tail", 1, 6, "contain", "def", false, ""},
       {"ending on the tail, negated", 1, 6, "not contain", "def", true, ""},
