@@ -212,30 +212,4 @@ TEST_F(RunControlTest, RunNmsStartsTheProgramOnAnotherScriptWithoutWaiting) {
   EXPECT_TRUE(childwatch::NoZombies());
 }
 
-// The real program: run.nms starts itself, and a script that turns the log
-// level up in the hide mode writes its log beside the program.
-TEST(RunControlBinary, ChildRunAndHtmlLogOfAHideRun) {
-  tarvtest::TempDir dir;
-  std::filesystem::copy_file(tarvtest::TarvBinary(), dir.File("tarv"));
-  std::filesystem::permissions(dir.File("tarv"), std::filesystem::perms::owner_all);
-  std::filesystem::create_directory(dir.File("log"));
-  const std::string out = dir.File("child.out");
-  const std::string child =
-      dir.Write("child.nms", "sys.command {sh -c \"echo child-ran > " + out + "\"}\n");
-  const std::string parent = dir.Write(
-      "parent.nms", "run.set loglevel {debug}\nrun.nms {" + child + "}\nrun.end\n");
-  auto r = tarvtest::RunProgram(dir.File("tarv"), {"hide", parent}, dir.path().string(), 60);
-  EXPECT_EQ(r.exitCode, 0) << r.output;
-  EXPECT_TRUE(childwatch::WaitFor([&] { return tarvtest::ReadFile(out) == "child-ran\n"; },
-                                  std::chrono::seconds(20)));
-  // The parent's log, at the debug level; the child logs nothing (hide).
-  std::vector<std::string> logs;
-  for (const auto& e : std::filesystem::directory_iterator(dir.File("log"))) logs.push_back(e.path().string());
-  ASSERT_EQ(logs.size(), 1u);
-  EXPECT_EQ(std::filesystem::path(logs[0]).filename().string().rfind("hide_parent.nms_", 0), 0u);
-  const std::string log = tarvtest::ReadFile(logs[0]);
-  EXPECT_NE(log.find("run_nms_a2"), std::string::npos);
-  EXPECT_NE(log.find("sys_execute_no_output"), std::string::npos);
-}
-
 }  // namespace
