@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <cstdio>
@@ -113,11 +114,11 @@ int RecordCode() {
 
 bool Digit(char c) { return c >= '0' && c <= '9'; }
 
-// The digits right after each occurrence of prefix become mask.
+// The digits (and dots) right after each occurrence of prefix become mask.
 std::string MaskAfter(std::string s, const std::string& prefix, const std::string& mask) {
   for (size_t p = s.find(prefix); p != std::string::npos; p = s.find(prefix, p + prefix.size())) {
     size_t to = p + prefix.size();
-    while (to < s.size() && Digit(s[to])) to++;
+    while (to < s.size() && (Digit(s[to]) || s[to] == '.')) to++;
     if (to > p + prefix.size()) s.replace(p + prefix.size(), to - p - prefix.size(), mask);
   }
   return s;
@@ -182,7 +183,25 @@ std::string MaskLog(std::string log, const std::string& dir) {
     for (size_t p = out.find(dir); p != std::string::npos; p = out.find(dir, p))
       out.replace(p, dir.size(), "DIR");
   out = MaskAfter(out, "ThreadId: [", "TID");
-  return MaskAfter(out, "Pid: ", "PID");
+  out = MaskAfter(out, "Pid: ", "PID");
+  out = MaskAfter(out, "pid:", "PID");
+  // Values of the machine, the process and the clock; the pool's fill
+  // depends on the length of the folder's name.
+  for (const char* var : {"run.pid", "run.seconds", "var.bytes", "os.version"}) {
+    out = MaskAfter(out, var + std::string("</td><td>"), "X");
+    out = MaskAfter(out, "SetVar [" + std::string(var) + "] value [", "X");
+  }
+  // So does a length given on a line that shows the folder or such a value.
+  std::string lines;
+  for (size_t at = 0; at < out.size();) {
+    const size_t end = std::min(out.find('\n', at), out.size());
+    std::string line = out.substr(at, end - at);
+    if (line.find("DIR") != std::string::npos || line.find("value [X]") != std::string::npos)
+      line = MaskAfter(line, "len [", "N");
+    lines += line + (end < out.size() ? "\n" : "");
+    at = end + 1;
+  }
+  return lines;
 }
 
 std::string LogsIn(const TempDir& dir) {
