@@ -117,16 +117,4 @@ TEST_F(ParserReportLog, LongLineReachesTheLogWhole) {
   EXPECT_NE(log.find(line), std::string::npos);
 }
 
-TEST_F(ParserReportLog, NothingBelowTheDebugLevel) {
-  const std::string script = "run.end";
-  std::filesystem::create_directory(dir.File("log"));
-  tarvtest::Start(dir, script, "trace");
-  TarvFlushLog();
-  std::string log;
-  for (const auto& e : std::filesystem::directory_iterator(dir.File("log")))
-    log += tarvtest::ReadFile(e.path().string());
-  EXPECT_EQ(log.find("Parser Report End"), std::string::npos);
-  TarvEngineReset();
-}
-
 }  // namespace
