@@ -80,14 +80,20 @@ std::vector<std::string> RunErrors() {
 
 namespace {
 std::array<Handler, MAX_FUN> gRealHandlers;
+
+bool gHooked;
 }  // namespace
 
+// A second hook would take the first one for the real handlers and call
+// itself for ever.
 HandlerHook::HandlerHook(int (*hook)()) {
+  if (std::exchange(gHooked, true)) ADD_FAILURE() << "a HandlerHook is already alive (RunCase holds one)";
   for (int i = 0; i < MAX_FUN; i++) gRealHandlers[i] = std::exchange(sgFun[i].Fun, hook);
 }
 
 HandlerHook::~HandlerHook() {
   for (int i = 0; i < MAX_FUN; i++) sgFun[i].Fun = gRealHandlers[i];
+  gHooked = false;
 }
 
 int RunRealHandler() { return gRealHandlers[sgNms.FunID[sgRun.CurLine]](); }

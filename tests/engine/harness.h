@@ -39,7 +39,8 @@ std::vector<std::string> RunErrors();
 
 // While alive, `hook` stands in front of every statement handler, so that a
 // test can see what each step's handler returns; the hook runs the step's own
-// handler through RunRealHandler.  One at a time.
+// handler through RunRealHandler.  One at a time (RunCase holds one while it
+// runs).
 class HandlerHook {
  public:
   explicit HandlerHook(int (*hook)());
