@@ -195,29 +195,6 @@ TEST(IfText, SearchesTheSelectionOnly) {
   }
 }
 
-TEST(IfText, AnArgumentOverTheRoomCountsAsFalse) {
-  // Step preparation never fills more than 1021 bytes; the handlers check
-  // the length all the same.
-  struct Case {
-    int (*handler)();
-    int slot;
-    const char *script, *message;
-  } cases[] = {
-      {if_text_contain_a3, 3, "if.text contain {abc}", "Length of Arg 3 is :1023 > 1022 !"},
-      {if_text_not_contain_a4, 4, "if.text not contain {abc}",
-       "Length of Arg 4 is :1023 > 1022 !"}};
-  TempDir dir;
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.slot);
-    tarvtest::Start(dir, std::string(c.script) + "\nif.end\n");
-    ASSERT_EQ(EsPrepareStep(), 0);
-    igL[c.slot] = 1023;
-    EXPECT_EQ(c.handler(), -4);
-    EXPECT_EQ(sgRun.GotoLine, 2);
-    EXPECT_EQ(tarvtest::RunErrors(), Errs{c.message});
-  }
-}
-
 // ---------------------------------------------------------------------------
 // Nesting and the if.end search
 

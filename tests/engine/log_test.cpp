@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <regex>
 #include <string>
 #include <thread>
@@ -59,22 +60,110 @@ class LogTest : public ::testing::Test {
   std::string path_;
 };
 
-TEST_F(LogTest, EntriesOfEveryKindGroupedIntoSections) {
-  TarvSetLogLevel(4);
-  EXPECT_EQ(TarvDebugLog("\nfirst %d", 1), 0);
-  EXPECT_EQ(HtmlLogSuccess("ok %s", "one"), 0);
-  EXPECT_EQ(HtmlLogSuccess("two"), 0);
-  EXPECT_EQ(HtmlLogWarning("w<%d>", 3), 0);
-  EXPECT_EQ(HtmlLogError("e1"), 0);
-  EXPECT_EQ(HtmlLogError("e2"), 0);
-  EXPECT_EQ(HtmlLogWarning("w2"), 0);
-  EXPECT_EQ(HtmlLogError("e3"), 0);
-  EXPECT_EQ(TarvDebugLog("\nlast"), 0);
-  EXPECT_EQ(TarvDebugLog("\nmore"), 0);
-  EXPECT_EQ(TarvFlushLog(), 0);
-  // Message texts are ready markup and are written as given.
-  tarvtest::ExpectGolden("log/sections.htm", Log());
-  EXPECT_EQ(sgLog.EntryCount, 10);
+// Each writer's entries, byte for byte: message texts are ready markup and
+// are written as given; data (script bytes in errors, traced descriptions,
+// the step text, variables, the text dump) is escaped.
+TEST_F(LogTest, EntriesOfEachWriter) {
+  struct Case {
+    const char* name;
+    int level;
+    std::function<void()> write;
+  };
+  const Case cases[] = {
+      {"entries of every kind grouped into sections", 4,
+       [] {
+         EXPECT_EQ(TarvDebugLog("\nfirst %d", 1), 0);
+         EXPECT_EQ(HtmlLogSuccess("ok %s", "one"), 0);
+         EXPECT_EQ(HtmlLogSuccess("two"), 0);
+         EXPECT_EQ(HtmlLogWarning("w<%d>", 3), 0);
+         EXPECT_EQ(HtmlLogError("e1"), 0);
+         EXPECT_EQ(HtmlLogError("e2"), 0);
+         EXPECT_EQ(HtmlLogWarning("w2"), 0);
+         EXPECT_EQ(HtmlLogError("e3"), 0);
+         EXPECT_EQ(TarvDebugLog("\nlast"), 0);
+         EXPECT_EQ(TarvDebugLog("\nmore"), 0);
+         EXPECT_EQ(TarvFlushLog(), 0);
+         EXPECT_EQ(sgLog.EntryCount, 10);
+       }},
+      {"traced returns by code and level, overlong info dropped", 2,
+       [] {
+         EXPECT_EQ(TarvReturn(-5, "nothing at level %d", 2), -5);
+         TarvSetLogLevel(4);
+         EXPECT_EQ(TarvDebugLog("%s", std::string(1020, 'o').c_str()), -1);
+         EXPECT_EQ(TarvDebugLog("%s", std::string(1019, 'f').c_str()), 0);
+         EXPECT_EQ(TarvDebugLog("%s", ""), -1);
+         // Descriptions of up to 927 bytes are traced; the code comes back either way.
+         EXPECT_EQ(TarvReturn(7, "%s", std::string(928, 'o').c_str()), 7);
+         EXPECT_EQ(TarvReturn(8, "%s", std::string(927, 'd').c_str()), 8);
+         EXPECT_EQ(TarvReturn(9, "%s", ""), 9);
+         EXPECT_EQ(TarvReturn(3, "GetVar4(%s)=<%s>", "v", "a&b"), 3);
+         EXPECT_EQ(TarvReturn(-2, "GetVar4(%s) NotFound", "x<y"), -2);
+       }},
+      {"run errors", 1,
+       [] {
+         sgRun.RunSteps = 5;
+         sgRun.CurLine = 3;
+         EXPECT_EQ(NmsRunError(-3, "var [%s] not exist!", "<b>"), -3);
+         EXPECT_EQ(NmsRunError(-4, "second"), -4);
+         EXPECT_EQ(sgRun.RunErrors, 2);
+         EXPECT_EQ(sgRun.StepErrors, 2);
+         EXPECT_EQ(tarvtest::Var("run.errors"), "2");
+         // The variable keeps the script's bytes; the log shows them escaped.
+         EXPECT_EQ(tarvtest::Var("run.error.1"),
+                   "run.steps [5], Line No. [3], Error: [var [<b>] not exist!]");
+         EXPECT_EQ(tarvtest::Var("run.error.2"), "run.steps [5], Line No. [3], Error: [second]");
+       }},
+      {"script errors", 1,
+       [] {
+         EXPECT_EQ(NmsError(-1, "run:EsGetArg w<%d> not begin whith [", 7), -1);
+         EXPECT_EQ(NmsError(-2, "%s", ""), -2);
+         EXPECT_EQ(sgNms.ErrCount, 2);
+         EXPECT_EQ(tarvtest::Var("nms.errors"), "2");
+         EXPECT_EQ(tarvtest::Var("nms.error.1"), "run:EsGetArg w<7> not begin whith [");
+         EXPECT_EQ(tarvtest::Var("nms.error.2"), "<missing>");
+         // Long messages are cut to 1019 bytes for the variable; the entry is
+         // too long for a warning and is dropped.
+         EXPECT_EQ(NmsError(-3, "%s", std::string(1500, 'z').c_str()), -3);
+         EXPECT_EQ(tarvtest::Var("nms.error.3"), std::string(1019, 'z'));
+       }},
+      {"step table; it ends the section", 2,
+       [] {
+         sgRun.CurLine = 7;
+         sgRun.RunSteps = 9;
+         ASSERT_EQ(HtmlLogSuccess("before"), 0);
+         ASSERT_EQ(HtmlLogStep("Line No. 007 : if.var {a} < {b&c} "), 0);
+         ASSERT_EQ(HtmlLogSuccess("after"), 0);
+       }},
+      {"variables of one step, all, none", 2,
+       [] {
+         sgRun.RunSteps = 2;
+         ASSERT_EQ(TarvSetVar2("a", "1<2"), 0);
+         sgRun.RunSteps = 3;
+         ASSERT_EQ(TarvSetVar2("b&", "x&y"), 0);
+         ASSERT_EQ(TarvSetVar3("c", "ab\0cd", 5), 0);  // shown up to its NUL
+         ASSERT_EQ(TarvSetVar2("e", ""), 0);
+         ASSERT_EQ(HtmlLogVars(3), 0);
+         ASSERT_EQ(HtmlLogVars(0), 0);
+         ASSERT_EQ(HtmlLogVars(99), 0);
+       }},
+      {"text dump of the last bytes", 2,
+       [] {
+         const std::string text = "first line\nhello <world>";
+         std::memcpy(&sgRun.Text[1], text.data(), text.size());
+         sgRun.TextLen = static_cast<int>(text.size());
+         ASSERT_EQ(HtmlLogText(7), 0);
+         ASSERT_EQ(HtmlLogText(1000), 0);  // no more than the text holds
+       }},
+  };
+  std::string logs;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Fresh(c.level);
+    c.write();
+    TarvFlushLog();
+    logs += tarvtest::Section(c.name, Log());
+  }
+  tarvtest::ExpectGolden("log/writers.htm", logs);
 }
 
 TEST_F(LogTest, FieldLineAndScriptPathInTheDebugLogAreEscaped) {
@@ -137,40 +226,6 @@ TEST_F(LogTest, OverlongEntriesAreDroppedWhole) {
   tarvtest::ExpectGolden("log/overlong.htm", logs);
 }
 
-TEST_F(LogTest, TracedReturnsByCodeAndLevelAndOverlongInfoDropped) {
-  TarvSetLogLevel(2);
-  EXPECT_EQ(TarvReturn(-5, "nothing at level %d", 2), -5);
-  EXPECT_FALSE(LogExists());
-  TarvSetLogLevel(4);
-  EXPECT_EQ(TarvDebugLog("%s", std::string(1020, 'o').c_str()), -1);
-  EXPECT_EQ(TarvDebugLog("%s", std::string(1019, 'f').c_str()), 0);
-  EXPECT_EQ(TarvDebugLog("%s", ""), -1);
-  // Descriptions of up to 927 bytes are traced; the code comes back either way.
-  EXPECT_EQ(TarvReturn(7, "%s", std::string(928, 'o').c_str()), 7);
-  EXPECT_EQ(TarvReturn(8, "%s", std::string(927, 'd').c_str()), 8);
-  EXPECT_EQ(TarvReturn(9, "%s", ""), 9);
-  EXPECT_EQ(TarvReturn(3, "GetVar4(%s)=<%s>", "v", "a&b"), 3);
-  EXPECT_EQ(TarvReturn(-2, "GetVar4(%s) NotFound", "x<y"), -2);
-  TarvFlushLog();
-  tarvtest::ExpectGolden("log/returns.htm", Log());
-}
-
-TEST_F(LogTest, RunErrorIsCountedLoggedAndRecorded) {
-  TarvSetLogLevel(1);
-  sgRun.RunSteps = 5;
-  sgRun.CurLine = 3;
-  EXPECT_EQ(NmsRunError(-3, "var [%s] not exist!", "<b>"), -3);
-  EXPECT_EQ(NmsRunError(-4, "second"), -4);
-  EXPECT_EQ(sgRun.RunErrors, 2);
-  EXPECT_EQ(sgRun.StepErrors, 2);
-  EXPECT_EQ(tarvtest::Var("run.errors"), "2");
-  // The variable keeps the script's bytes; the log shows them escaped.
-  EXPECT_EQ(tarvtest::Var("run.error.1"),
-            "run.steps [5], Line No. [3], Error: [var [<b>] not exist!]");
-  EXPECT_EQ(tarvtest::Var("run.error.2"), "run.steps [5], Line No. [3], Error: [second]");
-  tarvtest::ExpectGolden("log/run_errors.htm", Log());
-}
-
 TEST_F(LogTest, RunErrorAtLevelZeroStillCountsAndSetsVariables) {
   struct Case {
     int code;
@@ -200,57 +255,6 @@ TEST_F(LogTest, RunErrorAtLevelZeroStillCountsAndSetsVariables) {
   EXPECT_EQ(NmsRunError(-11, nullptr), -11);
   EXPECT_EQ(sgRun.RunErrors, 5);
   EXPECT_FALSE(LogExists());
-}
-
-TEST_F(LogTest, ScriptErrorsAreWarnedAndRecorded) {
-  TarvSetLogLevel(1);
-  EXPECT_EQ(NmsError(-1, "run:EsGetArg w<%d> not begin whith [", 7), -1);
-  EXPECT_EQ(NmsError(-2, "%s", ""), -2);
-  EXPECT_EQ(sgNms.ErrCount, 2);
-  EXPECT_EQ(tarvtest::Var("nms.errors"), "2");
-  EXPECT_EQ(tarvtest::Var("nms.error.1"), "run:EsGetArg w<7> not begin whith [");
-  EXPECT_EQ(tarvtest::Var("nms.error.2"), "<missing>");
-  tarvtest::ExpectGolden("log/script_errors.htm", Log());
-  // Long messages are cut to 1019 bytes for the variable; the entry is too
-  // long for a warning and is dropped.
-  EXPECT_EQ(NmsError(-3, "%s", std::string(1500, 'z').c_str()), -3);
-  EXPECT_EQ(tarvtest::Var("nms.error.3"), std::string(1019, 'z'));
-  EXPECT_EQ(Count(Log(), "zzz"), 0);
-}
-
-TEST_F(LogTest, StepTableEscapesTheStepText) {
-  TarvSetLogLevel(2);
-  sgRun.CurLine = 7;
-  sgRun.RunSteps = 9;
-  ASSERT_EQ(HtmlLogSuccess("before"), 0);
-  ASSERT_EQ(HtmlLogStep("Line No. 007 : if.var {a} < {b&c} "), 0);
-  // A standalone table ends the section: the next success entry opens anew.
-  ASSERT_EQ(HtmlLogSuccess("after"), 0);
-  tarvtest::ExpectGolden("log/step_table.htm", Log());
-}
-
-TEST_F(LogTest, VariableTableOfOneStepOrAll) {
-  TarvSetLogLevel(2);
-  sgRun.RunSteps = 2;
-  ASSERT_EQ(TarvSetVar2("a", "1<2"), 0);
-  sgRun.RunSteps = 3;
-  ASSERT_EQ(TarvSetVar2("b&", "x&y"), 0);
-  ASSERT_EQ(TarvSetVar3("c", "ab\0cd", 5), 0);  // shown up to its NUL
-  ASSERT_EQ(TarvSetVar2("e", ""), 0);
-  ASSERT_EQ(HtmlLogVars(3), 0);
-  ASSERT_EQ(HtmlLogVars(0), 0);
-  ASSERT_EQ(HtmlLogVars(99), 0);
-  tarvtest::ExpectGolden("log/variables.htm", Log());
-}
-
-TEST_F(LogTest, TextDumpShowsTheLastBytesEscaped) {
-  TarvSetLogLevel(2);
-  const std::string text = "first line\nhello <world>";
-  std::memcpy(&sgRun.Text[1], text.data(), text.size());
-  sgRun.TextLen = static_cast<int>(text.size());
-  ASSERT_EQ(HtmlLogText(7), 0);
-  ASSERT_EQ(HtmlLogText(1000), 0);  // no more than the text holds
-  tarvtest::ExpectGolden("log/text_dump.htm", Log());
 }
 
 TEST_F(LogTest, WritersBelowTheirLevelWriteNothing) {

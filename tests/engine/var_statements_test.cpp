@@ -72,28 +72,6 @@ TEST(VarStatements, ValueSetsText) {
   });
 }
 
-// Lengths that no script word can reach: slots of up to 1022 bytes only.
-TEST(VarStatements, ValueRefusesLengthsOutsideASlot) {
-  TempDir dir;
-  tarvtest::Start(dir, "# nothing\n");
-  const std::vector<std::pair<int, int>> lenCode = {{-1, -4}, {1023, -4}, {1022, 0}, {0, 0}};
-  for (const auto& [len, code] : lenCode) {
-    SCOPED_TRACE(len);
-    std::strcpy(agA[2], "s");
-    igL[2] = 1;
-    std::memset(agA[4], 'v', ARG_SIZE);
-    igL[4] = len;
-    EXPECT_EQ(var_a2_value_a4(), code);
-    if (code == 0) {
-      EXPECT_EQ(Var("s"), std::string(len, 'v'));
-    }
-  }
-  EXPECT_EQ(Var("run.error.1"),
-            "run.steps [0], Line No. [1], Error: [Length of Arg 4 is :-1  < 1 !]");
-  EXPECT_EQ(Var("run.error.2"),
-            "run.steps [0], Line No. [1], Error: [Length of Arg 4 is :1023 > 1022 !]");
-}
-
 TEST(VarStatements, ValueReportsAFullStore) {
   TempDir dir;
   tarvtest::Start(dir, "var {new} value {x}\n");
