@@ -238,6 +238,19 @@ void ExpectGolden(const std::string& name, const std::string& actual) {
                 << "\n--- actual from byte " << from << ":\n" << actual.substr(from, 400);
 }
 
+bool Shaped(const std::string& text, const std::string& shape) {
+  size_t t = 0;
+  for (const char c : shape) {
+    if (c != '9' && c != '#') {
+      if (t >= text.size() || text[t++] != c) return false;
+      continue;
+    }
+    if (t >= text.size() || !Digit(text[t++])) return false;
+    while (c == '#' && t < text.size() && Digit(text[t])) t++;
+  }
+  return t == text.size();
+}
+
 std::string Section(const std::string& title, const std::string& text) {
   return "== " + title + " ==\n" + text + "\n";
 }

@@ -87,6 +87,10 @@ std::string LogsIn(const TempDir& dir);
 // variable TARV_UPDATE_GOLDEN=1 the file is written instead (review the
 // difference before committing it).
 void ExpectGolden(const std::string& name, const std::string& actual);
+// Whether text has the shape: in it '9' stands for one digit, '#' for one or
+// more, and every other byte for itself.
+bool Shaped(const std::string& text, const std::string& shape);
+
 // "== title ==\n" + text + "\n": a part of a golden file holding several cases.
 std::string Section(const std::string& title, const std::string& text);
 

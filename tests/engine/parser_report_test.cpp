@@ -36,8 +36,8 @@ class Listing : public ::testing::Test {
 // negative: it prints as zero, and openers climb back from below zero.
 TEST_F(Listing, ScriptListings) {
   const char* scripts[] = {
-      "macro.begin {m}\nif.var {a} == {b}\nloop.begin\nif.text contain {x}\nvar {x} value {1}\n"
-      "if.end\nloop.end\nif.end\nmacro.end\nrun.end\n",
+      ("macro.begin {m}\nif.var {a} == {b}\nloop.begin\nif.text contain {x}\nvar {x} value {1}\n"
+       "if.end\nloop.end\nif.end\nmacro.end\nrun.end\n"),
       "if.end\nrun.end\nloop.begin\nrun.end\nloop.begin\nrun.end\nloop.end\nloop.end",
       // A continuation line carries no words of its own.
       "tcp.connect ip {127.0.0.1}\nport {23}\n\n# note\r\nnot.a statement\n",
