@@ -153,10 +153,12 @@ bool BeginEntryLocked() {
 int MessageEntry(Section kind, int threshold, int room, int dropped, const char* fmt,
                  va_list ap) {
   if (LevelNow() < threshold) return 0;
-  std::lock_guard lock(gMutex);
-  if (!BeginEntryLocked()) return -1;
+  // Formatted before the lock: a fault inside the formatting, caught by the
+  // handler's guard, must not leave the log locked for the rest of the run.
   char text[1024];
   const int n = fmt ? std::vsnprintf(text, room, fmt, ap) : 0;
+  std::lock_guard lock(gMutex);
+  if (!BeginEntryLocked()) return -1;
   if (n <= 0 || n >= room) {
     EndEntryLocked();  // the header and the info batch still go out
     return dropped;
@@ -187,6 +189,14 @@ int MessageEntry(Section kind, int threshold, int room, int dropped, const char*
 // Info entries gather in the info buffer and reach the file in batches.
 int InfoEntry(bool escape, const char* fmt, va_list ap) {
   if (LevelNow() < 4) return 0;
+  // Formatted (and escaped) before the lock, as in MessageEntry.
+  char text[kInfoRoom];
+  int n = fmt ? std::vsnprintf(text, kInfoRoom, fmt, ap) : 0;
+  if (n > 0 && n < kInfoRoom && escape) {
+    char escaped[kInfoRoom];
+    n = HtmlEscape(text, n, escaped, kInfoRoom - 1);
+    if (n > 0) std::memcpy(text, escaped, n);
+  }
   std::lock_guard lock(gMutex);
   if (!OpenLocked()) {
     sgLog.InfoFill = 0;
@@ -210,19 +220,9 @@ int InfoEntry(bool escape, const char* fmt, va_list ap) {
     FlushLocked();
     EndEntryLocked();
   }
-  char* dest = sgLog.InfoBuf + sgLog.InfoFill;
-  if (!escape) {
-    const int n = fmt ? std::vsnprintf(dest, kInfoRoom, fmt, ap) : 0;
-    if (n <= 0 || n >= kInfoRoom) return -1;
-    sgLog.InfoFill += n;
-    return 0;
-  }
-  char text[kInfoRoom];
-  const int n = fmt ? std::vsnprintf(text, kInfoRoom, fmt, ap) : 0;
   if (n <= 0 || n >= kInfoRoom) return -1;
-  const int e = HtmlEscape(text, n, dest, kInfoRoom - 1);
-  if (e < 0) return -1;
-  sgLog.InfoFill += e;
+  std::memcpy(sgLog.InfoBuf + sgLog.InfoFill, text, n);
+  sgLog.InfoFill += n;
   return 0;
 }
 

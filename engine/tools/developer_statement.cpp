@@ -124,7 +124,9 @@ constexpr Action kActions[] = {
 int tarv_debug_a2() {
   sgRun.StepRunState = ENDOK;
   TarvDebugLog("\ntarv_debug_a2 ,begin ...");
-  if (int r = ArgCheckLength(2, 1020, -2)) return r;
+  // A bad A2 chooses nothing; the statement still ends as every path does.
+  if (ArgCheckLength(2, 1020, -2) != 0)
+    return NmsRunError(-1, "tarv_debug_a2 can only run in development mode!");
 
   // A2 chooses the first action whose name begins with it; an A2 longer
   // than a name cannot be its prefix.

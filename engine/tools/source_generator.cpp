@@ -5,6 +5,7 @@
 #include "engine/tools/source_generator.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -28,6 +29,17 @@ namespace {
 // refused too, each costing a run error, so the rest of the run's output
 // is dropped at once.
 bool gRefused = false;
+// The step's time-out, checked between combinations: a line of many choice
+// words has more combinations than any run could wait for.
+std::chrono::steady_clock::time_point gDeadline;
+bool gTimedOut = false;
+
+// Whether another combination may be written.
+bool MayContinue() {
+  if (gRefused || gTimedOut) return false;
+  if (sgRun.StepTimeout > 0 && std::chrono::steady_clock::now() >= gDeadline) gTimedOut = true;
+  return !gTimedOut;
+}
 
 std::string_view Word(int w) { return {agA[w], static_cast<size_t>(igL[w] > 0 ? igL[w] : 0)}; }
 
@@ -227,6 +239,7 @@ int EsCreateSource(int w) {
   if (word.starts_with('+')) {
     const int base = igL[0];
     for (int k = 2; auto f = Present(word, k); k++) {
+      if (!MayContinue()) break;
       CutName(base);
       AppendName(*f);
       AppendName("_");
@@ -280,8 +293,13 @@ int tarv_createsource() {
   sgSource.ArgCount = sgNms.LineWords[line] - 1;
   if (TakePattern(sgNms.FirstWord[line])) {
     gRefused = false;
+    gTimedOut = false;
+    gDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(sgRun.StepTimeout);
     CutName(0);
     EsCreateSource(1);
+    if (gTimedOut)
+      NmsRunError(-1, "tarv_createsource: step.timeout %d seconds, the rest is left out!",
+                  sgRun.StepTimeout);
   }
   // The generated text is for the author to save; the line itself never
   // counts as a statement that ran.
