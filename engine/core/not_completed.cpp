@@ -1,5 +1,6 @@
 #include "engine/core/handlers.h"
-#include "engine/log/log.h"
+#include "engine/log/log_sink.h"
+#include "engine/log/reporters.h"
 #include "engine/core/run_state.h"
 #include "engine/core/script.h"
 #include "engine/core/statement_table.h"

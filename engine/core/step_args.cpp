@@ -4,7 +4,8 @@
 #include <cstring>
 #include <string_view>
 
-#include "engine/log/log.h"
+#include "engine/log/log_sink.h"
+#include "engine/log/reporters.h"
 #include "engine/core/run_state.h"
 #include "engine/core/script.h"
 #include "engine/util/util.h"

@@ -11,7 +11,8 @@
 
 #include "engine/statements/arg_checks.h"
 #include "engine/core/handlers.h"
-#include "engine/log/log.h"
+#include "engine/log/log_sink.h"
+#include "engine/log/reporters.h"
 #include "engine/core/run_state.h"
 #include "engine/statements/scramble.h"
 #include "engine/core/step_args.h"

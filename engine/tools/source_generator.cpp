@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -13,7 +14,8 @@
 #include <string_view>
 
 #include "engine/core/handlers.h"
-#include "engine/log/log.h"
+#include "engine/log/log_sink.h"
+#include "engine/log/reporters.h"
 #include "engine/core/run_state.h"
 #include "engine/core/script.h"
 #include "engine/core/statement_table.h"
@@ -79,6 +81,19 @@ int LongestName(int argCount) {
     } else {
       total += static_cast<int>(word.size()) + 1;
     }
+  }
+  return total;
+}
+
+// How many handlers the words expand to, at most `cap`.
+int64_t Combinations(int argCount, int64_t cap) {
+  int64_t total = 1;
+  for (int w = 1; w <= argCount; w++) {
+    const std::string_view word = Word(w);
+    if (!word.starts_with('+')) continue;
+    int64_t choices = 0;
+    for (int k = 2; Present(word, k); k++) choices++;
+    total = std::min(total * choices, cap);
   }
   return total;
 }
@@ -292,11 +307,17 @@ int tarv_createsource() {
   const int line = sgRun.CurLine;
   sgSource.ArgCount = sgNms.LineWords[line] - 1;
   if (TakePattern(sgNms.FirstWord[line])) {
+    const int firstId = sgSource.NextId;
     gRefused = false;
     gTimedOut = false;
     gDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(sgRun.StepTimeout);
     CutName(0);
     EsCreateSource(1);
+    // Handlers left out once the buffer refused still take their numbers,
+    // as if each had been refused in turn.
+    if (gRefused && !gTimedOut)
+      sgSource.NextId = firstId + static_cast<int>(Combinations(
+                                      sgSource.ArgCount, int64_t{INT32_MAX} - firstId));
     if (gTimedOut)
       NmsRunError(-1, "tarv_createsource: step.timeout %d seconds, the rest is left out!",
                   sgRun.StepTimeout);

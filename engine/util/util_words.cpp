@@ -1,7 +1,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/log/log.h"
+#include "engine/log/log_sink.h"
 #include "engine/util/util.h"
 
 namespace {
