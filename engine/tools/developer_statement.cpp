@@ -17,6 +17,7 @@
 #include "engine/core/step_args.h"
 #include "engine/core/text_buffer.h"
 #include "engine/util/util.h"
+#include "engine/core/handler.h"
 
 namespace {
 
@@ -123,8 +124,7 @@ constexpr Action kActions[] = {
 }  // namespace
 
 int tarv_debug_a2() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\ntarv_debug_a2 ,begin ...");
+  HandlerBegin();
   // A bad A2 chooses nothing; the statement still ends as every path does.
   if (ArgCheckLength(2, 1020, -2) != 0)
     return NmsRunError(-1, "tarv_debug_a2 can only run in development mode!");

@@ -22,6 +22,7 @@
 #include "engine/core/step_args.h"
 #include "engine/core/text_buffer.h"
 #include "engine/util/util.h"
+#include "engine/core/handler.h"
 
 SourceGenState sgSource;
 
@@ -300,8 +301,7 @@ bool TakePattern(int first) {
 }  // namespace
 
 int tarv_createsource() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\ntarv_createsource ,begin ...");
+  HandlerBegin();
   for (int i = 0; i < ARG_SLOTS - 1; i++) igL[i] = 0;
 
   const int line = sgRun.CurLine;
