@@ -5,9 +5,11 @@
 #include "engine/core/statement_table.h"
 #include "engine/log/log_sink.h"
 
-void HandlerBegin() {
+const char* HandlerBegin() {
   sgRun.StepRunState = ENDOK;
   const int line = sgRun.CurLine;
   const int id = line >= 0 && line < MAXWORDS ? sgNms.FunID[line] : -1;
-  TarvDebugLog("\n%s ,begin ...", id >= 0 && id < MAX_FUN ? sgFun[id].Name : "statement");
+  const char* name = id >= 0 && id < MAX_FUN ? sgFun[id].Name : "statement";
+  TarvDebugLog("\n%s ,begin ...", name);
+  return name;
 }

@@ -3,5 +3,5 @@
 
 // Ends the step unless the handler says otherwise (sgRun.StepRunState =
 // ENDOK) and writes the debug line ",begin ..." under the name of the
-// current line's statement row.
-void HandlerBegin();
+// current line's statement row, whose name it returns.
+const char* HandlerBegin();
