@@ -8,6 +8,7 @@
 #include "tests/e2e/harness_binary.h"
 #include "tests/engine/harness.h"
 #include "tests/services/sockets/tcp_peer.h"
+#include "tests/platform/ipv6.h"
 
 namespace {
 
@@ -18,6 +19,7 @@ using tarvtest::TarvBinary;
 using tarvtest::TempDir;
 
 TEST(TcpBinary, ScriptAgainstAnIPv6Peer) {
+  TARV_SKIP_WITHOUT_IPV6();
   std::string selection;
   Peer peer(
       [&](int fd) {
