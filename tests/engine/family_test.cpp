@@ -25,17 +25,17 @@ int ProbeHandler() {
   return 0;
 }
 
-// Row 33 (ping.ip) belongs to no family of the program yet.
-constexpr int kFreeRow = 33;
+// Row 42 (telnet.send sys.file) is one that no family of the program claims.
+constexpr int kFreeRow = 42;
 constexpr FamilyHandler kProbeHandlers[] = {{kFreeRow, ProbeHandler}};
 constexpr Family kProbe = {"probe", kProbeHandlers, [] { gResets++; }, [] { gEnds++; }};
 
 TEST(Family, UnclaimedRowAnswersWithItsOwnName) {
   ASSERT_EQ(sgFun[kFreeRow].Fun, StatementNotCompleted);
   tarvtest::TempDir dir;
-  tarvtest::Run(dir, "ping.ip {127.0.0.1} ttl {1} size {8}\n");
+  tarvtest::Run(dir, "telnet.send sys.file {x.txt}\n");
   EXPECT_EQ(RunErrors(), std::vector<std::string>{
-                             "ping_ip_a2_ttl_a4_size_a6:This statement is not yet completed."});
+                             "telnet_send_sys_file_a3:This statement is not yet completed."});
 }
 
 TEST(Family, RecordWithARowOutsideTheTableIsRefusedWhole) {
@@ -57,7 +57,7 @@ TEST(Family, HandlersAndHooksRunOnceHoweverOftenRegistered) {
   EXPECT_EQ(sgFun[kFreeRow].Fun, ProbeHandler);
   gResets = gEnds = gCalls = 0;
   tarvtest::TempDir dir;
-  tarvtest::Run(dir, "ping.ip {127.0.0.1} ttl {1} size {8}\n");
+  tarvtest::Run(dir, "telnet.send sys.file {x.txt}\n");
   sgFun[kFreeRow].Fun = StatementNotCompleted;  // the row is free again for others
   EXPECT_EQ(gCalls, 1);
   EXPECT_EQ(gResets, 1);
