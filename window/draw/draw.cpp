@@ -239,7 +239,11 @@ void PaintScaled(cairo_surface_t* image, int64_t x, int64_t y, int64_t w, int64_
     cairo_translate(cr, static_cast<double>(x), static_cast<double>(y));
     cairo_rotate(cr, degrees * kPi / 180.0);
     cairo_scale(cr, static_cast<double>(w) / iw, static_cast<double>(h) / ih);
+    // The image covers its rectangle exactly: edges neither fade nor bleed.
+    cairo_rectangle(cr, 0, 0, iw, ih);
+    cairo_clip(cr);
     cairo_set_source_surface(cr, image, 0, 0);
+    cairo_pattern_set_extend(cairo_get_source(cr), CAIRO_EXTEND_PAD);
     cairo_paint(cr);
   });
 }
