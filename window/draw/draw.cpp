@@ -160,7 +160,12 @@ std::string DrawableText(const char* text, int32_t len) {
 
 void TextOn(cairo_t* cr, double x, double y, const std::string& text, uint8_t red, uint8_t green,
             uint8_t blue, const std::string& family, int32_t size) {
-  PangoLayout* layout = pango_cairo_create_layout(cr);
+  // One font map for the process, used only under the buffer's lock; the
+  // per-thread default map would be rebuilt by every thread that draws.
+  static PangoFontMap* const fontMap = pango_cairo_font_map_new();
+  PangoContext* context = pango_font_map_create_context(fontMap);
+  pango_cairo_update_context(cr, context);
+  PangoLayout* layout = pango_layout_new(context);
   PangoFontDescription* desc = pango_font_description_new();
   pango_font_description_set_family(desc, family.c_str());
   pango_font_description_set_style(desc, PANGO_STYLE_NORMAL);
@@ -173,6 +178,7 @@ void TextOn(cairo_t* cr, double x, double y, const std::string& text, uint8_t re
   pango_cairo_show_layout(cr, layout);
   pango_font_description_free(desc);
   g_object_unref(layout);
+  g_object_unref(context);
 }
 
 // A new opaque image of w x h holding the buffer region at (x1, y1); pixels
