@@ -14,10 +14,6 @@
 #include "window/draw/draw.h"
 #include "window/draw/screen_state.h"
 
-// fontconfig stores its pattern elements behind offset-encoded pointers
-// that the leak checker cannot follow: its caches would read as leaks.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
-
 namespace {
 
 constexpr uint32_t kWhite = 0xFFFFFF;
