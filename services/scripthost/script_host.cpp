@@ -36,16 +36,14 @@ vbs::Error CompileFault(int number, std::string description) {
 // The parsed template must be exactly what the text says: one function that
 // declares Ret, assigns the expression to it and returns its rounded value.
 bool HasTemplateShape(const vbs::Program& p) {
-  if (!p.code.empty() || p.functions.size() != 1) return false;
-  const vbs::FunctionDecl& fn = p.functions.front();
-  if (fn.key != "tarvmain" || !fn.params.empty() || fn.body.size() != 3) return false;
+  if (!p.code.empty() || p.procs.size() != 1) return false;
+  const vbs::ProcDecl& fn = *p.procs.front();
+  if (fn.is_sub || fn.key != "tarvmain" || !fn.params.empty() || fn.body.size() != 3) return false;
   auto assigns_to = [](const vbs::Stmt& s, std::string_view key) {
-    const auto* a = std::get_if<vbs::AssignStmt>(&s.node);
-    if (!a || a->is_set) return false;
-    const auto* n = std::get_if<vbs::NameExpr>(&a->target->node);
-    return n && n->key == key;
+    return s.kind == vbs::StmtKind::Assign && s.target->kind == vbs::ExprKind::Name &&
+           s.target->key == key;
   };
-  return std::holds_alternative<vbs::DimStmt>(fn.body[0].node) && assigns_to(fn.body[1], "ret") &&
+  return fn.body[0].kind == vbs::StmtKind::Dim && assigns_to(fn.body[1], "ret") &&
          assigns_to(fn.body[2], "tarvmain");
 }
 
