@@ -225,6 +225,15 @@ void Interpreter::BindName(Expr& e, ProcDecl* proc, const ProcDecl* scope, bool 
         return;
       }
     }
+    if (!proc) {
+      // Code run by Execute inside a procedure sees the names it uses undeclared.
+      if (auto it = local->implicit_slots.find(e.key); it != local->implicit_slots.end()) {
+        r.where = NameRef::Where::Dynamic;
+        r.slot = it->second;
+        r.global = Intern(e.key);
+        return;
+      }
+    }
   }
   r.global = Intern(e.key);
   r.builtin = FindBuiltin(e.key);
