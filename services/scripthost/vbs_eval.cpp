@@ -562,7 +562,15 @@ void Interpreter::ExecAssign(const Stmt& s) {
         return;
       }
       case ExprKind::Member: {
-        if (target.name.empty()) ThrowRuntime(kErrIllegalAssignment);
+        if (target.name.empty()) {
+          // x(a)(b) = v: the default member of the object x(a) gave.
+          const Value base = EvalExpr(*target.lhs);
+          if (base.kind() != Kind::Object) ThrowRuntime(kErrIllegalAssignment);
+          if (!base.object()) ThrowRuntime(kErrObjectNotSet);
+          const std::vector<Value> args = EvalArgs(target.args);
+          base.object()->SetProperty("", args, v);
+          return;
+        }
         const std::shared_ptr<Object> obj = RequireObject(*target.lhs);
         const std::vector<Value> args = EvalArgs(target.args);
         obj->SetProperty(target.name, args, v);

@@ -834,32 +834,35 @@ class Parser {
         e->depth = MaxDepth(e->args) + 1;
       }
     }
-    while (Is(Tok::Dot)) {
-      const Pos at = Cur().pos;
-      Next();
-      if (!Is(Tok::Identifier)) Fail(kErrExpectedIdentifier, Cur().pos);
-      ExprPtr m = Node(ExprKind::Member, at);
-      m->name = Cur().text;
-      m->key = Cur().folded;
-      Next();
-      if (Is(Tok::LParen)) {
-        m->has_args = true;
-        m->args = ArgumentList();
+    for (;;) {
+      if (Is(Tok::Dot)) {
+        const Pos at = Cur().pos;
+        Next();
+        if (!Is(Tok::Identifier)) Fail(kErrExpectedIdentifier, Cur().pos);
+        ExprPtr m = Node(ExprKind::Member, at);
+        m->name = Cur().text;
+        m->key = Cur().folded;
+        Next();
+        if (Is(Tok::LParen)) {
+          m->has_args = true;
+          m->args = ArgumentList();
+        }
+        m->depth = std::max(e->depth, MaxDepth(m->args)) + 1;
+        if (m->depth > kMaxTreeDepth) Fail(kErrOutOfStack, at);
+        m->lhs = std::move(e);
+        e = std::move(m);
+      } else if (Is(Tok::LParen) && e->kind != ExprKind::With && e->kind != ExprKind::Name) {
+        // a(1)(2), f()(0).x: index or call what the left side gave.
+        ExprPtr c = Node(ExprKind::Member, Cur().pos);
+        c->has_args = true;
+        c->args = ArgumentList();
+        c->depth = std::max(e->depth, MaxDepth(c->args)) + 1;
+        if (c->depth > kMaxTreeDepth) Fail(kErrOutOfStack, c->pos);
+        c->lhs = std::move(e);
+        e = std::move(c);
+      } else {
+        break;
       }
-      m->depth = std::max(e->depth, MaxDepth(m->args)) + 1;
-      if (m->depth > kMaxTreeDepth) Fail(kErrOutOfStack, at);
-      m->lhs = std::move(e);
-      e = std::move(m);
-    }
-    // a(1)(2): an element of an element, or a call on a call's result.
-    while (Is(Tok::LParen) && e->kind != ExprKind::With) {
-      ExprPtr c = Node(ExprKind::Member, Cur().pos);
-      c->has_args = true;
-      c->args = ArgumentList();
-      c->depth = std::max(e->depth, MaxDepth(c->args)) + 1;
-      if (c->depth > kMaxTreeDepth) Fail(kErrOutOfStack, c->pos);
-      c->lhs = std::move(e);
-      e = std::move(c);
     }
     return e;
   }

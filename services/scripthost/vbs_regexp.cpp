@@ -51,11 +51,12 @@ class Match : public BuiltinObject {
   }
   std::string TypeName() const override { return "IMatch2"; }
   Value Call(std::string_view name, std::span<const Value> args) override {
+    // m.SubMatches(i) indexes the collection the property gives.
+    if (EqualsNoCase(name, "submatches")) return args.empty() ? Value::Object(subs_) : subs_->Call("", args);
     ArgCount(args, 0, 0);
     if (name.empty() || EqualsNoCase(name, "value")) return Value::String(value_);
     if (EqualsNoCase(name, "firstindex")) return Value::Long(first_);
     if (EqualsNoCase(name, "length")) return Value::Long(length_);
-    if (EqualsNoCase(name, "submatches")) return Value::Object(subs_);
     ThrowRuntime(kErrNoSuchMember);
   }
 
