@@ -192,9 +192,13 @@ class Parser {
     for (;;) {
       SkipSeparators();
       if (Is(Tok::End)) Fail(missing, Cur().pos);
-      if (Is(Tok::Identifier) &&
-          std::find(enders.begin(), enders.end(), Cur().folded) != enders.end()) {
-        return b;
+      if (Is(Tok::Identifier)) {
+        if (std::find(enders.begin(), enders.end(), Cur().folded) != enders.end()) return b;
+        // The closing word of some other block: this one was left open.
+        static constexpr std::string_view kClosers[] = {"end", "next", "loop", "wend", "else", "elseif", "case"};
+        if (std::find(std::begin(kClosers), std::end(kClosers), Cur().folded) != std::end(kClosers)) {
+          Fail(missing, Cur().pos);
+        }
       }
       b.push_back(Statement(proc_));
       EndOfStatement();
@@ -836,7 +840,8 @@ class Parser {
     }
     for (;;) {
       if (Is(Tok::Dot)) {
-        const Pos at = Cur().pos;
+        // A member's errors point at the start of the whole chain.
+        const Pos at = e->pos;
         Next();
         if (!Is(Tok::Identifier)) Fail(kErrExpectedIdentifier, Cur().pos);
         ExprPtr m = Node(ExprKind::Member, at);
