@@ -11,8 +11,9 @@ namespace tarv::vbs {
 namespace {
 
 // Procedure calls recurse on the native stack; past this much stack below
-// the entry the run fails as "Out of stack space" instead of crashing.
-constexpr std::ptrdiff_t kStackBudget = 2 << 20;
+// the entry (half of the usual 8 MB thread stack) the run fails as "Out of
+// stack space" instead of crashing.
+constexpr std::ptrdiff_t kStackBudget = 4 << 20;
 constexpr int kTickStatements = 256;  // statements between clock readings
 constexpr int kTicksPerMemoryCheck = 16;  // clock readings between memory checks
 
