@@ -164,7 +164,7 @@ class Interpreter::EntryScope {
   explicit EntryScope(Interpreter& in) : in_(in), outer_(in.stack_base_ == nullptr) {
     if (outer_) {
       in_.stack_base_ = static_cast<const char*>(__builtin_frame_address(0));
-      const std::uint64_t now = ResidentBytes();
+      const std::uint64_t now = in_.memory_budget_ == 0 ? 0 : ResidentBytes();
       saved_ceiling_ = SetMemoryCeiling(now == 0 ? 0 : now + in_.memory_budget_);
     }
     in_.tick_ = 0;
