@@ -11,6 +11,7 @@
 #include "services/ssh/ssh_client.h"
 #include "services/web/web_client.h"
 #include "services/telnet/telnet_session.h"
+#include "window/screen/screen_statements.h"
 
 void TarvRegisterFamilies() {
   const Family* const families[] = {
@@ -24,6 +25,7 @@ void TarvRegisterFamilies() {
       SshFamily(),
       NetdiagFamily(),
       TelnetFamily(),
+      ScreenFamily(),
   };
   for (const Family* f : families) TarvRegisterFamily(f);
 }

@@ -1,0 +1,57 @@
+// Drawing primitives on the back buffer.  Coordinates are back-buffer
+// pixels (origin top-left, y down); angles are degrees clockwise from three
+// o'clock; colours are opaque RGB.  Every primitive except FindInstalledFont
+// returns at once when drawing is not enabled (hide mode, or no buffer).
+// Nothing drawn reaches the window before its next flush.
+#pragma once
+#include <cstdint>
+
+struct DrawPoint {
+  int32_t x;
+  int32_t y;
+};
+
+// Text with its layout origin (top-left) at (x, y); `len` bytes of UTF-8.
+// An unknown family draws nothing.
+void DrawTextAt(int32_t x, int32_t y, const char* text, int32_t len, uint8_t red, uint8_t green,
+                uint8_t blue, const char* family, int32_t size);
+void DrawTextCurrent(int32_t x, int32_t y, const char* text, int32_t len);
+// 1-pixel line, not anti-aliased.
+void DrawLine(int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint8_t red, uint8_t green,
+              uint8_t blue);
+void DrawLineCurrent(int32_t x1, int32_t y1, int32_t x2, int32_t y2);
+// Top-left (x1, y1), size (x2 - x1) x (y2 - y1); filled when fill != 0,
+// else a 1-pixel outline whose right and bottom edges lie on x2 and y2.
+void DrawRect(int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint8_t red, uint8_t green,
+              uint8_t blue, int32_t fill);
+// Arc (or filled pie) of the circle (cx, cy, r) from `start` sweeping
+// `end - start` degrees; negative sweeps turn counter-clockwise.
+void DrawArc(int32_t cx, int32_t cy, int32_t r, int32_t start, int32_t end, uint8_t red,
+             uint8_t green, uint8_t blue, int32_t fill);
+void DrawArcCurrent(int32_t cx, int32_t cy, int32_t r, int32_t start, int32_t end);
+void DrawPercentGauge(int32_t cx, int32_t cy, int32_t r, int32_t percent);
+// Filled (even-odd rule) when fill != 0, else the closed outline.
+void DrawPolygon(const DrawPoint* points, int32_t count, uint8_t red, uint8_t green, uint8_t blue,
+                 int32_t fill);
+// The whole image of the file stretched into the rectangle; an unreadable
+// file draws nothing.
+void DrawImageFile(const char* file, int32_t x1, int32_t y1, int32_t x2, int32_t y2);
+// A PNG file of the buffer region; nothing written for an empty region.
+void WinSaveScreen(const char* file, int32_t x1, int32_t y1, int32_t x2, int32_t y2);
+// Keeps a snapshot of the region for ScreenPaste.
+void ScreenCopy(int32_t x1, int32_t y1, int32_t x2, int32_t y2);
+// The snapshot scaled into the rectangle, turned clockwise by `degrees`
+// about (x1, y1); nothing before a ScreenCopy.
+void ScreenPaste(int32_t x1, int32_t y1, int32_t x2, int32_t y2, int32_t degrees);
+// Forgets the snapshot.
+void ScreenCopyRelease();
+// The first installed family whose name begins with `request`
+// (case-sensitive), else "Arial"; `result` holds at least 91 bytes.
+void FindInstalledFont(const char* request, char* result);
+// One bar-separated drawing command ("t|..", "l|..", "o|..", "c|..",
+// "e|..", "m|notes"), or an echo to the output pane.
+void ScreenCommand(const char* command, int32_t len);
+void DrawMeter(int32_t x, int32_t y, int32_t min, int32_t max, int32_t low, int32_t high,
+               int32_t value);
+// atoi of bar-separated field `field` (1-based) of the command.
+int32_t CommandFieldInt(const char* command, int32_t field);
