@@ -106,9 +106,21 @@ void LogSettings(const termios& t) {
     TarvDebugLog("\n\r\ndcb.%s = <%x>   : %s   ", f.name, f.value, f.meaning);
 }
 
-// The requested settings on top of raw mode; false when one of them has no
-// termios form (the device then keeps its own for all four).
-bool ApplySettings(termios* t, int baudRate, int parity, int byteSize, int stopBits) {
+// Waits for the events within ms milliseconds: true when they came.
+bool WaitFor(int fd, short events, int64_t ms) {
+  pollfd p = {fd, events, 0};
+  const int64_t end = NowMs() + std::max<int64_t>(ms, 0);
+  for (;;) {
+    const int64_t left = std::max<int64_t>(end - NowMs(), 0);
+    const int r = poll(&p, 1, static_cast<int>(left));
+    if (r > 0) return true;
+    if (r == 0 || errno != EINTR) return false;
+  }
+}
+
+}  // namespace
+
+bool ComApplySettings(termios* t, int baudRate, int parity, int byteSize, int stopBits) {
   speed_t speed;
   if (!SpeedCode(baudRate, &speed) || byteSize < 5 || byteSize > 8 ||
       (parity != COM_PARITY_NONE && parity != COM_PARITY_ODD) || stopBits < COM_STOP_ONE ||
@@ -123,20 +135,6 @@ bool ApplySettings(termios* t, int baudRate, int parity, int byteSize, int stopB
   cfsetospeed(t, speed);
   return true;
 }
-
-// Waits for the events within ms milliseconds: true when they came.
-bool WaitFor(int fd, short events, int64_t ms) {
-  pollfd p = {fd, events, 0};
-  const int64_t end = NowMs() + std::max<int64_t>(ms, 0);
-  for (;;) {
-    const int64_t left = std::max<int64_t>(end - NowMs(), 0);
-    const int r = poll(&p, 1, static_cast<int>(left));
-    if (r > 0) return true;
-    if (r == 0 || errno != EINTR) return false;
-  }
-}
-
-}  // namespace
 
 bool ComDevicePath(const char* name, int len, char* dest) {
   if (len < 1 || len > COM_NAME_MAX) return false;
@@ -169,7 +167,7 @@ int OpenComm(const char* device, int baudRate, int parity, int byteSize, int sto
   raw.c_cflag |= CLOCAL | CREAD;
   raw.c_cc[VMIN] = 0;
   raw.c_cc[VTIME] = 0;
-  const bool mapped = ApplySettings(&raw, baudRate, parity, byteSize, stopBits);
+  const bool mapped = ComApplySettings(&raw, baudRate, parity, byteSize, stopBits);
   if (!mapped) {
     // The device keeps its own line settings; raw mode still holds.
     raw.c_cflag = (raw.c_cflag & ~(CSIZE | PARENB | PARODD | CSTOPB)) |

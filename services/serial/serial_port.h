@@ -4,6 +4,8 @@
 // ends 100 ms after the last byte that came; a write waits at most 1 ms per
 // byte plus 100 ms.
 #pragma once
+#include <termios.h>
+
 #include <cstdint>
 
 // Parity and stop-bit codes of the port settings (as a device control block
@@ -27,6 +29,11 @@ extern SerialPort sgCom;
 // begins with '/'.  NUL-terminated in dest (COM_PATH_ROOM bytes); false
 // when it does not fit.
 bool ComDevicePath(const char* name, int len, char* dest);
+
+// The line settings on top of t: speed, byte size, parity and stop bits;
+// false, with t unchanged, when one of them has no termios form.  (A
+// pseudo-terminal keeps eight bits and no parity whatever it is given.)
+bool ComApplySettings(termios* t, int baudRate, int parity, int byteSize, int stopBits);
 
 // Opens the device and sets it up: 1 opened, 0 failed.  A port open before
 // is closed first.  Settings the device or termios cannot take leave the

@@ -1,0 +1,105 @@
+#include "services/helper/helper_sockets.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "platform/socket.h"
+#include "tests/engine/harness.h"
+
+namespace {
+
+// A loopback TCP listener with clients queued for it.
+class Listener {
+ public:
+  Listener() {
+    fd_ = SockOpen(AF_INET, SOCK_STREAM, 0);
+    const uint8_t lo[4] = {127, 0, 0, 1};
+    sockaddr_storage a;
+    const socklen_t len = SockAddrV4(lo, 0, &a);
+    EXPECT_EQ(SockBind(fd_, a, len), 0);
+    EXPECT_EQ(SockListen(fd_, 32), 0);
+    socklen_t l = sizeof addr_;
+    SockLocalAddr(fd_, &addr_, &l);
+    addrLen_ = l;
+  }
+  ~Listener() {
+    for (auto& c : clients_) SockClose(&c);
+    SockClose(&fd_);
+  }
+  int fd() const { return fd_; }
+  // Connects one more client, so that an accept has one waiting.
+  void Queue() {
+    int32_t c = SockOpen(AF_INET, SOCK_STREAM, 0);
+    ASSERT_EQ(SockConnectStart(c, addr_, addrLen_), 0);
+    clients_.push_back(c);
+  }
+
+ private:
+  int32_t fd_ = -1;
+  sockaddr_storage addr_{};
+  socklen_t addrLen_ = 0;
+  std::vector<int32_t> clients_;
+};
+
+class HelperSockets : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    tarvtest::Start(dir_, "# nothing\n");
+    HelperSocketsClear();
+  }
+  void TearDown() override { HelperSocketsClear(); }
+  tarvtest::TempDir dir_;
+};
+
+TEST_F(HelperSockets, TwentySlotsThenBusy) {
+  Listener l;
+  for (int i = 0; i < HELPER_SLOTS; i++) {
+    l.Queue();
+    ASSERT_EQ(WinHelperAccept(l.fd()), i);
+    EXPECT_EQ(sgHelperSockets.LastAccepted, i);
+  }
+  EXPECT_EQ(WinHelperFreeSlot(), -1);
+  // A full table refuses without waiting for a client.
+  EXPECT_EQ(WinHelperAccept(l.fd()), -1);
+  EXPECT_EQ(tarvtest::RunErrors().back(), "HelperSocket Message: FD_accept Busy");
+
+  const int sock7 = sgHelperSockets.Slots[7].Socket;
+  EXPECT_EQ(WinHelperFindSlot(sock7), 7);
+  EXPECT_EQ(WinHelperSlotOfSocket(sock7), 7);
+  EXPECT_EQ(WinHelperCloseSocket(7), 0);
+  EXPECT_EQ(sgHelperSockets.Slots[7].Socket, -1);
+  EXPECT_EQ(WinHelperFindSlot(sock7), -1);
+  EXPECT_EQ(WinHelperFindSlot(-1), -1);
+  EXPECT_EQ(WinHelperFreeSlot(), 7);
+  l.Queue();
+  EXPECT_EQ(WinHelperAccept(l.fd()), 7);
+  EXPECT_EQ(WinHelperCloseSocket(-1), -1);
+  EXPECT_EQ(WinHelperCloseSocket(HELPER_SLOTS), -1);
+}
+
+TEST_F(HelperSockets, FreeSlotSearchStartsAfterTheLastUsed) {
+  Listener l;
+  for (int i = 0; i < 3; i++) {
+    l.Queue();
+    ASSERT_EQ(WinHelperAccept(l.fd()), i);
+  }
+  sgHelperSockets.LastUsed = 1;
+  EXPECT_EQ(WinHelperFreeSlot(), 3);
+  sgHelperSockets.LastUsed = 19;
+  EXPECT_EQ(WinHelperFreeSlot(), 3);  // wraps to the first free from 0
+  // Closing with the last used at the end of the table starts the search anew.
+  EXPECT_EQ(WinHelperCloseSocket(1), 0);
+  EXPECT_EQ(sgHelperSockets.LastUsed, -1);
+  EXPECT_EQ(WinHelperFreeSlot(), 1);
+}
+
+TEST_F(HelperSockets, FailedAcceptLeavesTheSlotFree) {
+  int32_t notListening = SockOpen(AF_INET, SOCK_STREAM, 0);
+  EXPECT_EQ(WinHelperAccept(notListening), -2);
+  EXPECT_EQ(tarvtest::RunErrors().back(), "HelperSocket Message: accept err=22");
+  EXPECT_EQ(WinHelperFreeSlot(), 0);
+  SockClose(&notListening);
+}
+
+}  // namespace
