@@ -5,40 +5,33 @@
 #include <vector>
 
 #include "platform/socket.h"
-#include "tests/engine/harness.h"
+#include "tests/services/handler_slots.h"
 
 namespace {
 
-// A loopback TCP listener with clients queued for it.
+// A loopback TCP listener; Queue connects one more client for an accept.
 class Listener {
  public:
   Listener() {
-    fd_ = SockOpen(AF_INET, SOCK_STREAM, 0);
     const uint8_t lo[4] = {127, 0, 0, 1};
-    sockaddr_storage a;
-    const socklen_t len = SockAddrV4(lo, 0, &a);
-    EXPECT_EQ(SockBind(fd_, a, len), 0);
+    EXPECT_EQ(SockBind(fd_, addr_, SockAddrV4(lo, 0, &addr_)), 0);
     EXPECT_EQ(SockListen(fd_, 32), 0);
-    socklen_t l = sizeof addr_;
-    SockLocalAddr(fd_, &addr_, &l);
-    addrLen_ = l;
+    SockLocalAddr(fd_, &addr_, &len_);
   }
   ~Listener() {
     for (auto& c : clients_) SockClose(&c);
     SockClose(&fd_);
   }
   int fd() const { return fd_; }
-  // Connects one more client, so that an accept has one waiting.
   void Queue() {
-    int32_t c = SockOpen(AF_INET, SOCK_STREAM, 0);
-    ASSERT_EQ(SockConnectStart(c, addr_, addrLen_), 0);
-    clients_.push_back(c);
+    clients_.push_back(SockOpen(AF_INET, SOCK_STREAM, 0));
+    ASSERT_EQ(SockConnectStart(clients_.back(), addr_, len_), 0);
   }
 
  private:
-  int32_t fd_ = -1;
+  int32_t fd_ = SockOpen(AF_INET, SOCK_STREAM, 0);
   sockaddr_storage addr_{};
-  socklen_t addrLen_ = 0;
+  socklen_t len_ = sizeof addr_;
   std::vector<int32_t> clients_;
 };
 
@@ -60,21 +53,16 @@ TEST_F(HelperSockets, TwentySlotsThenBusy) {
     EXPECT_EQ(sgHelperSockets.LastAccepted, i);
   }
   EXPECT_EQ(WinHelperFreeSlot(), -1);
-  // A full table refuses without waiting for a client.
-  EXPECT_EQ(WinHelperAccept(l.fd()), -1);
-  EXPECT_EQ(tarvtest::RunErrors().back(), "HelperSocket Message: FD_accept Busy");
-
+  EXPECT_EQ(WinHelperAccept(l.fd()), -1);  // refused without waiting for a client
+  EXPECT_EQ(tarvtest::LastRunError(), "HelperSocket Message: FD_accept Busy");
   const int sock7 = sgHelperSockets.Slots[7].Socket;
-  EXPECT_EQ(WinHelperFindSlot(sock7), 7);
   EXPECT_EQ(WinHelperSlotOfSocket(sock7), 7);
   EXPECT_EQ(WinHelperCloseSocket(7), 0);
-  EXPECT_EQ(sgHelperSockets.Slots[7].Socket, -1);
   EXPECT_EQ(WinHelperFindSlot(sock7), -1);
   EXPECT_EQ(WinHelperFindSlot(-1), -1);
   EXPECT_EQ(WinHelperFreeSlot(), 7);
   l.Queue();
   EXPECT_EQ(WinHelperAccept(l.fd()), 7);
-  EXPECT_EQ(WinHelperCloseSocket(-1), -1);
   EXPECT_EQ(WinHelperCloseSocket(HELPER_SLOTS), -1);
 }
 
@@ -88,17 +76,13 @@ TEST_F(HelperSockets, FreeSlotSearchStartsAfterTheLastUsed) {
   EXPECT_EQ(WinHelperFreeSlot(), 3);
   sgHelperSockets.LastUsed = 19;
   EXPECT_EQ(WinHelperFreeSlot(), 3);  // wraps to the first free from 0
-  // Closing with the last used at the end of the table starts the search anew.
   EXPECT_EQ(WinHelperCloseSocket(1), 0);
   EXPECT_EQ(sgHelperSockets.LastUsed, -1);
   EXPECT_EQ(WinHelperFreeSlot(), 1);
-}
-
-TEST_F(HelperSockets, FailedAcceptLeavesTheSlotFree) {
   int32_t notListening = SockOpen(AF_INET, SOCK_STREAM, 0);
   EXPECT_EQ(WinHelperAccept(notListening), -2);
-  EXPECT_EQ(tarvtest::RunErrors().back(), "HelperSocket Message: accept err=22");
-  EXPECT_EQ(WinHelperFreeSlot(), 0);
+  EXPECT_EQ(tarvtest::LastRunError(), "HelperSocket Message: accept err=22");
+  EXPECT_EQ(WinHelperFreeSlot(), 1);
   SockClose(&notListening);
 }
 
