@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <utility>
 
 #include "engine/core/run_state.h"
 #include "engine/core/step_args.h"
@@ -13,9 +14,8 @@
 int gif_create_from_a3_a4_to_a6_a7() {
   sgRun.StepRunState = ENDOK;
   TarvDebugLog("\ngif_create_from_a3_a4_to_a6_a7 ,begin ...");
-  if (!ScreenIntArg(3, 0, 800, ArgFailure::Count) || !ScreenIntArg(4, 0, 600, ArgFailure::Count) ||
-      !ScreenIntArg(6, 0, 800, ArgFailure::Count) || !ScreenIntArg(7, 0, 600, ArgFailure::Count))
-    return -1;
+  for (const auto& [w, hi] : {std::pair{3, 800}, std::pair{4, 600}, std::pair{6, 800}, std::pair{7, 600}})
+    if (int rc = ScreenIntArg(w, 0, hi, ArgFailure::Count)) return rc;
   GifSetCaptureRect(igV[3], igV[4], igV[6], igV[7]);
   return TarvReturn(0, "gif_create_from_a3_a4_to_a6_a7 return.");
 }
@@ -34,7 +34,7 @@ int gif_add_frame_delay_a4_seconds() {
 int gif_save_to_file_a4() {
   sgRun.StepRunState = ENDOK;
   TarvDebugLog("\ngif_save_to_file_a4 ,begin ...");
-  if (!ScreenLengthArg(4, 0, 512, ArgFailure::Count)) return -1;
+  if (int rc = ScreenLengthArg(4, 0, 512, ArgFailure::Count)) return rc;
   const int rc = GifSaveToFile(agA[4]);
   if (rc == -1) return NmsRunError(-1, "gif_save_to_file_a4: no frame to save !");
   if (rc == -2) return NmsRunError(-2, "gif_save_to_file_a4: cannot write file {%s} !", agA[4]);

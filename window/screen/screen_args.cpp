@@ -9,9 +9,9 @@
 
 namespace {
 
-bool Fail(ArgFailure how, int code, const char* fmt, ...) __attribute__((format(printf, 3, 4)));
+int Fail(ArgFailure how, int code, const char* fmt, ...) __attribute__((format(printf, 3, 4)));
 
-bool Fail(ArgFailure how, int code, const char* fmt, ...) {
+int Fail(ArgFailure how, int code, const char* fmt, ...) {
   char text[256];
   va_list ap;
   va_start(ap, fmt);
@@ -21,20 +21,20 @@ bool Fail(ArgFailure how, int code, const char* fmt, ...) {
     NmsRunError(code, "%s", text);
   else
     TarvReturn(code, "%s", text);
-  return false;
+  return code;
 }
 
 }  // namespace
 
-bool ScreenIntArg(int w, int lo, int hi, ArgFailure how) {
+int ScreenIntArg(int w, int lo, int hi, ArgFailure how) {
   if (!ArgReadInteger(w)) return Fail(how, -w, "Arg:%d is not integer !", w);
   if (igV[w] < lo) return Fail(how, -w, "Arg:%d=%d  < %d !", w, igV[w], lo);
   if (hi >= lo && igV[w] > hi) return Fail(how, -w, "Arg:%d=%d > %d !", w, igV[w], hi);
-  return true;
+  return 0;
 }
 
-bool ScreenLengthArg(int w, int lo, int hi, ArgFailure how) {
+int ScreenLengthArg(int w, int lo, int hi, ArgFailure how) {
   if (igL[w] < lo) return Fail(how, -w, "Length of Arg %d is :%d  < %d !", w, igL[w], lo);
   if (igL[w] > hi) return Fail(how, -w, "Length of Arg %d is :%d > %d !", w, igL[w], hi);
-  return true;
+  return 0;
 }

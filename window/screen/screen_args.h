@@ -6,7 +6,7 @@
 enum class ArgFailure { Warn, Count };
 
 // Word w holds an integer, stored in igV[w], within lo..hi (hi is not
-// checked when it is below lo).
-bool ScreenIntArg(int w, int lo, int hi, ArgFailure how);
-// Word w holds lo..hi bytes.
-bool ScreenLengthArg(int w, int lo, int hi, ArgFailure how);
+// checked when it is below lo): 0, else the failure's code -w.
+int ScreenIntArg(int w, int lo, int hi, ArgFailure how);
+// Word w holds lo..hi bytes: 0, else -w.
+int ScreenLengthArg(int w, int lo, int hi, ArgFailure how);
