@@ -1,0 +1,187 @@
+#include "services/helper/helper_service.h"
+
+#include <gtest/gtest.h>
+#include <poll.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/core/observer.h"
+#include "engine/core/run_state.h"
+#include "engine/log/log.h"
+#include "platform/socket.h"
+#include "tests/services/handler_slots.h"
+
+namespace {
+
+using tarvtest::LastRunError;
+using tarvtest::SetArg;
+using tarvtest::Var;
+
+class Helper : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    tarvtest::Start(dir_, "# nothing\n");
+    HelperStateClear();
+  }
+  void TearDown() override {
+    TarvSetObserver(nullptr);
+    HelperSetScreenReceiveLimit(0);
+    HelperStateClear();
+  }
+  tarvtest::TempDir dir_;
+};
+
+TEST_F(Helper, UnfinishedHandlersAndTheListenPort) {
+  for (auto* fun : {helper_open_ip_a3_port_a5, helper_open_host_a3_port_a5, helper_recv_request,
+                    helper_recv_answer, helper_recv_time_a3_seconds, helper_send_text_selected,
+                    helper_send_end, helper_send_string_a3, helper_send_var_a3,
+                    helper_send_sys_file_a3, helper_close})
+    EXPECT_EQ(fun(), -99);
+  EXPECT_EQ(tarvtest::RunErrors().size(), 11u);
+  EXPECT_EQ(LastRunError(), "helper_close:This statement is not yet completed.");
+  const std::pair<std::string, std::string> refused[] = {
+      {"0", "Arg:3=0  < 1 !"}, {"65535", "Arg:3=65535 > 65534 !"}, {"80a", "Arg:3 is not integer !"}};
+  for (const auto& [word, error] : refused) {
+    SetArg(3, word);
+    EXPECT_EQ(helper_listen_port_a3(), -3);
+    EXPECT_EQ(LastRunError(), error);
+  }
+  SetArg(3, "65534");
+  EXPECT_EQ(helper_listen_port_a3(), 0);
+  EXPECT_EQ(sgHelper.ListenPort, 65534);
+}
+
+TEST_F(Helper, ServiceDispatchesByTheTextsBeginning) {
+  struct Case {
+    std::string a2;
+    int code;
+    int state;
+    std::string error;
+  };
+  const Case cases[] = {
+      {"tcp.proxy to 127.0.0.1 port 8023", 0, 200, ""},
+      {"tcp.proxy", -1, ENDOK, "tcp.proxy get server.ip Err < 0"},
+      {"tcp.proxy to 127.0.0.2", -2, ENDOK, "tcp.proxy get server.port Err < 0"},
+      {"sms.servers", 0, ENDOK, ""},  // a longer word that begins so
+      {"fax.server x", 0, ENDOK, ""},
+      {"fax.serve", -2, ENDOK, "helper_service_a2->A:2(fax.serve) is not support!"},
+  };
+  for (const Case& c : cases) {
+    const size_t before = tarvtest::RunErrors().size();
+    SetArg(2, c.a2);
+    EXPECT_EQ(helper_service_a2(), c.code) << c.a2;
+    EXPECT_EQ(sgRun.StepRunState, c.state);
+    EXPECT_EQ(tarvtest::RunErrors().size(), before + (c.error.empty() ? 0 : 1));
+    if (!c.error.empty()) {
+      EXPECT_EQ(LastRunError(), c.error);
+    }
+  }
+  // The second proxy only reached its address.
+  EXPECT_EQ(Var("tcp.proxy.ip") + ":" + Var("tcp.proxy.port"), "127.0.0.2:8023");
+  EXPECT_EQ(Var("helper.type"), "1");
+  EXPECT_EQ(sgHelper.type, 1);
+}
+
+// What the drawing interpreter echoes to the output pane.
+std::mutex gPaneMutex;
+std::string gPane;
+const EngineObserver kPane = {[] { return true; },
+                              [](const char* t, int n) {
+                                std::lock_guard<std::mutex> l(gPaneMutex);
+                                gPane.append(t, static_cast<size_t>(n));
+                              },
+                              [](const char*, int) {}, [](const char*, int) {}, [](int) {}, [] {}};
+
+// A UDP socket on a free port of 127.0.0.1, or of every address.
+struct Udp {
+  int32_t fd = SockOpen(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_storage a{};
+  socklen_t len = sizeof a;
+  explicit Udp(bool any = false) {
+    const uint8_t ip[4] = {any ? uint8_t{0} : uint8_t{127}, 0, 0, any ? uint8_t{0} : uint8_t{1}};
+    SockBind(fd, a, SockAddrV4(ip, 0, &a));
+    SockLocalAddr(fd, &a, &len);
+  }
+  ~Udp() { SockClose(&fd); }
+  int port() const { return SockAddrPort(a); }
+  std::string Receive() {
+    short ev = 0;
+    char buf[2048];
+    if (SockWaitOne(fd, POLLIN, &ev, 2000) <= 0) return "<none>";
+    const int n = SockRecvFrom(fd, buf, sizeof buf, false, false, &a, &len);
+    return std::string(buf, static_cast<size_t>(std::max(n, 0)));
+  }
+};
+
+bool BoundOnEveryAddress(int port) {
+  char key[16];
+  std::snprintf(key, sizeof key, " 00000000:%04X", port);
+  std::ifstream f("/proc/net/udp");
+  for (std::string line; std::getline(f, line);)
+    if (line.find(key) != std::string::npos) return true;
+  return false;
+}
+
+// Runs a screen service on a free port in a thread, sends the datagrams once
+// it listens, and returns its result.
+int RunScreen(const std::string& a2, const std::vector<std::string>& datagrams) {
+  sgHelper.ListenPort = Udp().port();
+  gPane.clear();
+  TarvSetObserver(&kPane);
+  HelperSetScreenReceiveLimit(static_cast<int64_t>(datagrams.size()));
+  int result = 1;
+  SetArg(2, a2);
+  std::thread service([&] { result = helper_service_a2(); });
+  for (int i = 0; i < 300 && !BoundOnEveryAddress(sgHelper.ListenPort); i++)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  Udp client;
+  const uint8_t lo[4] = {127, 0, 0, 1};
+  const socklen_t toLen = SockAddrV4(lo, sgHelper.ListenPort, &client.a);
+  for (const auto& d : datagrams)
+    SockSendTo(client.fd, d.data(), static_cast<int>(d.size()), &client.a, toLen);
+  service.join();
+  return result;
+}
+
+TEST_F(Helper, ScreenServerHandsEachDatagramToTheInterpreter) {
+  const std::string log = tarvtest::LogInto(dir_);
+  TarvSetLogLevel(4);
+  // The oversized datagram is a failed receive, and the loop goes on.
+  EXPECT_EQ(RunScreen("screen.server", {"x|one", std::string(1500, 'z'), "hello two"}), 0);
+  EXPECT_EQ(gPane, "x|one\r\nhello two\r\n");
+  EXPECT_EQ(sgHelper.UdpSocket, -1);
+  TarvCloseLog();
+  EXPECT_NE(tarvtest::ReadFile(log).find("screen.server recv = -1 "), std::string::npos);
+  EXPECT_EQ(tarvtest::RunErrors().size(), 0u);
+}
+
+TEST_F(Helper, ScreenProxyForwardsToItsPeer) {
+  Udp peer;
+  EXPECT_EQ(RunScreen("screen.proxy to 127.0.0.1 port " + std::to_string(peer.port()),
+                      {"first", "second!"}),
+            0);
+  EXPECT_EQ(peer.Receive(), "first");
+  EXPECT_EQ(peer.Receive(), "second!");
+  EXPECT_EQ(sgHelper.ForwardCount, 2);
+  EXPECT_EQ(sgHelper.ForwardBytes, 12);
+  EXPECT_TRUE(gPane.ends_with("]first\r\nsecond!\r\n")) << gPane;  // after the connect's variable
+}
+
+TEST_F(Helper, ScreenListenFailureIsAnError) {
+  Udp taken(true);
+  sgHelper.ListenPort = taken.port();
+  for (std::string s : {"screen.server", "screen.proxy"}) {
+    SetArg(2, s);
+    EXPECT_EQ(helper_service_a2(), -2);
+    EXPECT_EQ(LastRunError(), s + " listen  Err!");
+  }
+}
+
+}  // namespace
