@@ -17,13 +17,14 @@ namespace mailtest {
 
 class SmtpPeer {
  public:
-  // mode: "starttls" or "implicit".
+  // mode: "starttls" or "implicit"; port 0 takes a free one.
   SmtpPeer(const std::string& dir, const std::string& mode, const std::string& user,
-           const std::string& password)
+           const std::string& password, int port = 0)
       : dir_(dir) {
     int in[2], out[2];
     if (pipe(in) != 0 || pipe(out) != 0) return;
     const std::string script = std::string(TARV_SOURCE_DIR) + "/tests/services/mail/smtp_peer.py";
+    const std::string wanted = std::to_string(port);
     pid_ = fork();
     if (pid_ == 0) {
       dup2(in[0], 0);
@@ -31,7 +32,7 @@ class SmtpPeer {
       close(in[1]);
       close(out[0]);
       execl("/usr/bin/python3", "python3", script.c_str(), dir.c_str(), mode.c_str(), user.c_str(),
-            password.c_str(), static_cast<char*>(nullptr));
+            password.c_str(), wanted.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
     close(in[0]);

@@ -1,6 +1,6 @@
 """SMTP server for the mail tests, on loopback, in the foreground.
 
-usage: smtp_peer.py DIR MODE USER PASSWORD
+usage: smtp_peer.py DIR MODE USER PASSWORD [PORT]
 MODE is "starttls" (plain connection, STARTTLS required before AUTH) or
 "implicit" (TLS from the first byte). The peer makes a self-signed
 certificate DIR/cert.pem for 127.0.0.1, prints "PORT n" once it listens, and
@@ -59,9 +59,11 @@ def main():
                 f.write("\n".join(lines) + "\n")
             return "250 OK"
 
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        port = s.getsockname()[1]
+    port = int(sys.argv[5]) if len(sys.argv) > 5 else 0
+    if port == 0:
+        with socket.socket() as s:
+            s.bind(("127.0.0.1", 0))
+            port = s.getsockname()[1]
     if mode == "implicit":
         ctl = Controller(Handler(), hostname="127.0.0.1", port=port, ssl_context=context,
                          authenticator=authenticate, auth_require_tls=False)
