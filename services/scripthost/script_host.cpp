@@ -183,6 +183,26 @@ int sys_vbscript_a2() {
   return TarvReturn(0, "sys_vbscript_a2 return");
 }
 
+int vbscript_escape_crlf(const char* src, char* dest) {
+  constexpr std::size_t kSourceMax = 1012;
+  constexpr std::size_t kWrittenMax = 1012;
+  if (!dest) return 0;
+  const std::size_t n = src ? strnlen(src, kSourceMax) : 0;
+  std::size_t w = 0;
+  for (std::size_t i = 0; i < n && w <= kWrittenMax; ++i) {
+    const char c = src[i];
+    if (c == '\n' || c == '\r') {
+      const char* piece = c == '\n' ? "\"&chr(10)&\"" : "\"&chr(13)&\"";
+      std::memcpy(dest + w, piece, 11);
+      w += 11;
+    } else {
+      dest[w++] = c;
+    }
+  }
+  dest[w] = 0;
+  return static_cast<int>(w);
+}
+
 int vbscript_caluate(const char* expr, char* dest) {
   using namespace tarv;
   TarvDebugLog("\nvbscript_caluate ,begin ...");

@@ -58,5 +58,12 @@ int vbscript_caluate(const char* expr, char* dest);
 // its TarvMain.
 int sys_vbscript_a2();
 
+// Copies `src` into `dest` (1024 bytes) for a VBScript string literal: each
+// line feed becomes "&chr(10)&" and each carriage return "&chr(13)&", both
+// closed and reopened by double quotes. Reads at most 1012 bytes of the
+// source and stops once more than 1012 bytes are written; returns the bytes
+// written (at most 1023), the destination ending in NUL.
+int vbscript_escape_crlf(const char* src, char* dest);
+
 struct Family;
 const Family* ScriptHostFamily();

@@ -141,7 +141,7 @@ Value Replace(Interpreter&, Args a) {
     if (hit == std::string::npos) break;
     out.append(rest, at, hit - at);
     out.append(with);
-    CheckTextSize(out.size());
+    CheckTextSize(out.size(), with.size());
     at = hit + needle.size();
     if (count > 0) --count;
   }
@@ -191,8 +191,9 @@ Value Join(Interpreter&, Args a) {
   std::string out;
   for (std::size_t i = 0; i < arr.items.size(); ++i) {
     if (i > 0) out += delim;
+    const std::size_t before = out.size();
     if (arr.items[i].kind() != Kind::Null) out += ToString(arr.items[i]);
-    CheckTextSize(out.size());
+    CheckTextSize(out.size(), out.size() - before);
   }
   return Value::String(std::move(out));
 }
@@ -260,6 +261,7 @@ Value StringOf(Interpreter&, Args a) {
     AppendUtf8(unit, static_cast<char32_t>(code));
   }
   CheckTextSize(static_cast<std::uint64_t>(n) * unit.size());
+  if (unit.size() == 1) return Value::String(std::string(static_cast<std::size_t>(n), unit[0]));
   std::string out;
   out.reserve(static_cast<std::size_t>(n) * unit.size());
   for (std::int64_t i = 0; i < n; ++i) out += unit;

@@ -137,6 +137,12 @@ std::string FormatDate(double serial) {
 }
 
 std::optional<double> ParseDate(std::string_view text) {
+  // A number is no date, even when its '.' could separate month and day.
+  try {
+    if (ParseNumber(text)) return std::nullopt;
+  } catch (const ScriptError&) {
+    return std::nullopt;
+  }
   std::vector<Token> toks;
   std::size_t i = 0;
   while (i < text.size()) {

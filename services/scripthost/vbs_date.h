@@ -17,7 +17,7 @@ struct DateParts {
 
 // Valid serials lie between 1 January 100 and 31 December 9999.
 inline constexpr double kMinDate = -657434.0;
-inline constexpr double kMaxDate = 2958465.99999;
+inline constexpr double kMaxDate = 2958465.0;  // its last day; times run up to the next
 
 // Month and day may run over (month 13 is January of the next year, day 0
 // the last day of the month before), as DateSerial allows; throws Overflow

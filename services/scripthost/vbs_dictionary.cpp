@@ -137,6 +137,7 @@ class Dictionary : public BuiltinObject {
 
   void Insert(const std::string& k, const Value& key, const Value& item) {
     if (entries_.size() >= kMaxEntries) ThrowRuntime(kErrOutOfMemory);
+    if (entries_.size() % 4096 == 4095) CheckMemory();
     index_.emplace(k, entries_.size());
     entries_.emplace_back(key, item);
   }

@@ -11,9 +11,11 @@ namespace tarv::vbs {
 namespace {
 
 // Procedure calls recurse on the native stack; past this much stack below
-// the entry the run fails as "Out of stack space" instead of crashing.
-constexpr std::ptrdiff_t kStackBudget = 2 << 20;
+// the entry (half of the usual 8 MB thread stack) the run fails as "Out of
+// stack space" instead of crashing.
+constexpr std::ptrdiff_t kStackBudget = 4 << 20;
 constexpr int kTickStatements = 256;  // statements between clock readings
+constexpr int kTicksPerMemoryCheck = 16;  // clock readings between memory checks
 
 bool IsWhole(const Value& v) { return v.kind() == Kind::Integer || v.kind() == Kind::Long; }
 std::int64_t WholeOf(const Value& v) {
@@ -64,6 +66,7 @@ std::shared_ptr<Array> NewArray(std::span<const Value> bounds, bool fixed) {
     total *= static_cast<std::uint64_t>(ub) + 1;
     if (total > kMaxArrayElements) ThrowRuntime(kErrOutOfMemory);
   }
+  if (total > 65536) CheckMemory();
   if (bounds.empty()) total = 0;
   a->items.resize(total);
   return a;
@@ -159,11 +162,18 @@ class Interpreter::FrameScope {
 class Interpreter::EntryScope {
  public:
   explicit EntryScope(Interpreter& in) : in_(in), outer_(in.stack_base_ == nullptr) {
-    if (outer_) in_.stack_base_ = static_cast<const char*>(__builtin_frame_address(0));
+    if (outer_) {
+      in_.stack_base_ = static_cast<const char*>(__builtin_frame_address(0));
+      const std::uint64_t now = ResidentBytes();
+      saved_ceiling_ = SetMemoryCeiling(now == 0 ? 0 : now + in_.memory_budget_);
+    }
     in_.tick_ = 0;
   }
   ~EntryScope() {
-    if (outer_) in_.stack_base_ = nullptr;
+    if (outer_) {
+      in_.stack_base_ = nullptr;
+      SetMemoryCeiling(saved_ceiling_);
+    }
   }
   EntryScope(const EntryScope&) = delete;
   EntryScope& operator=(const EntryScope&) = delete;
@@ -171,6 +181,7 @@ class Interpreter::EntryScope {
  private:
   Interpreter& in_;
   bool outer_;
+  std::uint64_t saved_ceiling_ = 0;
 };
 
 Interpreter::Interpreter(ObjectFactory* factory) : factory_(factory) {}
@@ -188,6 +199,7 @@ void Interpreter::CheckStack() const {
 void Interpreter::Tick() {
   tick_ = kTickStatements;
   CheckDeadline();
+  if (++memory_ticks_ % kTicksPerMemoryCheck == 0) CheckMemory();
 }
 
 void Interpreter::Locate(ScriptError& err, Pos pos) const {
@@ -528,7 +540,7 @@ void Interpreter::ExecAssign(const Stmt& s) {
       if (tail.kind() != Kind::Null) {
         const Plain plain(tail);
         const std::string& add = (*plain).kind() == Kind::String ? (*plain).str() : ToString(*plain);
-        CheckTextSize(static_cast<std::uint64_t>(slot->str().size()) + add.size());
+        CheckTextSize(static_cast<std::uint64_t>(slot->str().size()) + add.size(), add.size());
         slot->mutable_str().append(add);
       }
       return;
@@ -617,6 +629,13 @@ void Interpreter::ExecDim(const Stmt& s) {
       if (old.upper.size() != fresh->upper.size()) ThrowRuntime(kErrSubscriptOutOfRange);
       for (std::size_t d = 0; d + 1 < old.upper.size(); ++d) {
         if (old.upper[d] != fresh->upper[d]) ThrowRuntime(kErrSubscriptOutOfRange);
+      }
+      if (slot->array().use_count() == 1) {
+        // Not shared: grow or shrink it where it is, moving nothing.
+        Array& own = *slot->array();
+        own.upper = std::move(fresh->upper);
+        own.items.resize(fresh->items.size());
+        continue;
       }
       const std::size_t keep = std::min(old.items.size(), fresh->items.size());
       std::copy(old.items.begin(), old.items.begin() + static_cast<std::ptrdiff_t>(keep), fresh->items.begin());

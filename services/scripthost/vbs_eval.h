@@ -40,6 +40,9 @@ class Interpreter {
 
   ObjectFactory* factory() const { return factory_; }
 
+  // How much the process may grow while this interpreter runs.
+  void SetMemoryBudget(std::uint64_t bytes) { memory_budget_ = bytes; }
+
   // Compiles the code, keeps its procedures, then runs its statements that
   // stand outside any procedure. Throws ScriptError.
   void AddCode(std::string_view source);
@@ -161,6 +164,8 @@ class Interpreter {
   std::unordered_map<std::string, int> global_index_;
   Frame* frame_ = nullptr;
   int tick_ = 0;
+  unsigned memory_ticks_ = 0;
+  std::uint64_t memory_budget_ = kMemoryBudget;
   const char* stack_base_ = nullptr;
   Error err_;
   std::shared_ptr<Object> err_object_;

@@ -114,8 +114,9 @@ class RegExp : public BuiltinObject {
       std::size_t copied = 0;
       Walk(s, [&](const Found& f) {
         out.append(s, copied, f.begin - copied);
+        const std::size_t before = out.size();
         Expand(out, with, s, f);
-        CheckTextSize(out.size());
+        CheckTextSize(out.size(), out.size() - before);
         copied = f.end;
       });
       out.append(s, copied);

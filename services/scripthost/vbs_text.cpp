@@ -54,13 +54,16 @@ std::string MapText(std::string_view s) {
 
 }  // namespace
 
+// Walks characters as ByteAt does, so that both agree on broken text too.
 std::int64_t Units(std::string_view s) {
-  std::int64_t n = 0;
-  for (unsigned char c : s) {
-    if ((c & 0xC0) != 0x80) ++n;  // not a continuation byte
-    if (c >= 0xF0) ++n;           // outside the BMP: a surrogate pair
+  std::int64_t u = 0;
+  std::size_t i = 0;
+  while (i < s.size()) {
+    const std::size_t n = SeqLength(static_cast<unsigned char>(s[i]));
+    u += n == 4 ? 2 : 1;  // outside the BMP: a surrogate pair
+    i += n;
   }
-  return n;
+  return u;
 }
 
 std::size_t ByteAt(std::string_view s, std::int64_t unit) {

@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <limits>
+
+#include <unistd.h>
 
 #include "services/scripthost/vbs_date.h"
 #include "services/scripthost/vbs_object.h"
@@ -86,8 +89,39 @@ void ThrowRuntime(int number, std::string description) {
   throw ScriptError(std::move(e));
 }
 
-void CheckTextSize(std::uint64_t bytes) {
+namespace {
+thread_local std::uint64_t tMemoryCeiling = 0;
+thread_local std::uint64_t tTextSinceCheck = 0;
+constexpr std::uint64_t kTextBetweenChecks = 16u << 20;
+}  // namespace
+
+void CheckTextSize(std::uint64_t bytes, std::uint64_t fresh) {
   if (bytes > kMaxTextBytes) ThrowRuntime(kErrOutOfMemory);
+  tTextSinceCheck += fresh;
+  if (tTextSinceCheck > kTextBetweenChecks) {
+    tTextSinceCheck = 0;
+    CheckMemory();
+  }
+}
+
+std::uint64_t ResidentBytes() {
+  std::FILE* f = std::fopen("/proc/self/statm", "r");
+  if (!f) return 0;
+  unsigned long long size = 0, resident = 0;
+  const int n = std::fscanf(f, "%llu %llu", &size, &resident);
+  std::fclose(f);
+  if (n != 2) return 0;
+  return static_cast<std::uint64_t>(resident) * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+}
+
+std::uint64_t SetMemoryCeiling(std::uint64_t bytes) {
+  const std::uint64_t old = tMemoryCeiling;
+  tMemoryCeiling = bytes;
+  return old;
+}
+
+void CheckMemory() {
+  if (tMemoryCeiling != 0 && ResidentBytes() > tMemoryCeiling) ThrowRuntime(kErrOutOfMemory);
 }
 
 // ---- Value ----------------------------------------------------------------

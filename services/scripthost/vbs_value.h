@@ -111,8 +111,22 @@ class ScriptError : public std::exception {
 // with "Out of memory" instead of exhausting the process.
 inline constexpr std::size_t kMaxTextBytes = 32u << 20;
 inline constexpr std::size_t kMaxArrayElements = 4u << 20;
-// Throws "Out of memory" when `bytes` exceeds kMaxTextBytes.
-void CheckTextSize(std::uint64_t bytes);
+// Throws "Out of memory" when text of `bytes` exceeds kMaxTextBytes, or when
+// the process is past its memory budget (CheckMemory, asked once for every
+// few megabytes of new text). `fresh` is how much of it is newly made.
+void CheckTextSize(std::uint64_t bytes, std::uint64_t fresh);
+inline void CheckTextSize(std::uint64_t bytes) { CheckTextSize(bytes, bytes); }
+
+// The memory a run may add to the process: many pieces that each pass the
+// size limits still fail with "Out of memory" once the process holds this
+// much more than when the run began.
+inline constexpr std::uint64_t kMemoryBudget = 512u << 20;
+// The resident size of the process in bytes (0 when it cannot be read).
+std::uint64_t ResidentBytes();
+// Sets the ceiling for this thread's runs (0: none) and returns the old one.
+std::uint64_t SetMemoryCeiling(std::uint64_t bytes);
+// Throws "Out of memory" when the process is past the ceiling.
+void CheckMemory();
 
 // The order matches the payloads of Value.
 enum class Kind { Empty, Null, Boolean, Integer, Long, Double, String, Object, Date, Array, Byte, Single };

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "services/scripthost/script_host.h"
+#include "services/scripthost/vbs_objects.h"
 #include "tests/services/scripthost/vbs_test_util.h"
 
 namespace {
@@ -142,6 +143,27 @@ TEST(SysVbscript, RecursionAndMemoryLimits) {
       "Function TarvMain()\nTarvMain = D(500)\nEnd Function\n",
       std::nullopt);
   EXPECT_EQ(deep.text, "500");
+}
+
+// Pieces that each pass the size limits still stop at the run's budget.
+TEST(SysVbscript, MemoryBudgetStopsGrowth) {
+  vbs::StandardObjects objects;
+  vbs::Interpreter vm(&objects);
+  vm.SetMemoryBudget(64u << 20);
+  vm.SetDeadline(vbs::Clock::now() + 60s);
+  const char* scripts[] = {
+      "Set d = CreateObject(\"Scripting.Dictionary\")\nDo\n d.Add i, Space(1000000)\n i = i + 1\nLoop\n",
+      "Dim a()\nDo\n ReDim Preserve a(n)\n a(n) = String(200000, \"z\")\n n = n + 1\nLoop\n",
+  };
+  for (const char* script : scripts) {
+    SCOPED_TRACE(script);
+    try {
+      vm.AddCode(script);
+      ADD_FAILURE() << "no error";
+    } catch (const vbs::ScriptError& e) {
+      EXPECT_EQ(e.error().number, vbs::kErrOutOfMemory);
+    }
+  }
 }
 
 TEST(SysVbscript, CompileFaultsNameTheirPlace) {
