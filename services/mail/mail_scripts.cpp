@@ -23,9 +23,6 @@ constexpr std::size_t kLogSplit = 1000;
 // Room for a description inside a run-error message.
 constexpr std::size_t kDescriptionRoom = 900;
 
-// What a literal escape of one byte may grow to: "&chr(13)&" in quotes.
-constexpr std::size_t kLongestEscape = 11;
-
 std::string_view EscapeOf(char c) {
   switch (c) {
     case '"':
@@ -183,23 +180,6 @@ std::string BuildSpeakScript(std::string_view text) {
 }  // namespace tarv::mailscript
 
 using namespace tarv;
-
-int vbscript_escape_crlf(const char* src, char* dest) {
-  if (!dest) return 0;
-  std::size_t out = 0;
-  const std::size_t n = src ? std::strlen(src) : 0;
-  for (std::size_t i = 0; i < n; ++i) {
-    std::string_view piece = mailscript::EscapeOf(src[i]);
-    if (piece.empty()) piece = std::string_view(src + i, 1);
-    // Only whole escapes, so the literal stays well formed.
-    if (out + piece.size() > scripthost::kResultRoom - 1) break;
-    std::memcpy(dest + out, piece.data(), piece.size());
-    out += piece.size();
-  }
-  static_assert(mailscript::kLongestEscape < scripthost::kResultRoom);
-  dest[out] = '\0';
-  return static_cast<int>(out);
-}
 
 int vbscript_smtp() {
   TarvSetVar3("smtp.status", "SEND_MAIL_ERROR", 15);

@@ -52,10 +52,6 @@ int vbscript_set_excel_cell(const char* path, const char* sheet, const char* cel
 int vbscript_get_excel_cell(const char* path, const char* sheet, const char* cell, char* dest);
 // Speaks the text and returns when the speech has ended.
 void vbscript_speak(const char* text);
-// Escapes src for a place inside a script's string literal (line breaks as
-// "&chr(10)&", double quotes doubled) into dest (1024 bytes, NUL-terminated),
-// stopping before an escape that would not fit; the bytes written.
-int vbscript_escape_crlf(const char* src, char* dest);
 
 namespace tarv::mailscript {
 

@@ -98,14 +98,6 @@ TEST(MailScripts, TemplatesAsWrittenWithValuesEscaped) {
             "TarvMain = \"speak.ok\" \n"
             "End Function\n");
 
-  // The escape into a fixed destination keeps whole escapes only.
-  char dest[1024];
-  EXPECT_EQ(vbscript_escape_crlf("a\nb", dest), 13);
-  EXPECT_STREQ(dest, "a\"&chr(10)&\"b");
-  const std::string many(200, '\n');
-  const int n = vbscript_escape_crlf(many.c_str(), dest);
-  EXPECT_EQ(n, 93 * 11);
-  EXPECT_EQ(std::strlen(dest), 93u * 11);
 }
 
 TEST(MailStatements, ArgumentRules) {
