@@ -2,6 +2,8 @@
 // argument rules, and their effect on a real SMTP server and real workbooks.
 #include "services/mail/mail_statements.h"
 
+#include "services/mail/host_objects.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -98,6 +100,16 @@ TEST(MailScripts, TemplatesAsWrittenWithValuesEscaped) {
             "TarvMain = \"speak.ok\" \n"
             "End Function\n");
 
+}
+
+TEST(MailScripts, EachScriptCreatesOnlyItsOwnObject) {
+  tarv::hostobj::SingleClassFactory mail(tarv::hostobj::kMailClass);
+  EXPECT_NE(mail.Create("cdo.MESSAGE"), nullptr);
+  EXPECT_EQ(mail.Create("Excel.Application"), nullptr);
+  EXPECT_EQ(mail.Create("Scripting.FileSystemObject"), nullptr);
+  tarv::hostobj::SingleClassFactory voice(tarv::hostobj::kVoiceClass);
+  EXPECT_NE(voice.Create("SAPI.SpVoice"), nullptr);
+  EXPECT_EQ(voice.Create("WScript.Shell"), nullptr);
 }
 
 TEST(MailStatements, ArgumentRules) {
