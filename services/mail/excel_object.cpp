@@ -1,6 +1,7 @@
 // Excel.Application: workbooks opened from .xlsx files, their worksheets and
 // cell ranges. A value written as text is taken as Excel takes typed input:
-// a number or TRUE/FALSE becomes that, anything else stays text.
+// a number or TRUE/FALSE becomes that, anything else stays text. A number in
+// a date or time format is read as a date.
 #include <cmath>
 #include <cstdlib>
 #include <stdexcept>
@@ -45,7 +46,7 @@ Value FromCell(const xlsx::CellValue& c) {
     case xlsx::CellValue::Kind::Empty:
       return Value();
     case xlsx::CellValue::Kind::Number:
-      return Value::Double(c.number);
+      return c.date ? Value::Date(c.number) : Value::Double(c.number);
     case xlsx::CellValue::Kind::Boolean:
       return Value::Boolean(c.boolean);
     case xlsx::CellValue::Kind::Text:

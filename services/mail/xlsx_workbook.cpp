@@ -190,6 +190,52 @@ void WidenDimension(pugi::xml_node worksheet, CellRef cell) {
   dim.attribute("ref").set_value((FormatCellRef(*first) + ":" + FormatCellRef(*last)).c_str());
 }
 
+// Whether a number format shows a date or a time: the built-in formats 14-22
+// and 45-47, or a format code with day, month, year, hour or second fields
+// outside quoted text, escapes and [colour] sections.
+bool IsDateFormat(int id, std::string_view code) {
+  if ((id >= 14 && id <= 22) || (id >= 45 && id <= 47)) return true;
+  if (id < 164) return false;
+  bool quoted = false;
+  for (std::size_t i = 0; i < code.size(); ++i) {
+    const char c = code[i];
+    if (c == '"') {
+      quoted = !quoted;
+    } else if (quoted) {
+      continue;
+    } else if (c == '\\' || c == '_' || c == '*') {
+      ++i;  // the next character is literal or padding
+    } else if (c == '[') {
+      const std::size_t end = code.find(']', i);
+      if (end == std::string_view::npos) return false;
+      const char k = static_cast<char>(std::tolower(static_cast<unsigned char>(code[i + 1])));
+      if (k == 'h' || k == 'm' || k == 's') return true;  // elapsed time
+      i = end;
+    } else if (std::string_view("dmyhsDMYHS").find(c) != std::string_view::npos) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// The cell styles whose number format is a date format.
+std::vector<bool> DateStyles(const std::string& xml) {
+  std::vector<bool> out;
+  pugi::xml_document doc;
+  if (!doc.load_buffer(xml.data(), xml.size())) return out;
+  pugi::xml_node sheet = Child(doc, "styleSheet");
+  std::map<int, std::string> codes;
+  for (pugi::xml_node f : Child(sheet, "numFmts").children())
+    if (LocalName(f.name()) == "numFmt") codes[f.attribute("numFmtId").as_int(-1)] = f.attribute("formatCode").value();
+  for (pugi::xml_node xf : Child(sheet, "cellXfs").children()) {
+    if (LocalName(xf.name()) != "xf") continue;
+    const int id = xf.attribute("numFmtId").as_int(0);
+    const auto it = codes.find(id);
+    out.push_back(IsDateFormat(id, it == codes.end() ? std::string_view() : std::string_view(it->second)));
+  }
+  return out;
+}
+
 }  // namespace
 
 std::optional<CellRef> ParseCellRef(std::string_view ref) {
@@ -258,6 +304,8 @@ std::unique_ptr<Workbook> Workbook::Open(const std::string& path, std::string& e
   }
   for (const auto& [id, rel] : rels) {
     (void)id;
+    if (EndsWith(rel.type, "/styles"))
+      if (const auto text = ReadPart(z.get(), ResolveTarget(base, rel.target))) wb->date_styles_ = DateStyles(*text);
     if (!EndsWith(rel.type, "/sharedStrings")) continue;
     const auto text = ReadPart(z.get(), ResolveTarget(base, rel.target));
     pugi::xml_document sst;
@@ -339,6 +387,9 @@ CellValue Workbook::Get(int sheet, CellRef cell) {
       } else {
         v.kind = CellValue::Kind::Number;
         v.number = val.text().as_double();
+        const long style = c.attribute("s").as_llong(0);
+        v.date = style >= 0 && static_cast<std::size_t>(style) < date_styles_.size() &&
+                 date_styles_[static_cast<std::size_t>(style)];
       }
       return v;
     }

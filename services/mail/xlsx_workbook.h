@@ -22,6 +22,7 @@ struct CellValue {
   double number = 0;
   std::string text;  // Text and Error
   bool boolean = false;
+  bool date = false;  // a Number shown in a date or time format
 };
 
 // A cell position, both from 1.
@@ -74,6 +75,7 @@ class Workbook {
   std::string path_;
   std::vector<Sheet> sheets_;
   std::vector<std::string> shared_;
+  std::vector<bool> date_styles_;  // by cell style index
   bool dirty_ = false;
 };
 

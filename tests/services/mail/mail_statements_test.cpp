@@ -252,6 +252,30 @@ TEST(ExcelStatements, ReadWriteAndReadBackWithOpenpyxl) {
                 "True [1, 2, 3, 4, 5, 6]\n");
 }
 
+TEST(ExcelStatements, DateFormatsReadAsDates) {
+  tarvtest::TempDir dir;
+  const std::string book = dir.File("dates.xlsx");
+  Python(dir, "import openpyxl, datetime\nwb = openpyxl.Workbook(); ws = wb.active\n"
+              "ws['A1'] = datetime.datetime(2024, 1, 5, 13, 30); ws['A2'] = datetime.date(2024, 1, 5)\n"
+              "ws['A3'] = 0.5; ws['A3'].number_format = '0.00%'\n"
+              "ws['A4'] = 45296; ws['A4'].number_format = '\"day\" 0'\n"
+              "ws['A5'] = 1.25; ws['A5'].number_format = '[h]:mm'\n"
+              "wb.save('" + book + "')\n");
+  tarvtest::Run(dir, "excel.open {" + book + "} sheet {Sheet}\n"
+                     "excel.get var {a1} cell {A1}\n"
+                     "excel.get var {a2} cell {A2}\n"
+                     "excel.get var {a3} cell {A3}\n"
+                     "excel.get var {a4} cell {A4}\n"
+                     "excel.get var {a5} cell {A5}\n");
+  EXPECT_EQ(tarvtest::RunErrors(), Strings{});
+  EXPECT_EQ(tarvtest::Var("a1"), "1/5/2024 1:30:00 PM");
+  EXPECT_EQ(tarvtest::Var("a2"), "1/5/2024");
+  EXPECT_EQ(tarvtest::Var("a3"), "0.5");
+  EXPECT_EQ(tarvtest::Var("a4"), "45296");
+  // An elapsed time is a date too, counted from day 0.
+  EXPECT_EQ(tarvtest::Var("a5"), "12/31/1899 6:00:00 AM");
+}
+
 TEST(ExcelStatements, MissingWorkbookSheetOrCell) {
   tarvtest::TempDir dir;
   const std::string book = dir.File("book.xlsx");
