@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <pugixml.hpp>
 #include <sstream>
@@ -236,6 +237,59 @@ std::vector<bool> DateStyles(const std::string& xml) {
   return out;
 }
 
+std::string Serialize(const pugi::xml_document& doc) {
+  std::ostringstream out;
+  doc.save(out, "", kFormat, pugi::encoding_utf8);
+  return out.str();
+}
+
+// Puts `text` into the package as `part`; the text must live until the
+// package is closed.
+bool PutPart(zip_t* z, const std::string& part, const std::string& text) {
+  zip_source_t* src = zip_source_buffer(z, text.data(), text.size(), 0);
+  if (src && zip_file_add(z, part.c_str(), src, ZIP_FL_OVERWRITE | ZIP_FL_ENC_UTF_8) >= 0) return true;
+  if (src) zip_source_free(src);
+  return false;
+}
+
+// Takes the calculation chain out of the package, with its relationship and
+// content type: it lists formula cells, and one that lost its formula would
+// make Excel report the file as damaged. Excel builds the chain anew.
+bool DropCalcChain(zip_t* z, const std::string& book_part, std::deque<std::string>& texts) {
+  const std::string rels_part = RelsOf(book_part);
+  const auto rels_text = ReadPart(z, rels_part);
+  pugi::xml_document rels;
+  if (!rels_text || !rels.load_buffer(rels_text->data(), rels_text->size(), kParse)) return true;
+  std::string chain;
+  pugi::xml_node root = Child(rels, "Relationships");
+  for (pugi::xml_node r : root.children()) {
+    if (LocalName(r.name()) == "Relationship" && EndsWith(r.attribute("Type").value(), "/calcChain")) {
+      chain = ResolveTarget(DirOf(book_part), r.attribute("Target").value());
+      root.remove_child(r);
+      break;
+    }
+  }
+  if (chain.empty()) return true;
+  texts.push_back(Serialize(rels));
+  if (!PutPart(z, rels_part, texts.back())) return false;
+  const std::string types_part = "[Content_Types].xml";
+  if (const auto types_text = ReadPart(z, types_part)) {
+    pugi::xml_document types;
+    if (types.load_buffer(types_text->data(), types_text->size(), kParse)) {
+      pugi::xml_node troot = Child(types, "Types");
+      for (pugi::xml_node o : troot.children())
+        if (LocalName(o.name()) == "Override" && std::string_view(o.attribute("PartName").value()) == "/" + chain) {
+          troot.remove_child(o);
+          break;
+        }
+      texts.push_back(Serialize(types));
+      if (!PutPart(z, types_part, texts.back())) return false;
+    }
+  }
+  const zip_int64_t index = zip_name_locate(z, chain.c_str(), 0);
+  return index < 0 || zip_delete(z, static_cast<zip_uint64_t>(index)) == 0;
+}
+
 }  // namespace
 
 std::optional<CellRef> ParseCellRef(std::string_view ref) {
@@ -288,6 +342,7 @@ std::unique_ptr<Workbook> Workbook::Open(const std::string& path, std::string& e
   }
   std::unique_ptr<Workbook> wb(new Workbook);
   wb->path_ = path;
+  wb->book_part_ = book_part;
   const auto rels = ReadRels(z.get(), book_part);
   const std::string base = DirOf(book_part);
   for (pugi::xml_node s : Child(Child(book, "workbook"), "sheets").children()) {
@@ -440,6 +495,7 @@ void Workbook::Set(int sheet, CellRef cell, const CellValue& value) {
   if (!c) c = row.append_child((px + "c").c_str());
   if (!c.attribute("r")) c.prepend_attribute("r").set_value(ref.c_str());
   c.remove_attribute("t");
+  if (Child(c, "f")) formula_dropped_ = true;
   while (pugi::xml_node child = c.first_child()) c.remove_child(child);
   switch (value.kind) {
     case CellValue::Kind::Empty:
@@ -485,25 +541,20 @@ std::string Workbook::Save() {
   }
   int zerr = 0;
   ZipPtr z(zip_open(temp.c_str(), 0, &zerr));
-  std::vector<std::string> texts;  // the sources read them at zip_close
-  texts.reserve(sheets_.size());
+  std::deque<std::string> texts;  // the sources read them at zip_close: they must not move
   bool ok = static_cast<bool>(z);
   for (Sheet& s : sheets_) {
     if (!ok || !s.changed) continue;
-    std::ostringstream out;
-    s.doc->save(out, "", kFormat, pugi::encoding_utf8);
-    texts.push_back(out.str());
-    zip_source_t* src = zip_source_buffer(z.get(), texts.back().data(), texts.back().size(), 0);
-    if (!src || zip_file_add(z.get(), s.part.c_str(), src, ZIP_FL_OVERWRITE | ZIP_FL_ENC_UTF_8) < 0) {
-      if (src) zip_source_free(src);
-      ok = false;
-    }
+    texts.push_back(Serialize(*s.doc));
+    ok = PutPart(z.get(), s.part, texts.back());
   }
+  if (ok && formula_dropped_) ok = DropCalcChain(z.get(), book_part_, texts);
   if (ok && zip_close(z.get()) == 0) {
     (void)z.release();
     if (std::rename(temp.c_str(), path_.c_str()) == 0) {
       for (Sheet& s : sheets_) s.changed = false;
       dirty_ = false;
+      formula_dropped_ = false;
       return {};
     }
   }

@@ -73,6 +73,8 @@ class Workbook {
   pugi::xml_document& SheetDoc(int sheet);
 
   std::string path_;
+  std::string book_part_;  // the workbook part inside the package
+  bool formula_dropped_ = false;  // a formula cell was overwritten
   std::vector<Sheet> sheets_;
   std::vector<std::string> shared_;
   std::vector<bool> date_styles_;  // by cell style index

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "tests/e2e/harness_binary.h"
 #include "tests/engine/harness.h"
 #include "tests/services/mail/smtp_peer.h"
 
@@ -250,6 +251,41 @@ TEST(ExcelStatements, ReadWriteAndReadBackWithOpenpyxl) {
                 "[('B5', 'two\\nlines \"quoted\"')], [('A6', 'six'), ('D6', False)]]\n"
                 "Other [[('A1', 'keep')], [('B2', 3)]]\n"
                 "True [1, 2, 3, 4, 5, 6]\n");
+}
+
+// A formula cell that gets a value takes the calculation chain with it, so
+// that Excel does not find the chain pointing at a cell without a formula.
+TEST(ExcelStatements, OverwrittenFormulaDropsTheCalculationChain) {
+  tarvtest::TempDir dir;
+  const std::string book = dir.File("f.xlsx");
+  const std::string chain_of = dir.Write("chain.py",
+      "import sys, zipfile\nz = zipfile.ZipFile(sys.argv[1])\nn = z.namelist()\n"
+      "print('xl/calcChain.xml' in n, b'calcChain' in z.read('[Content_Types].xml'),"
+      " b'calcChain' in z.read('xl/_rels/workbook.xml.rels'), 'xl/styles.xml' in n)\n");
+  Python(dir, "import openpyxl, zipfile, shutil\nwb = openpyxl.Workbook(); ws = wb.active; ws.title = 'S'\n"
+              "ws['A1'] = 2; ws['A2'] = '=A1*2'\nwb.save('plain.xlsx')\n"
+              "src = zipfile.ZipFile('plain.xlsx'); dst = zipfile.ZipFile('" + book + "', 'w')\n"
+              "for i in src.infolist():\n"
+              "  d = src.read(i.filename)\n"
+              "  if i.filename == '[Content_Types].xml': d = d.replace(b'</Types>', b'<Override PartName=\"/xl/calcChain.xml\" "
+              "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.calcChain+xml\"/></Types>')\n"
+              "  if i.filename == 'xl/_rels/workbook.xml.rels': d = d.replace(b'</Relationships>', b'<Relationship Id=\"rIdC\" "
+              "Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/calcChain\" Target=\"calcChain.xml\"/></Relationships>')\n"
+              "  dst.writestr(i, d)\n"
+              "dst.writestr('xl/calcChain.xml', '<calcChain xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><c r=\"A2\" i=\"1\"/></calcChain>')\n"
+              "dst.close()\n");
+  const auto chain = [&] {
+    const auto r = tarvtest::RunProgram("/usr/bin/python3", {chain_of, book}, dir.path().string());
+    return r.output;
+  };
+  ASSERT_EQ(chain(), "True True True True\n");
+  tarvtest::Run(dir, "excel.open {" + book + "} sheet {S}\nexcel.cell {A1} value {3}\n");
+  EXPECT_EQ(chain(), "True True True True\n");  // no formula lost yet
+  tarvtest::Run(dir, "excel.open {" + book + "} sheet {S}\nexcel.cell {A2} value {4}\n"
+                     "excel.get var {a2} cell {A2}\n");
+  EXPECT_EQ(tarvtest::RunErrors(), Strings{});
+  EXPECT_EQ(tarvtest::Var("a2"), "4");
+  EXPECT_EQ(chain(), "False False False True\n");
 }
 
 TEST(ExcelStatements, DateFormatsReadAsDates) {
