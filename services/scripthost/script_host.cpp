@@ -93,6 +93,7 @@ ScriptOutcome RunArithmetic(std::string_view expression,
     }
     vbs::Interpreter vm;  // no object factory: CreateObject fails
     vm.SetDeadline(deadline);
+    vm.SetMemoryBudget(0);  // one expression: its pieces' own limits bound it
     vm.AddProgram(std::move(program));
     out.text = vbs::ToString(vm.Eval("TarvMain"));
     out.ok = true;

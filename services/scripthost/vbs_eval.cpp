@@ -164,7 +164,7 @@ class Interpreter::EntryScope {
   explicit EntryScope(Interpreter& in) : in_(in), outer_(in.stack_base_ == nullptr) {
     if (outer_) {
       in_.stack_base_ = static_cast<const char*>(__builtin_frame_address(0));
-      const std::uint64_t now = ResidentBytes();
+      const std::uint64_t now = in_.memory_budget_ == 0 ? 0 : ResidentBytes();
       saved_ceiling_ = SetMemoryCeiling(now == 0 ? 0 : now + in_.memory_budget_);
     }
     in_.tick_ = 0;
@@ -333,21 +333,28 @@ void Interpreter::BindBlock(Block& b, ProcDecl* proc, const ProcDecl* scope, boo
 }
 
 void Interpreter::BindProgram(Program& p, const ProcDecl* scope) {
-  for (auto& proc : p.procs) {
-    GlobalEntry& g = globals_[static_cast<std::size_t>(Intern(proc->key))];
-    if (g.defined) ThrowRuntime(kErrNameRedefined);
-    g.proc = proc.get();
-  }
-  for (const Stmt& s : p.code) {
-    if (s.kind != StmtKind::Dim && s.kind != StmtKind::Const) continue;
-    for (const DimItem& item : s.items) {
-      if (scope && scope->slots.contains(item.target->key)) continue;
-      GlobalEntry& g = globals_[static_cast<std::size_t>(Intern(item.target->key))];
-      if (g.proc) ThrowRuntime(kErrNameRedefined);
-      g.defined = g.declared = true;
-      g.is_const = s.kind == StmtKind::Const;
+  // Every clash is found before anything is registered, so that a program
+  // that fails leaves nothing half-bound behind.
+  auto declared_here = [&](auto&& each) {
+    for (const Stmt& s : p.code) {
+      if (s.kind != StmtKind::Dim && s.kind != StmtKind::Const) continue;
+      for (const DimItem& item : s.items) {
+        if (!(scope && scope->slots.contains(item.target->key))) each(s, item.target->key);
+      }
     }
+  };
+  for (const auto& proc : p.procs) {
+    if (globals_[static_cast<std::size_t>(Intern(proc->key))].defined) ThrowRuntime(kErrNameRedefined);
   }
+  declared_here([&](const Stmt&, const std::string& key) {
+    if (globals_[static_cast<std::size_t>(Intern(key))].proc) ThrowRuntime(kErrNameRedefined);
+  });
+  for (auto& proc : p.procs) globals_[static_cast<std::size_t>(Intern(proc->key))].proc = proc.get();
+  declared_here([&](const Stmt& s, const std::string& key) {
+    GlobalEntry& g = globals_[static_cast<std::size_t>(Intern(key))];
+    g.defined = g.declared = true;
+    g.is_const = s.kind == StmtKind::Const;
+  });
   BindBlock(p.code, nullptr, scope, p.option_explicit);
   for (auto& proc : p.procs) BindBlock(proc->body, proc.get(), nullptr, p.option_explicit);
 }
@@ -435,9 +442,10 @@ void Interpreter::ExecuteHere(std::string_view code, bool global) {
   std::unique_ptr<Program> program = ParseProgram(code);
   Program& p = *program;
   const ProcDecl* scope = (!global && frame_) ? frame_->proc : nullptr;
+  // Procedures are registered while binding, so a program that has any is
+  // kept before binding can fail half-way; one without is dropped after its run.
+  if (!p.procs.empty()) programs_.push_back(std::move(program));
   BindProgram(p, scope);
-  const bool keep = !p.procs.empty();
-  if (keep) programs_.push_back(std::move(program));
   if (global || !frame_) {
     RunTopLevel(p, p.option_explicit, nullptr);
   } else {
@@ -955,7 +963,7 @@ Value Interpreter::Index(const Value& container, std::span<const Value> args) {
     const std::shared_ptr<Object> obj = container.object();
     return obj->Call("", args);
   }
-  if (args.empty()) return container;
+  // x() or x(1) on a plain value: no call and no element.
   ThrowRuntime(kErrTypeMismatch);
 }
 

@@ -40,7 +40,8 @@ class Interpreter {
 
   ObjectFactory* factory() const { return factory_; }
 
-  // How much the process may grow while this interpreter runs.
+  // How much the process may grow while this interpreter runs; 0: no budget
+  // beyond the size limits of single pieces.
   void SetMemoryBudget(std::uint64_t bytes) { memory_budget_ = bytes; }
 
   // Compiles the code, keeps its procedures, then runs its statements that

@@ -84,9 +84,7 @@ TEST(SysVbscript, StepTimeoutStopsEndlessScripts) {
   };
   std::string nms = "run.set step.timeout {1} seconds\n";
   for (const char* body : bodies) nms += "sys.vbscript {" + vbstest::AsArgument(Main(body)) + "}\n";
-  const auto start = std::chrono::steady_clock::now();
   RunStatements(nms);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 30s);  // five stops of about a second each
   const Strings errors = tarvtest::RunErrors();
   ASSERT_EQ(errors.size(), std::size(bodies));
   for (const std::string& e : errors) EXPECT_NE(e.find("Description:Script timed out"), std::string::npos) << e;

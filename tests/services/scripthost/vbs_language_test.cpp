@@ -105,6 +105,8 @@ const Case kLanguage[] = {
     {"comparison precedence", "a = 1 : b = 2\nTarvMain = (a < b And b < 3 Or a = 9) & (Not a = b) & (a + 1 = b)", "TrueTrueTrue"},
     {"long integer math stays exact", "x = 2147483647\ny = x - 1 + 1\nTarvMain = TypeName(y) & y & \" \" & (46341 * 46341)", "Long2147483647 2147488281"},
     {"dim lists with arrays", "Dim a, b(1), c\nb(1) = \"v\"\nTarvMain = IsEmpty(a) & b(1) & IsArray(b) & IsArray(c)", "TruevTrueFalse"},
+    {"randomize repeats after rnd of a negative", "x = Rnd(-1)\nRandomize 7\na = Rnd\nx = Rnd(-1)\nRandomize 7\nb = Rnd\nRandomize 8\nc = Rnd\nTarvMain = (a = b) & (a = c) & (Rnd(0) = c)", "TrueFalseTrue"},
+    {"executeglobal that clashes registers nothing", "ExecuteGlobal \"Dim zz\"\nOn Error Resume Next\nExecuteGlobal \"Function Q()\" & vbLf & \"Q = 5\" & vbLf & \"End Function\" & vbLf & \"Function zz()\" & vbLf & \"End Function\"\nn = Err.Number\nErr.Clear\nr = Q()\nTarvMain = n & \" \" & Err.Number", "1041 13"},
     {"nested if in loops", "For i = 1 To 15\n If i Mod 15 = 0 Then\n  s = s & \"FB\"\n ElseIf i Mod 5 = 0 Then\n  s = s & \"B\"\n ElseIf i Mod 3 = 0 Then\n  s = s & \"F\"\n Else\n  s = s & i\n End If\nNext\nTarvMain = s", "12F4BF78FB11F1314FB"},
 };
 
