@@ -3,6 +3,7 @@
 #include "engine/core/family.h"
 #include "services/database/database_family.h"
 #include "services/httpd/http_server.h"
+#include "services/mail/mail_statements.h"
 #include "services/netdiag/netdiag.h"
 #include "services/process/child_process.h"
 #include "services/scripthost/script_host.h"
@@ -26,6 +27,7 @@ void TarvRegisterFamilies() {
       NetdiagFamily(),
       TelnetFamily(),
       ScreenFamily(),
+      MailFamily(),
   };
   for (const Family* f : families) TarvRegisterFamily(f);
 }

@@ -1,0 +1,565 @@
+#include "services/mail/xlsx_workbook.h"
+
+#include <unistd.h>
+#include <zip.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <pugixml.hpp>
+#include <sstream>
+#include <stdexcept>
+
+namespace tarv::xlsx {
+
+namespace {
+
+constexpr int kMaxRows = 1048576;
+constexpr int kMaxCols = 16384;
+// A part larger than this is not read: no workbook of cells that a script
+// edits one at a time comes near it.
+constexpr zip_uint64_t kMaxPartBytes = 256u << 20;
+
+constexpr unsigned kParse = pugi::parse_default | pugi::parse_declaration | pugi::parse_ws_pcdata;
+constexpr unsigned kFormat = pugi::format_raw | pugi::format_no_declaration;
+
+struct ZipCloser {
+  void operator()(zip_t* z) const { zip_discard(z); }
+};
+using ZipPtr = std::unique_ptr<zip_t, ZipCloser>;
+
+std::optional<std::string> ReadPart(zip_t* z, const std::string& name) {
+  zip_stat_t st;
+  zip_stat_init(&st);
+  if (zip_stat(z, name.c_str(), 0, &st) != 0 || !(st.valid & ZIP_STAT_SIZE)) return std::nullopt;
+  if (st.size > kMaxPartBytes) return std::nullopt;
+  zip_file_t* f = zip_fopen(z, name.c_str(), 0);
+  if (!f) return std::nullopt;
+  std::string data(st.size, '\0');
+  const zip_int64_t n = zip_fread(f, data.data(), st.size);
+  zip_fclose(f);
+  if (n < 0 || static_cast<zip_uint64_t>(n) != st.size) return std::nullopt;
+  return data;
+}
+
+bool EndsWith(std::string_view s, std::string_view tail) {
+  return s.size() >= tail.size() && s.substr(s.size() - tail.size()) == tail;
+}
+
+std::string_view LocalName(const char* qualified) {
+  std::string_view n(qualified);
+  const std::size_t colon = n.find(':');
+  return colon == std::string_view::npos ? n : n.substr(colon + 1);
+}
+
+// The first child with that local name, whatever prefix the part uses.
+pugi::xml_node Child(pugi::xml_node n, std::string_view local) {
+  for (pugi::xml_node c : n.children())
+    if (c.type() == pugi::node_element && LocalName(c.name()) == local) return c;
+  return {};
+}
+
+// The prefix ("x:" or "") of the element, for new elements beside it.
+std::string PrefixOf(pugi::xml_node n) {
+  std::string_view name(n.name());
+  const std::size_t colon = name.find(':');
+  return colon == std::string_view::npos ? std::string() : std::string(name.substr(0, colon + 1));
+}
+
+// A target of a relationship, resolved against the folder of its source part.
+std::string ResolveTarget(const std::string& base_dir, std::string_view target) {
+  if (!target.empty() && target.front() == '/') return std::string(target.substr(1));
+  std::filesystem::path p = std::filesystem::path(base_dir) / std::string(target);
+  return p.lexically_normal().generic_string();
+}
+
+std::string DirOf(const std::string& part) {
+  const std::size_t slash = part.rfind('/');
+  return slash == std::string::npos ? std::string() : part.substr(0, slash);
+}
+
+std::string RelsOf(const std::string& part) {
+  const std::string dir = DirOf(part);
+  const std::string file = part.substr(dir.empty() ? 0 : dir.size() + 1);
+  return (dir.empty() ? std::string() : dir + "/") + "_rels/" + file + ".rels";
+}
+
+struct Rel {
+  std::string type, target;
+};
+
+std::map<std::string, Rel> ReadRels(zip_t* z, const std::string& part) {
+  std::map<std::string, Rel> out;
+  const auto text = ReadPart(z, RelsOf(part));
+  if (!text) return out;
+  pugi::xml_document doc;
+  if (!doc.load_buffer(text->data(), text->size())) return out;
+  for (pugi::xml_node r : Child(doc, "Relationships").children())
+    if (LocalName(r.name()) == "Relationship")
+      out[r.attribute("Id").value()] = {r.attribute("Type").value(), r.attribute("Target").value()};
+  return out;
+}
+
+// Characters XML cannot carry are written as _xHHHH_, as the format does,
+// and a literal "_x" that would read as such an escape is escaped itself.
+bool IsEscapeAt(std::string_view s, std::size_t i) {
+  if (i + 7 > s.size() || s[i] != '_' || s[i + 1] != 'x' || s[i + 6] != '_') return false;
+  for (std::size_t k = i + 2; k < i + 6; ++k)
+    if (!std::isxdigit(static_cast<unsigned char>(s[k]))) return false;
+  return true;
+}
+
+std::string DecodeText(std::string_view s) {
+  std::string out;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (IsEscapeAt(s, i)) {
+      const unsigned code = static_cast<unsigned>(std::strtoul(std::string(s.substr(i + 2, 4)).c_str(), nullptr, 16));
+      if (code < 0x80) {
+        out += static_cast<char>(code);
+        i += 6;
+        continue;
+      }
+    }
+    out += s[i];
+  }
+  return out;
+}
+
+std::string EncodeText(std::string_view s) {
+  std::string out;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    if ((c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0x7F || (c == '_' && IsEscapeAt(s, i))) {
+      char esc[8];
+      std::snprintf(esc, sizeof esc, "_x%04X_", c);
+      out += esc;
+    } else {
+      out += s[i];
+    }
+  }
+  return out;
+}
+
+// The text of a string item: its <t>, or its rich-text runs joined.
+std::string ItemText(pugi::xml_node si) {
+  if (pugi::xml_node t = Child(si, "t")) return DecodeText(t.text().get());
+  std::string out;
+  for (pugi::xml_node r : si.children())
+    if (LocalName(r.name()) == "r")
+      if (pugi::xml_node t = Child(r, "t")) out += DecodeText(t.text().get());
+  return out;
+}
+
+std::string NumberText(double d) {
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%.17g", d);
+  // The shortest text that reads back as the same number.
+  for (int prec = 1; prec <= 17; ++prec) {
+    char t[40];
+    std::snprintf(t, sizeof t, "%.*g", prec, d);
+    if (std::strtod(t, nullptr) == d) return t;
+  }
+  return buf;
+}
+
+int RowOf(pugi::xml_node row, int previous) {
+  const int r = row.attribute("r").as_int(0);
+  return r > 0 ? r : previous + 1;
+}
+
+int ColOf(pugi::xml_node c, int previous) {
+  if (auto ref = ParseCellRef(c.attribute("r").value())) return ref->col;
+  return previous + 1;
+}
+
+// Widens the sheet's dimension to take in the cell.
+void WidenDimension(pugi::xml_node worksheet, CellRef cell) {
+  pugi::xml_node dim = Child(worksheet, "dimension");
+  if (!dim) return;
+  std::string_view ref = dim.attribute("ref").value();
+  const std::size_t colon = ref.find(':');
+  auto first = ParseCellRef(ref.substr(0, colon));
+  auto last = colon == std::string_view::npos ? first : ParseCellRef(ref.substr(colon + 1));
+  if (!first || !last) return;
+  first->row = std::min(first->row, cell.row);
+  first->col = std::min(first->col, cell.col);
+  last->row = std::max(last->row, cell.row);
+  last->col = std::max(last->col, cell.col);
+  dim.attribute("ref").set_value((FormatCellRef(*first) + ":" + FormatCellRef(*last)).c_str());
+}
+
+// Whether a number format shows a date or a time: the built-in formats 14-22
+// and 45-47, or a format code with day, month, year, hour or second fields
+// outside quoted text, escapes and [colour] sections.
+bool IsDateFormat(int id, std::string_view code) {
+  if ((id >= 14 && id <= 22) || (id >= 45 && id <= 47)) return true;
+  if (id < 164) return false;
+  bool quoted = false;
+  for (std::size_t i = 0; i < code.size(); ++i) {
+    const char c = code[i];
+    if (c == '"') {
+      quoted = !quoted;
+    } else if (quoted) {
+      continue;
+    } else if (c == '\\' || c == '_' || c == '*') {
+      ++i;  // the next character is literal or padding
+    } else if (c == '[') {
+      const std::size_t end = code.find(']', i);
+      if (end == std::string_view::npos) return false;
+      const char k = static_cast<char>(std::tolower(static_cast<unsigned char>(code[i + 1])));
+      if (k == 'h' || k == 'm' || k == 's') return true;  // elapsed time
+      i = end;
+    } else if (std::string_view("dmyhsDMYHS").find(c) != std::string_view::npos) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// The cell styles whose number format is a date format.
+std::vector<bool> DateStyles(const std::string& xml) {
+  std::vector<bool> out;
+  pugi::xml_document doc;
+  if (!doc.load_buffer(xml.data(), xml.size())) return out;
+  pugi::xml_node sheet = Child(doc, "styleSheet");
+  std::map<int, std::string> codes;
+  for (pugi::xml_node f : Child(sheet, "numFmts").children())
+    if (LocalName(f.name()) == "numFmt") codes[f.attribute("numFmtId").as_int(-1)] = f.attribute("formatCode").value();
+  for (pugi::xml_node xf : Child(sheet, "cellXfs").children()) {
+    if (LocalName(xf.name()) != "xf") continue;
+    const int id = xf.attribute("numFmtId").as_int(0);
+    const auto it = codes.find(id);
+    out.push_back(IsDateFormat(id, it == codes.end() ? std::string_view() : std::string_view(it->second)));
+  }
+  return out;
+}
+
+std::string Serialize(const pugi::xml_document& doc) {
+  std::ostringstream out;
+  doc.save(out, "", kFormat, pugi::encoding_utf8);
+  return out.str();
+}
+
+// Puts `text` into the package as `part`; the text must live until the
+// package is closed.
+bool PutPart(zip_t* z, const std::string& part, const std::string& text) {
+  zip_source_t* src = zip_source_buffer(z, text.data(), text.size(), 0);
+  if (src && zip_file_add(z, part.c_str(), src, ZIP_FL_OVERWRITE | ZIP_FL_ENC_UTF_8) >= 0) return true;
+  if (src) zip_source_free(src);
+  return false;
+}
+
+// Takes the calculation chain out of the package, with its relationship and
+// content type: it lists formula cells, and one that lost its formula would
+// make Excel report the file as damaged. Excel builds the chain anew.
+bool DropCalcChain(zip_t* z, const std::string& book_part, std::deque<std::string>& texts) {
+  const std::string rels_part = RelsOf(book_part);
+  const auto rels_text = ReadPart(z, rels_part);
+  pugi::xml_document rels;
+  if (!rels_text || !rels.load_buffer(rels_text->data(), rels_text->size(), kParse)) return true;
+  std::string chain;
+  pugi::xml_node root = Child(rels, "Relationships");
+  for (pugi::xml_node r : root.children()) {
+    if (LocalName(r.name()) == "Relationship" && EndsWith(r.attribute("Type").value(), "/calcChain")) {
+      chain = ResolveTarget(DirOf(book_part), r.attribute("Target").value());
+      root.remove_child(r);
+      break;
+    }
+  }
+  if (chain.empty()) return true;
+  texts.push_back(Serialize(rels));
+  if (!PutPart(z, rels_part, texts.back())) return false;
+  const std::string types_part = "[Content_Types].xml";
+  if (const auto types_text = ReadPart(z, types_part)) {
+    pugi::xml_document types;
+    if (types.load_buffer(types_text->data(), types_text->size(), kParse)) {
+      pugi::xml_node troot = Child(types, "Types");
+      for (pugi::xml_node o : troot.children())
+        if (LocalName(o.name()) == "Override" && std::string_view(o.attribute("PartName").value()) == "/" + chain) {
+          troot.remove_child(o);
+          break;
+        }
+      texts.push_back(Serialize(types));
+      if (!PutPart(z, types_part, texts.back())) return false;
+    }
+  }
+  const zip_int64_t index = zip_name_locate(z, chain.c_str(), 0);
+  return index < 0 || zip_delete(z, static_cast<zip_uint64_t>(index)) == 0;
+}
+
+}  // namespace
+
+std::optional<CellRef> ParseCellRef(std::string_view ref) {
+  std::size_t i = 0;
+  if (i < ref.size() && ref[i] == '$') ++i;
+  CellRef c;
+  std::size_t letters = 0;
+  while (i < ref.size() && std::isalpha(static_cast<unsigned char>(ref[i])) && letters < 4) {
+    c.col = c.col * 26 + (std::toupper(static_cast<unsigned char>(ref[i])) - 'A' + 1);
+    ++i;
+    ++letters;
+  }
+  if (letters == 0 || c.col > kMaxCols) return std::nullopt;
+  if (i < ref.size() && ref[i] == '$') ++i;
+  std::size_t digits = 0;
+  while (i < ref.size() && std::isdigit(static_cast<unsigned char>(ref[i])) && digits < 8) {
+    c.row = c.row * 10 + (ref[i] - '0');
+    ++i;
+    ++digits;
+  }
+  if (digits == 0 || i != ref.size() || c.row < 1 || c.row > kMaxRows) return std::nullopt;
+  return c;
+}
+
+std::string FormatCellRef(CellRef c) {
+  std::string letters;
+  for (int n = c.col; n > 0; n = (n - 1) / 26) letters.insert(letters.begin(), static_cast<char>('A' + (n - 1) % 26));
+  return letters + std::to_string(c.row);
+}
+
+Workbook::~Workbook() = default;
+
+std::unique_ptr<Workbook> Workbook::Open(const std::string& path, std::string& error) {
+  int zerr = 0;
+  ZipPtr z(zip_open(path.c_str(), ZIP_RDONLY, &zerr));
+  if (!z) {
+    error = std::filesystem::exists(path) ? "Not a workbook: " + path : "File not found: " + path;
+    return nullptr;
+  }
+  std::string book_part = "xl/workbook.xml";
+  for (const auto& [id, rel] : ReadRels(z.get(), "")) {
+    (void)id;
+    if (EndsWith(rel.type, "/officeDocument")) book_part = ResolveTarget("", rel.target);
+  }
+  const auto book_text = ReadPart(z.get(), book_part);
+  pugi::xml_document book;
+  if (!book_text || !book.load_buffer(book_text->data(), book_text->size())) {
+    error = "Not a workbook: " + path;
+    return nullptr;
+  }
+  std::unique_ptr<Workbook> wb(new Workbook);
+  wb->path_ = path;
+  wb->book_part_ = book_part;
+  const auto rels = ReadRels(z.get(), book_part);
+  const std::string base = DirOf(book_part);
+  for (pugi::xml_node s : Child(Child(book, "workbook"), "sheets").children()) {
+    if (LocalName(s.name()) != "sheet") continue;
+    std::string rid;
+    for (pugi::xml_attribute a : s.attributes())
+      if (LocalName(a.name()) == "id" && std::string_view(a.name()) != "id") rid = a.value();
+    const auto it = rels.find(rid);
+    if (it == rels.end()) continue;
+    Sheet sheet;
+    sheet.name = s.attribute("name").value();
+    sheet.part = ResolveTarget(base, it->second.target);
+    wb->sheets_.push_back(std::move(sheet));
+  }
+  for (const auto& [id, rel] : rels) {
+    (void)id;
+    if (EndsWith(rel.type, "/styles"))
+      if (const auto text = ReadPart(z.get(), ResolveTarget(base, rel.target))) wb->date_styles_ = DateStyles(*text);
+    if (!EndsWith(rel.type, "/sharedStrings")) continue;
+    const auto text = ReadPart(z.get(), ResolveTarget(base, rel.target));
+    pugi::xml_document sst;
+    if (!text || !sst.load_buffer(text->data(), text->size(), kParse)) continue;
+    for (pugi::xml_node si : Child(sst, "sst").children())
+      if (LocalName(si.name()) == "si") wb->shared_.push_back(ItemText(si));
+  }
+  return wb;
+}
+
+std::vector<std::string> Workbook::SheetNames() const {
+  std::vector<std::string> out;
+  for (const Sheet& s : sheets_) out.push_back(s.name);
+  return out;
+}
+
+int Workbook::FindSheet(std::string_view name) const {
+  for (std::size_t i = 0; i < sheets_.size(); ++i) {
+    const std::string& n = sheets_[i].name;
+    if (n.size() == name.size() &&
+        std::equal(n.begin(), n.end(), name.begin(), [](char a, char b) {
+          return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+        }))
+      return static_cast<int>(i);
+  }
+  return -1;
+}
+
+pugi::xml_document& Workbook::SheetDoc(int sheet) {
+  Sheet& s = sheets_.at(static_cast<std::size_t>(sheet));
+  if (s.doc) return *s.doc;
+  int zerr = 0;
+  ZipPtr z(zip_open(path_.c_str(), ZIP_RDONLY, &zerr));
+  if (!z) throw std::runtime_error("Cannot open " + path_);
+  const auto text = ReadPart(z.get(), s.part);
+  auto doc = std::make_unique<pugi::xml_document>();
+  if (!text || !doc->load_buffer(text->data(), text->size(), kParse) || !Child(*doc, "worksheet"))
+    throw std::runtime_error("Cannot read sheet " + s.name);
+  s.doc = std::move(doc);
+  return *s.doc;
+}
+
+CellValue Workbook::Get(int sheet, CellRef cell) {
+  pugi::xml_node data = Child(Child(SheetDoc(sheet), "worksheet"), "sheetData");
+  int r = 0;
+  for (pugi::xml_node row : data.children()) {
+    if (LocalName(row.name()) != "row") continue;
+    r = RowOf(row, r);
+    if (r < cell.row) continue;
+    if (r > cell.row) break;
+    int col = 0;
+    for (pugi::xml_node c : row.children()) {
+      if (LocalName(c.name()) != "c") continue;
+      col = ColOf(c, col);
+      if (col != cell.col) continue;
+      CellValue v;
+      const std::string_view t = c.attribute("t").value();
+      pugi::xml_node val = Child(c, "v");
+      if (t == "inlineStr") {
+        v.kind = CellValue::Kind::Text;
+        v.text = ItemText(Child(c, "is"));
+      } else if (!val) {
+        // no value: empty
+      } else if (t == "s") {
+        const long idx = val.text().as_llong(-1);
+        if (idx < 0 || static_cast<std::size_t>(idx) >= shared_.size())
+          throw std::runtime_error("Broken shared string in " + FormatCellRef(cell));
+        v.kind = CellValue::Kind::Text;
+        v.text = shared_[static_cast<std::size_t>(idx)];
+      } else if (t == "str") {
+        v.kind = CellValue::Kind::Text;
+        v.text = DecodeText(val.text().get());
+      } else if (t == "b") {
+        v.kind = CellValue::Kind::Boolean;
+        v.boolean = val.text().as_int() != 0;
+      } else if (t == "e") {
+        v.kind = CellValue::Kind::Error;
+        v.text = val.text().get();
+      } else {
+        v.kind = CellValue::Kind::Number;
+        v.number = val.text().as_double();
+        const long style = c.attribute("s").as_llong(0);
+        v.date = style >= 0 && static_cast<std::size_t>(style) < date_styles_.size() &&
+                 date_styles_[static_cast<std::size_t>(style)];
+      }
+      return v;
+    }
+    break;
+  }
+  return {};
+}
+
+void Workbook::Set(int sheet, CellRef cell, const CellValue& value) {
+  pugi::xml_node ws = Child(SheetDoc(sheet), "worksheet");
+  const std::string px = PrefixOf(ws);
+  pugi::xml_node data = Child(ws, "sheetData");
+  if (!data) data = ws.append_child((px + "sheetData").c_str());
+  // The row, created in order when missing.
+  pugi::xml_node row;
+  int r = 0;
+  for (pugi::xml_node n : data.children()) {
+    if (LocalName(n.name()) != "row") continue;
+    r = RowOf(n, r);
+    if (r == cell.row) {
+      row = n;
+      break;
+    }
+    if (r > cell.row) {
+      row = data.insert_child_before((px + "row").c_str(), n);
+      break;
+    }
+  }
+  if (!row) row = data.append_child((px + "row").c_str());
+  if (!row.attribute("r")) row.prepend_attribute("r").set_value(cell.row);
+  row.remove_attribute("spans");  // an optional hint that may no longer hold
+  // The cell, created in order when missing; its style stays.
+  const std::string ref = FormatCellRef(cell);
+  pugi::xml_node c;
+  int col = 0;
+  for (pugi::xml_node n : row.children()) {
+    if (LocalName(n.name()) != "c") continue;
+    col = ColOf(n, col);
+    if (col == cell.col) {
+      c = n;
+      break;
+    }
+    if (col > cell.col) {
+      c = row.insert_child_before((px + "c").c_str(), n);
+      break;
+    }
+  }
+  if (!c) c = row.append_child((px + "c").c_str());
+  if (!c.attribute("r")) c.prepend_attribute("r").set_value(ref.c_str());
+  c.remove_attribute("t");
+  if (Child(c, "f")) formula_dropped_ = true;
+  while (pugi::xml_node child = c.first_child()) c.remove_child(child);
+  switch (value.kind) {
+    case CellValue::Kind::Empty:
+      break;
+    case CellValue::Kind::Number:
+      c.append_child((px + "v").c_str()).text().set(NumberText(value.number).c_str());
+      break;
+    case CellValue::Kind::Boolean:
+      c.append_attribute("t").set_value("b");
+      c.append_child((px + "v").c_str()).text().set(value.boolean ? "1" : "0");
+      break;
+    case CellValue::Kind::Text:
+    case CellValue::Kind::Error: {
+      c.append_attribute("t").set_value("inlineStr");
+      pugi::xml_node t = c.append_child((px + "is").c_str()).append_child((px + "t").c_str());
+      t.append_attribute("xml:space").set_value("preserve");
+      t.text().set(EncodeText(value.text).c_str());
+      break;
+    }
+  }
+  WidenDimension(ws, cell);
+  sheets_.at(static_cast<std::size_t>(sheet)).changed = true;
+  dirty_ = true;
+}
+
+std::string Workbook::Save() {
+  if (!dirty_) return {};
+  const std::filesystem::path target(path_);
+  std::string temp = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
+  const int fd = mkstemp(temp.data());
+  if (fd < 0) return "Cannot create a temporary file beside " + path_;
+  close(fd);
+  std::error_code ec;
+  std::filesystem::copy_file(target, temp, std::filesystem::copy_options::overwrite_existing, ec);
+  if (!ec) {
+    // Keep the workbook's own permissions on the copy that replaces it.
+    std::filesystem::permissions(temp, std::filesystem::status(target, ec).permissions(), ec);
+    ec.clear();
+  }
+  if (ec) {
+    std::filesystem::remove(temp, ec);
+    return "Cannot copy " + path_;
+  }
+  int zerr = 0;
+  ZipPtr z(zip_open(temp.c_str(), 0, &zerr));
+  std::deque<std::string> texts;  // the sources read them at zip_close: they must not move
+  bool ok = static_cast<bool>(z);
+  for (Sheet& s : sheets_) {
+    if (!ok || !s.changed) continue;
+    texts.push_back(Serialize(*s.doc));
+    ok = PutPart(z.get(), s.part, texts.back());
+  }
+  if (ok && formula_dropped_) ok = DropCalcChain(z.get(), book_part_, texts);
+  if (ok && zip_close(z.get()) == 0) {
+    (void)z.release();
+    if (std::rename(temp.c_str(), path_.c_str()) == 0) {
+      for (Sheet& s : sheets_) s.changed = false;
+      dirty_ = false;
+      formula_dropped_ = false;
+      return {};
+    }
+  }
+  std::filesystem::remove(temp, ec);
+  return "Cannot save " + path_;
+}
+
+}  // namespace tarv::xlsx

@@ -1,0 +1,82 @@
+"""SMTP server for the mail tests, on loopback, in the foreground.
+
+usage: smtp_peer.py DIR MODE USER PASSWORD [PORT]
+MODE is "starttls" (plain connection, STARTTLS required before AUTH) or
+"implicit" (TLS from the first byte). The peer makes a self-signed
+certificate DIR/cert.pem for 127.0.0.1, prints "PORT n" once it listens, and
+writes each mail it accepts as DIR/mailN.txt: envelope, login, whether TLS
+was on, the subject and body as Python's email module decodes them, and the
+attachments (name, type, then the bytes in DIR/mailN.attK). It stops when
+its standard input closes.
+"""
+import email
+import email.policy
+import os
+import socket
+import ssl
+import subprocess
+import sys
+
+from aiosmtpd.controller import Controller
+from aiosmtpd.smtp import AuthResult
+
+
+def main():
+    folder, mode, user, password = sys.argv[1:5]
+    cert = os.path.join(folder, "cert.pem")
+    key = os.path.join(folder, "key.pem")
+    subprocess.run(
+        ["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
+         "-keyout", key, "-out", cert, "-subj", "/CN=127.0.0.1",
+         "-addext", "subjectAltName=IP:127.0.0.1"],
+        check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+    context.load_cert_chain(cert, key)
+    count = [0]
+
+    def authenticate(server, session, envelope, mechanism, data):
+        ok = data.login.decode() == user and data.password.decode() == password
+        return AuthResult(success=ok, handled=False, auth_data=data)
+
+    class Handler:
+        async def handle_DATA(self, server, session, envelope):
+            count[0] += 1
+            n = count[0]
+            msg = email.message_from_bytes(envelope.original_content, policy=email.policy.default)
+            tls = server.transport.get_extra_info("ssl_object") is not None
+            data = session.auth_data
+            login = data.login.decode() if session.authenticated and data else ""
+            lines = [f"from={envelope.mail_from} to={','.join(envelope.rcpt_tos)} login={login} tls={tls}",
+                     f"subject={msg['subject']!r}",
+                     f"date={msg['date'] is not None} id={msg['message-id'] is not None}"]
+            body = msg.get_body(preferencelist=("plain",))
+            lines.append(f"body={body.get_content()!r}")
+            for k, part in enumerate(msg.iter_attachments(), 1):
+                lines.append(f"attachment={part.get_filename()} {part.get_content_type()}")
+                with open(os.path.join(folder, f"mail{n}.att{k}"), "wb") as f:
+                    f.write(part.get_payload(decode=True))
+            with open(os.path.join(folder, f"mail{n}.txt"), "w", encoding="utf-8") as f:
+                f.write("\n".join(lines) + "\n")
+            return "250 OK"
+
+    port = int(sys.argv[5]) if len(sys.argv) > 5 else 0
+    if port == 0:
+        with socket.socket() as s:
+            s.bind(("127.0.0.1", 0))
+            port = s.getsockname()[1]
+    if mode == "implicit":
+        ctl = Controller(Handler(), hostname="127.0.0.1", port=port, ssl_context=context,
+                         authenticator=authenticate, auth_require_tls=False)
+    else:
+        ctl = Controller(Handler(), hostname="127.0.0.1", port=port, tls_context=context,
+                         require_starttls=True, authenticator=authenticate)
+    ctl.start()
+    print(f"PORT {port}", flush=True)
+    try:
+        sys.stdin.read()
+    finally:
+        ctl.stop()
+
+
+if __name__ == "__main__":
+    main()
