@@ -75,6 +75,7 @@ TEST_F(ScreenScript, ChecksAnswerWithTheirCodesAndOnlySomeCount) {
       {"gif.create from {a} {0} to {8} {10}", -3, "Arg:3 is not integer !"},
       {"gif.create from {0} {0} to {800} {600}", 0, ""},
       {longFont.c_str(), -3, ""},
+      {"screen.speak {}", -3, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
@@ -251,6 +252,17 @@ TEST_F(ScreenScript, TunesPlayInTheHideMode) {
   EXPECT_EQ(sgScreen.lastCommand, 53);
   // 44 header bytes, then 3.08 s of 16-bit stereo at 44100 Hz.
   EXPECT_NEAR(static_cast<double>(std::filesystem::file_size(wav) - 44) / (44100 * 4), 3.08, 0.01);
+}
+
+TEST_F(ScreenScript, SpeechIsSpokenInTheHideMode) {
+  const std::string wav = dir.File("s.wav");
+  setenv("TARV_SPEECH_WAV", wav.c_str(), 1);
+  Run("screen.speak {say \"hello\" now}\n");
+  unsetenv("TARV_SPEECH_WAV");
+  EXPECT_EQ(Code(1), 0);
+  EXPECT_EQ(RunErrors(), Errors{});
+  EXPECT_EQ(sgScreen.lastCommand, 52);
+  EXPECT_GT(std::filesystem::file_size(wav), 44u * 100);
 }
 
 }  // namespace

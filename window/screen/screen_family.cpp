@@ -26,6 +26,7 @@ constexpr FamilyHandler kHandlers[] = {
     {28, screen_open_ip_a3_port_a5},
     {29, screen_play_midi_a3},
     {30, screen_play_music_a3},
+    {31, screen_speak_a2},
     {176, gif_create_from_a3_a4_to_a6_a7},
     {177, gif_add_frame_delay_a4_seconds},
     {178, gif_save_to_file_a4},

@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "engine/core/run_state.h"
 #include "engine/core/step_args.h"
 #include "engine/log/log.h"
 #include "engine/statements/arg_checks.h"
 #include "engine/util/util.h"
+#include "services/mail/mail_statements.h"
 #include "window/draw/draw.h"
 #include "window/draw/screen_state.h"
 #include "window/midi/midi_player.h"
@@ -183,4 +185,18 @@ int screen_play_midi_a3() {
   tarvScreenSend("midi,%d,%s", igL[3], agA[3]);
   TarvPlayMidi(agA[3]);
   return Done("screen_play_midi_a3");
+}
+
+int screen_speak_a2() {
+  Begin("screen_speak_a2");
+  // The text's length error carries -3, not -2, as scripts have always seen it.
+  if (igL[2] < 1) return TarvReturn(-3, "Length of Arg 2 is :%d  < 1 !", igL[2]);
+  if (igL[2] > ARG_ROOM) return TarvReturn(-3, "Length of Arg 2 is :%d > 1022 !", igL[2]);
+  sgScreen.lastCommand = 52;
+  // The text lands in a string literal of the speech script.
+  std::string text(agA[2], igL[2]);
+  std::replace(text.begin(), text.end(), '"', ' ');
+  tarvScreenSend("speak,%d,%s", igL[2], text.c_str());
+  vbscript_speak(text.c_str());
+  return Done("screen_speak_a2");
 }

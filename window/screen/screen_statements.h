@@ -25,6 +25,7 @@ int screen_log_a2();
 int screen_open_ip_a3_port_a5();
 int screen_play_midi_a3();
 int screen_play_music_a3();
+int screen_speak_a2();
 
 // The family of the screen and gif statements.
 struct Family;
