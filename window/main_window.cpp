@@ -254,6 +254,7 @@ int WindowMain() {
   Fl::lock();  // the runner wakes the window thread through Fl::awake
   gWindowThread = std::this_thread::get_id();
   WindowStateReset();
+  StepEventInit();
   Build();
   gWindow->show();
   // Without a window manager the first mapping can land off the asked

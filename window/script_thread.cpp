@@ -17,6 +17,7 @@ struct StepEvent {
   std::condition_variable changed;
   bool set = true;  // created signalled; the runner resets it before its first wait
   bool closed = false;
+  bool waiting = false;
 };
 StepEvent gStep;
 
@@ -40,8 +41,22 @@ void StepEventReset() {
 
 bool StepEventWait() {
   std::unique_lock lock(gStep.mutex);
+  gStep.waiting = true;
   gStep.changed.wait(lock, [] { return gStep.set || gStep.closed; });
+  gStep.waiting = false;
   return !gStep.closed;
+}
+
+void StepEventInit() {
+  std::lock_guard lock(gStep.mutex);
+  gStep.set = true;
+  gStep.closed = false;
+  gStep.waiting = false;
+}
+
+bool StepEventWaiting() {
+  std::lock_guard lock(gStep.mutex);
+  return gStep.waiting;
 }
 
 void StepEventClose() {
@@ -50,11 +65,6 @@ void StepEventClose() {
     gStep.closed = true;
   }
   gStep.changed.notify_all();
-}
-
-bool StepEventClosed() {
-  std::lock_guard lock(gStep.mutex);
-  return gStep.closed;
 }
 
 void RunModeCommand(int32_t runMode) {

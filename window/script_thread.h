@@ -5,13 +5,16 @@
 #include <cstdint>
 
 // The step event: a flag under a mutex with a condition variable.
+// Created set, as a new window starts it.
+void StepEventInit();
 void StepEventSet();
 void StepEventReset();
 // Waits until the event is set or the window closes; false when closed.
 bool StepEventWait();
 // The window has closed: every wait of the runner ends.
 void StepEventClose();
-bool StepEventClosed();
+// True while the runner waits for the event.
+bool StepEventWaiting();
 
 // A run button or glyph: stores the run mode, then wakes the runner.
 void RunModeCommand(int32_t runMode);
