@@ -7,6 +7,7 @@
 #include "services/scripthost/script_host.h"
 #include "services/sockets/tcp_statements.h"
 #include "services/web/web_client.h"
+#include "window/screen/screen_statements.h"
 
 void TarvRegisterFamilies() {
   const Family* const families[] = {
@@ -16,6 +17,7 @@ void TarvRegisterFamilies() {
       DatabaseFamily(),
       HttpdFamily(),
       WebFamily(),
+      ScreenFamily(),
   };
   for (const Family* f : families) TarvRegisterFamily(f);
 }

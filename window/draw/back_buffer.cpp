@@ -98,3 +98,28 @@ uint32_t BackBufferPixel(int32_t x, int32_t y) {
   std::memcpy(&px, p, 4);
   return px & 0xFFFFFFu;
 }
+
+bool BackBufferReadRegion(int32_t x, int32_t y, int64_t w, int64_t h, std::vector<uint32_t>& out) {
+  out.clear();
+  if (w <= 0 || h <= 0) return false;
+  BackBufferLock lock;
+  cairo_surface_t* s = lock.Surface();
+  if (s == nullptr) return false;
+  cairo_surface_flush(s);
+  const int64_t bw = cairo_image_surface_get_width(s), bh = cairo_image_surface_get_height(s);
+  const int64_t stride = cairo_image_surface_get_stride(s);
+  const unsigned char* data = cairo_image_surface_get_data(s);
+  out.assign(static_cast<size_t>(w) * static_cast<size_t>(h), 0);
+  for (int64_t j = 0; j < h; ++j) {
+    const int64_t sy = y + j;
+    if (sy < 0 || sy >= bh) continue;
+    const int64_t from = std::max<int64_t>(0, -static_cast<int64_t>(x));
+    const int64_t to = std::min<int64_t>(w, bw - x);
+    for (int64_t i = from; i < to; ++i) {
+      uint32_t px;
+      std::memcpy(&px, data + sy * stride + (x + i) * 4, 4);
+      out[static_cast<size_t>(j * w + i)] = px & 0xFFFFFFu;
+    }
+  }
+  return true;
+}

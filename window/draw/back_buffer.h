@@ -57,3 +57,8 @@ int32_t BackBufferReadRgb(std::vector<uint8_t>& out, int32_t rows);
 // The colour of one pixel as 0xRRGGBB; pixels outside the buffer (or with
 // none) read as black.
 uint32_t BackBufferPixel(int32_t x, int32_t y);
+
+// The region of w x h pixels at (x, y) as 0xRRGGBB values, row after row;
+// pixels outside the buffer are black.  false, with `out` empty, in the hide
+// mode, without a buffer, or for an empty region.
+bool BackBufferReadRegion(int32_t x, int32_t y, int64_t w, int64_t h, std::vector<uint32_t>& out);

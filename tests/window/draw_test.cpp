@@ -1,0 +1,232 @@
+// The drawing primitives on a back buffer made by the test, read back pixel
+// by pixel.
+#include <cairo.h>
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "engine/core/run_state.h"
+#include "tests/engine/harness.h"
+#include "window/draw/back_buffer.h"
+#include "window/draw/draw.h"
+#include "window/draw/screen_state.h"
+
+namespace {
+
+constexpr uint32_t kWhite = 0xFFFFFF;
+constexpr uint32_t kRed = 0xFF0000;
+
+class Draw : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    sgRun.RunMode = RUNMODE_STEP;
+    ASSERT_TRUE(BackBufferCreate(200, 150));
+    ScreenCopyRelease();
+    ScreenStateReset();
+  }
+  void TearDown() override {
+    ScreenCopyRelease();
+    BackBufferDestroy();
+  }
+  // Pixels not white within the box.
+  static int Inked(int x1, int y1, int x2, int y2) {
+    int n = 0;
+    for (int y = y1; y < y2; ++y)
+      for (int x = x1; x < x2; ++x) n += BackBufferPixel(x, y) != kWhite;
+    return n;
+  }
+  static void ExpectPixels(std::initializer_list<std::tuple<int, int, uint32_t>> want) {
+    for (auto [x, y, c] : want) EXPECT_EQ(BackBufferPixel(x, y), c) << x << "," << y;
+  }
+  tarvtest::TempDir dir;
+};
+
+TEST_F(Draw, RectOutlineCoversBothEndColumnsAndFillStopsBefore) {
+  DrawRect(10, 10, 20, 20, 255, 0, 0, 0);
+  ExpectPixels({{10, 10, kRed}, {20, 10, kRed}, {10, 20, kRed}, {20, 20, kRed}, {15, 10, kRed},
+                {20, 15, kRed}, {15, 15, kWhite}, {21, 15, kWhite}, {9, 15, kWhite}, {15, 21, kWhite}});
+  DrawRect(40, 40, 50, 50, 0, 0, 255, 1);
+  ExpectPixels({{40, 40, 0x0000FF}, {49, 49, 0x0000FF}, {50, 45, kWhite}, {45, 50, kWhite},
+                {39, 45, kWhite}, {45, 39, kWhite}});
+  EXPECT_EQ(Inked(40, 40, 50, 50), 100);
+}
+
+TEST_F(Draw, LineHoldsBothEndsAndNothingBeside) {
+  DrawLine(5, 5, 15, 5, 255, 0, 0);
+  DrawLine(30, 30, 40, 40, 0, 255, 0);
+  ExpectPixels({{5, 5, kRed}, {15, 5, kRed}, {4, 5, kWhite}, {16, 5, kWhite}, {10, 4, kWhite},
+                {10, 6, kWhite}, {30, 30, 0x00FF00}, {35, 35, 0x00FF00}, {40, 40, 0x00FF00}});
+  EXPECT_EQ(Inked(0, 0, 20, 20), 11);
+}
+
+TEST_F(Draw, PieTurnsClockwiseAndNegativeSweepCounterClockwise) {
+  DrawArc(50, 50, 30, 0, 90, 255, 0, 0, 1);  // three to six o'clock
+  ExpectPixels({{65, 65, kRed}, {65, 35, kWhite}, {35, 65, kWhite}, {35, 35, kWhite}});
+  DrawArc(150, 50, 30, 0, -90, 255, 0, 0, 1);  // three to twelve o'clock
+  ExpectPixels({{165, 35, kRed}, {165, 65, kWhite}, {135, 35, kWhite}});
+  DrawArc(50, 110, 20, 0, 360, 0, 0, 0, 0);  // a ring: its inside stays white
+  EXPECT_EQ(BackBufferPixel(50, 110), kWhite);
+  EXPECT_LT(BackBufferPixel(70, 110), 0x202020u);
+  EXPECT_LT(BackBufferPixel(30, 110), 0x202020u);
+}
+
+TEST_F(Draw, GaugeShowsItsPercentAroundTheDisc) {
+  DrawPercentGauge(50, 50, 40, 100);
+  DrawPercentGauge(150, 50, 40, 0);
+  // The blue band lies between the grey disc and the ring.
+  EXPECT_EQ(BackBufferPixel(50, 50 - 35), 0x0000FFu);
+  EXPECT_EQ(BackBufferPixel(150, 50 - 35), kWhite);
+  EXPECT_EQ(BackBufferPixel(150 + 20, 50 + 20), 0xDCDCDCu);
+  // Both labels are drawn over the disc.
+  EXPECT_GT(Inked(38, 44, 70, 60) - 0, 0);
+  int dark = 0;
+  for (int y = 44; y < 60; ++y)
+    for (int x = 138; x < 170; ++x) dark += BackBufferPixel(x, y) < 0x808080;
+  EXPECT_GT(dark, 5);
+}
+
+TEST_F(Draw, PolygonFillsItsInside) {
+  const DrawPoint tri[] = {{10, 10}, {60, 10}, {10, 60}};
+  DrawPolygon(tri, 3, 255, 0, 0, 1);
+  ExpectPixels({{20, 20, kRed}, {55, 55, kWhite}});
+  const DrawPoint box[] = {{100, 10}, {140, 10}, {140, 50}, {100, 50}};
+  DrawPolygon(box, 4, 0, 0, 0, 0);
+  ExpectPixels({{100, 10, 0}, {140, 50, 0}, {120, 30, kWhite}});
+}
+
+TEST_F(Draw, TextDrawsInKnownFamiliesOnly) {
+  DrawTextAt(10, 10, "Hello", 5, 0, 0, 0, "No Such Family Here", 20);
+  EXPECT_EQ(Inked(0, 0, 200, 150), 0);
+  DrawTextAt(10, 10, "Hello", 5, 0, 0, 0, "Arial", 20);
+  EXPECT_GT(Inked(10, 10, 80, 35), 20);
+  EXPECT_EQ(Inked(0, 0, 200, 9), 0);  // the origin is the text's top-left
+  // A family name longer than sixteen characters draws too.
+  DrawTextAt(10, 60, "Hello", 5, 0, 0, 0, "Liberation Sans Narrow", 20);
+  EXPECT_GT(Inked(10, 60, 80, 85), 20);
+  // Text of more than 1024 UTF-16 units draws nothing.
+  const std::string longText(1025, 'x');
+  DrawTextAt(10, 100, longText.data(), static_cast<int32_t>(longText.size()), 0, 0, 0, "Arial", 12);
+  EXPECT_EQ(Inked(0, 95, 200, 150), 0);
+}
+
+TEST_F(Draw, FontLookUpIsACaseSensitivePrefixTestOnWholeNames) {
+  char result[91];
+  FindInstalledFont("Ari", result);
+  EXPECT_EQ(std::string(result), "Arial");
+  FindInstalledFont("Liberation Sans N", result);
+  EXPECT_EQ(std::string(result), "Liberation Sans Narrow");
+  FindInstalledFont("liberation", result);
+  EXPECT_EQ(std::string(result), "Arial");
+  sgRun.RunMode = RUNMODE_HIDE;  // works in the hide mode too
+  FindInstalledFont("Liberation Ser", result);
+  EXPECT_EQ(std::string(result), "Liberation Serif");
+}
+
+TEST_F(Draw, PasteTurnsTheSnapshotClockwiseAboutItsCorner) {
+  ScreenPaste(100, 100, 120, 110, 0);  // no snapshot yet
+  EXPECT_EQ(Inked(0, 0, 200, 150), 0);
+  DrawRect(0, 0, 1, 1, 255, 0, 0, 1);    // snapshot pixel (0,0)
+  DrawRect(19, 0, 20, 1, 0, 255, 0, 1);  // snapshot pixel (19,0)
+  DrawRect(0, 9, 1, 10, 0, 0, 255, 1);   // snapshot pixel (0,9)
+  ScreenCopy(0, 0, 20, 10);
+  ScreenPaste(100, 100, 120, 110, 90);
+  // Pixel (i, j) lands on (100 - 1 - j, 100 + i).
+  ExpectPixels({{99, 100, kRed}, {99, 119, 0x00FF00}, {90, 100, 0x0000FF}, {100, 100, kWhite}});
+  // Scaled to twice the size without turning.
+  ScreenPaste(150, 100, 190, 120, 0);
+  ExpectPixels({{150, 100, kRed}, {189, 100, 0x00FF00}, {150, 119, 0x0000FF}, {149, 100, kWhite}});
+}
+
+TEST_F(Draw, SavedPngHoldsTheRegionWithBlackBeyondTheBuffer) {
+  DrawRect(0, 0, 200, 150, 10, 20, 30, 1);
+  DrawLine(180, 140, 199, 140, 255, 0, 0);
+  const std::string png = dir.File("r.png");
+  WinSaveScreen(png.c_str(), 170, 130, 230, 160);  // 30 columns and 10 rows outside
+  cairo_surface_t* s = cairo_image_surface_create_from_png(png.c_str());
+  ASSERT_EQ(cairo_surface_status(s), CAIRO_STATUS_SUCCESS);
+  ASSERT_EQ(cairo_image_surface_get_width(s), 60);
+  ASSERT_EQ(cairo_image_surface_get_height(s), 30);
+  const unsigned char* data = cairo_image_surface_get_data(s);
+  const int stride = cairo_image_surface_get_stride(s);
+  int wrong = 0;
+  for (int y = 0; y < 30; ++y)
+    for (int x = 0; x < 60; ++x) {
+      uint32_t px;
+      std::memcpy(&px, data + y * stride + x * 4, 4);
+      const bool inside = 170 + x < 200 && 130 + y < 150;
+      const uint32_t want = inside ? BackBufferPixel(170 + x, 130 + y) : 0;
+      wrong += (px & 0xFFFFFF) != want || (px >> 24) != 255;
+    }
+  cairo_surface_destroy(s);
+  EXPECT_EQ(wrong, 0);
+  EXPECT_EQ(BackBufferPixel(185, 140), kRed);
+  // An empty or inverted region writes nothing.
+  WinSaveScreen(dir.File("w0.png").c_str(), 10, 10, 10, 20);
+  WinSaveScreen(dir.File("h0.png").c_str(), 10, 20, 30, 5);
+  EXPECT_FALSE(std::filesystem::exists(dir.File("w0.png")));
+  EXPECT_FALSE(std::filesystem::exists(dir.File("h0.png")));
+}
+
+TEST_F(Draw, ImageFileIsStretchedIntoTheRectangle) {
+  cairo_surface_t* img = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 2, 2);
+  cairo_t* cr = cairo_create(img);
+  cairo_set_source_rgb(cr, 1, 0, 0);
+  cairo_rectangle(cr, 0, 0, 1, 1);
+  cairo_fill(cr);
+  cairo_set_source_rgb(cr, 0, 0, 1);
+  cairo_rectangle(cr, 1, 1, 1, 1);
+  cairo_fill(cr);
+  cairo_destroy(cr);
+  const std::string png = dir.File("in.png");
+  ASSERT_EQ(cairo_surface_write_to_png(img, png.c_str()), CAIRO_STATUS_SUCCESS);
+  cairo_surface_destroy(img);
+  DrawImageFile(png.c_str(), 50, 50, 90, 90);
+  ExpectPixels({{52, 52, kRed}, {87, 87, 0x0000FF}, {49, 49, kWhite}, {91, 91, kWhite}});
+  DrawImageFile(dir.File("missing.png").c_str(), 0, 0, 40, 40);
+  EXPECT_EQ(Inked(0, 0, 40, 40), 0);
+}
+
+TEST_F(Draw, HugeCoordinatesAreClippedNotWrapped) {
+  DrawLine(0, 0, INT32_MAX, INT32_MAX, 255, 0, 0);
+  ExpectPixels({{10, 10, kRed}, {100, 100, kRed}, {10, 11, kWhite}});
+  DrawRect(INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX, 0, 0, 0, 0);  // outline far outside
+  EXPECT_EQ(BackBufferPixel(50, 70), kWhite);
+  DrawArc(INT32_MAX, INT32_MAX, INT32_MAX, 0, 360, 0, 0, 0, 1);
+  EXPECT_EQ(BackBufferPixel(50, 70), kWhite);
+  EXPECT_EQ(BackBufferPixel(-1, 5), 0u);  // outside reads black
+}
+
+TEST_F(Draw, HideModeDrawsAndSavesNothing) {
+  sgRun.RunMode = RUNMODE_HIDE;
+  DrawRect(0, 0, 100, 100, 0, 0, 0, 1);
+  DrawTextAt(10, 10, "Hello", 5, 0, 0, 0, "Arial", 20);
+  ScreenCopy(0, 0, 50, 50);
+  WinSaveScreen(dir.File("h.png").c_str(), 0, 0, 50, 50);
+  EXPECT_FALSE(std::filesystem::exists(dir.File("h.png")));
+  sgRun.RunMode = RUNMODE_STEP;
+  EXPECT_EQ(Inked(0, 0, 200, 150), 0);
+  ScreenPaste(0, 0, 50, 50, 0);  // the hide-mode copy kept nothing
+  EXPECT_EQ(Inked(0, 0, 200, 150), 0);
+}
+
+TEST_F(Draw, CommandsDrawWithTheCurrentColour) {
+  sgScreen.red = 255;
+  const std::string rect = "o|x|10|10|20|20";
+  ScreenCommand(rect.data(), static_cast<int32_t>(rect.size()));
+  EXPECT_EQ(sgScreen.fillMode, 1);
+  ExpectPixels({{10, 10, kRed}, {19, 19, kRed}, {20, 20, kWhite}});
+  const std::string line = "L|x|50|5|60|5";
+  ScreenCommand(line.data(), static_cast<int32_t>(line.size()));
+  EXPECT_EQ(sgScreen.fillMode, 0);
+  ExpectPixels({{50, 5, kRed}, {60, 5, kRed}});
+  EXPECT_EQ(CommandFieldInt("e|x|12|-7", 4), -7);
+  EXPECT_EQ(CommandFieldInt("e|x", 9), 0);
+  // A meter whose value is beyond its band lights the lamp red.
+  DrawMeter(80, 120, 0, 100, 20, 80, 95);
+  EXPECT_EQ(BackBufferPixel(130, 115), kRed);
+}
+
+}  // namespace

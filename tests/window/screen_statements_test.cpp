@@ -1,0 +1,256 @@
+// The screen and gif statements run from real scripts: their checks and
+// codes in the hide mode, and their drawing, PNG and GIF files on a back
+// buffer made by the test.
+#include <cairo.h>
+#include <gif_lib.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "engine/core/run_state.h"
+#include "tests/engine/harness.h"
+#include "window/draw/back_buffer.h"
+#include "window/draw/screen_state.h"
+#include "window/gif/gif_recorder.h"
+
+namespace {
+
+using tarvtest::RunErrors;
+using tarvtest::TempDir;
+using Errors = std::vector<std::string>;
+
+std::map<int, int> gCodes;
+int Recording() {
+  const int line = sgRun.CurLine;
+  const int rc = tarvtest::RunRealHandler();
+  gCodes[line] = rc;
+  return rc;
+}
+
+class ScreenScript : public ::testing::Test {
+ protected:
+  TempDir dir;
+  tarvtest::HandlerHook hook{Recording};
+  void TearDown() override { BackBufferDestroy(); }
+  void Run(const std::string& script, const std::string& mode = "hide") {
+    gCodes.clear();
+    tarvtest::Run(dir, script, mode);
+  }
+  static int Code(int line) { return gCodes.count(line) ? gCodes[line] : 12345; }
+  bool Exists(const std::string& name) const { return std::filesystem::exists(dir.File(name)); }
+};
+
+struct Case {
+  const char* line;
+  int code;
+  const char* error;  // the counted run error, or ""
+};
+
+TEST_F(ScreenScript, ChecksAnswerWithTheirCodesAndOnlySomeCount) {
+  const std::string longFont = "screen.set font {" + std::string(101, 'F') + "} size {12}";
+  const std::vector<Case> cases = {
+      {"screen.set color red {300} green {-5} blue {x}", 0, ""},
+      {"screen.line from point {1} {2} to point {-1} {3}", -8, ""},
+      {"screen.rect from point {x} {1} to point {2} {2}", -4, ""},
+      {"screen.rect from point {1} {2} to point {3} {99999999999999999999}", 0, ""},
+      {"screen.arc at point {5} {5} radius {0} from {0} to {90}", -7, ""},
+      {"screen.arc at point {5} {5} radius {3} from {0} to {y}", -11, ""},
+      {"screen.text at point {5} {q} string {hello}", -5, ""},
+      {"screen.image url {pic.png} from point {1} {2} to point {3} {z}", -11, ""},
+      {"screen.paste from point {1} {2} to point {3} {4} rotate {r}", -11, ""},
+      {"screen.copy from point {1} {2} to point {3} {4}", 0, ""},
+      {"screen.save to file {a.png} from point {0} {0} to point {851} {10}", -11, "Arg:11=851 > 850 !"},
+      {"screen.save to file {a.png} from point {0} {721} to point {5} {10}", -8, "Arg:8=721 > 720 !"},
+      {"screen.save to file {a.png} from point {0} {0} to point {850} {720}", 0, ""},
+      {"screen.meter at point {1} {2} range {0} to {9} min {1} max {5} value {3}", -99, ""},
+      {"screen.clear", -99, "screen_clear:This statement is not yet completed."},
+      {"screen.play music {abc}", -99, "screen_play_music_a3:This statement is not yet completed."},
+      {"gif.create from {0} {0} to {801} {10}", -6, "Arg:6=801 > 800 !"},
+      {"gif.create from {a} {0} to {8} {10}", -3, "Arg:3 is not integer !"},
+      {"gif.create from {0} {0} to {800} {600}", 0, ""},
+      {longFont.c_str(), -3, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    Run(std::string(c.line) + "\n");
+    EXPECT_EQ(Code(1), c.code);
+    EXPECT_EQ(RunErrors(), *c.error ? Errors{c.error} : Errors{});
+  }
+}
+
+TEST_F(ScreenScript, ColourModeAndFontStateFollowTheStatements) {
+  Run("screen.set color red {300} green {-5} blue {x}\nscreen.set mode {fillx}\n");
+  EXPECT_EQ(sgScreen.red, 255);
+  EXPECT_EQ(sgScreen.green, 0);
+  EXPECT_EQ(sgScreen.blue, 0);
+  EXPECT_EQ(sgScreen.fillMode, 1);
+  // Each run starts from the defaults.
+  Run("screen.set mode {Fill}\n");
+  EXPECT_EQ(sgScreen.red, 0);
+  EXPECT_EQ(sgScreen.fillMode, 0);
+  Run("screen.set mode {fill}\nscreen.set mode stroke\n");
+  EXPECT_EQ(sgScreen.fillMode, 0);
+
+  Run("screen.set font {Liberation} size {0}\n");
+  EXPECT_EQ(Code(1), -5);
+  EXPECT_STREQ(sgScreen.fontName.data(), "Liberation");
+  EXPECT_EQ(sgScreen.fontSize, 12);
+  Run("screen.set font {Ari} size {20}\n");
+  EXPECT_STREQ(sgScreen.fontName.data(), "Arial");
+  EXPECT_EQ(sgScreen.fontSize, 20);
+  Run("screen.set font {NoSuchFamilyAnywhere} size {20}\n");
+  EXPECT_STREQ(sgScreen.fontName.data(), "Arial");
+}
+
+TEST_F(ScreenScript, ColourWarningsAreLoggedForWordsThatAreNoIntegers) {
+  std::filesystem::create_directory(dir.path() / "log");
+  Run("screen.set color red {300} green {-5} blue {x}\n", "debug");
+  std::string log;
+  for (const auto& e : std::filesystem::directory_iterator(dir.path() / "log"))
+    log += tarvtest::ReadFile(e.path().string());
+  for (const char* entry : {"Arg:6 is not integer !", "Arg:8 is not integer !",
+                            "screen_set_color_red_a4_green_a6_blue_a8 return."})
+    EXPECT_NE(log.find(entry), std::string::npos) << entry;
+  EXPECT_EQ(log.find("Arg:4 is not integer !"), std::string::npos);
+  EXPECT_EQ(RunErrors(), Errors{});
+}
+
+std::string DrawingScript(const TempDir& dir) {
+  return "screen.set color red {255} green {0} blue {0}\n"
+         "screen.set mode {fill}\n"
+         "screen.rect from point {10} {10} to point {30} {30}\n"
+         "screen.save to file {" + dir.File("s.png") + "} from point {0} {0} to point {40} {40}\n"
+         "gif.create from {0} {0} to {40} {40}\n"
+         "gif.add frame delay {0.5} seconds\n"
+         "screen.set color red {0} green {0} blue {255}\n"
+         "screen.rect from point {10} {10} to point {30} {30}\n"
+         "gif.add frame delay {1.25} seconds\n"
+         "gif.save to file {" + dir.File("a.gif") + "}\n"
+         "gif.save to file {" + dir.File("b.gif") + "}\n";
+}
+
+TEST_F(ScreenScript, HideModeWritesNoPngOrGif) {
+  Run(DrawingScript(dir));
+  EXPECT_FALSE(Exists("s.png"));
+  EXPECT_FALSE(Exists("a.gif"));
+  EXPECT_FALSE(Exists("b.gif"));
+  EXPECT_EQ(RunErrors(), Errors{});
+}
+
+uint32_t PngPixel(cairo_surface_t* s, int x, int y) {
+  uint32_t px;
+  std::memcpy(&px, cairo_image_surface_get_data(s) + y * cairo_image_surface_get_stride(s) + x * 4, 4);
+  return px & 0xFFFFFF;
+}
+
+uint32_t GifPixel(const GifFileType* gif, int frame, int x, int y) {
+  const SavedImage& im = gif->SavedImages[frame];
+  const ColorMapObject* map = im.ImageDesc.ColorMap != nullptr ? im.ImageDesc.ColorMap : gif->SColorMap;
+  const GifColorType c = map->Colors[im.RasterBits[y * im.ImageDesc.Width + x]];
+  return (uint32_t{c.Red} << 16) | (uint32_t{c.Green} << 8) | c.Blue;
+}
+
+int GifDelay(const GifFileType* gif, int frame) {
+  GraphicsControlBlock gcb;
+  if (DGifSavedExtensionToGCB(const_cast<GifFileType*>(gif), frame, &gcb) != GIF_OK) return -1;
+  return gcb.DelayTime;
+}
+
+// The loop count of the NETSCAPE2.0 extension, or -1 without one.
+int GifLoops(const GifFileType* gif) {
+  const SavedImage& first = gif->SavedImages[0];
+  for (int i = 0; i + 1 < first.ExtensionBlockCount; ++i) {
+    const ExtensionBlock& b = first.ExtensionBlocks[i];
+    if (b.Function == APPLICATION_EXT_FUNC_CODE && b.ByteCount == 11 &&
+        std::memcmp(b.Bytes, "NETSCAPE2.0", 11) == 0) {
+      const ExtensionBlock& sub = first.ExtensionBlocks[i + 1];
+      return sub.Bytes[1] | (sub.Bytes[2] << 8);
+    }
+  }
+  return -1;
+}
+
+TEST_F(ScreenScript, DrawingReachesThePngAndTheGifFrames) {
+  ASSERT_TRUE(BackBufferCreate());
+  Run(DrawingScript(dir), "nolog");
+
+  cairo_surface_t* png = cairo_image_surface_create_from_png(dir.File("s.png").c_str());
+  ASSERT_EQ(cairo_surface_status(png), CAIRO_STATUS_SUCCESS);
+  EXPECT_EQ(cairo_image_surface_get_width(png), 40);
+  EXPECT_EQ(PngPixel(png, 10, 10), 0xFF0000u);
+  EXPECT_EQ(PngPixel(png, 29, 29), 0xFF0000u);
+  EXPECT_EQ(PngPixel(png, 30, 30), 0xFFFFFFu);
+  EXPECT_EQ(PngPixel(png, 5, 5), 0xFFFFFFu);
+  cairo_surface_destroy(png);
+
+  int err = 0;
+  GifFileType* gif = DGifOpenFileName(dir.File("a.gif").c_str(), &err);
+  ASSERT_NE(gif, nullptr);
+  ASSERT_EQ(DGifSlurp(gif), GIF_OK);
+  ASSERT_EQ(gif->ImageCount, 2);
+  EXPECT_EQ(GifDelay(gif, 0), 50);
+  EXPECT_EQ(GifDelay(gif, 1), 120);  // whole tenths: 1.25 s is 12
+  EXPECT_EQ(GifLoops(gif), 0);
+  EXPECT_EQ(GifPixel(gif, 0, 15, 15), 0xFF0000u);
+  EXPECT_EQ(GifPixel(gif, 1, 15, 15), 0x0000FFu);
+  EXPECT_EQ(GifPixel(gif, 1, 5, 5), 0xFFFFFFu);
+  DGifCloseFile(gif, &err);
+  // The second save had no frame left.
+  EXPECT_FALSE(Exists("b.gif"));
+  EXPECT_EQ(RunErrors(), Errors{"gif_save_to_file_a4: no frame to save !"});
+}
+
+TEST_F(ScreenScript, RecordingHoldsAtMost999FramesAndQuantisesRichFrames) {
+  ASSERT_TRUE(BackBufferCreate(400, 300));
+  tarvtest::Start(dir, "# frames\n", "nolog");
+  {
+    // 400 colours in one frame: more than a GIF map holds.
+    BackBufferLock lock;
+    cairo_t* cr = cairo_create(lock.Surface());
+    for (int i = 0; i < 400; ++i) {
+      cairo_set_source_rgb(cr, (i % 20) / 19.0, (i / 20) / 19.0, 0.5);
+      cairo_rectangle(cr, i % 20, i / 20, 1, 1);
+      cairo_fill(cr);
+    }
+    cairo_destroy(cr);
+  }
+  GifSetCaptureRect(0, 0, 20, 20);
+  for (int i = 0; i < 999; ++i) ASSERT_EQ(GifAddFrame(-3), 0);
+  EXPECT_EQ(GifAddFrame(1), -1);
+  ASSERT_EQ(GifSaveToFile(dir.File("many.gif").c_str()), 0);
+  EXPECT_EQ(sgGif.frameCount, 0);
+  int err = 0;
+  GifFileType* gif = DGifOpenFileName(dir.File("many.gif").c_str(), &err);
+  ASSERT_NE(gif, nullptr);
+  ASSERT_EQ(DGifSlurp(gif), GIF_OK);
+  EXPECT_EQ(gif->ImageCount, 999);
+  EXPECT_EQ(GifDelay(gif, 998), 0);  // a negative delay is no delay
+  // Quantised colours stay near the originals.
+  const uint32_t corner = GifPixel(gif, 0, 19, 19);
+  EXPECT_GT(corner >> 16, 0xE0u);
+  EXPECT_GT((corner >> 8) & 0xFF, 0xE0u);
+  DGifCloseFile(gif, &err);
+  // An empty rectangle records nothing.
+  GifSetCaptureRect(30, 30, 20, 40);
+  EXPECT_EQ(GifAddFrame(1), -2);
+  EXPECT_EQ(sgGif.frameCount, 0);
+}
+
+TEST_F(ScreenScript, TunesPlayInTheHideMode) {
+  const std::string wav = dir.File("t.wav");
+  setenv("TARV_MIDI_WAV", wav.c_str(), 1);
+  Run("screen.play midi {cdefgab}\n");
+  unsetenv("TARV_MIDI_WAV");
+  EXPECT_EQ(Code(1), 0);
+  EXPECT_EQ(sgScreen.lastCommand, 53);
+  // 44 header bytes, then 3.08 s of 16-bit stereo at 44100 Hz.
+  EXPECT_NEAR(static_cast<double>(std::filesystem::file_size(wav) - 44) / (44100 * 4), 3.08, 0.01);
+}
+
+}  // namespace
