@@ -127,7 +127,7 @@ WindowRun::~WindowRun() {
 
 bool WindowRun::WaitShown() {
   // The banner bar's blue at its left end and the screen's black frame.
-  return WaitFor([this] { return Running() && Pixel(300, 495) == 0x6495ED && Pixel(0, 240) == 0; });
+  return WaitFor([this] { return Running() && Pixel(800, 500) == 0x6495ED && Pixel(0, 240) == 0; });
 }
 
 void WindowRun::Click(int x, int y) {

@@ -77,7 +77,7 @@ TEST_F(WindowBinary, LaysOutStepsByClickRunsToTheEndAndShowsPages) {
   // The screen's frame around a white screen, the banner bar with its text.
   for (auto [x, y] : {std::pair{0, 240}, {640, 240}, {320, 0}, {320, 480}}) EXPECT_EQ(at(x, y), kBlack);
   EXPECT_EQ(at(320, 240), kWhite);
-  EXPECT_EQ(at(300, 495), kBoxBlue);
+  EXPECT_EQ(at(800, 500), kBoxBlue);
   EXPECT_EQ(at(840, 483), kBoxBlue);
   EXPECT_EQ(at(845, 495), kWhite);
   int textPixels = 0;
@@ -151,7 +151,7 @@ TEST_F(WindowBinary, LaysOutStepsByClickRunsToTheEndAndShowsPages) {
 
 TEST_F(WindowBinary, ClosingWhileAStepRunsEndsTheProcessAndLogsIt) {
   const std::string script = dir_.Write("sleep.nms", "run.sleep {60} seconds\ntext.add {never}\n");
-  WindowRun run(BinaryWithLog(dir_), "trace", script, dir_.path().string());
+  WindowRun run(BinaryWithLog(dir_), "debug", script, dir_.path().string());
   ASSERT_TRUE(run.WaitShown());
   run.Click(kRunX, kRunY);
   ASSERT_TRUE(WaitFor([&] { return Count(run.PaneText(), "Run Next Step") == 1; }));
