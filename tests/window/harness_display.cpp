@@ -134,6 +134,8 @@ void WindowRun::Click(int x, int y) {
   Xdotool({"mousemove", std::to_string(x + kWindowX), std::to_string(y + kWindowY), "click", "1"});
 }
 
+void WindowRun::Key(const std::string& name) { Xdotool({"key", name}); }
+
 uint32_t WindowRun::Pixel(int x, int y) const {
   return TakeScreenshot().At(x + kWindowX, y + kWindowY);
 }

@@ -49,6 +49,8 @@ class WindowRun {
   bool WaitShown();
   // A left click at window (client) coordinates.
   void Click(int x, int y);
+  // A key pressed in the window (an xdotool key name).
+  void Key(const std::string& name);
   // The pixel at window coordinates on a fresh screenshot.
   uint32_t Pixel(int x, int y) const;
   // The output pane's whole text: select all there, read the selection.

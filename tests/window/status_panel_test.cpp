@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 
 #include "engine/core/run_state.h"
+#include "engine/core/text_buffer.h"
+#include "tests/engine/harness.h"
+#include "window/draw/back_buffer.h"
 #include "window/status_panel.h"
 
 namespace {
@@ -43,6 +46,52 @@ TEST(StatusPanel, ClickZones) {
                 {676, 440, -1},           {780, 414, RUNMODE_STEP}, {829, 463, RUNMODE_STEP},
                 {830, 440, -1},           {700, 413, -1},           {800, 464, -1}};
   for (const auto& c : clicks) EXPECT_EQ(PanelClickMode(c.x, c.y), c.mode) << c.x << "," << c.y;
+}
+
+}  // namespace
+
+namespace {
+
+class PanelPixels : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    tarvtest::Start(dir_, "# 1\n# 2\n# 3\n", "debug");
+    ASSERT_TRUE(BackBufferCreate());
+  }
+  void TearDown() override { BackBufferDestroy(); }
+  tarvtest::TempDir dir_;
+};
+
+TEST_F(PanelPixels, IndicatorGlyphsAndPointerBytes) {
+  DrawStatusPanel();
+  EXPECT_EQ(BackBufferPixel(715, 90), 0x00FF00u);   // before the first step: row 90, clean
+  EXPECT_EQ(BackBufferPixel(700, 470), 0xB4B4B4u);  // step mode: the dark Go pill
+  EXPECT_EQ(BackBufferPixel(800, 420), 0xDCDCDCu);  // and the light step disc
+  EXPECT_EQ(BackBufferPixel(0, 240), 0u);           // the flush framed the screen
+
+  sgRun.CurLine = 3;
+  sgRun.StepErrors = 1;
+  sgRun.RunMode = RUNMODE_RUN;
+  const struct {
+    int steps;
+    uint32_t go;
+  } pulses[] = {{4, 0x00E600u}, {5, 0x00FA00u}};
+  for (const auto& p : pulses) {
+    sgRun.RunSteps = p.steps;
+    DrawStatusPanel();
+    EXPECT_EQ(BackBufferPixel(715, 92), 0xFF0000u);  // the line before line 3, with errors
+    EXPECT_EQ(BackBufferPixel(720, 446), p.go) << p.steps;  // inside the Go arrow
+    EXPECT_EQ(BackBufferPixel(700, 470), 0xDCDCDCu);
+  }
+
+  // Zero bytes at the head pointer are not drawn: the box stays blue inside.
+  const char zeros[16] = {};
+  ASSERT_EQ(TextAdd(zeros, 16), 16);
+  DrawStatusPanel();
+  int inked = 0;
+  for (int y = 311; y < 325; y++)
+    for (int x = 737; x < 829; x++) inked += BackBufferPixel(x, y) != 0x6495EDu;
+  EXPECT_EQ(inked, 0);
 }
 
 }  // namespace

@@ -99,7 +99,13 @@ TEST_F(WindowBinary, LaysOutStepsByClickRunsToTheEndAndShowsPages) {
   EXPECT_EQ(at(700, 470), kDarkGrey);
   EXPECT_EQ(at(800, 420), kLightGrey);
 
-  // Nothing runs before a click.
+  // Nothing runs before a click; Enter does not press "run", Escape does
+  // not close the window.
+  run.PaneText();  // the window has the focus
+  run.Key("Return");
+  run.Key("Escape");
+  SleepMs(300);
+  EXPECT_TRUE(run.Running());
   EXPECT_EQ(Count(run.PaneText(), "Run Next Step"), 0);
   EXPECT_FALSE(std::filesystem::exists(saved));
 
