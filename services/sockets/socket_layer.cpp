@@ -15,6 +15,7 @@
 #include "engine/core/run_state.h"
 #include "engine/core/var_store.h"
 #include "platform/socket.h"
+#include "services/sockets/statement_helpers.h"
 
 UdpState sgUdp = {-1, 0, 0, {}, {}, 0};
 
@@ -379,6 +380,19 @@ int WinTcpSend(int32_t* sock, const char* buf, int len, int seconds) {
     return 0;
   }
   return TarvReturn(0, "WinTcpSend: send return,len=%d.", 0);
+}
+
+int WinTcpSendAll(int32_t* sock, const char* src, int len, int seconds, const char* trace) {
+  const auto start = SocketClock::now();
+  int sent = 0;
+  while (sent < len && SecondsSince(start) <= seconds) {
+    const int n = WinTcpSend(sock, src + sent, len - sent, Left(seconds, start));
+    if (n < 1) break;
+    TarvDebugLog(trace, n);
+    HexLogSent(src, sent, n);
+    sent += n;
+  }
+  return sent;
 }
 
 int WinUdpConnect2(const char* ipv4, int port) {

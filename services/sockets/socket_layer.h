@@ -53,6 +53,11 @@ int WinTcpRecv(int32_t* sock, char* buf, int capacity, int seconds);
 // on time-out, close or error.  Closes *sock on a socket error.
 int WinTcpSend(int32_t* sock, const char* buf, int len, int seconds);
 
+// Sends len bytes with one WinTcpSend after another while no more than
+// `seconds` have passed, tracing each part with `trace` (one %d, the part's
+// length) and its hex dump: the count sent.
+int WinTcpSendAll(int32_t* sock, const char* src, int len, int seconds, const char* trace);
+
 // IPv4 UDP socket connected to the peer; sets udp.client.localport; -1 on failure.
 int WinUdpConnect2(const char* ipv4, int port);
 // IPv6 UDP socket connected to the peer, which is kept in sgUdp; -1 on failure.

@@ -18,51 +18,18 @@
 #include "engine/core/text_buffer.h"
 #include "engine/core/var_store.h"
 #include "services/sockets/socket_layer.h"
+#include "services/sockets/statement_helpers.h"
 
 TcpState sgTcp = {-1, -1, 0, {}, 0};
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Clock = SocketClock;
 
 constexpr int kArgMax = 1022;
-constexpr int kHostMax = 250;
 constexpr int kPortMax = 65534;
 constexpr int kRecvBytesMax = 1048576;
 constexpr int kRecvSecondsMax = 86400;
-constexpr int kExpectWindow = 2048;
-constexpr int kExpectFlush = 512;
-constexpr int kSecondsChunk = 1020;
-
-int64_t SecondsSince(Clock::time_point start) {
-  return std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - start).count();
-}
-
-// Seconds left of a budget, kept within the int range the waits take.
-int Left(int64_t budget, Clock::time_point start) {
-  return static_cast<int>(std::clamp<int64_t>(budget - SecondsSince(start), INT32_MIN, INT32_MAX));
-}
-
-// Length of argument w in 1..max; on failure the run error's code is -w.
-bool ArgLength(int w, int max) { return ArgCheckLength(w, max, -w) == 0; }
-
-// Whole-number argument w in lo..hi into *value (and its integer slot).
-bool ArgNumber(int w, int lo, int hi, int* value) {
-  if (!ArgReadInteger(w)) {
-    NmsRunError(-w, "Arg:%d is not integer !", w);
-    return false;
-  }
-  *value = igV[w];
-  if (*value < lo) {
-    NmsRunError(-w, "Arg:%d=%d  < %d !", w, *value, lo);
-    return false;
-  }
-  if (*value > hi) {
-    NmsRunError(-w, "Arg:%d=%d > %d !", w, *value, hi);
-    return false;
-  }
-  return true;
-}
 
 void HandOut(char* dest, int count) {
   std::memcpy(dest, sgTcp.Buf.data(), count);
@@ -70,11 +37,11 @@ void HandOut(char* dest, int count) {
 }
 
 // Bytes of the receive buffer read one at a time by the expect loop; they
-// leave the buffer in one move when the cursor is done with them.
+// leave the buffer in one move when the loop is done with them.
 class BufCursor {
  public:
-  ~BufCursor() { Drop(); }
   bool Has() const { return taken_ < sgTcp.BufLen; }
+  int Ready() const { return sgTcp.BufLen - taken_; }
   char Next() { return sgTcp.Buf[taken_++]; }
   void Drop() {
     if (taken_ > 0) TarvTcpDeleteTcpBuf(0, taken_);
@@ -84,6 +51,23 @@ class BufCursor {
  private:
   int taken_ = 0;
 };
+
+BufCursor& Buffered() {
+  static BufCursor cursor;
+  return cursor;
+}
+
+// Bytes already buffered are taken one by one without another call; the
+// connection is read only when the buffer has been used up.
+int TakeOne(char* dest, int seconds) {
+  BufCursor& c = Buffered();
+  if (c.Has()) {
+    *dest = c.Next();
+    return 1;
+  }
+  c.Drop();
+  return TarvTcpRecv(dest, 1, seconds);
+}
 
 }  // namespace
 
@@ -128,16 +112,9 @@ int TarvTcpRecv(char* dest, int wanted, int seconds) {
 
 int TarvTcpSend(const char* src, int len, int seconds) {
   if (len < 1) return 0;
-  const auto start = Clock::now();
-  int sent = 0;
-  while (SecondsSince(start) <= seconds) {
-    const int n = WinTcpSend(&sgTcp.DataSocket, src + sent, len - sent, Left(seconds, start));
-    if (n < 1) break;
-    TarvDebugLog("\n\r\nTarvTcpSend iLen = %d ", n);
-    HexLogSent(src, sent, n);
-    sent += n;
-    if (sent >= len) return TarvReturn(sent, "TarvTcpSend: send return,len=%d.", sent);
-  }
+  const int sent =
+      WinTcpSendAll(&sgTcp.DataSocket, src, len, seconds, "\n\r\nTarvTcpSend iLen = %d ");
+  if (sent >= len) return TarvReturn(sent, "TarvTcpSend: send return,len=%d.", sent);
   return NmsRunError(sent, "TarvTcpSend: send return,len=%d.", sent);
 }
 
@@ -148,20 +125,9 @@ int tcp_connect_ip_a3_port_a5() {
   // One connection at a time: the one this replaces is closed, not leaked.
   TcpStateClear();
   sgTcp.TcpMode = 1;
-  int port = 0;
-  if (!ArgLength(3, kHostMax) || !ArgNumber(5, 1, kPortMax, &port)) return -1;
-
-  int sock;
-  if (TarvIsIpV4(agA[3]) == 0)
-    sock = WinTcpConnect(agA[3], port);
-  else if (TarvIsIpV6(agA[3]) == 0)
-    sock = WinTcpConnect2V6(agA[3], port);
-  else
-    return NmsRunError(-2, "tcp_connect_ip_a3_port_a5: arg <3> is not ip address");
-  if (sock < 0) {
-    sgTcp.TcpMode = 0;
-    return NmsRunError(-99, "tcp_connect_ip_a3_port_a5: WinTcpConnect < 0 .");
-  }
+  const int sock = ConnectHostPort("tcp_connect_ip_a3_port_a5");
+  if (sock == -99) sgTcp.TcpMode = 0;
+  if (sock < 0) return sock;
   sgTcp.DataSocket = sock;
   TarvSetVar2("tcp.status", "ESTABLISHED");
   return TarvReturn(0, "tcp_connect_ip_a3_port_a5 return, TcpMode =%d .", sgTcp.TcpMode);
@@ -195,13 +161,12 @@ int tcp_send_a2() {
 int tcp_send_text() {
   sgRun.StepRunState = ENDOK;
   TarvDebugLog("\ntcp_send_text ,begin ...");
-  const int64_t head = sgRun.headPointer;
-  const int64_t tail = sgRun.tailPointer;
-  if (tail - head >= 1 && head >= 1 && tail <= sgRun.TextLen) {
-    TarvTcpSend(sgRun.Text.data() + head, static_cast<int>(tail - head + 1), sgRun.StepTimeout);
-    return TarvReturn(0, "tcp_send_text return.");
-  }
-  return NmsRunError(-1, "tcp_send_text: no text be selected, error.");
+  const char* data = nullptr;
+  int len = 0;
+  if (!SendSelection(&data, &len))
+    return NmsRunError(-1, "tcp_send_text: no text be selected, error.");
+  TarvTcpSend(data, len, sgRun.StepTimeout);
+  return TarvReturn(0, "tcp_send_text return.");
 }
 
 int tcp_recv_a2() {
@@ -225,48 +190,19 @@ int tcp_recv_expect_a3() {
   sgRun.StepRunState = ENDOK;
   TarvDebugLog("\ntcp_recv_expect_a3 ,begin ...");
   if (!ArgLength(3, kArgMax)) return -3;
-  const int len = igL[3];
-  const std::string_view expect(agA[3], len);
-  char window[kExpectWindow] = {};
-  int filled = 0;
-  const auto start = Clock::now();
-  const int64_t timeout = sgRun.StepTimeout;
-  int remaining = Left(timeout, start);
-  if (remaining <= 0) return NmsRunError(-9, "tcp_recv_expect_a3 , TimeOut !");
-
-  BufCursor buffered;
-  for (;;) {
-    // Bytes already buffered are taken one by one without another call; the
-    // connection is read only when the buffer has been used up.
-    if (buffered.Has()) {
-      window[filled] = buffered.Next();
-    } else {
-      buffered.Drop();
-      const int n = TarvTcpRecv(window + filled, 1, remaining);
-      if (n < 1) {
-        // What arrived before the peer fell silent still belongs to the text.
-        if (filled > 0) TextAdd(window, filled);
-        TarvSetVar2("tcp.status", "CLOSED");
-        return NmsRunError(-6, "tcp_recv_expect_a3 ,TarvTcpRecv error=%d!", n);
-      }
-    }
-    filled++;
-    if (filled >= len && std::string_view(window + filled - len, len) == expect) break;
-    remaining = Left(timeout, start);
-    if (filled - len >= kExpectFlush) {
-      TextAdd(window, kExpectFlush);
-      filled -= kExpectFlush;
-      std::memmove(window, window + kExpectFlush, filled);
-    }
-    if (remaining < 1) {
-      buffered.Drop();
-      TextAdd(window, filled);
+  int count = 0;
+  static constexpr ExpectSource kSource = {TakeOne, [] { return Buffered().Ready(); },
+                                           [] { Buffered().Drop(); }};
+  switch (ExpectText(std::string_view(agA[3], igL[3]), kSource, &count)) {
+    case ExpectEnd::Match:
+      return TarvReturn(0, "tcp_recv_expect_a3 return ok.");
+    case ExpectEnd::TimeOut:
       return NmsRunError(-9, "tcp_recv_expect_a3 , TimeOut !");
-    }
+    case ExpectEnd::NoData:
+      break;
   }
-  buffered.Drop();
-  TextAdd(window, filled);
-  return TarvReturn(0, "tcp_recv_expect_a3 return ok.");
+  TarvSetVar2("tcp.status", "CLOSED");
+  return NmsRunError(-6, "tcp_recv_expect_a3 ,TarvTcpRecv error=%d!", count);
 }
 
 int tcp_recv_for_a3_bytes() {
@@ -292,16 +228,7 @@ int tcp_recv_for_a3_seconds() {
   TarvDebugLog("\ntcp_recv_for_a3_seconds ,begin ...");
   int seconds = 0;
   if (!ArgNumber(3, 0, kRecvSecondsMax, &seconds)) return -3;
-  const auto start = Clock::now();
-  char buf[1024];
-  for (int remaining = Left(seconds, start); remaining >= 1; remaining = Left(seconds, start)) {
-    std::memset(buf, 0, sizeof buf);
-    const int n = TarvTcpRecv(buf, kSecondsChunk, remaining);
-    if (n > 0)
-      TextAdd(buf, n);
-    else
-      std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-  }
+  ReceiveForSeconds(seconds, TarvTcpRecv);
   return TarvReturn(0, "tcp_recv_for_a3_seconds return.");
 }
 

@@ -1,9 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <filesystem>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
 
 #include "tests/e2e/harness_binary.h"
 #include "tests/engine/harness.h"
+#include "tests/services/sockets/tcp_peer.h"
 
 namespace {
 
@@ -37,35 +44,6 @@ TEST(Binary, TheHelloExampleWritesItsGreeting) {
   EXPECT_EQ(tarvtest::ReadFile(dir.File("hello.txt")), "Hello from tarv, the answer is 42.\n");
 }
 
-TEST(Binary, AMissingVariableSkipsTheStatement) {
-  TempDir dir;
-  std::string script = dir.Write("m.nms",
-                                 "var {a} value {kept}\n"
-                                 "var {a} value {~missing~}\n"
-                                 "text.add {~a~/~run.errors~}\n"
-                                 "text.headpointer move to head\n"
-                                 "text.tailpointer move to tail\n"
-                                 "text.save to file {out.txt}\n");
-  auto r = RunProgram(TarvBinary(), {"hide", script}, dir.path().string());
-  EXPECT_EQ(r.exitCode, 0) << r.output;
-  // The second line's handler never ran; its argument cost two run errors.
-  EXPECT_EQ(tarvtest::ReadFile(dir.File("out.txt")), "kept/2");
-}
-
-TEST(Binary, EngineRulesSeenFromAScript) {
-  TempDir dir;
-  const std::string script = std::string(TARV_SOURCE_DIR) + "/tests/e2e/scripts/spine.nms";
-  auto r = RunProgram(TarvBinary(), {"hide", script}, dir.path().string());
-  EXPECT_EQ(r.exitCode, 0) << r.output;
-  // Counters read in a step show what the step before it published: the
-  // first text.add is the fifth step (comments and unmatched lines are steps).
-  EXPECT_EQ(tarvtest::ReadFile(dir.File("spine.out")),
-            "steps=4 args=3 mode=hide\n"
-            "lines=15 errors=0\n"
-            "os=linux file=" + script + "\n"
-            "~AB");
-}
-
 TEST(Binary, LogGoesBesideTheProgramOnlyWhenTheFolderExists) {
   TempDir dir;
   std::filesystem::copy_file(TarvBinary(), dir.File("tarv"));
@@ -88,5 +66,82 @@ TEST(Binary, LogGoesBesideTheProgramOnlyWhenTheFolderExists) {
   }
   EXPECT_EQ(logs, 1);
 }
+
+// Every tests/e2e/scripts/NAME.nms runs through a copy of the program in the
+// hide mode, in a fresh folder that holds a log folder and all the scripts.
+// It must exit with 0, and what it saved to out.txt must equal NAME.out, the
+// folder written as DIR.  Beside it:
+// - NAME.peer.nms runs first, in a second program, and the port it should
+//   listen on is the last argument of both; its peer.txt must equal NAME.peer.out;
+// - NAME.log lists texts the run's HTML log must hold (one log, named after
+//   the mode and the script).
+// Scripts named with a second dot (x.peer.nms, x.child.nms) only serve others.
+const std::filesystem::path kScripts = std::filesystem::path(TARV_SOURCE_DIR) / "tests/e2e/scripts";
+
+std::vector<std::string> ScriptCases() {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(kScripts)) {
+    const std::string stem = e.path().stem().string();
+    if (e.path().extension() == ".nms" && stem.find('.') == std::string::npos) names.push_back(stem);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string Masked(std::string s, const std::string& dir) {
+  for (size_t p = s.find(dir); p != std::string::npos; p = s.find(dir, p)) s.replace(p, dir.size(), "DIR");
+  return s;
+}
+
+class Script : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(Script, SavesWhatItsExpectedOutputHolds) {
+  const std::string name = GetParam();
+  TempDir dir;
+  const std::string d = dir.path().string();
+  std::filesystem::copy_file(TarvBinary(), dir.File("tarv"));
+  std::filesystem::permissions(dir.File("tarv"), std::filesystem::perms::owner_all);
+  std::filesystem::create_directory(dir.File("log"));
+  for (const auto& e : std::filesystem::directory_iterator(kScripts))
+    std::filesystem::copy_file(e.path(), dir.path() / e.path().filename());
+
+  std::vector<std::string> args = {"hide", dir.File(name + ".nms")};
+  const bool peered = std::filesystem::exists(kScripts / (name + ".peer.nms"));
+  tarvtest::BinaryRun peer;
+  std::thread peerRun;
+  if (peered) {
+    const std::string port = std::to_string(tcppeer::FreePort());
+    args.push_back(port);
+    peerRun = std::thread([&] {
+      peer = RunProgram(dir.File("tarv"), {"hide", dir.File(name + ".peer.nms"), port}, d, 60);
+    });
+    EXPECT_TRUE(tcppeer::Listening(std::stoi(port), 20000));
+  }
+  const auto r = RunProgram(dir.File("tarv"), args, d, 120);
+  if (peered) peerRun.join();
+  EXPECT_FALSE(r.timedOut);
+  EXPECT_EQ(r.exitCode, 0) << r.output;
+  EXPECT_EQ(Masked(tarvtest::ReadFile(dir.File("out.txt")), d),
+            tarvtest::ReadFile((kScripts / (name + ".out")).string()));
+  if (peered) {
+    EXPECT_EQ(peer.exitCode, 0) << peer.output;
+    EXPECT_EQ(tarvtest::ReadFile(dir.File("peer.txt")),
+              tarvtest::ReadFile((kScripts / (name + ".peer.out")).string()));
+  }
+  const std::filesystem::path expectLog = kScripts / (name + ".log");
+  if (!std::filesystem::exists(expectLog)) return;
+  std::vector<std::string> logs;
+  for (const auto& e : std::filesystem::directory_iterator(dir.File("log")))
+    logs.push_back(e.path().filename().string());
+  ASSERT_EQ(logs.size(), 1u);
+  EXPECT_EQ(logs[0].rfind("hide_" + name + ".nms_", 0), 0u) << logs[0];
+  const std::string log = tarvtest::ReadFile(dir.File("log/" + logs[0]));
+  std::istringstream wanted(tarvtest::ReadFile(expectLog.string()));
+  for (std::string line; std::getline(wanted, line);)
+    EXPECT_NE(log.find(line), std::string::npos) << line;
+}
+
+INSTANTIATE_TEST_SUITE_P(E2e, Script, ::testing::ValuesIn(ScriptCases()),
+                         [](const auto& info) { return info.param; });
 
 }  // namespace

@@ -108,34 +108,6 @@ TEST(CalcExpression, Failures) {
   }
 }
 
-TEST(CalcExpression, RemoveItemClosesTheGap) {
-  EsCalcRecord r{};
-  r.Count = 3;
-  r.Ops = {0, '*', '+', '-'};
-  r.Values = {0, 2, 3, 4, 5};
-  r.Begin = {0, 0, 2, 4, 6};
-  r.End = {0, 0, 2, 4, 6};
-  EsCalcRemoveItem(&r, 1);
-  EXPECT_EQ(r.Count, 2);
-  EXPECT_EQ(r.Ops[1], '+');
-  EXPECT_EQ(r.Ops[2], '-');
-  EXPECT_EQ(r.Values[1], 2);
-  EXPECT_EQ(r.Values[2], 4);
-  EXPECT_EQ(r.Values[3], 5);
-  EXPECT_EQ(r.Begin[2], 4);
-  EXPECT_EQ(r.End[3], 6);
-
-  EsCalcRemoveItem(&r, 2);  // the last operator
-  EXPECT_EQ(r.Count, 1);
-  EXPECT_EQ(r.Ops[1], '+');
-  EXPECT_EQ(r.Values[2], 4);
-
-  for (int bad : {0, 2, -1}) {
-    EsCalcRemoveItem(&r, bad);
-    EXPECT_EQ(r.Count, 1) << bad;
-  }
-}
-
 TEST(CalcExpression, FormatNumber) {
   struct Case {
     std::string in;

@@ -2,7 +2,7 @@
 // they saw with text.save, and a few direct looks at the jump records.
 #include <gtest/gtest.h>
 
-#include <filesystem>
+#include <cstring>
 #include <span>
 #include <string>
 #include <vector>
@@ -13,7 +13,6 @@
 #include "engine/core/script.h"
 #include "engine/core/step_args.h"
 #include "engine/core/var_store.h"
-#include "tests/e2e/harness_binary.h"
 #include "tests/engine/harness.h"
 
 namespace {
@@ -22,56 +21,15 @@ using tarvtest::TempDir;
 using tarvtest::Var;
 using Errs = std::vector<std::string>;
 
-// Marks the end of what the script added, so that an empty or one-byte text
-// can still be saved (a save needs a selection of two bytes at least).
-const std::string kEndMark = "||";
-
-struct Seen {
-  std::string out;  // the text the script saved; "<not saved>" when it did not
-  Errs errors;      // the run errors, without their headings
-  int nmsErrors = 0;
-};
-
 // The expected run errors: none for "", else just this one.
 Errs Only(const char* message) { return *message ? Errs{message} : Errs{}; }
 
-// Joins the lines; a line "@save" saves the whole text to out.txt and ends
-// the run, so that macros may follow it.
-std::string Script(const TempDir& dir, const std::vector<std::string>& lines) {
+// The lines joined, run through the shared runner.
+tarvtest::Outcome RunLines(const TempDir& dir, const std::vector<std::string>& lines,
+                           long maxSteps = 100000) {
   std::string s;
-  for (const auto& l : lines)
-    s += l != "@save" ? l + "\n"
-                      : "text.add {" + kEndMark + "}\ntext.headpointer move to head\n"
-                        "text.tailpointer move to tail\ntext.save to file {" +
-                            dir.File("out.txt") + "}\nrun.end\n";
-  return s;
-}
-
-Seen Collect(const TempDir& dir) {
-  Seen s{"<not saved>", tarvtest::RunErrors(), sgNms.ErrCount};
-  if (std::filesystem::exists(dir.File("out.txt"))) {
-    s.out = tarvtest::ReadFile(dir.File("out.txt"));
-    if (s.out.ends_with(kEndMark)) s.out.resize(s.out.size() - kEndMark.size());
-  }
-  return s;
-}
-
-// Runs the started script to its end, but stops a run that a wrong jump
-// keeps going: no script here needs more steps than this.
-constexpr int kStepBound = 100000;
-void RunBounded(int bound = kStepBound) {
-  for (int n = 0; n < bound && sgRun.StepRunState != RUNEND; n++) EsRunNextStep();
-  EXPECT_EQ(sgRun.StepRunState, RUNEND) << "still running at line " << sgRun.CurLine;
-  sgRun.StepRunState = RUNEND;
-  TarvRunToEnd();
-}
-
-Seen RunLines(const TempDir& dir, const std::vector<std::string>& lines,
-              int bound = kStepBound) {
-  std::filesystem::remove(dir.File("out.txt"));
-  tarvtest::Start(dir, Script(dir, lines));
-  RunBounded(bound);
-  return Collect(dir);
+  for (const auto& l : lines) s += l + "\n";
+  return tarvtest::RunCase(dir, s, {}, "hide", maxSteps);
 }
 
 // A value for v, the test in `if.var {v} <test> {arg}`, and whether it holds.
@@ -86,10 +44,10 @@ void ExpectIfVar(std::span<const IfVarCase> cases) {
   TempDir dir;
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string("[") + c.value + "] " + c.test + " [" + c.arg + "]");
-    Seen s = RunLines(dir, {"var {v} value {" + std::string(c.value) + "}",
+    auto s = RunLines(dir, {"var {v} value {" + std::string(c.value) + "}",
                             "if.var {v} " + std::string(c.test) + " {" + c.arg + "}",
-                            "text.add {TRUE}", "if.end", "text.add {end}", "@save"});
-    EXPECT_EQ(s.out, c.holds ? "TRUEend" : "end");
+                            "text.add {TRUE}", "if.end", "text.add {end}"});
+    EXPECT_EQ(s.text, c.holds ? "TRUEend" : "end");
     EXPECT_EQ(s.errors, Errs{});
   }
 }
@@ -107,8 +65,8 @@ void ExpectFlows(std::span<const Flow> cases, bool scriptError = false) {
   TempDir dir;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    Seen s = RunLines(dir, c.lines);
-    EXPECT_EQ(s.out, c.out);
+    auto s = RunLines(dir, c.lines);
+    EXPECT_EQ(s.text, c.out);
     EXPECT_EQ(s.nmsErrors, scriptError ? 1 : 0) << Var("nms.error.1");
     if (!scriptError) {
       EXPECT_EQ(s.errors, Only(c.message));
@@ -141,12 +99,10 @@ TEST(IfVarCompare, EachOperatorTakesTheRightBranch) {
 TEST(IfVarCompare, AValueLongerThanASlotIsAnArgumentError) {
   // Statements cannot build a 1023-byte value; the store can.
   TempDir dir;
-  tarvtest::Start(dir, Script(dir, {"if.var {v} == {1}", "text.add {next}", "if.end", "@save"}));
   const std::string big(1023, '1');
-  ASSERT_EQ(TarvSetVar4("v", 1, big.data(), 1023), 0);
-  RunBounded();
-  Seen s = Collect(dir);
-  EXPECT_EQ(s.out, "next");
+  auto s = tarvtest::RunCase(dir, "if.var {v} == {1}\ntext.add {next}\nif.end\n",
+                             [&] { ASSERT_EQ(TarvSetVar4("v", 1, big.data(), 1023), 0); });
+  EXPECT_EQ(s.text, "next");
   EXPECT_EQ(s.errors, Errs{"Arg:2, GetVar len=-3  < 0 !"});
 }
 
@@ -188,7 +144,7 @@ TEST(IfVar, ArgumentErrors) {
   };
   std::vector<Flow> flows(std::begin(cases), std::end(cases));
   for (auto& f : flows)
-    f.lines.insert(f.lines.end(), {"text.add {TRUE}", "if.end", "text.add {end}", "@save"});
+    f.lines.insert(f.lines.end(), {"text.add {TRUE}", "if.end", "text.add {end}"});
   ExpectFlows(flows);
 }
 
@@ -206,6 +162,7 @@ TEST(IfText, SearchesTheSelectionOnly) {
     const char* message;  // the run error, "" none
   } const cases[] = {
       {"at the start", 1, 6, "contain", "abc", true, ""},
+      {"the selection is the argument", 2, 5, "contain", "bcd", true, ""},
       // An occurrence that ends on tailPointer itself is not found.
       {"ending on the tail", 1, 6, "contain", "def", false, ""},
       {"ending on the tail, negated", 1, 6, "not contain", "def", true, ""},
@@ -225,41 +182,16 @@ TEST(IfText, SearchesTheSelectionOnly) {
   TempDir dir;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    std::filesystem::remove(dir.File("out.txt"));
-    tarvtest::Start(dir, Script(dir, {"text.add {abcdef}",
-                                      "if.text " + std::string(c.test) + " {" + c.arg + "}",
-                                      "text.add {TRUE}", "if.end", "text.add {end}", "@save"}));
-    EsRunNextStep();
-    ASSERT_EQ(sgRun.TextLen, 6);
-    sgRun.headPointer = c.head;
-    sgRun.tailPointer = c.tail;
-    RunBounded();
-    Seen s = Collect(dir);
-    EXPECT_EQ(s.out, c.holds ? "abcdefTRUEend" : "abcdefend");
+    auto s = tarvtest::RunCase(
+        dir, "if.text " + std::string(c.test) + " {" + c.arg + "}\ntext.add {TRUE}\nif.end\n",
+        [&] {
+          std::memcpy(sgRun.Text.data() + 1, "abcdef", 6);
+          sgRun.TextLen = 6;
+          sgRun.headPointer = c.head;
+          sgRun.tailPointer = c.tail;
+        });
+    EXPECT_EQ(s.text, c.holds ? "abcdefTRUE" : "abcdef");
     EXPECT_EQ(s.errors, Only(c.message));
-  }
-}
-
-TEST(IfText, AnArgumentOverTheRoomCountsAsFalse) {
-  // Step preparation never fills more than 1021 bytes; the handlers check
-  // the length all the same.
-  struct Case {
-    int (*handler)();
-    int slot;
-    const char *script, *message;
-  } cases[] = {
-      {if_text_contain_a3, 3, "if.text contain {abc}", "Length of Arg 3 is :1023 > 1022 !"},
-      {if_text_not_contain_a4, 4, "if.text not contain {abc}",
-       "Length of Arg 4 is :1023 > 1022 !"}};
-  TempDir dir;
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.slot);
-    tarvtest::Start(dir, std::string(c.script) + "\nif.end\n");
-    ASSERT_EQ(EsPrepareStep(), 0);
-    igL[c.slot] = 1023;
-    EXPECT_EQ(c.handler(), -4);
-    EXPECT_EQ(sgRun.GotoLine, 2);
-    EXPECT_EQ(tarvtest::RunErrors(), Errs{c.message});
   }
 }
 
@@ -274,15 +206,15 @@ TEST(IfNesting, AFalseConditionAtAnyDepthSkipsItsWholeBlock) {
   TempDir dir;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.out);
-    Seen s = RunLines(dir, {"var {d1} value {" + std::string(c.d1) + "}",
+    auto s = RunLines(dir, {"var {d1} value {" + std::string(c.d1) + "}",
                             "var {d2} value {" + std::string(c.d2) + "}",
                             "var {d3} value {" + std::string(c.d3) + "}",
                             "if.var {d1} == {1}", "  text.add {a}",
                             "  if.var {d2} == {1}", "    text.add {b}",
                             "    if.var {d3} == {1}", "      text.add {c}", "    if.end",
                             "    text.add {B}", "  if.end",
-                            "  text.add {A}", "if.end", "text.add {end}", "@save"});
-    EXPECT_EQ(s.out, c.out);
+                            "  text.add {A}", "if.end", "text.add {end}"});
+    EXPECT_EQ(s.text, c.out);
     EXPECT_EQ(s.errors, Errs{});
   }
 }
@@ -296,22 +228,22 @@ TEST(IfNesting, TheIfEndSearch) {
       {"inner blocks of every kind are skipped with their if.end",
        {"var {v} value {abc}", "if.var {v} contain {zzz}", "if.text contain {x}", "if.end",
         "if.var {v} not in {x}", "if.end", "text.add {inner}", "if.end", "text.add {end}",
-        "@save"},
+        "run.end"},
        "end", ""},
       // The line does not match if.end, but the search goes by first words.
       {"an if.end with a comment after it",
-       falseIf({"text.add {x}", "if.end #done", "text.add {y}", "@save"}), "y", ""},
+       falseIf({"text.add {x}", "if.end #done", "text.add {y}", "run.end"}), "y", ""},
       {"the only if.end belongs to an inner condition",
-       falseIf({"if.var {a} == {1}", "if.end", "text.add {x}", "@save"}), "x",
+       falseIf({"if.var {a} == {1}", "if.end", "text.add {x}", "run.end"}), "x",
        "EsGotoIfEnd Error! NotFound if.end Line"},
       {"an if.end above does not count",
-       {"if.end", "var {a} value {1}", "if.var {a} == {2}", "text.add {x}", "@save"}, "x",
+       {"if.end", "var {a} value {1}", "if.var {a} == {2}", "text.add {x}", "run.end"}, "x",
        "EsGotoIfEnd Error! NotFound if.end Line"},
       {"a macro.begin in the way",
-       falseIf({"text.add {x}", "@save", "macro.begin {m}", "if.end", "macro.end"}), "x",
-       "EsGotoIfEnd Error Find: macro.begin Line=9"},
-      {"a macro.end in the way", falseIf({"text.add {x}", "@save", "macro.end", "if.end"}), "x",
-       "EsGotoIfEnd Error Find: macro.end Line=9"},
+       falseIf({"text.add {x}", "run.end", "macro.begin {m}", "if.end", "macro.end"}), "x",
+       "EsGotoIfEnd Error Find: macro.begin Line=5"},
+      {"a macro.end in the way", falseIf({"text.add {x}", "run.end", "macro.end", "if.end"}), "x",
+       "EsGotoIfEnd Error Find: macro.end Line=5"},
   };
   ExpectFlows(cases);
 }
@@ -322,13 +254,13 @@ TEST(IfNesting, TheIfEndSearch) {
 // The outer loop goes back from its loop.end, the inner one from loop.next.
 TEST(Loop, ExitFromTheInnerLoopLeavesOnlyThatLoop) {
   TempDir dir;
-  Seen s = RunLines(dir, {"var {i} value {0}", "loop.begin", "  var {i} add number {1}",
+  auto s = RunLines(dir, {"var {i} value {0}", "loop.begin", "  var {i} add number {1}",
                           "  if.var {i} > {3}", "    loop.exit", "  if.end",
                           "  var {j} value {0}", "  loop.begin", "    var {j} add number {1}",
                           "    if.var {j} > {2}", "      loop.exit", "    if.end",
                           "    text.add {~i~.~j~ }", "  loop.next", "  text.add {never}",
-                          "  loop.end", "  text.add {|}", "loop.end", "text.add {end}", "@save"});
-  EXPECT_EQ(s.out, "1.1 1.2 |2.1 2.2 |3.1 3.2 |end");
+                          "  loop.end", "  text.add {|}", "loop.end", "text.add {end}", "run.end"});
+  EXPECT_EQ(s.text, "1.1 1.2 |2.1 2.2 |3.1 3.2 |end");
   EXPECT_EQ(s.errors, Errs{});
   EXPECT_EQ(s.nmsErrors, 0) << Var("nms.error.1");
   // One counter for all loops: four outer passes, three inner ones in each
@@ -339,27 +271,27 @@ TEST(Loop, ExitFromTheInnerLoopLeavesOnlyThatLoop) {
 // A failed loop search is a script error, not a run error; the next line runs.
 TEST(Loop, SearchFailuresAreScriptErrorsAndTheNextLineRuns) {
   const Flow cases[] = {
-      {"no loop.begin above", {"text.add {a}", "loop.next", "text.add {b}", "@save"}, "ab",
+      {"no loop.begin above", {"text.add {a}", "loop.next", "text.add {b}", "run.end"}, "ab",
        "EsGotoLoopBegin Error NotFind loop.begin"},
       {"the begin above belongs to a closed loop",
        {"loop.begin", "loop.exit", "loop.end", "text.add {a}", "loop.next", "text.add {b}",
-        "@save"}, "ab", "EsGotoLoopBegin Error NotFind loop.begin"},
+        "run.end"}, "ab", "EsGotoLoopBegin Error NotFind loop.begin"},
       {"a macro.begin in the way back",
-       {"macro.call {m}", "@save", "loop.begin", "macro.begin {m}", "text.add {in}",
+       {"macro.call {m}", "run.end", "loop.begin", "macro.begin {m}", "text.add {in}",
         "loop.next", "text.add {on}", "macro.end"},
-       "inon", "EsGotoLoopBegin Error Find: macro.begin Line=8"},
+       "inon", "EsGotoLoopBegin Error Find: macro.begin Line=4"},
       {"a macro.end in the way back",
-       {"text.add {a}", "loop.begin", "macro.end", "loop.next", "text.add {b}", "@save"}, "ab",
+       {"text.add {a}", "loop.begin", "macro.end", "loop.next", "text.add {b}", "run.end"}, "ab",
        "EsGotoLoopBegin Error Find: macro.end Line=3"},
-      {"no loop.end below", {"text.add {a}", "loop.exit", "text.add {b}"}, "<not saved>",
+      {"no loop.end below", {"text.add {a}", "loop.exit", "text.add {b}"}, "ab",
        "EsGotoLoopEnd Error NotFind loop.end"},
-      {"a run.end in the way", {"text.add {a}", "loop.exit", "text.add {b}", "@save", "loop.end"},
-       "ab", "EsGotoLoopEnd Error Find: run.end Line=8"},
+      {"a run.end in the way", {"text.add {a}", "loop.exit", "text.add {b}", "run.end", "loop.end"},
+       "ab", "EsGotoLoopEnd Error Find: run.end Line=4"},
       {"a macro.begin in the way forward",
-       {"text.add {a}", "loop.exit", "text.add {b}", "macro.begin {m}", "@save", "loop.end"},
+       {"text.add {a}", "loop.exit", "text.add {b}", "macro.begin {m}", "run.end", "loop.end"},
        "ab", "EsGotoLoopEnd Error Find: macro.begin Line=4"},
       {"a macro.end in the way forward",
-       {"text.add {a}", "loop.exit", "text.add {b}", "macro.end", "@save", "loop.end"}, "ab",
+       {"text.add {a}", "loop.exit", "text.add {b}", "macro.end", "run.end", "loop.end"}, "ab",
        "EsGotoLoopEnd Error Find: macro.end Line=4"},
   };
   ExpectFlows(cases, true);
@@ -367,27 +299,14 @@ TEST(Loop, SearchFailuresAreScriptErrorsAndTheNextLineRuns) {
 
 TEST(Loop, ARunawayLoopIsStoppedByTheMaximumRunTime) {
   TempDir dir;
-  Seen s = RunLines(dir, {"text.add {x}", "run.set run.maxtime {1} seconds", "loop.begin",
-                          "loop.next", "loop.end", "text.add {never}", "@save"},
-                    1 << 30);
-  EXPECT_EQ(s.out, "<not saved>");
+  auto s = RunLines(dir, {"text.add {x}", "run.set run.maxtime {1} seconds", "loop.begin",
+                          "loop.next", "loop.end", "text.add {never}"},
+                    1L << 40);
+  EXPECT_EQ(s.text, "x");
   EXPECT_EQ(Var("run.end"), "MaxRunTime");
   EXPECT_EQ(s.errors, Errs{});
   EXPECT_GT(sgRun.LoopTimes, 1);
   EXPECT_EQ(sgRun.TextLen, 1);
-}
-
-TEST(Loop, ARunawayLoopInTheBinaryEndsWithExitCodeZero) {
-  TempDir dir;
-  const std::string out = dir.File("before.txt");
-  std::string script = dir.Write(
-      "runaway.nms", "text.add {started}\ntext.headpointer move to head\n"
-                     "text.tailpointer move to tail\ntext.save to file {" + out + "}\n"
-                     "run.set run.maxtime {1} seconds\nloop.begin\nloop.next\nloop.end\n");
-  auto r = tarvtest::RunProgram(tarvtest::TarvBinary(), {"hide", script}, dir.path().string(), 60);
-  EXPECT_FALSE(r.timedOut);
-  EXPECT_EQ(r.exitCode, 0) << r.output;
-  EXPECT_EQ(tarvtest::ReadFile(out), "started");
 }
 
 // ---------------------------------------------------------------------------
@@ -396,7 +315,7 @@ TEST(Loop, ARunawayLoopInTheBinaryEndsWithExitCodeZero) {
 // A chain of macros m1..m{n}: each adds "k,", calls the next one, then adds
 // "<k"; m{n} calls nothing.  Macros sit below the calling lines.
 std::vector<std::string> MacroChain(int n) {
-  std::vector<std::string> lines = {"macro.call {m1}", "text.add {main}", "@save"};
+  std::vector<std::string> lines = {"macro.call {m1}", "text.add {main}", "run.end"};
   for (int k = 1; k <= n; k++) {
     const std::string ks = std::to_string(k);
     lines.insert(lines.end(), {"macro.begin {m" + ks + "}", "text.add {" + ks + ",}"});
@@ -417,9 +336,9 @@ TEST(Macro, CallsNestToDepthNineteenAndTheTwentiethIsRefused) {
   TempDir dir;
   for (int n : {19, 20}) {
     SCOPED_TRACE(n);
-    Seen s = RunLines(dir, MacroChain(n));
+    auto s = RunLines(dir, MacroChain(n));
     // A refused call does not jump: m19 goes on with its next line.
-    EXPECT_EQ(s.out, ChainOutput(19));
+    EXPECT_EQ(s.text, ChainOutput(19));
     EXPECT_EQ(s.errors, n == 20 ? Errs{"EsGotoMacroBegin Error, too many calls."} : Errs{});
     EXPECT_EQ(sgRun.MacroDepth, 0);
   }
@@ -446,32 +365,32 @@ TEST(Macro, DepthCheckComesBeforeTheJumpOnACacheHit) {
 TEST(Macro, ReturnLeavesEarlyAndEndsWithoutACallAreRefused) {
   const Flow cases[] = {
       {"macro.return leaves the macro",
-       {"macro.call {m}", "text.add {back}", "@save", "macro.begin {m}", "text.add {in,}",
+       {"macro.call {m}", "text.add {back}", "run.end", "macro.begin {m}", "text.add {in,}",
         "macro.return", "text.add {never}", "macro.end"},
        "in,back", ""},
-      {"macro.return at depth 0", {"macro.return", "text.add {next}", "@save"}, "next",
+      {"macro.return at depth 0", {"macro.return", "text.add {next}", "run.end"}, "next",
        "macro_return Error, no call."},
       {"a macro reached by ordinary flow runs; its end has no call",
-       {"text.add {a}", "macro.begin {m}", "text.add {b}", "macro.end", "text.add {c}", "@save"},
+       {"text.add {a}", "macro.begin {m}", "text.add {b}", "macro.end", "text.add {c}", "run.end"},
        "abc", "macro_end Error, no call."},
       {"a call finds only macros below it",
-       {"macro.begin {m}", "text.add {in}", "macro.call {m}", "text.add {after}", "@save"},
+       {"macro.begin {m}", "text.add {in}", "macro.call {m}", "text.add {after}", "run.end"},
        "inafter", "EsGotoMacroBegin Error NotFind macro.begin {m}"},
       {"names are compared exactly",
-       {"macro.call {M}", "text.add {next}", "@save", "macro.begin {m}", "text.add {in}",
+       {"macro.call {M}", "text.add {next}", "run.end", "macro.begin {m}", "text.add {in}",
         "macro.end"},
        "next", "EsGotoMacroBegin Error NotFind macro.begin {M}"},
       {"the first macro of the name wins",
-       {"macro.call {m}", "@save", "macro.begin {m}", "text.add {1st}", "macro.end",
+       {"macro.call {m}", "run.end", "macro.begin {m}", "text.add {1st}", "macro.end",
         "macro.begin {m}", "text.add {2nd}", "macro.end"},
        "1st", ""},
       {"a macro.begin name is filled like an argument",
-       {"var {n} value {mac}", "macro.call {mac}", "@save", "macro.begin {~n~}",
+       {"var {n} value {mac}", "macro.call {mac}", "run.end", "macro.begin {~n~}",
         "text.add {in}", "macro.end"},
        "in", ""},
-      {"empty name", {"macro.call {}", "text.add {next}", "@save"}, "next",
+      {"empty name", {"macro.call {}", "text.add {next}", "run.end"}, "next",
        "Length of Arg 2 is :0  < 1 !"},
-      {"name too long", {"macro.call {" + std::string(63, 'm') + "}", "text.add {next}", "@save"},
+      {"name too long", {"macro.call {" + std::string(63, 'm') + "}", "text.add {next}", "run.end"},
        "next", "Length of Arg 2 is :63 > 62 !"},
   };
   ExpectFlows(cases);
@@ -493,17 +412,17 @@ TEST(Macro, ABareMacroBeginAsTheLastWordIsNoMatchAndNoScriptError) {
 TEST(JumpCache, ASecondPassIsServedFromTheCache) {
   // The called name changes after the first pass; the cached target stays.
   TempDir dir;
-  Seen s = RunLines(dir, {"var {name} value {a}", "var {k} value {0}", "loop.begin",
+  auto s = RunLines(dir, {"var {name} value {a}", "var {k} value {0}", "loop.begin",
                           "var {k} add number {1}", "if.var {k} > {2}", "loop.exit", "if.end",
                           "macro.call {~name~}", "var {name} value {b}", "loop.next", "loop.end",
-                          "@save",  // lines 12 to 16
+                          "run.end",  // line 12
                           "macro.begin {a}", "text.add {A}", "macro.end", "macro.begin {b}",
                           "text.add {B}", "macro.end"});
-  EXPECT_EQ(s.out, "AA");
+  EXPECT_EQ(s.text, "AA");
   EXPECT_EQ(s.errors, Errs{});
   EXPECT_EQ(sgNms.JumpCache[5], 7);    // if.var: its if.end
   EXPECT_EQ(sgNms.JumpCache[6], 11);   // loop.exit: the loop.end line itself
-  EXPECT_EQ(sgNms.JumpCache[8], 17);   // macro.call {a}
+  EXPECT_EQ(sgNms.JumpCache[8], 13);   // macro.call {a}
   EXPECT_EQ(sgNms.JumpCache[10], 3);   // loop.next: its loop.begin
   EXPECT_EQ(sgNms.JumpCache[9], 0);    // no jump statement
 }
@@ -512,11 +431,10 @@ TEST(JumpCache, ACachedTargetIsTakenWithoutASearch) {
   // A target placed in the cache is used as it stands, even where a search
   // would find another line.
   TempDir dir;
-  tarvtest::Start(dir, Script(dir, {"var {a} value {1}", "if.var {a} == {2}", "text.add {x}",
-                                    "text.add {y}", "if.end", "text.add {z}", "@save"}));
-  sgNms.JumpCache[2] = 4;
-  RunBounded();
-  EXPECT_EQ(Collect(dir).out, "yz");
+  auto s = tarvtest::RunCase(
+      dir, "var {a} value {1}\nif.var {a} == {2}\ntext.add {x}\ntext.add {y}\nif.end\ntext.add {z}\n",
+      [] { sgNms.JumpCache[2] = 4; });
+  EXPECT_EQ(s.text, "yz");
 }
 
 TEST(JumpCache, FailedSearchesLeaveTheCacheEmpty) {
@@ -531,13 +449,6 @@ TEST(JumpCache, FailedSearchesLeaveTheCacheEmpty) {
 // ---------------------------------------------------------------------------
 // The debug log
 
-std::string LogsIn(const TempDir& dir) {
-  std::string log;
-  for (const auto& e : std::filesystem::directory_iterator(dir.File("log")))
-    log += tarvtest::ReadFile(e.path().string());
-  return log;
-}
-
 TEST(ControlFlowLog, TheDebugLogNamesTheJumps) {
   TempDir dir;
   std::filesystem::create_directory(dir.File("log"));
@@ -545,44 +456,13 @@ TEST(ControlFlowLog, TheDebugLogNamesTheJumps) {
                 "var {v} value {abc}\nloop.begin\nif.var {v} contain {b}\nloop.exit\nif.end\n"
                 "loop.next\nloop.end\nmacro.call {m}\nrun.end\nmacro.begin {m}\nmacro.end\n",
                 "debug");
-  const std::string log = LogsIn(dir);
+  const std::string log = tarvtest::LogsIn(dir);
   for (const char* entry :
        {"loop_begin ,LoopTimes = 0,begin ...", "if_var_a2_contain_a4 return ture.",
         "loop_exit ,begin ...,LoopTimes=[1]", "EsGotoLoopEnd New Find Line=7 ret ok",
         "EsGotoMacroBegin New Find Line=10 ret ok",
         "macro_begin_a2 ,begin ...,call time=1,called step=8", "macro_end return."})
     EXPECT_NE(log.find(entry), std::string::npos) << entry;
-}
-
-// The benchmark scripts run through the binary: a pass is five steps, and
-// the script saves how many steps came before its save.
-TEST(ControlFlowBinary, TheBenchmarkLoopsCountTheirSteps) {
-  struct Case {
-    const char* script;
-    int passes, stepsBefore;  // stepsBefore: steps outside the passes
-    bool logs;
-  } cases[] = {{"loop_hide.nms", 1000, 2, false}, {"loop_log4.nms", 50, 3, true}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.script);
-    TempDir dir;
-    std::filesystem::copy_file(tarvtest::TarvBinary(), dir.File("tarv"));
-    std::filesystem::permissions(dir.File("tarv"), std::filesystem::perms::owner_all);
-    std::filesystem::create_directory(dir.File("log"));
-    const std::string script = std::string(TARV_SOURCE_DIR) + "/bench/scripts/" + c.script;
-    auto r = tarvtest::RunProgram(dir.File("tarv"), {"hide", script, std::to_string(c.passes)},
-                                  dir.path().string(), 120);
-    ASSERT_EQ(r.exitCode, 0) << r.output;
-    EXPECT_EQ(tarvtest::ReadFile(dir.File("steps.txt")),
-              std::to_string(5 * c.passes + c.stepsBefore) + " steps");
-    const std::string log = LogsIn(dir);
-    if (c.logs) {
-      EXPECT_NE(log.find("loop_next ,LoopTimes=[" + std::to_string(c.passes - 1) + "],begin ..."),
-                std::string::npos);
-      EXPECT_NE(log.find("EsGotoLoopBegin Found Line="), std::string::npos);
-    } else {
-      EXPECT_EQ(log, "");
-    }
-  }
 }
 
 }  // namespace

@@ -20,8 +20,6 @@ using tarvtest::Var;
 
 const std::string kFinal = "tarv_debug_a2 can only run in development mode!";
 const std::string kOpen = "\n\t int  ilTextChar2Len = ";
-const std::string kArray = "\n\t unsigned char alTextChar2[] = { ";
-const std::string kClose = "0x00 };\n";
 
 class DebugStatement : public ::testing::Test {
  protected:
@@ -52,42 +50,29 @@ class DebugStatement : public ::testing::Test {
   }
 };
 
-std::string Declared(int n, const std::string& body) {
-  return kOpen + std::to_string(n) + " ;" + kArray + body + kClose;
-}
-
-TEST_F(DebugStatement, LineFeedContinuesTheDeclaration) {
-  EXPECT_EQ(Select("A\nB"), Declared(3, "'A','\\n',\\\n\t\t'B',"));
-  EXPECT_EQ(RunErrors(), std::vector<std::string>{kFinal});
-}
-
-TEST_F(DebugStatement, ByteForms) {
-  struct Case {
-    std::string bytes, body;
+// The declarations of selections: byte forms, a line feed continuing the
+// declaration, a continuation every sixteen bytes (after a line feed the
+// count starts at four), and position 0, which holds no data and reads as a
+// zero byte.
+TEST_F(DebugStatement, DeclarationsOfSelections) {
+  const std::string cases[] = {
+      "A\nB",
+      " '",      // blank and single quote are below the literal range
+      "\\\\",   // a backslash stays a valid character literal
+      "(~",
+      "\"\x7F",
+      std::string("\0\r", 2),
+      "\xC3\xA9\xFF",
+      std::string(17, 'x'),
+      "\n" + std::string(15, 'x'),
   };
-  const std::vector<Case> cases = {
-      {" '", "0x20,0x27,"},  // blank and single quote are below the literal range
-      {"\\\\", "'\\\\','\\\\',"},  // a backslash stays a valid character literal
-      {"(~", "'(','~',"},
-      {"\"\x7F", "0x22,0x7f,"},
-      {std::string("\0\r", 2), "0x00,'\\r',"},
-      {"\xC3\xA9\xFF", "0xc3,0xa9,0xff,"},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(Select(c.bytes), Declared(static_cast<int>(c.bytes.size()), c.body)) << c.body;
+  std::string all;
+  for (const auto& bytes : cases) {
+    all += tarvtest::Section(testing::PrintToString(bytes), Select(bytes));
     EXPECT_EQ(RunErrors(), std::vector<std::string>{kFinal});
   }
-}
-
-TEST_F(DebugStatement, ContinuationEverySixteenBytes) {
-  std::string row;
-  for (int i = 0; i < 16; i++) row += "'x',";
-  EXPECT_EQ(Select(std::string(17, 'x')), Declared(17, row + "\\\n\t\t'x',"));
-  // After a line feed the count starts at four: fifteen more bytes fill the row.
-  std::string after;
-  for (int i = 0; i < 15; i++) after += "'x',";
-  EXPECT_EQ(Select("\n" + std::string(15, 'x')),
-            Declared(16, "'\\n',\\\n\t\t" + after + "\\\n\t\t"));
+  all += tarvtest::Section("from position 0", Run("T", "abc", 0, 2));
+  tarvtest::ExpectGolden("developer_declarations.txt", all);
 }
 
 TEST_F(DebugStatement, SelectionIsChecked) {
@@ -102,8 +87,6 @@ TEST_F(DebugStatement, SelectionIsChecked) {
                                 ", Error!";
     EXPECT_EQ(RunErrors(), (std::vector<std::string>{refused, kFinal})) << c.head << "," << c.tail;
   }
-  // Position 0 holds no data and reads as a zero byte.
-  EXPECT_EQ(Run("T", text, 0, 2), Declared(3, "0x00,'a','b',"));
 }
 
 TEST_F(DebugStatement, ActionChosenByPrefix) {

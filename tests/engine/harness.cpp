@@ -1,6 +1,10 @@
 #include "tests/engine/harness.h"
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <cstdio>
 #include <fstream>
 #include <random>
@@ -76,14 +80,20 @@ std::vector<std::string> RunErrors() {
 
 namespace {
 std::array<Handler, MAX_FUN> gRealHandlers;
+
+bool gHooked;
 }  // namespace
 
+// A second hook would take the first one for the real handlers and call
+// itself for ever.
 HandlerHook::HandlerHook(int (*hook)()) {
+  if (std::exchange(gHooked, true)) ADD_FAILURE() << "a HandlerHook is already alive (RunCase holds one)";
   for (int i = 0; i < MAX_FUN; i++) gRealHandlers[i] = std::exchange(sgFun[i].Fun, hook);
 }
 
 HandlerHook::~HandlerHook() {
   for (int i = 0; i < MAX_FUN; i++) sgFun[i].Fun = gRealHandlers[i];
+  gHooked = false;
 }
 
 int RunRealHandler() { return gRealHandlers[sgNms.FunID[sgRun.CurLine]](); }
@@ -93,6 +103,156 @@ std::string LogInto(const TempDir& dir) {
   std::string path = dir.File("log/run.htm");
   std::snprintf(sgLog.FileName, sizeof sgLog.FileName, "%s", path.c_str());
   return path;
+}
+
+}  // namespace tarvtest
+
+namespace tarvtest {
+
+namespace {
+std::map<int, int>* gCodes;
+int RecordCode() {
+  const int line = sgRun.CurLine;
+  const int rc = RunRealHandler();
+  (*gCodes)[line] = rc;
+  return rc;
+}
+
+bool Digit(char c) { return c >= '0' && c <= '9'; }
+
+// The digits (and dots) right after each occurrence of prefix become mask.
+std::string MaskAfter(std::string s, const std::string& prefix, const std::string& mask) {
+  for (size_t p = s.find(prefix); p != std::string::npos; p = s.find(prefix, p + prefix.size())) {
+    size_t to = p + prefix.size();
+    while (to < s.size() && (Digit(s[to]) || s[to] == '.')) to++;
+    if (to > p + prefix.size()) s.replace(p + prefix.size(), to - p - prefix.size(), mask);
+  }
+  return s;
+}
+}  // namespace
+
+int Outcome::Code(int line) const {
+  const auto it = codes.find(line);
+  return it == codes.end() ? kNotRun : it->second;
+}
+
+std::string Outcome::ErrorOn(int line) const {
+  for (size_t k = 0; k < errors.size(); k++)
+    if (errorLines[k] == line) return errors[k];
+  return "";
+}
+
+Outcome RunCase(const TempDir& dir, const std::string& script,
+                const std::function<void()>& prepare, const std::string& mode, long maxSteps) {
+  Outcome o;
+  gCodes = &o.codes;
+  {
+    HandlerHook hook(RecordCode);
+    Start(dir, script, mode);
+    if (prepare) prepare();
+    long n = 0;
+    for (; n < maxSteps && sgRun.StepRunState != RUNEND; n++) EsRunNextStep();
+    EXPECT_EQ(sgRun.StepRunState, RUNEND) << "still running at line " << sgRun.CurLine;
+    sgRun.StepRunState = RUNEND;
+    TarvRunToEnd();
+  }
+  gCodes = nullptr;
+  o.errors = RunErrors();
+  for (int k = 1; k <= sgRun.RunErrors; k++) {
+    const std::string v = Var("run.error." + std::to_string(k));
+    const size_t at = v.find("Line No. [");
+    o.errorLines.push_back(at == std::string::npos ? 0 : std::atoi(v.c_str() + at + 10));
+  }
+  o.text.assign(sgRun.Text.data() + 1, sgRun.TextLen);
+  o.nmsErrors = sgNms.ErrCount;
+  return o;
+}
+
+std::string MaskLog(std::string log, const std::string& dir) {
+  // Local times "2024-01-31,08:05:09,42" (one to three digits at the end).
+  static const std::string kShape = "dddd-dd-dd,dd:dd:dd,d";
+  std::string out;
+  for (size_t i = 0; i < log.size();) {
+    size_t k = 0;
+    while (k < kShape.size() && i + k < log.size() &&
+           (kShape[k] == 'd' ? Digit(log[i + k]) : log[i + k] == kShape[k]))
+      k++;
+    if (k < kShape.size()) {
+      out += log[i++];
+      continue;
+    }
+    for (int more = 0; more < 2 && i + k < log.size() && Digit(log[i + k]); more++) k++;
+    out += "TIME";
+    i += k;
+  }
+  if (!dir.empty())
+    for (size_t p = out.find(dir); p != std::string::npos; p = out.find(dir, p))
+      out.replace(p, dir.size(), "DIR");
+  out = MaskAfter(out, "ThreadId: [", "TID");
+  out = MaskAfter(out, "Pid: ", "PID");
+  out = MaskAfter(out, "pid:", "PID");
+  // Values of the machine, the process and the clock; the pool's fill
+  // depends on the length of the folder's name.
+  for (const char* var : {"run.pid", "run.seconds", "var.bytes", "os.version"}) {
+    out = MaskAfter(out, var + std::string("</td><td>"), "X");
+    out = MaskAfter(out, "SetVar [" + std::string(var) + "] value [", "X");
+  }
+  // So does a length given on a line that shows the folder or such a value.
+  std::string lines;
+  for (size_t at = 0; at < out.size();) {
+    const size_t end = std::min(out.find('\n', at), out.size());
+    std::string line = out.substr(at, end - at);
+    if (line.find("DIR") != std::string::npos || line.find("value [X]") != std::string::npos)
+      line = MaskAfter(line, "len [", "N");
+    lines += line + (end < out.size() ? "\n" : "");
+    at = end + 1;
+  }
+  return lines;
+}
+
+std::string LogsIn(const TempDir& dir) {
+  std::string log;
+  if (!std::filesystem::exists(dir.path() / "log")) return log;
+  for (const auto& e : std::filesystem::directory_iterator(dir.path() / "log"))
+    log += ReadFile(e.path().string());
+  return MaskLog(log, dir.path().string());
+}
+
+void ExpectGolden(const std::string& name, const std::string& actual) {
+  const std::string path = std::string(TARV_SOURCE_DIR) + "/tests/golden/" + name;
+  const char* update = std::getenv("TARV_UPDATE_GOLDEN");
+  if (update && std::string(update) == "1") {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream(path, std::ios::binary) << actual;
+    return;
+  }
+  ASSERT_TRUE(std::filesystem::exists(path))
+      << path << " is missing; TARV_UPDATE_GOLDEN=1 writes it";
+  const std::string want = ReadFile(path);
+  if (want == actual) return;
+  size_t at = 0;
+  while (at < want.size() && at < actual.size() && want[at] == actual[at]) at++;
+  const size_t from = at < 200 ? 0 : at - 200;
+  ADD_FAILURE() << name << " differs at byte " << at << " (TARV_UPDATE_GOLDEN=1 rewrites it)"
+                << "\n--- golden from byte " << from << ":\n" << want.substr(from, 400)
+                << "\n--- actual from byte " << from << ":\n" << actual.substr(from, 400);
+}
+
+bool Shaped(const std::string& text, const std::string& shape) {
+  size_t t = 0;
+  for (const char c : shape) {
+    if (c != '9' && c != '#') {
+      if (t >= text.size() || text[t++] != c) return false;
+      continue;
+    }
+    if (t >= text.size() || !Digit(text[t++])) return false;
+    while (c == '#' && t < text.size() && Digit(text[t])) t++;
+  }
+  return t == text.size();
+}
+
+std::string Section(const std::string& title, const std::string& text) {
+  return "== " + title + " ==\n" + text + "\n";
 }
 
 }  // namespace tarvtest

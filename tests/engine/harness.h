@@ -1,6 +1,8 @@
 // Runs scripts inside the test process: the engine is reset for each run.
 #pragma once
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -37,7 +39,8 @@ std::vector<std::string> RunErrors();
 
 // While alive, `hook` stands in front of every statement handler, so that a
 // test can see what each step's handler returns; the hook runs the step's own
-// handler through RunRealHandler.  One at a time.
+// handler through RunRealHandler.  One at a time (RunCase holds one while it
+// runs).
 class HandlerHook {
  public:
   explicit HandlerHook(int (*hook)());
@@ -51,5 +54,44 @@ int RunRealHandler();
 // Points the log at dir/log/run.htm, as start-up would, creating dir/log;
 // the log file's path.
 std::string LogInto(const TempDir& dir);
+
+// What a script run left behind.
+struct Outcome {
+  std::map<int, int> codes;         // by line: its handler's last result
+  std::vector<std::string> errors;  // the run errors, as RunErrors gives them
+  std::vector<int> errorLines;      // the line of each
+  std::string text;                 // the text buffer
+  int nmsErrors = 0;                // script errors
+  static constexpr int kNotRun = 12345;
+  // The line's handler result; kNotRun when its handler never ran.
+  int Code(int line) const;
+  // The line's first run error; "" when it has none.
+  std::string ErrorOn(int line) const;
+};
+
+// The one runner of script cases: starts `script` in `mode`, runs `prepare`
+// (after start-up, before the first step), then every step with each
+// handler's result recorded.  A run still going after maxSteps steps fails
+// the test and is stopped there.
+Outcome RunCase(const TempDir& dir, const std::string& script,
+                const std::function<void()>& prepare = {}, const std::string& mode = "hide",
+                long maxSteps = 100000);
+
+// The bytes of a log with what changes from run to run masked: local times
+// become TIME, thread ids TID, process ids PID, and `dir` (when given) DIR.
+std::string MaskLog(std::string log, const std::string& dir = "");
+// The text of every file in dir/log, masked.
+std::string LogsIn(const TempDir& dir);
+
+// Compares `actual` with the file tests/golden/<name>.  With the environment
+// variable TARV_UPDATE_GOLDEN=1 the file is written instead (review the
+// difference before committing it).
+void ExpectGolden(const std::string& name, const std::string& actual);
+// Whether text has the shape: in it '9' stands for one digit, '#' for one or
+// more, and every other byte for itself.
+bool Shaped(const std::string& text, const std::string& shape);
+
+// "== title ==\n" + text + "\n": a part of a golden file holding several cases.
+std::string Section(const std::string& title, const std::string& text);
 
 }  // namespace tarvtest

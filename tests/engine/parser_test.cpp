@@ -115,6 +115,10 @@ TEST_F(ParserTest, LineLimitKeepsTheTablesInBounds) {
   EXPECT_EQ(sgNms.LineCount, MAX_LINES);
   EXPECT_EQ(sgNms.WordCount, MAX_LINES);
   EXPECT_EQ(sgNms.ErrCount, 1);
+  // The last line that fits runs; the one after it is cut.
+  tarvtest::Run(dir, std::string(MAX_LINES - 1, '\n') + "var {last} value {1}\nvar {cut} value {1}\n");
+  EXPECT_EQ(tarvtest::Var("last"), "1");
+  EXPECT_EQ(tarvtest::Var("cut"), "<missing>");
   // Blank lines alone past the limit are cut too.
   Load(std::string(3000, '\n'));
   EXPECT_EQ(sgNms.LineCount, MAX_LINES);

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <functional>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -39,11 +40,9 @@ class RunControlTest : public ::testing::Test {
  protected:
   void SetUp() override { std::signal(SIGPIPE, SIG_IGN); }
   void TearDown() override { RunNmsSetProgram(tarvtest::TarvBinary().c_str()); }
-  // Runs the handler directly on a one-line script: its code.
-  int Call(const std::string& line, int (*handler)()) {
-    tarvtest::Start(dir, line + "\n");
-    EXPECT_EQ(EsPrepareStep(), 0);
-    return handler();
+  // Runs a one-line script: its handler's result.
+  int Call(const std::string& line, const std::function<void()>& prepare = {}) {
+    return tarvtest::RunCase(dir, line + "\n", prepare).Code(1);
   }
   tarvtest::TempDir dir;
 };
@@ -58,10 +57,9 @@ TEST_F(RunControlTest, RunEndStopsTheRunThere) {
 
 TEST_F(RunControlTest, SleepLastsAtLeastItsSeconds) {
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(Call("run.sleep {1} seconds", run_sleep_a2_seconds), 0);
+  EXPECT_EQ(Call("run.sleep {1} seconds"), 0);
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
-  EXPECT_EQ(sgRun.StepRunState, ENDOK);
-  EXPECT_EQ(igV[2], 1);
+  EXPECT_EQ(sgRun.RunSteps, 1);  // the line ran once
 }
 
 TEST_F(RunControlTest, WholeNumberArgumentsAreRefusedOutOfRange) {
@@ -80,7 +78,7 @@ TEST_F(RunControlTest, WholeNumberArgumentsAreRefusedOutOfRange) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.line);
-    EXPECT_EQ(Call(c.line, c.handler), c.handler == sleep ? -2 : -3);
+    EXPECT_EQ(Call(c.line), c.handler == sleep ? -2 : -3);
     EXPECT_EQ(Var("run.errors"), "1");
     EXPECT_EQ(Error(1), c.error);
     // Refused: the settings keep their values.
@@ -100,8 +98,7 @@ TEST_F(RunControlTest, TimeSettingsTakeTheirValues) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.line);
-    sgRun.*c.field = -7;
-    EXPECT_EQ(Call(c.line, c.handler), 0);
+    EXPECT_EQ(Call(c.line, [&] { sgRun.*c.field = -7; }), 0);
     EXPECT_EQ(sgRun.*c.field, c.value);
     EXPECT_EQ(sgRun.RunErrors, 0);
   }
@@ -120,10 +117,8 @@ TEST_F(RunControlTest, KeywordSettings) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.statement + " " + c.word);
-    tarvtest::Start(dir, "run.set " + c.statement + " {" + c.word + "}\n");
-    *c.field = 5;  // a value no keyword gives
-    ASSERT_EQ(EsPrepareStep(), 0);
-    EXPECT_EQ(c.field == level ? run_set_loglevel_a3() : run_set_onerror_a3(), c.code);
+    // 5: a value no keyword gives.
+    EXPECT_EQ(Call("run.set " + c.statement + " {" + c.word + "}", [&] { *c.field = 5; }), c.code);
     EXPECT_EQ(*c.field, c.value);
     if (c.code < 0) {
       EXPECT_EQ(Error(1), "run_set_" + c.statement + "_a3->A:3(" + c.word + ") is not support!");
@@ -168,17 +163,6 @@ TEST_F(RunControlTest, OnErrorRunEndAfterAnErrorEndsTheRunAtThatStep) {
   EXPECT_EQ(Text(), "a");
 }
 
-TEST_F(RunControlTest, MaxRunTimeEndsALongRun) {
-  tarvtest::Run(dir,
-                "run.set run.maxtime {1} seconds\nrun.sleep {1} seconds\nrun.sleep {1} seconds\n"
-                "run.sleep {1} seconds\nsys.command {printf late}\n");
-  EXPECT_EQ(Var("run.end"), "MaxRunTime");
-  // Two whole seconds have passed at the latest after the second pause.
-  EXPECT_LE(sgRun.CurLine, 3);
-  EXPECT_EQ(Text(), "");
-  EXPECT_EQ(Var("run.errors"), "0");
-}
-
 TEST_F(RunControlTest, RunNmsArgumentAndLengthChecks) {
   const struct { std::string line, error; } cases[] = {
       {"run.nms {x}", "Length of Arg 2 is :1  < 2 !"},
@@ -187,7 +171,7 @@ TEST_F(RunControlTest, RunNmsArgumentAndLengthChecks) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.line);
-    EXPECT_EQ(Call(c.line, run_nms_a2), -2);
+    EXPECT_EQ(Call(c.line), -2);
     EXPECT_EQ(Error(1), c.error);
   }
   // A command line that would not fit is refused, not cut: nothing starts.
@@ -197,7 +181,7 @@ TEST_F(RunControlTest, RunNmsArgumentAndLengthChecks) {
   while (longProgram.size() < 1016 - script.size()) longProgram += "/dddddddd";
   longProgram.resize(1016 - script.size());
   RunNmsSetProgram(longProgram.c_str());
-  EXPECT_EQ(Call("run.nms {" + script + "}", run_nms_a2), -2);
+  EXPECT_EQ(Call("run.nms {" + script + "}"), -2);
   const int n = static_cast<int>(longProgram.size() + 2 + 6 + script.size());
   ASSERT_GT(n, 1023);
   EXPECT_EQ(Error(1), "run_nms_a2 command line length=" + std::to_string(n) + " > 1023 !");
@@ -206,7 +190,7 @@ TEST_F(RunControlTest, RunNmsArgumentAndLengthChecks) {
   // sys_execute_no_output reports on its own).
   const std::string fits = longProgram.substr(0, longProgram.size() - (n - 1023));
   RunNmsSetProgram(fits.c_str());
-  EXPECT_EQ(Call("run.nms {" + script + "}", run_nms_a2), 0);
+  EXPECT_EQ(Call("run.nms {" + script + "}"), 0);
   EXPECT_EQ(Error(1), "sys_execute_no_output Error on CreateProcess()=2");
 }
 
@@ -226,32 +210,6 @@ TEST_F(RunControlTest, RunNmsStartsTheProgramOnAnotherScriptWithoutWaiting) {
                                   std::chrono::seconds(20)));
   EXPECT_EQ(tarvtest::ReadFile(out), "hide:" + child + "\n");
   EXPECT_TRUE(childwatch::NoZombies());
-}
-
-// The real program: run.nms starts itself, and a script that turns the log
-// level up in the hide mode writes its log beside the program.
-TEST(RunControlBinary, ChildRunAndHtmlLogOfAHideRun) {
-  tarvtest::TempDir dir;
-  std::filesystem::copy_file(tarvtest::TarvBinary(), dir.File("tarv"));
-  std::filesystem::permissions(dir.File("tarv"), std::filesystem::perms::owner_all);
-  std::filesystem::create_directory(dir.File("log"));
-  const std::string out = dir.File("child.out");
-  const std::string child =
-      dir.Write("child.nms", "sys.command {sh -c \"echo child-ran > " + out + "\"}\n");
-  const std::string parent = dir.Write(
-      "parent.nms", "run.set loglevel {debug}\nrun.nms {" + child + "}\nrun.end\n");
-  auto r = tarvtest::RunProgram(dir.File("tarv"), {"hide", parent}, dir.path().string(), 60);
-  EXPECT_EQ(r.exitCode, 0) << r.output;
-  EXPECT_TRUE(childwatch::WaitFor([&] { return tarvtest::ReadFile(out) == "child-ran\n"; },
-                                  std::chrono::seconds(20)));
-  // The parent's log, at the debug level; the child logs nothing (hide).
-  std::vector<std::string> logs;
-  for (const auto& e : std::filesystem::directory_iterator(dir.File("log"))) logs.push_back(e.path().string());
-  ASSERT_EQ(logs.size(), 1u);
-  EXPECT_EQ(std::filesystem::path(logs[0]).filename().string().rfind("hide_parent.nms_", 0), 0u);
-  const std::string log = tarvtest::ReadFile(logs[0]);
-  EXPECT_NE(log.find("run_nms_a2"), std::string::npos);
-  EXPECT_NE(log.find("sys_execute_no_output"), std::string::npos);
 }
 
 }  // namespace

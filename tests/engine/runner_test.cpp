@@ -38,10 +38,6 @@ int RepeatingHandler() {
   sgRun.StepRunState = ++gCalls < gRepeatUntil ? 5 : ENDOK;
   return 0;
 }
-int FailingHandler() {
-  sgRun.StepRunState = ENDOK;
-  return NmsRunError(-7, "probe failed");
-}
 int JumpingHandler() {
   sgRun.StepRunState = ENDOK;
   sgRun.GotoLine = 4;
@@ -64,11 +60,6 @@ int CrashingHandler() {
 int ThrowingHandler() {
   sgRun.StepRunState = ENDOK;
   throw std::runtime_error("boom");
-}
-int SlowHandler() {
-  sgRun.StepRunState = ENDOK;
-  sgLog.StartTime -= 5;  // as if five seconds had passed
-  return 0;
 }
 
 TEST(Startup, ModeWordsAndLogLevels) {
@@ -202,29 +193,6 @@ TEST(Runner, FirstStepSeesTheStartingCounters) {
   EXPECT_EQ(Var("seen"), "2");
   tarvtest::Run(dir, "tcp.close\n");
   EXPECT_EQ(Var("seen"), "65536");
-}
-
-TEST(Runner, OnErrorEndsTheRunAtTheFailingStep) {
-  TempDir dir;
-  ProbeRow probe(94, FailingHandler);
-  tarvtest::Start(dir, "# 1\ntcp.close\n# 3\n");
-  sgRun.OnError = 999;
-  TarvRunToEnd();
-  EXPECT_EQ(Var("run.end"), "OnError");
-  EXPECT_EQ(sgRun.RunSteps, 2);
-  EXPECT_EQ(sgNms.RunCount[3], 0);
-  EXPECT_EQ(Var("run.errors"), "1");
-}
-
-TEST(Runner, MaxRunTimeEndsTheRun) {
-  TempDir dir;
-  ProbeRow probe(94, SlowHandler);
-  tarvtest::Start(dir, "tcp.close\n# 2\n");
-  sgRun.MaxRunTime = 2;
-  TarvRunToEnd();
-  EXPECT_EQ(Var("run.end"), "MaxRunTime");
-  EXPECT_EQ(sgRun.RunSteps, 1);
-  EXPECT_GE(sgRun.RunSeconds, 5);
 }
 
 TEST(Runner, AFailedArgumentSkipsTheHandler) {

@@ -93,20 +93,6 @@ TEST_F(ScrambleTest, LengthLimitOfTheValue) {
   EXPECT_GT(rc, 0);
 }
 
-TEST_F(ScrambleTest, KeyIsFourCopiesOfOnePrintableGroup) {
-  // Plain text XOR scrambled bytes gives the key back.
-  std::string value(20, '\0');
-  std::string raw = Decode(Encrypt(value));
-  ASSERT_EQ(raw.size(), 28u);
-  std::string plain = "Len<020>" + value;
-  std::string key;
-  for (size_t i = 0; i < raw.size(); i++) key += static_cast<char>(raw[i] ^ plain[i]);
-  for (size_t i = 0; i < key.size(); i++) {
-    EXPECT_TRUE(key[i] >= 0x21 && key[i] <= 0x7e) << i;
-    EXPECT_EQ(key[i], key[i % 8]) << i;
-  }
-}
-
 TEST_F(ScrambleTest, DeclaredLengthMustLieWithinTheDecodedBytes) {
   // Flipping plain bytes through the scrambled form: XOR commutes, so the
   // digits can be changed without knowing the key.

@@ -31,130 +31,37 @@ class Generator : public ::testing::Test {
 
 const std::string kNotRun = "tarv_createsource::This statement is not run in normal!";
 
-// The opening pieces every generated function shares.
-std::string Head(int id, int args, const std::string& name) {
-  return "\n/**************\n" + std::to_string(id) + "," + std::to_string(args) + "," +
-         std::to_string(name.size()) + "," + name + ",\"" + name + "\",\n#define MAX_FUN = " +
-         std::to_string(id + 1) + "\n" + "\nint " + name + "( );\n**************/\n" + "\nint " +
-         name + "( )\n{\n\t sgRun.StepRunState = ENDOK;\n" +
-         "\n\t return NmsRunError(-99,\"" + name + ":This statement is not yet completed.\" ); " +
-         "\n\n\t TarvDebugLog(\"" + name + " ,begin ...\" ); ";
-}
-
-std::string Return(const std::string& name) {
-  return "\n\n\t return TarvReturn(0,\"" + name + " return.\");\n}\n";
-}
-
-TEST_F(Generator, PlainKeywords) {
-  EXPECT_EQ(Generate("tarv.createsource tcp.close"),
-            Head(181, 1, "tcp_close") + Return("tcp_close"));
-  EXPECT_EQ(RunErrors(), std::vector<std::string>{kNotRun});
-  EXPECT_EQ(sgRun.StepErrors, 1);
-}
-
-TEST_F(Generator, LengthLimits) {
-  const std::string name = "udp_send_a2";
-  EXPECT_EQ(
-      Generate("tarv.createsource udp.send {l/1/1022}"),
-      Head(181, 2, name) + "\r\n\r\n\t /* Arg:2 , {l/1/1022} */" +
-          "\n\t if( igL[2] < 1 ) return NmsRunError(-2,\"Arg:2, len=%d  < 1 !\", igL[2]); " +
-          "\n\t if( igL[2] > 1022 ) return NmsRunError(-2,\"Arg:2, len=%d > 1022 !\", igL[2]); " +
-          Return(name));
-}
-
-TEST_F(Generator, IntegerRanges) {
-  const std::string isInteger =
-      "\n\t if( TarvIsInteger2(agA[2],igL[2]) < 0 ) "
-      "return NmsRunError(-2,\"Arg:2 is not integer !\" ); "
-      "\n\t igV[2] = atoi( agA[2] );\r\n";
-  const std::string name = "run_sleep_a2_seconds";
-  const std::string checks =
-      "\r\n\r\n\t /* Arg:2 , {-/0/3600} */" + isInteger +
-      "\n\t if( igV[2] < 0 ) return NmsRunError(-2,\"Arg:2=%d  < 0 !\", igV[2]); "
-      "\n\t if( igV[2] > 3600 ) return NmsRunError(-2,\"Arg:2=%d > 3600 !\", igV[2]); ";
-  EXPECT_EQ(Generate("tarv.createsource run.sleep {-/0/3600} seconds"),
-            Head(181, 3, name) + checks + Return(name));
-
-  // Only the bounds that are given are checked.
-  const std::string onlyMax =
-      "\r\n\r\n\t /* Arg:2 , {-//9} */" + isInteger +
-      "\n\t if( igV[2] > 9 ) return NmsRunError(-2,\"Arg:2=%d > 9 !\", igV[2]); ";
-  EXPECT_EQ(Generate("tarv.createsource run.sleep {-//9} seconds"),
-            Head(181, 3, name) + onlyMax + Return(name));
-  const std::string bare = "\r\n\r\n\t /* Arg:2 , {-} */" + isInteger;
-  EXPECT_EQ(Generate("tarv.createsource run.sleep {-} seconds"),
-            Head(181, 3, name) + bare + Return(name));
-}
-
-TEST_F(Generator, ChoicesReturnEachTheirOwnText) {
-  const std::string name = "text_align_a2";
-  const std::string checks =
-      "\r\n\r\n\t /* Arg:2 , {+/left/right} */"
-      "\n\t if( CurStepIsArg3(2,\"left\",4) == 0 )"
-      "\n\t {"
-      "\n\n\t\t return TarvReturn(0,\"text_align_a2->A:2(left) return.\");"
-      "\n\t }"
-      "\n\t else if( CurStepIsArg3(2,\"right\",5) == 0 )"
-      "\n\t {"
-      "\n\n\t\t return TarvReturn(0,\"text_align_a2->A:2(right) return.\");"
-      "\n\t }"
-      "\n\t else"
-      "\n\t {"
-      "\n\n\t\t return NmsRunError(-2,\"text_align_a2->A:2(%s) is not support!\",agA[2]);"
-      "\n\t }";
-  EXPECT_EQ(Generate("tarv.createsource text.align {+/left/right}"),
-            Head(181, 2, name) + checks + Return(name));
-}
-
-// A keyword with alternatives forks the name; the "var" form reads its
-// variable and hands over to the "string" form.
-TEST_F(Generator, ForkedKeywordWithVariableRead) {
-  const std::string read =
-      "\r\n\r\n\t /* Arg:3 , {A3} */"
-      "\n\n\t igL[3] = TarvGetVar4( agA[3],igL[3],agV[3],1022);"
-      "\n\t if( igL[3] < 0 ) return NmsRunError(-3,\"Arg:3, GetVar len=%d  < 0 !\", igL[3]); "
-      "\n\t memcpy( agA[3],agV[3],igL[3]);"
-      "\n\t agA[3][igL[3]] = 0x00 ;"
-      "\n\t TarvDebugLog( \"L[3]=%d,A[3]=<%s>\",igL[3],agA[3]);";
-  const std::string expected =
-      Head(181, 3, "text_replace_string_a3") + read + Return("text_replace_string_a3") +
-      Head(182, 3, "text_replace_var_a3") + read +
-      "\n\n\t TarvDebugLog( \"redirect call text_replace_string_a3()\" );"
-      "\n\n\t return text_replace_string_a3();\n}\n";
-  EXPECT_EQ(Generate("tarv.createsource text.replace +/string/var {A3}"), expected);
-
-  // The limit shown in the variable check is the last bound given; a field
-  // ends at its '}'; "+x/y" offers only y.
-  const std::string text = Generate("tarv.createsource +x/y +/a/var {l/1/50}");
-  EXPECT_EQ(text.find("x_"), std::string::npos);
-  EXPECT_NE(text.find("\nint y_a_a3( )"), std::string::npos);
-  EXPECT_NE(text.find("\nint y_var_a3( )"), std::string::npos);
-  EXPECT_NE(text.find("\"Arg:3, GetVar len=%d  < 50 !\""), std::string::npos);
-  EXPECT_NE(text.find("return y_string_a3();"), std::string::npos);
-}
-
-TEST_F(Generator, IdsCountAcrossLinesAndEmptyPattern) {
-  const std::string text = Generate(
-      "tarv.createsource tcp.close\n"
-      "tarv.createsource\n"
-      "tarv.createsource udp.close\n");
-  EXPECT_EQ(text, Head(181, 1, "tcp_close") + Return("tcp_close") + Head(182, 0, "") + Return("") +
-                      Head(183, 1, "udp_close") + Return("udp_close"));
+// Each line's generated source; words are numbered in the name 1-9, then
+// a, b, ...; dots become '_' after the first byte only; a keyword with
+// alternatives forks the name and the "var" form reads its variable and hands
+// over to the "string" form; the limit shown in the variable check is the
+// last bound given; "+x/y" offers only y.
+TEST_F(Generator, SourcesOfEachKindOfWord) {
+  const char* patterns[] = {
+      "tcp.close",
+      "udp.send {l/1/1022}",
+      "run.sleep {-/0/3600} seconds",
+      "run.sleep {-//9} seconds",  // only the bounds that are given are checked
+      "run.sleep {-} seconds",
+      "text.align {+/left/right}",
+      "text.replace +/string/var {A3}",
+      "+x/y +/a/var {l/1/50}",
+      ".k {A} {A} {A} {A} {A} {A} {A} {A} {A} {A} {A}",
+  };
+  std::string all;
+  for (const char* pattern : patterns) {
+    all += tarvtest::Section(pattern, Generate(std::string("tarv.createsource ") + pattern));
+    EXPECT_EQ(RunErrors(), std::vector<std::string>{kNotRun}) << pattern;
+    EXPECT_EQ(sgRun.StepErrors, 1);
+  }
+  // Ids count across the lines of a run, an empty pattern included; a new
+  // run starts again at 181.
+  all += tarvtest::Section("three lines", Generate("tarv.createsource tcp.close\n"
+                                                   "tarv.createsource\n"
+                                                   "tarv.createsource udp.close\n"));
   EXPECT_EQ(sgSource.NextId, 184);
   EXPECT_EQ(RunErrors(), (std::vector<std::string>{kNotRun, kNotRun, kNotRun}));
-
-  // A new run starts again at 181.
-  EXPECT_EQ(Generate("tarv.createsource tcp.close").substr(0, 20), "\n/**************\n181");
-}
-
-// Words are numbered in the name 1-9, then a, b, ...; dots become '_' after
-// the first byte only.
-TEST_F(Generator, NameRules) {
-  std::string line = "tarv.createsource .k";
-  for (int w = 2; w <= 12; w++) line += " {A}";
-  const std::string text = Generate(line);
-  const std::string name = ".k_a2_a3_a4_a5_a6_a7_a8_a9_aa_ab_ac";
-  EXPECT_EQ(text.substr(0, Head(181, 12, name).size()), Head(181, 12, name));
+  tarvtest::ExpectGolden("generated_sources.txt", all);
 }
 
 TEST_F(Generator, OversizedInputIsRefused) {

@@ -43,6 +43,7 @@ TEST_F(StepArgsTest, EscapesDecode) {
     std::string value;
   } cases[] = {
       {"{%41%42}", "AB"},
+      {"{%41%00}", std::string("A\0", 2)},  // a zero byte is decoded, not the last one again
       {"{x%0ay}", "x\ny"},
       {"{%41%zz}", "AA"},          // no number: the last decoded byte again
       {"{%zzab}", std::string("\0ab", 3)},  // none decoded yet: a zero byte

@@ -15,12 +15,6 @@ namespace {
 using tarvtest::TempDir;
 using tarvtest::Var;
 
-int gCode;
-int Recording() {
-  gCode = tarvtest::RunRealHandler();
-  return gCode;
-}
-
 struct Selection {
   std::string text;  // bytes 1.. of the text
   int head, tail;
@@ -30,30 +24,25 @@ struct Selection {
 class TextExtract : public ::testing::Test {
  public:
   TempDir dir;
-  tarvtest::HandlerHook hook{Recording};
+  tarvtest::Outcome run;
   // Runs the one-line statement over the selection; `vars` are set first.
   int Run(const std::string& line, const Selection& sel,
           const std::map<std::string, std::string>& vars = {}) {
-    gCode = 12345;
-    tarvtest::Start(dir, line + "\n");
-    std::memcpy(sgRun.Text.data() + 1, sel.text.data(), sel.text.size());
-    std::memcpy(sgRun.Text.data() + 1 + sel.text.size(), sel.stale.data(), sel.stale.size());
-    sgRun.TextLen = static_cast<int>(sel.text.size());
-    sgRun.headPointer = sel.head;
-    sgRun.tailPointer = sel.tail;
-    for (const auto& [n, v] : vars)
-      TarvSetVar4(n.data(), static_cast<int>(n.size()), v.data(), static_cast<int>(v.size()));
-    TarvRunToEnd();
+    run = tarvtest::RunCase(dir, line + "\n", [&] {
+      std::memcpy(sgRun.Text.data() + 1, sel.text.data(), sel.text.size());
+      std::memcpy(sgRun.Text.data() + 1 + sel.text.size(), sel.stale.data(), sel.stale.size());
+      sgRun.TextLen = static_cast<int>(sel.text.size());
+      sgRun.headPointer = sel.head;
+      sgRun.tailPointer = sel.tail;
+      for (const auto& [n, v] : vars)
+        TarvSetVar4(n.data(), static_cast<int>(n.size()), v.data(), static_cast<int>(v.size()));
+    });
     EXPECT_EQ(sgRun.TextLen, static_cast<int>(sel.text.size())) << line;
     EXPECT_EQ(sgRun.headPointer, sel.head) << line;
     EXPECT_EQ(sgRun.tailPointer, sel.tail) << line;
-    return gCode;
+    return run.Code(1);
   }
-  static std::string Error() {
-    if (sgRun.RunErrors == 0) return "";
-    std::string v = Var("run.error." + std::to_string(sgRun.RunErrors));
-    return v.substr(v.find("Error: [") + 8, v.size() - v.find("Error: [") - 9);
-  }
+  std::string Error() const { return run.errors.empty() ? "" : run.errors.back(); }
   static std::vector<std::string> Words() {
     std::vector<std::string> w;
     const int n = std::stoi(Var("word.count"));
@@ -76,7 +65,7 @@ void CheckVarCases(TextExtract& t, const std::vector<VarCase>& cases) {
     EXPECT_EQ(t.Run(std::string("text.get var {v} ") + c.line, c.sel, {{"v", "old"}}), c.code);
     EXPECT_EQ(Var("v"), c.code == 0 ? c.value : "old");
     if (c.code != 0) {
-      EXPECT_EQ(TextExtract::Error(), c.value);
+      EXPECT_EQ(t.Error(), c.value);
     }
   }
 }

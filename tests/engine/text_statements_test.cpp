@@ -4,14 +4,12 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
-#include <map>
 #include <random>
 #include <string>
 
 #include "engine/core/engine.h"
 #include "engine/core/run_state.h"
 #include "engine/core/var_store.h"
-#include "tests/e2e/harness_binary.h"
 #include "tests/engine/harness.h"
 
 namespace {
@@ -19,48 +17,24 @@ namespace {
 using tarvtest::TempDir;
 using tarvtest::Var;
 
-// Every handler's result by line, recorded around the real handlers.
-std::map<int, int> gCodes;
-int Recording() {
-  const int line = sgRun.CurLine;
-  const int rc = tarvtest::RunRealHandler();
-  gCodes[line] = rc;
-  return rc;
-}
-
 class TextScript : public ::testing::Test {
  protected:
   TempDir dir;
-  tarvtest::HandlerHook hook{Recording};
+  tarvtest::Outcome run;
   // Runs the script in the hide mode; `prepare` runs before the first step.
   void Run(const std::string& script, const std::function<void()>& prepare = {}) {
-    gCodes.clear();
-    tarvtest::Start(dir, script);
-    if (prepare) prepare();
-    TarvRunToEnd();
+    run = tarvtest::RunCase(dir, script, prepare);
   }
-  static int Code(int line) { return gCodes.count(line) ? gCodes[line] : 12345; }
-  // The run error recorded for a line, or "".
-  static std::string ErrorOn(int line) {
-    const std::string mark = "Line No. [" + std::to_string(line) + "], Error: [";
-    for (int k = 1; k <= sgRun.RunErrors; k++) {
-      std::string v = Var("run.error." + std::to_string(k));
-      if (v.find(mark) != std::string::npos) return v.substr(v.find(mark) + mark.size());
-    }
-    return "";
-  }
+  int Code(int line) const { return run.Code(line); }
+  std::string ErrorOn(int line) const { return run.ErrorOn(line); }
   // Runs the script; checks its last line's code and run error.
   void ExpectLast(const std::string& script, int code, const char* error) {
     Run(script);
     const int last = static_cast<int>(std::count(script.begin(), script.end(), '\n'));
     EXPECT_EQ(Code(last), code) << script;
-    EXPECT_EQ(ErrorOn(last), *error ? std::string(error) + "]" : "") << script;
+    EXPECT_EQ(ErrorOn(last), error) << script;
   }
   static std::string Text() { return std::string(sgRun.Text.data() + 1, sgRun.TextLen); }
-  static void SetText(const std::string& t) {
-    std::memcpy(sgRun.Text.data() + 1, t.data(), t.size());
-    sgRun.TextLen = static_cast<int>(t.size());
-  }
   std::string Saved(const std::string& name) { return tarvtest::ReadFile(dir.File(name)); }
   std::string Path(const std::string& name) { return "{" + dir.File(name) + "}"; }
 };
@@ -143,7 +117,7 @@ TEST_F(TextScript, SaveNeedsTwoBytesWithinTheText) {
       "text.save append to file {" + dir.File("no/such/dir/x.txt") + "}\n");
   EXPECT_EQ(Code(4), -9);
   EXPECT_EQ(ErrorOn(4),
-            "no elected text: text.bytes=[10], text.headpointer=[4], text.tailpointer=[4]!]");
+            "no elected text: text.bytes=[10], text.headpointer=[4], text.tailpointer=[4]!");
   EXPECT_FALSE(std::filesystem::exists(dir.File("same.txt")));
   EXPECT_EQ(Code(6), -9);
   EXPECT_FALSE(std::filesystem::exists(dir.File("beyond.txt")));
@@ -151,9 +125,9 @@ TEST_F(TextScript, SaveNeedsTwoBytesWithinTheText) {
   EXPECT_EQ(Code(10), 0);
   EXPECT_EQ(Saved("zero.txt"), std::string("\0" "012\0" "012", 8));
   EXPECT_EQ(Code(11), -3);
-  EXPECT_EQ(ErrorOn(11), "write file error! file=[" + dir.File("no/such/dir/x.txt") + "]!]");
+  EXPECT_EQ(ErrorOn(11), "write file error! file=[" + dir.File("no/such/dir/x.txt") + "]!");
   EXPECT_EQ(Code(12), -3);
-  EXPECT_EQ(ErrorOn(12), "append file error! file=[" + dir.File("no/such/dir/x.txt") + "]]");
+  EXPECT_EQ(ErrorOn(12), "append file error! file=[" + dir.File("no/such/dir/x.txt") + "]");
 }
 
 TEST_F(TextScript, BinaryFilesRoundTrip) {
@@ -171,9 +145,9 @@ TEST_F(TextScript, BinaryFilesRoundTrip) {
       "text.save to file " + Path("out.bin") + "\n");
   EXPECT_EQ(Code(2), 512);
   EXPECT_EQ(Code(3), -3);
-  EXPECT_EQ(ErrorOn(3), "text_add_from_file_a4 : ret<=0.]");
+  EXPECT_EQ(ErrorOn(3), "text_add_from_file_a4 : ret<=0.");
   EXPECT_EQ(Code(4), 0);
-  EXPECT_EQ(ErrorOn(4), "text_add_from_file_a4 : ret<=0.]");
+  EXPECT_EQ(ErrorOn(4), "text_add_from_file_a4 : ret<=0.");
   EXPECT_EQ(Saved("out.bin"), "<" + bytes + ">");
   EXPECT_EQ(Var("run.errors"), "2");
 }
@@ -336,7 +310,7 @@ TEST_F(TextScript, ReplaceStopsAtTheSizeLimitKeepingEarlierReplacements) {
   EXPECT_EQ(sgRun.tailPointer, ref.tail);
   EXPECT_TRUE(std::memcmp(sgRun.Text.data(), ref.arr.data(), ref.arr.size()) == 0);
   EXPECT_EQ(Code(1), -8);
-  EXPECT_EQ(ErrorOn(1), "文本区len=TextLen + AddLen >=4194304!]");
+  EXPECT_EQ(ErrorOn(1), "文本区len=TextLen + AddLen >=4194304!");
 }
 
 TEST_F(TextScript, ReplaceNeverWritesOutsideTheText) {
@@ -352,32 +326,6 @@ TEST_F(TextScript, ReplaceNeverWritesOutsideTheText) {
   EXPECT_EQ(std::string(sgRun.Text.data() + 3, 2), std::string("c\0", 2));
   EXPECT_EQ(sgRun.tailPointer, 1048477);
   EXPECT_EQ(Var("run.errors"), "0");
-}
-
-// --- The real binary --------------------------------------------------------
-
-TEST(TextBinary, HideRunWritesItsResults) {
-  TempDir dir;
-  const std::string in = dir.Write("in.bin", std::string("\x01\x02\0\xff line\r\n", 11));
-  const std::string script =
-      "text.add {name: a b c%0a}\n"
-      "text.add from file {" + in + "}\n"
-      "text.headpointer move to head\ntext.tailpointer move to tail\n"
-      "text.replace { } with {__}\n"
-      "text.save to file {" + dir.File("all.bin") + "}\n"
-      "text.headpointer move forward after {name:}\n"
-      "text.tailpointer move backward before {%0a}\n"
-      "text.save append to file {" + dir.File("all.bin") + "}\n"
-      "text.delete from tailpointer\n"
-      "text.show {x} size {3} align {right}\n"
-      "text.headpointer move to head\ntext.tailpointer move to tail\n"
-      "text.save to file {" + dir.File("end.txt") + "}\n";
-  const std::string path = dir.Write("s.nms", script);
-  auto r = tarvtest::RunProgram(tarvtest::TarvBinary(), {"hide", path}, dir.path().string());
-  EXPECT_EQ(r.exitCode, 0) << r.output;
-  const std::string all = "name:__a__b__c\n" + std::string("\x01\x02\0\xff__line\r\n", 12);
-  EXPECT_EQ(tarvtest::ReadFile(dir.File("all.bin")), all + "__a__b__c\n");
-  EXPECT_EQ(tarvtest::ReadFile(dir.File("end.txt")), "name:__a__b__c  x");
 }
 
 }  // namespace

@@ -334,20 +334,6 @@ TEST(UtilPath, DirectoryAndFileName) {
   }
 }
 
-TEST(UtilTime, DateTimeLayout) {
-  auto dest = Filled();
-  TarvGetDateTime(dest.data());
-  const std::string s(dest.data());
-  const std::string form = "dddd-dd-dd dd:dd:dd";
-  ASSERT_EQ(s.size(), form.size()) << s;
-  for (size_t i = 0; i < form.size(); i++) {
-    EXPECT_TRUE(form[i] == 'd' ? std::isdigit(static_cast<unsigned char>(s[i])) != 0
-                               : s[i] == form[i])
-        << s;
-  }
-  EXPECT_EQ(dest[30], kFill);
-}
-
 // The digest of the same bytes as the system's md5sum / sha1sum print it.
 std::string ToolDigest(const char* tool, const std::string& path) {
   std::FILE* p = popen((std::string(tool) + " '" + path + "'").c_str(), "r");

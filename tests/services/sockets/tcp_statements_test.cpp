@@ -234,6 +234,23 @@ TEST_F(TcpStatementsTest, ReceiveByCountHandsOutAtMostABufferPerStatement) {
   EXPECT_EQ(RunErrors(), Errors{"tcp_recv_for_a3_bytes recv len=2048 ,but want len=4096 !"});
 }
 
+// The peer sends once and then answers nothing until it reads "go"; it gives
+// up long before the step time-out, so a receive that waits for more than
+// the buffer already holds makes it miss the "go".
+TEST_F(TcpStatementsTest, ReceiveByCountOfWhatIsBufferedDoesNotWait) {
+  std::string got;
+  Peer peer([&](int fd) {
+    Write(fd, "abcdef");
+    got = Read(fd, 2, 10000);
+  });
+  Run("run.set step.timeout {60} seconds\n" + ConnectLine(peer.port()) +
+      "tcp.recv {abc}\ntcp.recv for {3} bytes\ntcp.send {go}\ntcp.close\n");
+  peer.Join();
+  EXPECT_EQ(got, "go");
+  EXPECT_EQ(Text(), "abcdef");
+  EXPECT_EQ(RunErrors(), Errors{});
+}
+
 TEST_F(TcpStatementsTest, ReceiveByCountStopsAtTheTextBuffersEnd) {
   Peer peer(Sends("12345"));
   tarvtest::Start(dir, ConnectLine(peer.port()) +

@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# Receives 4 MiB from a loopback peer two ways and prints the time of each:
+#   telnet -> tarv   a script receiving with "telnet.recv expect" in a loop,
+#                    each 64 KiB block ending in a marker, appended to a file
+#   socat -> socat   socat receiving the same bytes from the same peer
+# The peer is socat sending the file on a listening socket.  Every run checks
+# that the received bytes equal the sent ones.
+#
+# usage: bench/telnet_bench.sh path/to/tarv [rounds]
+set -euo pipefail
+
+tarv=$(realpath "${1:?usage: telnet_bench.sh path/to/tarv [rounds]}")
+rounds=${2:-3}
+command -v socat >/dev/null || { echo "socat is needed (apt-get install socat)" >&2; exit 2; }
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+
+# 64 blocks of 65536 printable bytes (nothing a telnet client takes out),
+# each ending in the marker the script waits for.
+/usr/bin/python3 - <<'PY'
+import base64, os
+with open("all.bin", "wb") as f:
+    for _ in range(64):
+        body = base64.b64encode(os.urandom(65536))[:65536 - 6]
+        f.write(body + b"#MARK#")
+PY
+bytes=$(stat -c %s all.bin)
+
+free_port() {
+  /usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+
+wait_listen() {
+  local hex
+  hex=$(printf '%04X' "$1")
+  for _ in $(seq 500); do
+    if awk -v p=":$hex" 'NR > 1 && $4 == "0A" && substr($2, length($2) - 4) == p { f = 1 } END { exit !f }' \
+         /proc/net/tcp /proc/net/tcp6; then
+      return 0
+    fi
+    sleep 0.02
+  done
+  echo "nothing listens on port $1" >&2
+  return 1
+}
+
+cat > recv.nms <<'NMS'
+run.set step.timeout {30} seconds
+telnet.connect ip {127.0.0.1} port {~run.arg.4~}
+var {n} value {0}
+loop.begin
+telnet.recv expect {#MARK#}
+text.headpointer move to head
+text.tailpointer move to tail
+text.save append to file {~run.arg.5~}
+text.delete from {0} byte
+var {n} add number {1}
+if.var {n} >= {64}
+loop.exit
+if.end
+loop.end
+telnet.close
+run.end
+NMS
+
+now_ns() { date +%s%N; }
+
+run_case() {
+  local name=$1 receiver=$2 best=0
+  for _ in $(seq "$rounds"); do
+    local port out start end spid
+    port=$(free_port)
+    out="$work/out.bin"
+    rm -f "$out"
+    socat -u "OPEN:$work/all.bin" "TCP-LISTEN:$port,bind=127.0.0.1,reuseaddr" &
+    spid=$!
+    wait_listen "$port"
+    start=$(now_ns)
+    $receiver "$port" "$out"
+    end=$(now_ns)
+    wait "$spid" || true
+    cmp -s "$out" all.bin || { echo "$name: received bytes differ" >&2; exit 1; }
+    local us=$(( (end - start) / 1000 ))
+    if [ "$best" -eq 0 ] || [ "$us" -lt "$best" ]; then best=$us; fi
+  done
+  awk -v n="$name" -v us="$best" -v b="$bytes" \
+    'BEGIN { printf "%-16s %8.1f ms  %8.1f MiB/s\n", n, us / 1000, b / 1048576 / (us / 1e6) }'
+}
+
+tarv_recv()  { "$tarv" hide "$work/recv.nms" "$1" "$2"; }
+socat_recv() { socat -u "TCP:127.0.0.1:$1" "OPEN:$2,creat,trunc"; }
+
+echo "4 MiB from a loopback peer, best of $rounds:"
+run_case "telnet -> tarv" tarv_recv
+run_case "socat -> socat" socat_recv

@@ -1,0 +1,121 @@
+// The argument checks the socket statements share.
+#include "services/sockets/statement_helpers.h"
+
+#include <cstring>
+#include <thread>
+
+#include "engine/core/run_state.h"
+#include "engine/core/step_args.h"
+#include "engine/core/text_buffer.h"
+#include "engine/log/log.h"
+#include "engine/statements/arg_checks.h"
+#include "services/sockets/socket_layer.h"
+
+bool ArgLength(int w, int max) { return ArgCheckLength(w, max, -w) == 0; }
+
+bool ArgNumber(int w, int lo, int hi, int* value) {
+  if (!ArgReadInteger(w)) {
+    NmsRunError(-w, "Arg:%d is not integer !", w);
+    return false;
+  }
+  *value = igV[w];
+  if (*value < lo) {
+    NmsRunError(-w, "Arg:%d=%d  < %d !", w, *value, lo);
+    return false;
+  }
+  if (*value > hi) {
+    NmsRunError(-w, "Arg:%d=%d > %d !", w, *value, hi);
+    return false;
+  }
+  return true;
+}
+
+ExpectEnd ExpectText(std::string_view expect, const ExpectSource& source, int* count) {
+  constexpr int kWindow = 2048;
+  constexpr int kFlush = 512;
+  const int len = static_cast<int>(expect.size());
+  char window[kWindow] = {};
+  int filled = 0;
+  const auto start = SocketClock::now();
+  const int64_t timeout = sgRun.StepTimeout;
+  int remaining = Left(timeout, start);
+  if (remaining <= 0) return ExpectEnd::TimeOut;
+
+  // The clock is read before every take that may wait, and every 64 bytes
+  // while bytes are waiting, so a steady stream still times out.
+  constexpr int kClockEvery = 64;
+  int sinceClock = 0;
+  ExpectEnd end;
+  for (;;) {
+    const int n = source.Take(window + filled, remaining);
+    if (n < 1) {
+      *count = n;
+      end = ExpectEnd::NoData;
+      break;
+    }
+    filled++;
+    if (filled >= len && window[filled - 1] == expect.back() &&
+        std::string_view(window + filled - len, len) == expect) {
+      end = ExpectEnd::Match;
+      break;
+    }
+    if (++sinceClock >= kClockEvery || source.Ready() == 0) {
+      remaining = Left(timeout, start);
+      sinceClock = 0;
+    }
+    if (filled - len >= kFlush) {
+      TextAdd(window, kFlush);
+      filled -= kFlush;
+      std::memmove(window, window + kFlush, filled);
+    }
+    if (remaining < 1) {
+      end = ExpectEnd::TimeOut;
+      break;
+    }
+  }
+  source.Settle();
+  // What arrived before the peer fell silent still belongs to the text.
+  if (filled > 0) TextAdd(window, filled);
+  return end;
+}
+
+int ReceiveForSeconds(int seconds, int (*recv)(char* dest, int wanted, int seconds)) {
+  constexpr int kChunk = 1020;
+  const auto start = SocketClock::now();
+  char buf[1024];
+  for (int remaining = Left(seconds, start); remaining >= 1; remaining = Left(seconds, start)) {
+    std::memset(buf, 0, sizeof buf);
+    const int n = recv(buf, kChunk, remaining);
+    if (n < 0) return n;
+    if (n > 0)
+      TextAdd(buf, n);
+    else
+      std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+  }
+  return 0;
+}
+
+int ConnectHostPort(const char* name) {
+  constexpr int kHostMax = 250;
+  constexpr int kPortMax = 65534;
+  int port = 0;
+  if (!ArgLength(3, kHostMax) || !ArgNumber(5, 1, kPortMax, &port)) return -1;
+  int sock;
+  if (TarvIsIpV4(agA[3]) == 0)
+    sock = WinTcpConnect(agA[3], port);
+  else if (TarvIsIpV6(agA[3]) == 0)
+    sock = WinTcpConnect2V6(agA[3], port);
+  else
+    return NmsRunError(-2, "%s: arg <3> is not ip address", name);
+  if (sock < 0) return NmsRunError(-99, "%s: WinTcpConnect < 0 .", name);
+  return sock;
+}
+
+bool SendSelection(const char** data, int* len) {
+  const int64_t head = sgRun.headPointer;
+  const int64_t tail = sgRun.tailPointer;
+  if (!(tail - head >= 1 && head >= 1 && tail <= sgRun.TextLen)) return false;
+  *data = sgRun.Text.data() + head;
+  *len = static_cast<int>(tail - head + 1);
+  return true;
+}

@@ -1,0 +1,111 @@
+// Reads and writes on the channels of the connection, the waits of a
+// non-blocking session, and the close of a channel with its exit status.
+#include <poll.h>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "engine/core/run_state.h"
+#include "engine/log/log.h"
+#include "platform/socket.h"
+#include "services/ssh/ssh_client.h"
+
+namespace {
+constexpr int kWaitSocketMs = 10000;
+constexpr int kAgainSleepMs = 1000;
+}  // namespace
+
+void SshWaitSocket(int ms) {
+  if (!sgSshSession || sgSsh.Socket < 0 || ms < 1) return;
+  const int dir = libssh2_session_block_directions(sgSshSession);
+  short events = 0;
+  if (dir & LIBSSH2_SESSION_BLOCK_INBOUND) events |= POLLIN;
+  if (dir & LIBSSH2_SESSION_BLOCK_OUTBOUND) events |= POLLOUT;
+  if (events == 0) events = POLLIN;
+  short revents = 0;
+  SockWaitOne(sgSsh.Socket, events, &revents, ms);
+}
+
+void waitsocket(int sock, LIBSSH2_SESSION* session) {
+  if (sock != sgSsh.Socket || session != sgSshSession) return;
+  SshWaitSocket(kWaitSocketMs);
+}
+
+void SshAgain(const char* againText) {
+  TarvDebugLog("%s", againText);
+  std::this_thread::sleep_for(std::chrono::milliseconds(kAgainSleepMs));
+  waitsocket(sgSsh.Socket, sgSshSession);
+}
+
+LIBSSH2_CHANNEL* SshOpenSessionChannel(const char* againText) {
+  for (;;) {
+    LIBSSH2_CHANNEL* ch =
+        libssh2_channel_open_ex(sgSshSession, "session", 7, LIBSSH2_CHANNEL_WINDOW_DEFAULT,
+                                LIBSSH2_CHANNEL_PACKET_DEFAULT, nullptr, 0);
+    if (ch) return ch;
+    if (libssh2_session_last_error(sgSshSession, nullptr, nullptr, 0) != LIBSSH2_ERROR_EAGAIN)
+      return nullptr;
+    SshAgain(againText);
+  }
+}
+
+int SshWriteAll(LIBSSH2_CHANNEL* channel, const char* buf, int len) {
+  const int64_t deadline = SockNowMs() + int64_t{std::max(1, sgRun.StepTimeout)} * 1000;
+  int sent = 0;
+  while (sent < len) {
+    const ssize_t n = libssh2_channel_write_ex(channel, 0, buf + sent, len - sent);
+    if (n > 0) {
+      sent += static_cast<int>(n);
+      continue;
+    }
+    const int64_t left = deadline - SockNowMs();
+    if (n != LIBSSH2_ERROR_EAGAIN || left <= 0) return sent > 0 ? sent : static_cast<int>(n);
+    SshWaitSocket(static_cast<int>(left));
+  }
+  return sent;
+}
+
+int SshReadIntoText(LIBSSH2_CHANNEL* channel) {
+  const int64_t room = int64_t{TEXT_SIZE} - sgRun.TextLen;
+  if (room < 1) return 0;  // a full text ends the reading like the channel's end
+  const ssize_t n =
+      libssh2_channel_read_ex(channel, 0, sgRun.Text.data() + sgRun.TextLen + 1,
+                              static_cast<size_t>(room));
+  return static_cast<int>(n);
+}
+
+void SshChannelFinish(LIBSSH2_CHANNEL* channel, bool wait, const char* againText) {
+  int exitCode = 127;
+  char* signal = nullptr;
+  int rc = libssh2_channel_close(channel);
+  while (wait && rc == LIBSSH2_ERROR_EAGAIN) {
+    SshAgain(againText);
+    rc = libssh2_channel_close(channel);
+  }
+  if (!wait) TarvDebugLog("\nssh_channel_close sgShellChannel: ret=<%d>", rc);
+  if (rc == 0) {
+    exitCode = libssh2_channel_get_exit_status(channel);
+    libssh2_channel_get_exit_signal(channel, &signal, nullptr, nullptr, nullptr, nullptr, nullptr);
+  }
+  if (signal)
+    TarvDebugLogEscaped("Got signal: <%s>", signal);
+  else
+    TarvDebugLog("exit code: <%d> , readbytes: <%d>", exitCode, sgSsh.ReadBytes);
+  if (signal) libssh2_free(sgSshSession, signal);
+  // The free waits for the channel's last messages even when the receive
+  // statements left the session non-blocking.
+  const int blocking = libssh2_session_get_blocking(sgSshSession);
+  libssh2_session_set_blocking(sgSshSession, 1);
+  libssh2_channel_free(channel);
+  libssh2_session_set_blocking(sgSshSession, blocking);
+}
+
+int ssh_send(const char* buf, int len) {
+  if (len < 1) return TarvReturn(-1, "ssh_send() Len<=0 return.");
+  if (sgSsh.Authenticated < 1 || sgSsh.ShellOpen < 1 || !sgShellChannel)
+    return TarvReturn(-2, "ssh_send():  ShellChannel == NULL, Error");
+  const int n = SshWriteAll(sgShellChannel, buf, len);
+  TarvDebugLog("\nssh_send() , len=<%d>, libssh2_channel_write=<%d>", len, n);
+  return TarvReturn(n, "ssh_send() return.");
+}

@@ -1,0 +1,74 @@
+// The ssh statements' connection: one SSH connection at a time with an
+// interactive shell on a vt100 pty, single commands on exec channels, and
+// an automatic answer to one chosen text while receiving.
+#pragma once
+#include <libssh2.h>
+
+#include <array>
+#include <cstdint>
+
+struct Family;
+const Family* SshFamily();
+
+int ssh_connect_ip_a3_port_a5_username_a7_password_a9();
+int ssh_set_onrecv_a3_send_a5();
+int ssh_recv_expect_a3();
+int ssh_recv_for_a3_seconds();
+int ssh_send_a2();
+int ssh_close();
+int ssh_command_a2();
+
+inline constexpr int SSH_PASSWORD_ROOM = 100;
+inline constexpr int SSH_ONRECV_ROOM = 1024;
+
+struct SshState {
+  int32_t Socket;     // -1: none
+  int32_t ReadBytes;  // read from any channel since initialisation
+  std::array<char, SSH_PASSWORD_ROOM> Password;  // NUL-terminated
+  int32_t Authenticated;
+  int32_t ShellOpen;
+  int32_t OnRecvLen;    // 0: no automatic answer
+  int32_t AutoSendLen;
+  std::array<char, SSH_ONRECV_ROOM> OnRecv;
+  std::array<char, SSH_ONRECV_ROOM> AutoSend;
+};
+
+extern SshState sgSsh;
+extern LIBSSH2_SESSION* sgSshSession;
+extern LIBSSH2_CHANNEL* sgShellChannel;
+
+// Engine initialisation: a connection still open is closed, then the
+// record is cleared.
+void SshReset();
+// End of a run: the connection still open is closed.
+void SshEndOfRun();
+
+// ssh.close's sequence: the shell channel, the session, the socket.
+void SshCloseAll();
+// Closes and frees the shell channel; 0.
+int ssh_close_ShellChannel();
+// Writes to the shell channel (the automatic answer): the bytes written,
+// -1 for an empty buffer, -2 when the shell is not usable.
+int ssh_send(const char* buf, int len);
+
+// Waits up to ms for the socket in the directions the session is blocked
+// on.
+void SshWaitSocket(int ms);
+// waitsocket: the same wait of ten seconds.
+void waitsocket(int sock, LIBSSH2_SESSION* session);
+// Writes all len bytes to stream 0 of the channel, retrying short and
+// refused writes within the step time-out: the bytes written, or a libssh2
+// error when none could be.
+int SshWriteAll(LIBSSH2_CHANNEL* channel, const char* buf, int len);
+// Appends what one read of the channel gives straight into the text: the
+// libssh2 result.
+int SshReadIntoText(LIBSSH2_CHANNEL* channel);
+// A session channel; while a non-blocking session says "again", logs
+// againText, sleeps a second and waits for the socket: null on any other
+// error.
+LIBSSH2_CHANNEL* SshOpenSessionChannel(const char* againText);
+// The pause and wait of a non-blocking session that said "again".
+void SshAgain(const char* againText);
+// Closes a channel that ran a command or the shell, logs its exit code or
+// signal and frees it; the loop of a busy session is run when wait is set.
+void SshChannelFinish(LIBSSH2_CHANNEL* channel, bool wait, const char* againText);

@@ -1,0 +1,55 @@
+// ssh.command {A2}: one command on an exec channel of the open session,
+// beside the shell; its output goes into the text, its standard error is
+// thrown away so that it can never fill up and stall the command.
+#include "engine/core/run_state.h"
+#include "engine/core/step_args.h"
+#include "engine/log/log.h"
+#include "engine/statements/arg_checks.h"
+#include "services/ssh/ssh_client.h"
+
+namespace {
+constexpr int kCommandMax = 1020;
+}  // namespace
+
+int ssh_command_a2() {
+  sgRun.StepRunState = ENDOK;
+  TarvDebugLog("\nssh_command_a2 ,begin ...");
+  if (ArgCheckLength(2, kCommandMax, -2) != 0) return -2;
+  if (!sgSshSession || sgSsh.Authenticated < 1)
+    return NmsRunError(-5, "ssh_command_a2:  Session == NULL, Error");
+
+  LIBSSH2_CHANNEL* ch =
+      SshOpenSessionChannel("\nssh_command_a2 ,channel_open: LIBSSH2_ERROR_EAGAIN, waitsocket ...");
+  if (!ch) {
+    SshCloseAll();
+    return NmsRunError(-3, "ssh_command_a2: libssh2_channel_open_session Error");
+  }
+  libssh2_channel_handle_extended_data2(ch, LIBSSH2_CHANNEL_EXTENDED_DATA_IGNORE);
+  int rc;
+  while ((rc = libssh2_channel_process_startup(ch, "exec", 4, agA[2],
+                                               static_cast<unsigned>(igL[2]))) ==
+         LIBSSH2_ERROR_EAGAIN)
+    SshAgain("\nssh_command_a2 ,channel_exec: LIBSSH2_ERROR_EAGAIN, waitsocket ...");
+  if (rc != 0) {
+    libssh2_channel_free(ch);
+    SshCloseAll();
+    return NmsRunError(-3, "ssh_command_a2: libssh2_channel_exec Error");
+  }
+  // No time limit: the command runs to its end.  A blocking session's read
+  // that timed out is waited for again like a non-blocking one's.
+  for (;;) {
+    const int n = SshReadIntoText(ch);
+    if (n > 0) {
+      sgRun.TextLen += n;
+      sgSsh.ReadBytes += n;
+    } else if (n == LIBSSH2_ERROR_EAGAIN || n == LIBSSH2_ERROR_TIMEOUT) {
+      SshAgain("\nssh_command_a2 ,channel_read: LIBSSH2_ERROR_EAGAIN, waitsocket ...");
+    } else {
+      TarvDebugLog("libssh2_channel_read returned %d\n", n);
+      break;
+    }
+  }
+  SshChannelFinish(ch, true,
+                   "\nssh_command_a2 ,channel_close: LIBSSH2_ERROR_EAGAIN, waitsocket ...");
+  return TarvReturn(0, "ssh_command_a2 return.");
+}

@@ -1,0 +1,228 @@
+// ssh.connect and ssh.close: the socket from the socket layer, the libssh2
+// session with its handshake and user authentication, and the shell on a
+// vt100 pty.
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "engine/core/run_state.h"
+#include "engine/core/step_args.h"
+#include "engine/log/log.h"
+#include "engine/statements/arg_checks.h"
+#include "platform/socket.h"
+#include "services/sockets/socket_layer.h"
+#include "services/ssh/ssh_client.h"
+
+SshState sgSsh = {-1, 0, {}, 0, 0, 0, 0, {}, {}};
+LIBSSH2_SESSION* sgSshSession = nullptr;
+LIBSSH2_CHANNEL* sgShellChannel = nullptr;
+
+namespace {
+
+constexpr int kHostMax = 20;
+constexpr int kPortMax = 65534;
+constexpr int kUserMax = 120;
+constexpr int kPasswordMax = 90;
+constexpr int kHashLen = 20;
+constexpr int kDisconnectByApplication = 11;
+
+#define SSH_CONNECT "ssh_connect_ip_a3_port_a5_username_a7_password_a9"
+
+void SshLibraryStart() {
+  static bool started = false;
+  // The library stays started for the process: other parts use the same
+  // crypto library, and a start per connection gains nothing.
+  if (!started) started = libssh2_init(0) == 0;
+}
+
+// Every prompt is answered with the password of ssh.connect.
+void SshKbdInteractiveCallBack(const char* name, int nameLen, const char* instruction,
+                               int instructionLen, int numPrompts,
+                               const LIBSSH2_USERAUTH_KBDINT_PROMPT* prompts,
+                               LIBSSH2_USERAUTH_KBDINT_RESPONSE* responses, void** abstract) {
+  (void)instruction;
+  (void)instructionLen;
+  (void)abstract;
+  TarvDebugLog("\nPerforming keyboard-interactive authentication.\n");
+  TarvDebugLogEscaped("Authentication name: [%.*s],len=%d", nameLen, name ? name : "", nameLen);
+  TarvDebugLog("Number of prompts: %d\n\n", numPrompts);
+  const int len = static_cast<int>(strnlen(sgSsh.Password.data(), SSH_PASSWORD_ROOM));
+  for (int i = 0; i < numPrompts; i++) {
+    const int promptLen = static_cast<int>(prompts[i].length);
+    TarvDebugLogEscaped("Prompt %d from server: [%.*s],len=%d", i, promptLen,
+                        prompts[i].text ? prompts[i].text : "", promptLen);
+    // The library frees each answer with its default allocator.
+    responses[i].text = static_cast<char*>(std::malloc(len + 1));
+    if (!responses[i].text) {
+      responses[i].length = 0;
+      continue;
+    }
+    std::memcpy(responses[i].text, sgSsh.Password.data(), len + 1);
+    responses[i].length = static_cast<unsigned>(len);
+    TarvDebugLogEscaped("\nResponse %d from user is [%s],len=%d", i, responses[i].text, len);
+  }
+  TarvDebugLog("\nDone. Sending keyboard-interactive responses to server now.\n");
+}
+
+// Authenticates with the first method of the server's list that is known:
+// 0, or the run error's code.
+int Authenticate(const char* user, int userLen) {
+  TarvDebugLogEscaped("\nget libssh2_userauth_list username:[%s]", user);
+  const char* list = libssh2_userauth_list(sgSshSession, user, static_cast<unsigned>(userLen));
+  if (!list && libssh2_userauth_authenticated(sgSshSession)) {
+    // The server took the user without asking for anything.
+    TarvDebugLog("\nAuthentication methods:[none] ok");
+    return 0;
+  }
+  TarvDebugLogEscaped("\nAuthentication methods:[%s]", list ? list : "");
+  const bool password = list && std::strstr(list, "password");
+  if (!password && !(list && std::strstr(list, "keyboard-interactive"))) {
+    char shown[512];
+    std::snprintf(shown, sizeof shown, "%s", list ? list : "");
+    SshCloseAll();
+    return NmsRunError(-9, SSH_CONNECT ": Authentication methods:[%s] Not Support!", shown);
+  }
+  const char* pw = sgSsh.Password.data();
+  int r;
+  if (password) {
+    TarvDebugLog("\nAuthentication methods:[password] ......");
+    r = libssh2_userauth_password_ex(sgSshSession, user, static_cast<unsigned>(userLen), pw,
+                                     static_cast<unsigned>(std::strlen(pw)), nullptr);
+  } else {
+    TarvDebugLog("\nAuthentication methods:[keyboard-interactive] ......");
+    r = libssh2_userauth_keyboard_interactive_ex(sgSshSession, user, static_cast<unsigned>(userLen),
+                                                 SshKbdInteractiveCallBack);
+  }
+  if (r != 0) {
+    char* msg = nullptr;
+    libssh2_session_last_error(sgSshSession, &msg, nullptr, 0);
+    TarvDebugLogEscaped("\nlibssh2_session_last_error {%s}", msg ? msg : "");
+    SshCloseAll();
+    if (password) return NmsRunError(-5, SSH_CONNECT ": Failure libssh2_userauth_password: %d", r);
+    return NmsRunError(-6, SSH_CONNECT ": Failure libssh2_userauth_keyboard_interactive: %d", r);
+  }
+  TarvDebugLog(password ? "\nAuthentication methods:[password] ok!"
+                        : "\nAuthentication methods:[keyboard-interactive] ok");
+  return 0;
+}
+
+// The shell channel with its pty: 0, or the run error's code.
+int OpenShell() {
+  sgShellChannel = SshOpenSessionChannel("\nssh,channel_open: LIBSSH2_ERROR_EAGAIN, waitsocket ...");
+  if (!sgShellChannel) {
+    ssh_close_ShellChannel();
+    return NmsRunError(-3, "libssh2_channel_open_session Error");
+  }
+  if (libssh2_channel_request_pty_ex(sgShellChannel, "vt100", 5, nullptr, 0, 80, 24, 0, 0) != 0) {
+    ssh_close_ShellChannel();
+    return NmsRunError(-4, "libssh2_channel_request_pty <vt100>, Error");
+  }
+  if (libssh2_channel_process_startup(sgShellChannel, "shell", 5, nullptr, 0) != 0) {
+    ssh_close_ShellChannel();
+    return NmsRunError(-4, "libssh2_channel_shell, Unable to request shell on allocated pty!");
+  }
+  sgSsh.ShellOpen = 1;
+  return 0;
+}
+
+}  // namespace
+
+void SshReset() {
+  SshCloseAll();
+  sgSsh = {-1, 0, {}, 0, 0, 0, 0, {}, {}};
+}
+
+void SshEndOfRun() { SshCloseAll(); }
+
+int ssh_close_ShellChannel() {
+  TarvDebugLog("\nssh_close_ShellChannel ,begin ...");
+  sgSsh.ShellOpen = 0;
+  if (sgShellChannel) {
+    SshChannelFinish(sgShellChannel, false, nullptr);
+    sgShellChannel = nullptr;
+  }
+  return TarvReturn(0, "ssh_close_ShellChannel return.");
+}
+
+void SshCloseAll() {
+  if (sgSshSession) {
+    // Closing waits for the server's answers within the session's time-out,
+    // whatever mode the receive statements left the session in.
+    libssh2_session_set_blocking(sgSshSession, 1);
+    ssh_close_ShellChannel();
+    libssh2_session_disconnect_ex(sgSshSession, kDisconnectByApplication,
+                                  "Normal Shutdown, Thank you for playing", "");
+    libssh2_session_free(sgSshSession);
+    sgSshSession = nullptr;
+  }
+  sgShellChannel = nullptr;
+  SockClose(&sgSsh.Socket);
+  sgSsh.Authenticated = 0;
+  sgSsh.ShellOpen = 0;
+}
+
+int ssh_connect_ip_a3_port_a5_username_a7_password_a9() {
+  sgRun.StepRunState = ENDOK;
+  TarvDebugLog("\n" SSH_CONNECT " ,begin ...");
+  if (ArgCheckLength(3, kHostMax, -3) != 0) return -3;
+  if (!ArgReadInteger(5)) return NmsRunError(-5, "Arg:5 is not integer !");
+  const int port = igV[5];
+  if (port < 1) return NmsRunError(-5, "Arg:5=%d  < 1 !", port);
+  if (port > kPortMax) return NmsRunError(-5, "Arg:5=%d > 65534 !", port);
+  if (ArgCheckLength(7, kUserMax, -7) != 0) return -7;
+  if (ArgCheckLength(9, kPasswordMax, -9) != 0) return -9;
+
+  // One connection at a time: the one this replaces is closed, not leaked.
+  SshCloseAll();
+  sgSsh.Password.fill(0);
+  std::memcpy(sgSsh.Password.data(), agA[9], igL[9]);
+
+  int sock;
+  if (TarvIsIpV4(agA[3]) == 0)
+    sock = WinTcpConnect(agA[3], port);
+  else if (TarvIsIpV6(agA[3]) == 0)
+    sock = WinTcpConnect2V6(agA[3], port);
+  else
+    return NmsRunError(-2, SSH_CONNECT ": arg <3> is not ip address");
+  if (sock < 0) return NmsRunError(-1, SSH_CONNECT ": WinTcpConnect < 0 .");
+  sgSsh.Socket = sock;
+  // libssh2 waits for the socket itself; it must never block in a read.
+  SockSetNonBlocking(sgSsh.Socket, true);
+
+  SshLibraryStart();
+  sgShellChannel = nullptr;
+  sgSshSession = libssh2_session_init_ex(nullptr, nullptr, nullptr, nullptr);
+  if (!sgSshSession) {
+    SshCloseAll();
+    return NmsRunError(-3, SSH_CONNECT ": libssh2 session initialization failed");
+  }
+  libssh2_session_set_blocking(sgSshSession, 1);
+  // Every blocking call of the connection, the handshake first, is bounded
+  // by the step time-out.
+  libssh2_session_set_timeout(sgSshSession, std::max(1, sgRun.StepTimeout) * 1000L);
+  const int hs = libssh2_session_handshake(sgSshSession, sgSsh.Socket);
+  if (hs != 0) {
+    SshCloseAll();
+    return NmsRunError(-4, SSH_CONNECT ": Failure establishing SSH session: %d", hs);
+  }
+  const char* hash = libssh2_hostkey_hash(sgSshSession, LIBSSH2_HOSTKEY_HASH_SHA1);
+  for (int i = 0; hash && i < kHashLen; i++)
+    TarvDebugLog("\nFingerprint:  %d <%02X>", i, static_cast<unsigned char>(hash[i]));
+
+  char user[kUserMax + 1] = {};
+  std::memcpy(user, agA[7], igL[7]);
+  const int auth = Authenticate(user, igL[7]);
+  if (auth != 0) return auth;
+  sgSsh.Authenticated = 1;
+  const int shell = OpenShell();
+  if (shell != 0) return shell;
+  return TarvReturn(0, SSH_CONNECT " return.");
+}
+
+int ssh_close() {
+  sgRun.StepRunState = ENDOK;
+  TarvDebugLog("\nssh_close ,begin ...");
+  SshCloseAll();
+  return TarvReturn(0, "ssh_close return.");
+}

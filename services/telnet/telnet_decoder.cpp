@@ -1,0 +1,136 @@
+// The telnet decoder: two small state machines, the telnet layer first, then
+// the terminal layer over the data the telnet layer lets through.
+#include "services/telnet/telnet_decoder.h"
+
+#include "engine/log/log.h"
+
+namespace {
+
+constexpr uint8_t kEsc = 27;
+constexpr uint8_t kSubnegIs = 0;
+
+void Answer(TelnetReplyFn reply, uint8_t verb, uint8_t option) {
+  reply(TELNET_IAC);
+  reply(verb);
+  reply(option);
+}
+
+// The answer of a plain terminal to one option request: it lets the peer
+// echo and suppress go-ahead, tells its terminal type and window size, and
+// refuses everything else.
+void Negotiate(TelnetReplyFn reply, uint8_t verb, uint8_t option) {
+  const bool known = option == TELOPT_ECHO || option == TELOPT_SGA || option == TELOPT_TTYPE ||
+                     option == TELOPT_NAWS;
+  switch (verb) {
+    case TELNET_WILL:
+      Answer(reply, known ? TELNET_DO : TELNET_DONT, option);
+      return;
+    case TELNET_WONT:
+      Answer(reply, TELNET_DONT, option);
+      return;
+    case TELNET_DO:
+      if (!known || option == TELOPT_ECHO) {
+        Answer(reply, TELNET_WONT, option);
+        return;
+      }
+      Answer(reply, TELNET_WILL, option);
+      if (option == TELOPT_NAWS) {
+        static constexpr uint8_t kSize[] = {TELNET_IAC, TELNET_SB, TELOPT_NAWS, 0,  160,
+                                            0,          50,        TELNET_IAC,  TELNET_SE};
+        for (uint8_t b : kSize) reply(b);
+      }
+      return;
+    default:  // DONT
+      Answer(reply, TELNET_WONT, option);
+      return;
+  }
+}
+
+void SubnegotiationEnd(TelnetReplyFn reply, uint8_t option) {
+  if (option != TELOPT_TTYPE) return;  // other subnegotiations need no answer
+  static constexpr uint8_t kType[] = {TELNET_IAC, TELNET_SB, TELOPT_TTYPE, kSubnegIs, 'A',
+                                      'N',        'S',       'I',          TELNET_IAC, TELNET_SE};
+  for (uint8_t b : kType) reply(b);
+}
+
+// The terminal layer: one data byte in, the bytes that stay written at *out.
+char* Terminal(TelnetDecoder* d, uint8_t b, char* out) {
+  switch (d->Ansi) {
+    case AnsiState::Csi:
+      if (b >= 'A' && b <= 'z') d->Ansi = AnsiState::Text;
+      return out;
+    case AnsiState::Esc:
+      if (b == '[') {
+        d->Ansi = AnsiState::Csi;
+        return out;
+      }
+      // A lone ESC stays; the byte after it is looked at afresh.
+      *out++ = static_cast<char>(kEsc);
+      d->Ansi = AnsiState::Text;
+      break;
+    case AnsiState::Text:
+      break;
+  }
+  if (b == kEsc) {
+    d->Ansi = AnsiState::Esc;
+  } else if (b > 8) {
+    *out++ = static_cast<char>(b);
+  }
+  return out;
+}
+
+}  // namespace
+
+void TelnetDecoderClear(TelnetDecoder* d) { *d = TelnetDecoder{}; }
+
+int TelnetDecode(TelnetDecoder* d, const char* in, int n, char* out, TelnetReplyFn reply) {
+  char* const start = out;
+  for (int i = 0; i < n; i++) {
+    const auto b = static_cast<uint8_t>(in[i]);
+    switch (d->State) {
+      case TelnetPhase::Data:
+        if (b == TELNET_IAC)
+          d->State = TelnetPhase::Iac;
+        else
+          out = Terminal(d, b, out);
+        break;
+      case TelnetPhase::Iac:
+        if (b == TELNET_IAC) {
+          // IAC IAC is one data byte 255.
+          out = Terminal(d, b, out);
+          d->State = TelnetPhase::Data;
+        } else if (b == TELNET_SB) {
+          d->State = TelnetPhase::Sb;
+          d->SbLen = 0;
+        } else if (b >= TELNET_WILL) {
+          d->Verb = b;
+          d->State = TelnetPhase::Verb;
+        } else {
+          d->State = TelnetPhase::Data;  // a one-byte command: nothing to answer
+        }
+        break;
+      case TelnetPhase::Verb:
+        Negotiate(reply, d->Verb, b);
+        d->State = TelnetPhase::Data;
+        break;
+      case TelnetPhase::Sb:
+      case TelnetPhase::SbData:
+      case TelnetPhase::SbIac:
+        if (d->State == TelnetPhase::SbIac && b == TELNET_SE) {
+          SubnegotiationEnd(reply, d->SbOption);
+          d->State = TelnetPhase::Data;
+          break;
+        }
+        if (d->State == TelnetPhase::Sb) d->SbOption = b;
+        d->State = b == TELNET_IAC && d->State != TelnetPhase::SbIac ? TelnetPhase::SbIac
+                                                                      : TelnetPhase::SbData;
+        if (++d->SbLen >= TELNET_SB_MAX) {
+          TarvDebugLog("\nTelnet SB option %d without IAC SE after %d bytes, dropped",
+                       d->SbOption, d->SbLen);
+          d->State = TelnetPhase::Data;
+        }
+        break;
+    }
+  }
+  return static_cast<int>(out - start);
+}

@@ -1,0 +1,207 @@
+// The network-diagnosis statements run as scripts: argument checks, name
+// look-ups from a private hosts file, pings on loopback and through a
+// router namespace, and hardware addresses of neighbours.  Everything that
+// resolves, pings or prompts runs in namespaces the tests make.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/engine/harness.h"
+#include "tests/services/netdiag/netns_sandbox.h"
+
+namespace {
+
+using tarvtest::ReadFile;
+using tarvtest::RunErrors;
+using tarvtest::TempDir;
+using tarvtest::Var;
+using Errors = std::vector<std::string>;
+
+struct Case {
+  std::string line;
+  int result;  // what the statement answers
+  Errors errors;
+};
+
+int gLastResult = 1;
+int RecordResult() { return gLastResult = tarvtest::RunRealHandler(); }
+
+void RunCases(const std::vector<Case>& cases) {
+  tarvtest::HandlerHook hook(RecordResult);
+  for (const Case& c : cases) {
+    TempDir dir;
+    tarvtest::Run(dir, "var {v} value {before}\n" + c.line + "\n");
+    EXPECT_EQ(gLastResult, c.result) << c.line;
+    EXPECT_EQ(RunErrors(), c.errors) << c.line;
+  }
+}
+
+// None of these lines gets as far as a look-up or a packet.
+TEST(Netdiag, ArgumentChecks) {
+  const std::string longName(63, 'n');
+  const std::string longHost(251, 'h');
+  RunCases({
+      {"dns.set ipmode {anything}", 0, {}},
+      {"ping.ip {12} ttl {1} size {0}", -2, {"Length of Arg 2 is :2  < 3 !"}},
+      {"ping.ip {" + std::string(40, '1') + "} ttl {1} size {0}", -2,
+       {"Length of Arg 2 is :40 > 39 !"}},
+      {"ping.ip {127.0.0.1} ttl {x} size {0}", -4, {"Arg:4 is not integer !"}},
+      {"ping.ip {127.0.0.1} ttl {-1} size {0}", -4, {"Arg:4 is not integer !"}},
+      {"ping.ip {127.0.0.1} ttl {65} size {0}", -4, {"Arg:4=65 > 64 !"}},
+      {"ping.ip {127.0.0.1} ttl {1} size {1.5}", -6, {"Arg:6 is not integer !"}},
+      {"ping.ip {127.0.0.1} ttl {1} size {65501}", -6, {"Arg:6=65501 > 65500 !"}},
+      {"ping.ip {ping.test} ttl {1} size {0}", -2,
+       {"ping_ip_a2_ttl_a4_size_a6: arg <2> is not ip address"}},
+      // A failed ping is the wrapper's run error; the statement answers 0.
+      {"ping.ip {255.255.255.255} ttl {1} size {0}", 0,
+       {"WinPing: IpV4 address Error [255.255.255.255]"}},
+      // Passes the syntax check but is no address: it is never looked up.
+      {"ping.ip {ab:cd:ef} ttl {1} size {0}", 0, {"getaddrinfo failed with error: -2\n"}},
+      {"dns.get var {" + longName + "} host {a}", -2, {"Length of Arg 3 is :63 > 62 !"}},
+      {"dns.get var {v} host {" + longHost + "}", -3, {"Length of Arg 5 is :251 > 250 !"}},
+      {"arp.get var {" + longName + "} ip {a}", -2, {"Length of Arg 3 is :63 > 62 !"}},
+      {"arp.get var {v} ip {" + longHost + "}", -3, {"Length of Arg 5 is :251 > 250 !"}},
+  });
+  // The variable is emptied before the address is checked.
+  EXPECT_EQ(Var("v"), "");
+}
+
+const char* const kHosts =
+    "127.0.0.1 localhost\n"
+    "198.18.1.10 multi.test web.test www.test\n"
+    "198.18.1.11 multi.test\n"
+    "198.18.1.12 multi.test\n"
+    "2001:db8::5 v6only.test\n"
+    "2001:db8::6 v6only.test\n"
+    "198.18.1.20 dual.test\n"
+    "2001:db8::20 dual.test\n";
+
+TEST(Netdiag, NamesFromThePrivateHostsFile) {
+  NETNS_ENTER(.hosts = kHosts);
+  TempDir dir;
+  std::filesystem::create_directory(dir.path() / "log");  // the run logs there
+  tarvtest::Run(dir,
+                "run.set loglevel {debug}\n"
+                "dns.get var {a} host {multi.test}\n"
+                "dns.get var {n} host {198.18.7.7}\n"
+                "dns.get var {b} host {v6only.test}\n"
+                "dns.get var {c} host {nosuch.test}\n"
+                "dns.set ipmode {IPv6}\n"
+                "dns.get var {d} host {dual.test}\n"
+                "dns.set ipmode {ipv6x}\n"
+                "dns.get var {e} host {v6only.test}\n"
+                "dns.get var {f} host {dual.test}\n"
+                "dns.get var {g} host {multi.test}\n"
+                "dns.get var {h} host {::1}\n"
+                "dns.set ipmode {ipv4}\n"
+                "dns.get var {i} host {web.test}\n");
+  EXPECT_EQ(Var("a"), "198.18.1.10");
+  EXPECT_EQ(Var("n"), "198.18.7.7");
+  EXPECT_EQ(Var("b"), "");
+  EXPECT_EQ(Var("c"), "");
+  EXPECT_EQ(Var("d"), "198.18.1.20");  // the mode word is case-sensitive
+  EXPECT_EQ(Var("e"), "2001:db8::6");  // the last IPv6 answer
+  EXPECT_EQ(Var("f"), "2001:db8::20");
+  EXPECT_EQ(Var("g"), "");
+  EXPECT_EQ(Var("h"), "::1");
+  EXPECT_EQ(Var("i"), "198.18.1.10");
+  EXPECT_EQ(RunErrors(), (Errors{"Host (v6only.test) not found", "WinDnsGetIpV4  <0 !",
+                                 "Host (nosuch.test) not found", "WinDnsGetIpV4  <0 !",
+                                 "getaddrinfo for ipv6 failed", "WinDnsGetIpV6  <0 !"}));
+  std::string text;
+  for (const auto& f : std::filesystem::directory_iterator(dir.path() / "log"))
+    text += ReadFile(f.path().string());
+  for (const char* trace :
+       {"Official name: multi.test", "Alternate name #1: web.test", "Alternate name #2: www.test",
+        "Address type: AF_INET", "Address length: 4", "Return IP Address #0: 198.18.1.10",
+        "IP Address #1: 198.18.1.11", "IP Address #2: 198.18.1.12", "AF_INET6 (IPv6)",
+        "IPv6 address 2001:db8::6, iRetval=12", "IPv4 address 198.18.1.20"})
+    EXPECT_NE(text.find(trace), std::string::npos) << trace;
+}
+
+const char* const kPingReport =
+    "~ping.status~|~ping.reply_ip~|~ping.reply_ttl~|~ping.reply_bytes~|~ping.received_responses~";
+
+TEST(Netdiag, PingLoopbackBothSocketKinds) {
+  NETNS_ENTER();
+  for (bool datagram : {true, false}) {
+    SCOPED_TRACE(datagram ? "datagram socket" : "raw socket");
+    netns::AllowDatagramPing(datagram);
+    TempDir dir;
+    const std::string report = std::string("} value {") + kPingReport + "}\n";
+    tarvtest::Run(dir, "ping.ip {127.0.0.1} ttl {64} size {0}\nvar {r0" + report +
+                           "ping.ip {127.0.0.1} ttl {1} size {100}\nvar {r1" + report +
+                           "ping.ip {127.0.0.1} ttl {0} size {65500}\nvar {r2" + report +
+                           "ping.ip {::1} ttl {5} size {100}\nvar {r3" + report +
+                           "var {r4} value {~ping.dest_ip~|~ping.roundtrip_time_milliseconds~}\n"
+                           // No route at all: the request cannot even be sent.
+                           "ping.ip {198.18.3.3} ttl {5} size {0}\n"
+                           "var {r5} value {~ping.status~|~ping.reply_ip~}\n");
+    EXPECT_EQ(Var("r0"), "IP_SUCCESS|127.0.0.1|64|0|1");
+    EXPECT_EQ(Var("r1"), "IP_SUCCESS|127.0.0.1|64|100|1");
+    EXPECT_EQ(Var("r2"), "IP_SUCCESS|127.0.0.1|64|6523|1");  // the data stop at the pattern's end
+    // An IPv6 answer leaves the TTL and size of the IPv4 ping before it.
+    EXPECT_EQ(Var("r3"), "IP_SUCCESS|0:0:0:0:0:0:0:1|64|6523|1");
+    EXPECT_EQ(Var("r4").substr(0, 4), "::1|");
+    EXPECT_GT(Var("r4").size(), 4u);
+    EXPECT_EQ(Var("r5"), "EXTENDED_ERROR|");
+    EXPECT_EQ(RunErrors(), Errors{"ping [198.18.3.3] Error! retcode=[11002]"});
+  }
+}
+
+TEST(Netdiag, PingAndArpThroughARouterNamespace) {
+  NETNS_ENTER(.commands = kRouterTopology);
+  const std::string pings =
+      "run.set step.timeout {2} seconds\n"
+      "ping.ip {198.18.2.2} ttl {1} size {32}\n"
+      "var {t1} value {~ping.status~|~ping.reply_ip~|~ping.received_responses~}\n"
+      "ping.ip {198.18.2.2} ttl {2} size {32}\n"
+      "var {t2} value {~ping.status~|~ping.reply_ip~|~ping.reply_ttl~|~ping.reply_bytes~}\n"
+      "ping.ip {fd00:2::2} ttl {1} size {32}\n"
+      "var {t3} value {~ping.status~|~ping.reply_ip~}\n"
+      "ping.ip {fd00:2::2} ttl {2} size {32}\n"
+      "var {t4} value {~ping.status~|~ping.reply_ip~}\n"
+      // The router knows no way on.
+      "ping.ip {198.18.3.3} ttl {5} size {0}\n"
+      "var {t6} value {~ping.status~|~ping.reply_ip~}\n"
+      "ping.ip {fd00:3::3} ttl {5} size {0}\n"
+      "var {t7} value {~ping.status~|~ping.reply_ip~}\n"
+      // An address nobody holds: the host's own report of the failed
+      // neighbour look-up is no answer, so every try times out.
+      "ping.ip {198.18.1.99} ttl {5} size {32}\n"
+      "var {t5} value {~ping.status~|~ping.reply_ip~|~ping.received_responses~}\n";
+  for (bool datagram : {true, false}) {
+    SCOPED_TRACE(datagram ? "datagram socket" : "raw socket");
+    netns::AllowDatagramPing(datagram);
+    TempDir dir;
+    tarvtest::Run(dir, pings);
+    EXPECT_EQ(Var("t1"), "IP_TTL_EXPIRED_TRANSIT|198.18.1.2|1");
+    EXPECT_EQ(Var("t2"), "IP_SUCCESS|198.18.2.2|63|32");
+    EXPECT_EQ(Var("t3"), "IP_TTL_EXPIRED_TRANSIT|fd00:1:0:0:0:0:0:2");
+    EXPECT_EQ(Var("t4"), "IP_SUCCESS|fd00:2:0:0:0:0:0:2");
+    EXPECT_EQ(Var("t6"), "IP_DEST_NET_UNREACHABLE|198.18.1.2");
+    EXPECT_EQ(Var("t7"), "IP_DEST_NET_UNREACHABLE|fd00:1:0:0:0:0:0:2");
+    EXPECT_EQ(Var("t5"), "IP_REQ_TIMED_OUT||");
+    EXPECT_EQ(RunErrors(), (Errors{"ping [198.18.2.2] Error!", "ping [fd00:2::2] Error!",
+                                   "ping [198.18.3.3] Error!", "ping [fd00:3::3] Error!",
+                                   "ping [198.18.1.99] Error! TimeOut!"}));
+  }
+  TempDir dir;
+  tarvtest::Run(dir,
+                "run.set step.timeout {2} seconds\n"
+                "arp.get var {m1} ip {198.18.1.2}\n"
+                "arp.get var {m2} ip {198.18.1.1}\n"
+                "arp.get var {m3} ip {127.0.0.1}\n"
+                "arp.get var {m4} ip {198.18.2.2}\n"
+                "arp.get var {m5} ip {198.18.1.77}\n");
+  EXPECT_EQ(Var("m1"), "02-00-00-00-00-22");
+  EXPECT_EQ(Var("m2"), "02-00-00-00-00-11");
+  EXPECT_EQ(Var("m3"), "00-00-00-00-00-00");
+  EXPECT_EQ(Var("m4"), "");  // behind the router
+  EXPECT_EQ(Var("m5"), "");  // nobody answers
+  EXPECT_EQ(RunErrors(), (Errors{"WinArpGetMac  <0 !", "WinArpGetMac  <0 !"}));
+}
+
+}  // namespace

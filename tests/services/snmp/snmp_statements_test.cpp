@@ -1,0 +1,247 @@
+// The snmp statements in scripts inside the test process: against Debian's
+// snmpd started by the test, and against a fake agent that answers with
+// what snmpd never sends.
+#include "services/snmp/snmp_statements.h"
+
+#include <net-snmp/net-snmp-config.h>
+#include <net-snmp/net-snmp-includes.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/core/run_state.h"
+#include "tests/engine/harness.h"
+#include "tests/services/snmp/snmpd_peer.h"
+#include "tests/services/sockets/tcp_peer.h"
+
+namespace {
+
+using tarvtest::RunErrors;
+using tarvtest::TempDir;
+using tarvtest::Var;
+using Errors = std::vector<std::string>;
+
+std::string Open(const char* version, int port, const char* community = "public",
+                 const char* ip = "127.0.0.1") {
+  return std::string("snmp.open version {") + version + "} ip {" + ip + "} port {" +
+         std::to_string(port) + "} password {" + community + "}\n";
+}
+
+std::string Oid(int n) { return std::string(snmppeer::kBase) + "." + std::to_string(n); }
+
+class SnmpdTest : public ::testing::Test {
+ protected:
+  TempDir dir;
+  snmppeer::Snmpd agent{dir};
+  void SetUp() override { ASSERT_TRUE(agent.up()) << tarvtest::ReadFile(dir.File("snmpd.log")); }
+};
+
+// Every value type through both versions, each checked against snmpget's
+// reading of the same object.
+TEST_F(SnmpdTest, GetEachTypeWithVersionOneAndTwo) {
+  struct Obj {
+    int n;
+    const char* text;
+    const char* snmpget;
+  };
+  const Obj objs[] = {
+      {1, "-5", "-5"},
+      {2, "1 Days 0 Hours 0 Minutes 0 Seconds", "8640000"},
+      {3, "10.1.2.3", "10.1.2.3"},
+      {4, "4294967295", "4294967295"},
+      {5, "AB", "\"41 42 00 43 \""},
+      {6, "7", "7"},
+      {7, "hello world", "\"hello world\""},
+  };
+  for (const char* version : {"1", "2c"}) {
+    std::string script = Open(version, agent.port());
+    for (const Obj& o : objs)
+      script += "snmp.get var {v" + std::to_string(o.n) + "} oid {" + Oid(o.n) + "}\n";
+    tarvtest::Run(dir, script);
+    EXPECT_EQ(RunErrors(), Errors{}) << version;
+    for (const Obj& o : objs) {
+      EXPECT_EQ(Var("v" + std::to_string(o.n)), o.text) << version << " " << o.n;
+      EXPECT_EQ(agent.Get(version[0] == '1' ? "1" : "2c", Oid(o.n)), o.snmpget) << o.n;
+    }
+  }
+  EXPECT_EQ(Var("snmp.MajorVersion"), "2");
+  EXPECT_EQ(Var("snmp.TranslateMode"), "1");
+}
+
+// A walk by repeated getnext, to past the end of the view: SNMPv2c answers
+// with the end-of-view exception, SNMPv1 with an error answer that repeats
+// the asked object.
+TEST_F(SnmpdTest, WalkToPastTheEnd) {
+  for (const char* version : {"2c", "1"}) {
+    tarvtest::Run(dir, Open(version, agent.port()) + "var {next} value {" + snmppeer::kBase +
+                           "}\n"
+                           "loop.begin\n"
+                           "snmp.getnext oid {~next~}\n"
+                           "text.add {~snmp.oid~=~snmp.value~;}\n"
+                           "if.var {snmp.value} contain {NULL}\n"
+                           "loop.exit\n"
+                           "if.end\n"
+                           "var {next} value {~snmp.oid~}\n"
+                           "loop.end\n");
+    EXPECT_EQ(RunErrors(), Errors{});
+    const std::string b = snmppeer::kBase;
+    EXPECT_EQ(std::string(sgRun.Text.data() + 1, sgRun.TextLen),
+              b + ".1=-5;" + b + ".2=1 Days 0 Hours 0 Minutes 0 Seconds;" + b + ".3=10.1.2.3;" +
+                  b + ".4=4294967295;" + b + ".5=AB;" + b + ".6=7;" + b + ".7=hello world;" + b +
+                  ".7=NULL;")
+        << version;
+  }
+}
+
+TEST_F(SnmpdTest, FailuresLeaveTheVariableEmpty) {
+  // A query before snmp.open, a wrong community (no answer at all), an
+  // address that is no address, and an OID text that is no OID.
+  tarvtest::Run(dir, "var {a} value {x}\nsnmp.get var {a} oid {" + Oid(1) + "}\n" +
+                         Open("2c", agent.port(), "wrong") + "var {b} value {x}\n" +
+                         "snmp.get var {b} oid {" + Oid(1) + "}\n" +
+                         Open("2c", agent.port(), "public", "localhost") +
+                         "snmp.get var {c} oid {" + Oid(1) + "}\n" +
+                         Open("2c", agent.port()) + "snmp.get var {d} oid {sysDescr.0}\n" +
+                         "snmp.getnext oid {" + Oid(3) + "}\n");
+  EXPECT_EQ(RunErrors(), (Errors{"tarvSnmpGet SnmpCreateSession error!",
+                                  "tarvSnmpGet after 4 seconds,but no answer!",
+                                  "tarvSnmpGet Creat entity error!!",
+                                  "tarvSnmpGet SnmpCountVbl=0,  error!"}));
+  for (const char* v : {"a", "b", "c", "d"}) EXPECT_EQ(Var(v), "") << v;
+  EXPECT_EQ(Var("snmp.oid"), Oid(4));
+  EXPECT_EQ(Var("snmp.value"), "4294967295");
+}
+
+TEST(SnmpStatements, ArgumentChecks) {
+  TempDir dir;
+  const std::string long63(63, 'v');
+  const std::string long251(251, '1');
+  tarvtest::Run(dir,
+                "snmp.open version {} ip {127.0.0.1} port {161} password {public}\n"
+                "snmp.open version {2c} ip {127.0.0.1} port {-1} password {public}\n"
+                "snmp.open version {2c} ip {127.0.0.1} port {65535} password {public}\n"
+                "snmp.open version {2c} ip {127.0.0.1} port {161} password {}\n"
+                "snmp.get var {" + long63 + "x} oid {1.3}\n"
+                "snmp.getnext oid {" + long251 + "}\n");
+  EXPECT_EQ(RunErrors(), (Errors{"Length of Arg 3 is :0  < 1 !", "Arg:7 is not integer !",
+                                  "Arg:7=65535 > 65534 !", "Length of Arg 9 is :0  < 1 !",
+                                  "Length of Arg 3 is :64 > 63 !",
+                                  "Length of Arg 3 is :251 > 250 !"}));
+  EXPECT_EQ(std::string(sgSnmp.Address.data()), "127.0.0.1");
+  EXPECT_EQ(sgSnmp.Port, 161);
+}
+
+// A fake agent on the target's port: it answers each request first with a
+// wrong request id and from another port, which must both be dropped, and
+// then with the real answer built by the callback.
+class FakeAgent {
+ public:
+  using Answer = void (*)(netsnmp_pdu* answer, int request);
+  FakeAgent(Answer answer, int requests) : answer_(answer) {
+    sock_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    other_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_storage a;
+    const socklen_t len = tcppeer::Loopback(AF_INET, 0, &a);
+    bind(sock_, reinterpret_cast<sockaddr*>(&a), len);
+    bind(other_, reinterpret_cast<sockaddr*>(&a), len);
+    port_ = tcppeer::PortOf(sock_);
+    thread_ = std::thread([this, requests] {
+      for (int i = 0; i < requests; i++) Serve(i);
+    });
+  }
+  ~FakeAgent() {
+    thread_.join();
+    close(sock_);
+    close(other_);
+  }
+  int port() const { return port_; }
+
+ private:
+  void Serve(int request) {
+    pollfd p{sock_, POLLIN, 0};
+    if (poll(&p, 1, 10000) != 1) return;
+    u_char buf[2048];
+    sockaddr_storage from;
+    socklen_t fromLen = sizeof from;
+    const ssize_t n = recvfrom(sock_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &fromLen);
+    netsnmp_session s;
+    snmp_sess_init(&s);
+    s.version = SNMP_VERSION_2c;
+    auto* req = static_cast<netsnmp_pdu*>(calloc(1, sizeof(netsnmp_pdu)));
+    if (n <= 0 || snmp_parse(nullptr, &s, req, buf, n) != 0) {
+      snmp_free_pdu(req);
+      return;
+    }
+    s.community = req->community;
+    s.community_len = req->community_len;
+    for (int k = 0; k < 3; k++) {
+      netsnmp_pdu* pdu = snmp_pdu_create(SNMP_MSG_RESPONSE);
+      pdu->version = SNMP_VERSION_2c;
+      pdu->reqid = k == 0 ? req->reqid + 1 : req->reqid;
+      pdu->community = static_cast<u_char*>(malloc(req->community_len));
+      memcpy(pdu->community, req->community, req->community_len);
+      pdu->community_len = req->community_len;
+      answer_(pdu, request);
+      size_t room = 1500, offset = 0;
+      auto* out = static_cast<u_char*>(malloc(room));
+      if (snmp_build(&out, &room, &offset, &s, pdu) == 0) {
+        u_char* msg = out + room - offset;
+        sendto(k == 1 ? other_ : sock_, msg, offset, 0, reinterpret_cast<sockaddr*>(&from),
+               fromLen);
+      }
+      free(out);
+      snmp_free_pdu(pdu);
+    }
+    snmp_free_pdu(req);
+  }
+
+  Answer answer_;
+  int sock_ = -1;
+  int other_ = -1;
+  int port_ = -1;
+  std::thread thread_;
+};
+
+const oid kName[] = {1, 3, 6, 1, 4, 1, 99999, 9};
+
+// Answers a well-formed agent never gives: two bindings, and an OID whose
+// text needs more than 512 bytes.
+TEST(SnmpFakeAgent, OnlyTheMatchingAnswerCounts) {
+  TempDir dir;
+  {
+    FakeAgent agent(
+        [](netsnmp_pdu* pdu, int request) {
+          oid longName[60];
+          for (oid& o : longName) o = 4294967295u;
+          longName[0] = 1;  // the first two parts share one encoded number
+          longName[1] = 3;
+          switch (request) {
+            case 0:
+              snmp_pdu_add_variable(pdu, kName, 8, ASN_OCTET_STR, "real", 4);
+              break;
+            case 1:
+              snmp_pdu_add_variable(pdu, kName, 8, ASN_OCTET_STR, "one", 3);
+              snmp_pdu_add_variable(pdu, kName, 8, ASN_OCTET_STR, "two", 3);
+              break;
+            default:
+              snmp_pdu_add_variable(pdu, longName, 60, ASN_NULL, nullptr, 0);
+              break;
+          }
+        },
+        3);
+    const std::string get = "} oid {1.3.6.1.4.1.99999.9}\n";
+    tarvtest::Run(dir, Open("2c", agent.port()) + "snmp.get var {a" + get + "snmp.get var {b" +
+                           get + "snmp.getnext oid {1.3}\n");
+  }
+  EXPECT_EQ(Var("a"), "real");
+  EXPECT_EQ(Var("b"), "");
+  EXPECT_EQ(Var("snmp.oid"), "");
+  EXPECT_EQ(RunErrors(), (Errors{"tarvSnmpGet SnmpCountVbl=2,  error!",
+                                  "tarvSnmpGet SnmpGetVb,  error!"}));
+  EXPECT_EQ(sgSnmp.snmpCallBackTimes, 3);
+}
+
+}  // namespace

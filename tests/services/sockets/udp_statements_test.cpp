@@ -1,0 +1,232 @@
+// The udp statements run in scripts inside the test process, against peer
+// threads with UDP sockets on 127.0.0.1 and ::1.
+#include "services/sockets/udp_statements.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/core/run_state.h"
+#include "services/sockets/socket_layer.h"
+#include "tests/e2e/harness_binary.h"
+#include "tests/engine/harness.h"
+#include "tests/services/sockets/tcp_peer.h"
+
+namespace {
+
+using namespace tcppeer;
+using tarvtest::RunErrors;
+using tarvtest::TempDir;
+using tarvtest::Var;
+using Errors = std::vector<std::string>;
+
+std::string Text() { return std::string(sgRun.Text.data() + 1, sgRun.TextLen); }
+
+// A UDP socket of the peer on the loopback address of the family.
+class UdpPeer {
+ public:
+  explicit UdpPeer(int family = AF_INET, int port = 0) : family_(family) {
+    fd_ = socket(family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_storage a;
+    const socklen_t len = Loopback(family, port, &a);
+    bind(fd_, reinterpret_cast<sockaddr*>(&a), len);
+  }
+  ~UdpPeer() { close(fd_); }
+  UdpPeer(const UdpPeer&) = delete;
+  UdpPeer& operator=(const UdpPeer&) = delete;
+  int port() const { return PortOf(fd_); }
+  void SendTo(int port, const std::string& data) const {
+    sockaddr_storage a;
+    const socklen_t len = Loopback(family_, port, &a);
+    sendto(fd_, data.data(), data.size(), 0, reinterpret_cast<sockaddr*>(&a), len);
+  }
+  // One datagram within ms ("" when none came); its sender's port in *from.
+  std::string Recv(int ms = 10000, int* from = nullptr) const {
+    pollfd p{fd_, POLLIN, 0};
+    if (poll(&p, 1, ms) != 1) return "";
+    char buf[65536];
+    sockaddr_storage a;
+    socklen_t len = sizeof a;
+    const ssize_t n = recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&a), &len);
+    if (from) {
+      *from = a.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6&>(a).sin6_port)
+                                      : ntohs(reinterpret_cast<sockaddr_in&>(a).sin_port);
+    }
+    return n > 0 ? std::string(buf, n) : "";
+  }
+
+ private:
+  int family_;
+  int fd_;
+};
+
+// True once a UDP socket is bound to the port, within ms.
+bool UdpBound(int port, int ms = 10000) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
+  do {
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_storage a;
+    const socklen_t len = Loopback(AF_INET, port, &a);
+    const bool taken = bind(fd, reinterpret_cast<sockaddr*>(&a), len) != 0;
+    close(fd);
+    if (taken) return true;
+    Pause(20);
+  } while (MsLeft(deadline) > 0);
+  return false;
+}
+
+class UdpStatementsTest : public ::testing::Test {
+ protected:
+  TempDir dir;
+  void TearDown() override { UdpStateClear(); }
+  void Run(const std::string& script) { tarvtest::Run(dir, script); }
+};
+
+TEST_F(UdpStatementsTest, ListenLearnsThePeerFromTheFirstDatagram) {
+  Watchdog dog(60, "ListenLearnsThePeerFromTheFirstDatagram");
+  const int port = FreePort(SOCK_DGRAM);
+  for (int family : {AF_INET, AF_INET6}) {
+    UdpPeer client(family);
+    std::string answer;
+    std::thread peer([&] {
+      if (!UdpBound(port)) return;
+      client.SendTo(port, "first");
+      answer = client.Recv();
+      client.SendTo(port, "second");
+    });
+    Run("run.set step.timeout {1} seconds\n"
+        "udp.server listen port {" + std::to_string(port) + "}\n"
+        "var {ip} value {~udp.client.ip~}\n"
+        "var {port} value {~udp.client.port~}\n"
+        "udp.recv {1} packets\n"
+        "udp.send {pong}\n"
+        "udp.recv {1} packets\n"
+        "udp.close\n");
+    peer.join();
+    EXPECT_EQ(Var("ip"), family == AF_INET ? "127.0.0.1" : "::1");
+    EXPECT_EQ(Var("port"), std::to_string(client.port()));
+    EXPECT_EQ(Var("udp.client.port"), std::to_string(client.port()));
+    EXPECT_EQ(Text(), "firstsecond");
+    EXPECT_EQ(answer, "pong");
+    EXPECT_EQ(RunErrors(), Errors{});
+    EXPECT_EQ(sgUdp.Socket, -1);
+  }
+}
+
+TEST_F(UdpStatementsTest, ClientExchangesDatagramsOverBothFamilies) {
+  for (int family : {AF_INET, AF_INET6}) {
+    UdpPeer server(family);
+    std::string got1, got2;
+    std::thread peer([&] {
+      int from = 0;
+      got1 = server.Recv(10000, &from);
+      server.SendTo(from, "reply-1");
+      server.SendTo(from, std::string(3000, 'x'));  // too long for the receive buffer
+      server.SendTo(from, "reply-2");
+      got2 = server.Recv(10000);
+    });
+    const char* host = family == AF_INET ? "127.0.0.1" : "::1";
+    Run("run.set step.timeout {2} seconds\n"
+        "udp.client connect ip {" + std::string(host) + "} port {" +
+        std::to_string(server.port()) +
+        "}\n"
+        "udp.send {hello}\n"
+        "udp.recv {3} packets\n"
+        "text.add {|~udp.server.ip~|}\n"
+        "text.headpointer move to {1} byte\n"
+        "text.tailpointer move to {5} byte\n"
+        "udp.send text\n"
+        "udp.close\n");
+    peer.join();
+    EXPECT_EQ(got1, "hello");
+    EXPECT_EQ(Text(), std::string("reply-1reply-2|") + host + "|");
+    EXPECT_EQ(Var("udp.server.port"), std::to_string(server.port()));
+    EXPECT_EQ(got2, "reply");
+    EXPECT_EQ(RunErrors(), Errors{});
+  }
+}
+
+TEST_F(UdpStatementsTest, ClientReceivesWithoutAStepTimeOut) {
+  Watchdog dog(60, "ClientReceivesWithoutAStepTimeOut");
+  UdpPeer quiet;
+  std::thread peer([&] {
+    int from = 0;
+    if (quiet.Recv(10000, &from) != "go") return;
+    for (const char* d : {"a", "b", "c"}) quiet.SendTo(from, d);
+  });
+  Run("run.set step.timeout {0} seconds\n"
+      "udp.client connect ip {127.0.0.1} port {" + std::to_string(quiet.port()) +
+      "}\n"
+      "text.add {~udp.client.localport~|}\n"
+      "udp.send {go}\n"
+      "udp.recv {1} seconds\n"
+      "var {ip1} value {~udp.server.ip~}\n"
+      "udp.recv {2} packets\n"
+      "var {after} value {done}\n"
+      "udp.recv {1} seconds\n");
+  peer.join();
+  EXPECT_EQ(Var("after"), "done");
+  EXPECT_EQ(Text(), Var("udp.client.localport") + "|abc");
+  EXPECT_GT(std::stoi(Var("udp.client.localport")), 0);
+  EXPECT_EQ(Var("ip1"), "127.0.0.1");
+  EXPECT_EQ(Var("udp.server.ip"), "");  // emptied by the receives that got nothing
+  EXPECT_EQ(RunErrors(), Errors{});
+}
+
+TEST_F(UdpStatementsTest, RefusedArguments) {
+  Run("udp.client connect ip {127.0.0.1} port {65535}\n"
+      "udp.server listen port {65535}\n"
+      "udp.server listen port {x}\n"
+      "udp.client connect ip {localhost} port {53}\n"
+      "var {sock} value {none}\n"
+      "udp.recv {0} packets\n"
+      "udp.recv {z} seconds\n"
+      "text.add {ab}\n"
+      "text.headpointer move to {1} byte\n"
+      "text.tailpointer move to {1} byte\n"
+      "udp.send text\n"
+      "udp.send {}\n");
+  EXPECT_EQ(sgUdp.Socket, -1);
+  EXPECT_EQ(RunErrors(), (Errors{
+                          "Arg:6=65535 > 65534 !",
+                          "Arg:4=65535 > 65534 !",
+                          "Arg:4 is not integer !",
+                          "udp_client_connect_ip_a4_port_a6: arg <4> is not ip address",
+                          "Arg:2=0  <= 0 !",
+                          "Arg:2 is not integer !",
+                          "udp_send_text: no text be selected, error.",
+                          "Length of Arg 2 is :0  < 1 !",
+                      }));
+}
+
+TEST(UdpBinary, ServerAnswersAnIPv6Client) {
+  const int port = FreePort(SOCK_DGRAM);
+  UdpPeer client(AF_INET6);
+  std::string answer;
+  std::thread peer([&] {
+    if (!UdpBound(port)) return;
+    client.SendTo(port, "hello");
+    answer = client.Recv(20000);
+  });
+  TempDir dir;
+  const std::string out = dir.File("out.txt");
+  const std::string script = dir.Write(
+      "server.nms", "udp.server listen port {" + std::to_string(port) + "}\n"
+                    "udp.recv {1} packets\n"
+                    "text.add {|~udp.client.ip~|~run.errors~}\n"
+                    "text.headpointer move to head\n"
+                    "text.tailpointer move to tail\n"
+                    "udp.send text\n"
+                    "udp.close\n"
+                    "text.save to file {" + out + "}\n");
+  const auto r = tarvtest::RunProgram(tarvtest::TarvBinary(), {"hide", script},
+                                      dir.path().string(), 60);
+  peer.join();
+  EXPECT_EQ(r.exitCode, 0) << r.output;
+  EXPECT_EQ(tarvtest::ReadFile(out), "hello|::1|0");
+  EXPECT_EQ(answer, "hello|::1|0");
+}
+
+}  // namespace

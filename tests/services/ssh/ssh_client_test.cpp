@@ -1,0 +1,168 @@
+// The ssh statements in scripts inside the test process, against Debian's
+// sshd started by each test with its own configuration and test user.
+#include "services/ssh/ssh_client.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "engine/core/engine.h"
+#include "engine/core/run_state.h"
+#include "tests/engine/harness.h"
+#include "tests/platform/child_watch.h"
+#include "tests/services/ssh/sshd_peer.h"
+
+namespace {
+
+using sshpeer::Auth;
+using sshpeer::Sshd;
+using tarvtest::RunErrors;
+using tarvtest::TempDir;
+using Errors = std::vector<std::string>;
+
+std::string Text() { return std::string(sgRun.Text.data() + 1, sgRun.TextLen); }
+
+// The debug log of the last run in dir.
+std::string LogOf(const TempDir& dir) {
+  std::string all;
+  for (const auto& e : std::filesystem::directory_iterator(dir.path() / "log"))
+    all += tarvtest::ReadFile(e.path().string());
+  return all;
+}
+
+// Runs the script with a debug log in dir/log.
+void RunLogged(const TempDir& dir, const std::string& script) {
+  std::filesystem::create_directories(dir.path() / "log");
+  tarvtest::Run(dir, "run.set loglevel {debug}\n" + script);
+}
+
+int Count(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) n++;
+  return n;
+}
+
+bool Closed() { return sgSshSession == nullptr && sgShellChannel == nullptr && sgSsh.Socket == -1; }
+
+TEST(SshPassword, ShellDialogueAndCommands) {
+  TempDir dir;
+  Sshd sshd(dir, Auth::Password);
+  ASSERT_TRUE(sshd.up()) << tarvtest::ReadFile(sshd.log());
+  // Quotes split the words the script waits for, so that the echo of the
+  // command line never matches them.
+  RunLogged(dir, "ssh.send {early}\n" + sshd.Connect() +
+                     "ssh.recv expect {$ }\n"
+                     "ssh.set onrecv {Name? } send {Bob%0A}\n"
+                     "ssh.send {printf 'Na''me? '; read n; echo \"Hi-$n-done\"%0A}\n"
+                     "ssh.recv expect {Hi-Bob-done}\n"
+                     "ssh.send {printf 'AB'; sleep 1; printf 'CD|'%0A}\n"
+                     "ssh.recv expect {ABCD|}\n"
+                     "ssh.recv for {1} seconds\n"
+                     "text.add {[}\n"
+                     "ssh.command {echo ok; echo noise >&2; exit 3}\n"
+                     "text.add {][}\n"
+                     "ssh.command {echo sig; kill -TERM $$}\n"
+                     "text.add {]}\n"
+                     "ssh.close\n"
+                     "ssh.close\n"
+                     "ssh.send {late}\n"
+                     "ssh.recv for {0} seconds\n"
+                     "ssh.command {echo late}\n");
+  EXPECT_EQ(RunErrors(), (Errors{"ssh_send_a2:  ShellChannel == NULL, Error",
+                                  "ssh_send_a2:  ShellChannel == NULL, Error",
+                                  "ssh_recv_for_a3_seconds:  ShellChannel == NULL, Error",
+                                  "ssh_command_a2:  Session == NULL, Error"}));
+  const std::string text = Text();
+  EXPECT_NE(text.find("Name? Bob"), std::string::npos) << text;
+  EXPECT_NE(text.find("Hi-Bob-done"), std::string::npos) << text;
+  EXPECT_NE(text.find("ABCD|"), std::string::npos) << text;
+  EXPECT_NE(text.find("[ok\n][sig\n]"), std::string::npos) << text;
+  EXPECT_EQ(sgSsh.ReadBytes, static_cast<int>(text.size()) - 4);
+  const std::string log = LogOf(dir);
+  EXPECT_EQ(Count(log, "Authentication methods:[password] ok!"), 1);
+  EXPECT_EQ(Count(log, "exit code: <3> , readbytes:"), 1);
+  // The signal name is the server's data: the log shows it escaped.
+  EXPECT_EQ(Count(log, "Got signal: &lt;TERM&gt;"), 1);
+  // "Name? " ends its read: the next read takes it in again with the bytes
+  // before it and answers once more (the shell then runs "Bob").
+  EXPECT_EQ(Count(log, "onrecv receved expected string"), 2);
+  EXPECT_TRUE(Closed());
+}
+
+TEST(SshPassword, WrongPasswordAndReconnects) {
+  TempDir dir;
+  Sshd sshd(dir, Auth::Password);
+  ASSERT_TRUE(sshd.up()) << tarvtest::ReadFile(sshd.log());
+  tarvtest::Start(dir, sshd.Connect("wrong") + sshd.Connect() + sshd.Connect() +
+                           "ssh.command {echo again}\n");
+  while (sgRun.StepRunState != RUNEND && sgRun.CurLine <= 3) EsRunNextStep();
+  EXPECT_EQ(RunErrors(),
+            Errors{"ssh_connect_ip_a3_port_a5_username_a7_password_a9: Failure "
+                   "libssh2_userauth_password: -18"});
+  // The failed login and the connection that the third connect replaced
+  // have both been shut down.
+  EXPECT_TRUE(childwatch::WaitFor([&] {
+    return Count(tarvtest::ReadFile(sshd.log()), "Normal Shutdown, Thank you for playing") == 2;
+  })) << tarvtest::ReadFile(sshd.log());
+  TarvRunToEnd();
+  EXPECT_EQ(Text(), "again\n");
+  EXPECT_EQ(RunErrors().size(), 1u);
+  EXPECT_TRUE(Closed());  // by the end of the run
+}
+
+TEST(SshKbdInteractive, LoginThroughPam) {
+  TempDir dir;
+  Sshd sshd(dir, Auth::KbdInteractive);
+  ASSERT_TRUE(sshd.up()) << tarvtest::ReadFile(sshd.log());
+  RunLogged(dir, sshd.Connect() + "ssh.command {echo kbd-ok}\n" + sshd.Connect("wrong") +
+                     "ssh.command {echo never}\n");
+  EXPECT_EQ(RunErrors(), (Errors{"ssh_connect_ip_a3_port_a5_username_a7_password_a9: Failure "
+                                 "libssh2_userauth_keyboard_interactive: -18",
+                                 "ssh_command_a2:  Session == NULL, Error"}));
+  EXPECT_EQ(Text(), "kbd-ok\n");
+  const std::string log = LogOf(dir);
+  EXPECT_EQ(Count(log, "Authentication methods:[keyboard-interactive]\n"), 2) << log;
+  EXPECT_EQ(Count(log, "Authentication methods:[keyboard-interactive] ok"), 1);
+  // The prompt is shown by its length, whatever follows it in memory.
+  EXPECT_GE(Count(log, "Prompt 0 from server: [Password: ],len=10"), 2);
+  EXPECT_TRUE(Closed());
+}
+
+TEST(SshPublicKeyOnly, MethodListRefused) {
+  TempDir dir;
+  Sshd sshd(dir, Auth::PublicKeyOnly);
+  ASSERT_TRUE(sshd.up()) << tarvtest::ReadFile(sshd.log());
+  tarvtest::Run(dir, sshd.Connect() + "ssh.recv expect {$}\n");
+  EXPECT_EQ(RunErrors(), (Errors{"ssh_connect_ip_a3_port_a5_username_a7_password_a9: "
+                                 "Authentication methods:[publickey] Not Support!",
+                                 "ssh_recv_expect_a3:  ShellChannel == NULL, Error"}));
+  EXPECT_TRUE(Closed());
+}
+
+TEST(SshStatements, NoServerAndArgumentChecks) {
+  TempDir dir;
+  const int port = tcppeer::FreePort();
+  tarvtest::Run(dir, "ssh.connect ip {localhost} port {22} username {u} password {p}\n"
+                     "ssh.connect ip {127.0.0.1} port {" + std::to_string(port) +
+                         "} username {u} password {p}\n"
+                         "ssh.connect ip {127.0.0.1} port {2x} username {u} password {p}\n"
+                         "ssh.recv for {86401} seconds\n"
+                         "ssh.set onrecv {} send {x}\n"
+                         "ssh.set onrecv {ab} send {cd}\n");
+  const Errors errors = RunErrors();
+  ASSERT_EQ(errors.size(), 6u);
+  EXPECT_EQ(errors[0], "ssh_connect_ip_a3_port_a5_username_a7_password_a9: arg <3> is not ip "
+                       "address");
+  // The refused connect: the socket layer's error, then the statement's.
+  EXPECT_EQ(errors[2], "ssh_connect_ip_a3_port_a5_username_a7_password_a9: WinTcpConnect < 0 .");
+  EXPECT_EQ(Errors(errors.begin() + 3, errors.end()),
+            (Errors{"Arg:5 is not integer !", "Arg:3=86401 > 86400 !",
+                    "Length of Arg 3 is :0  < 1 !"}));
+  EXPECT_EQ(tarvtest::Var("ssh.onrecv"), "ab");
+  EXPECT_EQ(tarvtest::Var("ssh.autosend"), "cd");
+  EXPECT_TRUE(Closed());
+}
+
+}  // namespace

@@ -1,0 +1,93 @@
+// Debian's sshd on 127.0.0.1 and a free port, in the foreground with its own
+// configuration and host key, and a test user with a password, made for the
+// test and removed after it.
+#pragma once
+#include <sys/stat.h>
+
+#include <random>
+#include <string>
+
+#include "tests/e2e/harness_binary.h"
+#include "tests/engine/harness.h"
+#include "tests/services/snmp/local_daemon.h"
+#include "tests/services/sockets/tcp_peer.h"
+
+namespace sshpeer {
+
+// What the server offers: password (and nothing else), keyboard-interactive
+// only (through PAM), or public keys only.
+enum class Auth { Password, KbdInteractive, PublicKeyOnly };
+
+inline constexpr const char* kPassword = "Pw-7rq2;x";
+
+class Sshd {
+ public:
+  Sshd(const tarvtest::TempDir& dir, Auth auth) : dir_(dir) {
+    std::random_device rd;
+    user_ = "tarvt" + std::to_string(rd() % 100000000);
+    const std::string home = dir.File("home");
+    mkdir(home.c_str(), 0755);
+    if (!Run("/usr/sbin/useradd", {"-M", "-d", home, "-s", "/bin/sh", user_})) return;
+    made_ = true;
+    if (!Run("/bin/sh", {"-c", "echo '" + user_ + ":" + kPassword + "' | /usr/sbin/chpasswd"}))
+      return;
+    // sshd's privilege separation needs its directory; it is left in place
+    // for other servers that may be running.
+    mkdir("/run/sshd", 0755);
+    const std::string key = dir.File("hostkey");
+    if (!Run("/usr/bin/ssh-keygen", {"-q", "-t", "ed25519", "-N", "", "-f", key})) return;
+    const char* methods = auth == Auth::Password ? "UsePAM no\nPasswordAuthentication yes\n"
+                                                   "KbdInteractiveAuthentication no\n"
+                          : auth == Auth::KbdInteractive
+                              ? "UsePAM yes\nPasswordAuthentication no\n"
+                                "KbdInteractiveAuthentication yes\n"
+                              : "UsePAM no\nPasswordAuthentication no\n"
+                                "KbdInteractiveAuthentication no\n";
+    for (int attempt = 0; attempt < 3 && !up_; attempt++) {
+      port_ = tcppeer::FreePort();
+      const std::string conf = dir.Write(
+          "sshd_config", "Port " + std::to_string(port_) +
+                             "\nListenAddress 127.0.0.1\nHostKey " + key +
+                             "\nPidFile none\nPubkeyAuthentication " +
+                             (auth == Auth::PublicKeyOnly ? "yes" : "no") + "\n" + methods +
+                             "PrintMotd no\nPrintLastLog no\nStrictModes no\n"
+                             "AllowUsers " + user_ + "\n");
+      if (!daemon_.Start({"/usr/sbin/sshd", "-D", "-e", "-f", conf}, {}, log()))
+        continue;
+      up_ = tcppeer::Listening(port_, 10000) && daemon_.Running();
+      if (!up_) daemon_.Stop();
+    }
+  }
+  ~Sshd() {
+    daemon_.Stop();
+    if (made_) Run("/usr/sbin/userdel", {"-f", user_});
+  }
+  Sshd(const Sshd&) = delete;
+  Sshd& operator=(const Sshd&) = delete;
+
+  bool up() const { return up_; }
+  int port() const { return port_; }
+  const std::string& user() const { return user_; }
+  std::string log() const { return dir_.File("sshd.log"); }
+
+  // The connect line of a script for this server.
+  std::string Connect(const std::string& password = kPassword) const {
+    return "ssh.connect ip {127.0.0.1} port {" + std::to_string(port_) + "} username {" + user_ +
+           "} password {" + password + "}\n";
+  }
+
+ private:
+  bool Run(const std::string& program, const std::vector<std::string>& args) const {
+    const auto r = tarvtest::RunProgram(program, args, dir_.path().string(), 60);
+    return r.exitCode == 0;
+  }
+
+  const tarvtest::TempDir& dir_;
+  localdaemon::Daemon daemon_;
+  std::string user_;
+  int port_ = -1;
+  bool made_ = false;
+  bool up_ = false;
+};
+
+}  // namespace sshpeer

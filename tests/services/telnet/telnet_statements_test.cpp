@@ -1,0 +1,168 @@
+// The telnet statements run in scripts inside the test process, against peer
+// threads on 127.0.0.1 and ::1 that speak telnet.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/core/run_state.h"
+#include "services/telnet/telnet_session.h"
+#include "tests/engine/harness.h"
+#include "tests/services/sockets/tcp_peer.h"
+
+namespace {
+
+using namespace tcppeer;
+using tarvtest::RunErrors;
+using tarvtest::TempDir;
+using tarvtest::Var;
+using Errors = std::vector<std::string>;
+
+std::string Text() { return std::string(sgRun.Text.data() + 1, sgRun.TextLen); }
+
+std::string Connect(int port, const char* host = "127.0.0.1") {
+  return std::string("telnet.connect ip {") + host + "} port {" + std::to_string(port) + "}\n";
+}
+
+std::string Bytes(std::initializer_list<int> values) {
+  std::string s;
+  for (int v : values) s.push_back(static_cast<char>(v));
+  return s;
+}
+
+class TelnetStatementsTest : public ::testing::Test {
+ protected:
+  TempDir dir;
+  void TearDown() override { TelnetStateClear(); }
+  void Run(const std::string& script) { tarvtest::Run(dir, script); }
+};
+
+TEST_F(TelnetStatementsTest, LoginSessionWithNegotiationAndAutomaticAnswer) {
+  std::string answers, password, command;
+  Peer peer([&](int fd) {
+    Write(fd, Bytes({255, 253, 24, 255, 253, 31, 255, 251, 1}) + "\x1b[1;32mlogin: \x1b[0m");
+    answers = Read(fd, 3 + 12 + 3);
+    Write(fd, Bytes({255, 250, 24, 1, 255, 240}));
+    answers += Read(fd, 10);
+    Write(fd, "Password:");
+    password = Read(fd, 8);
+    Write(fd, "\r\nlast login\a\r\n$ ");
+    command = Read(fd, 4);
+    Write(fd, "x" + Bytes({255, 255}) + "y\r\n$ ");
+    WaitEof(fd);
+  });
+  Run("run.set step.timeout {5} seconds\n"
+      "telnet.set onrecv {Password:} send {secret%0D%0A}\n" +
+      Connect(peer.port()) +
+      "var {s1} value {~telnet.status~}\n"
+      "telnet.recv expect {login: }\n"
+      "text.add {|}\n"
+      "telnet.recv expect {$ }\n"
+      "telnet.set delay {100} ms after per byte send\n"
+      "telnet.send {ls%0D%0A}\n"
+      "telnet.recv expect {$ }\n"
+      "telnet.close\n");
+  peer.Join();
+  EXPECT_EQ(answers, Bytes({255, 251, 24, 255, 251, 31, 255, 250, 31, 0, 160, 0, 50, 255, 240,
+                            255, 253, 1, 255, 250, 24, 0, 'A', 'N', 'S', 'I', 255, 240}));
+  EXPECT_EQ(password, "secret\r\n");
+  EXPECT_EQ(command, "ls\r\n");
+  EXPECT_EQ(Text(), "login: |Password:\r\nlast login\r\n$ x\xffy\r\n$ ");
+  EXPECT_EQ(Var("s1"), "OPEN_OK");
+  EXPECT_EQ(Var("telnet.status"), "CLOSED");
+  EXPECT_EQ(Var("telnet.onrecv"), "Password:");
+  EXPECT_EQ(Var("telnet.autosend"), "secret\r\n");
+  EXPECT_EQ(RunErrors(), Errors{});
+  EXPECT_EQ(sgTelnet.Socket, -1);
+}
+
+TEST_F(TelnetStatementsTest, ReceiveForSecondsOverIPv6AndSendText) {
+  std::string got;
+  Peer peer(
+      [&](int fd) {
+        Write(fd, std::string("one\0two", 7));
+        got = Read(fd, 4);
+        WaitEof(fd);
+      },
+      AF_INET6);
+  Run(Connect(peer.port(), "::1") +
+      "telnet.recv for {2} seconds\n"
+      "text.headpointer move to {1} byte\n"
+      "text.tailpointer move to {4} byte\n"
+      "telnet.send text\n"
+      "text.headpointer move to {4} byte\n"
+      "telnet.send text\n"
+      "telnet.close\n");
+  peer.Join();
+  EXPECT_EQ(Text(), "onetwo");
+  EXPECT_EQ(got, "onet");
+  EXPECT_EQ(RunErrors(), Errors{"telnet_send_text: no text be selected, error."});
+}
+
+TEST_F(TelnetStatementsTest, PeerThatClosesKeepsWhatCame) {
+  Peer peer([](int fd) { Write(fd, "partial" + Bytes({255, 241}) + "!"); });
+  Run(Connect(peer.port()) +
+      "telnet.recv expect {prompt}\n"
+      "var {s1} value {~telnet.status~}\n"
+      "telnet.close\n");
+  EXPECT_EQ(Text(), "partial!");
+  EXPECT_EQ(Var("s1"), "OPEN_OK");
+  EXPECT_EQ(RunErrors(), Errors{"telnet_recv_expect_a3 ,TarvTelnetRecv error=0!"});
+}
+
+TEST_F(TelnetStatementsTest, ConnectWhileOpenEndsTheOldSession) {
+  bool oldClosed = false;
+  // The old session ends inside a negotiation and leaves unread bytes.
+  Peer first([&](int fd) {
+    Write(fd, "old-bytes" + Bytes({255, 253}));
+    oldClosed = WaitEof(fd);
+  });
+  Peer second([](int fd) {
+    Write(fd, Bytes({24}) + "new> ");
+    WaitEof(fd);
+  });
+  Run(Connect(first.port()) +
+      "telnet.recv expect {old-}\n" +
+      Connect(second.port()) +
+      "telnet.recv expect {> }\n"
+      "telnet.close\n");
+  first.Join();
+  EXPECT_TRUE(oldClosed);
+  EXPECT_EQ(Text(), "old-\x18new> ");
+  EXPECT_EQ(RunErrors(), Errors{});
+}
+
+TEST_F(TelnetStatementsTest, FailuresAndUnfinishedStatements) {
+  const int closed = FreePort();
+  Run("run.set step.timeout {1} seconds\n"
+      "telnet.send {x}\n"
+      "telnet.recv for {1} seconds\n"
+      "telnet.recv expect {x}\n" +
+      Connect(closed) + "var {s1} value {~telnet.status~}\n" +
+      "telnet.connect ip {localhost} port {23}\n"
+      "telnet.connect ip {127.0.0.1} port {65535}\n"
+      "telnet.set onrecv {a} send {}\n"
+      "telnet.set delay {x} ms after per byte send\n"
+      "telnet.send sys.file {a.txt}\n"
+      "telnet.recv {abc}\n"
+      "telnet.listen port {23}\n");
+  EXPECT_EQ(Var("s1"), "CLOSED");
+  EXPECT_EQ(RunErrors(), (Errors{
+                          "telnet.status = CLOSED",
+                          "telnet.status = CLOSED",
+                          "telnet_recv_for_a3_seconds ,TarvTelnetRecv error=-1!",
+                          "telnet.status = CLOSED",
+                          "telnet_recv_expect_a3 ,TarvTelnetRecv error=-1!",
+                          "WinTcpConnect: connect,ERROR",
+                          "telnet_connect_ip_a3_port_a5: WinTcpConnect < 0 .",
+                          "telnet_connect_ip_a3_port_a5: arg <3> is not ip address",
+                          "Arg:5=65535 > 65534 !",
+                          "Length of Arg 5 is :0  < 1 !",
+                          "Arg:3 is not integer !",
+                          "telnet_send_sys_file_a3:This statement is not yet completed.",
+                          "telnet_recv_a2:This statement is not yet completed.",
+                          "telnet_listen_port_a3:This statement is not yet completed.",
+                      }));
+}
+
+}  // namespace
