@@ -44,6 +44,10 @@ void EnsureAltStack() {
   thread_local bool done = false;
   if (done) return;
   done = true;
+  // A thread that has one already (a sanitizer gives each thread its own,
+  // and unmaps it at the thread's end) keeps it.
+  stack_t current{};
+  if (sigaltstack(nullptr, &current) == 0 && (current.ss_flags & SS_DISABLE) == 0) return;
   static thread_local char stack[64 * 1024];
   stack_t ss{};
   ss.ss_sp = stack;
