@@ -80,12 +80,19 @@ TEST_F(Draw, GaugeShowsItsPercentAroundTheDisc) {
   EXPECT_EQ(BackBufferPixel(50, 50 - 35), 0x0000FFu);
   EXPECT_EQ(BackBufferPixel(150, 50 - 35), kWhite);
   EXPECT_EQ(BackBufferPixel(150 + 20, 50 + 20), 0xDCDCDCu);
-  // Both labels are drawn over the disc.
-  EXPECT_GT(Inked(38, 44, 70, 60) - 0, 0);
-  int dark = 0;
-  for (int y = 44; y < 60; ++y)
-    for (int x = 138; x < 170; ++x) dark += BackBufferPixel(x, y) < 0x808080;
-  EXPECT_GT(dark, 5);
+  // Both labels are drawn in black over the grey disc.
+  auto dark = [](int x1, int y1, int x2, int y2) {
+    int n = 0;
+    for (int y = y1; y < y2; ++y)
+      for (int x = x1; x < x2; ++x) {
+        const uint32_t p = BackBufferPixel(x, y);
+        n += (p >> 16) < 0x80 && ((p >> 8) & 0xFF) < 0x80 && (p & 0xFF) < 0x80;
+      }
+    return n;
+  };
+  EXPECT_GT(dark(38, 44, 70, 60), 5);
+  EXPECT_GT(dark(138, 44, 170, 60), 5);
+  EXPECT_EQ(dark(60, 20, 80, 40), 0);  // nothing dark away from the label
 }
 
 TEST_F(Draw, PolygonFillsItsInside) {

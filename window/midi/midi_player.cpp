@@ -42,6 +42,10 @@ constexpr std::array<const char*, 3> kSoundFonts = {
 
 void Quiet(int, const char*, void*) {}
 
+// ALSA's library reports a missing sound card on stderr; the player reports
+// it itself.
+void QuietAlsa(const char*, int, const char*, int, const char*, ...) {}
+
 // Short message into FluidSynth's calls.
 void FluidSend(fluid_synth_t* synth, uint32_t m) {
   const int status = m & 0xF0, ch = m & 0x0F, d1 = (m >> 8) & 0x7F, d2 = (m >> 16) & 0x7F;
@@ -225,6 +229,7 @@ int TarvPlayMidi(const char* text) {
     MidiPlayTune(text, fluid);
     return fluid.Finish() ? 0 : CannotOpen();
   }
+  snd_lib_error_set_handler(QuietAlsa);
   snd_seq_t* seq = nullptr;
   if (snd_seq_open(&seq, "default", SND_SEQ_OPEN_OUTPUT, 0) >= 0) {
     int client = 0, port = 0;
