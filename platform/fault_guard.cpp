@@ -3,6 +3,7 @@
 #include <csetjmp>
 #include <csignal>
 #include <cstring>
+#include <memory>
 #include <mutex>
 
 namespace {
@@ -39,20 +40,34 @@ void Install() {
   });
 }
 
-// A fault from a stack overflow needs a stack of its own to be handled.
+// A fault from a stack overflow needs a stack of its own to be handled.  It
+// is allocated by the first guarded call of a thread, so that only threads
+// that run handlers pay for it, and given back when the thread ends.
+class AltStack {
+ public:
+  ~AltStack() {
+    if (!stack_) return;
+    stack_t off{};
+    off.ss_flags = SS_DISABLE;
+    sigaltstack(&off, nullptr);
+  }
+  void Ensure() {
+    if (stack_) return;
+    stack_ = std::make_unique<char[]>(kSize);
+    stack_t ss{};
+    ss.ss_sp = stack_.get();
+    ss.ss_size = kSize;
+    sigaltstack(&ss, nullptr);
+  }
+
+ private:
+  static constexpr size_t kSize = 64 * 1024;
+  std::unique_ptr<char[]> stack_;
+};
+
 void EnsureAltStack() {
-  thread_local bool done = false;
-  if (done) return;
-  done = true;
-  // A thread that has one already (a sanitizer gives each thread its own,
-  // and unmaps it at the thread's end) keeps it.
-  stack_t current{};
-  if (sigaltstack(nullptr, &current) == 0 && (current.ss_flags & SS_DISABLE) == 0) return;
-  static thread_local char stack[64 * 1024];
-  stack_t ss{};
-  ss.ss_sp = stack;
-  ss.ss_size = sizeof stack;
-  sigaltstack(&ss, nullptr);
+  thread_local AltStack stack;
+  stack.Ensure();
 }
 }  // namespace
 

@@ -8,10 +8,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <condition_variable>
 #include <cstdlib>
+#include <mutex>
 #include <system_error>
 #include <thread>
 
@@ -221,20 +224,68 @@ int ProcWait(int32_t pid) {
   }
 }
 
+namespace {
+// Children handed over by ProcRelease that had not ended yet.  One reaper
+// thread looks after all of them: a waiting thread per child would cost a
+// stack each for as long as the child lives.
+constexpr int kMaxReleased = 4096;
+struct Released {
+  std::mutex Mutex;
+  std::condition_variable Wake;
+  std::array<pid_t, kMaxReleased> Pids;
+  int Count = 0;
+  bool ReaperRunning = false;
+};
+// Never destroyed: the reaper may still be waiting while the process ends.
+Released& gReleased = *new Released;
+
+// Reaps every listed child that has ended (or is no longer ours) and keeps
+// the others.
+void ReapReleasedLocked() {
+  int kept = 0;
+  for (int i = 0; i < gReleased.Count; i++) {
+    int status;
+    pid_t r = waitpid(gReleased.Pids[i], &status, WNOHANG);
+    if (r == 0 || (r < 0 && errno == EINTR)) gReleased.Pids[kept++] = gReleased.Pids[i];
+  }
+  gReleased.Count = kept;
+}
+
+// Runs while released children are still running; a child's end sends no
+// wake-up of its own, so the list is looked at again every 100 ms.
+void ReaperLoop() {
+  std::unique_lock lock(gReleased.Mutex);
+  for (;;) {
+    ReapReleasedLocked();
+    if (gReleased.Count == 0) break;
+    gReleased.Wake.wait_for(lock, std::chrono::milliseconds(100));
+  }
+  gReleased.ReaperRunning = false;
+}
+}  // namespace
+
 void ProcRelease(int32_t pid) {
   if (pid <= 0) return;
   int status;
   pid_t r = waitpid(pid, &status, WNOHANG);
   if (r != 0) return;  // reaped now, or not our child
+  std::lock_guard lock(gReleased.Mutex);
+  ReapReleasedLocked();
+  // With the list full the child stays unreaped until this process ends.
+  if (gReleased.Count >= kMaxReleased) return;
+  gReleased.Pids[gReleased.Count++] = pid;
+  if (gReleased.ReaperRunning) return;
   try {
-    std::thread([pid] {
-      int st;
-      while (waitpid(pid, &st, 0) < 0 && errno == EINTR) {
-      }
-    }).detach();
+    std::thread(ReaperLoop).detach();
+    gReleased.ReaperRunning = true;
   } catch (const std::system_error&) {
-    // No thread to spare: the child stays unreaped until this process ends.
+    // No thread to spare: the list is looked at again at the next release.
   }
+}
+
+int ProcReleasedPending() {
+  std::lock_guard lock(gReleased.Mutex);
+  return gReleased.Count;
 }
 
 int ProcRaisePriority() {

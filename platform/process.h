@@ -87,9 +87,11 @@ int ProcWriteAll(int32_t fd, const char* data, int len);
 // Waits for the child to end and reaps it: its wait status, or -errno.
 int ProcWait(int32_t pid);
 // Hands over a child nobody will wait for: reaped now when it has ended,
-// otherwise by a background waiter as soon as it ends, so it never stays a
-// zombie.
+// otherwise by the one background reaper shortly after it ends, so it never
+// stays a zombie for long.
 void ProcRelease(int32_t pid);
+// Released children not reaped yet.
+int ProcReleasedPending();
 
 // Raises the scheduling priority of every thread of this process (nice -10).
 // 0, or the errno of the refusal (EACCES or EPERM without the privilege).

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs the whole test suite twice:
-# a plain build, and one under AddressSanitizer + UndefinedBehaviorSanitizer.
+# a plain build (gcc), and one under AddressSanitizer + UndefinedBehaviorSanitizer
+# (clang); then runs each fuzz target briefly.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/install-deps.sh"
@@ -18,7 +19,11 @@ run_suite() {
   (cd "$dir" && ctest --output-on-failure -j"$jobs")
 }
 
-run_suite "$root/build" -DTARV_SANITIZE=OFF
+# Warnings fail the build; the benchmarks are built (not run) so they keep
+# compiling.
+run_suite "$root/build" -DTARV_SANITIZE=OFF -DTARV_WERROR=ON -DTARV_BENCH=ON
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  run_suite "$root/build-asan" -DTARV_SANITIZE=ON
+  run_suite "$root/build-asan" -DTARV_SANITIZE=ON -DTARV_WERROR=ON
+# Each fuzz target for a short, bounded time.
+"$root/tests/fuzz/run.sh" "$root/build-fuzz" "${TARV_FUZZ_SECONDS:-20}"

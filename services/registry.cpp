@@ -9,8 +9,8 @@
 #include "services/snmp/snmp_statements.h"
 #include "services/sockets/tcp_statements.h"
 #include "services/ssh/ssh_client.h"
-#include "services/telnet/telnet_session.h"
 #include "services/web/web_client.h"
+#include "services/telnet/telnet_session.h"
 #include "window/screen/screen_statements.h"
 
 void TarvRegisterFamilies() {

@@ -1,7 +1,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "engine/log/log.h"
+#include "engine/log/log_sink.h"
+#include "engine/log/reporters.h"
 #include "engine/core/run_state.h"
 #include "engine/core/script.h"
 #include "engine/util/util.h"

@@ -1,13 +1,7 @@
+#include "engine/core/handler.h"
 #include "engine/core/handlers.h"
-#include "engine/log/log.h"
-#include "engine/core/run_state.h"
-#include "engine/core/script.h"
-#include "engine/core/statement_table.h"
+#include "engine/log/reporters.h"
 
 int StatementNotCompleted() {
-  sgRun.StepRunState = ENDOK;
-  int id = sgNms.FunID[sgRun.CurLine];
-  const char* name = (id >= 0 && id < MAX_FUN) ? sgFun[id].Name : "statement";
-  TarvDebugLog("\n%s ,begin ...", name);
-  return NmsRunError(-99, "%s:This statement is not yet completed.", name);
+  return NmsRunError(-99, "%s:This statement is not yet completed.", HandlerBegin());
 }

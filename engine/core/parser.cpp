@@ -3,7 +3,8 @@
 #include <cstring>
 
 #include "engine/tools/listings.h"
-#include "engine/log/log.h"
+#include "engine/log/log_sink.h"
+#include "engine/log/reporters.h"
 #include "engine/core/script.h"
 #include "engine/core/statement_table.h"
 #include "engine/util/util.h"

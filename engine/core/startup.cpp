@@ -5,7 +5,7 @@
 
 #include "engine/core/engine.h"
 #include "engine/core/family.h"
-#include "engine/log/log.h"
+#include "engine/log/log_sink.h"
 #include "engine/core/run_state.h"
 #include "engine/core/script.h"
 #include "engine/tools/source_generator.h"

@@ -4,7 +4,8 @@
 #include <cstring>
 #include <string_view>
 
-#include "engine/log/log.h"
+#include "engine/log/log_sink.h"
+#include "engine/log/reporters.h"
 #include "engine/core/run_state.h"
 #include "engine/core/script.h"
 #include "engine/util/util.h"
@@ -190,7 +191,9 @@ int EsPrepareStep() {
     if (report) rw.Add("<td ");
     sgRun.ArgSubErrors = 0;
     // Slots hold positions 1..19; longer lines match no statement anyway.
-    if (word[0] == '{' && wl >= 1 && i < ARG_SLOTS) {
+    // An argument word broken by a brace error is kept with a length shorter
+    // than its braces: it fails like any other bad argument.
+    if (word[0] == '{' && i < ARG_SLOTS) {
       const int n = wl - 2;
       int result;
       if (n > ARG_ROOM) {

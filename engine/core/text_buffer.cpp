@@ -7,7 +7,8 @@
 #include <cstring>
 
 #include "engine/log/hex_dump.h"
-#include "engine/log/log.h"
+#include "engine/log/log_sink.h"
+#include "engine/log/reporters.h"
 #include "engine/core/run_state.h"
 #include "engine/core/observer.h"
 

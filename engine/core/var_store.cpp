@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "engine/log/log.h"
+#include "engine/log/log_sink.h"
 #include "engine/core/run_state.h"
 #include "engine/core/observer.h"
 

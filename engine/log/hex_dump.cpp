@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "engine/log/log.h"
+#include "engine/log/log_sink.h"
 
 namespace {
 

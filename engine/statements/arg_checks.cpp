@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "engine/log/log.h"
+#include "engine/log/reporters.h"
 #include "engine/core/step_args.h"
 #include "engine/util/util.h"
 

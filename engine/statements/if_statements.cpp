@@ -9,11 +9,13 @@
 #include "engine/statements/arg_checks.h"
 #include "engine/core/handlers.h"
 #include "engine/statements/jump_search.h"
-#include "engine/log/log.h"
+#include "engine/log/log_sink.h"
+#include "engine/log/reporters.h"
 #include "engine/core/run_state.h"
 #include "engine/core/step_args.h"
 #include "engine/util/util.h"
 #include "engine/core/var_store.h"
+#include "engine/core/handler.h"
 
 namespace {
 
@@ -137,8 +139,7 @@ Selection SearchSelection(int k) {
 }  // namespace
 
 int if_var_a2_vs_a4() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\nif_var_a2_vs_a4 ,begin ...");
+  HandlerBegin();
   // Argument errors are recorded and the next line runs, as if true.
   if (int code = NameFault()) return code;
   if (int n = LoadVarIntoSlot2(); n < 0) return NmsRunError(-4, "Arg:2, GetVar len=%d  < 0 !", n);
@@ -177,8 +178,7 @@ int if_var_a2_contain_a4() { return RunVarSearch(kContain); }
 int if_var_a2_not_contain_a5() { return RunVarSearch(kNotContain); }
 
 int if_text_contain_a3() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\nif_text_contain_a3 ,begin ...");
+  HandlerBegin();
   if (int code = ArgLengthFault(3)) {
     EsGotoIfEnd();
     return code;
@@ -202,8 +202,7 @@ int if_text_contain_a3() {
 }
 
 int if_text_not_contain_a4() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\nif_text_not_contain_a4 ,begin ...");
+  HandlerBegin();
   if (int code = ArgLengthFault(4)) {
     EsGotoIfEnd();
     return code;

@@ -7,7 +7,8 @@
 
 #include <algorithm>
 
-#include "engine/log/log.h"
+#include "engine/log/log_sink.h"
+#include "engine/log/reporters.h"
 #include "engine/core/run_state.h"
 #include "engine/core/script.h"
 #include "engine/core/step_args.h"

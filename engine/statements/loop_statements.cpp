@@ -4,7 +4,7 @@
 // statement still succeeds; the line after it runs.
 #include "engine/core/handlers.h"
 #include "engine/statements/jump_search.h"
-#include "engine/log/log.h"
+#include "engine/log/log_sink.h"
 #include "engine/core/run_state.h"
 
 int loop_begin() {

@@ -5,10 +5,12 @@
 #include "engine/statements/arg_checks.h"
 #include "engine/core/handlers.h"
 #include "engine/statements/jump_search.h"
-#include "engine/log/log.h"
+#include "engine/log/log_sink.h"
+#include "engine/log/reporters.h"
 #include "engine/core/run_state.h"
 #include "engine/core/step_args.h"
 #include "engine/core/var_store.h"
+#include "engine/core/handler.h"
 
 namespace {
 
@@ -30,8 +32,7 @@ int Return(const char* begin, const char* ok, const char* noCall) {
 }  // namespace
 
 int macro_call_a2() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\nmacro_call_a2 ,begin ...");
+  HandlerBegin();
   if (int r = ArgCheckLength(2, VAR_NAME - 2, -2)) return r;
   // A failed call is recorded by the search; the next line runs.
   EsGotoMacroBegin(agA[2], igL[2]);

@@ -10,11 +10,13 @@
 
 #include "engine/statements/arg_checks.h"
 #include "engine/core/handlers.h"
-#include "engine/log/log.h"
+#include "engine/log/log_sink.h"
+#include "engine/log/reporters.h"
 #include "engine/core/run_state.h"
 #include "engine/core/step_args.h"
 #include "engine/util/util.h"
 #include "engine/core/var_store.h"
+#include "engine/core/handler.h"
 #include "platform/os_info.h"
 #include "platform/process.h"
 
@@ -64,8 +66,7 @@ int run_end() {
 }
 
 int run_sleep_a2_seconds() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\nrun_sleep_a2_seconds ,begin ...");
+  HandlerBegin();
   int v;
   if (!ArgInteger(2, &v)) return -2;
   if (v < 1) return NmsRunError(-2, "Arg:2=%d  < 1 !", v);
@@ -75,8 +76,7 @@ int run_sleep_a2_seconds() {
 }
 
 int run_set_loglevel_a3() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\nrun_set_loglevel_a3 ,begin ...");
+  HandlerBegin();
   static constexpr struct {
     const char* word;
     int level;
@@ -97,8 +97,7 @@ int run_set_loglevel_a3() {
 }
 
 int run_set_onerror_a3() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\nrun_set_onerror_a3 ,begin ...");
+  HandlerBegin();
   if (Arg3Is("ignore")) {
     sgRun.OnError = 0;
     return TarvReturn(0, "run_set_onerror_a3->A:3(ignore) return.");
@@ -111,8 +110,7 @@ int run_set_onerror_a3() {
 }
 
 int run_set_run_maxtime_a3_seconds() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\nrun_set_run_maxtime_a3_seconds ,begin ...");
+  HandlerBegin();
   int v;
   if (int r = ArgSeconds3(&v)) return r;
   sgRun.MaxRunTime = v;
@@ -120,8 +118,7 @@ int run_set_run_maxtime_a3_seconds() {
 }
 
 int run_set_step_timeout_a3_seconds() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\nrun_set_step_timeout_a3_seconds ,begin ...");
+  HandlerBegin();
   int v;
   if (int r = ArgSeconds3(&v)) return r;
   sgRun.StepTimeout = v;
@@ -130,8 +127,7 @@ int run_set_step_timeout_a3_seconds() {
 }
 
 int run_nms_a2() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\nrun_nms_a2 ,begin ...");
+  HandlerBegin();
   const int len = igL[2];
   if (len < kNmsPathMin) return NmsRunError(-2, "Length of Arg 2 is :%d  < 2 !", len);
   if (len > kNmsPathMax) return NmsRunError(-2, "Length of Arg 2 is :%d > 250 !", len);

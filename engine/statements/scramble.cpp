@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "engine/log/hex_dump.h"
-#include "engine/log/log.h"
+#include "engine/log/log_sink.h"
 #include "engine/util/util.h"
 
 namespace {

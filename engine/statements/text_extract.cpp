@@ -8,12 +8,14 @@
 #include "engine/core/handlers.h"
 #include "engine/log/hex_dump.h"
 #include "engine/statements/arg_checks.h"
-#include "engine/log/log.h"
+#include "engine/log/log_sink.h"
+#include "engine/log/reporters.h"
 #include "engine/core/run_state.h"
 #include "engine/core/step_args.h"
 #include "engine/core/text_buffer.h"
 #include "engine/util/util.h"
 #include "engine/core/var_store.h"
+#include "engine/core/handler.h"
 
 namespace {
 const char* At(int64_t pos) { return sgRun.Text.data() + pos; }
@@ -80,8 +82,7 @@ int ForEachWord(const char* buf, int n, int* count, F&& word) {
 }  // namespace
 
 int text_get_var_a3_after_a5_bytes_length_a8() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\ntext_get_var_a3_after_a5_bytes_length_a8 ,begin ...");
+  HandlerBegin();
   if (int r = ArgCheckLength(3, 63, -3)) return r;
   if (!ArgReadInteger(5)) return NmsRunError(-5, "Arg:5 is not integer !");
   if (igV[5] > 1022) return NmsRunError(-5, "Arg:5=%d > 1022 !", igV[5]);
@@ -96,8 +97,7 @@ int text_get_var_a3_after_a5_bytes_length_a8() {
 }
 
 int text_get_var_a3_after_a5_length_a7() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\ntext_get_var_a3_after_a5_length_a7 ,begin ...");
+  HandlerBegin();
   if (int r = ArgCheckLength(3, 63, -3)) return r;
   if (int r = ArgCheckLength(5, 1022, -5)) return r;
   if (!ArgReadInteger(7)) return NmsRunError(-7, "Arg:7 is not integer !");
@@ -115,8 +115,7 @@ int text_get_var_a3_after_a5_length_a7() {
 }
 
 int text_get_var_a3_between_a5_and_a7() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\ntext_get_var_a3_between_a5_and_a7 ,begin ...");
+  HandlerBegin();
   if (int r = ArgCheckLength(3, 63, -3)) return r;
   if (int r = ArgCheckLength(5, 1022, -5)) return r;
   if (int r = ArgCheckLength(7, 1022, -7)) return r;
@@ -138,8 +137,7 @@ int text_get_var_a3_between_a5_and_a7() {
 }
 
 int text_get_var_a3_word_number_a6() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\ntext_get_var_a3_word_number_a6 ,begin ...");
+  HandlerBegin();
   if (int r = ArgCheckLength(3, 62, -3)) return r;
   if (!ArgReadInteger(6)) return NmsRunError(-6, "Arg:6 is not integer !");
   if (igV[6] < 1) return NmsRunError(-6, "Arg:6=%d  < 1 !", igV[6]);
@@ -162,8 +160,7 @@ int text_get_var_a3_word_number_a6() {
 }
 
 int text_line_get_all_words() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\ntext_line_get_all_words ,begin ...");
+  HandlerBegin();
   if (!TextSelectionInText())
     return NmsRunError(-9, "text.getvars: TextLen=%d, text.headpointer=[%d],tailpointer=%d, Error!",
                        sgRun.TextLen, sgRun.headPointer, sgRun.tailPointer);
@@ -180,8 +177,7 @@ int text_line_get_all_words() {
 }
 
 int text_line_get_all_words_between_a6_and_a8_separated_by_a11() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\ntext_line_get_all_words_between_a6_and_a8_separated_by_a11 ,begin ...");
+  HandlerBegin();
   if (TarvSetVar2("word.count", "0") != 0) return NmsRunError(-9, "TarvSetVar4, word.count, error!");
   if (int r = ArgCheckLength(6, 1020, -10)) return r;
   if (int r = ArgCheckLength(8, 1020, -13)) return r;

@@ -10,11 +10,13 @@
 
 #include "engine/core/handlers.h"
 #include "engine/statements/arg_checks.h"
-#include "engine/log/log.h"
+#include "engine/log/log_sink.h"
+#include "engine/log/reporters.h"
 #include "engine/core/run_state.h"
 #include "engine/core/step_args.h"
 #include "engine/util/util.h"
 #include "engine/core/var_store.h"
+#include "engine/core/handler.h"
 
 namespace {
 constexpr int kAbsoluteMax = 1048476;  // what the absolute moves accept, not the buffer's size
@@ -57,26 +59,22 @@ int AbsoluteMove(const char* name, bool head) {
 }  // namespace
 
 int text_headpointer_move_to_head() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\ntext_headpointer_move_to_head ,begin ...");
+  HandlerBegin();
   return SetHead(1, "text_headpointer_move_to_head");
 }
 
 int text_headpointer_move_to_tail() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\ntext_headpointer_move_to_tail ,begin ...");
+  HandlerBegin();
   return SetHead(std::max(sgRun.TextLen, 1), "text_headpointer_move_to_tail");
 }
 
 int text_tailpointer_move_to_head() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\ntext_tailpointer_move_to_head ,begin ...");
+  HandlerBegin();
   return SetTail(1, "text_tailpointer_move_to_head");
 }
 
 int text_tailpointer_move_to_tail() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\ntext_tailpointer_move_to_tail ,begin ...");
+  HandlerBegin();
   return SetTail(std::max(sgRun.TextLen, 1), "text_tailpointer_move_to_tail");
 }
 
@@ -89,8 +87,7 @@ int text_tailpointer_move_to_a4_byte() {
 }
 
 int text_headpointer_move_forward_a4_bytes() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\ntext_headpointer_move_forward_a4_bytes ,begin ...");
+  HandlerBegin();
   if (int r = ArgCheckLength(4, 1022, -4)) return r;
   if (!ArgReadInteger(4)) return NmsRunError(-5, "Arg:4 is not integer !");
   const int64_t to = int64_t{sgRun.headPointer} + igV[4];
@@ -100,8 +97,7 @@ int text_headpointer_move_forward_a4_bytes() {
 }
 
 int text_tailpointer_move_backward_a4_bytes() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\ntext_tailpointer_move_backward_a4_bytes ,begin ...");
+  HandlerBegin();
   if (int r = ArgCheckLength(4, 1022, -4)) return r;
   if (!ArgReadInteger(4)) return NmsRunError(-4, "Arg:4 is not integer !");
   // Strictly greater, so the tail stays on byte 1 at least.
@@ -111,8 +107,7 @@ int text_tailpointer_move_backward_a4_bytes() {
 }
 
 int text_headpointer_move_forward_after_a5() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\ntext_headpointer_move_forward_after_a5 ,begin ...");
+  HandlerBegin();
   if (int r = ArgCheckLength(5, 1022, -5)) return r;
   // TextLen - headPointer bytes from the head: the last byte of the text is
   // not among them, so an occurrence ending there is not found.
@@ -126,8 +121,7 @@ int text_headpointer_move_forward_after_a5() {
 }
 
 int text_tailpointer_move_backward_before_a5() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\ntext_tailpointer_move_backward_before_a5 ,begin ...");
+  HandlerBegin();
   if (int r = ArgCheckLength(5, 1022, -5)) return r;
   const int p = FindBeforeTail();
   if (p < 0) return NmsRunError(-5, "text_tailpointer_move_backward_before_a5, Not Found !");
@@ -135,8 +129,7 @@ int text_tailpointer_move_backward_before_a5() {
 }
 
 int text_tail_pointer_move_backward_after_a5() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\ntext_tail_pointer_move_backward_after_a5 ,begin ...");
+  HandlerBegin();
   if (int r = ArgCheckLength(5, 1022, -5)) return r;
   const int p = FindBeforeTail();
   if (p < 0) return NmsRunError(-6, "text_tail_pointer_move_backward_after_a5, Not Found !");

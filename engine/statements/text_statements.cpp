@@ -8,11 +8,13 @@
 
 #include "engine/core/handlers.h"
 #include "engine/statements/arg_checks.h"
-#include "engine/log/log.h"
+#include "engine/log/log_sink.h"
+#include "engine/log/reporters.h"
 #include "engine/core/run_state.h"
 #include "engine/core/step_args.h"
 #include "engine/core/text_buffer.h"
 #include "engine/util/util.h"
+#include "engine/core/handler.h"
 
 namespace {
 constexpr int kFileTextLimit = 4194264;  // text.add from file fills the text up to here
@@ -136,8 +138,7 @@ int64_t ReplaceGrowing(const Replace& r, int64_t first, int64_t len0, int64_t* r
 }  // namespace
 
 int text_add_a2() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\ntext_add_a2 ,begin ...");
+  HandlerBegin();
   if (int r = ArgCheckLength(2, 1022, -2)) return r;
   // A refused append has been reported by TextAdd already.
   TextAdd(agA[2], igL[2]);
@@ -157,8 +158,7 @@ int text_add_from_file_a4() {
 }
 
 int text_show_a2_size_a4_align_a6() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\ntext_show_a2_size_a4_align_a6 ,begin ...");
+  HandlerBegin();
   if (int r = ArgCheckLength(2, 1022, -2)) return r;
   if (!ArgReadInteger(4)) return NmsRunError(-4, "Arg:4 is not integer !");
   const int w = igV[4];
@@ -179,8 +179,7 @@ int text_show_a2_size_a4_align_a6() {
 }
 
 int text_replace_a2_with_a4() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\ntext_replace_a2_with_a4 ,begin ...");
+  HandlerBegin();
   if (int r = ArgCheckLength(2, 1022, -2)) return r;
   if (int r = ArgCheckLength(4, 1022, -4)) return r;
   const int k = igL[2];
@@ -251,8 +250,7 @@ int text_save_to_file_a4() {
 }
 
 int text_save_append_to_file_a5() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\ntext_save_append_to_file_a5 ,begin ...");
+  HandlerBegin();
   if (int r = ArgCheckLength(5, 550, -5)) return r;
   if (int r = CheckSavable()) return r;
   if (!WriteSelection(5, "abe")) return NmsRunError(-3, "append file error! file=[%s]", agA[5]);
@@ -260,8 +258,7 @@ int text_save_append_to_file_a5() {
 }
 
 int text_delete_from_headpointer() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\ntext_delete_from_headpointer ,begin ...");
+  HandlerBegin();
   if (sgRun.headPointer < 1 || sgRun.headPointer > sgRun.TextLen)
     return NmsRunError(-4, " text.headpointer=[%d],text.bytes=[%d]!", sgRun.headPointer,
                        sgRun.TextLen);
@@ -270,8 +267,7 @@ int text_delete_from_headpointer() {
 }
 
 int text_delete_from_tailpointer() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\ntext_delete_from_tailpointer ,begin ...");
+  HandlerBegin();
   if (sgRun.tailPointer < 1 || sgRun.tailPointer > sgRun.TextLen)
     return NmsRunError(-4, "text.tailPointer=%d,text.bytes=[%d]!", sgRun.tailPointer,
                        sgRun.TextLen);
@@ -280,8 +276,7 @@ int text_delete_from_tailpointer() {
 }
 
 int text_delete_from_a3_byte() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\ntext_delete_from_a3_byte ,begin ...");
+  HandlerBegin();
   if (!ArgReadInteger(3)) return NmsRunError(-3, "Arg:3 is not integer!");
   const int n = igV[3];
   if (n >= TEXT_SIZE) return NmsRunError(-3, "Arg:3 = [%d] > %d!", n, TEXT_SIZE);

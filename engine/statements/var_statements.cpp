@@ -11,13 +11,15 @@
 
 #include "engine/statements/arg_checks.h"
 #include "engine/core/handlers.h"
-#include "engine/log/log.h"
+#include "engine/log/log_sink.h"
+#include "engine/log/reporters.h"
 #include "engine/core/run_state.h"
 #include "engine/statements/scramble.h"
 #include "engine/core/step_args.h"
 #include "engine/util/util.h"
 #include "engine/core/var_store.h"
 #include "engine/statements/evaluator.h"
+#include "engine/core/handler.h"
 
 namespace {
 
@@ -90,8 +92,7 @@ int var_a2_value_a4() {
 }
 
 int var_a2_value_number_a5() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\nvar_a2_value_number_a5 ,begin ...");
+  HandlerBegin();
   if (auto e = VarNameFault()) return *e;
   if (auto e = LengthFault(5, 1, ARG_ROOM)) return *e;
 
@@ -106,8 +107,7 @@ int var_a2_value_number_a5() {
 }
 
 int var_a2_value_datetime() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\nvar_a2_value_datetime ,begin ...");
+  HandlerBegin();
   if (auto e = VarNameFault()) return *e;
   char now[30] = {};
   TarvGetDateTime(now);
@@ -115,8 +115,7 @@ int var_a2_value_datetime() {
 }
 
 int var_a2_value_encrypt_a5() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\nvar_a2_value_encrypt_a5 ,begin ...");
+  HandlerBegin();
   if (auto e = VarNameFault()) return *e;
   if (auto e = LengthFault(5, 1, ARG_ROOM)) return *e;
   std::memcpy(agA[4], agA[5], igL[5]);
@@ -127,8 +126,7 @@ int var_a2_value_encrypt_a5() {
 }
 
 int var_a2_value_decrypt_a5() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\nvar_a2_value_decrypt_a5 ,begin ...");
+  HandlerBegin();
   if (auto e = VarNameFault()) return *e;
   if (auto e = LengthFault(5, 1, ARG_ROOM)) return *e;
   char work[ARG_SIZE];
@@ -140,8 +138,7 @@ int var_a2_value_decrypt_a5() {
 }
 
 int var_a2_add_number_a5() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\nvar_a2_add_number_a5 ,begin ...");
+  HandlerBegin();
   if (auto e = VarNameFault()) return *e;
   if (auto e = LengthFault(5, 1, ARG_ROOM)) return *e;
 
@@ -173,8 +170,7 @@ int var_a2_add_number_a5() {
 }
 
 int var_a2_copy_var_a5() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\nvar_a2_copy_var_a5 ,begin ...");
+  HandlerBegin();
   if (auto e = VarNameFault()) return *e;
   if (auto e = LengthFault(5, 1, ARG_ROOM)) return *e;
   char value[VAR_VAL];
@@ -184,8 +180,7 @@ int var_a2_copy_var_a5() {
 }
 
 int var_a2_copy_var_a5_after_a7_bytes_length_a10() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\nvar_a2_copy_var_a5_after_a7_bytes_length_a10 ,begin ...");
+  HandlerBegin();
   if (auto e = VarNameFault()) return *e;
   if (auto e = LengthFault(5, 1, ARG_ROOM)) return *e;
   if (auto e = LengthFault(7, 1, ARG_ROOM)) return *e;
@@ -205,8 +200,7 @@ int var_a2_copy_var_a5_after_a7_bytes_length_a10() {
 }
 
 int var_a2_add_a4() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\nvar_a2_add_a4 ,begin ...");
+  HandlerBegin();
   if (auto e = VarNameFault()) return *e;
   if (auto e = LengthFault(4, 1, ARG_ROOM)) return *e;
   char value[VAR_VAL];
@@ -222,8 +216,7 @@ int var_a2_add_a4() {
 }
 
 int var_a2_replace_a4_with_a6() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\nvar_a2_replace_a4_with_a6 ,begin ...");
+  HandlerBegin();
   if (auto e = VarNameFault()) return *e;
   char value[VAR_VAL];
   int len = ReadVar(2, value);
@@ -240,8 +233,7 @@ int var_a2_replace_a4_with_a6() {
 }
 
 int var_a2_adjust_length_a5_align_a7() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\nvar_a2_adjust_length_a5_align_a7 ,begin ...");
+  HandlerBegin();
   if (auto e = VarNameFault()) return *e;
   if (auto e = LengthFault(5, 1, ARG_ROOM)) return *e;
   if (auto e = LengthFault(7, 1, ARG_ROOM)) return *e;

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "engine/log/log.h"
+#include "engine/log/log_sink.h"
 #include "engine/util/util.h"
 
 namespace {

@@ -10,12 +10,14 @@
 #include "engine/core/handlers.h"
 #include "engine/log/hex_dump.h"
 #include "engine/tools/listings.h"
-#include "engine/log/log.h"
+#include "engine/log/log_sink.h"
+#include "engine/log/reporters.h"
 #include "engine/core/run_state.h"
 #include "engine/core/script.h"
 #include "engine/core/step_args.h"
 #include "engine/core/text_buffer.h"
 #include "engine/util/util.h"
+#include "engine/core/handler.h"
 
 namespace {
 
@@ -122,9 +124,10 @@ constexpr Action kActions[] = {
 }  // namespace
 
 int tarv_debug_a2() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\ntarv_debug_a2 ,begin ...");
-  if (int r = ArgCheckLength(2, 1020, -2)) return r;
+  HandlerBegin();
+  // A bad A2 chooses nothing; the statement still ends as every path does.
+  if (ArgCheckLength(2, 1020, -2) != 0)
+    return NmsRunError(-1, "tarv_debug_a2 can only run in development mode!");
 
   // A2 chooses the first action whose name begins with it; an A2 longer
   // than a name cannot be its prefix.

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "engine/tools/listings.h"
-#include "engine/log/log.h"
+#include "engine/log/log_sink.h"
 #include "engine/core/script.h"
 
 namespace {

@@ -5,6 +5,8 @@
 #include "engine/tools/source_generator.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cstdint>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -12,13 +14,15 @@
 #include <string_view>
 
 #include "engine/core/handlers.h"
-#include "engine/log/log.h"
+#include "engine/log/log_sink.h"
+#include "engine/log/reporters.h"
 #include "engine/core/run_state.h"
 #include "engine/core/script.h"
 #include "engine/core/statement_table.h"
 #include "engine/core/step_args.h"
 #include "engine/core/text_buffer.h"
 #include "engine/util/util.h"
+#include "engine/core/handler.h"
 
 SourceGenState sgSource;
 
@@ -28,6 +32,17 @@ namespace {
 // refused too, each costing a run error, so the rest of the run's output
 // is dropped at once.
 bool gRefused = false;
+// The step's time-out, checked between combinations: a line of many choice
+// words has more combinations than any run could wait for.
+std::chrono::steady_clock::time_point gDeadline;
+bool gTimedOut = false;
+
+// Whether another combination may be written.
+bool MayContinue() {
+  if (gRefused || gTimedOut) return false;
+  if (sgRun.StepTimeout > 0 && std::chrono::steady_clock::now() >= gDeadline) gTimedOut = true;
+  return !gTimedOut;
+}
 
 std::string_view Word(int w) { return {agA[w], static_cast<size_t>(igL[w] > 0 ? igL[w] : 0)}; }
 
@@ -67,6 +82,19 @@ int LongestName(int argCount) {
     } else {
       total += static_cast<int>(word.size()) + 1;
     }
+  }
+  return total;
+}
+
+// How many handlers the words expand to, at most `cap`.
+int64_t Combinations(int argCount, int64_t cap) {
+  int64_t total = 1;
+  for (int w = 1; w <= argCount; w++) {
+    const std::string_view word = Word(w);
+    if (!word.starts_with('+')) continue;
+    int64_t choices = 0;
+    for (int k = 2; Present(word, k); k++) choices++;
+    total = std::min(total * choices, cap);
   }
   return total;
 }
@@ -227,6 +255,7 @@ int EsCreateSource(int w) {
   if (word.starts_with('+')) {
     const int base = igL[0];
     for (int k = 2; auto f = Present(word, k); k++) {
+      if (!MayContinue()) break;
       CutName(base);
       AppendName(*f);
       AppendName("_");
@@ -272,16 +301,26 @@ bool TakePattern(int first) {
 }  // namespace
 
 int tarv_createsource() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\ntarv_createsource ,begin ...");
+  HandlerBegin();
   for (int i = 0; i < ARG_SLOTS - 1; i++) igL[i] = 0;
 
   const int line = sgRun.CurLine;
   sgSource.ArgCount = sgNms.LineWords[line] - 1;
   if (TakePattern(sgNms.FirstWord[line])) {
+    const int firstId = sgSource.NextId;
     gRefused = false;
+    gTimedOut = false;
+    gDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(sgRun.StepTimeout);
     CutName(0);
     EsCreateSource(1);
+    // Handlers left out once the buffer refused still take their numbers,
+    // as if each had been refused in turn.
+    if (gRefused && !gTimedOut)
+      sgSource.NextId = firstId + static_cast<int>(Combinations(
+                                      sgSource.ArgCount, int64_t{INT32_MAX} - firstId));
+    if (gTimedOut)
+      NmsRunError(-1, "tarv_createsource: step.timeout %d seconds, the rest is left out!",
+                  sgRun.StepTimeout);
   }
   // The generated text is for the author to save; the line itself never
   // counts as a statement that ran.

@@ -1,6 +1,6 @@
 #include <cstdio>
 
-#include "engine/log/log.h"
+#include "engine/log/log_sink.h"
 #include "engine/util/util.h"
 
 int TarvReadFile(const char* path, char* buf, int capacity) {

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "engine/log/log.h"
+#include "engine/log/log_sink.h"
 #include "engine/util/util.h"
 
 namespace {

@@ -1,7 +1,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/log/log.h"
+#include "engine/log/log_sink.h"
 #include "engine/util/util.h"
 
 namespace {
@@ -46,14 +46,14 @@ int GetWord4(const char* line, int index, char* dest, char sep) {
     if (work[i] != sep) continue;
     if (++splits == index) {
       const int n = i - prev - 1;
-      std::memcpy(dest, work + prev + 1, n);
+      std::memcpy(dest, work + (prev + 1), n);
       return TarvReturn(n, "GetWord4 ok p1=%d,p2", prev);
     }
     prev = i;
   }
   if (index >= 1 && splits == index - 1) {
     const int n = len - prev - 1;
-    std::memcpy(dest, work + prev + 1, n);
+    std::memcpy(dest, work + (prev + 1), n);
     return TarvReturn(n, "GetWord4: last word ok p=%d", prev);
   }
   return TarvReturn(-1, "GetWord4 Error index=%d,splits=%d", index, splits);

@@ -8,6 +8,7 @@
 #include "engine/core/run_state.h"
 #include "engine/core/step_args.h"
 #include "engine/core/text_buffer.h"
+#include "engine/core/handler.h"
 #include "platform/process.h"
 
 namespace {
@@ -16,8 +17,7 @@ constexpr int kBlock = 1020;
 }  // namespace
 
 int sys_command_a2() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\nsys_command_a2 ,begin ...");
+  HandlerBegin();
   const int len = igL[2];
   if (len < 1) return NmsRunError(-2, "Length of Arg 2 is :%d  < 1 !", len);
   if (len > kCommandMax) return NmsRunError(-2, "Length of Arg 2 is :%d > 250 !", len);

@@ -12,6 +12,7 @@
 #include "engine/core/run_state.h"
 #include "engine/core/step_args.h"
 #include "engine/core/text_buffer.h"
+#include "engine/core/handler.h"
 #include "platform/process.h"
 #include "services/process/child_process.h"
 
@@ -80,8 +81,7 @@ int sys_execute_open_a3() {
 }
 
 int sys_execute_send_a3() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\nsys_execute_send_a3 ,begin ...");
+  HandlerBegin();
   const bool open = sgExecute.Open == 1;
   if (!open) NmsRunError(-1, "sys_execute_send_a3, sys.execute open Error!");
   const int len = igL[3];
@@ -93,8 +93,7 @@ int sys_execute_send_a3() {
 }
 
 int sys_execute_recv_expect_a4() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\nsys_execute_recv_expect_a4 ,begin ...");
+  HandlerBegin();
   const bool open = sgExecute.Open == 1;
   if (!open) NmsRunError(-1, "sys_execute_recv_expect_a4, sys.execute open Error!");
   const int len = igL[4];
@@ -122,8 +121,7 @@ int sys_execute_recv_expect_a4() {
 }
 
 int sys_execute_recv_for_a4_seconds() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\nsys_execute_recv_for_a4_seconds ,begin ...");
+  HandlerBegin();
   if (!ArgReadInteger(4)) return NmsRunError(-4, "Arg:4 is not integer !");
   const int seconds = igV[4];
   if (seconds < 0) return NmsRunError(-4, "Arg:4=%d  < 0 !", seconds);
@@ -154,8 +152,7 @@ int sys_execute_recv_for_a4_seconds() {
 }
 
 int sys_execute_close() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\nsys_execute_close ,begin ...");
+  HandlerBegin();
   ExecuteCloseChild();
   return TarvReturn(0, "sys_execute_close return.");
 }

@@ -1,20 +1,25 @@
 #include "services/scripthost/script_host.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 
-#include "engine/log/log.h"
+#include <stdexcept>
+
 #include "engine/core/run_state.h"
+#include "engine/core/step_args.h"
+#include "engine/core/var_store.h"
+#include "engine/log/log.h"
+#include "engine/statements/arg_checks.h"
+#include "services/scripthost/vbs_objects.h"
 #include "services/scripthost/vbs_parser.h"
 
 namespace tarv::scripthost {
 
 namespace {
 
-constexpr std::size_t kResultRoom = 1024;  // the caller's destination
-constexpr std::size_t kErrorRoom = 1020;   // of a report text
 constexpr std::string_view kExprPrefix = "Ret = ";
 constexpr int kExprLine = 3;  // the template line that holds the expression
 
@@ -36,16 +41,14 @@ vbs::Error CompileFault(int number, std::string description) {
 // The parsed template must be exactly what the text says: one function that
 // declares Ret, assigns the expression to it and returns its rounded value.
 bool HasTemplateShape(const vbs::Program& p) {
-  if (!p.code.empty() || p.functions.size() != 1) return false;
-  const vbs::FunctionDecl& fn = p.functions.front();
-  if (fn.key != "tarvmain" || !fn.params.empty() || fn.body.size() != 3) return false;
+  if (!p.code.empty() || p.procs.size() != 1) return false;
+  const vbs::ProcDecl& fn = *p.procs.front();
+  if (fn.is_sub || fn.key != "tarvmain" || !fn.params.empty() || fn.body.size() != 3) return false;
   auto assigns_to = [](const vbs::Stmt& s, std::string_view key) {
-    const auto* a = std::get_if<vbs::AssignStmt>(&s.node);
-    if (!a || a->is_set) return false;
-    const auto* n = std::get_if<vbs::NameExpr>(&a->target->node);
-    return n && n->key == key;
+    return s.kind == vbs::StmtKind::Assign && s.target->kind == vbs::ExprKind::Name &&
+           s.target->key == key;
   };
-  return std::holds_alternative<vbs::DimStmt>(fn.body[0].node) && assigns_to(fn.body[1], "ret") &&
+  return fn.body[0].kind == vbs::StmtKind::Dim && assigns_to(fn.body[1], "ret") &&
          assigns_to(fn.body[2], "tarvmain");
 }
 
@@ -90,8 +93,35 @@ ScriptOutcome RunArithmetic(std::string_view expression,
     }
     vbs::Interpreter vm;  // no object factory: CreateObject fails
     vm.SetDeadline(deadline);
+    vm.SetMemoryBudget(0);  // one expression: its pieces' own limits bound it
     vm.AddProgram(std::move(program));
     out.text = vbs::ToString(vm.Eval("TarvMain"));
+    out.ok = true;
+  } catch (const vbs::ScriptError& err) {
+    out.error = err.error();
+  }
+  return out;
+}
+
+UserOutcome RunUserScript(std::string_view script, std::optional<vbs::Clock::time_point> deadline) {
+  UserOutcome out;
+  vbs::StandardObjects objects;
+  vbs::Interpreter vm(&objects);
+  objects.SetInterpreter(&vm);
+  vm.SetDeadline(deadline);
+  try {
+    vm.AddCode(script);
+  } catch (const vbs::ScriptError& err) {
+    out.error = err.error();
+    out.compile_stage = true;
+    return out;
+  }
+  try {
+    // What the value's conversion to text refuses (Null, an array, an object
+    // without a default value) fails as a type mismatch.
+    const vbs::Value v = vm.Eval("TarvMain");
+    if (v.kind() == vbs::Kind::Null || v.kind() == vbs::Kind::Array) vbs::ThrowRuntime(vbs::kErrTypeMismatch);
+    out.text = vbs::ToString(v);
     out.ok = true;
   } catch (const vbs::ScriptError& err) {
     out.error = err.error();
@@ -103,13 +133,76 @@ std::string FailureReport(const vbs::Error& e) {
   std::string r = "exception :{" + e.description + ",ErrorMessage:Exception occurred.}";
   r += "COM Error:{ Line " + std::to_string(e.line) + ",Column " + std::to_string(e.column);
   r += ",Source [";
-  r += e.compile ? "VBScript compilation error" : "VBScript runtime error";
+  if (!e.source.empty()) r += e.source;
+  else r += e.compile ? "VBScript compilation error" : "VBScript runtime error";
   r += "] Description:" + e.description + ",GetText:" + e.source_text;
   r += ",GetNumber:" + std::to_string(e.number) + "}.";
   return r;
 }
 
 }  // namespace tarv::scripthost
+
+namespace {
+
+std::optional<tarv::vbs::Clock::time_point> StepDeadline() {
+  if (sgRun.StepTimeout <= 0) return std::nullopt;
+  return tarv::vbs::Clock::now() + std::chrono::seconds(sgRun.StepTimeout);
+}
+
+}  // namespace
+
+int sys_vbscript_a2() {
+  using namespace tarv;
+  sgRun.StepRunState = ENDOK;
+  TarvDebugLog("\nsys_vbscript_a2 ,begin ...");
+  if (const int r = ArgCheckLength(2, 1022, -2)) return r;
+  scripthost::UserOutcome out;
+  try {
+    out = scripthost::RunUserScript(std::string_view(agA[2], static_cast<std::size_t>(igL[2])), StepDeadline());
+  } catch (const std::exception&) {
+    NmsRunError(-9, "sys_vbscript_a2 COM Error.");
+    return TarvReturn(0, "sys_vbscript_a2 return");
+  }
+  if (out.compile_stage) {
+    // A script that does not compile (or fails before TarvMain) is not
+    // reported here: it leaves the statement, and the step's guard records it.
+    const std::string report = scripthost::FailureReport(out.error).substr(0, scripthost::kErrorRoom);
+    TarvDebugLogEscaped("\nsys_vbscript_a2 %s", report.c_str());
+    throw std::runtime_error(report);
+  }
+  if (!out.ok) {
+    const std::string report = scripthost::FailureReport(out.error).substr(0, scripthost::kErrorRoom);
+    NmsRunError(-1, "vbscript %s", report.c_str());
+    return TarvReturn(0, "sys_vbscript_a2 return");
+  }
+  // A result the variable store refuses is an error of the statement, not
+  // a success with the old value left in place.
+  if (TarvSetVar3("vbscript.return", out.text.c_str(), static_cast<int>(std::min<std::size_t>(out.text.size(), INT32_MAX))) < 0) {
+    return NmsRunError(-1, "sys_vbscript_a2 vbscript.return refused the result of %d bytes",
+                       static_cast<int>(std::min<std::size_t>(out.text.size(), INT32_MAX)));
+  }
+  return TarvReturn(0, "sys_vbscript_a2 return");
+}
+
+int vbscript_escape_crlf(const char* src, char* dest) {
+  constexpr std::size_t kSourceMax = 1012;
+  constexpr std::size_t kWrittenMax = 1012;
+  if (!dest) return 0;
+  const std::size_t n = src ? strnlen(src, kSourceMax) : 0;
+  std::size_t w = 0;
+  for (std::size_t i = 0; i < n && w <= kWrittenMax; ++i) {
+    const char c = src[i];
+    if (c == '\n' || c == '\r') {
+      const char* piece = c == '\n' ? "\"&chr(10)&\"" : "\"&chr(13)&\"";
+      std::memcpy(dest + w, piece, 11);
+      w += 11;
+    } else {
+      dest[w++] = c;
+    }
+  }
+  dest[w] = 0;
+  return static_cast<int>(w);
+}
 
 int vbscript_caluate(const char* expr, char* dest) {
   using namespace tarv;
@@ -120,9 +213,7 @@ int vbscript_caluate(const char* expr, char* dest) {
       TarvDebugLog("\nVbs.Len=%d", static_cast<int>(script->size()));
       TarvDebugLogEscaped("\n%s", script->c_str());
     }
-    std::optional<vbs::Clock::time_point> deadline;
-    if (sgRun.StepTimeout > 0) deadline = vbs::Clock::now() + std::chrono::seconds(sgRun.StepTimeout);
-    scripthost::ScriptOutcome out = scripthost::RunArithmetic(expr, deadline);
+    scripthost::ScriptOutcome out = scripthost::RunArithmetic(expr, StepDeadline());
     if (out.ok && out.text.size() >= scripthost::kResultRoom) {
       out.ok = false;
       out.error.number = vbs::kErrOverflow;

@@ -13,6 +13,8 @@ namespace tarv::scripthost {
 
 // Room for an assembled script, its closing NUL included.
 inline constexpr std::size_t kScriptRoom = 2044;
+inline constexpr std::size_t kResultRoom = 1024;  // the caller's destination
+inline constexpr std::size_t kErrorRoom = 1020;   // of a report text
 
 // The arithmetic template around `expression`; nothing when it would not fit
 // kScriptRoom.
@@ -31,6 +33,16 @@ struct ScriptOutcome {
 ScriptOutcome RunArithmetic(std::string_view expression,
                             std::optional<vbs::Clock::time_point> deadline);
 
+// Runs a user's script (sys.vbscript): compiles it, runs its top-level code,
+// then evaluates TarvMain. Objects come from the standard set (Dictionary,
+// FileSystemObject, RegExp). A failure while compiling or running the
+// top-level code is flagged `compile_stage`; one in TarvMain, or in turning
+// its value into text, is not.
+struct UserOutcome : ScriptOutcome {
+  bool compile_stage = false;
+};
+UserOutcome RunUserScript(std::string_view script, std::optional<vbs::Clock::time_point> deadline);
+
 // The report text of a failure, as the run-error log shows it.
 std::string FailureReport(const vbs::Error& error);
 
@@ -41,6 +53,17 @@ std::string FailureReport(const vbs::Error& error);
 // text's length, or a negative value after reporting the failure as a run
 // error; `dest` is then left untouched.
 int vbscript_caluate(const char* expr, char* dest);
+
+// sys.vbscript {A2}: runs the script and sets vbscript.return to the value of
+// its TarvMain.
+int sys_vbscript_a2();
+
+// Copies `src` into `dest` (1024 bytes) for a VBScript string literal: each
+// line feed becomes "&chr(10)&" and each carriage return "&chr(13)&", both
+// closed and reopened by double quotes. Reads at most 1012 bytes of the
+// source and stops once more than 1012 bytes are written; returns the bytes
+// written (at most 1023), the destination ending in NUL.
+int vbscript_escape_crlf(const char* src, char* dest);
 
 struct Family;
 const Family* ScriptHostFamily();

@@ -1,4 +1,4 @@
-// The script host joins the engine as the evaluator of
+// The script host: sys.vbscript {A2}, and the evaluator of
 // "var {A2} value number {A5}".
 #include "engine/core/family.h"
 #include "engine/statements/evaluator.h"
@@ -7,7 +7,9 @@
 namespace {
 void ScriptHostReset() { TarvSetEvaluator(vbscript_caluate); }
 
-constexpr Family kFamily = {"scripthost", {}, ScriptHostReset, nullptr};
+constexpr FamilyHandler kHandlers[] = {{161, sys_vbscript_a2}};
+
+constexpr Family kFamily = {"scripthost", kHandlers, ScriptHostReset, nullptr};
 }  // namespace
 
 const Family* ScriptHostFamily() { return &kFamily; }

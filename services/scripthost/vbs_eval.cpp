@@ -1,214 +1,149 @@
 #include "services/scripthost/vbs_eval.h"
 
 #include <algorithm>
-#include <charconv>
-#include <cmath>
+#include <array>
 #include <cstdint>
+
+#include "services/scripthost/vbs_builtins.h"
 
 namespace tarv::vbs {
 
 namespace {
 
-// Expression nesting and procedure calls both recurse on the native stack;
-// past this budget the run fails as "Out of stack space" instead of crashing.
-constexpr int kMaxDepth = 1200;
-constexpr int kCallCost = 8;  // a call holds several native frames
+// Procedure calls recurse on the native stack; past this much stack below
+// the entry (half of the usual 8 MB thread stack) the run fails as "Out of
+// stack space" instead of crashing.
+constexpr std::ptrdiff_t kStackBudget = 4 << 20;
+constexpr int kTickStatements = 256;  // statements between clock readings
+constexpr int kTicksPerMemoryCheck = 16;  // clock readings between memory checks
 
-// ---- built-in functions ---------------------------------------------------
-
-using BuiltinFn = Value (*)(Interpreter&, std::span<const Value>);
-
-struct Builtin {
-  std::string_view name;  // lower case
-  std::size_t min_args;
-  std::size_t max_args;
-  BuiltinFn fn;
-};
-
-// Round(x, n): to n decimal places, half-way cases to even. The scaled value
-// is first taken to 15 significant digits so that 2.675 rounds as written
-// rather than as its nearest binary fraction.
-double RoundDigits(double d, std::int32_t digits) {
-  if (digits == 0) return RoundHalfEven(d);
-  if (digits > 15) return d;
-  const double scale = std::pow(10.0, digits);
-  const double y = d * scale;
-  if (!std::isfinite(y) || std::fabs(y) >= 4503599627370496.0) return d;
-  char buf[64];
-  auto w = std::to_chars(buf, buf + sizeof buf, y, std::chars_format::general, 15);
-  double shown = y;
-  std::from_chars(buf, w.ptr, shown, std::chars_format::general);
-  return RoundHalfEven(shown) / scale;
+bool IsWhole(const Value& v) { return v.kind() == Kind::Integer || v.kind() == Kind::Long; }
+std::int64_t WholeOf(const Value& v) {
+  return v.kind() == Kind::Integer ? v.integer() : v.long_value();
 }
 
-// Whole-number kinds pass unchanged (Empty and Boolean as Integers); any
-// other value goes through f as a Double.
-template <typename F>
-Value KeepWholeKinds(const Value& x, F f) {
-  switch (x.kind()) {
-    case Kind::Null:
-    case Kind::Integer:
-    case Kind::Long: return x;
-    case Kind::Empty: return Value::Integer(0);
-    case Kind::Boolean: return Value::Integer(x.boolean() ? -1 : 0);
-    default: return Value::Double(f(ToDouble(x)));
+Value FitWhole(std::int64_t r, bool may_be_integer) {
+  if (may_be_integer && r >= INT16_MIN && r <= INT16_MAX) return Value::Integer(static_cast<std::int16_t>(r));
+  if (r >= INT32_MIN && r <= INT32_MAX) return Value::Long(static_cast<std::int32_t>(r));
+  return Value::Double(static_cast<double>(r));
+}
+
+std::optional<int> CompareFast(const Value& x, const Value& y, bool xl, bool yl) {
+  if (IsWhole(x) && IsWhole(y)) {
+    const std::int64_t a = WholeOf(x), b = WholeOf(y);
+    return a < b ? -1 : (a > b ? 1 : 0);
+  }
+  return Compare(x, y, xl, yl);
+}
+
+bool Test(BinaryOp op, int c) {
+  switch (op) {
+    case BinaryOp::Eq: return c == 0;
+    case BinaryOp::Ne: return c != 0;
+    case BinaryOp::Lt: return c < 0;
+    case BinaryOp::Gt: return c > 0;
+    case BinaryOp::Le: return c <= 0;
+    case BinaryOp::Ge: return c >= 0;
+    default: return false;
   }
 }
 
-Value Round(Interpreter&, std::span<const Value> a) {
-  const Value x = Unwrap(a[0]);
-  const std::int32_t digits = a.size() > 1 ? ToLong(a[1]) : 0;
-  if (digits < 0) ThrowRuntime(kErrInvalidCall);
-  return KeepWholeKinds(x, [digits](double d) { return RoundDigits(d, digits); });
+// Copy-on-write: an array shared with another variable is copied before
+// one of them changes it, so that arrays behave as values.
+Array& Writable(Value& v) {
+  if (v.array().use_count() > 1) v = Value::Array(std::make_shared<Array>(*v.array()));
+  return *v.array();
 }
 
-// Int rounds down, Fix toward zero.
-template <double (*F)(double)>
-Value WholePart(Interpreter&, std::span<const Value> a) {
-  return KeepWholeKinds(Unwrap(a[0]), F);
-}
-
-double Floor(double d) { return std::floor(d); }
-double Trunc(double d) { return std::trunc(d); }
-
-Value Abs(Interpreter&, std::span<const Value> a) {
-  const Value x = Unwrap(a[0]);
-  switch (x.kind()) {
-    case Kind::Null: return x;
-    case Kind::Empty: return Value::Integer(0);
-    case Kind::Boolean: return Value::Integer(x.boolean() ? 1 : 0);
-    case Kind::Integer: return x.integer() < 0 ? Negate(x) : x;
-    case Kind::Long: return x.long_value() < 0 ? Negate(x) : x;
-    default: return Value::Double(std::fabs(ToDouble(x)));
+std::shared_ptr<Array> NewArray(std::span<const Value> bounds, bool fixed) {
+  auto a = std::make_shared<Array>();
+  a->fixed = fixed;
+  std::uint64_t total = 1;
+  for (const Value& b : bounds) {
+    const std::int32_t ub = ToLong(b);
+    if (ub < -1) ThrowRuntime(kErrSubscriptOutOfRange);
+    a->upper.push_back(ub);
+    total *= static_cast<std::uint64_t>(ub) + 1;
+    if (total > kMaxArrayElements) ThrowRuntime(kErrOutOfMemory);
   }
+  if (total > 65536) CheckMemory();
+  if (bounds.empty()) total = 0;
+  a->items.resize(total);
+  return a;
 }
 
-Value Sgn(Interpreter&, std::span<const Value> a) {
-  const Value x = Unwrap(a[0]);
-  if (x.kind() == Kind::Null) return x;
-  const double d = ToDouble(x);
-  return Value::Integer(static_cast<std::int16_t>(d < 0 ? -1 : (d > 0 ? 1 : 0)));
-}
-
-Value Sqr(Interpreter&, std::span<const Value> a) {
-  const Value x = Unwrap(a[0]);
-  if (x.kind() == Kind::Null) return x;
-  const double d = ToDouble(x);
-  if (d < 0) ThrowRuntime(kErrInvalidCall);
-  return Value::Double(std::sqrt(d));
-}
-
-Value Exp(Interpreter&, std::span<const Value> a) {
-  const Value x = Unwrap(a[0]);
-  if (x.kind() == Kind::Null) return x;
-  const double r = std::exp(ToDouble(x));
-  if (!std::isfinite(r)) ThrowRuntime(kErrOverflow);
-  return Value::Double(r);
-}
-
-Value Log(Interpreter&, std::span<const Value> a) {
-  const Value x = Unwrap(a[0]);
-  if (x.kind() == Kind::Null) return x;
-  const double d = ToDouble(x);
-  if (d <= 0) ThrowRuntime(kErrInvalidCall);
-  return Value::Double(std::log(d));
-}
-
-Value CInt(Interpreter&, std::span<const Value> a) { return Value::Integer(ToInteger(a[0])); }
-Value CLng(Interpreter&, std::span<const Value> a) { return Value::Long(ToLong(a[0])); }
-Value CDbl(Interpreter&, std::span<const Value> a) { return Value::Double(ToDouble(a[0])); }
-Value CStr(Interpreter&, std::span<const Value> a) { return Value::String(ToString(a[0])); }
-Value CBool(Interpreter&, std::span<const Value> a) { return Value::Boolean(ToBoolean(a[0])); }
-
-// Length in UTF-16 units, as a script counts characters.
-Value Len(Interpreter&, std::span<const Value> a) {
-  const Value x = Unwrap(a[0]);
-  if (x.kind() == Kind::Null) return x;
-  std::int32_t n = 0;
-  for (unsigned char c : ToString(x)) {
-    if ((c & 0xC0) != 0x80) ++n;  // not a continuation byte
-    if (c >= 0xF0) ++n;           // outside the BMP: a surrogate pair
-  }
-  return Value::Long(n);
-}
-
-// Negative numbers show their two's complement: 4 digits for an Integer,
-// 8 for a Long.
-Value Hex(Interpreter&, std::span<const Value> a) {
-  const Value x = Unwrap(a[0]);
-  std::uint32_t bits;
-  switch (x.kind()) {
-    case Kind::Null: return x;
-    case Kind::Empty: bits = 0; break;
-    case Kind::Boolean:
-    case Kind::Integer: bits = static_cast<std::uint16_t>(ToInteger(x)); break;
-    default: bits = static_cast<std::uint32_t>(ToLong(x)); break;
-  }
-  char buf[16];
-  auto r = std::to_chars(buf, buf + sizeof buf, bits, 16);
-  std::string out(buf, r.ptr);
-  std::transform(out.begin(), out.end(), out.begin(),
-                 [](char c) { return (c >= 'a' && c <= 'f') ? static_cast<char>(c - 32) : c; });
-  return Value::String(std::move(out));
-}
-
-Value TypeNameOf(Interpreter&, std::span<const Value> a) { return Value::String(TypeName(a[0])); }
-
-Value CreateObject(Interpreter& in, std::span<const Value> a) {
-  const std::string prog_id = ToString(a[0]);
-  std::shared_ptr<Object> obj = in.factory() ? in.factory()->Create(prog_id) : nullptr;
-  if (!obj) ThrowRuntime(kErrCannotCreateObject);
-  return Value::Object(std::move(obj));
-}
-
-constexpr Builtin kBuiltins[] = {
-    {"abs", 1, 1, Abs},
-    {"cbool", 1, 1, CBool},
-    {"cdbl", 1, 1, CDbl},
-    {"cint", 1, 1, CInt},
-    {"clng", 1, 1, CLng},
-    {"createobject", 1, 1, CreateObject},
-    {"cstr", 1, 1, CStr},
-    {"exp", 1, 1, Exp},
-    {"fix", 1, 1, WholePart<Trunc>},
-    {"hex", 1, 1, Hex},
-    {"int", 1, 1, WholePart<Floor>},
-    {"len", 1, 1, Len},
-    {"log", 1, 1, Log},
-    {"round", 1, 2, Round},
-    {"sgn", 1, 1, Sgn},
-    {"sqr", 1, 1, Sqr},
-    {"typename", 1, 1, TypeNameOf},
-};
-
-const Builtin* FindBuiltin(std::string_view key) {
-  for (const Builtin& b : kBuiltins) {
-    if (b.name == key) return &b;
-  }
-  return nullptr;
-}
-
-}  // namespace
-
-// ---- scopes and limits ----------------------------------------------------
-
-class Interpreter::DepthGuard {
+// The objects every script has.
+class ErrObj : public Object {
  public:
-  DepthGuard(Interpreter& in, int cost) : in_(in), cost_(cost) {
-    in_.depth_ += cost_;
-    if (in_.depth_ > kMaxDepth) {
-      in_.depth_ -= cost_;
-      ThrowRuntime(kErrOutOfStack);
-    }
+  explicit ErrObj(Interpreter& in) : in_(in) {}
+  std::string TypeName() const override { return "ErrObject"; }
+  Value GetProperty(std::string_view name, std::span<const Value> args) override {
+    if (!args.empty()) return Call(name, args);
+    const Error& e = in_.err();
+    if (name.empty() || EqualsNoCase(name, "number")) return Value::Long(e.number);
+    if (EqualsNoCase(name, "description")) return Value::String(e.description);
+    if (EqualsNoCase(name, "source")) return Value::String(e.source);
+    if (EqualsNoCase(name, "helpfile")) return Value::String("");
+    if (EqualsNoCase(name, "helpcontext")) return Value::Long(0);
+    return Call(name, args);
   }
-  ~DepthGuard() { in_.depth_ -= cost_; }
-  DepthGuard(const DepthGuard&) = delete;
-  DepthGuard& operator=(const DepthGuard&) = delete;
+  void SetProperty(std::string_view name, std::span<const Value>, const Value& v) override {
+    Error& e = in_.err();
+    if (name.empty() || EqualsNoCase(name, "number")) e.number = ToLong(v);
+    else if (EqualsNoCase(name, "description")) e.description = ToString(v);
+    else if (EqualsNoCase(name, "source")) e.source = ToString(v);
+    else ThrowRuntime(kErrNoSuchMember);
+  }
+  Value Call(std::string_view name, std::span<const Value> args) override {
+    if (EqualsNoCase(name, "clear")) {
+      in_.err() = Error{};
+      return Value();
+    }
+    if (EqualsNoCase(name, "raise")) {
+      if (args.empty() || args.size() > 5) ThrowRuntime(kErrWrongArgCount);
+      Error e;
+      e.number = ToLong(args[0]);
+      if (e.number == 0) ThrowRuntime(kErrInvalidCall);
+      e.source = args.size() > 1 && args[1].kind() != Kind::Empty ? ToString(args[1]) : "";
+      e.description = args.size() > 2 && args[2].kind() != Kind::Empty
+                          ? ToString(args[2])
+                          : std::string(ErrorDescription(e.number));
+      throw ScriptError(std::move(e));
+    }
+    if (name.empty() && args.empty()) return GetProperty(name, args);
+    ThrowRuntime(kErrNoSuchMember);
+  }
 
  private:
   Interpreter& in_;
-  int cost_;
 };
+
+}  // namespace
+
+// A procedure taken by GetRef: calling its default member calls it.
+class ProcRef : public Object {
+ public:
+  ProcRef(Interpreter& in, const ProcDecl* p) : in_(in), p_(p) {}
+  std::string TypeName() const override { return "Object"; }
+  Value GetProperty(std::string_view name, std::span<const Value> args) override {
+    return Call(name, args);
+  }
+  void SetProperty(std::string_view, std::span<const Value>, const Value&) override {
+    ThrowRuntime(kErrNoSuchMember);
+  }
+  Value Call(std::string_view name, std::span<const Value> args) override {
+    if (!name.empty()) ThrowRuntime(kErrNoSuchMember);
+    std::vector<Interpreter::Arg> a(args.size());
+    for (std::size_t i = 0; i < args.size(); ++i) a[i].value = args[i];
+    return in_.CallProcedure(*p_, a);
+  }
+
+ private:
+  Interpreter& in_;
+  const ProcDecl* p_;
+};
+
+// ---- scopes and limits ----------------------------------------------------
 
 class Interpreter::FrameScope {
  public:
@@ -222,10 +157,49 @@ class Interpreter::FrameScope {
   Frame* saved_;
 };
 
+// Marks the stack depth where a call from outside began and makes the first
+// statement read the clock.
+class Interpreter::EntryScope {
+ public:
+  explicit EntryScope(Interpreter& in) : in_(in), outer_(in.stack_base_ == nullptr) {
+    if (outer_) {
+      in_.stack_base_ = static_cast<const char*>(__builtin_frame_address(0));
+      const std::uint64_t now = in_.memory_budget_ == 0 ? 0 : ResidentBytes();
+      saved_ceiling_ = SetMemoryCeiling(now == 0 ? 0 : now + in_.memory_budget_);
+    }
+    in_.tick_ = 0;
+  }
+  ~EntryScope() {
+    if (outer_) {
+      in_.stack_base_ = nullptr;
+      SetMemoryCeiling(saved_ceiling_);
+    }
+  }
+  EntryScope(const EntryScope&) = delete;
+  EntryScope& operator=(const EntryScope&) = delete;
+
+ private:
+  Interpreter& in_;
+  bool outer_;
+  std::uint64_t saved_ceiling_ = 0;
+};
+
 Interpreter::Interpreter(ObjectFactory* factory) : factory_(factory) {}
+Interpreter::~Interpreter() = default;
 
 void Interpreter::CheckDeadline() const {
   if (deadline_ && Clock::now() >= *deadline_) ThrowRuntime(kErrTimeout);
+}
+
+void Interpreter::CheckStack() const {
+  const char* here = static_cast<const char*>(__builtin_frame_address(0));
+  if (stack_base_ && stack_base_ - here > kStackBudget) ThrowRuntime(kErrOutOfStack);
+}
+
+void Interpreter::Tick() {
+  tick_ = kTickStatements;
+  CheckDeadline();
+  if (++memory_ticks_ % kTicksPerMemoryCheck == 0) CheckMemory();
 }
 
 void Interpreter::Locate(ScriptError& err, Pos pos) const {
@@ -236,26 +210,185 @@ void Interpreter::Locate(ScriptError& err, Pos pos) const {
   if (frame_) e.source_text = SourceLine(frame_->source, pos.line);
 }
 
+Value Interpreter::ErrObject() {
+  if (!err_object_) err_object_ = std::make_shared<ErrObj>(*this);
+  return Value::Object(err_object_);
+}
+
+// ---- binding names --------------------------------------------------------
+
+int Interpreter::Intern(const std::string& key) {
+  auto [it, fresh] = global_index_.try_emplace(key, static_cast<int>(globals_.size()));
+  if (fresh) globals_.emplace_back().name = key;
+  return it->second;
+}
+
+void Interpreter::BindName(Expr& e, ProcDecl* proc, const ProcDecl* scope, bool strict) {
+  NameRef& r = e.ref;
+  r.strict = strict;
+  const ProcDecl* local = proc ? proc : scope;
+  if (local) {
+    if (auto it = local->slots.find(e.key); it != local->slots.end()) {
+      // A function's own name with arguments calls it again.
+      if (!(e.kind == ExprKind::Call && it->second == local->result_slot)) {
+        r.where = NameRef::Where::Local;
+        r.slot = it->second;
+        r.is_const = local->const_slot[static_cast<std::size_t>(it->second)];
+        return;
+      }
+    }
+    if (!proc) {
+      // Code run by Execute inside a procedure sees the names it uses undeclared.
+      if (auto it = local->implicit_slots.find(e.key); it != local->implicit_slots.end()) {
+        r.where = NameRef::Where::Dynamic;
+        r.slot = it->second;
+        r.global = Intern(e.key);
+        return;
+      }
+    }
+  }
+  r.global = Intern(e.key);
+  r.builtin = FindBuiltin(e.key);
+  const GlobalEntry& g = globals_[static_cast<std::size_t>(r.global)];
+  if (!proc || g.declared || g.proc || r.builtin) {
+    r.where = NameRef::Where::Global;
+    return;
+  }
+  // Neither declared by the procedure nor a global known yet: the global if
+  // one exists when this runs, else a local of the procedure.
+  r.where = NameRef::Where::Dynamic;
+  auto [it, fresh] = proc->implicit_slots.try_emplace(e.key, proc->slot_count);
+  if (fresh) {
+    ++proc->slot_count;
+    proc->const_slot.push_back(false);
+  }
+  r.slot = it->second;
+}
+
+void Interpreter::BindExpr(Expr& e, ProcDecl* proc, const ProcDecl* scope, bool strict) {
+  if (e.kind == ExprKind::Name || e.kind == ExprKind::Call) BindName(e, proc, scope, strict);
+  if (e.lhs) BindExpr(*e.lhs, proc, scope, strict);
+  if (e.rhs) BindExpr(*e.rhs, proc, scope, strict);
+  for (ExprPtr& a : e.args) BindExpr(*a, proc, scope, strict);
+}
+
+// An expression that can neither run script code nor change a variable.
+bool Interpreter::Pure(const Expr& e) const {
+  switch (e.kind) {
+    case ExprKind::Literal: return true;
+    case ExprKind::Name:
+      if (e.ref.where == NameRef::Where::Local) return true;
+      return e.ref.where == NameRef::Where::Global && !e.ref.builtin &&
+             !globals_[static_cast<std::size_t>(e.ref.global)].proc;
+    case ExprKind::Unary: return Pure(*e.lhs);
+    case ExprKind::Binary: return Pure(*e.lhs) && Pure(*e.rhs);
+    case ExprKind::Call: {
+      if (e.ref.where != NameRef::Where::Global || !e.ref.builtin) return false;
+      if (globals_[static_cast<std::size_t>(e.ref.global)].proc) return false;
+      if (e.key.starts_with("exec") || e.key == "eval" || e.key == "getref") return false;
+      return std::all_of(e.args.begin(), e.args.end(), [this](const ExprPtr& a) { return Pure(*a); });
+    }
+    default: return false;
+  }
+}
+
+void Interpreter::BindStmt(Stmt& s, ProcDecl* proc, const ProcDecl* scope, bool strict) {
+  auto bind = [&](ExprPtr& e) {
+    if (e) BindExpr(*e, proc, scope, strict);
+  };
+  bind(s.target);
+  bind(s.value);
+  bind(s.from);
+  bind(s.to);
+  bind(s.step);
+  bind(s.cond);
+  for (ExprPtr& a : s.args) bind(a);
+  for (DimItem& item : s.items) {
+    bind(item.target);
+    bind(item.value);
+    for (ExprPtr& b : item.bounds) bind(b);
+  }
+  for (Arm& arm : s.arms) {
+    bind(arm.cond);
+    for (CaseTest& t : arm.tests) {
+      bind(t.lo);
+      bind(t.hi);
+    }
+    BindBlock(arm.body, proc, scope, strict);
+  }
+  BindBlock(s.body, proc, scope, strict);
+  if (s.kind == StmtKind::Assign && s.target->kind == ExprKind::Name &&
+      s.value->kind == ExprKind::Binary && static_cast<BinaryOp>(s.value->op) == BinaryOp::Concat) {
+    const Expr& left = *s.value->lhs;
+    const NameRef& a = s.target->ref;
+    const NameRef& b = left.ref;
+    s.append = left.kind == ExprKind::Name && a.where == b.where && a.slot == b.slot &&
+               a.global == b.global && a.where != NameRef::Where::Unbound && !a.is_const &&
+               Pure(*s.value->rhs);
+  }
+}
+
+void Interpreter::BindBlock(Block& b, ProcDecl* proc, const ProcDecl* scope, bool strict) {
+  for (Stmt& s : b) BindStmt(s, proc, scope, strict);
+}
+
+void Interpreter::BindProgram(Program& p, const ProcDecl* scope) {
+  // Every clash is found before anything is registered, so that a program
+  // that fails leaves nothing half-bound behind.
+  auto declared_here = [&](auto&& each) {
+    for (const Stmt& s : p.code) {
+      if (s.kind != StmtKind::Dim && s.kind != StmtKind::Const) continue;
+      for (const DimItem& item : s.items) {
+        if (!(scope && scope->slots.contains(item.target->key))) each(s, item.target->key);
+      }
+    }
+  };
+  for (const auto& proc : p.procs) {
+    if (globals_[static_cast<std::size_t>(Intern(proc->key))].defined) ThrowRuntime(kErrNameRedefined);
+  }
+  declared_here([&](const Stmt&, const std::string& key) {
+    if (globals_[static_cast<std::size_t>(Intern(key))].proc) ThrowRuntime(kErrNameRedefined);
+  });
+  for (auto& proc : p.procs) globals_[static_cast<std::size_t>(Intern(proc->key))].proc = proc.get();
+  declared_here([&](const Stmt& s, const std::string& key) {
+    GlobalEntry& g = globals_[static_cast<std::size_t>(Intern(key))];
+    g.defined = g.declared = true;
+    g.is_const = s.kind == StmtKind::Const;
+  });
+  BindBlock(p.code, nullptr, scope, p.option_explicit);
+  for (auto& proc : p.procs) BindBlock(proc->body, proc.get(), nullptr, p.option_explicit);
+}
+
 // ---- public entry points --------------------------------------------------
 
 void Interpreter::AddCode(std::string_view source) { AddProgram(ParseProgram(source)); }
 
 void Interpreter::AddProgram(std::unique_ptr<Program> program) {
-  const Program& p = *program;
+  EntryScope entry(*this);
+  Program& p = *program;
   programs_.push_back(std::move(program));
-  for (const FunctionDecl& fn : p.functions) procedures_[fn.key] = Procedure{&fn, &p};
+  BindProgram(p, nullptr);
+  RunTopLevel(p, p.option_explicit, nullptr);
+}
+
+Value Interpreter::RunTopLevel(const Program& p, bool strict, const ProcDecl*) {
   Frame top;
   top.source = p.source;
+  top.strict = strict;
   FrameScope scope(*this, top);
-  for (const Stmt& s : p.code) Exec(s);
+  ExecBlock(p.code);
+  return Value();
 }
 
 Value Interpreter::Eval(std::string_view expression) {
+  EntryScope entry(*this);
   const ExpressionUnit unit = ParseExpression(expression);
   return Evaluate(unit);
 }
 
 Value Interpreter::Evaluate(const ExpressionUnit& unit) {
+  EntryScope entry(*this);
+  BindExpr(*unit.root, nullptr, nullptr, false);
   Frame top;
   top.source = unit.source;
   FrameScope scope(*this, top);
@@ -269,65 +402,201 @@ Value Interpreter::Evaluate(const ExpressionUnit& unit) {
 }
 
 Value Interpreter::CallFunction(std::string_view name, std::span<const Value> args) {
-  const auto it = procedures_.find(FoldCase(name));
-  if (it == procedures_.end()) ThrowRuntime(kErrTypeMismatch);
-  return CallProcedure(it->second, args);
+  EntryScope entry(*this);
+  const auto it = global_index_.find(FoldCase(name));
+  if (it == global_index_.end() || !globals_[static_cast<std::size_t>(it->second)].proc) {
+    ThrowRuntime(kErrTypeMismatch);
+  }
+  std::vector<Arg> a(args.size());
+  for (std::size_t i = 0; i < args.size(); ++i) a[i].value = args[i];
+  return CallProcedure(*globals_[static_cast<std::size_t>(it->second)].proc, a);
 }
 
 Value Interpreter::Global(std::string_view name) const {
-  const auto it = globals_.find(FoldCase(name));
-  return it == globals_.end() ? Value() : it->second;
+  const auto it = global_index_.find(FoldCase(name));
+  if (it == global_index_.end()) return Value();
+  const GlobalEntry& g = globals_[static_cast<std::size_t>(it->second)];
+  return g.defined ? g.value : Value();
+}
+
+Value Interpreter::EvalHere(std::string_view expression) {
+  CheckStack();
+  ExpressionUnit unit = ParseExpression(expression);
+  const ProcDecl* scope = frame_ ? frame_->proc : nullptr;
+  BindExpr(*unit.root, nullptr, scope, false);
+  Frame* saved = frame_;
+  const std::string_view saved_source = frame_ ? frame_->source : std::string_view();
+  if (frame_) frame_->source = unit.source;
+  try {
+    Value v = EvalExpr(*unit.root);
+    if (saved) saved->source = saved_source;
+    return v;
+  } catch (...) {
+    if (saved) saved->source = saved_source;
+    throw;
+  }
+}
+
+void Interpreter::ExecuteHere(std::string_view code, bool global) {
+  CheckStack();
+  std::unique_ptr<Program> program = ParseProgram(code);
+  Program& p = *program;
+  const ProcDecl* scope = (!global && frame_) ? frame_->proc : nullptr;
+  // Procedures are registered while binding, so a program that has any is
+  // kept before binding can fail half-way; one without is dropped after its run.
+  if (!p.procs.empty()) programs_.push_back(std::move(program));
+  BindProgram(p, scope);
+  if (global || !frame_) {
+    RunTopLevel(p, p.option_explicit, nullptr);
+  } else {
+    const std::string_view saved_source = frame_->source;
+    frame_->source = p.source;
+    try {
+      ExecBlock(p.code);
+    } catch (...) {
+      frame_->source = saved_source;
+      throw;
+    }
+    frame_->source = saved_source;
+  }
+}
+
+Value Interpreter::ProcedureReference(std::string_view name) {
+  const auto it = global_index_.find(FoldCase(name));
+  if (it == global_index_.end() || !globals_[static_cast<std::size_t>(it->second)].proc) {
+    ThrowRuntime(kErrInvalidCall);
+  }
+  return Value::Object(std::make_shared<ProcRef>(*this, globals_[static_cast<std::size_t>(it->second)].proc));
 }
 
 // ---- statements -----------------------------------------------------------
 
-void Interpreter::Exec(const Stmt& s) {
-  try {
-    CheckDeadline();
-    if (std::holds_alternative<DimStmt>(s.node)) {
-      // Outside procedures Dim makes the global; inside, the parser has
-      // already listed the names and the call made them.
-      if (!frame_->function) {
-        for (const std::string& key : std::get<DimStmt>(s.node).keys) globals_.try_emplace(key);
-      }
-    } else if (const auto* a = std::get_if<AssignStmt>(&s.node)) {
-      ExecAssign(*a);
-    } else if (const auto* c = std::get_if<CallStmt>(&s.node)) {
-      ExecCall(*c);
-    } else if (std::holds_alternative<ExitFunctionStmt>(s.node)) {
-      frame_->exiting = true;
+Interpreter::Flow Interpreter::ExecBlock(const Block& b) {
+  for (const Stmt& s : b) {
+    Flow f;
+    try {
+      f = Exec(s);
+    } catch (ScriptError& err) {
+      // The time limit ends the run whatever the script asked for.
+      if (!frame_->resume_next || err.error().number == kErrTimeout) throw;
+      err_ = err.error();
+      if (err_.source.empty()) err_.source = "Microsoft VBScript runtime error";
+      continue;
     }
+    if (f != Flow::Normal) return f;
+  }
+  return Flow::Normal;
+}
+
+Interpreter::Flow Interpreter::Exec(const Stmt& s) {
+  try {
+    if (--tick_ < 0) Tick();
+    return ExecStmt(s);
   } catch (ScriptError& err) {
     Locate(err, s.pos);
     throw;
   }
 }
 
-void Interpreter::ExecAssign(const AssignStmt& a) {
-  Value v = EvalExpr(*a.value);
-  if (a.is_set) {
+Interpreter::Flow Interpreter::ExecStmt(const Stmt& s) {
+  switch (s.kind) {
+    case StmtKind::Assign:
+    case StmtKind::Set: ExecAssign(s); return Flow::Normal;
+    case StmtKind::Call: ExecCall(s); return Flow::Normal;
+    case StmtKind::Dim:
+    case StmtKind::ReDim:
+    case StmtKind::Const: ExecDim(s); return Flow::Normal;
+    case StmtKind::If: return ExecIf(s);
+    case StmtKind::For: return ExecFor(s);
+    case StmtKind::ForEach: return ExecForEach(s);
+    case StmtKind::Do: return ExecDo(s);
+    case StmtKind::Select: return ExecSelect(s);
+    case StmtKind::With: return ExecWith(s);
+    case StmtKind::Exit:
+      switch (s.exit) {
+        case ExitKind::Do: return Flow::ExitDo;
+        case ExitKind::For: return Flow::ExitFor;
+        default: return Flow::ExitProc;
+      }
+    case StmtKind::OnError:
+      frame_->resume_next = s.flag;
+      err_ = Error{};
+      return Flow::Normal;
+    case StmtKind::Erase: {
+      Value* v = StoreTarget(*s.target);
+      if (v->kind() != Kind::Array) ThrowRuntime(kErrTypeMismatch);
+      if (v->array()->fixed) {
+        Array& a = Writable(*v);
+        std::fill(a.items.begin(), a.items.end(), Value());
+      } else {
+        *v = Value::Array(std::make_shared<Array>());
+      }
+      return Flow::Normal;
+    }
+    case StmtKind::Nothing: return Flow::Normal;
+  }
+  return Flow::Normal;
+}
+
+void Interpreter::ExecAssign(const Stmt& s) {
+  const Expr& target = *s.target;
+  if (s.append) {
+    // x = x & e: append to the text in place instead of copying it.
+    Value tail = EvalExpr(*s.value->rhs);
+    Value* slot = StoreTarget(target);
+    if (slot->kind() == Kind::String) {
+      if (tail.kind() != Kind::Null) {
+        const Plain plain(tail);
+        const std::string& add = (*plain).kind() == Kind::String ? (*plain).str() : ToString(*plain);
+        CheckTextSize(static_cast<std::uint64_t>(slot->str().size()) + add.size(), add.size());
+        slot->mutable_str().append(add);
+      }
+      return;
+    }
+    *slot = Concat(*slot, tail);
+    return;
+  }
+  Value v = EvalExpr(*s.value);
+  if (s.kind == StmtKind::Set) {
     if (v.kind() != Kind::Object) ThrowRuntime(kErrObjectRequired);
-  } else {
+  } else if (v.kind() == Kind::Object) {
     v = Unwrap(v);  // without Set an object gives its default value
   }
-  const Expr& target = *a.target;
   try {
-    if (const auto* n = std::get_if<NameExpr>(&target.node)) {
-      Store(n->key, std::move(v));
-    } else if (const auto* m = std::get_if<MemberExpr>(&target.node)) {
-      const std::shared_ptr<Object> obj = RequireObject(*m->object);
-      const std::vector<Value> args = EvalArgs(m->args);
-      obj->SetProperty(m->member, args, v);
-    } else if (const auto* c = std::get_if<CallExpr>(&target.node)) {
-      // name(args) = v sets the default member of an object variable.
-      Value* var = FindVariable(c->key, false);
-      if (!var || var->kind() != Kind::Object) ThrowRuntime(kErrTypeMismatch);
-      if (!var->object()) ThrowRuntime(kErrObjectNotSet);
-      const std::shared_ptr<Object> obj = var->object();
-      const std::vector<Value> args = EvalArgs(c->args);
-      obj->SetProperty("", args, v);
-    } else {
-      ThrowRuntime(kErrIllegalAssignment);
+    switch (target.kind) {
+      case ExprKind::Name: *StoreTarget(target) = std::move(v); return;
+      case ExprKind::Call: {
+        if (ProcedureOf(target.ref)) ThrowRuntime(kErrIllegalAssignment);
+        Value* var = Variable(target.ref);
+        if (!var) ThrowRuntime(target.ref.builtin ? kErrIllegalAssignment : kErrTypeMismatch);
+        const std::vector<Value> args = EvalArgs(target.args);
+        if (var->kind() == Kind::Array) {
+          Array& a = Writable(*var);
+          a.items[a.Offset(args)] = std::move(v);
+          return;
+        }
+        if (var->kind() != Kind::Object) ThrowRuntime(kErrTypeMismatch);
+        if (!var->object()) ThrowRuntime(kErrObjectNotSet);
+        const std::shared_ptr<Object> obj = var->object();
+        obj->SetProperty("", args, v);
+        return;
+      }
+      case ExprKind::Member: {
+        if (target.name.empty()) {
+          // x(a)(b) = v: the default member of the object x(a) gave.
+          const Value base = EvalExpr(*target.lhs);
+          if (base.kind() != Kind::Object) ThrowRuntime(kErrIllegalAssignment);
+          if (!base.object()) ThrowRuntime(kErrObjectNotSet);
+          const std::vector<Value> args = EvalArgs(target.args);
+          base.object()->SetProperty("", args, v);
+          return;
+        }
+        const std::shared_ptr<Object> obj = RequireObject(*target.lhs);
+        const std::vector<Value> args = EvalArgs(target.args);
+        obj->SetProperty(target.name, args, v);
+        return;
+      }
+      default: ThrowRuntime(kErrIllegalAssignment);
     }
   } catch (ScriptError& err) {
     Locate(err, target.pos);
@@ -335,85 +604,319 @@ void Interpreter::ExecAssign(const AssignStmt& a) {
   }
 }
 
-void Interpreter::ExecCall(const CallStmt& c) {
-  const Expr& callee = *c.callee;
-  if (const auto* n = std::get_if<NameExpr>(&callee.node)) {
-    const std::vector<Value> args = EvalArgs(c.args);
-    try {
-      CallByName(n->key, args);
-    } catch (ScriptError& err) {
-      Locate(err, callee.pos);
-      throw;
+void Interpreter::ExecDim(const Stmt& s) {
+  for (const DimItem& item : s.items) {
+    const Expr& name = *item.target;
+    if (s.kind == StmtKind::Const) {
+      Value v = EvalExpr(*item.value);
+      if (name.ref.where == NameRef::Where::Local) {
+        *frame_->slots[static_cast<std::size_t>(name.ref.slot)] = std::move(v);
+      } else {
+        globals_[static_cast<std::size_t>(name.ref.global)].value = std::move(v);
+      }
+      continue;
     }
-  } else if (const auto* m = std::get_if<MemberExpr>(&callee.node); m && !m->has_args) {
-    // obj.Method args: a method call even without an argument list.
-    const std::shared_ptr<Object> obj = RequireObject(*m->object);
-    const std::vector<Value> args = EvalArgs(c.args);
-    try {
-      obj->Call(m->member, args);
-    } catch (ScriptError& err) {
-      Locate(err, callee.pos);
-      throw;
+    if (s.kind == StmtKind::Dim) {
+      if (!item.is_array) continue;  // the variable exists from the start
+      const std::vector<Value> bounds = EvalArgs(item.bounds);
+      Value* slot = name.ref.where == NameRef::Where::Local
+                        ? frame_->slots[static_cast<std::size_t>(name.ref.slot)]
+                        : StoreTarget(name);
+      *slot = Value::Array(NewArray(bounds, !bounds.empty()));
+      continue;
     }
-  } else {
-    EvalExpr(callee);
+    // ReDim
+    const std::vector<Value> bounds = EvalArgs(item.bounds);
+    Value* slot = StoreTarget(name);
+    if (slot->kind() == Kind::Array && slot->array()->fixed) ThrowRuntime(kErrArrayFixed);
+    std::shared_ptr<Array> fresh = NewArray(bounds, false);
+    if (s.flag && slot->kind() == Kind::Array && !slot->array()->upper.empty()) {
+      const Array& old = *slot->array();
+      // Only the last dimension may change; the first index runs fastest,
+      // so the kept elements stay where they are.
+      if (old.upper.size() != fresh->upper.size()) ThrowRuntime(kErrSubscriptOutOfRange);
+      for (std::size_t d = 0; d + 1 < old.upper.size(); ++d) {
+        if (old.upper[d] != fresh->upper[d]) ThrowRuntime(kErrSubscriptOutOfRange);
+      }
+      if (slot->array().use_count() == 1) {
+        // Not shared: grow or shrink it where it is, moving nothing.
+        Array& own = *slot->array();
+        own.upper = std::move(fresh->upper);
+        own.items.resize(fresh->items.size());
+        continue;
+      }
+      const std::size_t keep = std::min(old.items.size(), fresh->items.size());
+      std::copy(old.items.begin(), old.items.begin() + static_cast<std::ptrdiff_t>(keep), fresh->items.begin());
+    }
+    *slot = Value::Array(std::move(fresh));
   }
+}
+
+void Interpreter::ExecCall(const Stmt& s) {
+  const Expr& c = *s.target;
+  switch (c.kind) {
+    case ExprKind::Name: CallNamed(c, s.args, 0, true); return;
+    case ExprKind::Call: CallNamed(c, c.args, 0, true); return;
+    case ExprKind::Member:
+      if (!c.has_args && !c.name.empty()) {
+        // obj.Method args: a method call even without an argument list.
+        const std::shared_ptr<Object> obj = RequireObject(*c.lhs);
+        const std::vector<Value> args = EvalArgs(s.args);
+        try {
+          obj->Call(c.name, args);
+        } catch (ScriptError& err) {
+          Locate(err, c.pos);
+          throw;
+        }
+        return;
+      }
+      EvalExpr(c);
+      return;
+    default: ThrowRuntime(kErrExpectedStatement);
+  }
+}
+
+Interpreter::Flow Interpreter::ExecIf(const Stmt& s) {
+  for (const Arm& arm : s.arms) {
+    if (arm.is_else || Condition(*arm.cond)) return ExecBlock(arm.body);
+  }
+  return Flow::Normal;
+}
+
+Interpreter::Flow Interpreter::ExecFor(const Stmt& s) {
+  const Value from = Unwrap(EvalExpr(*s.from));
+  const Value to = Unwrap(EvalExpr(*s.to));
+  const Value step = s.step ? Unwrap(EvalExpr(*s.step)) : Value::Integer(1);
+  Value* var = StoreTarget(*s.target);
+  if (IsWhole(from) && IsWhole(to) && IsWhole(step)) {
+    // Whole numbers: counted in 64 bits; the counter keeps the kind that
+    // adding would give it.
+    const bool small = from.kind() == Kind::Integer && step.kind() == Kind::Integer;
+    const std::int64_t end = WholeOf(to);
+    const std::int64_t inc = WholeOf(step);
+    std::int64_t i = WholeOf(from);
+    *var = from;
+    for (;;) {
+      if (inc >= 0 ? i > end : i < end) return Flow::Normal;
+      if (--tick_ < 0) Tick();
+      const Flow f = ExecBlock(s.body);
+      if (f == Flow::ExitFor) return Flow::Normal;
+      if (f != Flow::Normal) return f;
+      var = StoreTarget(*s.target);
+      if (!IsWhole(*var)) {
+        *var = Add(*var, step);
+        i = static_cast<std::int64_t>(ToDouble(*var));
+        if (!IsWhole(*var)) break;  // went past 32 bits: carry on in Doubles
+        continue;
+      }
+      i = WholeOf(*var) + inc;
+      *var = FitWhole(i, small && var->kind() == Kind::Integer);
+      if (var->kind() == Kind::Double) break;
+    }
+  }
+  const double end = ToDouble(to);
+  const double inc = ToDouble(step);
+  if (!IsWhole(from) || var->kind() == Kind::Empty) *var = from;
+  for (;;) {
+    const double i = ToDouble(*var);
+    if (inc >= 0 ? i > end : i < end) return Flow::Normal;
+    if (--tick_ < 0) Tick();
+    const Flow f = ExecBlock(s.body);
+    if (f == Flow::ExitFor) return Flow::Normal;
+    if (f != Flow::Normal) return f;
+    var = StoreTarget(*s.target);
+    *var = Add(*var, step);
+  }
+}
+
+Interpreter::Flow Interpreter::ExecForEach(const Stmt& s) {
+  const Value coll = EvalExpr(*s.value);
+  std::vector<Value> items;
+  const std::vector<Value>* walk = &items;
+  if (coll.kind() == Kind::Array) {
+    walk = &coll.array()->items;  // `coll` holds the array, so it cannot change under us
+  } else if (coll.kind() == Kind::Object && coll.object()) {
+    if (!coll.object()->Enumerate(items)) ThrowRuntime(kErrNotACollection);
+  } else {
+    ThrowRuntime(coll.kind() == Kind::Object ? kErrObjectNotSet : kErrNotACollection);
+  }
+  for (const Value& item : *walk) {
+    if (--tick_ < 0) Tick();
+    *StoreTarget(*s.target) = item;
+    const Flow f = ExecBlock(s.body);
+    if (f == Flow::ExitFor) return Flow::Normal;
+    if (f != Flow::Normal) return f;
+  }
+  return Flow::Normal;
+}
+
+Interpreter::Flow Interpreter::ExecDo(const Stmt& s) {
+  for (;;) {
+    if (--tick_ < 0) Tick();
+    if (s.cond && !s.post && Condition(*s.cond) == s.flag) return Flow::Normal;
+    const Flow f = ExecBlock(s.body);
+    if (f == Flow::ExitDo) return Flow::Normal;
+    if (f != Flow::Normal) return f;
+    if (s.cond && s.post && Condition(*s.cond) == s.flag) return Flow::Normal;
+  }
+}
+
+Interpreter::Flow Interpreter::ExecSelect(const Stmt& s) {
+  const Value v = EvalExpr(*s.value);
+  const bool v_literal = IsLiteral(*s.value);
+  for (const Arm& arm : s.arms) {
+    bool hit = arm.is_else;
+    for (const CaseTest& t : arm.tests) {
+      const Value lo = EvalExpr(*t.lo);
+      const std::optional<int> c = CompareFast(v, lo, v_literal, IsLiteral(*t.lo));
+      if (t.is_op) {
+        hit = c && Test(t.op, *c);
+      } else if (t.hi) {
+        const Value hi = EvalExpr(*t.hi);
+        const std::optional<int> d = CompareFast(v, hi, v_literal, IsLiteral(*t.hi));
+        hit = c && d && *c >= 0 && *d <= 0;
+      } else {
+        hit = c && *c == 0;
+      }
+      if (hit) break;
+    }
+    if (hit) return ExecBlock(arm.body);
+  }
+  return Flow::Normal;
+}
+
+Interpreter::Flow Interpreter::ExecWith(const Stmt& s) {
+  Value v = EvalExpr(*s.value);
+  if (v.kind() != Kind::Object) ThrowRuntime(kErrObjectRequired);
+  frame_->with.push_back(std::move(v));
+  struct Pop {
+    std::vector<Value>& with;
+    ~Pop() { with.pop_back(); }
+  } pop{frame_->with};
+  return ExecBlock(s.body);
 }
 
 // ---- expressions ----------------------------------------------------------
 
 Value Interpreter::EvalExpr(const Expr& e) {
   try {
-    DepthGuard guard(*this, 1);
-    return EvalNode(e);
+    switch (e.kind) {
+      case ExprKind::Literal: return e.value;
+      case ExprKind::Name:
+        if (e.ref.where == NameRef::Where::Local) return *frame_->slots[static_cast<std::size_t>(e.ref.slot)];
+        return EvalName(e);
+      case ExprKind::Call: return EvalCall(e);
+      case ExprKind::Member: return EvalMember(e);
+      case ExprKind::Unary: {
+        const Value v = EvalExpr(*e.lhs);
+        switch (static_cast<UnaryOp>(e.op)) {
+          case UnaryOp::Negate: return Negate(v);
+          case UnaryOp::Plus: return Identity(v);
+          case UnaryOp::Not: return Not(v);
+        }
+        return Value();
+      }
+      case ExprKind::Binary: return EvalBinary(e);
+      case ExprKind::With: return WithObject(e);
+      case ExprKind::New: return EvalNew(e);
+    }
+    return Value();
   } catch (ScriptError& err) {
     Locate(err, e.pos);
     throw;
   }
 }
 
-Value Interpreter::EvalNode(const Expr& e) {
-  if (const auto* lit = std::get_if<LiteralExpr>(&e.node)) return lit->value;
-  if (const auto* n = std::get_if<NameExpr>(&e.node)) return EvalName(*n);
-  if (const auto* c = std::get_if<CallExpr>(&e.node)) return EvalCall(*c);
-  if (const auto* m = std::get_if<MemberExpr>(&e.node)) return EvalMember(*m);
-  if (const auto* u = std::get_if<UnaryExpr>(&e.node)) {
-    const Value v = EvalExpr(*u->operand);
-    switch (u->op) {
-      case UnaryOp::Negate: return Negate(v);
-      case UnaryOp::Plus: return Identity(v);
-      case UnaryOp::Not: return Not(v);
-    }
+bool Interpreter::Condition(const Expr& e) {
+  const Value v = EvalExpr(e);
+  switch (v.kind()) {
+    case Kind::Boolean: return v.boolean();
+    case Kind::Null: return false;
+    default: return ToBoolean(v);
   }
-  return EvalBinary(std::get<BinaryExpr>(e.node));
 }
 
-Value Interpreter::EvalName(const NameExpr& n) {
-  if (const Value* v = FindVariable(n.key, true)) return *v;
-  if (IsProcedureName(n.key)) return CallByName(n.key, {});
+Value Interpreter::EvalName(const Expr& e) {
+  const NameRef& r = e.ref;
+  if (Value* v = Variable(r)) return *v;
+  if (ProcDecl* p = ProcedureOf(r)) return CallProcedure(*p, e.args, 0);
+  if (r.builtin) return CallBuiltin(*r.builtin, {});
+  if (r.strict) ThrowRuntime(kErrVariableUndefined);
   return Value();  // an unknown name is an empty variable
 }
 
-Value Interpreter::EvalCall(const CallExpr& c) {
-  const std::vector<Value> args = EvalArgs(c.args);
-  return CallByName(c.key, args);
+Value Interpreter::EvalCall(const Expr& e) {
+  if (e.ref.where == NameRef::Where::Local) {
+    const Value& v = *frame_->slots[static_cast<std::size_t>(e.ref.slot)];
+    if (v.kind() == Kind::Array && e.args.size() == 1) {
+      const Value i = EvalExpr(*e.args[0]);
+      const Array& a = *frame_->slots[static_cast<std::size_t>(e.ref.slot)]->array();
+      return a.items[a.Offset({&i, 1})];
+    }
+  }
+  return CallNamed(e, e.args, 0, false);
 }
 
-Value Interpreter::EvalMember(const MemberExpr& m) {
-  const std::shared_ptr<Object> obj = RequireObject(*m.object);
-  const std::vector<Value> args = EvalArgs(m.args);
-  return m.has_args ? obj->Call(m.member, args) : obj->GetProperty(m.member, args);
+Value Interpreter::EvalMember(const Expr& e) {
+  if (e.name.empty()) {  // x(...)(...): index what the left side gave
+    const Value base = EvalExpr(*e.lhs);
+    const std::vector<Value> args = EvalArgs(e.args);
+    return Index(base, args);
+  }
+  const std::shared_ptr<Object> obj = RequireObject(*e.lhs);
+  const std::vector<Value> args = EvalArgs(e.args);
+  return e.has_args ? obj->Call(e.name, args) : obj->GetProperty(e.name, args);
 }
 
-Value Interpreter::EvalBinary(const BinaryExpr& b) {
-  const Value x = EvalExpr(*b.lhs);
-  const Value y = EvalExpr(*b.rhs);
-  auto compare = [&] { return Compare(x, y, IsLiteral(*b.lhs), IsLiteral(*b.rhs)); };
-  auto test = [&](bool (*pred)(int)) {
-    const std::optional<int> c = compare();
-    return c ? Value::Boolean(pred(*c)) : Value::Null();
-  };
-  switch (b.op) {
+Value Interpreter::WithObject(const Expr& e) {
+  if (!frame_ || frame_->with.empty()) ThrowRuntime(kErrObjectRequired);
+  (void)e;
+  return frame_->with.back();
+}
+
+Value Interpreter::EvalNew(const Expr& e) {
+  std::shared_ptr<Object> obj;
+  if (factory_ && e.key == "regexp") obj = factory_->Create("VBScript.RegExp");
+  if (!obj) ThrowRuntime(kErrClassNotDefined);
+  return Value::Object(std::move(obj));
+}
+
+Value Interpreter::EvalBinary(const Expr& e) {
+  const BinaryOp op = static_cast<BinaryOp>(e.op);
+  Value x = EvalExpr(*e.lhs);
+  const Value y = EvalExpr(*e.rhs);
+  if (op == BinaryOp::Is) {
+    if (x.kind() != Kind::Object || y.kind() != Kind::Object) ThrowRuntime(kErrObjectRequired);
+    return Value::Boolean(x.object() == y.object());
+  }
+  if (IsWhole(x) && IsWhole(y)) {
+    const std::int64_t a = WholeOf(x), b = WholeOf(y);
+    const bool small = x.kind() == Kind::Integer && y.kind() == Kind::Integer;
+    switch (op) {
+      case BinaryOp::Add: return FitWhole(a + b, small);
+      case BinaryOp::Subtract: return FitWhole(a - b, small);
+      case BinaryOp::Multiply: return FitWhole(a * b, small);
+      case BinaryOp::Eq: return Value::Boolean(a == b);
+      case BinaryOp::Ne: return Value::Boolean(a != b);
+      case BinaryOp::Lt: return Value::Boolean(a < b);
+      case BinaryOp::Gt: return Value::Boolean(a > b);
+      case BinaryOp::Le: return Value::Boolean(a <= b);
+      case BinaryOp::Ge: return Value::Boolean(a >= b);
+      case BinaryOp::Modulo:
+        if (b == 0) ThrowRuntime(kErrDivisionByZero);
+        return FitWhole(a % b, small);
+      case BinaryOp::IntDivide:
+        if (b == 0) ThrowRuntime(kErrDivisionByZero);
+        return FitWhole(a / b, small);
+      default: break;
+    }
+  }
+  if (op == BinaryOp::Concat && x.kind() == Kind::String && y.kind() == Kind::String) {
+    CheckTextSize(static_cast<std::uint64_t>(x.str().size()) + y.str().size());
+    x.mutable_str().append(y.str());
+    return x;
+  }
+  switch (op) {
     case BinaryOp::Power: return Power(x, y);
     case BinaryOp::Multiply: return Multiply(x, y);
     case BinaryOp::Divide: return Divide(x, y);
@@ -422,26 +925,46 @@ Value Interpreter::EvalBinary(const BinaryExpr& b) {
     case BinaryOp::Add: return Add(x, y);
     case BinaryOp::Subtract: return Subtract(x, y);
     case BinaryOp::Concat: return Concat(x, y);
-    case BinaryOp::Eq: return test([](int c) { return c == 0; });
-    case BinaryOp::Ne: return test([](int c) { return c != 0; });
-    case BinaryOp::Lt: return test([](int c) { return c < 0; });
-    case BinaryOp::Gt: return test([](int c) { return c > 0; });
-    case BinaryOp::Le: return test([](int c) { return c <= 0; });
-    case BinaryOp::Ge: return test([](int c) { return c >= 0; });
+    case BinaryOp::Eq:
+    case BinaryOp::Ne:
+    case BinaryOp::Lt:
+    case BinaryOp::Gt:
+    case BinaryOp::Le:
+    case BinaryOp::Ge: {
+      const std::optional<int> c = Compare(x, y, IsLiteral(*e.lhs), IsLiteral(*e.rhs));
+      return c ? Value::Boolean(Test(op, *c)) : Value::Null();
+    }
     case BinaryOp::And: return And(x, y);
     case BinaryOp::Or: return Or(x, y);
     case BinaryOp::Xor: return Xor(x, y);
     case BinaryOp::Eqv: return Eqv(x, y);
     case BinaryOp::Imp: return Imp(x, y);
+    case BinaryOp::Is: break;
   }
   return Value();
 }
 
-std::vector<Value> Interpreter::EvalArgs(const std::vector<ExprPtr>& args) {
+std::vector<Value> Interpreter::EvalArgs(const std::vector<ExprPtr>& args) { return EvalArgs(args, 0); }
+
+std::vector<Value> Interpreter::EvalArgs(const std::vector<ExprPtr>& args, std::size_t from) {
   std::vector<Value> out;
-  out.reserve(args.size());
-  for (const ExprPtr& a : args) out.push_back(EvalExpr(*a));
+  out.reserve(args.size() - from);
+  for (std::size_t i = from; i < args.size(); ++i) out.push_back(EvalExpr(*args[i]));
   return out;
+}
+
+Value Interpreter::Index(const Value& container, std::span<const Value> args) {
+  if (container.kind() == Kind::Array) {
+    const Array& a = *container.array();
+    return a.items[a.Offset(args)];
+  }
+  if (container.kind() == Kind::Object) {
+    if (!container.object()) ThrowRuntime(kErrObjectNotSet);
+    const std::shared_ptr<Object> obj = container.object();
+    return obj->Call("", args);
+  }
+  // x() or x(1) on a plain value: no call and no element.
+  ThrowRuntime(kErrTypeMismatch);
 }
 
 std::shared_ptr<Object> Interpreter::RequireObject(const Expr& e) {
@@ -458,68 +981,143 @@ std::shared_ptr<Object> Interpreter::RequireObject(const Expr& e) {
 
 // ---- names and calls ------------------------------------------------------
 
-Value* Interpreter::FindVariable(const std::string& key, bool with_result) {
-  if (frame_ && frame_->function) {
-    // Inside a function its own name, read without arguments, is the value
-    // it will return.
-    if (with_result && key == frame_->function->key) return &frame_->result;
-    if (auto it = frame_->locals.find(key); it != frame_->locals.end()) return &it->second;
+Value* Interpreter::Variable(const NameRef& r) {
+  switch (r.where) {
+    case NameRef::Where::Local: return frame_->slots[static_cast<std::size_t>(r.slot)];
+    case NameRef::Where::Global: {
+      GlobalEntry& g = globals_[static_cast<std::size_t>(r.global)];
+      return g.defined ? &g.value : nullptr;
+    }
+    case NameRef::Where::Dynamic: {
+      GlobalEntry& g = globals_[static_cast<std::size_t>(r.global)];
+      if (g.defined) return &g.value;
+      if (g.proc) return nullptr;
+      if (r.strict) ThrowRuntime(kErrVariableUndefined);
+      return frame_->slots[static_cast<std::size_t>(r.slot)];
+    }
+    case NameRef::Where::Unbound: break;
   }
-  if (auto it = globals_.find(key); it != globals_.end()) return &it->second;
   return nullptr;
 }
 
-bool Interpreter::IsProcedureName(const std::string& key) const {
-  return procedures_.contains(key) || FindBuiltin(key) != nullptr;
+ProcDecl* Interpreter::ProcedureOf(const NameRef& r) {
+  if (r.where != NameRef::Where::Global && r.where != NameRef::Where::Dynamic) return nullptr;
+  GlobalEntry& g = globals_[static_cast<std::size_t>(r.global)];
+  return g.defined ? nullptr : g.proc;
 }
 
-void Interpreter::Store(const std::string& key, Value v) {
-  if (Value* slot = FindVariable(key, true)) {
-    *slot = std::move(v);
-    return;
+Value* Interpreter::StoreTarget(const Expr& name) {
+  const NameRef& r = name.ref;
+  if (name.kind != ExprKind::Name) ThrowRuntime(kErrIllegalAssignment);
+  switch (r.where) {
+    case NameRef::Where::Local:
+      if (r.is_const) ThrowRuntime(kErrIllegalAssignment);
+      return frame_->slots[static_cast<std::size_t>(r.slot)];
+    case NameRef::Where::Global: {
+      GlobalEntry& g = globals_[static_cast<std::size_t>(r.global)];
+      if (g.is_const) ThrowRuntime(kErrIllegalAssignment);
+      if (!g.defined) {
+        if (g.proc || r.builtin) ThrowRuntime(kErrIllegalAssignment);
+        if (r.strict && !g.declared) ThrowRuntime(kErrVariableUndefined);
+        g.defined = true;
+      }
+      return &g.value;
+    }
+    case NameRef::Where::Dynamic: {
+      GlobalEntry& g = globals_[static_cast<std::size_t>(r.global)];
+      if (g.defined) {
+        if (g.is_const) ThrowRuntime(kErrIllegalAssignment);
+        return &g.value;
+      }
+      if (g.proc) ThrowRuntime(kErrIllegalAssignment);
+      if (r.strict) ThrowRuntime(kErrVariableUndefined);
+      return frame_->slots[static_cast<std::size_t>(r.slot)];
+    }
+    case NameRef::Where::Unbound: break;
   }
-  if (IsProcedureName(key)) ThrowRuntime(kErrIllegalAssignment);
-  // A name assigned without Dim belongs to the scope that assigns it.
-  if (frame_ && frame_->function) {
-    frame_->locals[key] = std::move(v);
-  } else {
-    globals_[key] = std::move(v);
-  }
+  ThrowRuntime(kErrIllegalAssignment);
 }
 
-Value Interpreter::CallByName(const std::string& key, std::span<const Value> args) {
-  if (Value* var = FindVariable(key, false)) {
-    if (var->kind() != Kind::Object) ThrowRuntime(kErrTypeMismatch);
-    if (!var->object()) ThrowRuntime(kErrObjectNotSet);
-    const std::shared_ptr<Object> obj = var->object();
-    return obj->Call("", args);
+Value Interpreter::CallNamed(const Expr& e, const std::vector<ExprPtr>& args, std::size_t from,
+                             bool statement) {
+  const NameRef& r = e.ref;
+  if (ProcDecl* p = ProcedureOf(r)) return CallProcedure(*p, args, from);
+  if (Value* v = Variable(r)) {
+    if (e.kind == ExprKind::Name && args.size() == from) return *v;
+    const std::vector<Value> values = EvalArgs(args, from);
+    const Value container = *v;
+    return Index(container, values);
   }
-  if (auto it = procedures_.find(key); it != procedures_.end()) {
-    return CallProcedure(it->second, args);
+  if (r.builtin) {
+    const std::size_t n = args.size() - from;
+    if (n <= 4) {
+      std::array<Value, 4> buf;
+      for (std::size_t i = 0; i < n; ++i) buf[i] = EvalExpr(*args[from + i]);
+      return CallBuiltin(*r.builtin, std::span<const Value>(buf.data(), n));
+    }
+    const std::vector<Value> values = EvalArgs(args, from);
+    return CallBuiltin(*r.builtin, values);
   }
-  if (const Builtin* b = FindBuiltin(key)) {
-    if (args.size() < b->min_args || args.size() > b->max_args) ThrowRuntime(kErrWrongArgCount);
-    return b->fn(*this, args);
+  if (e.kind == ExprKind::Name && args.size() == from && !statement) {
+    if (r.strict) ThrowRuntime(kErrVariableUndefined);
+    return Value();
   }
   // Calling a name nothing defines fails the way a script sees it.
   ThrowRuntime(kErrTypeMismatch);
 }
 
-Value Interpreter::CallProcedure(const Procedure& p, std::span<const Value> args) {
-  const FunctionDecl& fn = *p.decl;
-  if (args.size() != fn.params.size()) ThrowRuntime(kErrWrongArgCount);
-  DepthGuard guard(*this, kCallCost);
+Value Interpreter::CallBuiltin(const Builtin& b, std::span<const Value> args) {
+  if (args.size() < b.min_args || args.size() > b.max_args) ThrowRuntime(kErrWrongArgCount);
+  return b.fn(*this, args);
+}
+
+Value Interpreter::CallProcedure(const ProcDecl& p, const std::vector<ExprPtr>& args, std::size_t from) {
+  if (args.size() - from != p.params.size()) ThrowRuntime(kErrWrongArgCount);
+  CheckStack();
   Frame f;
-  f.function = &fn;
+  f.proc = &p;
   f.source = p.program->source;
-  for (std::size_t i = 0; i < args.size(); ++i) f.locals[fn.params[i]] = args[i];
-  for (const std::string& key : fn.locals) f.locals.try_emplace(key);
-  FrameScope scope(*this, f);
-  for (const Stmt& s : fn.body) {
-    Exec(s);
-    if (f.exiting) break;
+  f.strict = p.program->option_explicit;
+  const std::size_t n = static_cast<std::size_t>(p.slot_count);
+  f.own.resize(n);
+  f.slots.resize(n);
+  for (std::size_t i = 0; i < n; ++i) f.slots[i] = &f.own[i];
+  for (std::size_t i = 0; i < p.params.size(); ++i) {
+    const Expr& a = *args[from + i];
+    // ByRef (the default): a variable written alone is passed itself.
+    if (!p.by_val[i] && !a.parenthesized && a.kind == ExprKind::Name) {
+      if (Value* ref = Variable(a.ref)) {
+        if (!a.ref.is_const) {
+          f.slots[i] = ref;
+          continue;
+        }
+      }
+    }
+    f.own[i] = EvalExpr(a);
   }
-  return std::move(f.result);
+  FrameScope scope(*this, f);
+  ExecBlock(p.body);
+  return p.result_slot >= 0 ? std::move(f.own[static_cast<std::size_t>(p.result_slot)]) : Value();
+}
+
+Value Interpreter::CallProcedure(const ProcDecl& p, std::span<Arg> args) {
+  if (args.size() != p.params.size()) ThrowRuntime(kErrWrongArgCount);
+  CheckStack();
+  Frame f;
+  f.proc = &p;
+  f.source = p.program->source;
+  f.strict = p.program->option_explicit;
+  const std::size_t n = static_cast<std::size_t>(p.slot_count);
+  f.own.resize(n);
+  f.slots.resize(n);
+  for (std::size_t i = 0; i < n; ++i) f.slots[i] = &f.own[i];
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i].ref && !p.by_val[i]) f.slots[i] = args[i].ref;
+    else f.own[i] = args[i].value;
+  }
+  FrameScope scope(*this, f);
+  ExecBlock(p.body);
+  return p.result_slot >= 0 ? std::move(f.own[static_cast<std::size_t>(p.result_slot)]) : Value();
 }
 
 }  // namespace tarv::vbs

@@ -1,8 +1,10 @@
 // Runs VBScript: keeps the procedures of the code added to it, its global
-// variables, and the time limit of the run.
+// variables, the Err state and the limits of the run (time, stack depth).
 #pragma once
 
 #include <chrono>
+#include <cstdint>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <span>
@@ -21,19 +23,26 @@ using Clock = std::chrono::steady_clock;
 
 class Interpreter {
  public:
-  // Without a factory, CreateObject fails: the script can make no object.
+  // Without a factory, CreateObject and New fail: the script can make no
+  // object.
   explicit Interpreter(ObjectFactory* factory = nullptr);
+  ~Interpreter();
 
   Interpreter(const Interpreter&) = delete;
   Interpreter& operator=(const Interpreter&) = delete;
 
-  // Past this moment the run stops with kErrTimeout. Checked before every
-  // statement and before an expression evaluated on its own; loops and
-  // built-ins that wait are to check it too.
+  // Past this moment the run stops with kErrTimeout, which no On Error
+  // catches. Checked at the first statement of every entry, then every few
+  // hundred statements; built-ins that wait check it too.
   void SetDeadline(std::optional<Clock::time_point> deadline) { deadline_ = deadline; }
   void CheckDeadline() const;
+  std::optional<Clock::time_point> deadline() const { return deadline_; }
 
   ObjectFactory* factory() const { return factory_; }
+
+  // How much the process may grow while this interpreter runs; 0: no budget
+  // beyond the size limits of single pieces.
+  void SetMemoryBudget(std::uint64_t bytes) { memory_budget_ = bytes; }
 
   // Compiles the code, keeps its procedures, then runs its statements that
   // stand outside any procedure. Throws ScriptError.
@@ -44,60 +53,126 @@ class Interpreter {
   Value Eval(std::string_view expression);
   Value Evaluate(const ExpressionUnit& unit);
 
-  // A function of the added code; a missing one is "Type mismatch", as in a
-  // script. Throws ScriptError.
+  // A procedure of the added code; a missing one is "Type mismatch", as in
+  // a script. Throws ScriptError.
   Value CallFunction(std::string_view name, std::span<const Value> args);
 
   // A global variable's value; Empty for a name never assigned.
   Value Global(std::string_view name) const;
 
+  // What the built-ins Eval, Execute, ExecuteGlobal and GetRef do: they work
+  // in the scope of the running procedure.
+  Value EvalHere(std::string_view expression);
+  void ExecuteHere(std::string_view code, bool global);
+  Value ProcedureReference(std::string_view name);
+
+  // The Err object's state.
+  Error& err() { return err_; }
+  Value ErrObject();
+
+  // Rnd's generator.
+  std::uint32_t rnd_seed = 0x50000;
+  float rnd_last = 0;
+
  private:
-  struct Procedure {
-    const FunctionDecl* decl;
-    const Program* program;
+  struct GlobalEntry {
+    std::string name;
+    Value value;
+    ProcDecl* proc = nullptr;
+    bool defined = false;   // holds a variable
+    bool declared = false;  // declared with Dim or Const
+    bool is_const = false;
   };
 
   struct Frame {
-    const FunctionDecl* function = nullptr;  // null outside procedures
-    std::string_view source;                 // for the text of error lines
-    std::unordered_map<std::string, Value> locals;
-    Value result;
-    bool exiting = false;
+    const ProcDecl* proc = nullptr;  // null outside procedures
+    std::string_view source;         // for the text of error lines
+    bool strict = false;             // Option Explicit
+    bool resume_next = false;
+    std::vector<Value> own;
+    std::vector<Value*> slots;
+    std::vector<Value> with;
   };
 
-  class DepthGuard;
+  enum class Flow : std::uint8_t { Normal, ExitDo, ExitFor, ExitProc };
+
+  // One argument of a call: a value, or the variable it names for ByRef.
+  struct Arg {
+    Value value;
+    Value* ref = nullptr;
+  };
+
   class FrameScope;
+  class EntryScope;
 
-  void Exec(const Stmt& s);
-  void ExecAssign(const AssignStmt& a);
-  void ExecCall(const CallStmt& c);
+  // ---- binding names ----
+  int Intern(const std::string& key);
+  void BindProgram(Program& p, const ProcDecl* scope);
+  void BindBlock(Block& b, ProcDecl* proc, const ProcDecl* scope, bool strict);
+  void BindStmt(Stmt& s, ProcDecl* proc, const ProcDecl* scope, bool strict);
+  void BindExpr(Expr& e, ProcDecl* proc, const ProcDecl* scope, bool strict);
+  void BindName(Expr& e, ProcDecl* proc, const ProcDecl* scope, bool strict);
+  bool Pure(const Expr& e) const;
 
+  // ---- statements ----
+  Flow ExecBlock(const Block& b);
+  Flow Exec(const Stmt& s);
+  Flow ExecStmt(const Stmt& s);
+  void ExecAssign(const Stmt& s);
+  void ExecDim(const Stmt& s);
+  void ExecCall(const Stmt& s);
+  Flow ExecIf(const Stmt& s);
+  Flow ExecFor(const Stmt& s);
+  Flow ExecForEach(const Stmt& s);
+  Flow ExecDo(const Stmt& s);
+  Flow ExecSelect(const Stmt& s);
+  Flow ExecWith(const Stmt& s);
+  void Tick();
+
+  // ---- expressions ----
   Value EvalExpr(const Expr& e);
-  Value EvalNode(const Expr& e);
-  Value EvalName(const NameExpr& n);
-  Value EvalCall(const CallExpr& c);
-  Value EvalMember(const MemberExpr& m);
-  Value EvalBinary(const BinaryExpr& b);
+  Value EvalName(const Expr& e);
+  Value EvalCall(const Expr& e);
+  Value EvalMember(const Expr& e);
+  Value EvalBinary(const Expr& e);
+  Value EvalNew(const Expr& e);
+  bool Condition(const Expr& e);
   std::vector<Value> EvalArgs(const std::vector<ExprPtr>& args);
-
-  // A function, a built-in, or an object variable's default member.
-  Value CallByName(const std::string& key, std::span<const Value> args);
-  Value CallProcedure(const Procedure& p, std::span<const Value> args);
+  std::vector<Value> EvalArgs(const std::vector<ExprPtr>& args, std::size_t from);
+  Value Index(const Value& container, std::span<const Value> args);
   std::shared_ptr<Object> RequireObject(const Expr& e);
+  Value WithObject(const Expr& e);
 
-  Value* FindVariable(const std::string& key, bool with_result);
-  void Store(const std::string& key, Value v);
-  bool IsProcedureName(const std::string& key) const;
+  // ---- names and calls ----
+  // The storage of a variable, or null when the name stands for a procedure,
+  // a built-in, or nothing yet.
+  Value* Variable(const NameRef& r);
+  Value* StoreTarget(const Expr& name);
+  ProcDecl* ProcedureOf(const NameRef& r);
+  Value CallNamed(const Expr& e, const std::vector<ExprPtr>& args, std::size_t from, bool statement);
+  Value CallProcedure(const ProcDecl& p, std::span<Arg> args);
+  Value CallProcedure(const ProcDecl& p, const std::vector<ExprPtr>& args, std::size_t from);
+  Value CallBuiltin(const Builtin& b, std::span<const Value> args);
+  void CheckStack() const;
 
   void Locate(ScriptError& err, Pos pos) const;
+  Value RunTopLevel(const Program& p, bool strict, const ProcDecl* scope);
 
   ObjectFactory* factory_;
   std::optional<Clock::time_point> deadline_;
   std::vector<std::unique_ptr<Program>> programs_;
-  std::unordered_map<std::string, Procedure> procedures_;
-  std::unordered_map<std::string, Value> globals_;
+  std::deque<GlobalEntry> globals_;
+  std::unordered_map<std::string, int> global_index_;
   Frame* frame_ = nullptr;
-  int depth_ = 0;
+  int tick_ = 0;
+  unsigned memory_ticks_ = 0;
+  std::uint64_t memory_budget_ = kMemoryBudget;
+  const char* stack_base_ = nullptr;
+  Error err_;
+  std::shared_ptr<Object> err_object_;
+  std::shared_ptr<Object> wscript_;
+  friend class ProcRef;
+  friend class ErrObj;
 };
 
 }  // namespace tarv::vbs

@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "services/scripthost/vbs_value.h"
 
@@ -31,6 +32,12 @@ class Object {
 
   // obj.Name(args): a method, or a property that takes arguments.
   virtual Value Call(std::string_view name, std::span<const Value> args) = 0;
+
+  // The elements For Each walks; false when the object is no collection.
+  virtual bool Enumerate(std::vector<Value>& out) {
+    (void)out;
+    return false;
+  }
 };
 
 // What CreateObject may make. A run without a factory can create nothing.

@@ -1,14 +1,16 @@
 #include "services/scripthost/vbs_parser.h"
 
 #include <algorithm>
+#include <initializer_list>
 #include <set>
 
 namespace tarv::vbs {
 
 namespace {
 
-// Parentheses and prefix operators nest the parser's own recursion; trees
-// taller than this would also make evaluating and freeing them recurse deeply.
+// Parentheses, prefix operators and nested blocks recurse in the parser;
+// trees taller than this would also make evaluating and freeing them recurse
+// deeply.
 constexpr int kMaxNesting = 200;
 constexpr int kMaxTreeDepth = 1000;
 
@@ -19,33 +21,36 @@ class Parser {
   std::unique_ptr<Program> ParseWholeProgram() {
     auto prog = std::make_unique<Program>();
     prog->source = std::string(src_);
-    std::set<std::string> global_dims;
-    std::vector<std::pair<std::string, Pos>> dim_positions;
+    program_ = prog.get();
+    std::vector<std::pair<std::string, Pos>> declared;
     for (;;) {
       SkipSeparators();
       if (Is(Tok::End)) break;
-      if (IsWord("function") || ((IsWord("private") || IsWord("public")) && IsWordAt(1, "function"))) {
-        FunctionDecl fn = Function();
-        for (const FunctionDecl& other : prog->functions) {
-          if (other.key == fn.key) Fail(kErrNameRedefined, fn.pos);
+      if (IsProcedureStart()) {
+        auto proc = Procedure();
+        for (const auto& other : prog->procs) {
+          if (other->key == proc->key) Fail(kErrNameRedefined, proc->pos);
         }
-        prog->functions.push_back(std::move(fn));
+        prog->procs.push_back(std::move(proc));
       } else {
         Stmt s = Statement(nullptr);
-        if (auto* dim = std::get_if<DimStmt>(&s.node)) {
-          for (const std::string& key : dim->keys) {
-            if (!global_dims.insert(key).second) Fail(kErrNameRedefined, s.pos);
-            dim_positions.emplace_back(key, s.pos);
+        if (s.kind == StmtKind::Dim || s.kind == StmtKind::Const) {
+          for (const DimItem& item : s.items) {
+            for (const auto& [key, pos] : declared) {
+              if (key == item.target->key) Fail(kErrNameRedefined, s.pos);
+            }
+            declared.emplace_back(item.target->key, s.pos);
           }
         }
         prog->code.push_back(std::move(s));
       }
       EndOfStatement();
     }
-    for (const auto& [key, pos] : dim_positions) {
-      for (const FunctionDecl& fn : prog->functions) {
-        if (fn.key == key) Fail(kErrNameRedefined, pos);
+    for (const auto& [key, pos] : declared) {
+      for (const auto& proc : prog->procs) {
+        if (proc->key == key) Fail(kErrNameRedefined, pos);
       }
+      prog->declared_names.push_back(key);
     }
     return prog;
   }
@@ -73,7 +78,10 @@ class Parser {
   void Next() {
     if (i_ + 1 < toks_.size()) ++i_;
   }
-  bool AtEndOfStatement() const { return Is(Tok::Newline) || Is(Tok::Colon) || Is(Tok::End); }
+  bool AtEndOfStatement() const {
+    return Is(Tok::Newline) || Is(Tok::Colon) || Is(Tok::End) ||
+           (single_line_ > 0 && IsWord("else"));
+  }
 
   [[noreturn]] void Fail(int number, Pos at) const { ThrowCompile(number, src_, at); }
 
@@ -105,134 +113,6 @@ class Parser {
     Next();
   }
 
-  // ---- declarations and statements ----
-
-  FunctionDecl Function() {
-    FunctionDecl fn;
-    fn.pos = Cur().pos;
-    if (IsWord("private") || IsWord("public")) {
-      fn.is_private = IsWord("private");
-      Next();
-    }
-    ExpectWord("function", kErrExpectedFunction);
-    fn.name = Identifier();
-    fn.key = FoldCase(fn.name);
-    std::set<std::string> names;
-    if (Is(Tok::LParen)) {
-      Next();
-      while (!Is(Tok::RParen)) {
-        // ByRef is taken as ByVal for now: arguments are copied in.
-        if (IsWord("byval") || IsWord("byref")) Next();
-        const Pos at = Cur().pos;
-        std::string key = FoldCase(Identifier());
-        if (!names.insert(key).second) Fail(kErrNameRedefined, at);
-        fn.params.push_back(std::move(key));
-        if (!Is(Tok::Comma)) break;
-        Next();
-      }
-      Expect(Tok::RParen, kErrExpectedRParen);
-    }
-    EndOfStatement();
-    for (;;) {
-      SkipSeparators();
-      if (Is(Tok::End)) Fail(kErrExpectedEnd, Cur().pos);
-      if (IsWord("end")) {
-        Next();
-        ExpectWord("function", kErrExpectedFunction);
-        break;
-      }
-      Stmt s = Statement(&fn);
-      if (auto* dim = std::get_if<DimStmt>(&s.node)) {
-        for (const std::string& key : dim->keys) {
-          if (key == fn.key || !names.insert(key).second) Fail(kErrNameRedefined, s.pos);
-          fn.locals.push_back(key);
-        }
-      }
-      fn.body.push_back(std::move(s));
-      EndOfStatement();
-    }
-    return fn;
-  }
-
-  Stmt Statement(const FunctionDecl* fn) {
-    Stmt s;
-    s.pos = Cur().pos;
-    if (IsWord("dim") || IsWord("private") || IsWord("public")) {
-      // Private and Public declare variables like Dim outside procedures.
-      if (!IsWord("dim") && fn) Fail(kErrSyntax, s.pos);
-      Next();
-      DimStmt dim;
-      for (;;) {
-        dim.keys.push_back(FoldCase(Identifier()));
-        if (!Is(Tok::Comma)) break;
-        Next();
-      }
-      s.node = std::move(dim);
-      return s;
-    }
-    if (IsWord("exit")) {
-      Next();
-      if (!fn || !IsWord("function")) Fail(kErrInvalidExit, s.pos);
-      Next();
-      s.node = ExitFunctionStmt{};
-      return s;
-    }
-    if (IsWord("set")) {
-      Next();
-      AssignStmt a;
-      a.is_set = true;
-      a.target = NameChain();
-      Expect(Tok::Eq, kErrExpectedEquals);
-      a.value = Expression();
-      s.node = std::move(a);
-      return s;
-    }
-    if (IsWord("call")) {
-      Next();
-      s.node = CallStmt{NameChain(), {}};
-      return s;
-    }
-    if (!Is(Tok::Identifier) || IsReservedWord(Cur().folded)) Fail(kErrExpectedStatement, s.pos);
-    ExprPtr target = NameChain();
-    if (Is(Tok::Eq)) {
-      Next();
-      AssignStmt a;
-      a.target = std::move(target);
-      a.value = Expression();
-      s.node = std::move(a);
-      return s;
-    }
-    CallStmt call{std::move(target), {}};
-    if (auto* c = std::get_if<CallExpr>(&call.callee->node); c && c->args.size() == 1 && Is(Tok::Comma)) {
-      // `Name (a), b`: the parentheses belonged to the first argument only.
-      auto callee = std::make_unique<Expr>();
-      callee->pos = call.callee->pos;
-      callee->node = NameExpr{c->name, c->key};
-      call.args.push_back(std::move(c->args.front()));
-      call.callee = std::move(callee);
-      Next();
-    } else if (AtEndOfStatement() || WrittenWithArguments(*call.callee)) {
-      // A callee written with its argument list, or without any, ends here.
-      s.node = std::move(call);
-      return s;
-    }
-    for (;;) {
-      call.args.push_back(Expression());
-      if (!Is(Tok::Comma)) break;
-      Next();
-    }
-    s.node = std::move(call);
-    return s;
-  }
-
-  static bool WrittenWithArguments(const Expr& e) {
-    if (std::holds_alternative<CallExpr>(e.node)) return true;
-    const auto* m = std::get_if<MemberExpr>(&e.node);
-    return m && m->has_args;
-  }
-
-  // ---- expressions, loosest binding first ----
-
   struct NestingGuard {
     explicit NestingGuard(Parser& p) : p_(p) {
       if (++p_.nesting_ > kMaxNesting) p_.Fail(kErrOutOfStack, p_.Cur().pos);
@@ -243,27 +123,481 @@ class Parser {
     Parser& p_;
   };
 
-  ExprPtr MakeBinary(BinaryOp op, Pos pos, ExprPtr lhs, ExprPtr rhs) {
+  // ---- procedures ----
+
+  bool IsProcedureStart() const {
+    if (IsWord("function") || IsWord("sub")) return true;
+    return (IsWord("private") || IsWord("public")) && (IsWordAt(1, "function") || IsWordAt(1, "sub"));
+  }
+
+  int AddSlot(ProcDecl& proc, const std::string& key, bool is_const, Pos at) {
+    if (!proc.slots.emplace(key, proc.slot_count).second) Fail(kErrNameRedefined, at);
+    proc.const_slot.push_back(is_const);
+    return proc.slot_count++;
+  }
+
+  std::unique_ptr<ProcDecl> Procedure() {
+    auto proc = std::make_unique<ProcDecl>();
+    proc->pos = Cur().pos;
+    proc->program = program_;
+    if (IsWord("private") || IsWord("public")) {
+      proc->is_private = IsWord("private");
+      Next();
+    }
+    proc->is_sub = IsWord("sub");
+    Next();
+    proc->name = Identifier();
+    proc->key = FoldCase(proc->name);
+    if (Is(Tok::LParen)) {
+      Next();
+      while (!Is(Tok::RParen)) {
+        bool by_val = false;
+        if (IsWord("byval") || IsWord("byref")) {
+          by_val = IsWord("byval");
+          Next();
+        }
+        const Pos at = Cur().pos;
+        std::string key = FoldCase(Identifier());
+        if (Is(Tok::LParen) && At(1).kind == Tok::RParen) {  // an array parameter a()
+          Next();
+          Next();
+        }
+        if (key == proc->key) Fail(kErrNameRedefined, at);
+        AddSlot(*proc, key, false, at);
+        proc->params.push_back(std::move(key));
+        proc->by_val.push_back(by_val);
+        if (!Is(Tok::Comma)) break;
+        Next();
+      }
+      Expect(Tok::RParen, kErrExpectedRParen);
+    }
+    if (!proc->is_sub) proc->result_slot = AddSlot(*proc, proc->key, false, proc->pos);
+    EndOfStatement();
+    proc_ = proc.get();
+    proc->body = BlockUntil({"end"}, kErrExpectedEnd);
+    proc_ = nullptr;
+    Next();  // End
+    ExpectWord(proc->is_sub ? "sub" : "function", proc->is_sub ? kErrExpectedSub : kErrExpectedFunction);
+    return proc;
+  }
+
+  // ---- blocks ----
+
+  // Statements up to a line that begins with one of `enders` (left as the
+  // current token). The end of the source instead is the compile error
+  // `missing`.
+  Block BlockUntil(std::initializer_list<std::string_view> enders, int missing) {
+    NestingGuard guard(*this);
+    Block b;
+    for (;;) {
+      SkipSeparators();
+      if (Is(Tok::End)) Fail(missing, Cur().pos);
+      if (Is(Tok::Identifier)) {
+        if (std::find(enders.begin(), enders.end(), Cur().folded) != enders.end()) return b;
+        // The closing word of some other block: this one was left open.
+        static constexpr std::string_view kClosers[] = {"end", "next", "loop", "wend", "else", "elseif", "case"};
+        if (std::find(std::begin(kClosers), std::end(kClosers), Cur().folded) != std::end(kClosers)) {
+          Fail(missing, Cur().pos);
+        }
+      }
+      b.push_back(Statement(proc_));
+      EndOfStatement();
+    }
+  }
+
+  // The statements of a single-line If branch: up to Else or the line end.
+  Block LineBlock() {
+    NestingGuard guard(*this);
+    Block b;
+    for (;;) {
+      b.push_back(Statement(proc_));
+      if (!Is(Tok::Colon)) return b;
+      while (Is(Tok::Colon)) Next();
+      if (Is(Tok::Newline) || Is(Tok::End) || IsWord("else")) return b;
+    }
+  }
+
+  // ---- statements ----
+
+  Stmt Statement(ProcDecl* proc) {
+    Stmt s;
+    s.pos = Cur().pos;
+    if (Is(Tok::Dot)) return AssignOrCall(std::move(s));
+    if (!Is(Tok::Identifier)) Fail(kErrExpectedStatement, s.pos);
+    const std::string& w = Cur().folded;
+    if (w == "dim" || ((w == "private" || w == "public") && !IsWordAt(1, "const"))) {
+      // Private and Public declare variables like Dim outside procedures.
+      if (w != "dim" && proc) Fail(kErrSyntax, s.pos);
+      Next();
+      return Declaration(std::move(s), StmtKind::Dim, proc);
+    }
+    if (w == "const" || w == "private" || w == "public") {
+      if (w != "const") {
+        if (proc) Fail(kErrSyntax, s.pos);
+        Next();
+      }
+      Next();
+      return Declaration(std::move(s), StmtKind::Const, proc);
+    }
+    if (w == "redim") {
+      Next();
+      if (IsWord("preserve")) {
+        s.flag = true;
+        Next();
+      }
+      return Declaration(std::move(s), StmtKind::ReDim, nullptr);
+    }
+    if (w == "set") {
+      Next();
+      s.kind = StmtKind::Set;
+      s.flag = true;
+      s.target = NameChain();
+      Expect(Tok::Eq, kErrExpectedEquals);
+      s.value = Expression();
+      return s;
+    }
+    if (w == "call") {
+      Next();
+      s.kind = StmtKind::Call;
+      s.target = NameChain();
+      return s;
+    }
+    if (w == "if") return IfStatement(std::move(s));
+    if (w == "for") return ForStatement(std::move(s));
+    if (w == "do") return DoStatement(std::move(s));
+    if (w == "while") {
+      Next();
+      s.kind = StmtKind::Do;
+      s.cond = Expression();
+      ++loop_do_;
+      s.body = BlockUntil({"wend"}, kErrExpectedWend);
+      --loop_do_;
+      Next();
+      return s;
+    }
+    if (w == "select") return SelectStatement(std::move(s));
+    if (w == "exit") {
+      Next();
+      s.kind = StmtKind::Exit;
+      if (IsWord("do") && loop_do_ > 0) s.exit = ExitKind::Do;
+      else if (IsWord("for") && loop_for_ > 0) s.exit = ExitKind::For;
+      else if (IsWord("function") && proc && !proc->is_sub) s.exit = ExitKind::Function;
+      else if (IsWord("sub") && proc && proc->is_sub) s.exit = ExitKind::Sub;
+      else Fail(kErrInvalidExit, s.pos);
+      Next();
+      return s;
+    }
+    if (w == "with") {
+      Next();
+      s.kind = StmtKind::With;
+      s.value = Expression();
+      s.body = BlockUntil({"end"}, kErrExpectedEnd);
+      Next();
+      ExpectWord("with", kErrExpectedWith);
+      return s;
+    }
+    if (w == "on") {
+      Next();
+      ExpectWord("error", kErrSyntax);
+      s.kind = StmtKind::OnError;
+      if (IsWord("resume")) {
+        Next();
+        ExpectWord("next", kErrSyntax);
+        s.flag = true;
+      } else {
+        ExpectWord("goto", kErrSyntax);
+        if (!Is(Tok::Number) || Cur().text != "0") Fail(kErrSyntax, Cur().pos);
+        Next();
+      }
+      return s;
+    }
+    if (w == "option") {
+      Next();
+      ExpectWord("explicit", kErrSyntax);
+      if (program_) program_->option_explicit = true;
+      return s;
+    }
+    if (w == "erase") {
+      Next();
+      s.kind = StmtKind::Erase;
+      s.target = NameChain();
+      return s;
+    }
+    if (IsReservedWord(w)) Fail(kErrExpectedStatement, s.pos);
+    return AssignOrCall(std::move(s));
+  }
+
+  // Dim, ReDim and Const lists.
+  Stmt Declaration(Stmt s, StmtKind kind, ProcDecl* proc) {
+    s.kind = kind;
+    for (;;) {
+      DimItem item;
+      const Pos at = Cur().pos;
+      auto name = std::make_unique<Expr>();
+      name->kind = ExprKind::Name;
+      name->pos = at;
+      name->name = Identifier();
+      name->key = FoldCase(name->name);
+      if (kind != StmtKind::Const && Is(Tok::LParen)) {
+        item.is_array = true;
+        Next();
+        if (!Is(Tok::RParen)) {
+          for (;;) {
+            item.bounds.push_back(Expression());
+            if (!Is(Tok::Comma)) break;
+            Next();
+          }
+        }
+        Expect(Tok::RParen, kErrExpectedRParen);
+        if (kind == StmtKind::ReDim && item.bounds.empty()) Fail(kErrExpectedExpression, Cur().pos);
+      }
+      if (kind == StmtKind::Const) {
+        Expect(Tok::Eq, kErrExpectedEquals);
+        item.value = Expression();
+      }
+      if (proc && kind != StmtKind::ReDim) AddSlot(*proc, name->key, kind == StmtKind::Const, at);
+      item.target = std::move(name);
+      s.items.push_back(std::move(item));
+      if (!Is(Tok::Comma)) break;
+      Next();
+    }
+    return s;
+  }
+
+  Stmt AssignOrCall(Stmt s) {
+    ExprPtr target = NameChain();
+    if (Is(Tok::Eq)) {
+      Next();
+      s.kind = StmtKind::Assign;
+      s.target = std::move(target);
+      s.value = Expression();
+      return s;
+    }
+    s.kind = StmtKind::Call;
+    if (target->kind == ExprKind::Call && target->args.size() == 1 && !AtEndOfStatement()) {
+      // `Name (a), b` or `Name (a) + 1`: the parentheses belonged to the first
+      // argument, which is then passed by value.
+      ExprPtr first = std::move(target->args.front());
+      first->parenthesized = true;
+      target->args.clear();
+      target->kind = ExprKind::Name;
+      s.target = std::move(target);
+      s.args.push_back(ContinueExpression(std::move(first)));
+      while (Is(Tok::Comma)) {
+        Next();
+        s.args.push_back(Expression());
+      }
+      return s;
+    }
+    if (target->kind == ExprKind::Call && target->args.size() == 1) {
+      // `Name (x)` as a statement passes x by value.
+      target->args.front()->parenthesized = true;
+    }
+    s.target = std::move(target);
+    if (AtEndOfStatement() || WrittenWithArguments(*s.target)) return s;
+    for (;;) {
+      s.args.push_back(Expression());
+      if (!Is(Tok::Comma)) break;
+      Next();
+    }
+    return s;
+  }
+
+  static bool WrittenWithArguments(const Expr& e) {
+    return e.kind == ExprKind::Call || (e.kind == ExprKind::Member && e.has_args);
+  }
+
+  Stmt IfStatement(Stmt s) {
+    Next();
+    s.kind = StmtKind::If;
+    Arm first;
+    first.cond = Expression();
+    ExpectWord("then", kErrExpectedThen);
+    if (!Is(Tok::Newline) && !Is(Tok::Colon) && !Is(Tok::End)) {
+      // Single-line form: If c Then a : b Else d : e
+      ++single_line_;
+      first.body = LineBlock();
+      s.arms.push_back(std::move(first));
+      if (IsWord("else")) {
+        Next();
+        Arm other;
+        other.is_else = true;
+        if (!Is(Tok::Newline) && !Is(Tok::End)) other.body = LineBlock();
+        s.arms.push_back(std::move(other));
+      }
+      --single_line_;
+      if (IsWord("end") && IsWordAt(1, "if")) {  // a closing End If on the same line
+        Next();
+        Next();
+      }
+      return s;
+    }
+    first.body = BlockUntil({"elseif", "else", "end"}, kErrExpectedEnd);
+    s.arms.push_back(std::move(first));
+    for (;;) {
+      if (IsWord("elseif")) {
+        Next();
+        Arm arm;
+        arm.cond = Expression();
+        ExpectWord("then", kErrExpectedThen);
+        arm.body = BlockUntil({"elseif", "else", "end"}, kErrExpectedEnd);
+        s.arms.push_back(std::move(arm));
+      } else if (IsWord("else")) {
+        Next();
+        Arm arm;
+        arm.is_else = true;
+        arm.body = BlockUntil({"end"}, kErrExpectedEnd);
+        s.arms.push_back(std::move(arm));
+      } else {
+        Next();  // End
+        ExpectWord("if", kErrExpectedEnd);
+        return s;
+      }
+    }
+  }
+
+  Stmt ForStatement(Stmt s) {
+    Next();
+    if (IsWord("each")) {
+      Next();
+      s.kind = StmtKind::ForEach;
+      s.target = SimpleName();
+      ExpectWord("in", kErrExpectedIn);
+      s.value = Expression();
+    } else {
+      s.kind = StmtKind::For;
+      s.target = SimpleName();
+      Expect(Tok::Eq, kErrExpectedEquals);
+      s.from = Expression();
+      ExpectWord("to", kErrExpectedTo);
+      s.to = Expression();
+      if (IsWord("step")) {
+        Next();
+        s.step = Expression();
+      }
+    }
+    ++loop_for_;
+    s.body = BlockUntil({"next"}, kErrExpectedNext);
+    --loop_for_;
+    Next();
+    if (Is(Tok::Identifier) && !IsReservedWord(Cur().folded)) Next();  // Next i
+    return s;
+  }
+
+  ExprPtr SimpleName() {
     auto e = std::make_unique<Expr>();
+    e->kind = ExprKind::Name;
+    e->pos = Cur().pos;
+    if (!Is(Tok::Identifier) || IsReservedWord(Cur().folded)) Fail(kErrInvalidForVariable, Cur().pos);
+    e->name = Cur().text;
+    e->key = Cur().folded;
+    Next();
+    return e;
+  }
+
+  Stmt DoStatement(Stmt s) {
+    Next();
+    s.kind = StmtKind::Do;
+    if (IsWord("while") || IsWord("until")) {
+      s.flag = IsWord("until");
+      Next();
+      s.cond = Expression();
+    }
+    ++loop_do_;
+    s.body = BlockUntil({"loop"}, kErrExpectedLoop);
+    --loop_do_;
+    Next();
+    if (IsWord("while") || IsWord("until")) {
+      if (s.cond) Fail(kErrExpectedEndOfStatement, Cur().pos);
+      s.flag = IsWord("until");
+      s.post = true;
+      Next();
+      s.cond = Expression();
+    }
+    return s;
+  }
+
+  Stmt SelectStatement(Stmt s) {
+    Next();
+    ExpectWord("case", kErrExpectedCase);
+    s.kind = StmtKind::Select;
+    s.value = Expression();
+    EndOfStatement();
+    SkipSeparators();
+    while (IsWord("case")) {
+      Next();
+      Arm arm;
+      if (IsWord("else")) {
+        Next();
+        arm.is_else = true;
+      } else {
+        for (;;) {
+          CaseTest t;
+          if (IsWord("is")) {
+            Next();
+            t.is_op = true;
+            switch (Cur().kind) {
+              case Tok::Eq: t.op = BinaryOp::Eq; break;
+              case Tok::Ne: t.op = BinaryOp::Ne; break;
+              case Tok::Lt: t.op = BinaryOp::Lt; break;
+              case Tok::Gt: t.op = BinaryOp::Gt; break;
+              case Tok::Le: t.op = BinaryOp::Le; break;
+              case Tok::Ge: t.op = BinaryOp::Ge; break;
+              default: Fail(kErrSyntax, Cur().pos);
+            }
+            Next();
+            t.lo = ConcatLevel();
+          } else {
+            t.lo = Expression();
+            if (IsWord("to")) {
+              Next();
+              t.hi = Expression();
+            }
+          }
+          arm.tests.push_back(std::move(t));
+          if (!Is(Tok::Comma)) break;
+          Next();
+        }
+      }
+      arm.body = BlockUntil({"case", "end"}, kErrExpectedEnd);
+      s.arms.push_back(std::move(arm));
+    }
+    ExpectWord("end", kErrExpectedEnd);
+    ExpectWord("select", kErrExpectedSelect);
+    return s;
+  }
+
+  // ---- expressions, loosest binding first ----
+
+  ExprPtr Node(ExprKind kind, Pos pos) {
+    auto e = std::make_unique<Expr>();
+    e->kind = kind;
     e->pos = pos;
+    return e;
+  }
+
+  ExprPtr MakeBinary(BinaryOp op, Pos pos, ExprPtr lhs, ExprPtr rhs) {
+    ExprPtr e = Node(ExprKind::Binary, pos);
+    e->op = static_cast<std::uint8_t>(op);
     e->depth = std::max(lhs->depth, rhs->depth) + 1;
     if (e->depth > kMaxTreeDepth) Fail(kErrOutOfStack, pos);
-    e->node = BinaryExpr{op, std::move(lhs), std::move(rhs)};
+    e->lhs = std::move(lhs);
+    e->rhs = std::move(rhs);
     return e;
   }
 
   ExprPtr MakeUnary(UnaryOp op, Pos pos, ExprPtr operand) {
-    auto e = std::make_unique<Expr>();
-    e->pos = pos;
+    ExprPtr e = Node(ExprKind::Unary, pos);
+    e->op = static_cast<std::uint8_t>(op);
     e->depth = operand->depth + 1;
-    e->node = UnaryExpr{op, std::move(operand)};
+    e->lhs = std::move(operand);
     return e;
   }
 
   // Keyword operators of one level, left to right.
   template <typename Sub>
-  ExprPtr KeywordLevel(std::string_view kw, BinaryOp op, Sub sub) {
-    ExprPtr lhs = (this->*sub)();
+  ExprPtr KeywordLevel(std::string_view kw, BinaryOp op, Sub sub, ExprPtr lhs) {
+    if (!lhs) lhs = (this->*sub)();
     while (IsWord(kw)) {
       const Pos at = Cur().pos;
       Next();
@@ -274,23 +608,48 @@ class Parser {
 
   ExprPtr Expression() {
     NestingGuard guard(*this);
-    return KeywordLevel("imp", BinaryOp::Imp, &Parser::EqvLevel);
+    return ImpLevel(nullptr);
   }
-  ExprPtr EqvLevel() { return KeywordLevel("eqv", BinaryOp::Eqv, &Parser::XorLevel); }
-  ExprPtr XorLevel() { return KeywordLevel("xor", BinaryOp::Xor, &Parser::OrLevel); }
-  ExprPtr OrLevel() { return KeywordLevel("or", BinaryOp::Or, &Parser::AndLevel); }
-  ExprPtr AndLevel() { return KeywordLevel("and", BinaryOp::And, &Parser::NotLevel); }
 
-  ExprPtr NotLevel() {
-    if (!IsWord("not")) return Comparison();
+  // An expression whose first operand has been read already.
+  ExprPtr ContinueExpression(ExprPtr first) {
+    NestingGuard guard(*this);
+    return ImpLevel(std::move(first));
+  }
+
+  // Each level passes an operand that was read already down to the level
+  // that reads operands.
+  ExprPtr ImpLevel(ExprPtr first) {
+    return KeywordLevel("imp", BinaryOp::Imp, &Parser::EqvLevelFresh, EqvLevel(std::move(first)));
+  }
+  ExprPtr EqvLevelFresh() { return EqvLevel(nullptr); }
+  ExprPtr EqvLevel(ExprPtr first) {
+    return KeywordLevel("eqv", BinaryOp::Eqv, &Parser::XorLevelFresh, XorLevel(std::move(first)));
+  }
+  ExprPtr XorLevelFresh() { return XorLevel(nullptr); }
+  ExprPtr XorLevel(ExprPtr first) {
+    return KeywordLevel("xor", BinaryOp::Xor, &Parser::OrLevelFresh, OrLevel(std::move(first)));
+  }
+  ExprPtr OrLevelFresh() { return OrLevel(nullptr); }
+  ExprPtr OrLevel(ExprPtr first) {
+    return KeywordLevel("or", BinaryOp::Or, &Parser::AndLevelFresh, AndLevel(std::move(first)));
+  }
+  ExprPtr AndLevelFresh() { return AndLevel(nullptr); }
+  ExprPtr AndLevel(ExprPtr first) {
+    return KeywordLevel("and", BinaryOp::And, &Parser::NotLevelFresh, NotLevel(std::move(first)));
+  }
+  ExprPtr NotLevelFresh() { return NotLevel(nullptr); }
+
+  ExprPtr NotLevel(ExprPtr first) {
+    if (first || !IsWord("not")) return Comparison(std::move(first));
     NestingGuard guard(*this);
     const Pos at = Cur().pos;
     Next();
-    return MakeUnary(UnaryOp::Not, at, NotLevel());
+    return MakeUnary(UnaryOp::Not, at, NotLevel(nullptr));
   }
 
-  ExprPtr Comparison() {
-    ExprPtr lhs = ConcatLevel();
+  ExprPtr Comparison(ExprPtr first) {
+    ExprPtr lhs = ConcatLevel(std::move(first));
     for (;;) {
       BinaryOp op;
       switch (Cur().kind) {
@@ -300,49 +659,63 @@ class Parser {
         case Tok::Gt: op = BinaryOp::Gt; break;
         case Tok::Le: op = BinaryOp::Le; break;
         case Tok::Ge: op = BinaryOp::Ge; break;
+        case Tok::Identifier:
+          if (Cur().folded == "is") {
+            op = BinaryOp::Is;
+            break;
+          }
+          return lhs;
         default: return lhs;
       }
       const Pos at = Cur().pos;
       Next();
-      lhs = MakeBinary(op, at, std::move(lhs), ConcatLevel());
+      lhs = MakeBinary(op, at, std::move(lhs), ConcatLevel(nullptr));
     }
   }
 
-  ExprPtr ConcatLevel() {
-    ExprPtr lhs = AddLevel();
+  ExprPtr ConcatLevel(ExprPtr first = nullptr) {
+    ExprPtr lhs = AddLevel(std::move(first));
     while (Is(Tok::Ampersand)) {
       const Pos at = Cur().pos;
       Next();
-      lhs = MakeBinary(BinaryOp::Concat, at, std::move(lhs), AddLevel());
+      lhs = MakeBinary(BinaryOp::Concat, at, std::move(lhs), AddLevel(nullptr));
     }
     return lhs;
   }
 
-  ExprPtr AddLevel() {
-    ExprPtr lhs = ModLevel();
+  ExprPtr AddLevel(ExprPtr first) {
+    ExprPtr lhs = ModLevel(std::move(first));
     while (Is(Tok::Plus) || Is(Tok::Minus)) {
       const BinaryOp op = Is(Tok::Plus) ? BinaryOp::Add : BinaryOp::Subtract;
       const Pos at = Cur().pos;
       Next();
-      lhs = MakeBinary(op, at, std::move(lhs), ModLevel());
+      lhs = MakeBinary(op, at, std::move(lhs), ModLevel(nullptr));
     }
     return lhs;
   }
 
-  ExprPtr ModLevel() { return KeywordLevel("mod", BinaryOp::Modulo, &Parser::IntDivLevel); }
+  ExprPtr ModLevel(ExprPtr first) {
+    ExprPtr lhs = IntDivLevel(std::move(first));
+    while (IsWord("mod")) {
+      const Pos at = Cur().pos;
+      Next();
+      lhs = MakeBinary(BinaryOp::Modulo, at, std::move(lhs), IntDivLevel(nullptr));
+    }
+    return lhs;
+  }
 
-  ExprPtr IntDivLevel() {
-    ExprPtr lhs = MulLevel();
+  ExprPtr IntDivLevel(ExprPtr first) {
+    ExprPtr lhs = MulLevel(std::move(first));
     while (Is(Tok::Backslash)) {
       const Pos at = Cur().pos;
       Next();
-      lhs = MakeBinary(BinaryOp::IntDivide, at, std::move(lhs), MulLevel());
+      lhs = MakeBinary(BinaryOp::IntDivide, at, std::move(lhs), MulLevel(nullptr));
     }
     return lhs;
   }
 
-  ExprPtr MulLevel() {
-    ExprPtr lhs = Negation();
+  ExprPtr MulLevel(ExprPtr first) {
+    ExprPtr lhs = first ? PowerLevel(std::move(first)) : Negation();
     while (Is(Tok::Star) || Is(Tok::Slash)) {
       const BinaryOp op = Is(Tok::Star) ? BinaryOp::Multiply : BinaryOp::Divide;
       const Pos at = Cur().pos;
@@ -354,7 +727,7 @@ class Parser {
 
   // A sign binds looser than ^, so -2^2 is -(2^2).
   ExprPtr Negation() {
-    if (!Is(Tok::Minus) && !Is(Tok::Plus)) return PowerLevel();
+    if (!Is(Tok::Minus) && !Is(Tok::Plus)) return PowerLevel(nullptr);
     NestingGuard guard(*this);
     const UnaryOp op = Is(Tok::Minus) ? UnaryOp::Negate : UnaryOp::Plus;
     const Pos at = Cur().pos;
@@ -362,8 +735,8 @@ class Parser {
     return MakeUnary(op, at, Negation());
   }
 
-  ExprPtr PowerLevel() {
-    ExprPtr lhs = Postfix();
+  ExprPtr PowerLevel(ExprPtr first) {
+    ExprPtr lhs = first ? std::move(first) : Postfix();
     while (Is(Tok::Caret)) {
       const Pos at = Cur().pos;
       Next();
@@ -384,31 +757,40 @@ class Parser {
 
   ExprPtr Postfix() {
     const Token& t = Cur();
-    auto e = std::make_unique<Expr>();
-    e->pos = t.pos;
     switch (t.kind) {
       case Tok::Number:
-      case Tok::String:
-        e->node = LiteralExpr{t.value};
+      case Tok::String: {
+        ExprPtr e = Node(ExprKind::Literal, t.pos);
+        e->value = t.value;
         Next();
         return e;
+      }
       case Tok::LParen: {
         Next();
         ExprPtr inner = Expression();
         Expect(Tok::RParen, kErrExpectedRParen);
+        inner->parenthesized = true;
         return inner;
       }
+      case Tok::Dot: return NameChain();
       case Tok::Identifier: break;
       default: Fail(kErrExpectedExpression, t.pos);
     }
+    ExprPtr e = Node(ExprKind::Literal, t.pos);
     if (t.folded == "true" || t.folded == "false") {
-      e->node = LiteralExpr{Value::Boolean(t.folded == "true")};
+      e->value = Value::Boolean(t.folded == "true");
     } else if (t.folded == "empty") {
-      e->node = LiteralExpr{Value()};
+      e->value = Value();
     } else if (t.folded == "null") {
-      e->node = LiteralExpr{Value::Null()};
+      e->value = Value::Null();
     } else if (t.folded == "nothing") {
-      e->node = LiteralExpr{Value::Object(nullptr)};
+      e->value = Value::Object(nullptr);
+    } else if (t.folded == "new") {
+      Next();
+      e->kind = ExprKind::New;
+      e->name = Identifier();
+      e->key = FoldCase(e->name);
+      return e;
     } else if (IsReservedWord(t.folded)) {
       Fail(kErrExpectedExpression, t.pos);
     } else {
@@ -440,36 +822,52 @@ class Parser {
     return d;
   }
 
-  // name, name(args), and any .member or .member(args) after them.
+  // name, name(args), .name inside With, and any .member or .member(args)
+  // after them.
   ExprPtr NameChain() {
-    auto e = std::make_unique<Expr>();
-    e->pos = Cur().pos;
-    const std::string name = Identifier();
-    if (Is(Tok::LParen)) {
-      std::vector<ExprPtr> args = ArgumentList();
-      e->depth = MaxDepth(args) + 1;
-      e->node = CallExpr{name, FoldCase(name), std::move(args)};
+    ExprPtr e;
+    if (Is(Tok::Dot)) {
+      e = Node(ExprKind::With, Cur().pos);
     } else {
-      e->node = NameExpr{name, FoldCase(name)};
-    }
-    while (Is(Tok::Dot)) {
-      const Pos at = Cur().pos;
-      Next();
-      if (!Is(Tok::Identifier)) Fail(kErrExpectedIdentifier, Cur().pos);
-      MemberExpr m;
-      m.member = Cur().text;
-      Next();
+      e = Node(ExprKind::Name, Cur().pos);
+      e->name = Identifier();
+      e->key = FoldCase(e->name);
       if (Is(Tok::LParen)) {
-        m.has_args = true;
-        m.args = ArgumentList();
+        e->kind = ExprKind::Call;
+        e->args = ArgumentList();
+        e->depth = MaxDepth(e->args) + 1;
       }
-      auto outer = std::make_unique<Expr>();
-      outer->pos = at;
-      outer->depth = std::max(e->depth, MaxDepth(m.args)) + 1;
-      if (outer->depth > kMaxTreeDepth) Fail(kErrOutOfStack, at);
-      m.object = std::move(e);
-      outer->node = std::move(m);
-      e = std::move(outer);
+    }
+    for (;;) {
+      if (Is(Tok::Dot)) {
+        // A member's errors point at the start of the whole chain.
+        const Pos at = e->pos;
+        Next();
+        if (!Is(Tok::Identifier)) Fail(kErrExpectedIdentifier, Cur().pos);
+        ExprPtr m = Node(ExprKind::Member, at);
+        m->name = Cur().text;
+        m->key = Cur().folded;
+        Next();
+        if (Is(Tok::LParen)) {
+          m->has_args = true;
+          m->args = ArgumentList();
+        }
+        m->depth = std::max(e->depth, MaxDepth(m->args)) + 1;
+        if (m->depth > kMaxTreeDepth) Fail(kErrOutOfStack, at);
+        m->lhs = std::move(e);
+        e = std::move(m);
+      } else if (Is(Tok::LParen) && e->kind != ExprKind::With && e->kind != ExprKind::Name) {
+        // a(1)(2), f()(0).x: index or call what the left side gave.
+        ExprPtr c = Node(ExprKind::Member, Cur().pos);
+        c->has_args = true;
+        c->args = ArgumentList();
+        c->depth = std::max(e->depth, MaxDepth(c->args)) + 1;
+        if (c->depth > kMaxTreeDepth) Fail(kErrOutOfStack, c->pos);
+        c->lhs = std::move(e);
+        e = std::move(c);
+      } else {
+        break;
+      }
     }
     return e;
   }
@@ -478,14 +876,19 @@ class Parser {
   std::vector<Token> toks_;
   std::size_t i_ = 0;
   int nesting_ = 0;
+  int single_line_ = 0;
+  int loop_do_ = 0;
+  int loop_for_ = 0;
+  Program* program_ = nullptr;
+  ProcDecl* proc_ = nullptr;
 };
 
 }  // namespace
 
 bool IsLiteral(const Expr& e) {
-  if (std::holds_alternative<LiteralExpr>(e.node)) return true;
-  if (const auto* u = std::get_if<UnaryExpr>(&e.node)) {
-    return u->op != UnaryOp::Not && IsLiteral(*u->operand);
+  if (e.kind == ExprKind::Literal) return true;
+  if (e.kind == ExprKind::Unary) {
+    return static_cast<UnaryOp>(e.op) != UnaryOp::Not && IsLiteral(*e.lhs);
   }
   return false;
 }

@@ -1,10 +1,13 @@
-// The syntax tree of a VBScript program and the parser that builds it.
+// The syntax tree of a VBScript program and the parser that builds it. Names
+// are bound to storage slots later, when the program joins an interpreter
+// (vbs_eval.cpp); the parser leaves them unbound.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <variant>
+#include <unordered_map>
 #include <vector>
 
 #include "services/scripthost/vbs_lexer.h"
@@ -12,103 +15,160 @@
 
 namespace tarv::vbs {
 
+struct Builtin;
 struct Expr;
+struct Stmt;
+struct ProcDecl;
 using ExprPtr = std::unique_ptr<Expr>;
+using Block = std::vector<Stmt>;
 
-enum class UnaryOp { Negate, Plus, Not };
+enum class UnaryOp : std::uint8_t { Negate, Plus, Not };
 
-enum class BinaryOp {
+enum class BinaryOp : std::uint8_t {
   Power, Multiply, Divide, IntDivide, Modulo, Add, Subtract, Concat,
-  Eq, Ne, Lt, Gt, Le, Ge,
+  Eq, Ne, Lt, Gt, Le, Ge, Is,
   And, Or, Xor, Eqv, Imp,
 };
 
-struct LiteralExpr {
-  Value value;
+// Where a name's value lives, decided when the program joins an interpreter.
+struct NameRef {
+  enum class Where : std::uint8_t {
+    Unbound,  // not bound yet
+    Local,    // slot of the running procedure
+    Global,   // entry of the global table
+    Dynamic,  // the global when one is defined at run time, else the local slot
+  };
+  Where where = Where::Unbound;
+  bool is_const = false;
+  bool strict = false;  // Option Explicit: an undeclared name is an error
+  int slot = -1;    // Local and Dynamic
+  int global = -1;  // Global and Dynamic
+  const Builtin* builtin = nullptr;  // a built-in of that name, if any
 };
 
-// A bare name: a variable, or a function called without arguments.
-struct NameExpr {
-  std::string name;  // as written
-  std::string key;   // lower case
-};
-
-// name(args): a function call, or the default member of an object variable.
-struct CallExpr {
-  std::string name;
-  std::string key;
-  std::vector<ExprPtr> args;
-};
-
-// object.member, with or without an argument list.
-struct MemberExpr {
-  ExprPtr object;
-  std::string member;
-  bool has_args = false;
-  std::vector<ExprPtr> args;
-};
-
-struct UnaryExpr {
-  UnaryOp op;
-  ExprPtr operand;
-};
-
-struct BinaryExpr {
-  BinaryOp op;
-  ExprPtr lhs;
-  ExprPtr rhs;
+enum class ExprKind : std::uint8_t {
+  Literal,  // value
+  Name,     // a variable, a constant, or a procedure called without arguments
+  Call,     // name(args): a call, an array element, an object's default member
+  Member,   // object.name, with or without (args)
+  Unary,
+  Binary,
+  With,     // the object of the innermost With block, before a leading '.'
+  New,      // New ClassName
 };
 
 struct Expr {
+  ExprKind kind = ExprKind::Literal;
+  std::uint8_t op = 0;        // UnaryOp or BinaryOp
+  bool has_args = false;      // Member written with an argument list
+  bool parenthesized = false; // written inside its own parentheses
   Pos pos;
-  int depth = 1;  // height of the tree below and including this node
-  std::variant<LiteralExpr, NameExpr, CallExpr, MemberExpr, UnaryExpr, BinaryExpr> node;
+  int depth = 1;              // height of the tree below and including this node
+  Value value;                // Literal
+  std::string name;           // Name, Call, Member, New: as written
+  std::string key;            // lower case
+  NameRef ref;                // Name and Call
+  ExprPtr lhs;                // Member: the object; Unary: the operand; Binary: left
+  ExprPtr rhs;                // Binary: right
+  std::vector<ExprPtr> args;
 };
 
 // True for a literal, or a sign in front of one: such a side of a comparison
 // pulls the other side to its own kind.
 bool IsLiteral(const Expr& e);
 
-struct DimStmt {
-  std::vector<std::string> keys;  // lower case
+enum class StmtKind : std::uint8_t {
+  Dim,       // items
+  ReDim,     // items, preserve
+  Const,     // items with values
+  Assign,    // target = value
+  Set,       // Set target = value
+  Call,      // target is the callee; args written without parentheses
+  If,        // arms (the last may have no condition: Else)
+  For,       // target is the counter; from, to, step; body
+  ForEach,   // target is the element variable; value the collection; body
+  Do,        // cond with pre/post and until; body
+  Select,    // value; arms with tests
+  Exit,      // exit
+  With,      // value; body
+  OnError,   // resume_next
+  Erase,     // target
+  Nothing,   // Option Explicit and the like: nothing to run
 };
 
-// target = value, and Set target = value. The target is a NameExpr, a
-// CallExpr or a MemberExpr.
-struct AssignStmt {
-  ExprPtr target;
-  ExprPtr value;
-  bool is_set = false;
+enum class ExitKind : std::uint8_t { Do, For, Function, Sub };
+
+struct DimItem {
+  ExprPtr target;               // a Name
+  std::vector<ExprPtr> bounds;  // Dim a(2, 3), ReDim a(n)
+  bool is_array = false;        // written with parentheses, even empty
+  ExprPtr value;                // Const
 };
 
-// A procedure called as a statement: `Name`, `Name args`, `Call Name(args)`,
-// `obj.Method args`. `callee` is a NameExpr, CallExpr or MemberExpr.
-struct CallStmt {
-  ExprPtr callee;
-  std::vector<ExprPtr> args;  // arguments written without parentheses
+// One test of a Case: a value, a range lo To hi, or Is <op> value.
+struct CaseTest {
+  ExprPtr lo;
+  ExprPtr hi;          // ranges
+  bool is_op = false;  // Is <op> lo
+  BinaryOp op = BinaryOp::Eq;
 };
 
-struct ExitFunctionStmt {};
+struct Arm {
+  ExprPtr cond;                 // If arms; null for Else
+  std::vector<CaseTest> tests;  // Select arms; empty for Case Else
+  bool is_else = false;
+  Block body;
+};
 
 struct Stmt {
+  StmtKind kind = StmtKind::Nothing;
   Pos pos;
-  std::variant<DimStmt, AssignStmt, CallStmt, ExitFunctionStmt> node;
+  bool flag = false;      // Set: is Set; ReDim: Preserve; OnError: Resume Next; Do: Until
+  bool post = false;      // Do: the condition stands after Loop
+  bool append = false;    // Assign: x = x & e, appended in place (set when bound)
+  ExitKind exit = ExitKind::Do;
+  ExprPtr target;
+  ExprPtr value;
+  ExprPtr from, to, step;  // For
+  ExprPtr cond;            // Do
+  std::vector<ExprPtr> args;
+  std::vector<DimItem> items;
+  std::vector<Arm> arms;
+  Block body;
 };
 
-struct FunctionDecl {
+struct Program;
+
+struct ProcDecl {
   Pos pos;
   std::string name;  // as written
   std::string key;   // lower case
+  bool is_sub = false;
   bool is_private = false;
   std::vector<std::string> params;  // lower case
-  std::vector<Stmt> body;
-  std::vector<std::string> locals;  // every name the body declares with Dim
+  std::vector<bool> by_val;
+  Block body;
+  // Local names and their slots: the parameters first, then every name the
+  // body declares with Dim or Const, then names it only assigns. A function
+  // keeps its result in slot `result_slot`.
+  std::unordered_map<std::string, int> slots;
+  std::vector<bool> const_slot;
+  // Names the body uses without declaring them: their slots, used when no
+  // global of that name exists at run time.
+  std::unordered_map<std::string, int> implicit_slots;
+  int slot_count = 0;
+  int result_slot = -1;
+  const Program* program = nullptr;
 };
 
 struct Program {
   std::string source;
-  std::vector<FunctionDecl> functions;
-  std::vector<Stmt> code;  // statements outside any procedure, run in order
+  bool option_explicit = false;
+  std::vector<std::unique_ptr<ProcDecl>> procs;
+  Block code;  // statements outside any procedure, run in order
+  // Names the top-level code declares (Dim, Const, ReDim) or assigns.
+  std::vector<std::string> global_names;
+  std::vector<std::string> declared_names;
 };
 
 // One expression and nothing after it: a ':', a line end or anything else

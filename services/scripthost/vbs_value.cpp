@@ -3,8 +3,12 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 
+#include <unistd.h>
+
+#include "services/scripthost/vbs_date.h"
 #include "services/scripthost/vbs_object.h"
 
 namespace tarv::vbs {
@@ -14,33 +18,60 @@ std::string_view ErrorDescription(int number) {
     case kErrInvalidCall: return "Invalid procedure call or argument";
     case kErrOverflow: return "Overflow";
     case kErrOutOfMemory: return "Out of memory";
+    case kErrSubscriptOutOfRange: return "Subscript out of range";
+    case kErrArrayFixed: return "This array is fixed or temporarily locked";
     case kErrDivisionByZero: return "Division by zero";
     case kErrTypeMismatch: return "Type mismatch";
     case kErrOutOfStack: return "Out of stack space";
+    case kErrSubNotDefined: return "Sub or Function not defined";
+    case kErrBadFileName: return "Bad file name or number";
+    case kErrFileNotFound: return "File not found";
+    case kErrBadFileMode: return "Bad file mode";
+    case kErrFileExists: return "File already exists";
+    case kErrInputPastEnd: return "Input past end of file";
+    case kErrPermissionDenied: return "Permission denied";
+    case kErrPathNotFound: return "Path not found";
     case kErrObjectNotSet: return "Object variable not set";
     case kErrInvalidUseOfNull: return "Invalid use of Null";
     case kErrObjectRequired: return "Object required";
-    case kErrCannotCreateObject: return "Cannot create object";
+    case kErrCannotCreateObject: return "ActiveX component can't create object";
     case kErrNoSuchMember: return "Object doesn't support this property or method";
-    case kErrWrongArgCount: return "Wrong number of arguments";
+    case kErrWrongArgCount: return "Wrong number of arguments or invalid property assignment";
+    case kErrNotACollection: return "Object not a collection";
+    case kErrKeyExists: return "This key is already associated with an element of this collection";
+    case kErrVariableUndefined: return "Variable is undefined";
     case kErrIllegalAssignment: return "Illegal assignment";
+    case kErrClassNotDefined: return "Class not defined";
     case kErrSyntax: return "Syntax error";
     case kErrExpectedRParen: return "Expected ')'";
     case kErrExpectedIdentifier: return "Expected identifier";
     case kErrExpectedEquals: return "Expected '='";
+    case kErrExpectedTo: return "Expected 'To'";
     case kErrExpectedEnd: return "Expected 'End'";
     case kErrExpectedFunction: return "Expected 'Function'";
+    case kErrExpectedSub: return "Expected 'Sub'";
+    case kErrExpectedThen: return "Expected 'Then'";
+    case kErrExpectedWend: return "Expected 'Wend'";
+    case kErrExpectedLoop: return "Expected 'Loop'";
+    case kErrExpectedNext: return "Expected 'Next'";
+    case kErrExpectedCase: return "Expected 'Case'";
+    case kErrExpectedSelect: return "Expected 'Select'";
     case kErrExpectedExpression: return "Expected expression";
     case kErrExpectedStatement: return "Expected statement";
     case kErrExpectedEndOfStatement: return "Expected end of statement";
+    case kErrExpectedWith: return "Expected 'With'";
     case kErrIdentifierTooLong: return "Identifier too long";
     case kErrInvalidNumber: return "Invalid number";
     case kErrInvalidCharacter: return "Invalid character";
     case kErrUnterminatedString: return "Unterminated string constant";
     case kErrInvalidExit: return "Invalid 'exit' statement";
+    case kErrInvalidForVariable: return "Invalid 'for' loop control variable";
     case kErrNameRedefined: return "Name redefined";
+    case kErrExpectedIn: return "Expected 'In'";
+    case kErrRegexpSyntax: return "Syntax error in regular expression";
+    case kErrElementNotFound: return "Element not found";
     case kErrTimeout: return "Script timed out";
-    default: return "Unknown error";
+    default: return "Unknown runtime error";
   }
 }
 
@@ -49,6 +80,48 @@ void ThrowRuntime(int number) {
   e.number = number;
   e.description = std::string(ErrorDescription(number));
   throw ScriptError(std::move(e));
+}
+
+void ThrowRuntime(int number, std::string description) {
+  Error e;
+  e.number = number;
+  e.description = std::move(description);
+  throw ScriptError(std::move(e));
+}
+
+namespace {
+thread_local std::uint64_t tMemoryCeiling = 0;
+thread_local std::uint64_t tTextSinceCheck = 0;
+constexpr std::uint64_t kTextBetweenChecks = 16u << 20;
+}  // namespace
+
+void CheckTextSize(std::uint64_t bytes, std::uint64_t fresh) {
+  if (bytes > kMaxTextBytes) ThrowRuntime(kErrOutOfMemory);
+  tTextSinceCheck += fresh;
+  if (tTextSinceCheck > kTextBetweenChecks) {
+    tTextSinceCheck = 0;
+    CheckMemory();
+  }
+}
+
+std::uint64_t ResidentBytes() {
+  std::FILE* f = std::fopen("/proc/self/statm", "r");
+  if (!f) return 0;
+  unsigned long long size = 0, resident = 0;
+  const int n = std::fscanf(f, "%llu %llu", &size, &resident);
+  std::fclose(f);
+  if (n != 2) return 0;
+  return static_cast<std::uint64_t>(resident) * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+}
+
+std::uint64_t SetMemoryCeiling(std::uint64_t bytes) {
+  const std::uint64_t old = tMemoryCeiling;
+  tMemoryCeiling = bytes;
+  return old;
+}
+
+void CheckMemory() {
+  if (tMemoryCeiling != 0 && ResidentBytes() > tMemoryCeiling) ThrowRuntime(kErrOutOfMemory);
 }
 
 // ---- Value ----------------------------------------------------------------
@@ -60,13 +133,39 @@ Value Value::Long(std::int32_t l) { return Of(l); }
 Value Value::Double(double d) { return Of(d); }
 Value Value::String(std::string s) { return Of(std::move(s)); }
 Value Value::Object(std::shared_ptr<vbs::Object> o) { return Of(std::move(o)); }
+Value Value::Date(double serial) { return Of(DateTag{serial}); }
+Value Value::Array(std::shared_ptr<vbs::Array> a) { return Of(std::move(a)); }
+Value Value::Byte(std::uint8_t b) { return Of(b); }
+Value Value::Single(float f) { return Of(f); }
+
+std::size_t Array::Offset(std::span<const Value> indices) const {
+  if (indices.size() != upper.size()) ThrowRuntime(kErrSubscriptOutOfRange);
+  std::size_t offset = 0;
+  std::size_t stride = 1;
+  for (std::size_t d = 0; d < indices.size(); ++d) {
+    const std::int32_t i = ToLong(indices[d]);
+    if (i < 0 || i > upper[d]) ThrowRuntime(kErrSubscriptOutOfRange);
+    offset += static_cast<std::size_t>(i) * stride;
+    stride *= static_cast<std::size_t>(upper[d]) + 1;
+  }
+  return offset;
+}
+
+std::shared_ptr<Array> Array::Of(std::vector<Value> values) {
+  auto a = std::make_shared<Array>();
+  a->upper.push_back(static_cast<std::int32_t>(values.size()) - 1);
+  a->items = std::move(values);
+  return a;
+}
 
 bool Value::IsNumeric() const {
   switch (kind()) {
     case Kind::Boolean:
     case Kind::Integer:
     case Kind::Long:
-    case Kind::Double: return true;
+    case Kind::Double:
+    case Kind::Byte:
+    case Kind::Single: return true;
     default: return false;
   }
 }
@@ -81,6 +180,10 @@ std::string TypeName(const Value& v) {
     case Kind::Double: return "Double";
     case Kind::String: return "String";
     case Kind::Object: return v.object() ? v.object()->TypeName() : "Nothing";
+    case Kind::Date: return "Date";
+    case Kind::Array: return "Variant()";
+    case Kind::Byte: return "Byte";
+    case Kind::Single: return "Single";
   }
   return "Unknown";
 }
@@ -106,6 +209,17 @@ std::string FoldCase(std::string_view name) {
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() && FoldCase(a) == FoldCase(b);
+}
+
+std::string FormatSingle(float f) {
+  if (f == 0) return "0";
+  char buf[64];
+  auto r = std::to_chars(buf, buf + sizeof buf, f, std::chars_format::general, 7);
+  std::string out(buf, r.ptr);
+  for (char& c : out) {
+    if (c == 'e') c = 'E';
+  }
+  return out;
 }
 
 std::string FormatDouble(double d) {
@@ -220,7 +334,8 @@ std::int64_t RoundToRange(double d, std::int64_t lo, std::int64_t hi) {
 }
 
 std::int64_t ToWhole(const Value& v, std::int64_t lo, std::int64_t hi) {
-  const Value u = Unwrap(v);
+  const Plain u_plain(v);
+  const Value& u = *u_plain;
   std::int64_t n = 0;
   switch (u.kind()) {
     case Kind::Empty: return 0;
@@ -230,7 +345,11 @@ std::int64_t ToWhole(const Value& v, std::int64_t lo, std::int64_t hi) {
     case Kind::Long: n = u.long_value(); break;
     case Kind::Double: return RoundToRange(u.dbl(), lo, hi);
     case Kind::String: return RoundToRange(StringToDouble(u.str()), lo, hi);
-    case Kind::Object: ThrowRuntime(kErrTypeMismatch);
+    case Kind::Date: return RoundToRange(u.date(), lo, hi);
+    case Kind::Single: return RoundToRange(u.single(), lo, hi);
+    case Kind::Byte: n = u.byte(); break;
+    case Kind::Object:
+    case Kind::Array: ThrowRuntime(kErrTypeMismatch);
   }
   if (n < lo || n > hi) ThrowRuntime(kErrOverflow);
   return n;
@@ -239,7 +358,8 @@ std::int64_t ToWhole(const Value& v, std::int64_t lo, std::int64_t hi) {
 }  // namespace
 
 double ToDouble(const Value& v) {
-  const Value u = Unwrap(v);
+  const Plain u_plain(v);
+  const Value& u = *u_plain;
   switch (u.kind()) {
     case Kind::Empty: return 0;
     case Kind::Null: ThrowRuntime(kErrInvalidUseOfNull);
@@ -248,9 +368,28 @@ double ToDouble(const Value& v) {
     case Kind::Long: return u.long_value();
     case Kind::Double: return u.dbl();
     case Kind::String: return StringToDouble(u.str());
-    case Kind::Object: break;
+    case Kind::Date: return u.date();
+    case Kind::Byte: return u.byte();
+    case Kind::Single: return u.single();
+    case Kind::Object:
+    case Kind::Array: break;
   }
   ThrowRuntime(kErrTypeMismatch);
+}
+
+double ToDate(const Value& v) {
+  const Plain u_plain(v);
+  const Value& u = *u_plain;
+  switch (u.kind()) {
+    case Kind::Null: ThrowRuntime(kErrInvalidUseOfNull);
+    case Kind::Date: return u.date();
+    case Kind::String: {
+      if (auto d = ParseDate(u.str())) return *d;
+      if (auto n = ParseNumber(u.str())) return *n;
+      ThrowRuntime(kErrTypeMismatch);
+    }
+    default: return ToDouble(u);
+  }
 }
 
 std::int16_t ToInteger(const Value& v) {
@@ -262,7 +401,8 @@ std::int32_t ToLong(const Value& v) {
 }
 
 bool ToBoolean(const Value& v) {
-  const Value u = Unwrap(v);
+  const Plain u_plain(v);
+  const Value& u = *u_plain;
   switch (u.kind()) {
     case Kind::Empty: return false;
     case Kind::Null: ThrowRuntime(kErrInvalidUseOfNull);
@@ -278,13 +418,18 @@ bool ToBoolean(const Value& v) {
       if (EqualsNoCase(s, "false")) return false;
       return StringToDouble(u.str()) != 0;
     }
-    case Kind::Object: break;
+    case Kind::Date: return u.date() != 0;
+    case Kind::Byte: return u.byte() != 0;
+    case Kind::Single: return u.single() != 0;
+    case Kind::Object:
+    case Kind::Array: break;
   }
   ThrowRuntime(kErrTypeMismatch);
 }
 
 std::string ToString(const Value& v) {
-  const Value u = Unwrap(v);
+  const Plain u_plain(v);
+  const Value& u = *u_plain;
   switch (u.kind()) {
     case Kind::Empty: return "";
     case Kind::Null: ThrowRuntime(kErrInvalidUseOfNull);
@@ -293,7 +438,11 @@ std::string ToString(const Value& v) {
     case Kind::Long: return std::to_string(u.long_value());
     case Kind::Double: return FormatDouble(u.dbl());
     case Kind::String: return u.str();
-    case Kind::Object: break;
+    case Kind::Date: return FormatDate(u.date());
+    case Kind::Byte: return std::to_string(u.byte());
+    case Kind::Single: return FormatSingle(u.single());
+    case Kind::Object:
+    case Kind::Array: break;
   }
   ThrowRuntime(kErrTypeMismatch);
 }
@@ -322,6 +471,9 @@ Num ToNum(const Value& u) {
     case Kind::Long: return {Rank::Long, u.long_value()};
     case Kind::Double: return {Rank::Double, 0, u.dbl()};
     case Kind::String: return {Rank::Double, 0, StringToDouble(u.str())};
+    case Kind::Byte: return {Rank::Integer, u.byte()};
+    case Kind::Single: return {Rank::Double, 0, u.single()};
+    case Kind::Date: return {Rank::Double, 0, u.date()};
     default: ThrowRuntime(kErrTypeMismatch);
   }
 }
@@ -344,8 +496,10 @@ Value Finite(double d) {
 enum class ArithOp { Add, Sub, Mul };
 
 Value Arith(const Value& a, const Value& b, ArithOp op) {
-  const Value ua = Unwrap(a);
-  const Value ub = Unwrap(b);
+  const Plain ua_plain(a);
+  const Value& ua = *ua_plain;
+  const Plain ub_plain(b);
+  const Value& ub = *ub_plain;
   if (ua.kind() == Kind::Null || ub.kind() == Kind::Null) return Value::Null();
   const Num x = ToNum(ua);
   const Num y = ToNum(ub);
@@ -380,8 +534,10 @@ Num ToWholeNum(const Value& u) {
 
 // \ gives the quotient, Mod the remainder, of the same whole-number division.
 Value WholeDivide(const Value& a, const Value& b, bool remainder) {
-  const Value ua = Unwrap(a);
-  const Value ub = Unwrap(b);
+  const Plain ua_plain(a);
+  const Value& ua = *ua_plain;
+  const Plain ub_plain(b);
+  const Value& ub = *ub_plain;
   if (ua.kind() == Kind::Null || ub.kind() == Kind::Null) return Value::Null();
   const Num x = ToWholeNum(ua);
   const Num y = ToWholeNum(ub);
@@ -392,7 +548,8 @@ Value WholeDivide(const Value& a, const Value& b, bool remainder) {
 }  // namespace
 
 Value Negate(const Value& a) {
-  const Value u = Unwrap(a);
+  const Plain u_plain(a);
+  const Value& u = *u_plain;
   if (u.kind() == Kind::Null) return u;
   const Num n = ToNum(u);
   if (n.rank == Rank::Double) return Value::Double(-n.d);
@@ -402,8 +559,10 @@ Value Negate(const Value& a) {
 Value Identity(const Value& a) { return Unwrap(a); }
 
 Value Power(const Value& a, const Value& b) {
-  const Value ua = Unwrap(a);
-  const Value ub = Unwrap(b);
+  const Plain ua_plain(a);
+  const Value& ua = *ua_plain;
+  const Plain ub_plain(b);
+  const Value& ub = *ub_plain;
   if (ua.kind() == Kind::Null || ub.kind() == Kind::Null) return Value::Null();
   const double x = ToNum(ua).AsDouble();
   const double y = ToNum(ub).AsDouble();
@@ -413,24 +572,39 @@ Value Power(const Value& a, const Value& b) {
 }
 
 Value Multiply(const Value& a, const Value& b) { return Arith(a, b, ArithOp::Mul); }
-Value Subtract(const Value& a, const Value& b) { return Arith(a, b, ArithOp::Sub); }
+
+// A date moved by a number of days stays a date; two dates apart are days.
+Value Subtract(const Value& a, const Value& b) {
+  Value r = Arith(a, b, ArithOp::Sub);
+  if (a.kind() == Kind::Date && b.kind() != Kind::Date && r.kind() != Kind::Null) {
+    return Value::Date(ToDouble(r));
+  }
+  return r;
+}
 
 Value Add(const Value& a, const Value& b) {
-  const Value ua = Unwrap(a);
-  const Value ub = Unwrap(b);
+  const Plain ua_plain(a);
+  const Value& ua = *ua_plain;
+  const Plain ub_plain(b);
+  const Value& ub = *ub_plain;
   if (ua.kind() == Kind::Null || ub.kind() == Kind::Null) return Value::Null();
   // Two strings join; Empty joined to a string leaves the string as it is.
   if (ua.kind() == Kind::String && ub.kind() == Kind::String) {
+    CheckTextSize(static_cast<std::uint64_t>(ua.str().size()) + ub.str().size());
     return Value::String(ua.str() + ub.str());
   }
   if (ua.kind() == Kind::Empty && ub.kind() == Kind::String) return ub;
   if (ua.kind() == Kind::String && ub.kind() == Kind::Empty) return ua;
-  return Arith(ua, ub, ArithOp::Add);
+  Value r = Arith(ua, ub, ArithOp::Add);
+  if ((ua.kind() == Kind::Date) != (ub.kind() == Kind::Date)) return Value::Date(ToDouble(r));
+  return r;
 }
 
 Value Divide(const Value& a, const Value& b) {
-  const Value ua = Unwrap(a);
-  const Value ub = Unwrap(b);
+  const Plain ua_plain(a);
+  const Value& ua = *ua_plain;
+  const Plain ub_plain(b);
+  const Value& ub = *ub_plain;
   if (ua.kind() == Kind::Null || ub.kind() == Kind::Null) return Value::Null();
   const double x = ToNum(ua).AsDouble();
   const double y = ToNum(ub).AsDouble();
@@ -442,13 +616,18 @@ Value IntDivide(const Value& a, const Value& b) { return WholeDivide(a, b, false
 Value Modulo(const Value& a, const Value& b) { return WholeDivide(a, b, true); }
 
 Value Concat(const Value& a, const Value& b) {
-  const Value ua = Unwrap(a);
-  const Value ub = Unwrap(b);
+  const Plain ua_plain(a);
+  const Value& ua = *ua_plain;
+  const Plain ub_plain(b);
+  const Value& ub = *ub_plain;
   const bool a_null = ua.kind() == Kind::Null;
   const bool b_null = ub.kind() == Kind::Null;
   if (a_null && b_null) return Value::Null();
-  return Value::String((a_null ? std::string() : ToString(ua)) +
-                       (b_null ? std::string() : ToString(ub)));
+  std::string left = a_null ? std::string() : ToString(ua);
+  const std::string right = b_null ? std::string() : ToString(ub);
+  CheckTextSize(static_cast<std::uint64_t>(left.size()) + right.size());
+  left += right;
+  return Value::String(std::move(left));
 }
 
 // ---- Comparison -----------------------------------------------------------
@@ -472,8 +651,10 @@ int CompareStrings(const std::string& a, const std::string& b) {
 }  // namespace
 
 std::optional<int> Compare(const Value& a, const Value& b, bool a_literal, bool b_literal) {
-  const Value ua = Unwrap(a);
-  const Value ub = Unwrap(b);
+  const Plain ua_plain(a);
+  const Value& ua = *ua_plain;
+  const Plain ub_plain(b);
+  const Value& ub = *ub_plain;
   if (ua.kind() == Kind::Null || ub.kind() == Kind::Null) return std::nullopt;
   const bool a_str = ua.kind() == Kind::String;
   const bool b_str = ub.kind() == Kind::String;
@@ -561,8 +742,10 @@ Value LogicWithNull(LogicOp op, const Bits& other, bool null_is_left) {
 }
 
 Value Logic(const Value& a, const Value& b, LogicOp op) {
-  const Value ua = Unwrap(a);
-  const Value ub = Unwrap(b);
+  const Plain ua_plain(a);
+  const Value& ua = *ua_plain;
+  const Plain ub_plain(b);
+  const Value& ub = *ub_plain;
   const bool a_null = ua.kind() == Kind::Null;
   const bool b_null = ub.kind() == Kind::Null;
   if (a_null && b_null) return Value::Null();
@@ -576,7 +759,8 @@ Value Logic(const Value& a, const Value& b, LogicOp op) {
 }  // namespace
 
 Value Not(const Value& a) {
-  const Value u = Unwrap(a);
+  const Plain u_plain(a);
+  const Value& u = *u_plain;
   if (u.kind() == Kind::Null) return u;
   const Bits x = ToBits(u);
   return FromBits(~x.v, x.boolean, x.rank);

@@ -6,45 +6,75 @@
 #include <exception>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <variant>
+#include <vector>
 
 namespace tarv::vbs {
 
 class Object;
+struct Array;
 
 // Error numbers as VBScript reports them.
 enum ErrorNumber : int {
   kErrInvalidCall = 5,
   kErrOverflow = 6,
   kErrOutOfMemory = 7,
+  kErrSubscriptOutOfRange = 9,
+  kErrArrayFixed = 10,
   kErrDivisionByZero = 11,
   kErrTypeMismatch = 13,
   kErrOutOfStack = 28,
+  kErrSubNotDefined = 35,
+  kErrBadFileName = 52,
+  kErrFileNotFound = 53,
+  kErrBadFileMode = 54,
+  kErrFileExists = 58,
+  kErrInputPastEnd = 62,
+  kErrPermissionDenied = 70,
+  kErrPathNotFound = 76,
   kErrObjectNotSet = 91,
   kErrInvalidUseOfNull = 94,
   kErrObjectRequired = 424,
   kErrCannotCreateObject = 429,
   kErrNoSuchMember = 438,
   kErrWrongArgCount = 450,
+  kErrNotACollection = 451,
+  kErrKeyExists = 457,
+  kErrVariableUndefined = 500,
   kErrIllegalAssignment = 501,
+  kErrClassNotDefined = 506,
   kErrSyntax = 1002,
   kErrExpectedRParen = 1006,
   kErrExpectedIdentifier = 1010,
   kErrExpectedEquals = 1011,
+  kErrExpectedTo = 1013,
   kErrExpectedEnd = 1014,
   kErrExpectedFunction = 1015,
+  kErrExpectedSub = 1016,
+  kErrExpectedThen = 1017,
+  kErrExpectedWend = 1018,
+  kErrExpectedLoop = 1019,
+  kErrExpectedNext = 1020,
+  kErrExpectedCase = 1021,
+  kErrExpectedSelect = 1022,
   kErrExpectedExpression = 1023,
   kErrExpectedStatement = 1024,
   kErrExpectedEndOfStatement = 1025,
+  kErrExpectedWith = 1029,
   kErrIdentifierTooLong = 1030,
   kErrInvalidNumber = 1031,
   kErrInvalidCharacter = 1032,
   kErrUnterminatedString = 1033,
   kErrInvalidExit = 1039,
+  kErrInvalidForVariable = 1040,
   kErrNameRedefined = 1041,
+  kErrExpectedIn = 1046,
+  kErrRegexpSyntax = 5017,
+  kErrElementNotFound = 32811,
   // The run was stopped by its time limit (the HRESULT E_ABORT).
   kErrTimeout = static_cast<int>(0x80004004u),
 };
@@ -58,6 +88,7 @@ struct Error {
   int line = 0;    // 1-based; 0 while the position is not known yet
   int column = 0;  // 1-based
   std::string source_text;  // the script line the error points at
+  std::string source;       // set by Err.Raise; else the kind of error shows
   bool compile = false;     // found while compiling rather than running
 };
 
@@ -73,8 +104,32 @@ class ScriptError : public std::exception {
 };
 
 [[noreturn]] void ThrowRuntime(int number);
+// A run-time error with a description of its own.
+[[noreturn]] void ThrowRuntime(int number, std::string description);
 
-enum class Kind { Empty, Null, Boolean, Integer, Long, Double, String, Object };
+// Memory the script may take in one piece: longer text or larger arrays fail
+// with "Out of memory" instead of exhausting the process.
+inline constexpr std::size_t kMaxTextBytes = 32u << 20;
+inline constexpr std::size_t kMaxArrayElements = 4u << 20;
+// Throws "Out of memory" when text of `bytes` exceeds kMaxTextBytes, or when
+// the process is past its memory budget (CheckMemory, asked once for every
+// few megabytes of new text). `fresh` is how much of it is newly made.
+void CheckTextSize(std::uint64_t bytes, std::uint64_t fresh);
+inline void CheckTextSize(std::uint64_t bytes) { CheckTextSize(bytes, bytes); }
+
+// The memory a run may add to the process: many pieces that each pass the
+// size limits still fail with "Out of memory" once the process holds this
+// much more than when the run began.
+inline constexpr std::uint64_t kMemoryBudget = 512u << 20;
+// The resident size of the process in bytes (0 when it cannot be read).
+std::uint64_t ResidentBytes();
+// Sets the ceiling for this thread's runs (0: none) and returns the old one.
+std::uint64_t SetMemoryCeiling(std::uint64_t bytes);
+// Throws "Out of memory" when the process is past the ceiling.
+void CheckMemory();
+
+// The order matches the payloads of Value.
+enum class Kind { Empty, Null, Boolean, Integer, Long, Double, String, Object, Date, Array, Byte, Single };
 
 class Value {
  public:
@@ -87,9 +142,14 @@ class Value {
   static Value String(std::string s);
   // A null pointer is the object reference Nothing.
   static Value Object(std::shared_ptr<vbs::Object> o);
+  // Days since 30 December 1899; the fraction is the time of day.
+  static Value Date(double serial);
+  static Value Array(std::shared_ptr<vbs::Array> a);
+  static Value Byte(std::uint8_t b);
+  static Value Single(float f);
 
   Kind kind() const { return static_cast<Kind>(data_.index()); }
-  bool IsNumeric() const;  // Boolean, Integer, Long or Double
+  bool IsNumeric() const;  // Boolean, Byte, Integer, Long, Single, Double
 
   // Raw payloads; each must only be asked of a value of that kind.
   bool boolean() const { return std::get<bool>(data_); }
@@ -100,9 +160,20 @@ class Value {
   const std::shared_ptr<vbs::Object>& object() const {
     return std::get<std::shared_ptr<vbs::Object>>(data_);
   }
+  double date() const { return std::get<DateTag>(data_).serial; }
+  const std::shared_ptr<vbs::Array>& array() const {
+    return std::get<std::shared_ptr<vbs::Array>>(data_);
+  }
+  std::uint8_t byte() const { return std::get<std::uint8_t>(data_); }
+  float single() const { return std::get<float>(data_); }
+  // The text of a String value, to be changed in place.
+  std::string& mutable_str() { return std::get<std::string>(data_); }
 
  private:
   struct NullTag {};
+  struct DateTag {
+    double serial;
+  };
   // The value holding exactly this payload.
   template <typename T>
   static Value Of(T payload) {
@@ -112,8 +183,22 @@ class Value {
   }
   // Order matches Kind.
   std::variant<std::monostate, NullTag, bool, std::int16_t, std::int32_t, double, std::string,
-               std::shared_ptr<vbs::Object>>
+               std::shared_ptr<vbs::Object>, DateTag, std::shared_ptr<vbs::Array>, std::uint8_t,
+               float>
       data_;
+};
+
+// A VBScript array: every dimension counts from 0; the first index runs
+// fastest in `items`, so growing the last dimension keeps every element.
+struct Array {
+  std::vector<std::int32_t> upper;  // upper bound of each dimension; -1: none
+  std::vector<Value> items;
+  bool fixed = false;  // declared with its size: no ReDim
+
+  // Throws "Subscript out of range" for wrong indices or count.
+  std::size_t Offset(std::span<const Value> indices) const;
+  // A one-dimensional array of the values.
+  static std::shared_ptr<Array> Of(std::vector<Value> values);
 };
 
 // The VBScript name of the value's kind, as TypeName gives it.
@@ -122,13 +207,35 @@ std::string TypeName(const Value& v);
 // An object stands for its default property wherever a plain value is needed.
 Value Unwrap(const Value& v);
 
+// The plain value of v without copying it when it is not an object.
+class Plain {
+ public:
+  explicit Plain(const Value& v) : p_(&v) {
+    if (v.kind() == Kind::Object) {
+      own_ = Unwrap(v);
+      p_ = &own_;
+    }
+  }
+  Plain(const Plain&) = delete;
+  Plain& operator=(const Plain&) = delete;
+  const Value& operator*() const { return *p_; }
+
+ private:
+  const Value* p_;
+  Value own_;
+};
+
 // Coercions as CDbl, CInt, CLng, CBool and CStr do them.
 double ToDouble(const Value& v);
 std::int16_t ToInteger(const Value& v);
 std::int32_t ToLong(const Value& v);
 bool ToBoolean(const Value& v);
 std::string ToString(const Value& v);
+// The date's serial number of a value, as CDate converts it.
+double ToDate(const Value& v);
 
+// Number text of a Single: up to 7 significant digits.
+std::string FormatSingle(float f);
 // Number text of a Double: up to 15 significant digits, the exponent form
 // ("1E+16", "1E-05") from 1E+15 up and below 0.0001.
 std::string FormatDouble(double d);

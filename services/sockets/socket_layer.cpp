@@ -95,7 +95,10 @@ int PassiveScan(int port, int type, const ScanNames& names, ScanSockets* socks, 
     const SockAddrInfo& a = list[i];
     if (a.Family != AF_INET && a.Family != AF_INET6) continue;
     char text[SOCK_ADDR_TEXT];
-    if (SockAddrText(a.Addr, a.Len, text, sizeof text) < 0) text[0] = 0;
+    // The IPv4 line shows the dotted address alone: without its port.
+    sockaddr_storage shown = a.Addr;
+    if (a.Family == AF_INET) reinterpret_cast<sockaddr_in&>(shown).sin_port = 0;
+    if (SockAddrText(shown, a.Len, text, sizeof text) < 0) text[0] = 0;
     TarvDebugLog(a.Family == AF_INET6 ? names.v6 : names.v4, text);
     TarvDebugLog(names.nic, socks->count(), a.Flags, a.Family, a.SockType, a.Protocol, "(null)");
     if (socks->count() == SOCK_ADDR_INFO_MAX) {

@@ -105,9 +105,9 @@ TEST_F(DebugStatement, ActionChosenByPrefix) {
       {"X", false, {kFinal}},
       {"W", false, {kFinal}},
       {"Par", false, {kFinal}},
-      {"", false, {"Length of Arg 2 is :0  < 1 !"}},
+      {"", false, {"Length of Arg 2 is :0  < 1 !", kFinal}},
       {std::string(1020, 'T'), false, {kFinal}},
-      {std::string(1021, 'T'), false, {"Length of Arg 2 is :1021 > 1020 !"}},
+      {std::string(1021, 'T'), false, {"Length of Arg 2 is :1021 > 1020 !", kFinal}},
   };
   for (const auto& c : cases) {
     const std::string out = Run(c.a2, "ab", 1, 2);

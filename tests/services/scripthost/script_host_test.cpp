@@ -141,4 +141,26 @@ TEST(VbsScriptHost, FailureReport) {
             std::string::npos);
 }
 
+TEST(VbsScriptHost, EscapeCrlf) {
+  const struct { std::string src; std::string out; } cases[] = {
+      {"", ""},
+      {"a\nb", "a\"&chr(10)&\"b"},
+      {"\r\n", "\"&chr(13)&\"\"&chr(10)&\""},
+      {std::string(1013, 'x'), std::string(1012, 'x')},  // only the first 1012 bytes are read
+      // 1012 bytes written, then one more escape: never past 1023
+      {std::string(1011, 'x') + "\n\n\n", std::string(1011, 'x') + "\"&chr(10)&\""},
+      {std::string(1012, 'x') + "\n", std::string(1012, 'x')},
+      {std::string(1000, 'x') + "\n\nyz", std::string(1000, 'x') + "\"&chr(10)&\"\"&chr(10)&\""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.src.size());
+    std::array<char, 1024> dest;
+    dest.fill('#');
+    const int n = vbscript_escape_crlf(c.src.c_str(), dest.data());
+    EXPECT_EQ(n, static_cast<int>(c.out.size()));
+    EXPECT_EQ(std::string(dest.data()), c.out);
+    EXPECT_LE(n, 1023);
+  }
+}
+
 }  // namespace

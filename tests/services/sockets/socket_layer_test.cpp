@@ -16,6 +16,7 @@
 #include "platform/socket.h"
 #include "tests/engine/harness.h"
 #include "tests/services/sockets/tcp_peer.h"
+#include "tests/platform/ipv6.h"
 
 namespace {
 
@@ -158,6 +159,7 @@ TEST_F(SocketLayerTest, ConnectFailures) {
 }
 
 TEST_F(SocketLayerTest, ConnectIPv6IsDualStackAndBlocking) {
+  TARV_SKIP_WITHOUT_IPV6();
   Listener v6(AF_INET6);
   int32_t fd = WinTcpConnect2V6("::1", v6.port());
   ASSERT_GE(fd, 3);
@@ -241,6 +243,7 @@ TEST_F(SocketLayerTest, SendToAPeerThatDoesNotReadEndsAfterTheWait) {
 }
 
 TEST_F(SocketLayerTest, ListenerAcceptsEitherFamilyAndFreesThePort) {
+  TARV_SKIP_WITHOUT_IPV6();
   Watchdog dog(30, "ListenerAcceptsEitherFamilyAndFreesThePort");
   const int port = FreePort();
   ASSERT_GT(port, 0);
@@ -268,6 +271,7 @@ TEST_F(SocketLayerTest, ListenerAcceptsEitherFamilyAndFreesThePort) {
 }
 
 TEST_F(SocketLayerTest, ListenersReportBusyPorts) {
+  TARV_SKIP_WITHOUT_IPV6();
   Listener busy(AF_INET, 4, "0.0.0.0");
   EXPECT_EQ(WinTcpListen(busy.port()), -3);
   EXPECT_EQ(LastError(), "WinTcpListen: bind port [" + std::to_string(busy.port()) +
@@ -293,6 +297,7 @@ TEST_F(SocketLayerTest, ListenersReportBusyPorts) {
 }
 
 TEST_F(SocketLayerTest, UdpServerPeeksTheFirstDatagramAndAnswersItsSender) {
+  TARV_SKIP_WITHOUT_IPV6();
   Watchdog dog(30, "UdpServerPeeksTheFirstDatagramAndAnswersItsSender");
   const int port = FreePort(SOCK_DGRAM);
   UdpStateClear();
@@ -344,6 +349,7 @@ TEST_F(SocketLayerTest, UdpServerPeeksTheFirstDatagramAndAnswersItsSender) {
 }
 
 TEST_F(SocketLayerTest, UdpClients) {
+  TARV_SKIP_WITHOUT_IPV6();
   UdpStateClear();
   char buf[16], text[64];
   const int server = BoundUdp(AF_INET);

@@ -12,6 +12,7 @@
 #include "engine/core/run_state.h"
 #include "tests/engine/harness.h"
 #include "tests/services/sockets/tcp_peer.h"
+#include "tests/platform/ipv6.h"
 
 namespace {
 
@@ -68,6 +69,7 @@ TEST_F(TcpStatementsTest, ExpectAPromptInsideALargerChunk) {
 }
 
 TEST_F(TcpStatementsTest, ExpectSplitAcrossTwoChunksOverIPv6) {
+  TARV_SKIP_WITHOUT_IPV6();
   Peer peer(
       [](int fd) {
         Write(fd, "abc--EN");
@@ -85,6 +87,7 @@ TEST_F(TcpStatementsTest, ExpectSplitAcrossTwoChunksOverIPv6) {
 }
 
 TEST_F(TcpStatementsTest, ConnectFailures) {
+  TARV_SKIP_WITHOUT_IPV6();
   const int closed = FreePort();
   Run(ConnectLine(closed) + "var {mode1} value {~tcp.status~}\n" +
       "tcp.connect ip {localhost} port {80}\n" + ConnectLine(closed, "::1"));
@@ -181,6 +184,7 @@ TEST_F(TcpStatementsTest, SendTextSendsTheSelection) {
 }
 
 TEST_F(TcpStatementsTest, ServerListenAcceptsAnIPv4ThenAnIPv6Client) {
+  TARV_SKIP_WITHOUT_IPV6();
   Watchdog dog(60, "ServerListenAcceptsAnIPv4ThenAnIPv6Client");
   const int port = FreePort();
   ASSERT_GT(port, 0);

@@ -1,5 +1,5 @@
-// Reporters (traced returns, run errors, script errors) and the HTML log.
-#include "engine/log/log.h"
+// The HTML log: its file, levels, escaping and entry writers.
+#include "engine/log/log_sink.h"
 
 #include <unistd.h>
 
@@ -12,12 +12,9 @@
 #include <ctime>
 #include <mutex>
 #include <string_view>
-#include <thread>
 
-#include "engine/log/html_log_prologue.h"
 #include "engine/core/run_state.h"
-#include "engine/core/script.h"
-#include "engine/core/var_store.h"
+#include "engine/log/html_log_prologue.h"
 
 LogState sgLog;
 
@@ -33,8 +30,6 @@ constexpr int kSuccessRoom = 1020;
 constexpr int kInfoRoom = 1020;
 constexpr int kReturnRoom = 928;
 constexpr int kReturnLine = 1019;
-constexpr int kRunErrorRoom = 1022;
-constexpr int kNmsErrorRoom = 1020;
 
 constexpr std::string_view kCloseTable = "\n</pre></td></tr></table>\n ";
 constexpr const char* kErrorOpen =
@@ -64,7 +59,6 @@ std::mutex gMutex;
 // folder would otherwise cost a failing open per entry.
 FILE* gFile = nullptr;
 bool gOpenFailed = false;
-std::atomic<bool> gRunErrorPause{true};
 
 int LevelNow() {
   return std::atomic_ref<int32_t>(sgLog.LogLevel).load(std::memory_order_relaxed);
@@ -153,10 +147,12 @@ bool BeginEntryLocked() {
 int MessageEntry(Section kind, int threshold, int room, int dropped, const char* fmt,
                  va_list ap) {
   if (LevelNow() < threshold) return 0;
-  std::lock_guard lock(gMutex);
-  if (!BeginEntryLocked()) return -1;
+  // Formatted before the lock: a fault inside the formatting, caught by the
+  // handler's guard, must not leave the log locked for the rest of the run.
   char text[1024];
   const int n = fmt ? std::vsnprintf(text, room, fmt, ap) : 0;
+  std::lock_guard lock(gMutex);
+  if (!BeginEntryLocked()) return -1;
   if (n <= 0 || n >= room) {
     EndEntryLocked();  // the header and the info batch still go out
     return dropped;
@@ -187,6 +183,14 @@ int MessageEntry(Section kind, int threshold, int room, int dropped, const char*
 // Info entries gather in the info buffer and reach the file in batches.
 int InfoEntry(bool escape, const char* fmt, va_list ap) {
   if (LevelNow() < 4) return 0;
+  // Formatted (and escaped) before the lock, as in MessageEntry.
+  char text[kInfoRoom];
+  int n = fmt ? std::vsnprintf(text, kInfoRoom, fmt, ap) : 0;
+  if (n > 0 && n < kInfoRoom && escape) {
+    char escaped[kInfoRoom];
+    n = HtmlEscape(text, n, escaped, kInfoRoom - 1);
+    if (n > 0) std::memcpy(text, escaped, n);
+  }
   std::lock_guard lock(gMutex);
   if (!OpenLocked()) {
     sgLog.InfoFill = 0;
@@ -210,19 +214,9 @@ int InfoEntry(bool escape, const char* fmt, va_list ap) {
     FlushLocked();
     EndEntryLocked();
   }
-  char* dest = sgLog.InfoBuf + sgLog.InfoFill;
-  if (!escape) {
-    const int n = fmt ? std::vsnprintf(dest, kInfoRoom, fmt, ap) : 0;
-    if (n <= 0 || n >= kInfoRoom) return -1;
-    sgLog.InfoFill += n;
-    return 0;
-  }
-  char text[kInfoRoom];
-  const int n = fmt ? std::vsnprintf(text, kInfoRoom, fmt, ap) : 0;
   if (n <= 0 || n >= kInfoRoom) return -1;
-  const int e = HtmlEscape(text, n, dest, kInfoRoom - 1);
-  if (e < 0) return -1;
-  sgLog.InfoFill += e;
+  std::memcpy(sgLog.InfoBuf + sgLog.InfoFill, text, n);
+  sgLog.InfoFill += n;
   return 0;
 }
 
@@ -235,16 +229,7 @@ void CloseLocked() {
   gOpenFailed = false;
 }
 
-// Escapes a reporter's formatted message: it carries script data.
-int EscapeMessage(const char* msg, int n, char* dest, int room) {
-  const int e = HtmlEscape(msg, n, dest, room - 1);
-  dest[e < 0 ? 0 : e] = 0;
-  return e;
-}
-
 }  // namespace
-
-void TarvSetRunErrorPause(bool on) { gRunErrorPause = on; }
 
 int TarvLogLevel() { return LevelNow(); }
 
@@ -314,55 +299,6 @@ int TarvReturn(int code, const char* fmt, ...) {
   return code;
 }
 
-int NmsRunError(int code, const char* fmt, ...) {
-  sgRun.RunErrors++;
-  sgRun.StepErrors++;
-  if (!fmt || !*fmt) return code;
-  char msg[kRunErrorRoom];
-  va_list ap;
-  va_start(ap, fmt);
-  const int n = std::vsnprintf(msg, sizeof msg, fmt, ap);
-  va_end(ap);
-  if (n <= 0 || n >= kRunErrorRoom) return code;
-  const int count = sgRun.RunErrors;
-  if (LevelNow() >= 1) {
-    char escaped[kRunErrorRoom * 5];
-    EscapeMessage(msg, n, escaped, sizeof escaped);
-    HtmlLogError("run.errors: [%d] , description: [%s]", count, escaped);
-  }
-  TarvSetVarInt2("run.errors", count);
-  if (gRunErrorPause) std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-  char name[62];
-  std::snprintf(name, sizeof name, "run.error.%d", count);
-  char value[1022];
-  const int vn = std::snprintf(value, sizeof value, "run.steps [%d], Line No. [%d], Error: [%s]",
-                               sgRun.RunSteps, sgRun.CurLine, msg);
-  TarvSetVar3(name, value, std::min(vn, static_cast<int>(sizeof value) - 1));
-  return code;
-}
-
-int NmsError(int code, const char* fmt, ...) {
-  char msg[1024] = {};
-  if (fmt && *fmt) {
-    va_list ap;
-    va_start(ap, fmt);
-    std::vsnprintf(msg, kNmsErrorRoom, fmt, ap);
-    va_end(ap);
-  }
-  const int n = static_cast<int>(std::strlen(msg));
-  if (n > 0 && LevelNow() >= 1) {
-    char escaped[kNmsErrorRoom * 5];
-    EscapeMessage(msg, n, escaped, sizeof escaped);
-    HtmlLogWarning("%s", escaped);
-  }
-  sgNms.ErrCount++;
-  char name[64];
-  const int nl = std::snprintf(name, sizeof name, "nms.error.%d", sgNms.ErrCount);
-  if (n > 0 && nl > 0) TarvSetVar3(name, msg, n);
-  TarvSetVarInt2("nms.errors", sgNms.ErrCount);
-  return code;
-}
-
 int TarvDebugLog(const char* fmt, ...) {
   va_list ap;
   va_start(ap, fmt);
@@ -418,29 +354,6 @@ int HtmlLogStep(const char* text) {
   return EndEntryLocked();
 }
 
-int HtmlLogVars(int step) {
-  if (LevelNow() < 2) return 0;
-  std::lock_guard lock(gMutex);
-  if (!BeginEntryLocked()) return -1;
-  Put(kCloseTable);
-  Put("\n<table><tr><th>index</th><th>editByStep</th><th>Name</th><th>Value</th></tr>");
-  const int count = std::clamp(sgVar.Count, 0, VAR_SLOTS - 1);
-  for (int i = 1; i <= count; i++) {
-    if (step != 0 && sgVar.editByStep[i] != step) continue;
-    PutF("\n<tr><td>%d</td><td>%d</td><td>", i, sgVar.editByStep[i]);
-    PutEscaped(VarName(i), sgVar.NameLen[i]);
-    Put("</td><td>");
-    // A value shows up to its first NUL byte.
-    const char* value = VarValue(i);
-    const void* nul = std::memchr(value, 0, sgVar.ValLen[i]);
-    PutEscaped(value, nul ? static_cast<const char*>(nul) - value : sgVar.ValLen[i]);
-    Put("</td></tr>\n");
-  }
-  Put("\n</table>\n");
-  sgLog.Section = kNone;
-  return EndEntryLocked();
-}
-
 int HtmlLogText(int count) {
   if (LevelNow() < 2) return 0;
   std::lock_guard lock(gMutex);
@@ -461,5 +374,25 @@ int TarvFlushLog() {
   std::lock_guard lock(gMutex);
   if (sgLog.InfoFill <= 0) return 0;
   if (FlushLocked() < 0) return -1;
+  return EndEntryLocked();
+}
+
+LogTableWriter::LogTableWriter() : lock_(gMutex), ok_(BeginEntryLocked()) {
+  if (ok_) Put(kCloseTable);
+}
+
+void LogTableWriter::Put(std::string_view s) { ::Put(s); }
+
+void LogTableWriter::PutEscaped(const char* s, size_t n) { ::PutEscaped(s, n); }
+
+void LogTableWriter::PutF(const char* fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  std::vfprintf(gFile, fmt, ap);
+  va_end(ap);
+}
+
+int LogTableWriter::End() {
+  sgLog.Section = kNone;
   return EndEntryLocked();
 }

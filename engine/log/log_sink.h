@@ -1,0 +1,81 @@
+// The HTML log of a run: its file, its levels, the escaping of data and the
+// entry writers.  A leaf: it depends on nothing of the engine but the run
+// state it shows in step entries.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string_view>
+
+struct LogState {
+  int32_t EntryCount;      // entries started; the header precedes the first
+  int32_t InfoFill;        // bytes waiting in InfoBuf
+  char CmdLine[1024];
+  char FileName[512];
+  int32_t LogLevel;        // 0 nothing, 1 errors, 2 success/tables, 4 debug
+  int32_t Section;         // open entry table: 0 none, 1 error, 2 success, 3 warning, 4 info
+  int32_t Pid;
+  int64_t StartTime;       // seconds since 1970
+  char InfoBuf[4096];
+};
+
+extern LogState sgLog;
+
+// Closes the file of the previous run, if any, and clears the record.
+void LogStateClear();
+
+// A traced return: code, with the description as a warning (code < 0) or
+// an info entry at the debug level.
+int TarvReturn(int code, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+int TarvDebugLog(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+int HtmlLogError(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+int HtmlLogWarning(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+int HtmlLogSuccess(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+int HtmlLogStep(const char* text);
+int HtmlLogText(int count);
+int TarvFlushLog();
+// Flushes the info buffer and closes the file; the next entry opens it again.
+void TarvCloseLog();
+int FormatLocalTime(char* dest /* 40 bytes */);
+
+// An info entry whose formatted text is data (values, received bytes): it is
+// written with &, < and > as entities.
+int TarvDebugLogEscaped(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+// The entity that writes c into the log as data; empty when c stands for
+// itself.
+constexpr std::string_view HtmlEntity(char c) {
+  switch (c) {
+    case '&': return "&amp;";
+    case '<': return "&lt;";
+    case '>': return "&gt;";
+    default: return {};
+  }
+}
+// Copies len bytes with &, < and > as entities; the bytes written (no NUL is
+// added), or -1 when they would not fit in room.
+int HtmlEscape(const char* src, int len, char* dest, int room);
+
+// The log level, safe to read and set while another thread writes entries.
+int TarvLogLevel();
+void TarvSetLogLevel(int level);
+
+// A table entry of its own, written whole under the log's lock: the
+// header and pending info entries go first, then the table's text.
+class LogTableWriter {
+ public:
+  LogTableWriter();
+  LogTableWriter(const LogTableWriter&) = delete;
+  LogTableWriter& operator=(const LogTableWriter&) = delete;
+  // False when the log file cannot be written; then nothing may be put.
+  bool Ok() const { return ok_; }
+  void Put(std::string_view s);
+  // Data: &, < and > become entities.
+  void PutEscaped(const char* s, size_t n);
+  void PutF(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+  // Ends the entry and writes it through: 0, or -1.
+  int End();
+
+ private:
+  std::lock_guard<std::mutex> lock_;
+  bool ok_;
+};

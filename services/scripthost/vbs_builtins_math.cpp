@@ -1,0 +1,255 @@
+// Number functions and conversions.
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+#include "services/scripthost/vbs_builtins.h"
+#include "services/scripthost/vbs_date.h"
+#include "services/scripthost/vbs_eval.h"
+
+namespace tarv::vbs {
+
+namespace {
+
+using Args = std::span<const Value>;
+
+// Round(x, n): to n decimal places, half-way cases to even. The scaled value
+// is first taken to 15 significant digits so that 2.675 rounds as written
+// rather than as its nearest binary fraction.
+double RoundDigits(double d, std::int32_t digits) {
+  if (digits == 0) return RoundHalfEven(d);
+  if (digits > 15) return d;
+  const double scale = std::pow(10.0, digits);
+  const double y = d * scale;
+  if (!std::isfinite(y) || std::fabs(y) >= 4503599627370496.0) return d;
+  char buf[64];
+  auto w = std::to_chars(buf, buf + sizeof buf, y, std::chars_format::general, 15);
+  double shown = y;
+  std::from_chars(buf, w.ptr, shown, std::chars_format::general);
+  return RoundHalfEven(shown) / scale;
+}
+
+// Whole-number kinds pass unchanged (Empty and Boolean as Integers); any
+// other value goes through f as a Double.
+template <typename F>
+Value KeepWholeKinds(const Value& x, F f) {
+  switch (x.kind()) {
+    case Kind::Null:
+    case Kind::Integer:
+    case Kind::Long:
+    case Kind::Byte: return x;
+    case Kind::Empty: return Value::Integer(0);
+    case Kind::Boolean: return Value::Integer(x.boolean() ? -1 : 0);
+    default: return Value::Double(f(ToDouble(x)));
+  }
+}
+
+Value Round(Interpreter&, Args a) {
+  const Plain x(a[0]);
+  const std::int32_t digits = a.size() > 1 ? ToLong(a[1]) : 0;
+  if (digits < 0) ThrowRuntime(kErrInvalidCall);
+  return KeepWholeKinds(*x, [digits](double d) { return RoundDigits(d, digits); });
+}
+
+// Int rounds down, Fix toward zero.
+template <double (*F)(double)>
+Value WholePart(Interpreter&, Args a) {
+  const Plain x(a[0]);
+  return KeepWholeKinds(*x, F);
+}
+
+double Floor(double d) { return std::floor(d); }
+double Trunc(double d) { return std::trunc(d); }
+
+Value Abs(Interpreter&, Args a) {
+  const Plain p(a[0]);
+  const Value& x = *p;
+  switch (x.kind()) {
+    case Kind::Null: return x;
+    case Kind::Empty: return Value::Integer(0);
+    case Kind::Boolean: return Value::Integer(x.boolean() ? 1 : 0);
+    case Kind::Integer: return x.integer() < 0 ? Negate(x) : x;
+    case Kind::Long: return x.long_value() < 0 ? Negate(x) : x;
+    case Kind::Byte: return x;
+    default: return Value::Double(std::fabs(ToDouble(x)));
+  }
+}
+
+Value Sgn(Interpreter&, Args a) {
+  const Plain x(a[0]);
+  if ((*x).kind() == Kind::Null) return *x;
+  const double d = ToDouble(*x);
+  return Value::Integer(static_cast<std::int16_t>(d < 0 ? -1 : (d > 0 ? 1 : 0)));
+}
+
+// One-argument functions of a Double that pass Null through.
+template <double (*F)(double)>
+Value Real(Interpreter&, Args a) {
+  const Plain x(a[0]);
+  if ((*x).kind() == Kind::Null) return *x;
+  const double r = F(ToDouble(*x));
+  if (!std::isfinite(r)) ThrowRuntime(std::isnan(r) ? kErrInvalidCall : kErrOverflow);
+  return Value::Double(r);
+}
+
+double Sqrt(double d) {
+  if (d < 0) ThrowRuntime(kErrInvalidCall);
+  return std::sqrt(d);
+}
+double Ln(double d) {
+  if (d <= 0) ThrowRuntime(kErrInvalidCall);
+  return std::log(d);
+}
+double Expo(double d) { return std::exp(d); }
+double Sine(double d) { return std::sin(d); }
+double Cosine(double d) { return std::cos(d); }
+double Tangent(double d) { return std::tan(d); }
+double Arctangent(double d) { return std::atan(d); }
+
+Value CInt(Interpreter&, Args a) { return Value::Integer(ToInteger(a[0])); }
+Value CLng(Interpreter&, Args a) { return Value::Long(ToLong(a[0])); }
+Value CDbl(Interpreter&, Args a) { return Value::Double(ToDouble(a[0])); }
+Value CStr(Interpreter&, Args a) { return Value::String(ToString(a[0])); }
+Value CBool(Interpreter&, Args a) { return Value::Boolean(ToBoolean(a[0])); }
+
+Value CSng(Interpreter&, Args a) {
+  const double d = ToDouble(a[0]);
+  if (std::fabs(d) > 3.402823466e38) ThrowRuntime(kErrOverflow);
+  return Value::Single(static_cast<float>(d));
+}
+
+Value CByte(Interpreter&, Args a) {
+  const std::int32_t n = ToLong(a[0]);
+  if (n < 0 || n > 255) ThrowRuntime(kErrOverflow);
+  return Value::Byte(static_cast<std::uint8_t>(n));
+}
+
+Value IsNumeric(Interpreter&, Args a) {
+  const Plain p(a[0]);
+  const Value& x = *p;
+  if (x.IsNumeric() || x.kind() == Kind::Empty) return Value::Boolean(true);
+  if (x.kind() == Kind::String) {
+    try {
+      return Value::Boolean(ParseNumber(x.str()).has_value());
+    } catch (const ScriptError&) {
+      return Value::Boolean(true);  // a number too large is still a number
+    }
+  }
+  return Value::Boolean(false);
+}
+
+// The generator of VBScript's Rnd: a 24-bit linear congruence.
+float NextRnd(Interpreter& in) {
+  in.rnd_seed = (in.rnd_seed * 0x43FD43FDu + 0xC39EC3u) & 0xFFFFFFu;
+  in.rnd_last = static_cast<float>(in.rnd_seed) / 16777216.0f;
+  return in.rnd_last;
+}
+
+Value Rnd(Interpreter& in, Args a) {
+  if (HasArg(a, 0)) {
+    const double n = ToDouble(a[0]);
+    if (n == 0) return Value::Single(in.rnd_last);
+    if (n < 0) {
+      // The same negative number always restarts the same sequence.
+      const float f = static_cast<float>(n);
+      std::uint32_t bits = 0;
+      std::memcpy(&bits, &f, sizeof bits);
+      in.rnd_seed = (bits + (bits >> 24)) & 0xFFFFFFu;
+    }
+  }
+  return Value::Single(NextRnd(in));
+}
+
+Value Randomize(Interpreter& in, Args a) {
+  const double seed = HasArg(a, 0) ? ToDouble(a[0]) : SecondsSinceMidnight();
+  std::uint64_t bits = 0;
+  std::memcpy(&bits, &seed, sizeof bits);
+  const std::uint32_t mix = static_cast<std::uint32_t>((bits >> 32) ^ bits);
+  in.rnd_seed = ((mix & 0xFFFFu) << 8 | (in.rnd_seed & 0xFFu)) & 0xFFFFFFu;
+  return Value();
+}
+
+// FormatNumber(x[, digits[, leading zero[, parentheses[, grouping]]]]):
+// -1 or an absent argument means the default (2 digits, leading zero, no
+// parentheses, grouping by thousands).
+std::string FormatFixed(double d, std::int32_t digits, Args a, std::size_t first_flag) {
+  auto flag = [&](std::size_t i, bool dflt) {
+    if (!HasArg(a, i) || a[i].kind() == Kind::Empty) return dflt;
+    const std::int32_t v = ToLong(a[i]);
+    if (v == -2) return dflt;
+    return v != 0;
+  };
+  const bool leading = flag(first_flag, true);
+  const bool parens = flag(first_flag + 1, false);
+  const bool group = flag(first_flag + 2, true);
+  if (digits < 0) digits = 2;
+  if (digits > 255) ThrowRuntime(kErrInvalidCall);
+  const double r = RoundDigits(d, digits);
+  char buf[512];
+  std::snprintf(buf, sizeof buf, "%.*f", static_cast<int>(digits), std::fabs(r));
+  std::string num(buf);
+  const std::size_t dot = num.find('.');
+  std::string whole = num.substr(0, dot);
+  std::string frac = dot == std::string::npos ? "" : num.substr(dot);
+  if (group && whole.size() > 3) {
+    std::string g;
+    const std::size_t lead = whole.size() % 3;
+    for (std::size_t i = 0; i < whole.size(); ++i) {
+      if (i > 0 && (i - lead) % 3 == 0) g += ',';
+      g += whole[i];
+    }
+    whole = g;
+  }
+  if (whole == "0" && !leading && !frac.empty()) whole.clear();
+  std::string out = whole + frac;
+  const bool negative = r < 0 && out.find_first_not_of("0.,") != std::string::npos;
+  if (negative) out = parens ? "(" + out + ")" : "-" + out;
+  return out;
+}
+
+Value FormatNumber(Interpreter&, Args a) {
+  const Plain x(a[0]);
+  if ((*x).kind() == Kind::Null) ThrowRuntime(kErrTypeMismatch);
+  const std::int32_t digits = HasArg(a, 1) ? ToLong(a[1]) : -1;
+  return Value::String(FormatFixed(ToDouble(*x), digits, a, 2));
+}
+
+Value FormatPercent(Interpreter&, Args a) {
+  const Plain x(a[0]);
+  if ((*x).kind() == Kind::Null) ThrowRuntime(kErrTypeMismatch);
+  const std::int32_t digits = HasArg(a, 1) ? ToLong(a[1]) : -1;
+  return Value::String(FormatFixed(ToDouble(*x) * 100, digits, a, 2) + "%");
+}
+
+constexpr Builtin kMath[] = {
+    {"abs", 1, 1, Abs},
+    {"atn", 1, 1, Real<Arctangent>},
+    {"cbool", 1, 1, CBool},
+    {"cbyte", 1, 1, CByte},
+    {"cdbl", 1, 1, CDbl},
+    {"cint", 1, 1, CInt},
+    {"clng", 1, 1, CLng},
+    {"cos", 1, 1, Real<Cosine>},
+    {"csng", 1, 1, CSng},
+    {"cstr", 1, 1, CStr},
+    {"exp", 1, 1, Real<Expo>},
+    {"fix", 1, 1, WholePart<Trunc>},
+    {"formatnumber", 1, 5, FormatNumber},
+    {"formatpercent", 1, 5, FormatPercent},
+    {"int", 1, 1, WholePart<Floor>},
+    {"isnumeric", 1, 1, IsNumeric},
+    {"log", 1, 1, Real<Ln>},
+    {"randomize", 0, 1, Randomize},
+    {"rnd", 0, 1, Rnd},
+    {"round", 1, 2, Round},
+    {"sgn", 1, 1, Sgn},
+    {"sin", 1, 1, Real<Sine>},
+    {"sqr", 1, 1, Real<Sqrt>},
+    {"tan", 1, 1, Real<Tangent>},
+};
+
+}  // namespace
+
+std::span<const Builtin> MathBuiltins() { return kMath; }
+
+}  // namespace tarv::vbs

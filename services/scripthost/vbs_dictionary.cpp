@@ -1,0 +1,197 @@
+// Scripting.Dictionary: keys in the order added; text keys compared by bytes
+// or, in text mode, without regard to case.
+#include <cstdio>
+#include <unordered_map>
+#include <vector>
+
+#include "services/scripthost/vbs_objects.h"
+#include "services/scripthost/vbs_text.h"
+
+namespace tarv::vbs {
+
+namespace {
+
+constexpr std::size_t kMaxEntries = 4u << 20;
+
+class Dictionary : public BuiltinObject {
+ public:
+  std::string TypeName() const override { return "Dictionary"; }
+
+  Value GetProperty(std::string_view name, std::span<const Value> args) override {
+    if (EqualsNoCase(name, "count")) return Value::Long(static_cast<std::int32_t>(entries_.size()));
+    if (EqualsNoCase(name, "comparemode")) return Value::Long(text_ ? 1 : 0);
+    return Call(name, args);
+  }
+
+  void SetProperty(std::string_view name, std::span<const Value> args, const Value& v) override {
+    if (name.empty() || EqualsNoCase(name, "item")) {
+      ArgCount(args, 1, 1);
+      const std::string k = KeyOf(args[0]);
+      if (auto it = index_.find(k); it != index_.end()) {
+        entries_[it->second].second = v;
+      } else {
+        Insert(k, args[0], v);
+      }
+      return;
+    }
+    if (EqualsNoCase(name, "comparemode")) {
+      if (!entries_.empty()) ThrowRuntime(kErrInvalidCall);
+      const std::int32_t m = ToLong(v);
+      if (m < 0 || m > 2) ThrowRuntime(kErrInvalidCall);
+      text_ = m == 1;
+      return;
+    }
+    if (EqualsNoCase(name, "key")) {
+      ArgCount(args, 1, 1);
+      const auto it = index_.find(KeyOf(args[0]));
+      if (it == index_.end()) ThrowRuntime(kErrElementNotFound);
+      const std::string fresh = KeyOf(v);
+      if (index_.contains(fresh)) ThrowRuntime(kErrKeyExists);
+      const std::size_t at = it->second;
+      index_.erase(it);
+      index_.emplace(fresh, at);
+      entries_[at].first = v;
+      return;
+    }
+    ThrowRuntime(kErrNoSuchMember);
+  }
+
+  Value Call(std::string_view name, std::span<const Value> args) override {
+    if (name.empty() || EqualsNoCase(name, "item")) {
+      ArgCount(args, 1, 1);
+      const std::string k = KeyOf(args[0]);
+      if (auto it = index_.find(k); it != index_.end()) return entries_[it->second].second;
+      // Reading a missing key adds it, empty, as the original does.
+      Insert(k, args[0], Value());
+      return Value();
+    }
+    if (EqualsNoCase(name, "add")) {
+      ArgCount(args, 2, 2);
+      const std::string k = KeyOf(args[0]);
+      if (index_.contains(k)) ThrowRuntime(kErrKeyExists);
+      Insert(k, args[0], args[1]);
+      return Value();
+    }
+    if (EqualsNoCase(name, "exists")) {
+      ArgCount(args, 1, 1);
+      return Value::Boolean(index_.contains(KeyOf(args[0])));
+    }
+    if (EqualsNoCase(name, "remove")) {
+      ArgCount(args, 1, 1);
+      const auto it = index_.find(KeyOf(args[0]));
+      if (it == index_.end()) ThrowRuntime(kErrElementNotFound);
+      const std::size_t at = it->second;
+      index_.erase(it);
+      entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(at));
+      for (auto& [k, i] : index_) {
+        if (i > at) --i;
+      }
+      return Value();
+    }
+    if (EqualsNoCase(name, "removeall")) {
+      ArgCount(args, 0, 0);
+      entries_.clear();
+      index_.clear();
+      return Value();
+    }
+    if (EqualsNoCase(name, "keys") || EqualsNoCase(name, "items")) {
+      const bool keys = EqualsNoCase(name, "keys");
+      std::vector<Value> out;
+      out.reserve(entries_.size());
+      for (const auto& [k, v] : entries_) out.push_back(keys ? k : v);
+      const Value list = Value::Array(Array::Of(std::move(out)));
+      if (args.empty()) return list;
+      ArgCount(args, 1, 1);
+      return list.array()->items[list.array()->Offset(args)];
+    }
+    if (EqualsNoCase(name, "count") || EqualsNoCase(name, "comparemode")) {
+      ArgCount(args, 0, 0);
+      return GetProperty(name, args);
+    }
+    ThrowRuntime(kErrNoSuchMember);
+  }
+
+  bool Enumerate(std::vector<Value>& out) override {
+    for (const auto& [k, v] : entries_) out.push_back(k);
+    return true;
+  }
+
+ private:
+  // Keys of equal value share one text: numbers by their value, text by its
+  // bytes (folded in text mode), objects by identity.
+  std::string KeyOf(const Value& key) const {
+    switch (key.kind()) {
+      case Kind::Empty: return "e";
+      case Kind::Null: return "z";
+      case Kind::String: return "s" + (text_ ? LowerText(key.str()) : key.str());
+      case Kind::Object: {
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "o%p", static_cast<const void*>(key.object().get()));
+        return buf;
+      }
+      case Kind::Array: ThrowRuntime(kErrTypeMismatch);
+      case Kind::Date: return "d" + FormatDouble(key.date());
+      default: return "n" + FormatDouble(ToDouble(key));
+    }
+  }
+
+  void Insert(const std::string& k, const Value& key, const Value& item) {
+    if (entries_.size() >= kMaxEntries) ThrowRuntime(kErrOutOfMemory);
+    if (entries_.size() % 4096 == 4095) CheckMemory();
+    index_.emplace(k, entries_.size());
+    entries_.emplace_back(key, item);
+  }
+
+  std::vector<std::pair<Value, Value>> entries_;
+  std::unordered_map<std::string, std::size_t> index_;
+  bool text_ = false;
+};
+
+class Collection : public BuiltinObject {
+ public:
+  Collection(std::string type_name, std::vector<Value> items)
+      : type_name_(std::move(type_name)), items_(std::move(items)) {}
+  std::string TypeName() const override { return type_name_; }
+  Value Call(std::string_view name, std::span<const Value> args) override {
+    if (EqualsNoCase(name, "count")) {
+      ArgCount(args, 0, 0);
+      return Value::Long(static_cast<std::int32_t>(items_.size()));
+    }
+    if (name.empty() || EqualsNoCase(name, "item")) {
+      ArgCount(args, 1, 1);
+      const std::int32_t i = ToLong(args[0]);
+      if (i < 0 || static_cast<std::size_t>(i) >= items_.size()) ThrowRuntime(kErrInvalidCall);
+      return items_[static_cast<std::size_t>(i)];
+    }
+    ThrowRuntime(kErrNoSuchMember);
+  }
+  bool Enumerate(std::vector<Value>& out) override {
+    out.insert(out.end(), items_.begin(), items_.end());
+    return true;
+  }
+
+ private:
+  std::string type_name_;
+  std::vector<Value> items_;
+};
+
+}  // namespace
+
+std::shared_ptr<Object> NewCollection(std::string type_name, std::vector<Value> items) {
+  return std::make_shared<Collection>(std::move(type_name), std::move(items));
+}
+
+void ArgCount(std::span<const Value> args, std::size_t lo, std::size_t hi) {
+  if (args.size() < lo || args.size() > hi) ThrowRuntime(kErrWrongArgCount);
+}
+
+std::shared_ptr<Object> NewDictionary() { return std::make_shared<Dictionary>(); }
+
+std::shared_ptr<Object> StandardObjects::Create(std::string_view prog_id) {
+  if (EqualsNoCase(prog_id, "Scripting.Dictionary")) return NewDictionary();
+  if (EqualsNoCase(prog_id, "Scripting.FileSystemObject")) return NewFileSystem(in_);
+  if (EqualsNoCase(prog_id, "VBScript.RegExp")) return NewRegExp(in_);
+  return nullptr;
+}
+
+}  // namespace tarv::vbs

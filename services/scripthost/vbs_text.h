@@ -1,0 +1,31 @@
+// Text as scripts see it: UTF-8 bytes counted in UTF-16 units (so a
+// character outside the Basic Multilingual Plane counts two, as in VBScript),
+// and the case folding of text comparison.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace tarv::vbs {
+
+// UTF-16 units in s.
+std::int64_t Units(std::string_view s);
+// Byte offset where unit `unit` (0-based) begins; s.size() past the end. A
+// unit in the middle of a pair rounds up to the next character.
+std::size_t ByteAt(std::string_view s, std::int64_t unit);
+// The first code point of s and its length in bytes; 0xFFFD for a bad byte.
+char32_t FirstCodePoint(std::string_view s, std::size_t* length);
+void AppendUtf8(std::string& out, char32_t cp);
+
+// Upper and lower case of ASCII, Latin-1, Greek and Cyrillic letters; other
+// text unchanged. Byte lengths never change.
+std::string UpperText(std::string_view s);
+std::string LowerText(std::string_view s);
+
+// Compare as StrComp does: binary (bytes) or text (case folded).
+int CompareMode(std::string_view a, std::string_view b, bool text);
+// Byte offset of `needle` in `hay` from byte `from`, or npos.
+std::size_t FindMode(std::string_view hay, std::string_view needle, std::size_t from, bool text);
+
+}  // namespace tarv::vbs
