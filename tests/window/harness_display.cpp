@@ -3,7 +3,6 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <cairo.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -11,7 +10,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <cstring>
 
 #include "tests/e2e/harness_binary.h"
 
@@ -101,19 +99,6 @@ Screenshot TakeScreenshot() {
   }
   XCloseDisplay(d);
   return shot;
-}
-
-bool SavePng(const Screenshot& shot, const std::string& path) {
-  cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_RGB24, shot.width, shot.height);
-  unsigned char* data = cairo_image_surface_get_data(s);
-  const int stride = cairo_image_surface_get_stride(s);
-  for (int y = 0; y < shot.height; y++)
-    std::memcpy(data + static_cast<size_t>(y) * stride, &shot.pixels[static_cast<size_t>(y) * shot.width],
-                static_cast<size_t>(shot.width) * 4);
-  cairo_surface_mark_dirty(s);
-  const bool ok = cairo_surface_write_to_png(s, path.c_str()) == CAIRO_STATUS_SUCCESS;
-  cairo_surface_destroy(s);
-  return ok;
 }
 
 WindowRun::WindowRun(const std::string& program, const std::string& mode, const std::string& script,

@@ -34,7 +34,6 @@ struct Screenshot {
   uint32_t At(int x, int y) const;
 };
 Screenshot TakeScreenshot();
-bool SavePng(const Screenshot& shot, const std::string& path);
 
 // tarv MODE SCRIPT started in the background, output into a file, killed by
 // pid on destruction unless it exited.

@@ -129,8 +129,6 @@ TEST_F(WindowBinary, LaysOutStepsByClickRunsToTheEndAndShowsPages) {
   EXPECT_TRUE(run.Running());
 
   const tarvtest::Screenshot last = tarvtest::TakeScreenshot();
-  tarvtest::SavePng(last, dir_.File("after-run.png"));
-  if (const char* keep = std::getenv("TARV_WINDOW_SHOT")) tarvtest::SavePng(last, keep);
   // Each line ran once: a 2-pixel bar of grey 159 on its map row; the
   // indicator below the last line; the Go pill light in a continuous run.
   for (int line = 1; line <= 6; line++) EXPECT_EQ(last.At(10 + 656, 10 + 90 + line), 0x9F9F9Fu) << line;
