@@ -2,16 +2,18 @@
 #include <csignal>
 
 #include "engine/core/engine.h"
-#include "engine/log/log.h"
 #include "engine/core/run_state.h"
+#include "engine/log/log.h"
 #include "services/registry.h"
+#include "window/main_window.h"
 
 int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   TarvRegisterFamilies();
   TarvStart(argc, argv);
-  // No window is built yet: every mode runs its steps here, at its log level.
-  if (sgRun.RunMode == RUNMODE_HIDE) sgLog.LogLevel = 0;
+  // Every mode but hide shows the run in the window, which the user closes.
+  if (sgRun.RunMode != RUNMODE_HIDE) return WindowMain();
+  sgLog.LogLevel = 0;
   TarvRunToEnd();
   return 0;
 }

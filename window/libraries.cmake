@@ -4,3 +4,8 @@
 pkg_check_modules(TARV_DRAW REQUIRED IMPORTED_TARGET cairo pangocairo fontconfig gdk-pixbuf-2.0 alsa fluidsynth)
 find_library(TARV_GIF_LIBRARY gif REQUIRED)
 target_link_libraries(tarvcore PUBLIC PkgConfig::TARV_DRAW ${TARV_GIF_LIBRARY})
+
+# The main window, its buttons and the output pane: FLTK 1.3 over X11.
+find_library(TARV_FLTK_LIBRARY fltk REQUIRED)
+find_package(X11 REQUIRED)
+target_link_libraries(tarvcore PUBLIC ${TARV_FLTK_LIBRARY} X11::X11)

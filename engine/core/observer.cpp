@@ -9,13 +9,13 @@ void TarvSetObserver(const EngineObserver* observer) { sgObserver = observer; }
 
 int ScreenPrintf(const char* fmt, ...) {
   if (!ScreenActive() || sgObserver->Print == nullptr) return 0;
-  char text[1024];
+  // A text that does not fit is not shown at all: the pane gets length -1.
+  char text[1024] = {};
   va_list ap;
   va_start(ap, fmt);
-  int n = std::vsnprintf(text, sizeof text, fmt, ap);
+  int n = std::vsnprintf(text, kScreenPrintfRoom, fmt, ap);
   va_end(ap);
-  if (n < 0) return 0;
-  if (n >= static_cast<int>(sizeof text)) n = sizeof text - 1;
+  if (n >= kScreenPrintfRoom) n = -1;
   sgObserver->Print(text, n);
   return n;
 }

@@ -21,7 +21,9 @@ extern const EngineObserver* sgObserver;
 // nobody will see.
 inline bool ScreenActive() { return sgObserver != nullptr && sgObserver->Showing(); }
 
-// Formats into the output pane (at most 1023 bytes); nothing without a window.
+// Formats into the output pane; a text longer than 1019 bytes reaches the
+// pane as length -1 (shown as nothing).  Nothing without a window.
+inline constexpr int kScreenPrintfRoom = 1020;
 int ScreenPrintf(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 int ScreenLog(const char* text, int len);
 void ScreenBanner(const char* text, int len);

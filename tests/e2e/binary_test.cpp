@@ -48,19 +48,19 @@ TEST(Binary, LogGoesBesideTheProgramOnlyWhenTheFolderExists) {
   TempDir dir;
   std::filesystem::copy_file(TarvBinary(), dir.File("tarv"));
   std::filesystem::permissions(dir.File("tarv"), std::filesystem::perms::owner_all);
-  std::string script = dir.Write("s.nms", "# x\nrun.end\n");
+  std::string script = dir.Write("s.nms", "run.set loglevel {debug}\n# x\nrun.end\n");
 
-  auto r = RunProgram(dir.File("tarv"), {"debug", script}, dir.path().string());
+  auto r = RunProgram(dir.File("tarv"), {"hide", script}, dir.path().string());
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_FALSE(std::filesystem::exists(dir.File("log")));
 
   std::filesystem::create_directory(dir.File("log"));
-  r = RunProgram(dir.File("tarv"), {"debug", script}, dir.path().string());
+  r = RunProgram(dir.File("tarv"), {"hide", script}, dir.path().string());
   EXPECT_EQ(r.exitCode, 0);
   int logs = 0;
   for (const auto& e : std::filesystem::directory_iterator(dir.File("log"))) {
     std::string name = e.path().filename().string();
-    EXPECT_EQ(name.rfind("debug_s.nms_", 0), 0u) << name;
+    EXPECT_EQ(name.rfind("hide_s.nms_", 0), 0u) << name;
     EXPECT_EQ(name.substr(name.size() - 4), ".htm");
     logs++;
   }

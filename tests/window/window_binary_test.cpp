@@ -1,0 +1,190 @@
+// The window as a user sees it: the tarv binary on a virtual display, driven
+// by clicks, read back from screenshots and the output pane's text.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "tests/e2e/harness_binary.h"
+#include "tests/engine/harness.h"
+#include "tests/window/harness_display.h"
+
+namespace {
+
+using tarvtest::SleepMs;
+using tarvtest::TempDir;
+using tarvtest::WaitFor;
+using tarvtest::WindowRun;
+
+constexpr uint32_t kWhite = 0xFFFFFF;
+constexpr uint32_t kBlack = 0x000000;
+constexpr uint32_t kBoxBlue = 0x6495ED;
+constexpr uint32_t kGreen = 0x00FF00;
+constexpr uint32_t kLightGrey = 0xDCDCDC;
+constexpr uint32_t kDarkGrey = 0xB4B4B4;
+
+// Window coordinates of the buttons' middles.
+constexpr int kRunX = 694, kRunY = 522;
+constexpr int kStepX = 794, kStepY = 522;
+constexpr int kVarX = 694, kVarY = 612;
+constexpr int kClearX = 694, kClearY = 702;
+constexpr int kGoX = 700, kStepGlyphX = 800, kGlyphY = 446;
+
+int Count(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) n++;
+  return n;
+}
+
+// The binary copied beside a log folder, so that its debug log is kept.
+std::string BinaryWithLog(const TempDir& dir) {
+  std::filesystem::copy_file(tarvtest::TarvBinary(), dir.File("tarv"));
+  std::filesystem::create_directory(dir.File("log"));
+  return dir.File("tarv");
+}
+
+std::string LogText(const TempDir& dir) {
+  std::string all;
+  for (const auto& e : std::filesystem::directory_iterator(dir.File("log")))
+    all += tarvtest::ReadFile(e.path().string());
+  return all;
+}
+
+class WindowBinary : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(display_.Ready()); }
+  tarvtest::VirtualDisplay display_;
+  TempDir dir_;
+};
+
+TEST_F(WindowBinary, LaysOutStepsByClickRunsToTheEndAndShowsPages) {
+  const std::string saved = dir_.File("saved.txt");
+  const std::string done = dir_.File("done.txt");
+  const std::string script = dir_.Write(
+      "steps.nms", "text.add {xy}\n"
+                   "text.headpointer move to head\n"
+                   "text.tailpointer move to tail\n"
+                   "text.save append to file {" + saved + "}\n"
+                   "text.save append to file {" + saved + "}\n"
+                   "var {finished} value {yes}\n"
+                   "text.save to file {" + done + "}\n");
+  WindowRun run(BinaryWithLog(dir_), "debug", script, dir_.path().string());
+  ASSERT_TRUE(run.WaitShown());
+  SleepMs(500);
+
+  const tarvtest::Screenshot first = tarvtest::TakeScreenshot();
+  auto at = [&first](int x, int y) { return first.At(x + 10, y + 10); };
+  // The screen's frame around a white screen, the banner bar with its text.
+  for (auto [x, y] : {std::pair{0, 240}, {640, 240}, {320, 0}, {320, 480}}) EXPECT_EQ(at(x, y), kBlack);
+  EXPECT_EQ(at(320, 240), kWhite);
+  EXPECT_EQ(at(800, 500), kBoxBlue);
+  EXPECT_EQ(at(840, 483), kBoxBlue);
+  EXPECT_EQ(at(845, 495), kWhite);
+  int textPixels = 0;
+  for (int y = 487; y < 504; y++)
+    for (int x = 2; x < 500; x++) textPixels += at(x, y) == kWhite;
+  EXPECT_GT(textPixels, 100);
+  // Push buttons at their places, white gaps between them.
+  for (auto [x, y] : {std::pair{650, 510}, {750, 510}, {750, 540}, {750, 570}, {750, 600}, {750, 630}}) {
+    EXPECT_NE(at(x + 44, y + 12), kWhite) << x << "," << y;
+    EXPECT_EQ(at(x + 44, y + 27), kWhite) << x << "," << y;
+  }
+  EXPECT_EQ(at(743, 522), kWhite);
+  EXPECT_NE(at(0, 600), kWhite);   // the pane's border
+  EXPECT_EQ(at(645, 600), kWhite);
+  // The panel in step mode before any step: the indicator on row 90, the
+  // dark Go pill and the light step disc.
+  EXPECT_EQ(at(645, 60), kBoxBlue);
+  EXPECT_EQ(at(715, 90), kGreen);
+  EXPECT_EQ(at(700, 470), kDarkGrey);
+  EXPECT_EQ(at(800, 420), kLightGrey);
+
+  // Nothing runs before a click; Enter does not press "run", Escape does
+  // not close the window.
+  run.PaneText();  // the window has the focus
+  run.Key("Return");
+  run.Key("Escape");
+  SleepMs(300);
+  EXPECT_TRUE(run.Running());
+  EXPECT_EQ(Count(run.PaneText(), "Run Next Step"), 0);
+  EXPECT_FALSE(std::filesystem::exists(saved));
+
+  // One step per click of "run by step": the panel's indicator moves one
+  // row down once the step has run and the runner waits again.
+  for (int k = 1; k <= 4; k++) {
+    if (k == 3) run.Click(kStepGlyphX, kGlyphY);  // the panel's step glyph does the same
+    else run.Click(kStepX, kStepY);
+    ASSERT_TRUE(WaitFor([&] { return run.Pixel(715, 90 + k) == kGreen; })) << k;
+    SleepMs(200);
+    EXPECT_EQ(Count(run.PaneText(), "Run Next Step"), k);
+  }
+  EXPECT_EQ(tarvtest::ReadFile(saved), "xy");
+
+  // "run" runs the rest; the window stays open.
+  run.Click(kRunX, kRunY);
+  ASSERT_TRUE(WaitFor([&] { return std::filesystem::exists(done); }));
+  SleepMs(500);
+  EXPECT_EQ(tarvtest::ReadFile(saved), "xyxy");
+  EXPECT_TRUE(run.Running());
+
+  const tarvtest::Screenshot last = tarvtest::TakeScreenshot();
+  // Each line ran once: a 2-pixel bar of grey 159 on its map row; the
+  // indicator below the last line; the Go pill light in a continuous run.
+  for (int line = 1; line <= 6; line++) EXPECT_EQ(last.At(10 + 656, 10 + 90 + line), 0x9F9F9Fu) << line;
+  EXPECT_EQ(last.At(10 + 715, 10 + 97), kGreen);
+  EXPECT_EQ(last.At(10 + 700, 10 + 470), kLightGrey);
+  EXPECT_EQ(last.At(10 + 800, 10 + 420), kDarkGrey);
+
+  // The variable page lists the script's variable; "clear" empties the pane.
+  run.Click(kVarX, kVarY);
+  SleepMs(200);
+  const std::string vars = run.PaneText();
+  EXPECT_EQ(vars.rfind("Display Var: Type = 92, Page = 0 .\n", 0), 0u) << vars;
+  EXPECT_NE(vars.find(" finished=[yes]"), std::string::npos) << vars;
+  run.Click(kClearX, kClearY);
+  SleepMs(300);
+  const tarvtest::Screenshot cleared = tarvtest::TakeScreenshot();
+  int inked = 0;
+  for (int y = 515; y < 690; y++)
+    for (int x = 10; x < 600; x++) inked += cleared.At(x + 10, y + 10) != kWhite;
+  EXPECT_EQ(inked, 0);
+
+  // Alt+"/" opens the About box; Escape closes it, not the window.
+  run.Key("alt+slash");
+  auto aboutShown = [] {
+    return !tarvtest::RunProgram("/usr/bin/xdotool", {"search", "--onlyvisible", "--name", "^About tarv$"}, "", 20)
+                .output.empty();
+  };
+  EXPECT_TRUE(WaitFor(aboutShown));
+  run.Key("Escape");
+  EXPECT_TRUE(WaitFor([&] { return !aboutShown(); }));
+  EXPECT_TRUE(run.Running());
+
+  ASSERT_TRUE(run.Close());
+  EXPECT_EQ(run.WaitExit(20), 0);
+  EXPECT_NE(LogText(dir_).find("tarv windows is closed."), std::string::npos);
+}
+
+TEST_F(WindowBinary, ClosingWhileAStepRunsEndsTheProcessAndLogsIt) {
+  const std::string script = dir_.Write("sleep.nms", "run.sleep {60} seconds\ntext.add {never}\n");
+  WindowRun run(BinaryWithLog(dir_), "debug", script, dir_.path().string());
+  ASSERT_TRUE(run.WaitShown());
+  run.Click(kGoX, kGlyphY);
+  ASSERT_TRUE(WaitFor([&] { return Count(run.PaneText(), "Run Next Step") == 1; }));
+  ASSERT_TRUE(run.Close());
+  EXPECT_EQ(run.WaitExit(20), 0);
+  EXPECT_NE(LogText(dir_).find("tarv windows is closed."), std::string::npos);
+}
+
+TEST(WindowNoDisplay, WindowModesWithoutADisplayFailWithAMessage) {
+  TempDir dir;
+  const std::string script = dir.Write("s.nms", "text.add {x}\n");
+  unsetenv("DISPLAY");
+  const auto r = tarvtest::RunProgram(tarvtest::TarvBinary(), {"debug", script}, dir.path().string(), 60);
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.output.find("the mode hide runs without a window"), std::string::npos) << r.output;
+  EXPECT_EQ(tarvtest::RunProgram(tarvtest::TarvBinary(), {"hide", script}, dir.path().string(), 60).exitCode, 0);
+}
+
+}  // namespace
