@@ -180,6 +180,7 @@ TEST_F(UdpStatementsTest, RefusedArguments) {
       "udp.server listen port {65535}\n"
       "udp.server listen port {x}\n"
       "udp.client connect ip {localhost} port {53}\n"
+      "udp.client connect ip {:::} port {53}\n"
       "var {sock} value {none}\n"
       "udp.recv {0} packets\n"
       "udp.recv {z} seconds\n"
@@ -194,6 +195,7 @@ TEST_F(UdpStatementsTest, RefusedArguments) {
                           "Arg:4=65535 > 65534 !",
                           "Arg:4 is not integer !",
                           "udp_client_connect_ip_a4_port_a6: arg <4> is not ip address",
+                          "WinUdpConnect2V6: getaddrinfo failed with error -2: Name or service not known",
                           "Arg:2=0  <= 0 !",
                           "Arg:2 is not integer !",
                           "udp_send_text: no text be selected, error.",
