@@ -120,14 +120,6 @@ TEST_F(ProcTest, PipesAreCloseOnExecAndAboveTheStandardStreams) {
   EXPECT_EQ(p.Read, -1);
 }
 
-TEST_F(ProcTest, BothStreamsArriveInOrderAndTheStatusIsKept) {
-  int status = 0;
-  EXPECT_EQ(Run("sh -c \"printf out1; printf err1 >&2; printf out2; exit 3\"", &status),
-            "out1err1out2");
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 3);
-}
-
 TEST_F(ProcTest, NoShellReadsTheLineAndUnsetStreamsAreDevNull) {
   // Without a shell, $HOME and ; are plain bytes of the arguments.
   EXPECT_EQ(Run("printf \"%s|\" $HOME ; \"a b\""), "$HOME|;|a b|");
