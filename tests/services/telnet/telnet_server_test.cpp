@@ -5,8 +5,6 @@
 // folder, so that no system service is installed or started.
 #include <gtest/gtest.h>
 #include <pwd.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -14,6 +12,7 @@
 #include <vector>
 
 #include "tests/e2e/harness_binary.h"
+#include "tests/platform/local_daemon.h"
 #include "tests/engine/harness.h"
 #include "tests/services/sockets/tcp_peer.h"
 
@@ -51,30 +50,6 @@ std::vector<std::string> CachedPackages() {
   return debs;
 }
 
-// inetd in the foreground with its own configuration; stopped by its pid.
-class Inetd {
- public:
-  Inetd(const std::string& program, const std::string& conf, const std::string& pidFile) {
-    pid_ = fork();
-    if (pid_ == 0) {
-      execl(program.c_str(), program.c_str(), "-d", ("--pidfile=" + pidFile).c_str(), conf.c_str(),
-            static_cast<char*>(nullptr));
-      _exit(127);
-    }
-  }
-  ~Inetd() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  Inetd(const Inetd&) = delete;
-  Inetd& operator=(const Inetd&) = delete;
-
- private:
-  pid_t pid_ = -1;
-};
-
 TEST(TelnetServer, ShellSessionThroughInetdAndTelnetd) {
   const std::vector<std::string> debs = CachedPackages();
   if (debs.empty()) GTEST_SKIP() << "the inetutils packages could not be fetched";
@@ -92,7 +67,10 @@ TEST(TelnetServer, ShellSessionThroughInetdAndTelnetd) {
       dir.Write("inetd.conf", "127.0.0.1:" + std::to_string(port) + " stream tcp nowait " +
                                   user->pw_name + " " + (root / "usr/sbin/telnetd").string() +
                                   " telnetd -h -E /bin/sh\n");
-  Inetd inetd((root / "usr/sbin/inetutils-inetd").string(), conf, dir.File("inetd.pid"));
+  // inetd in the foreground with its own configuration; stopped by its pid.
+  localdaemon::Daemon inetd({(root / "usr/sbin/inetutils-inetd").string(), "-d",
+                             "--pidfile=" + dir.File("inetd.pid"), conf},
+                            dir.File("inetd.log"));
   ASSERT_TRUE(tcppeer::Listening(port));
 
   const std::string out = dir.File("out.txt");
