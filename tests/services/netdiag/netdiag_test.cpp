@@ -25,16 +25,12 @@ struct Case {
   Errors errors;
 };
 
-int gLastResult = 1;
-int RecordResult() { return gLastResult = tarvtest::RunRealHandler(); }
-
 void RunCases(const std::vector<Case>& cases) {
-  tarvtest::HandlerHook hook(RecordResult);
   for (const Case& c : cases) {
     TempDir dir;
-    tarvtest::Run(dir, "var {v} value {before}\n" + c.line + "\n");
-    EXPECT_EQ(gLastResult, c.result) << c.line;
-    EXPECT_EQ(RunErrors(), c.errors) << c.line;
+    const auto o = tarvtest::RunCase(dir, "var {v} value {before}\n" + c.line + "\n");
+    EXPECT_EQ(o.Code(2), c.result) << c.line;
+    EXPECT_EQ(o.errors, c.errors) << c.line;
   }
 }
 
