@@ -14,6 +14,7 @@
 
 #include "engine/core/run_state.h"
 #include "tests/engine/harness.h"
+#include "tests/services/binary_run.h"
 #include "tests/services/snmp/snmpd_peer.h"
 #include "tests/services/sockets/tcp_peer.h"
 
@@ -67,6 +68,15 @@ TEST_F(SnmpdTest, WalkAndGetToPastTheEnd) {
   }
   EXPECT_EQ(Var("snmp.MajorVersion"), "2");
   EXPECT_EQ(Var("snmp.TranslateMode"), "1");
+}
+
+TEST_F(SnmpdTest, ThroughTheBinary) {
+  const std::string b = snmppeer::kBase;
+  EXPECT_EQ(tarvtest::RunSaved(dir, "snmp.nms",
+                               Open("2c", agent.port()) + "snmp.get var {ticks} oid {" + b +
+                                   ".2}\nsnmp.getnext oid {" + b + ".3}\n"
+                                   "text.add {~ticks~|~snmp.oid~|~snmp.value~|~run.errors~}\n"),
+            "1 Days 0 Hours 0 Minutes 0 Seconds|" + b + ".4|4294967295|0");
 }
 
 TEST_F(SnmpdTest, FailuresLeaveTheVariableEmpty) {

@@ -10,8 +10,8 @@
 
 #include "engine/core/run_state.h"
 #include "services/sockets/socket_layer.h"
-#include "tests/e2e/harness_binary.h"
 #include "tests/engine/harness.h"
+#include "tests/services/binary_run.h"
 #include "tests/services/sockets/tcp_peer.h"
 
 namespace {
@@ -213,21 +213,16 @@ TEST(UdpBinary, ServerAnswersAnIPv6Client) {
     answer = client.Recv(20000);
   });
   TempDir dir;
-  const std::string out = dir.File("out.txt");
-  const std::string script = dir.Write(
-      "server.nms", "udp.server listen port {" + std::to_string(port) + "}\n"
-                    "udp.recv {1} packets\n"
-                    "text.add {|~udp.client.ip~|~run.errors~}\n"
-                    "text.headpointer move to head\n"
-                    "text.tailpointer move to tail\n"
-                    "udp.send text\n"
-                    "udp.close\n"
-                    "text.save to file {" + out + "}\n");
-  const auto r = tarvtest::RunProgram(tarvtest::TarvBinary(), {"hide", script},
-                                      dir.path().string(), 60);
+  EXPECT_EQ(tarvtest::RunSaved(dir, "server.nms",
+                               "udp.server listen port {" + std::to_string(port) + "}\n"
+                               "udp.recv {1} packets\n"
+                               "text.add {|~udp.client.ip~|~run.errors~}\n"
+                               "text.headpointer move to head\n"
+                               "text.tailpointer move to tail\n"
+                               "udp.send text\n"
+                               "udp.close\n"),
+            "hello|::1|0");
   peer.join();
-  EXPECT_EQ(r.exitCode, 0) << r.output;
-  EXPECT_EQ(tarvtest::ReadFile(out), "hello|::1|0");
   EXPECT_EQ(answer, "hello|::1|0");
 }
 

@@ -14,6 +14,7 @@
 #include "tests/e2e/harness_binary.h"
 #include "tests/platform/local_daemon.h"
 #include "tests/engine/harness.h"
+#include "tests/services/binary_run.h"
 #include "tests/services/sockets/tcp_peer.h"
 
 namespace {
@@ -73,12 +74,10 @@ TEST(TelnetServer, ShellSessionThroughInetdAndTelnetd) {
                             dir.File("inetd.log"));
   ASSERT_TRUE(tcppeer::Listening(port));
 
-  const std::string out = dir.File("out.txt");
   const std::string peerView = dir.File("peer.txt");
   // The prompt is set first, so that it does not depend on the user; the
   // quotes keep the echoed command lines from matching what is expected.
-  const std::string script = dir.Write(
-      "session.nms",
+  const std::string text = tarvtest::RunSaved(dir, "session.nms",
       "run.set step.timeout {10} seconds\n"
       "telnet.connect ip {127.0.0.1} port {" + std::to_string(port) + "}\n"
       "telnet.send {PS1='tarv''> '%0D%0A}\n"
@@ -92,14 +91,7 @@ TEST(TelnetServer, ShellSessionThroughInetdAndTelnetd) {
       "telnet.recv expect {hi-42}\n"
       "telnet.recv expect {tarv> }\n"
       "text.add {|~telnet.status~|~run.errors~}\n"
-      "telnet.close\n"
-      "text.headpointer move to head\n"
-      "text.tailpointer move to tail\n"
-      "text.save to file {" + out + "}\n"
-      "run.end\n");
-  const auto r = RunProgram(TarvBinary(), {"hide", script}, dir.path().string(), 120);
-  EXPECT_EQ(r.exitCode, 0) << r.output;
-  const std::string text = ReadFile(out);
+      "telnet.close\n", 120);
   // The terminal type and window size the negotiation told the server.
   EXPECT_EQ(ReadFile(peerView), "ansi 50 160\n");
   EXPECT_NE(text.find("Pass-word:secret\r\ngot=secret\r\n"), std::string::npos) << text;

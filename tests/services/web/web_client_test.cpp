@@ -12,6 +12,7 @@
 #include "engine/core/run_state.h"
 #include "tests/e2e/harness_binary.h"
 #include "tests/engine/harness.h"
+#include "tests/services/binary_run.h"
 #include "tests/platform/local_daemon.h"
 #include "tests/services/sockets/tcp_peer.h"
 
@@ -43,17 +44,9 @@ struct EchoPeer {
   }
 };
 
-// Runs a script through the binary and returns the text it saved.
+// Runs a script through the binary: the text it saved, its error count last.
 std::string RunSaved(const TempDir& dir, const std::string& body) {
-  const std::string out = dir.File("saved.txt");
-  const std::string script = dir.Write(
-      "web.nms", body + "text.add {|errors=~run.errors~}\n"
-                        "text.headpointer move to head\n"
-                        "text.tailpointer move to tail\n"
-                        "text.save to file {" + out + "}\nrun.end\n");
-  const auto r = RunProgram(tarvtest::TarvBinary(), {"hide", script}, dir.path().string(), 120);
-  EXPECT_EQ(r.exitCode, 0) << r.output;
-  return ReadFile(out);
+  return tarvtest::RunSaved(dir, "web.nms", body + "text.add {|errors=~run.errors~}\n", 120);
 }
 
 class WebClient : public ::testing::Test {
