@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -39,9 +38,7 @@ class TcpStatementsTest : public ::testing::Test {
  protected:
   TempDir dir;
   void TearDown() override { TcpStateClear(); }
-  void Run(const std::string& script, const std::string& mode = "hide") {
-    tarvtest::Run(dir, script, mode);
-  }
+  void Run(const std::string& script) { tarvtest::Run(dir, script); }
 };
 
 // One exchange with a peer thread: it sends its chunks 200 ms apart, then
@@ -193,18 +190,17 @@ TEST_F(TcpStatementsTest, ServerListenAcceptsAnIPv4ThenAnIPv6Client) {
 
 TEST_F(TcpStatementsTest, ReceiveByCountStopsAtTheTextBuffersEnd) {
   Peer peer(Sends("12345"));
-  tarvtest::Start(dir, ConnectLine(peer.port()) +
-                           "tcp.recv for {6} bytes\n"
-                           "tcp.recv for {5} bytes\n"
-                           "tcp.recv for {1} bytes\n"
-                           "tcp.close\n");
-  sgRun.TextLen = TEXT_SIZE - 5;
-  sgRun.Text[TEXT_SIZE + 1] = '#';
-  TarvRunToEnd();
+  const auto o = tarvtest::RunCase(
+      dir, ConnectLine(peer.port()) + "tcp.recv for {6} bytes\ntcp.recv for {5} bytes\n"
+                                      "tcp.recv for {1} bytes\ntcp.close\n",
+      [] {
+        sgRun.TextLen = TEXT_SIZE - 5;
+        sgRun.Text[TEXT_SIZE + 1] = '#';
+      });
   EXPECT_EQ(sgRun.TextLen, TEXT_SIZE);
-  EXPECT_EQ(std::string(sgRun.Text.data() + TEXT_SIZE - 4, 5), "12345");
+  EXPECT_EQ(o.text.substr(TEXT_SIZE - 5), "12345");
   EXPECT_EQ(sgRun.Text[TEXT_SIZE + 1], '#');
-  EXPECT_EQ(RunErrors(), (Errors{"text buf is low !", "text buf is low !"}));
+  EXPECT_EQ(o.errors, (Errors{"text buf is low !", "text buf is low !"}));
 }
 
 TEST_F(TcpStatementsTest, ANewConnectClosesTheOldConnection) {
