@@ -3,7 +3,6 @@
 #include "platform/socket.h"
 
 #include <gtest/gtest.h>
-#include <netdb.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
@@ -119,18 +118,8 @@ TEST_F(SockTest, NumericAddressesOnly) {
   ASSERT_EQ(count, 1);
   EXPECT_EQ(list[0].Family, AF_INET6);
   EXPECT_EQ(SockAddrPort(list[0].Addr), 80);
-  EXPECT_NE(std::string(SockResolveErrorText(EAI_NONAME)), "");
-
-  // The passive answers are the any-address of each family, room permitting.
-  ASSERT_EQ(resolve(nullptr, "8080", true, AF_UNSPEC, 4), 0);
-  std::string texts;
-  for (int i = 0; i < count; i++) {
-    char text[SOCK_ADDR_TEXT];
-    SockAddrText(list[i].Addr, list[i].Len, text, sizeof text);
-    texts += std::string(text) + " ";
-  }
-  EXPECT_NE(texts.find("0.0.0.0:8080 "), std::string::npos) << texts;
-  EXPECT_NE(texts.find("[::]:8080 "), std::string::npos) << texts;
+  // The passive answers (any address of each family, which the tcp
+  // statements test reaches) stop at the room given.
   ASSERT_EQ(resolve(nullptr, "8080", true, AF_UNSPEC, 1), 0);
   EXPECT_EQ(count, 1);
 }

@@ -118,8 +118,8 @@ TEST_F(TcpStatementsTest, Exchanges) {
         c.family);
     // run.set lines stay in front of the connect.
     const size_t body = c.script.rfind("run.set", 0) == 0 ? c.script.find('\n') + 1 : 0;
-    const auto o = tarvtest::RunCase(dir, c.script.substr(0, body) +
-                                              ConnectLine(peer.port(), c.family == AF_INET ? "127.0.0.1" : "::1") +
+    const char* host = c.family == AF_INET ? "127.0.0.1" : "::1";
+    const auto o = tarvtest::RunCase(dir, c.script.substr(0, body) + ConnectLine(peer.port(), host) +
                                               c.script.substr(body) + "tcp.close\n");
     peer.Join();
     EXPECT_EQ(o.text, c.text);
