@@ -1,8 +1,6 @@
 #include "tests/services/database/harness_mariadb.h"
 
 #include <mysql.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -54,18 +52,11 @@ bool Server::Start(const std::string& setupFile, std::string* why) {
                                "--pid-file=" + dir_ + "/mysqld.pid",
                                "--log-error=" + dir_ + "/error.log"})
     args.push_back(a);
-  std::vector<char*> argv = {const_cast<char*>("/usr/sbin/mariadbd")};
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_ = fork();
-  if (pid_ == 0) {
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
+  args.insert(args.begin(), "/usr/sbin/mariadbd");
+  daemon_.Start(args, dir_ + "/stdout.log");
   const auto deadline = Clock::now() + std::chrono::seconds(60);
   while (Query("select 1") != Table{{"1"}}) {
-    int status = 0;
-    if (pid_ < 0 || waitpid(pid_, &status, WNOHANG) == pid_ || Clock::now() > deadline) {
+    if (!daemon_.Running() || Clock::now() > deadline) {
       *why = "mariadbd did not answer: " + Tail(tarvtest::ReadFile(dir_ + "/error.log"));
       Stop();
       return false;
@@ -78,14 +69,7 @@ bool Server::Start(const std::string& setupFile, std::string* why) {
 }
 
 void Server::Stop() {
-  if (pid_ > 0 && kill(pid_, SIGTERM) == 0) {
-    const auto deadline = Clock::now() + std::chrono::seconds(30);
-    while (waitpid(pid_, nullptr, WNOHANG) == 0) {
-      if (Clock::now() > deadline) kill(pid_, SIGKILL);
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-  }
-  pid_ = -1;
+  daemon_.Stop();
   std::error_code ec;
   if (!dir_.empty()) std::filesystem::remove_all(dir_, ec);
   dir_.clear();

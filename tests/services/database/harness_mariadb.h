@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/platform/local_daemon.h"
+
 namespace mariadbtest {
 
 using Table = std::vector<std::vector<std::string>>;
@@ -15,7 +17,7 @@ class Server {
   // Installs, starts, waits until the server answers and runs the setup file
   // as root, each step bounded in time: true, or false with the reason.
   bool Start(const std::string& setupFile, std::string* why);
-  // SIGTERM by pid, a bounded wait, then SIGKILL; removes the folder.
+  // Stops the server by its pid and removes the folder.
   void Stop();
   int port() const { return port_; }
   // Runs ';'-separated statements as root over the socket: the rows of the
@@ -24,7 +26,7 @@ class Server {
 
  private:
   std::string dir_;
-  int pid_ = -1;
+  localdaemon::Daemon daemon_;
   int port_ = 0;
 };
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/e2e/harness_binary.h"
 #include "tests/engine/harness.h"
+#include "tests/services/binary_run.h"
 #include "tests/services/database/harness_mariadb.h"
 #include "tests/services/sockets/tcp_peer.h"
 
@@ -207,9 +207,8 @@ TEST_F(MySqlStatementsTest, ObjectOpenFindsByIdNameMinMaxOrCreatesAndKeepsItsRow
 
 TEST_F(MySqlStatementsTest, ScriptThroughTheBinary) {
   const std::string quotes(1020, '\'');
-  const std::string out = dir.File("out.txt");
-  const std::string script = dir.Write(
-      "db.nms", OpenLine() +
+  const std::string saved = tarvtest::RunSaved(
+      dir, "db.nms", OpenLine() +
                     "mysql.exec {create table t (name varchar(20), ip varchar(20))}\n"
                     "mysql.exec {insert into t values ('gw', '10.0.0.1'), ('dns', NULL)}\n"
                     "var {inserted} value {~mysql.rows~}\n"
@@ -219,13 +218,10 @@ TEST_F(MySqlStatementsTest, ScriptThroughTheBinary) {
                     "mysql.object create {gw} class {router}\n"
                     "mysql.object property {ip} value {~mysql.2.ip~}\n"
                     "mysql.set var.name prefix {x}\n"
-                    "text.add {~inserted~|~mysql.1.name~|~mysql.1.ip~|~mysql.rows~|~run.errors~}\n"
-                    "text.headpointer move to head\ntext.tailpointer move to tail\n"
-                    "text.save to file {" + out + "}\nrun.end\n");
-  const auto r = tarvtest::RunProgram(tarvtest::TarvBinary(), {"hide", script},
-                                      dir.path().string(), 120);
-  EXPECT_EQ(r.exitCode, 0) << r.output;
-  EXPECT_EQ(tarvtest::ReadFile(out), "2|dns|NULL|2|1");
+                    "text.add {~inserted~|~mysql.1.name~|~mysql.1.ip~|~mysql.rows~|~run.errors~}\n",
+      120);
+  EXPECT_EQ(saved, "2|dns|NULL|2|1");
+  const std::string script = dir.File("db.nms");
   EXPECT_EQ(Sql("select log, nms_file, run_steps, run_errors, run_argc, memo from tarv_log"),
             (Table{{"it's a \"quoted\" \\ log", script, "6", "0", "3", "ver:tarv8.13.20200205"},
                    {quotes, script, "8", "0", "3", "ver:tarv8.13.20200205"}}));

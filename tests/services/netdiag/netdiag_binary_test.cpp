@@ -7,6 +7,7 @@
 
 #include "tests/e2e/harness_binary.h"
 #include "tests/engine/harness.h"
+#include "tests/services/binary_run.h"
 #include "tests/services/netdiag/netns_sandbox.h"
 
 namespace {
@@ -15,9 +16,7 @@ TEST(NetdiagBinary, ResolvePingAndArpTheRouter) {
   NETNS_ENTER(.hosts = "127.0.0.1 localhost\n198.18.1.2 gw.test\nfd00:2::2 far.test\n",
               .commands = kRouterTopology);
   tarvtest::TempDir dir;
-  const std::string out = dir.File("out.txt");
-  const std::string script = dir.Write(
-      "diag.nms",
+  EXPECT_EQ(tarvtest::RunSaved(dir, "diag.nms",
       "dns.get var {gw} host {gw.test}\n"
       "ping.ip {~gw~} ttl {1} size {56}\n"
       "text.add {~gw~|~ping.status~|~ping.reply_ttl~|~ping.reply_bytes~|}\n"
@@ -25,21 +24,10 @@ TEST(NetdiagBinary, ResolvePingAndArpTheRouter) {
       "dns.set ipmode {ipv6}\n"
       "dns.get var {far} host {far.test}\n"
       "ping.ip {~far~} ttl {1} size {8}\n"
-      "text.add {~mac~|~far~|~ping.status~|~ping.reply_ip~|~run.errors~}\n"
-      "text.headpointer move to head\n"
-      "text.tailpointer move to tail\n"
-      "text.save to file {" + out + "}\n"
-      "run.end\n");
-  const auto r = tarvtest::RunProgram(tarvtest::TarvBinary(), {"hide", script}, dir.path().string(), 60);
-  EXPECT_EQ(r.exitCode, 0) << r.output;
-  EXPECT_EQ(tarvtest::ReadFile(out),
+      "text.add {~mac~|~far~|~ping.status~|~ping.reply_ip~|~run.errors~}\n"),
             "198.18.1.2|IP_SUCCESS|64|56|02-00-00-00-00-22|fd00:2::2|IP_TTL_EXPIRED_TRANSIT|"
             "fd00:1:0:0:0:0:0:2|1");
 }
-
-}  // namespace
-
-namespace {
 
 // An unprivileged user has no raw sockets: it pings through the datagram
 // kind when the system lets its group, and reports the socket error when not.

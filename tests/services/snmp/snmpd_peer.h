@@ -10,7 +10,7 @@
 
 #include "tests/e2e/harness_binary.h"
 #include "tests/engine/harness.h"
-#include "tests/services/snmp/local_daemon.h"
+#include "tests/platform/local_daemon.h"
 #include "tests/services/sockets/tcp_peer.h"
 
 namespace snmppeer {
@@ -50,8 +50,8 @@ class Snmpd {
                             "rocommunity public 127.0.0.1 -V tarvview\n"
                             "pass .1.3.6.1.4.1.99999 " + pass + "\n");
       const std::string log = dir.File("snmpd.log");
-      if (!daemon_.Start({"/usr/sbin/snmpd", "-f", "-Lo", "-C", "-r", "-c", conf},
-                         {Env(), "MIBS="}, log))
+      if (!daemon_.Start({"/usr/sbin/snmpd", "-f", "-Lo", "-C", "-r", "-c", conf}, log,
+                         {Env(), "MIBS="}))
         continue;
       up_ = Ready();
       if (!up_) daemon_.Stop();

@@ -9,19 +9,21 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <functional>
-#include <mutex>
 #include <sstream>
 #include <string>
 #include <string_view>
 #include <thread>
 
+#include "tests/platform/child_watch.h"
+
 namespace tcppeer {
+
+using childwatch::Watchdog;
 
 using Clock = std::chrono::steady_clock;
 
@@ -183,34 +185,6 @@ class Peer {
 
  private:
   Listener listener_;
-  std::thread thread_;
-};
-
-// Ends the process when a test that can block without limit (a script that
-// listens) has not finished in time: a hang becomes a failure.
-class Watchdog {
- public:
-  explicit Watchdog(int seconds, const char* what)
-      : thread_([this, seconds, what] {
-          std::unique_lock<std::mutex> lock(m_);
-          if (!cv_.wait_for(lock, std::chrono::seconds(seconds), [this] { return done_; })) {
-            std::fprintf(stderr, "watchdog: %s did not finish in %d s\n", what, seconds);
-            std::abort();
-          }
-        }) {}
-  ~Watchdog() {
-    {
-      std::lock_guard<std::mutex> lock(m_);
-      done_ = true;
-    }
-    cv_.notify_all();
-    thread_.join();
-  }
-
- private:
-  std::mutex m_;
-  std::condition_variable cv_;
-  bool done_ = false;
   std::thread thread_;
 };
 

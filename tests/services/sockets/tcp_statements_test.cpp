@@ -4,15 +4,14 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "engine/core/engine.h"
 #include "engine/core/run_state.h"
 #include "tests/engine/harness.h"
-#include "tests/services/sockets/tcp_peer.h"
 #include "tests/platform/ipv6.h"
+#include "tests/services/sockets/tcp_peer.h"
 
 namespace {
 
@@ -40,50 +39,96 @@ class TcpStatementsTest : public ::testing::Test {
  protected:
   TempDir dir;
   void TearDown() override { TcpStateClear(); }
-  void Run(const std::string& script, const std::string& mode = "hide") {
-    tarvtest::Run(dir, script, mode);
-  }
+  void Run(const std::string& script) { tarvtest::Run(dir, script); }
 };
 
-TEST_F(TcpStatementsTest, ExpectAPromptInsideALargerChunk) {
-  std::string got;
-  Peer peer([&](int fd) {
-    got = Read(fd, 7);
-    Sends("Welcome\r\nuser$ trailing-bytes")(fd);
-  });
-  Run(ConnectLine(peer.port()) +
-      "var {s1} value {~tcp.status~}\n"
-      "tcp.send {login%0D%0A}\n"
-      "tcp.recv expect {$ }\n"
-      "text.add {|}\n"
-      "tcp.recv for {14} bytes\n"
-      "tcp.close\n");
-  peer.Join();
-  EXPECT_EQ(got, "login\r\n");
-  EXPECT_EQ(Text(), "Welcome\r\nuser$ |trailing-bytes");
-  EXPECT_EQ(Var("s1"), "ESTABLISHED");
-  EXPECT_EQ(Var("tcp.status"), "CLOSED");
-  EXPECT_EQ(RunErrors(), Errors{});
-  EXPECT_EQ(sgTcp.DataSocket, -1);
-  EXPECT_EQ(sgTcp.TcpMode, 0);
-}
+// One exchange with a peer thread: it sends its chunks 200 ms apart, then
+// either hangs up or reads what the script sends until the script closes.
+struct Exchange {
+  const char* name;
+  std::vector<std::string> chunks;
+  std::string script;  // after the connect line; "run.set" lines go before it
+  std::string text;    // the text buffer at the end
+  Errors errors;
+  std::string got = "";  // what the peer read
+  bool hangUp = false;
+  int family = AF_INET;
+};
 
-TEST_F(TcpStatementsTest, ExpectSplitAcrossTwoChunksOverIPv6) {
-  TARV_SKIP_WITHOUT_IPV6();
-  Peer peer(
-      [](int fd) {
-        Write(fd, "abc--EN");
-        Pause(200);
-        Sends("D--xyz")(fd);
-      },
-      AF_INET6);
-  Run(ConnectLine(peer.port(), "::1") +
-      "tcp.recv expect {--END--}\n"
-      "text.add {|}\n"
-      "tcp.recv {xyz}\n"
-      "tcp.close\n");
-  EXPECT_EQ(Text(), "abc--END--|xyz");
-  EXPECT_EQ(RunErrors(), Errors{});
+TEST_F(TcpStatementsTest, Exchanges) {
+  std::string many;  // 600 bytes: 512 reach the text while waiting, the rest after
+  for (int i = 0; many.size() < 600; i++) many += static_cast<char>('a' + i % 26);
+  std::string longer;
+  for (int i = 0; i < 5000; i++) longer += static_cast<char>('0' + i % 10);
+  const Exchange cases[] = {
+      {"a prompt inside a larger chunk", {"Welcome\r\nuser$ trailing-bytes"},
+       "text.add {~tcp.status~|}\ntcp.send {login%0D%0A}\ntcp.recv expect {$ }\ntext.add {|}\n"
+       "tcp.recv for {14} bytes\ntcp.close\ntext.add {|~tcp.status~}\n",
+       "ESTABLISHED|Welcome\r\nuser$ |trailing-bytes|CLOSED", {}, "login\r\n"},
+      {"the expected text split over two chunks, IPv6", {"abc--EN", "D--xyz"},
+       "tcp.recv expect {--END--}\ntext.add {|}\ntcp.recv {xyz}\ntcp.close\n", "abc--END--|xyz",
+       {}, "", false, AF_INET6},
+      {"a quiet peer ends the expect with everything kept", {many},
+       "run.set step.timeout {1} seconds\ntcp.recv expect {never}\ntext.add {|~tcp.status~}\n",
+       many + "|CLOSED", {"tcp_recv_expect_a3 ,TarvTcpRecv error=0!"}},
+      {"a peer that hangs up ends every receive", {"partial"},
+       "tcp.recv expect {prompt}\ntext.add {|~tcp.status~}\ntcp.recv {x}\n"
+       "tcp.recv for {5} bytes\n",
+       "partial|CLOSED",
+       {"tcp_recv_expect_a3 ,TarvTcpRecv error=0!", "tcp_recv_a2 ,TarvTcpRecv error=0!",
+        "tcp_recv_for_a3_bytes recv len=0 ,but want len=5 !"},
+       "", true},
+      {"a mismatch keeps the connection and what came", {"abdabc"},
+       "tcp.recv {abc}\ntext.add {|~tcp.status~|}\ntcp.recv {abc}\n", "abd|ESTABLISHED|abc",
+       {"tcp_recv_a2 ,Not Match !"}},
+      // The expect gives up before reading; the plain receive still waits.
+      {"a step time-out of 0", {"ready> "},
+       "run.set step.timeout {0} seconds\ntcp.recv expect {ready>}\ntext.add {~tcp.status~|}\n"
+       "tcp.recv {ready> }\n",
+       "ESTABLISHED|ready> ", {"tcp_recv_expect_a3 , TimeOut !"}},
+      {"sending the selection", {},
+       "text.add {0123456789}\ntext.headpointer move to {3} byte\n"
+       "text.tailpointer move to {6} byte\ntcp.send text\ntext.headpointer move to {6} byte\n"
+       "tcp.send text\ntext.tailpointer move to {10} byte\ntext.headpointer move to {1} byte\n"
+       "tcp.send text\n",
+       "0123456789", {"tcp_send_text: no text be selected, error."}, "23450123456789"},
+      {"a count hands out at most a buffer per statement", {longer},
+       "tcp.recv for {4096} bytes\ntcp.recv for {0} bytes\ntcp.recv for {2048} bytes\n"
+       "tcp.recv for {904} bytes\n",
+       longer, {"tcp_recv_for_a3_bytes recv len=2048 ,but want len=4096 !"}},
+      // The peer reads for 10 s only: a receive that waited for more than
+      // the buffer holds would make it miss the "go".
+      {"a count of what is buffered does not wait", {"abcdef"},
+       "run.set step.timeout {60} seconds\ntcp.recv {abc}\ntcp.recv for {3} bytes\n"
+       "tcp.send {go}\n",
+       "abcdef", {}, "go"},
+      {"receiving for seconds collects every burst", {"first ", "second"},
+       "tcp.recv for {2} seconds\ntcp.recv for {0} seconds\n", "first second", {}},
+  };
+  for (const Exchange& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.family == AF_INET6 && !tarvtest::Ipv6LoopbackUsable()) continue;
+    std::string got;
+    Peer peer(
+        [&](int fd) {
+          for (size_t i = 0; i < c.chunks.size(); i++) {
+            if (i > 0) Pause(200);
+            Write(fd, c.chunks[i]);
+          }
+          if (!c.hangUp) got = Read(fd, 1 << 20);
+        },
+        c.family);
+    // run.set lines stay in front of the connect.
+    const size_t body = c.script.rfind("run.set", 0) == 0 ? c.script.find('\n') + 1 : 0;
+    const char* host = c.family == AF_INET ? "127.0.0.1" : "::1";
+    const auto o = tarvtest::RunCase(dir, c.script.substr(0, body) + ConnectLine(peer.port(), host) +
+                                              c.script.substr(body) + "tcp.close\n");
+    peer.Join();
+    EXPECT_EQ(o.text, c.text);
+    EXPECT_EQ(o.errors, c.errors);
+    EXPECT_EQ(got, c.got);
+    TcpStateClear();
+  }
 }
 
 TEST_F(TcpStatementsTest, ConnectFailures) {
@@ -104,83 +149,6 @@ TEST_F(TcpStatementsTest, ConnectFailures) {
   EXPECT_EQ(Var("tcp.status"), "CLOSED");
   EXPECT_EQ(sgTcp.TcpMode, 0);
   EXPECT_EQ(sgTcp.DataSocket, -1);
-}
-
-TEST_F(TcpStatementsTest, QuietPeerEndsTheExpectWithEverythingReceivedKept) {
-  // 600 bytes and then silence: 512 go to the text while waiting, the other
-  // 88 when the wait is over.
-  std::string sent;
-  for (int i = 0; sent.size() < 600; i++) sent += static_cast<char>('a' + i % 26);
-  Peer peer(Sends(sent));
-  Run("run.set step.timeout {1} seconds\n" + ConnectLine(peer.port()) +
-      "tcp.recv expect {never}\n"
-      "var {s1} value {~tcp.status~}\n"
-      "tcp.close\n");
-  EXPECT_EQ(Text(), sent);
-  EXPECT_EQ(Var("s1"), "CLOSED");
-  EXPECT_EQ(RunErrors(), Errors{"tcp_recv_expect_a3 ,TarvTcpRecv error=0!"});
-}
-
-TEST_F(TcpStatementsTest, PeerThatClosesEndsTheReceives) {
-  Peer peer([](int fd) { Write(fd, "partial"); });
-  Run(ConnectLine(peer.port()) +
-      "tcp.recv expect {prompt}\n"
-      "var {s1} value {~tcp.status~}\n"
-      "tcp.recv {x}\n"
-      "tcp.recv for {5} bytes\n"
-      "tcp.close\n");
-  EXPECT_EQ(Text(), "partial");
-  EXPECT_EQ(Var("s1"), "CLOSED");
-  EXPECT_EQ(RunErrors(), (Errors{
-                          "tcp_recv_expect_a3 ,TarvTcpRecv error=0!",
-                          "tcp_recv_a2 ,TarvTcpRecv error=0!",
-                          "tcp_recv_for_a3_bytes recv len=0 ,but want len=5 !",
-                      }));
-}
-
-TEST_F(TcpStatementsTest, ExactReceiveMismatchAppendsWhatCame) {
-  Peer peer(Sends("abdabc"));
-  Run(ConnectLine(peer.port()) +
-      "tcp.recv {abc}\n"
-      "var {s1} value {~tcp.status~}\n"
-      "tcp.recv {abc}\n"
-      "tcp.close\n");
-  EXPECT_EQ(Text(), "abdabc");
-  EXPECT_EQ(Var("s1"), "ESTABLISHED");  // a mismatch is no lost connection
-  EXPECT_EQ(RunErrors(), Errors{"tcp_recv_a2 ,Not Match !"});
-}
-
-TEST_F(TcpStatementsTest, StepTimeoutZero) {
-  Peer peer(Sends("ready> "));
-  // The expect gives up before reading; the connect still waits its second
-  // and the plain receive its second and a tenth.
-  Run("run.set step.timeout {0} seconds\n" + ConnectLine(peer.port()) +
-      "tcp.recv expect {ready>}\n"
-      "var {s1} value {~tcp.status~}\n"
-      "tcp.recv {ready> }\n"
-      "tcp.close\n");
-  EXPECT_EQ(Var("s1"), "ESTABLISHED");
-  EXPECT_EQ(Text(), "ready> ");
-  EXPECT_EQ(RunErrors(), Errors{"tcp_recv_expect_a3 , TimeOut !"});
-}
-
-TEST_F(TcpStatementsTest, SendTextSendsTheSelection) {
-  std::string got;
-  Peer peer([&](int fd) { got = Read(fd, 100, 10000); });
-  Run(ConnectLine(peer.port()) +
-      "text.add {0123456789}\n"
-      "text.headpointer move to {3} byte\n"
-      "text.tailpointer move to {6} byte\n"
-      "tcp.send text\n"
-      "text.headpointer move to {6} byte\n"
-      "tcp.send text\n"
-      "text.tailpointer move to {10} byte\n"
-      "text.headpointer move to {1} byte\n"
-      "tcp.send text\n"
-      "tcp.close\n");
-  peer.Join();
-  EXPECT_EQ(got, "23450123456789");
-  EXPECT_EQ(RunErrors(), Errors{"tcp_send_text: no text be selected, error."});
 }
 
 TEST_F(TcpStatementsTest, ServerListenAcceptsAnIPv4ThenAnIPv6Client) {
@@ -224,51 +192,19 @@ TEST_F(TcpStatementsTest, ServerListenAcceptsAnIPv4ThenAnIPv6Client) {
   EXPECT_EQ(RunErrors(), Errors{});
 }
 
-TEST_F(TcpStatementsTest, ReceiveByCountHandsOutAtMostABufferPerStatement) {
-  std::string sent;
-  for (int i = 0; i < 5000; i++) sent += static_cast<char>('0' + i % 10);
-  Peer peer(Sends(sent));
-  Run(ConnectLine(peer.port()) +
-      "tcp.recv for {4096} bytes\n"
-      "tcp.recv for {0} bytes\n"
-      "tcp.recv for {2048} bytes\n"
-      "tcp.recv for {904} bytes\n"
-      "tcp.close\n");
-  EXPECT_EQ(Text(), sent);
-  EXPECT_EQ(RunErrors(), Errors{"tcp_recv_for_a3_bytes recv len=2048 ,but want len=4096 !"});
-}
-
-// The peer sends once and then answers nothing until it reads "go"; it gives
-// up long before the step time-out, so a receive that waits for more than
-// the buffer already holds makes it miss the "go".
-TEST_F(TcpStatementsTest, ReceiveByCountOfWhatIsBufferedDoesNotWait) {
-  std::string got;
-  Peer peer([&](int fd) {
-    Write(fd, "abcdef");
-    got = Read(fd, 2, 10000);
-  });
-  Run("run.set step.timeout {60} seconds\n" + ConnectLine(peer.port()) +
-      "tcp.recv {abc}\ntcp.recv for {3} bytes\ntcp.send {go}\ntcp.close\n");
-  peer.Join();
-  EXPECT_EQ(got, "go");
-  EXPECT_EQ(Text(), "abcdef");
-  EXPECT_EQ(RunErrors(), Errors{});
-}
-
 TEST_F(TcpStatementsTest, ReceiveByCountStopsAtTheTextBuffersEnd) {
   Peer peer(Sends("12345"));
-  tarvtest::Start(dir, ConnectLine(peer.port()) +
-                           "tcp.recv for {6} bytes\n"
-                           "tcp.recv for {5} bytes\n"
-                           "tcp.recv for {1} bytes\n"
-                           "tcp.close\n");
-  sgRun.TextLen = TEXT_SIZE - 5;
-  sgRun.Text[TEXT_SIZE + 1] = '#';
-  TarvRunToEnd();
+  const auto o = tarvtest::RunCase(
+      dir, ConnectLine(peer.port()) + "tcp.recv for {6} bytes\ntcp.recv for {5} bytes\n"
+                                      "tcp.recv for {1} bytes\ntcp.close\n",
+      [] {
+        sgRun.TextLen = TEXT_SIZE - 5;
+        sgRun.Text[TEXT_SIZE + 1] = '#';
+      });
   EXPECT_EQ(sgRun.TextLen, TEXT_SIZE);
-  EXPECT_EQ(std::string(sgRun.Text.data() + TEXT_SIZE - 4, 5), "12345");
+  EXPECT_EQ(o.text.substr(TEXT_SIZE - 5), "12345");
   EXPECT_EQ(sgRun.Text[TEXT_SIZE + 1], '#');
-  EXPECT_EQ(RunErrors(), (Errors{"text buf is low !", "text buf is low !"}));
+  EXPECT_EQ(o.errors, (Errors{"text buf is low !", "text buf is low !"}));
 }
 
 TEST_F(TcpStatementsTest, ANewConnectClosesTheOldConnection) {
@@ -290,20 +226,6 @@ TEST_F(TcpStatementsTest, ANewConnectClosesTheOldConnection) {
   EXPECT_EQ(RunErrors(), Errors{});
 }
 
-TEST_F(TcpStatementsTest, ReceiveForSecondsCollectsEveryBurst) {
-  Peer peer([](int fd) {
-    Write(fd, "first ");
-    Pause(300);
-    Sends("second")(fd);
-  });
-  Run(ConnectLine(peer.port()) +
-      "tcp.recv for {2} seconds\n"
-      "tcp.recv for {0} seconds\n"
-      "tcp.close\n");
-  EXPECT_EQ(Text(), "first second");
-  EXPECT_EQ(RunErrors(), Errors{});
-}
-
 TEST_F(TcpStatementsTest, ArgumentChecksAndUseWithoutAConnection) {
   Run("tcp.connect ip {127.0.0.1} port {0}\n"
       "tcp.connect ip {127.0.0.1} port {65535}\n"
@@ -315,7 +237,8 @@ TEST_F(TcpStatementsTest, ArgumentChecksAndUseWithoutAConnection) {
       "tcp.send {}\n"
       "tcp.recv expect {}\n"
       "tcp.close\n"
-      "tcp.send {x}\n");
+      "tcp.send {x}\n"
+      "tcp.recv for {1} bytes\n");
   EXPECT_EQ(RunErrors(), (Errors{
                           "Arg:5=0  < 1 !",
                           "Arg:5=65535 > 65534 !",
@@ -328,49 +251,10 @@ TEST_F(TcpStatementsTest, ArgumentChecksAndUseWithoutAConnection) {
                           "Length of Arg 3 is :0  < 1 !",
                           "WinTcpSend: send len=0,select ret SOCKET_ERROR",
                           "TarvTcpSend: send return,len=0.",
+                          "WinTcpRecv: recv len=0,select ret SOCKET_ERROR",
+                          "tcp_recv_for_a3_bytes recv len=0 ,but want len=1 !",
                       }));
   EXPECT_EQ(Var("tcp.status"), "CLOSED");
-}
-
-TEST_F(TcpStatementsTest, DebugLogShowsTheBytesBothWays) {
-  Peer peer([](int fd) {
-    Read(fd, 4);
-    Sends("PONG")(fd);
-  });
-  std::filesystem::create_directory(dir.path() / "log");
-  Run(ConnectLine(peer.port()) + "tcp.send {PING}\ntcp.recv {PONG}\ntcp.close\n", "debug");
-  std::string log;
-  for (const auto& e : std::filesystem::directory_iterator(dir.path() / "log"))
-    log += tarvtest::ReadFile(e.path().string());
-  for (const char* entry : {"TarvTcpSend iLen = 4", "&lt;0000/04&gt; [PING]", "[0000/04] [PONG]",
-                            "TarvTcpRecv: recv return,len=4."})
-    EXPECT_NE(log.find(entry), std::string::npos) << entry;
-  EXPECT_EQ(RunErrors(), Errors{});
-}
-
-TEST_F(TcpStatementsTest, DeleteFromTheReceiveBuffer) {
-  tarvtest::Start(dir, "# nothing\n");
-  std::memcpy(sgTcp.Buf.data(), "abcdef", 6);
-  sgTcp.BufLen = 6;
-  struct {
-    int offset, len, result;
-    const char* left;
-  } const cases[] = {
-      {1, 2, 4, "adef"}, {3, 2, -1, "adef"}, {-1, 1, -1, "adef"}, {4, 0, 4, "adef"}, {0, 4, 0, ""},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(TarvTcpDeleteTcpBuf(c.offset, c.len), c.result) << c.offset << "," << c.len;
-    EXPECT_EQ(std::string(sgTcp.Buf.data(), sgTcp.BufLen), c.left);
-  }
-  // Buffered bytes are handed out without touching the (absent) connection.
-  std::memcpy(sgTcp.Buf.data(), "xyz", 3);
-  sgTcp.BufLen = 3;
-  char out[4] = {};
-  EXPECT_EQ(TarvTcpRecv(out, 2, 0), 2);
-  EXPECT_EQ(std::string(out, 2), "xy");
-  EXPECT_EQ(TarvTcpRecv(out, 0, 0), 0);
-  EXPECT_EQ(sgTcp.BufLen, 1);
-  EXPECT_EQ(sgRun.RunErrors, 0);
 }
 
 }  // namespace

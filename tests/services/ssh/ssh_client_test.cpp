@@ -11,6 +11,7 @@
 #include "engine/core/engine.h"
 #include "engine/core/run_state.h"
 #include "tests/engine/harness.h"
+#include "tests/services/binary_run.h"
 #include "tests/platform/child_watch.h"
 #include "tests/services/ssh/sshd_peer.h"
 
@@ -89,6 +90,25 @@ TEST(SshPassword, ShellDialogueAndCommands) {
   // before it and answers once more (the shell then runs "Bob").
   EXPECT_EQ(Count(log, "onrecv receved expected string"), 2);
   EXPECT_TRUE(Closed());
+}
+
+TEST(SshPassword, ThroughTheBinary) {
+  TempDir dir;
+  Sshd sshd(dir, Auth::Password);
+  ASSERT_TRUE(sshd.up()) << tarvtest::ReadFile(sshd.log());
+  const std::string text = tarvtest::RunSaved(dir, "ssh.nms",
+                                              sshd.Connect() +
+                                                  "ssh.recv expect {$ }\n"
+                                                  "ssh.send {echo tw''o-$((40+2))%0A}\n"
+                                                  "ssh.recv expect {two-42}\n"
+                                                  "text.add {|}\n"
+                                                  "ssh.command {printf 'ok'; exit 3}\n"
+                                                  "ssh.close\n"
+                                                  "text.add {|~run.errors~}\n");
+  const size_t bar = text.find('|');
+  ASSERT_NE(bar, std::string::npos) << text;
+  EXPECT_NE(text.find("\ntwo-42"), std::string::npos) << text;
+  EXPECT_EQ(text.substr(bar), "|ok|0");
 }
 
 TEST(SshPassword, WrongPasswordAndReconnects) {

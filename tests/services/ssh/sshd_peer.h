@@ -9,7 +9,7 @@
 
 #include "tests/e2e/harness_binary.h"
 #include "tests/engine/harness.h"
-#include "tests/services/snmp/local_daemon.h"
+#include "tests/platform/local_daemon.h"
 #include "tests/services/sockets/tcp_peer.h"
 
 namespace sshpeer {
@@ -52,7 +52,7 @@ class Sshd {
                              (auth == Auth::PublicKeyOnly ? "yes" : "no") + "\n" + methods +
                              "PrintMotd no\nPrintLastLog no\nStrictModes no\n"
                              "AllowUsers " + user_ + "\n");
-      if (!daemon_.Start({"/usr/sbin/sshd", "-D", "-e", "-f", conf}, {}, log()))
+      if (!daemon_.Start({"/usr/sbin/sshd", "-D", "-e", "-f", conf}, log()))
         continue;
       up_ = tcppeer::Listening(port_, 10000) && daemon_.Running();
       if (!up_) daemon_.Stop();

@@ -5,8 +5,6 @@
 // folder, so that no system service is installed or started.
 #include <gtest/gtest.h>
 #include <pwd.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -14,7 +12,9 @@
 #include <vector>
 
 #include "tests/e2e/harness_binary.h"
+#include "tests/platform/local_daemon.h"
 #include "tests/engine/harness.h"
+#include "tests/services/binary_run.h"
 #include "tests/services/sockets/tcp_peer.h"
 
 namespace {
@@ -51,30 +51,6 @@ std::vector<std::string> CachedPackages() {
   return debs;
 }
 
-// inetd in the foreground with its own configuration; stopped by its pid.
-class Inetd {
- public:
-  Inetd(const std::string& program, const std::string& conf, const std::string& pidFile) {
-    pid_ = fork();
-    if (pid_ == 0) {
-      execl(program.c_str(), program.c_str(), "-d", ("--pidfile=" + pidFile).c_str(), conf.c_str(),
-            static_cast<char*>(nullptr));
-      _exit(127);
-    }
-  }
-  ~Inetd() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  Inetd(const Inetd&) = delete;
-  Inetd& operator=(const Inetd&) = delete;
-
- private:
-  pid_t pid_ = -1;
-};
-
 TEST(TelnetServer, ShellSessionThroughInetdAndTelnetd) {
   const std::vector<std::string> debs = CachedPackages();
   if (debs.empty()) GTEST_SKIP() << "the inetutils packages could not be fetched";
@@ -92,15 +68,16 @@ TEST(TelnetServer, ShellSessionThroughInetdAndTelnetd) {
       dir.Write("inetd.conf", "127.0.0.1:" + std::to_string(port) + " stream tcp nowait " +
                                   user->pw_name + " " + (root / "usr/sbin/telnetd").string() +
                                   " telnetd -h -E /bin/sh\n");
-  Inetd inetd((root / "usr/sbin/inetutils-inetd").string(), conf, dir.File("inetd.pid"));
+  // inetd in the foreground with its own configuration; stopped by its pid.
+  localdaemon::Daemon inetd({(root / "usr/sbin/inetutils-inetd").string(), "-d",
+                             "--pidfile=" + dir.File("inetd.pid"), conf},
+                            dir.File("inetd.log"));
   ASSERT_TRUE(tcppeer::Listening(port));
 
-  const std::string out = dir.File("out.txt");
   const std::string peerView = dir.File("peer.txt");
   // The prompt is set first, so that it does not depend on the user; the
   // quotes keep the echoed command lines from matching what is expected.
-  const std::string script = dir.Write(
-      "session.nms",
+  const std::string text = tarvtest::RunSaved(dir, "session.nms",
       "run.set step.timeout {10} seconds\n"
       "telnet.connect ip {127.0.0.1} port {" + std::to_string(port) + "}\n"
       "telnet.send {PS1='tarv''> '%0D%0A}\n"
@@ -114,14 +91,7 @@ TEST(TelnetServer, ShellSessionThroughInetdAndTelnetd) {
       "telnet.recv expect {hi-42}\n"
       "telnet.recv expect {tarv> }\n"
       "text.add {|~telnet.status~|~run.errors~}\n"
-      "telnet.close\n"
-      "text.headpointer move to head\n"
-      "text.tailpointer move to tail\n"
-      "text.save to file {" + out + "}\n"
-      "run.end\n");
-  const auto r = RunProgram(TarvBinary(), {"hide", script}, dir.path().string(), 120);
-  EXPECT_EQ(r.exitCode, 0) << r.output;
-  const std::string text = ReadFile(out);
+      "telnet.close\n", 120);
   // The terminal type and window size the negotiation told the server.
   EXPECT_EQ(ReadFile(peerView), "ansi 50 160\n");
   EXPECT_NE(text.find("Pass-word:secret\r\ngot=secret\r\n"), std::string::npos) << text;

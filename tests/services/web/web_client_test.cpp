@@ -6,14 +6,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "engine/core/run_state.h"
 #include "tests/e2e/harness_binary.h"
 #include "tests/engine/harness.h"
-#include "tests/services/httpd/background.h"
+#include "tests/services/binary_run.h"
+#include "tests/platform/local_daemon.h"
 #include "tests/services/sockets/tcp_peer.h"
 
 namespace {
@@ -31,12 +31,11 @@ const std::string kAgent =
 // The echo server on a free loopback port, plain or with a certificate.
 struct EchoPeer {
   int port = tcppeer::FreePort();
-  std::unique_ptr<httptest::Background> proc;
+  localdaemon::Daemon proc;
   EchoPeer(const TempDir& dir, const std::string& cert = "", const std::string& key = "") {
-    std::vector<std::string> args{kEcho, std::to_string(port)};
+    std::vector<std::string> args{"/usr/bin/python3", kEcho, std::to_string(port)};
     if (!cert.empty()) args.insert(args.end(), {cert, key});
-    proc = std::make_unique<httptest::Background>("/usr/bin/python3", args, dir.path().string(),
-                                                  dir.File("echo.out"));
+    proc.Start(args, dir.File("echo.out"));
     up = tcppeer::Listening(port, 20000);
   }
   bool up = false;
@@ -45,17 +44,9 @@ struct EchoPeer {
   }
 };
 
-// Runs a script through the binary and returns the text it saved.
+// Runs a script through the binary: the text it saved, its error count last.
 std::string RunSaved(const TempDir& dir, const std::string& body) {
-  const std::string out = dir.File("saved.txt");
-  const std::string script = dir.Write(
-      "web.nms", body + "text.add {|errors=~run.errors~}\n"
-                        "text.headpointer move to head\n"
-                        "text.tailpointer move to tail\n"
-                        "text.save to file {" + out + "}\nrun.end\n");
-  const auto r = RunProgram(tarvtest::TarvBinary(), {"hide", script}, dir.path().string(), 120);
-  EXPECT_EQ(r.exitCode, 0) << r.output;
-  return ReadFile(out);
+  return tarvtest::RunSaved(dir, "web.nms", body + "text.add {|errors=~run.errors~}\n", 120);
 }
 
 class WebClient : public ::testing::Test {

@@ -1,0 +1,27 @@
+// A script run through the tarv binary that saves its text: the end-to-end
+// check of a family against its real peer.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/e2e/harness_binary.h"
+#include "tests/engine/harness.h"
+
+namespace tarvtest {
+
+// Writes `body` as dir/name, with the whole text saved to dir/out.txt after
+// it, and runs it in the hide mode; the run must exit with 0 within
+// `seconds`.  What it saved ("" when nothing).
+inline std::string RunSaved(const TempDir& dir, const std::string& name, const std::string& body,
+                            int seconds = 60) {
+  const std::string out = dir.File("out.txt");
+  const std::string script = dir.Write(name, body + "text.headpointer move to head\n"
+                                                    "text.tailpointer move to tail\n"
+                                                    "text.save to file {" + out + "}\nrun.end\n");
+  const auto r = RunProgram(TarvBinary(), {"hide", script}, dir.path().string(), seconds);
+  EXPECT_EQ(r.exitCode, 0) << r.output;
+  return ReadFile(out);
+}
+
+}  // namespace tarvtest
