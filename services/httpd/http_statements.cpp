@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "engine/core/handler.h"
 #include "engine/core/run_state.h"
 #include "engine/core/step_args.h"
 #include "engine/log/log.h"
@@ -159,8 +160,7 @@ void HttpStateClear() {
 }
 
 int http_listen_port_a3_root_dir_a6() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\nhttp_listen_port_a3_root_dir_a6 ,begin ...");
+  HandlerBegin();
   // The sockets of an earlier listen are closed, not leaked.
   HttpStateClear();
   if (!ArgReadInteger(3)) return NmsRunError(-3, "Arg:3 is not integer !");

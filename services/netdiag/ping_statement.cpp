@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "engine/core/handler.h"
 #include "engine/core/run_state.h"
 #include "engine/core/step_args.h"
 #include "engine/core/var_store.h"
@@ -224,8 +225,7 @@ int WinPingV6(const char* ip, int ttl, int size) {
 }
 
 int ping_ip_a2_ttl_a4_size_a6() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\nping_ip_a2_ttl_a4_size_a6 ,begin ...");
+  HandlerBegin();
   if (igL[2] < kAddrMin) return NmsRunError(-2, "Length of Arg 2 is :%d  < 3 !", igL[2]);
   if (igL[2] > kAddrMax) return NmsRunError(-2, "Length of Arg 2 is :%d > 39 !", igL[2]);
   if (!ArgInRange(4, 0, kTtlMax)) return -4;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "engine/core/handler.h"
 #include "engine/core/run_state.h"
 #include "engine/core/step_args.h"
 #include "engine/log/log.h"
@@ -163,8 +164,7 @@ void SshCloseAll() {
 }
 
 int ssh_connect_ip_a3_port_a5_username_a7_password_a9() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\n" SSH_CONNECT " ,begin ...");
+  HandlerBegin();
   if (ArgCheckLength(3, kHostMax, -3) != 0) return -3;
   if (!ArgReadInteger(5)) return NmsRunError(-5, "Arg:5 is not integer !");
   const int port = igV[5];
@@ -221,8 +221,7 @@ int ssh_connect_ip_a3_port_a5_username_a7_password_a9() {
 }
 
 int ssh_close() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\nssh_close ,begin ...");
+  HandlerBegin();
   SshCloseAll();
   return TarvReturn(0, "ssh_close return.");
 }
