@@ -78,23 +78,6 @@ const char* Filler() {
   return filler.data();
 }
 
-// Whole-number argument w in lo..hi into igV[w]; false after a run error.
-bool ArgInRange(int w, int lo, int hi) {
-  if (!ArgReadInteger(w)) {
-    NmsRunError(-w, "Arg:%d is not integer !", w);
-    return false;
-  }
-  if (igV[w] < lo) {
-    NmsRunError(-w, "Arg:%d=%d  < %d !", w, igV[w], lo);
-    return false;
-  }
-  if (igV[w] > hi) {
-    NmsRunError(-w, "Arg:%d=%d > %d !", w, igV[w], hi);
-    return false;
-  }
-  return true;
-}
-
 void SetNumber(const char* name, long value) {
   char text[24];
   std::snprintf(text, sizeof text, "%ld", value);
@@ -228,8 +211,8 @@ int ping_ip_a2_ttl_a4_size_a6() {
   HandlerBegin();
   if (igL[2] < kAddrMin) return NmsRunError(-2, "Length of Arg 2 is :%d  < 3 !", igL[2]);
   if (igL[2] > kAddrMax) return NmsRunError(-2, "Length of Arg 2 is :%d > 39 !", igL[2]);
-  if (!ArgInRange(4, 0, kTtlMax)) return -4;
-  if (!ArgInRange(6, 0, kSizeMax)) return -6;
+  if (ArgCheckRange(4, 0, kTtlMax) != 0) return -4;
+  if (ArgCheckRange(6, 0, kSizeMax) != 0) return -6;
   if (TarvIsIpV4(agA[2]) == 0)
     WinPing(agA[2], igV[4], igV[6]);
   else if (TarvIsIpV6(agA[2]) == 0)

@@ -68,9 +68,7 @@ int snmp_open_version_a3_ip_a5_port_a7_password_a9() {
   Keep(3, &sgSnmp.Version);
   if (ArgCheckLength(5, kAddressMax, -5) != 0) return -5;
   Keep(5, &sgSnmp.Address);
-  if (!ArgReadInteger(7)) return NmsRunError(-7, "Arg:7 is not integer !");
-  if (igV[7] < 1) return NmsRunError(-7, "Arg:7=%d  < 1 !", igV[7]);
-  if (igV[7] > kPortMax) return NmsRunError(-7, "Arg:7=%d > 65534 !", igV[7]);
+  if (const int rc = ArgCheckRange(7, 1, kPortMax)) return rc;
   sgSnmp.Port = igV[7];
   if (ArgCheckLength(9, kCommunityMax, -9) != 0) return -9;
   Keep(9, &sgSnmp.Community);

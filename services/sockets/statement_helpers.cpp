@@ -14,19 +14,8 @@
 bool ArgLength(int w, int max) { return ArgCheckLength(w, max, -w) == 0; }
 
 bool ArgNumber(int w, int lo, int hi, int* value) {
-  if (!ArgReadInteger(w)) {
-    NmsRunError(-w, "Arg:%d is not integer !", w);
-    return false;
-  }
+  if (ArgCheckRange(w, lo, hi) != 0) return false;
   *value = igV[w];
-  if (*value < lo) {
-    NmsRunError(-w, "Arg:%d=%d  < %d !", w, *value, lo);
-    return false;
-  }
-  if (*value > hi) {
-    NmsRunError(-w, "Arg:%d=%d > %d !", w, *value, hi);
-    return false;
-  }
   return true;
 }
 

@@ -27,10 +27,7 @@ const char* PortVar() { return sgUdp.Mode == kServer ? "udp.client.port" : "udp.
 
 // The count of argument 2, at least 1; on failure the run error's code is -2.
 bool ArgCount(int* count) {
-  if (!ArgReadInteger(2)) {
-    NmsRunError(-2, "Arg:2 is not integer !");
-    return false;
-  }
+  if (ArgCheckInteger(2) != 0) return false;
   *count = igV[2];
   if (*count <= 0) {
     NmsRunError(-2, "Arg:2=%d  <= 0 !", *count);

@@ -166,10 +166,8 @@ void SshCloseAll() {
 int ssh_connect_ip_a3_port_a5_username_a7_password_a9() {
   HandlerBegin();
   if (ArgCheckLength(3, kHostMax, -3) != 0) return -3;
-  if (!ArgReadInteger(5)) return NmsRunError(-5, "Arg:5 is not integer !");
+  if (const int rc = ArgCheckRange(5, 1, kPortMax)) return rc;
   const int port = igV[5];
-  if (port < 1) return NmsRunError(-5, "Arg:5=%d  < 1 !", port);
-  if (port > kPortMax) return NmsRunError(-5, "Arg:5=%d > 65534 !", port);
   if (ArgCheckLength(7, kUserMax, -7) != 0) return -7;
   if (ArgCheckLength(9, kPasswordMax, -9) != 0) return -9;
 

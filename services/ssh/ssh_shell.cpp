@@ -97,10 +97,8 @@ int ssh_recv_expect_a3() {
 
 int ssh_recv_for_a3_seconds() {
   HandlerBegin();
-  if (!ArgReadInteger(3)) return NmsRunError(-3, "Arg:3 is not integer !");
+  if (const int rc = ArgCheckRange(3, 0, kSecondsMax)) return rc;
   const int seconds = igV[3];
-  if (seconds < 0) return NmsRunError(-3, "Arg:3=%d  < 0 !", seconds);
-  if (seconds > kSecondsMax) return NmsRunError(-3, "Arg:3=%d > 86400 !", seconds);
   if (!ShellUsable())
     return NmsRunError(-5, "ssh_recv_for_a3_seconds:  ShellChannel == NULL, Error");
   ReceiveLoop(kPassesPerSecond * seconds, nullptr, 0,

@@ -78,7 +78,7 @@ int telnet_connect_ip_a3_port_a5() {
 
 int telnet_set_delay_a3_ms_after_per_byte_send() {
   HandlerBegin();
-  if (!ArgReadInteger(3)) return NmsRunError(-3, "Arg:3 is not integer !");
+  if (const int rc = ArgCheckInteger(3)) return rc;
   sgTelnet.Delay = std::clamp(static_cast<int>(igV[3]), kDelayMin, kDelayMax);
   return TarvReturn(0, "telnet_set_delay_a3_ms_after_per_byte_send return.");
 }
