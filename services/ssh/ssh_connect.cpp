@@ -13,6 +13,7 @@
 #include "engine/statements/arg_checks.h"
 #include "platform/socket.h"
 #include "services/sockets/socket_layer.h"
+#include "services/sockets/statement_helpers.h"
 #include "services/ssh/ssh_client.h"
 
 SshState sgSsh = {-1, 0, {}, 0, 0, 0, 0, {}, {}};
@@ -176,14 +177,8 @@ int ssh_connect_ip_a3_port_a5_username_a7_password_a9() {
   sgSsh.Password.fill(0);
   std::memcpy(sgSsh.Password.data(), agA[9], igL[9]);
 
-  int sock;
-  if (TarvIsIpV4(agA[3]) == 0)
-    sock = WinTcpConnect(agA[3], port);
-  else if (TarvIsIpV6(agA[3]) == 0)
-    sock = WinTcpConnect2V6(agA[3], port);
-  else
-    return NmsRunError(-2, SSH_CONNECT ": arg <3> is not ip address");
-  if (sock < 0) return NmsRunError(-1, SSH_CONNECT ": WinTcpConnect < 0 .");
+  const int sock = TcpConnectArg(SSH_CONNECT, 3, port, -1);
+  if (sock < 0) return sock;
   sgSsh.Socket = sock;
   // libssh2 waits for the socket itself; it must never block in a read.
   SockSetNonBlocking(sgSsh.Socket, true);
