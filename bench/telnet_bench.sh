@@ -8,6 +8,7 @@
 #
 # usage: bench/telnet_bench.sh path/to/tarv [rounds]
 set -euo pipefail
+source "$(dirname "$(realpath "$0")")/lib.sh"
 
 tarv=$(realpath "${1:?usage: telnet_bench.sh path/to/tarv [rounds]}")
 rounds=${2:-3}
@@ -27,24 +28,6 @@ with open("all.bin", "wb") as f:
         f.write(body + b"#MARK#")
 PY
 bytes=$(stat -c %s all.bin)
-
-free_port() {
-  /usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
-}
-
-wait_listen() {
-  local hex
-  hex=$(printf '%04X' "$1")
-  for _ in $(seq 500); do
-    if awk -v p=":$hex" 'NR > 1 && $4 == "0A" && substr($2, length($2) - 4) == p { f = 1 } END { exit !f }' \
-         /proc/net/tcp /proc/net/tcp6; then
-      return 0
-    fi
-    sleep 0.02
-  done
-  echo "nothing listens on port $1" >&2
-  return 1
-}
 
 cat > recv.nms <<'NMS'
 run.set step.timeout {30} seconds
