@@ -20,3 +20,12 @@ wait_listen() {
   echo "nothing listens on port $1" >&2
   return 1
 }
+
+now_ns() { date +%s%N; }
+
+# print_best NAME MICROSECONDS BYTES: one result line, the time and the
+# throughput.
+print_best() {
+  awk -v n="$1" -v us="$2" -v b="$3" \
+    'BEGIN { printf "%-16s %8.1f ms  %8.1f MiB/s\n", n, us / 1000, b / 1048576 / (us / 1e6) }'
+}

@@ -55,8 +55,6 @@ tcp.close
 run.end
 EOF
 
-now_ns() { date +%s%N; }
-
 # run_case NAME RECEIVER SENDER: each a command taking PORT and OUT as $1 $2.
 run_case() {
   local name=$1 receiver=$2 sender=$3 best=0
@@ -76,8 +74,7 @@ run_case() {
     local us=$(( (end - start) / 1000 ))
     if [ "$best" -eq 0 ] || [ "$us" -lt "$best" ]; then best=$us; fi
   done
-  awk -v n="$name" -v us="$best" -v b="$bytes" \
-    'BEGIN { printf "%-16s %8.1f ms  %8.1f MiB/s\n", n, us / 1000, b / 1048576 / (us / 1e6) }'
+  print_best "$name" "$best" "$bytes"
 }
 
 tarv_recv()  { "$tarv" hide "$work/recv.nms" "$1" "$2"; }

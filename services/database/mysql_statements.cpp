@@ -46,18 +46,7 @@ bool StoreSetting(int w, char* field) {
 }
 
 bool StorePort() {
-  if (!ArgReadInteger(5)) {
-    NmsRunError(-5, "Arg:5 is not integer !");
-    return false;
-  }
-  if (igV[5] < 0) {
-    NmsRunError(-5, "Arg:5=%d  < 0 !", igV[5]);
-    return false;
-  }
-  if (igV[5] > kPortMax) {
-    NmsRunError(-5, "Arg:5=%d > 65534 !", igV[5]);
-    return false;
-  }
+  if (ArgCheckRange(5, 0, kPortMax) != 0) return false;
   sgMySql.Port = igV[5];
   return true;
 }
