@@ -5,6 +5,7 @@
 #
 # usage: bench/http_bench.sh path/to/tarv [seconds] [rounds] [connections]
 set -euo pipefail
+source "$(dirname "$(realpath "$0")")/lib.sh"
 
 tarv=$(realpath "${1:?usage: http_bench.sh path/to/tarv [seconds] [rounds] [connections]}")
 seconds=${2:-30}
@@ -22,10 +23,7 @@ trap cleanup EXIT
 mkdir "$work/www"
 head -c 4096 /dev/urandom | base64 > "$work/www/page.htm"
 
-free_port() {
-  /usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
-}
-
+# Waits (at most 10 s) until the port takes a connection.
 wait_listen() {
   for _ in $(seq 500); do
     if (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; then return 0; fi

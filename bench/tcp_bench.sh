@@ -9,6 +9,7 @@
 #
 # usage: bench/tcp_bench.sh path/to/tarv [rounds]
 set -euo pipefail
+source "$(dirname "$(realpath "$0")")/lib.sh"
 
 tarv=$(realpath "${1:?usage: tcp_bench.sh path/to/tarv [rounds]}")
 rounds=${2:-3}
@@ -21,25 +22,6 @@ cd "$work"
 head -c 1048576 /dev/urandom > part.bin
 cat part.bin part.bin part.bin part.bin > all.bin
 bytes=$(stat -c %s all.bin)
-
-free_port() {
-  python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
-}
-
-# Waits (at most 10 s) until something listens on the port.
-wait_listen() {
-  local hex
-  hex=$(printf '%04X' "$1")
-  for _ in $(seq 500); do
-    if awk -v p=":$hex" 'NR > 1 && $4 == "0A" && substr($2, length($2) - 4) == p { f = 1 } END { exit !f }' \
-         /proc/net/tcp /proc/net/tcp6; then
-      return 0
-    fi
-    sleep 0.02
-  done
-  echo "nothing listens on port $1" >&2
-  return 1
-}
 
 cat > recv.nms <<'EOF'
 run.set step.timeout {30} seconds
@@ -73,8 +55,6 @@ tcp.close
 run.end
 EOF
 
-now_ns() { date +%s%N; }
-
 # run_case NAME RECEIVER SENDER: each a command taking PORT and OUT as $1 $2.
 run_case() {
   local name=$1 receiver=$2 sender=$3 best=0
@@ -94,8 +74,7 @@ run_case() {
     local us=$(( (end - start) / 1000 ))
     if [ "$best" -eq 0 ] || [ "$us" -lt "$best" ]; then best=$us; fi
   done
-  awk -v n="$name" -v us="$best" -v b="$bytes" \
-    'BEGIN { printf "%-16s %8.1f ms  %8.1f MiB/s\n", n, us / 1000, b / 1048576 / (us / 1e6) }'
+  print_best "$name" "$best" "$bytes"
 }
 
 tarv_recv()  { "$tarv" hide "$work/recv.nms" "$1" "$2"; }

@@ -8,6 +8,7 @@
 #
 # usage: bench/telnet_bench.sh path/to/tarv [rounds]
 set -euo pipefail
+source "$(dirname "$(realpath "$0")")/lib.sh"
 
 tarv=$(realpath "${1:?usage: telnet_bench.sh path/to/tarv [rounds]}")
 rounds=${2:-3}
@@ -28,24 +29,6 @@ with open("all.bin", "wb") as f:
 PY
 bytes=$(stat -c %s all.bin)
 
-free_port() {
-  /usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
-}
-
-wait_listen() {
-  local hex
-  hex=$(printf '%04X' "$1")
-  for _ in $(seq 500); do
-    if awk -v p=":$hex" 'NR > 1 && $4 == "0A" && substr($2, length($2) - 4) == p { f = 1 } END { exit !f }' \
-         /proc/net/tcp /proc/net/tcp6; then
-      return 0
-    fi
-    sleep 0.02
-  done
-  echo "nothing listens on port $1" >&2
-  return 1
-}
-
 cat > recv.nms <<'NMS'
 run.set step.timeout {30} seconds
 telnet.connect ip {127.0.0.1} port {~run.arg.4~}
@@ -65,8 +48,6 @@ telnet.close
 run.end
 NMS
 
-now_ns() { date +%s%N; }
-
 run_case() {
   local name=$1 receiver=$2 best=0
   for _ in $(seq "$rounds"); do
@@ -85,8 +66,7 @@ run_case() {
     local us=$(( (end - start) / 1000 ))
     if [ "$best" -eq 0 ] || [ "$us" -lt "$best" ]; then best=$us; fi
   done
-  awk -v n="$name" -v us="$best" -v b="$bytes" \
-    'BEGIN { printf "%-16s %8.1f ms  %8.1f MiB/s\n", n, us / 1000, b / 1048576 / (us / 1e6) }'
+  print_best "$name" "$best" "$bytes"
 }
 
 tarv_recv()  { "$tarv" hide "$work/recv.nms" "$1" "$2"; }

@@ -48,26 +48,6 @@ ResolveError ResolveHostV4(const char* host, HostV4* out) {
 }
 
 int ResolveHostAny(const char* host, bool numericOnly, SockAddrInfo* out, int room, int* count) {
-  *count = 0;
-  addrinfo hints = {};
-  hints.ai_flags = numericOnly ? AI_NUMERICHOST : 0;
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_protocol = IPPROTO_TCP;
-  addrinfo* list = nullptr;
-  const int r = getaddrinfo(host, nullptr, &hints, &list);
-  if (r != 0) return r;
-  for (addrinfo* ai = list; ai && *count < room; ai = ai->ai_next) {
-    if (ai->ai_addrlen > sizeof(sockaddr_storage)) continue;
-    SockAddrInfo& o = out[(*count)++];
-    o.Flags = ai->ai_flags;
-    o.Family = ai->ai_family;
-    o.SockType = ai->ai_socktype;
-    o.Protocol = ai->ai_protocol;
-    o.Len = ai->ai_addrlen;
-    std::memset(&o.Addr, 0, sizeof o.Addr);
-    std::memcpy(&o.Addr, ai->ai_addr, ai->ai_addrlen);
-  }
-  freeaddrinfo(list);
-  return 0;
+  return SockGetAddrInfo(host, nullptr, numericOnly ? AI_NUMERICHOST : 0, AF_UNSPEC, SOCK_STREAM,
+                         IPPROTO_TCP, out, room, count);
 }

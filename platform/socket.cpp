@@ -233,9 +233,15 @@ int SockAddrText(const sockaddr_storage& addr, socklen_t len, char* dest, int ro
 
 int SockResolveNumeric(const char* host, const char* port, bool passive, int family, int type,
                        int protocol, SockAddrInfo* out, int room, int* count) {
+  return SockGetAddrInfo(host, port, (passive ? AI_PASSIVE : 0) | AI_NUMERICHOST | AI_NUMERICSERV,
+                         family, type, protocol, out, room, count);
+}
+
+int SockGetAddrInfo(const char* host, const char* port, int flags, int family, int type,
+                    int protocol, SockAddrInfo* out, int room, int* count) {
   *count = 0;
   addrinfo hints = {};
-  hints.ai_flags = (passive ? AI_PASSIVE : 0) | AI_NUMERICHOST | AI_NUMERICSERV;
+  hints.ai_flags = flags;
   hints.ai_family = family;
   hints.ai_socktype = type;
   hints.ai_protocol = protocol;

@@ -90,6 +90,12 @@ struct SockAddrInfo {
 };
 inline constexpr int SOCK_ADDR_INFO_MAX = 64;
 
+// getaddrinfo with the given AI_* flags: fills at most room answers in the
+// resolver's order (an answer too long for its record is left out) and sets
+// *count.  Returns 0 or the resolver's (non-zero) error code.
+int SockGetAddrInfo(const char* host, const char* port, int flags, int family, int type,
+                    int protocol, SockAddrInfo* out, int room, int* count);
+
 // getaddrinfo with a numeric host and a decimal port text; never resolves a
 // name.  With passive and no host the answers are the any-addresses.  Fills at most room answers in
 // the resolver's order and sets *count.  Returns 0 or the resolver's

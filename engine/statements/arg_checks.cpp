@@ -18,6 +18,18 @@ bool ArgReadInteger(int w) {
   return true;
 }
 
+int ArgCheckInteger(int w) {
+  if (!ArgReadInteger(w)) return NmsRunError(-w, "Arg:%d is not integer !", w);
+  return 0;
+}
+
+int ArgCheckRange(int w, int lo, int hi) {
+  if (const int rc = ArgCheckInteger(w)) return rc;
+  if (igV[w] < lo) return NmsRunError(-w, "Arg:%d=%d  < %d !", w, igV[w], lo);
+  if (igV[w] > hi) return NmsRunError(-w, "Arg:%d=%d > %d !", w, igV[w], hi);
+  return 0;
+}
+
 bool ArgAlignInto(int w, const char* value, int len, int pad, char* out) {
   int before;
   if (CurStepIsArg3(w, "left", 4) == 0)

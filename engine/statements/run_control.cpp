@@ -29,23 +29,11 @@ constexpr int kCmdLineMax = 1023;
 
 char gProgram[1024];  // set by the test seam; empty: the running program
 
-// Reads the whole number of slot k (2 or 3) into v; a run error when it is
-// not one.
-bool ArgInteger(int k, int* v) {
-  if (!ArgReadInteger(k)) {
-    NmsRunError(-k, "Arg:%d is not integer !", k);
-    return false;
-  }
-  *v = igV[k];
-  return true;
-}
-
 // The time settings' A3: whole seconds, 0 to 86400; 0, or the code of the
 // run error it recorded.
 int ArgSeconds3(int* v) {
-  if (!ArgInteger(3, v)) return -3;
-  if (*v < 0) return NmsRunError(-3, "Arg:3=%d  < 0 !", *v);
-  if (*v > kSecondsMax) return NmsRunError(-3, "Arg:3=%d > 86400 !", *v);
+  if (const int rc = ArgCheckRange(3, 0, kSecondsMax)) return rc;
+  *v = igV[3];
   return 0;
 }
 
@@ -67,10 +55,8 @@ int run_end() {
 
 int run_sleep_a2_seconds() {
   HandlerBegin();
-  int v;
-  if (!ArgInteger(2, &v)) return -2;
-  if (v < 1) return NmsRunError(-2, "Arg:2=%d  < 1 !", v);
-  if (v > kSleepMax) return NmsRunError(-2, "Arg:2=%d > 3600 !", v);
+  if (const int rc = ArgCheckRange(2, 1, kSleepMax)) return rc;
+  const int v = igV[2];
   std::this_thread::sleep_for(std::chrono::seconds(v));
   return TarvReturn(0, "run_sleep_a2_seconds return.");
 }

@@ -84,9 +84,9 @@ int ForEachWord(const char* buf, int n, int* count, F&& word) {
 int text_get_var_a3_after_a5_bytes_length_a8() {
   HandlerBegin();
   if (int r = ArgCheckLength(3, 63, -3)) return r;
-  if (!ArgReadInteger(5)) return NmsRunError(-5, "Arg:5 is not integer !");
+  if (int r = ArgCheckInteger(5)) return r;
   if (igV[5] > 1022) return NmsRunError(-5, "Arg:5=%d > 1022 !", igV[5]);
-  if (!ArgReadInteger(8)) return NmsRunError(-8, "Arg:8 is not integer !");
+  if (int r = ArgCheckInteger(8)) return r;
   if (igV[8] > 1022) return NmsRunError(-8, "Arg:8=%d > 1022 !", igV[8]);
   const int64_t span = int64_t{sgRun.tailPointer} - sgRun.headPointer;
   const int need = igV[5] + igV[8];
@@ -100,7 +100,7 @@ int text_get_var_a3_after_a5_length_a7() {
   HandlerBegin();
   if (int r = ArgCheckLength(3, 63, -3)) return r;
   if (int r = ArgCheckLength(5, 1022, -5)) return r;
-  if (!ArgReadInteger(7)) return NmsRunError(-7, "Arg:7 is not integer !");
+  if (int r = ArgCheckInteger(7)) return r;
   if (igV[7] > 1022) return NmsRunError(-7, "Arg:7=%d > 1022 !", igV[7]);
   const int64_t span = int64_t{sgRun.tailPointer} - sgRun.headPointer;
   const int need = igV[7] + igL[5];
@@ -139,9 +139,7 @@ int text_get_var_a3_between_a5_and_a7() {
 int text_get_var_a3_word_number_a6() {
   HandlerBegin();
   if (int r = ArgCheckLength(3, 62, -3)) return r;
-  if (!ArgReadInteger(6)) return NmsRunError(-6, "Arg:6 is not integer !");
-  if (igV[6] < 1) return NmsRunError(-6, "Arg:6=%d  < 1 !", igV[6]);
-  if (igV[6] > 1024) return NmsRunError(-6, "Arg:6=%d > 1024 !", igV[6]);
+  if (int r = ArgCheckRange(6, 1, 1024)) return r;
   if (!TextSelectionInText())
     return NmsRunError(-9, "text.getvar: TextLen=%d, text.headpointer=[%d],tailpointer=%d, Error!",
                        sgRun.TextLen, sgRun.headPointer, sgRun.tailPointer);

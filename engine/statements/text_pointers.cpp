@@ -52,7 +52,7 @@ int FindBeforeTail() {
 int AbsoluteMove(const char* name, bool head) {
   sgRun.StepRunState = ENDOK;
   TarvDebugLog("\n%s ,begin ...", name);
-  if (!ArgReadInteger(4)) return NmsRunError(-4, "Arg:4 is not integer !");
+  if (int r = ArgCheckInteger(4)) return r;
   if (igV[4] > kAbsoluteMax) return NmsRunError(-4, "Arg:4=%d > %d !", igV[4], kAbsoluteMax);
   return head ? SetHead(igV[4], name) : SetTail(igV[4], name);
 }
@@ -99,7 +99,7 @@ int text_headpointer_move_forward_a4_bytes() {
 int text_tailpointer_move_backward_a4_bytes() {
   HandlerBegin();
   if (int r = ArgCheckLength(4, 1022, -4)) return r;
-  if (!ArgReadInteger(4)) return NmsRunError(-4, "Arg:4 is not integer !");
+  if (int r = ArgCheckInteger(4)) return r;
   // Strictly greater, so the tail stays on byte 1 at least.
   if (sgRun.tailPointer <= igV[4])
     return NmsRunError(-7, "text_tailpointer_move_backward_a4_bytes, not so much chars !");

@@ -160,7 +160,7 @@ int text_add_from_file_a4() {
 int text_show_a2_size_a4_align_a6() {
   HandlerBegin();
   if (int r = ArgCheckLength(2, 1022, -2)) return r;
-  if (!ArgReadInteger(4)) return NmsRunError(-4, "Arg:4 is not integer !");
+  if (int r = ArgCheckInteger(4)) return r;
   const int w = igV[4];
   const int len = igL[2];
   if (w > 1022) return NmsRunError(-4, "Arg:4=%d > 1022 !", w);

@@ -40,7 +40,7 @@ Refusal VarNameFault() { return LengthFault(2, 1, VAR_NAME - 2); }
 
 // Takes argument `pos` as a decimal number into igV[pos].
 Refusal IntegerFault(int pos) {
-  if (!ArgReadInteger(pos)) return NmsRunError(-pos, "Arg:%d is not integer !", pos);
+  if (const int rc = ArgCheckInteger(pos)) return rc;
   return std::nullopt;
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "engine/core/handler.h"
 #include "engine/core/run_state.h"
 #include "engine/core/script.h"
 #include "engine/core/step_args.h"
@@ -24,11 +25,6 @@ std::string_view Arg(int w) { return {agA[w], static_cast<size_t>(igL[w])}; }
 
 // SQL quoting of a value for a '%s' between single quotes.
 std::string Q(std::string_view value) { return MySqlQuote(value); }
-
-void Begin(const char* name) {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\n%s ,begin ...", name);
-}
 
 // The property statements need a current object: 0, or -1 recorded.
 int NeedObject() {
@@ -159,7 +155,7 @@ int MySqlObjectOpen(std::string_view name, std::string_view selector) {
 }
 
 int mysql_object_create_a3_class_a5() {
-  Begin("mysql_object_create_a3_class_a5");
+  HandlerBegin();
   sgMySql.ObjectId = -1;
   if (const int rc = ArgCheckLength(3, kObjectNameMax, -3); rc != 0) return rc;
   if (const int rc = ArgCheckLength(5, kObjectNameMax, -5); rc != 0) return rc;
@@ -168,7 +164,7 @@ int mysql_object_create_a3_class_a5() {
 }
 
 int mysql_object_open_a3() {
-  Begin("mysql_object_open_a3");
+  HandlerBegin();
   sgMySql.ObjectId = -1;
   if (const int rc = ArgCheckLength(3, kObjectNameMax, -3); rc != 0) return rc;
   // The selector is word 5, which this statement's pattern does not have.
@@ -178,7 +174,7 @@ int mysql_object_open_a3() {
 }
 
 int mysql_object_property_a3_type_a5_log_a7() {
-  Begin("mysql_object_property_a3_type_a5_log_a7");
+  HandlerBegin();
   if (const int rc = NeedObject(); rc != 0) return rc;
   if (const int rc = ArgCheckLength(3, kObjectNameMax, -3); rc != 0) return rc;
   if (const int rc = ArgCheckLength(5, 20, -5); rc != 0) return rc;
@@ -208,7 +204,7 @@ int mysql_object_property_a3_type_a5_log_a7() {
 }
 
 int mysql_object_property_a3_value_a5() {
-  Begin("mysql_object_property_a3_value_a5");
+  HandlerBegin();
   if (const int rc = NeedObject(); rc != 0) return rc;
   if (const int rc = ArgCheckLength(3, 62, -3); rc != 0) return rc;
   if (const int rc = ArgCheckLength(5, 1020, -5); rc != 0) return rc;
@@ -252,7 +248,7 @@ int mysql_object_property_a3_value_a5() {
 }
 
 int mysql_object_get_var_a4_property_a6() {
-  Begin("mysql_object_get_var_a4_property_a6");
+  HandlerBegin();
   if (const int rc = NeedObject(); rc != 0) return rc;
   if (const int rc = ArgCheckLength(4, 62, -4); rc != 0) return rc;
   if (const int rc = ArgCheckLength(6, 62, -6); rc != 0) return rc;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engine/core/handler.h"
 #include "engine/core/run_state.h"
 #include "engine/core/script.h"
 #include "engine/core/step_args.h"
@@ -45,18 +46,7 @@ bool StoreSetting(int w, char* field) {
 }
 
 bool StorePort() {
-  if (!ArgReadInteger(5)) {
-    NmsRunError(-5, "Arg:5 is not integer !");
-    return false;
-  }
-  if (igV[5] < 0) {
-    NmsRunError(-5, "Arg:5=%d  < 0 !", igV[5]);
-    return false;
-  }
-  if (igV[5] > kPortMax) {
-    NmsRunError(-5, "Arg:5=%d > 65534 !", igV[5]);
-    return false;
-  }
+  if (ArgCheckRange(5, 0, kPortMax) != 0) return false;
   sgMySql.Port = igV[5];
   return true;
 }
@@ -186,8 +176,7 @@ int MySqlSelectOneFieldIs(int k, std::string_view text) {
 }
 
 int mysql_open_ip_a3_port_a5_user_a7_password_a9_database_a11() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\nmysql_open_ip_a3_port_a5_user_a7_password_a9_database_a11 ,begin ...");
+  HandlerBegin();
   // Each setting replaces the stored one as soon as its check passes.
   if (!StoreSetting(3, sgMySql.Host)) return -3;
   if (!StorePort()) return -5;
@@ -199,16 +188,14 @@ int mysql_open_ip_a3_port_a5_user_a7_password_a9_database_a11() {
 }
 
 int mysql_exec_a2() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\nmysql_exec_a2 ,begin ...");
+  HandlerBegin();
   if (const int rc = ArgCheckLength(2, kExecMax, -2); rc != 0) return rc;
   TarvMySqlExecSql(std::string(agA[2], static_cast<size_t>(igL[2])));
   return TarvReturn(0, "mysql_exec_a2 return.");
 }
 
 int mysql_log_a2() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\nmysql_log_a2 ,begin ...");
+  HandlerBegin();
   // Only a warning: a log row that cannot be written never stops a run.
   if (igL[2] < 1) return TarvReturn(-7, "Length of Arg 2 is :%d  < 1 !", igL[2]);
   if (igL[2] > kLogMax) return TarvReturn(-7, "Length of Arg 2 is :%d > 1020 !", igL[2]);

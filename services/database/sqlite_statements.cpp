@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "engine/core/handler.h"
 #include "engine/core/run_state.h"
 #include "engine/core/script.h"
 #include "engine/core/step_args.h"
@@ -159,11 +160,6 @@ void SqliteSaveVar(std::string_view name, std::string_view value) {
   EsSqliteExecSql(sql);
 }
 
-void Begin(const char* name) {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\n%s ,begin ...", name);
-}
-
 }  // namespace
 
 int EsSqliteExecSql(const std::string& sql) {
@@ -200,7 +196,7 @@ int SqliteSelectOne(const std::string& sql, std::string* out) {
 }
 
 int sqlite_open_a2() {
-  Begin("sqlite_open_a2");
+  HandlerBegin();
   std::memset(&sgSqlite, 0, sizeof sgSqlite);
   if (const int rc = ArgCheckLength(2, kSqlMax, -2); rc != 0) return rc;
   std::memcpy(sgSqlite.Path, agA[2], static_cast<size_t>(igL[2]));
@@ -216,21 +212,21 @@ int sqlite_open_a2() {
 }
 
 int sqlite_exec_a2() {
-  Begin("sqlite_exec_a2");
+  HandlerBegin();
   if (const int rc = ArgCheckLength(2, kSqlMax, -2); rc != 0) return rc;
   EsSqliteExecSql(Arg(2));
   return TarvReturn(0, "sqlite_exec_a2 return.");
 }
 
 int sqlite_log_a2() {
-  Begin("sqlite_log_a2");
+  HandlerBegin();
   if (const int rc = ArgCheckLength(2, kSqlMax, -2); rc != 0) return rc;
   SqliteLog(Arg(2));
   return TarvReturn(0, "sqlite_log_a2 return.");
 }
 
 int sqlite_save_var_a3() {
-  Begin("sqlite_save_var_a3");
+  HandlerBegin();
   if (const int rc = ArgCheckLength(3, kNameMax, -3); rc != 0) return rc;
   char value[VAR_VAL] = {};
   const int len = TarvGetVar4(agA[3], igL[3], value, 1022);
@@ -240,7 +236,7 @@ int sqlite_save_var_a3() {
 }
 
 int sqlite_save_var_name_prefix_a5() {
-  Begin("sqlite_save_var_name_prefix_a5");
+  HandlerBegin();
   if (const int rc = ArgCheckLength(5, kNameMax, -5); rc != 0) return rc;
   const std::string prefix = Arg(5);
   // The count is taken once: each save sets sqlite.rows and may record
@@ -255,7 +251,7 @@ int sqlite_save_var_name_prefix_a5() {
 }
 
 int sqlite_load_var_a3() {
-  Begin("sqlite_load_var_a3");
+  HandlerBegin();
   if (const int rc = ArgCheckLength(3, kNameMax, -3); rc != 0) return rc;
   std::string value;
   const std::string sql = SqlFormat("select var_value from tarv_var where var_name='%s';",
@@ -268,7 +264,7 @@ int sqlite_load_var_a3() {
 }
 
 int sqlite_load_var_name_prefix_a5() {
-  Begin("sqlite_load_var_name_prefix_a5");
+  HandlerBegin();
   if (const int rc = ArgCheckLength(5, kNameMax, -5); rc != 0) return rc;
   SqliteDb db;
   if (SqliteOpen(&db) == 0) {
@@ -282,7 +278,7 @@ int sqlite_load_var_name_prefix_a5() {
 }
 
 int sqlite_close() {
-  Begin("sqlite_close");
+  HandlerBegin();
   std::memset(&sgSqlite, 0, sizeof sgSqlite);
   return TarvReturn(0, "sqlite_close return.");
 }

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "engine/core/handler.h"
 #include "engine/core/run_state.h"
 #include "engine/core/step_args.h"
 #include "engine/log/log.h"
@@ -159,14 +160,11 @@ void HttpStateClear() {
 }
 
 int http_listen_port_a3_root_dir_a6() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\nhttp_listen_port_a3_root_dir_a6 ,begin ...");
+  HandlerBegin();
   // The sockets of an earlier listen are closed, not leaked.
   HttpStateClear();
-  if (!ArgReadInteger(3)) return NmsRunError(-3, "Arg:3 is not integer !");
+  if (const int rc = ArgCheckRange(3, 1, kPortMax)) return rc;
   const int port = igV[3];
-  if (port < 1) return NmsRunError(-3, "Arg:3=%d  < 1 !", port);
-  if (port > kPortMax) return NmsRunError(-3, "Arg:3=%d > %d !", port, kPortMax);
   if (ArgCheckLength(6, HTTP_ROOT, -3) != 0) return -3;
   sgHttp.Port = port;
   std::memcpy(sgHttp.Root.data(), agA[6], igL[6]);

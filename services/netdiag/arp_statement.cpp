@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "engine/core/handler.h"
 #include "engine/core/run_state.h"
 #include "engine/core/step_args.h"
 #include "engine/core/var_store.h"
@@ -42,8 +43,7 @@ int WinArpGetMac(const char* ip, char* out, int room) {
 }
 
 int arp_get_var_a3_ip_a5() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\narp_get_var_a3_ip_a5 ,begin ...");
+  HandlerBegin();
   if (int r = ArgCheckLength(3, VAR_NAME - 2, -2)) return r;
   TarvSetVar4(agA[3], igL[3], "", 0);
   if (int r = ArgCheckLength(5, kAddrMax, -3)) return r;

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "engine/core/handler.h"
 #include "engine/core/run_state.h"
 #include "engine/core/step_args.h"
 #include "engine/core/var_store.h"
@@ -171,8 +172,7 @@ int WinDnsGetIpV6(const char* host, char* out, int room) {
 }
 
 int dns_get_var_a3_host_a5() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\ndns_get_var_a3_host_a5 ,begin ...");
+  HandlerBegin();
   if (int r = ArgCheckLength(3, VAR_NAME - 2, -2)) return r;
   TarvSetVar4(agA[3], igL[3], "", 0);
   if (int r = ArgCheckLength(5, kHostMax, -3)) return r;
@@ -188,8 +188,7 @@ int dns_get_var_a3_host_a5() {
 }
 
 int dns_set_ipmode_a3() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\ndns_set_ipmode_a3 ,begin ...");
+  HandlerBegin();
   // Only the lower-case word selects IPv6; longer words that begin so count.
   sgRun.IpMode = std::strncmp(agA[3], "ipv6", 4) == 0 ? 6 : 4;
   return TarvReturn(0, "dns_set_ipmode_a3 return.");

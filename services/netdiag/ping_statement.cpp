@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "engine/core/handler.h"
 #include "engine/core/run_state.h"
 #include "engine/core/step_args.h"
 #include "engine/core/var_store.h"
@@ -75,23 +76,6 @@ const char* Filler() {
     return f;
   }();
   return filler.data();
-}
-
-// Whole-number argument w in lo..hi into igV[w]; false after a run error.
-bool ArgInRange(int w, int lo, int hi) {
-  if (!ArgReadInteger(w)) {
-    NmsRunError(-w, "Arg:%d is not integer !", w);
-    return false;
-  }
-  if (igV[w] < lo) {
-    NmsRunError(-w, "Arg:%d=%d  < %d !", w, igV[w], lo);
-    return false;
-  }
-  if (igV[w] > hi) {
-    NmsRunError(-w, "Arg:%d=%d > %d !", w, igV[w], hi);
-    return false;
-  }
-  return true;
 }
 
 void SetNumber(const char* name, long value) {
@@ -224,12 +208,11 @@ int WinPingV6(const char* ip, int ttl, int size) {
 }
 
 int ping_ip_a2_ttl_a4_size_a6() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\nping_ip_a2_ttl_a4_size_a6 ,begin ...");
+  HandlerBegin();
   if (igL[2] < kAddrMin) return NmsRunError(-2, "Length of Arg 2 is :%d  < 3 !", igL[2]);
   if (igL[2] > kAddrMax) return NmsRunError(-2, "Length of Arg 2 is :%d > 39 !", igL[2]);
-  if (!ArgInRange(4, 0, kTtlMax)) return -4;
-  if (!ArgInRange(6, 0, kSizeMax)) return -6;
+  if (ArgCheckRange(4, 0, kTtlMax) != 0) return -4;
+  if (ArgCheckRange(6, 0, kSizeMax) != 0) return -6;
   if (TarvIsIpV4(agA[2]) == 0)
     WinPing(agA[2], igV[4], igV[6]);
   else if (TarvIsIpV6(agA[2]) == 0)

@@ -122,10 +122,8 @@ int sys_execute_recv_expect_a4() {
 
 int sys_execute_recv_for_a4_seconds() {
   HandlerBegin();
-  if (!ArgReadInteger(4)) return NmsRunError(-4, "Arg:4 is not integer !");
+  if (const int rc = ArgCheckRange(4, 0, kSecondsMax)) return rc;
   const int seconds = igV[4];
-  if (seconds < 0) return NmsRunError(-4, "Arg:4=%d  < 0 !", seconds);
-  if (seconds > kSecondsMax) return NmsRunError(-4, "Arg:4=%d > 86400 !", seconds);
   if (sgExecute.Open != 1)
     return NmsRunError(-1, "sys_execute_recv_for_a4_seconds, sys.execute open Error!");
 

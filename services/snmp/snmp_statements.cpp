@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "engine/core/handler.h"
 #include "engine/core/run_state.h"
 #include "engine/core/step_args.h"
 #include "engine/core/var_store.h"
@@ -61,16 +62,13 @@ int tarvSnmpStartup() {
 }
 
 int snmp_open_version_a3_ip_a5_port_a7_password_a9() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\nsnmp_open_version_a3_ip_a5_port_a7_password_a9 ,begin ...");
+  HandlerBegin();
   tarvSnmpStartup();
   if (ArgCheckLength(3, kVersionMax, -3) != 0) return -3;
   Keep(3, &sgSnmp.Version);
   if (ArgCheckLength(5, kAddressMax, -5) != 0) return -5;
   Keep(5, &sgSnmp.Address);
-  if (!ArgReadInteger(7)) return NmsRunError(-7, "Arg:7 is not integer !");
-  if (igV[7] < 1) return NmsRunError(-7, "Arg:7=%d  < 1 !", igV[7]);
-  if (igV[7] > kPortMax) return NmsRunError(-7, "Arg:7=%d > 65534 !", igV[7]);
+  if (const int rc = ArgCheckRange(7, 1, kPortMax)) return rc;
   sgSnmp.Port = igV[7];
   if (ArgCheckLength(9, kCommunityMax, -9) != 0) return -9;
   Keep(9, &sgSnmp.Community);
@@ -78,8 +76,7 @@ int snmp_open_version_a3_ip_a5_port_a7_password_a9() {
 }
 
 int snmp_get_var_a3_oid_a5() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\nsnmp_get_var_a3_oid_a5 ,begin ...");
+  HandlerBegin();
   if (ArgCheckLength(3, kVarNameMax, -3) != 0) return -3;
   if (ArgCheckLength(5, kGetOidMax, -5) != 0) return -5;
   char value[1024] = {};
@@ -92,8 +89,7 @@ int snmp_get_var_a3_oid_a5() {
 }
 
 int snmp_getnext_oid_a3() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\nsnmp_getnext_oid_a3 ,begin ...");
+  HandlerBegin();
   if (ArgCheckLength(3, kNextOidMax, -6) != 0) return -6;
   char value[1024] = {};
   char oid[1024] = {};

@@ -14,19 +14,8 @@
 bool ArgLength(int w, int max) { return ArgCheckLength(w, max, -w) == 0; }
 
 bool ArgNumber(int w, int lo, int hi, int* value) {
-  if (!ArgReadInteger(w)) {
-    NmsRunError(-w, "Arg:%d is not integer !", w);
-    return false;
-  }
+  if (ArgCheckRange(w, lo, hi) != 0) return false;
   *value = igV[w];
-  if (*value < lo) {
-    NmsRunError(-w, "Arg:%d=%d  < %d !", w, *value, lo);
-    return false;
-  }
-  if (*value > hi) {
-    NmsRunError(-w, "Arg:%d=%d > %d !", w, *value, hi);
-    return false;
-  }
   return true;
 }
 
@@ -100,14 +89,18 @@ int ConnectHostPort(const char* name) {
   constexpr int kPortMax = 65534;
   int port = 0;
   if (!ArgLength(3, kHostMax) || !ArgNumber(5, 1, kPortMax, &port)) return -1;
+  return TcpConnectArg(name, 3, port, -99);
+}
+
+int TcpConnectArg(const char* name, int w, int port, int failCode) {
   int sock;
-  if (TarvIsIpV4(agA[3]) == 0)
-    sock = WinTcpConnect(agA[3], port);
-  else if (TarvIsIpV6(agA[3]) == 0)
-    sock = WinTcpConnect2V6(agA[3], port);
+  if (TarvIsIpV4(agA[w]) == 0)
+    sock = WinTcpConnect(agA[w], port);
+  else if (TarvIsIpV6(agA[w]) == 0)
+    sock = WinTcpConnect2V6(agA[w], port);
   else
-    return NmsRunError(-2, "%s: arg <3> is not ip address", name);
-  if (sock < 0) return NmsRunError(-99, "%s: WinTcpConnect < 0 .", name);
+    return NmsRunError(-2, "%s: arg <%d> is not ip address", name, w);
+  if (sock < 0) return NmsRunError(failCode, "%s: WinTcpConnect < 0 .", name);
   return sock;
 }
 

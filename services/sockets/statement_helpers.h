@@ -57,6 +57,12 @@ int ReceiveForSeconds(int seconds, int (*recv)(char* dest, int wanted, int secon
 // when the arguments were refused.
 int ConnectHostPort(const char* name);
 
+// The TCP connect to the address in argument word w (an IPv4, else an IPv6
+// address) at port.  The connected socket; or, once the run error is counted
+// under the statement's name, -2 when the word is no address and failCode
+// when the connect failed.
+int TcpConnectArg(const char* name, int w, int port, int failCode);
+
 // The selection the send-text statements send: from headPointer to
 // tailPointer inclusive, at least two bytes, all within the text.  False
 // when there is no such selection.

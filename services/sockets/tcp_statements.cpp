@@ -9,6 +9,7 @@
 #include <string_view>
 #include <thread>
 
+#include "engine/core/handler.h"
 #include "engine/statements/arg_checks.h"
 #include "engine/core/handlers.h"
 #include "engine/log/hex_dump.h"
@@ -119,8 +120,7 @@ int TarvTcpSend(const char* src, int len, int seconds) {
 }
 
 int tcp_connect_ip_a3_port_a5() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\ntcp_connect_ip_a3_port_a5 ,begin ...");
+  HandlerBegin();
   TarvSetVar2("tcp.status", "CLOSED");
   // One connection at a time: the one this replaces is closed, not leaked.
   TcpStateClear();
@@ -134,8 +134,7 @@ int tcp_connect_ip_a3_port_a5() {
 }
 
 int tcp_server_listen_port_a4() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\ntcp_server_listen_port_a4 ,begin ...");
+  HandlerBegin();
   TarvSetVar2("tcp.status", "CLOSED");
   int port = 0;
   if (!ArgNumber(4, 1, kPortMax, &port)) return -4;
@@ -151,16 +150,14 @@ int tcp_server_listen_port_a4() {
 }
 
 int tcp_send_a2() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\ntcp_send_a2 ,begin ...");
+  HandlerBegin();
   if (!ArgLength(2, kArgMax)) return -2;
   const int sent = TarvTcpSend(agA[2], igL[2], sgRun.StepTimeout);
   return TarvReturn(sent, "tcp_send_a2 return. send len=%d", sent);
 }
 
 int tcp_send_text() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\ntcp_send_text ,begin ...");
+  HandlerBegin();
   const char* data = nullptr;
   int len = 0;
   if (!SendSelection(&data, &len))
@@ -170,8 +167,7 @@ int tcp_send_text() {
 }
 
 int tcp_recv_a2() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\ntcp_recv_a2 ,begin ...");
+  HandlerBegin();
   if (!ArgLength(2, kArgMax)) return -2;
   const int len = igL[2];
   char buf[TCP_BUF] = {};
@@ -187,8 +183,7 @@ int tcp_recv_a2() {
 }
 
 int tcp_recv_expect_a3() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\ntcp_recv_expect_a3 ,begin ...");
+  HandlerBegin();
   if (!ArgLength(3, kArgMax)) return -3;
   int count = 0;
   static constexpr ExpectSource kSource = {TakeOne, [] { return Buffered().Ready(); },
@@ -206,8 +201,7 @@ int tcp_recv_expect_a3() {
 }
 
 int tcp_recv_for_a3_bytes() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\ntcp_recv_for_a3_bytes ,begin ...");
+  HandlerBegin();
   int wanted = 0;
   if (!ArgNumber(3, 0, kRecvBytesMax, &wanted)) return -3;
   // The room behind the last byte, less the spare byte that keeps a NUL
@@ -224,8 +218,7 @@ int tcp_recv_for_a3_bytes() {
 }
 
 int tcp_recv_for_a3_seconds() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\ntcp_recv_for_a3_seconds ,begin ...");
+  HandlerBegin();
   int seconds = 0;
   if (!ArgNumber(3, 0, kRecvSecondsMax, &seconds)) return -3;
   ReceiveForSeconds(seconds, TarvTcpRecv);
@@ -233,8 +226,7 @@ int tcp_recv_for_a3_seconds() {
 }
 
 int tcp_close() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\ntcp_close ,begin ...");
+  HandlerBegin();
   sgTcp.TcpMode = 0;
   WinCloseSocket(&sgTcp.DataSocket);
   WinCloseSocket(&sgTcp.ListenSocket);

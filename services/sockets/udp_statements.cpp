@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "engine/core/handler.h"
 #include "engine/core/run_state.h"
 #include "engine/core/step_args.h"
 #include "engine/core/text_buffer.h"
@@ -26,10 +27,7 @@ const char* PortVar() { return sgUdp.Mode == kServer ? "udp.client.port" : "udp.
 
 // The count of argument 2, at least 1; on failure the run error's code is -2.
 bool ArgCount(int* count) {
-  if (!ArgReadInteger(2)) {
-    NmsRunError(-2, "Arg:2 is not integer !");
-    return false;
-  }
+  if (ArgCheckInteger(2) != 0) return false;
   *count = igV[2];
   if (*count <= 0) {
     NmsRunError(-2, "Arg:2=%d  <= 0 !", *count);
@@ -60,8 +58,7 @@ void UdpSetVar_Remote_Addr_port() {
 }
 
 int udp_client_connect_ip_a4_port_a6() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\nudp_client_connect_ip_a4_port_a6 ,begin ...");
+  HandlerBegin();
   UdpStateClear();
   int port = 0;
   if (!ArgLength(4, kHostMax) || !ArgNumber(6, 1, kPortMax, &port)) return -1;
@@ -78,8 +75,7 @@ int udp_client_connect_ip_a4_port_a6() {
 }
 
 int udp_server_listen_port_a4() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\nudp_server_listen_port_a4 ,begin ...");
+  HandlerBegin();
   UdpStateClear();
   int port = 0;
   if (!ArgNumber(4, 1, kPortMax, &port)) return -4;
@@ -90,16 +86,14 @@ int udp_server_listen_port_a4() {
 }
 
 int udp_send_a2() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\nudp_send_a2 ,begin ...");
+  HandlerBegin();
   if (!ArgLength(2, kSendMax)) return -2;
   WinUdpSend3(sgUdp.Socket, agA[2], igL[2]);
   return TarvReturn(0, "udp_send_a2 return.");
 }
 
 int udp_send_text() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\nudp_send_text ,begin ...");
+  HandlerBegin();
   const char* data = nullptr;
   int len = 0;
   if (!SendSelection(&data, &len))
@@ -109,8 +103,7 @@ int udp_send_text() {
 }
 
 int udp_recv_a2_packets() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\nudp_recv_a2_packets ,begin ...");
+  HandlerBegin();
   TarvZeroVar(IpVar());
   TarvZeroVar(PortVar());
   int count = 0;
@@ -123,8 +116,7 @@ int udp_recv_a2_packets() {
 }
 
 int udp_recv_a2_seconds() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\nudp_recv_a2_seconds ,begin ...");
+  HandlerBegin();
   TarvZeroVar(IpVar());
   TarvZeroVar(PortVar());
   int seconds = 0;
@@ -136,8 +128,7 @@ int udp_recv_a2_seconds() {
 }
 
 int udp_close() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\nudp_close ,begin ...");
+  HandlerBegin();
   WinCloseSocket(&sgUdp.Socket);
   return TarvReturn(0, "udp_close return.");
 }

@@ -1,6 +1,7 @@
 // ssh.command {A2}: one command on an exec channel of the open session,
 // beside the shell; its output goes into the text, its standard error is
 // thrown away so that it can never fill up and stall the command.
+#include "engine/core/handler.h"
 #include "engine/core/run_state.h"
 #include "engine/core/step_args.h"
 #include "engine/log/log.h"
@@ -12,8 +13,7 @@ constexpr int kCommandMax = 1020;
 }  // namespace
 
 int ssh_command_a2() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\nssh_command_a2 ,begin ...");
+  HandlerBegin();
   if (ArgCheckLength(2, kCommandMax, -2) != 0) return -2;
   if (!sgSshSession || sgSsh.Authenticated < 1)
     return NmsRunError(-5, "ssh_command_a2:  Session == NULL, Error");

@@ -6,12 +6,14 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "engine/core/handler.h"
 #include "engine/core/run_state.h"
 #include "engine/core/step_args.h"
 #include "engine/log/log.h"
 #include "engine/statements/arg_checks.h"
 #include "platform/socket.h"
 #include "services/sockets/socket_layer.h"
+#include "services/sockets/statement_helpers.h"
 #include "services/ssh/ssh_client.h"
 
 SshState sgSsh = {-1, 0, {}, 0, 0, 0, 0, {}, {}};
@@ -163,13 +165,10 @@ void SshCloseAll() {
 }
 
 int ssh_connect_ip_a3_port_a5_username_a7_password_a9() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\n" SSH_CONNECT " ,begin ...");
+  HandlerBegin();
   if (ArgCheckLength(3, kHostMax, -3) != 0) return -3;
-  if (!ArgReadInteger(5)) return NmsRunError(-5, "Arg:5 is not integer !");
+  if (const int rc = ArgCheckRange(5, 1, kPortMax)) return rc;
   const int port = igV[5];
-  if (port < 1) return NmsRunError(-5, "Arg:5=%d  < 1 !", port);
-  if (port > kPortMax) return NmsRunError(-5, "Arg:5=%d > 65534 !", port);
   if (ArgCheckLength(7, kUserMax, -7) != 0) return -7;
   if (ArgCheckLength(9, kPasswordMax, -9) != 0) return -9;
 
@@ -178,14 +177,8 @@ int ssh_connect_ip_a3_port_a5_username_a7_password_a9() {
   sgSsh.Password.fill(0);
   std::memcpy(sgSsh.Password.data(), agA[9], igL[9]);
 
-  int sock;
-  if (TarvIsIpV4(agA[3]) == 0)
-    sock = WinTcpConnect(agA[3], port);
-  else if (TarvIsIpV6(agA[3]) == 0)
-    sock = WinTcpConnect2V6(agA[3], port);
-  else
-    return NmsRunError(-2, SSH_CONNECT ": arg <3> is not ip address");
-  if (sock < 0) return NmsRunError(-1, SSH_CONNECT ": WinTcpConnect < 0 .");
+  const int sock = TcpConnectArg(SSH_CONNECT, 3, port, -1);
+  if (sock < 0) return sock;
   sgSsh.Socket = sock;
   // libssh2 waits for the socket itself; it must never block in a read.
   SockSetNonBlocking(sgSsh.Socket, true);
@@ -221,8 +214,7 @@ int ssh_connect_ip_a3_port_a5_username_a7_password_a9() {
 }
 
 int ssh_close() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\nssh_close ,begin ...");
+  HandlerBegin();
   SshCloseAll();
   return TarvReturn(0, "ssh_close return.");
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <thread>
 
+#include "engine/core/handler.h"
 #include "engine/core/run_state.h"
 #include "engine/core/step_args.h"
 #include "engine/core/var_store.h"
@@ -71,8 +72,7 @@ bool ReceiveLoop(int passes, const char* expect, int expectLen, const char* agai
 }  // namespace
 
 int ssh_set_onrecv_a3_send_a5() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\nssh_set_onrecv_a3_send_a5 ,begin ...");
+  HandlerBegin();
   if (ArgCheckLength(3, kOnRecvMax, -3) != 0) return -3;
   if (ArgCheckLength(5, kOnRecvMax, -5) != 0) return -5;
   std::memcpy(sgSsh.OnRecv.data(), agA[3], igL[3]);
@@ -85,8 +85,7 @@ int ssh_set_onrecv_a3_send_a5() {
 }
 
 int ssh_recv_expect_a3() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\nssh_recv_expect_a3 ,begin ...");
+  HandlerBegin();
   if (ArgCheckLength(3, kExpectMax, -3) != 0) return -3;
   if (!ShellUsable()) return NmsRunError(-5, "ssh_recv_expect_a3:  ShellChannel == NULL, Error");
   const int passes = kPassesPerSecond * (sgRun.StepTimeout > 0 ? sgRun.StepTimeout : 10);
@@ -97,12 +96,9 @@ int ssh_recv_expect_a3() {
 }
 
 int ssh_recv_for_a3_seconds() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\nssh_recv_for_a3_seconds ,begin ...");
-  if (!ArgReadInteger(3)) return NmsRunError(-3, "Arg:3 is not integer !");
+  HandlerBegin();
+  if (const int rc = ArgCheckRange(3, 0, kSecondsMax)) return rc;
   const int seconds = igV[3];
-  if (seconds < 0) return NmsRunError(-3, "Arg:3=%d  < 0 !", seconds);
-  if (seconds > kSecondsMax) return NmsRunError(-3, "Arg:3=%d > 86400 !", seconds);
   if (!ShellUsable())
     return NmsRunError(-5, "ssh_recv_for_a3_seconds:  ShellChannel == NULL, Error");
   ReceiveLoop(kPassesPerSecond * seconds, nullptr, 0,
@@ -111,8 +107,7 @@ int ssh_recv_for_a3_seconds() {
 }
 
 int ssh_send_a2() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\nssh_send_a2 ,begin ...");
+  HandlerBegin();
   if (ArgCheckLength(2, kSendMax, -3) != 0) return -3;
   if (!ShellUsable()) return NmsRunError(-5, "ssh_send_a2:  ShellChannel == NULL, Error");
   const int n = SshWriteAll(sgShellChannel, agA[2], igL[2]);

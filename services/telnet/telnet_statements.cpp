@@ -7,6 +7,7 @@
 #include <string_view>
 #include <thread>
 
+#include "engine/core/handler.h"
 #include "engine/core/run_state.h"
 #include "engine/core/step_args.h"
 #include "engine/core/var_store.h"
@@ -61,8 +62,7 @@ int TakeOne(char* dest, int seconds) {
 }  // namespace
 
 int telnet_connect_ip_a3_port_a5() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\ntelnet_connect_ip_a3_port_a5 ,begin ...");
+  HandlerBegin();
   // One session at a time: the one this replaces is closed, and nothing it
   // received or half-decoded reaches the new one.
   TelnetSessionReset();
@@ -77,24 +77,21 @@ int telnet_connect_ip_a3_port_a5() {
 }
 
 int telnet_set_delay_a3_ms_after_per_byte_send() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\ntelnet_set_delay_a3_ms_after_per_byte_send ,begin ...");
-  if (!ArgReadInteger(3)) return NmsRunError(-3, "Arg:3 is not integer !");
+  HandlerBegin();
+  if (const int rc = ArgCheckInteger(3)) return rc;
   sgTelnet.Delay = std::clamp(static_cast<int>(igV[3]), kDelayMin, kDelayMax);
   return TarvReturn(0, "telnet_set_delay_a3_ms_after_per_byte_send return.");
 }
 
 int telnet_send_a2() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\ntelnet_send_a2 ,begin ...");
+  HandlerBegin();
   if (!ArgLength(2, kSendMax)) return -2;
   const int sent = SendScriptBytes(agA[2], igL[2]);
   return TarvReturn(sent, "telnet_send_a2 return. send len=%d", sent);
 }
 
 int telnet_send_text() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\ntelnet_send_text ,begin ...");
+  HandlerBegin();
   // The selection is checked as its tcp and udp twins check it: nothing
   // outside the text is ever sent.
   const char* data = nullptr;
@@ -106,8 +103,7 @@ int telnet_send_text() {
 }
 
 int telnet_set_onrecv_a3_send_a5() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\ntelnet_set_onrecv_a3_send_a5 ,begin ...");
+  HandlerBegin();
   if (!ArgLength(3, kTriggerMax) || !ArgLength(5, kTriggerMax)) return -1;
   sgTelnet.OnRecvLen = igL[3];
   std::memcpy(sgTelnet.OnRecv.data(), agA[3], igL[3]);
@@ -119,8 +115,7 @@ int telnet_set_onrecv_a3_send_a5() {
 }
 
 int telnet_recv_for_a3_seconds() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\ntelnet_recv_for_a3_seconds ,begin ...");
+  HandlerBegin();
   int seconds = 0;
   if (!ArgNumber(3, 0, kRecvSecondsMax, &seconds)) return -3;
   const int n = ReceiveForSeconds(seconds, TarvTelnetRecv);
@@ -129,8 +124,7 @@ int telnet_recv_for_a3_seconds() {
 }
 
 int telnet_recv_expect_a3() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\ntelnet_recv_expect_a3 ,begin ...");
+  HandlerBegin();
   if (!ArgLength(3, kSendMax)) return -3;
   int count = 0;
   static constexpr ExpectSource kSource = {TakeOne, ReadyCount, SettleTaken};
@@ -146,8 +140,7 @@ int telnet_recv_expect_a3() {
 }
 
 int telnet_close() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\ntelnet_close ,begin ...");
+  HandlerBegin();
   TelnetSessionReset();
   TarvSetVar2("telnet.status", "CLOSED");
   return TarvReturn(0, "telnet_close return.");

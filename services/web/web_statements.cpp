@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string_view>
 
+#include "engine/core/handler.h"
 #include "engine/core/observer.h"
 #include "engine/core/run_state.h"
 #include "engine/core/step_args.h"
@@ -224,8 +225,7 @@ CURL* Session(const Verb& v) {
 }
 
 int Request(const Verb& v) {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\n%s ,begin ...", v.Name);
+  HandlerBegin();
   // The body of a POST: the pairs without their leading '&'.  They are used
   // by this request whatever becomes of it.
   char body[WEB_BUF] = {};

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <utility>
 
+#include "engine/core/handler.h"
 #include "engine/core/run_state.h"
 #include "engine/core/step_args.h"
 #include "engine/log/log.h"
@@ -12,8 +13,7 @@
 #include "window/screen/screen_args.h"
 
 int gif_create_from_a3_a4_to_a6_a7() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\ngif_create_from_a3_a4_to_a6_a7 ,begin ...");
+  HandlerBegin();
   for (const auto& [w, hi] : {std::pair{3, 800}, std::pair{4, 600}, std::pair{6, 800}, std::pair{7, 600}})
     if (int rc = ScreenIntArg(w, 0, hi, ArgFailure::Count)) return rc;
   GifSetCaptureRect(igV[3], igV[4], igV[6], igV[7]);
@@ -21,8 +21,7 @@ int gif_create_from_a3_a4_to_a6_a7() {
 }
 
 int gif_add_frame_delay_a4_seconds() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\ngif_add_frame_delay_a4_seconds ,begin ...");
+  HandlerBegin();
   // Seconds as a decimal number, kept as whole tenths (truncated); a huge
   // value stays within the 32-bit slot.
   const double tenths = std::strtod(agA[4], nullptr) * 10.0;
@@ -32,8 +31,7 @@ int gif_add_frame_delay_a4_seconds() {
 }
 
 int gif_save_to_file_a4() {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\ngif_save_to_file_a4 ,begin ...");
+  HandlerBegin();
   if (int rc = ScreenLengthArg(4, 0, 512, ArgFailure::Count)) return rc;
   const int rc = GifSaveToFile(agA[4]);
   if (rc == -1) return NmsRunError(-1, "gif_save_to_file_a4: no frame to save !");

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "engine/core/handler.h"
 #include "engine/core/run_state.h"
 #include "engine/core/step_args.h"
 #include "engine/log/log.h"
@@ -18,11 +19,6 @@
 namespace {
 
 constexpr auto W = ArgFailure::Warn;
-
-void Begin(const char* name) {
-  sgRun.StepRunState = ENDOK;
-  TarvDebugLog("\n%s ,begin ...", name);
-}
 
 int Done(const char* name) { return TarvReturn(0, "%s return.", name); }
 
@@ -58,7 +54,7 @@ int Unfinished(const char* name) {
 int tarvScreenSend(const char*, ...) { return 0; }
 
 int screen_set_color_red_a4_green_a6_blue_a8() {
-  Begin("screen_set_color_red_a4_green_a6_blue_a8");
+  HandlerBegin();
   uint8_t* parts[3] = {&sgScreen.red, &sgScreen.green, &sgScreen.blue};
   for (int i = 0; i < 3; ++i) {
     const int w = 4 + 2 * i;
@@ -73,19 +69,19 @@ int screen_set_color_red_a4_green_a6_blue_a8() {
 }
 
 int screen_set_mode_a3() {
-  Begin("screen_set_mode_a3");
+  HandlerBegin();
   sgScreen.fillMode = (igL[3] >= 4 && std::memcmp(agA[3], "fill", 4) == 0) ? 1 : 0;
   return Done("screen_set_mode_a3");
 }
 
 int screen_set_mode_stroke() {
-  Begin("screen_set_mode_stroke");
+  HandlerBegin();
   sgScreen.fillMode = 0;
   return Done("screen_set_mode_stroke");
 }
 
 int screen_set_font_a3_size_a5() {
-  Begin("screen_set_font_a3_size_a5");
+  HandlerBegin();
   if (int rc = ScreenLengthArg(3, 1, 100, W)) return rc;
   char request[101];
   std::memcpy(request, agA[3], static_cast<size_t>(igL[3]));
@@ -99,7 +95,7 @@ int screen_set_font_a3_size_a5() {
 }
 
 int screen_text_at_point_a4_a5_string_a7() {
-  Begin("screen_text_at_point_a4_a5_string_a7");
+  HandlerBegin();
   if (int rc = FirstFailure(AtLeast(4, 0), AtLeast(5, 0), Length(7, ARG_ROOM))) return rc;
   DrawTextCurrent(igV[4], igV[5], agA[7], igL[7]);
   tarvScreenSend("text,%d,%d,%d,%s", igV[4], igV[5], igL[7], agA[7]);
@@ -107,7 +103,7 @@ int screen_text_at_point_a4_a5_string_a7() {
 }
 
 int screen_line_from_point_a4_a5_to_point_a8_a9() {
-  Begin("screen_line_from_point_a4_a5_to_point_a8_a9");
+  HandlerBegin();
   if (int rc = FourPoints(4, 5, 8, 9)) return rc;
   sgScreen.lastCommand = 2;
   DrawLineCurrent(igV[4], igV[5], igV[8], igV[9]);
@@ -116,7 +112,7 @@ int screen_line_from_point_a4_a5_to_point_a8_a9() {
 }
 
 int screen_rect_from_point_a4_a5_to_point_a8_a9() {
-  Begin("screen_rect_from_point_a4_a5_to_point_a8_a9");
+  HandlerBegin();
   if (int rc = FourPoints(4, 5, 8, 9)) return rc;
   DrawRect(igV[4], igV[5], igV[8], igV[9], sgScreen.red, sgScreen.green, sgScreen.blue,
            sgScreen.fillMode);
@@ -125,7 +121,7 @@ int screen_rect_from_point_a4_a5_to_point_a8_a9() {
 }
 
 int screen_arc_at_point_a4_a5_radius_a7_from_a9_to_a11() {
-  Begin("screen_arc_at_point_a4_a5_radius_a7_from_a9_to_a11");
+  HandlerBegin();
   if (int rc = FirstFailure(AtLeast(4, 0), AtLeast(5, 0), AtLeast(7, 1), AtLeast(9, 0), AtLeast(11, 0)))
     return rc;
   DrawArcCurrent(igV[4], igV[5], igV[7], igV[9], igV[11]);
@@ -134,7 +130,7 @@ int screen_arc_at_point_a4_a5_radius_a7_from_a9_to_a11() {
 }
 
 int screen_image_url_a3_from_point_a6_a7_to_point_a10_a11() {
-  Begin("screen_image_url_a3_from_point_a6_a7_to_point_a10_a11");
+  HandlerBegin();
   if (int rc = FirstFailure(Length(3, ARG_ROOM), [] { return FourPoints(6, 7, 10, 11); })) return rc;
   DrawImageFile(agA[3], igV[6], igV[7], igV[10], igV[11]);
   tarvScreenSend("image,%d,%d,%d,%d,%s", igV[6], igV[7], igV[10], igV[11], agA[3]);
@@ -142,21 +138,21 @@ int screen_image_url_a3_from_point_a6_a7_to_point_a10_a11() {
 }
 
 int screen_copy_from_point_a4_a5_to_point_a8_a9() {
-  Begin("screen_copy_from_point_a4_a5_to_point_a8_a9");
+  HandlerBegin();
   if (int rc = FourPoints(4, 5, 8, 9)) return rc;
   ScreenCopy(igV[4], igV[5], igV[8], igV[9]);
   return Done("screen_copy_from_point_a4_a5_to_point_a8_a9");
 }
 
 int screen_paste_from_point_a4_a5_to_point_a8_a9_rotate_a11() {
-  Begin("screen_paste_from_point_a4_a5_to_point_a8_a9_rotate_a11");
+  HandlerBegin();
   if (int rc = FirstFailure([] { return FourPoints(4, 5, 8, 9); }, AtLeast(11, 0))) return rc;
   ScreenPaste(igV[4], igV[5], igV[8], igV[9], igV[11]);
   return Done("screen_paste_from_point_a4_a5_to_point_a8_a9_rotate_a11");
 }
 
 int screen_save_to_file_a4_from_point_a7_a8_to_point_a11_a12() {
-  Begin("screen_save_to_file_a4_from_point_a7_a8_to_point_a11_a12");
+  HandlerBegin();
   constexpr auto C = ArgFailure::Count;
   auto within = [](int w, int hi) { return [=] { return ScreenIntArg(w, 0, hi, C); }; };
   if (int rc = FirstFailure([] { return ScreenLengthArg(4, 1, 1020, C); }, within(7, 850), within(8, 720),
@@ -179,7 +175,7 @@ int screen_meter_at_point_a4_a5_range_a7_to_a9_min_a11_max_a13_value_a15() {
 }
 
 int screen_play_midi_a3() {
-  Begin("screen_play_midi_a3");
+  HandlerBegin();
   if (int rc = ScreenLengthArg(3, 1, ARG_ROOM, W)) return rc;
   sgScreen.lastCommand = 53;
   tarvScreenSend("midi,%d,%s", igL[3], agA[3]);

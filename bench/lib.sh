@@ -1,0 +1,31 @@
+# What the loopback benchmarks share; sourced, not run.
+
+# A TCP port on 127.0.0.1 that nothing uses now.
+free_port() {
+  /usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+
+# Waits (at most 10 s) until something listens on the port, without
+# connecting to it.
+wait_listen() {
+  local hex
+  hex=$(printf '%04X' "$1")
+  for _ in $(seq 500); do
+    if awk -v p=":$hex" 'NR > 1 && $4 == "0A" && substr($2, length($2) - 4) == p { f = 1 } END { exit !f }' \
+         /proc/net/tcp /proc/net/tcp6; then
+      return 0
+    fi
+    sleep 0.02
+  done
+  echo "nothing listens on port $1" >&2
+  return 1
+}
+
+now_ns() { date +%s%N; }
+
+# print_best NAME MICROSECONDS BYTES: one result line, the time and the
+# throughput.
+print_best() {
+  awk -v n="$1" -v us="$2" -v b="$3" \
+    'BEGIN { printf "%-16s %8.1f ms  %8.1f MiB/s\n", n, us / 1000, b / 1048576 / (us / 1e6) }'
+}
