@@ -184,7 +184,7 @@ int screen_play_midi_a3() {
 }
 
 int screen_speak_a2() {
-  Begin("screen_speak_a2");
+  HandlerBegin();
   // The text's length error carries -3, not -2, as scripts have always seen it.
   if (igL[2] < 1) return TarvReturn(-3, "Length of Arg 2 is :%d  < 1 !", igL[2]);
   if (igL[2] > ARG_ROOM) return TarvReturn(-3, "Length of Arg 2 is :%d > 1022 !", igL[2]);
