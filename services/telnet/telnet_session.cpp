@@ -13,7 +13,7 @@
 #include "services/sockets/socket_layer.h"
 #include "services/sockets/statement_helpers.h"
 
-TelnetSession sgTelnet = {0, -1, 0, {}, 0, {}, 0, 0, 0, 0, {}, {}, {}};
+TelnetSession sgTelnet = {0, -1, 0, {}, 0, {}, 0, 0, 0, 0, {}, {}, {}, 0};
 
 namespace {
 
@@ -43,6 +43,7 @@ void TelnetSessionReset() {
   sgTelnet.Open = 0;
   sgTelnet.recvBufLen = 0;
   sgTelnet.DataLen = 0;
+  sgTelnet.AnswersLost = 0;
   TelnetDecoderClear(&sgTelnet.Decoder);
 }
 
@@ -75,10 +76,19 @@ int TarvTelnetSend(const char* src, int len, int seconds) {
 }
 
 int TarvTelnetFlushSend(int count) {
+  if (sgTelnet.AnswersLost) sgTelnet.sendBufLen = 0;
   const int n = count < 1 || count > sgTelnet.sendBufLen ? sgTelnet.sendBufLen : count;
   if (n < 1) return 0;
   const int sent = TarvTelnetSend(sgTelnet.SendBuf.data(), n, kReplySeconds);
-  if (sent < 1) return sent;
+  if (sent < 1) {
+    // A peer that takes no answers has gone or stopped reading: the rest of
+    // the session's answers are dropped unsent, so that a long run of
+    // requests already received costs one error (and one pause), not one
+    // for every answer, while what it sent is still received.
+    sgTelnet.sendBufLen = 0;
+    sgTelnet.AnswersLost = 1;
+    return sent;
+  }
   sgTelnet.sendBufLen -= sent;
   std::memmove(sgTelnet.SendBuf.data(), sgTelnet.SendBuf.data() + sent, sgTelnet.sendBufLen);
   return sent;

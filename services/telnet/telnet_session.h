@@ -28,13 +28,14 @@ struct TelnetSession {
   std::array<char, TELNET_TRIGGER_MAX> OnRecv;
   std::array<char, TELNET_TRIGGER_MAX> AutoSend;
   TelnetDecoder Decoder;
+  int32_t AnswersLost;  // 1 once an answer could not be sent: later ones are dropped
 };
 extern TelnetSession sgTelnet;
 
 // Closes the socket, if any, and clears the whole record.
 void TelnetStateClear();
-// Closes the socket, if any, and forgets the session's received bytes and
-// the decoder's state; the answer queue, delay and trigger stay.
+// Closes the socket, if any, and forgets the session's received bytes, the
+// decoder's state and a failed answer; the answer queue, delay and trigger stay.
 void TelnetSessionReset();
 
 // Hands out up to `wanted` cleaned bytes (at most TELNET_RECV_BUF), first

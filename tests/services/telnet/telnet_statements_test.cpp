@@ -110,6 +110,27 @@ TEST_F(TelnetStatementsTest, PeerThatClosesKeepsWhatCame) {
   EXPECT_EQ(RunErrors(), Errors{"telnet_recv_expect_a3 ,TarvTelnetRecv error=0!"});
 }
 
+// A peer that has gone cannot take the answers to the negotiation it sent
+// before leaving: the first failed answer is reported and the rest dropped,
+// instead of every further answer failing (and pausing) on its own.
+TEST_F(TelnetStatementsTest, AnswersToAPeerThatHasGoneFailOnce) {
+  std::string requests;
+  for (int i = 0; i < 1500; i++) requests += Bytes({255, 251, 1});
+  Peer peer([&](int fd) { Write(fd, requests + "bye"); });
+  // The sleep lets the peer leave; the send then meets its closed socket.
+  Run("run.set step.timeout {3} seconds\n" + Connect(peer.port()) +
+      "run.sleep {1} seconds\n"
+      "telnet.send {x}\n"
+      "run.sleep {1} seconds\n"
+      "telnet.recv expect {prompt}\n"
+      "telnet.close\n");
+  const Errors errors = RunErrors();
+  ASSERT_FALSE(errors.empty());
+  EXPECT_EQ(errors[0], "TarvTelnetSend: send return,len=0.");
+  EXPECT_LE(errors.size(), 4u);
+  EXPECT_EQ(Text(), "bye");
+}
+
 TEST_F(TelnetStatementsTest, ConnectWhileOpenEndsTheOldSession) {
   bool oldClosed = false;
   // The old session ends inside a negotiation and leaves unread bytes.
