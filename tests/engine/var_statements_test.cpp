@@ -265,11 +265,4 @@ TEST(VarStatements, AddNumberEvaluatesAndRoundsToNearest) {
   });
 }
 
-TEST(VarStatements, ExpressionCannotDoMoreThanCompute) {
-  TempDir dir;
-  const auto o = RunLast(dir, With("n", "keep", "var {n} value number {1 : CreateObject(\"x\")}"));
-  EXPECT_EQ(o.Code(2), -17);
-  EXPECT_EQ(Var("n"), "keep");
-}
-
 }  // namespace
