@@ -9,6 +9,7 @@
 #include "engine/core/family.h"
 #include "engine/core/handler.h"
 #include "engine/core/handlers.h"
+#include "engine/core/script.h"
 #include "engine/core/statement_table.h"
 #include "tests/engine/harness.h"
 
@@ -36,6 +37,7 @@ TEST(Family, UnclaimedRowAnswersWithItsOwnName) {
   tarvtest::Run(dir, "telnet.send sys.file {x.txt}\n");
   EXPECT_EQ(RunErrors(), std::vector<std::string>{
                              "telnet_send_sys_file_a3:This statement is not yet completed."});
+  EXPECT_EQ(sgNms.ErrorSteps[1], 1);  // the window's count of failed steps by line
 }
 
 TEST(Family, RecordWithARowOutsideTheTableIsRefusedWhole) {

@@ -339,13 +339,6 @@ TEST_F(LogTest, TwoThreadsKeepEveryEntryWhole) {
   EXPECT_EQ(Count(log, "\nrunner error "), 6);
 }
 
-TEST(FormatLocalTimeTest, ShapeOfTheText) {
-  char t[40];
-  const int n = FormatLocalTime(t);
-  EXPECT_EQ(n, static_cast<int>(std::strlen(t)));
-  EXPECT_EQ(tarvtest::MaskLog(t), "TIME") << t;
-}
-
 TEST(HtmlEscapeTest, EntitiesAndRoom) {
   struct Case {
     std::string in;
@@ -435,20 +428,6 @@ TEST_F(LogRunTest, ScriptDataInDebugEntriesIsEscaped) {
   EXPECT_EQ(Count(log, "\nvar [&lt;e&gt;] length=0"), 1);
   EXPECT_GT(Count(log, "={&lt;u&gt;},l=3. "), 0);
   EXPECT_EQ(Count(log, "[&lt;q&gt;zz], Line No. [9] be blank"), 1);
-}
-
-TEST_F(LogRunTest, SecondRunInTheProcessWritesItsOwnFile) {
-  const std::string first = RunLog(kFailingScript, "debug");
-  tarvtest::TempDir other;
-  std::filesystem::create_directory(other.path() / "log");
-  tarvtest::Run(other, "# only a comment\n", "debug");
-  const std::string second = tarvtest::LogsIn(other);
-  EXPECT_EQ(second.rfind(std::string(HtmlLogPrologue()), 0), 0u);
-  EXPECT_EQ(Count(second, "<h1>Pid: "), 1);
-  EXPECT_EQ(Count(second, "run.errors: ["), 0);
-  EXPECT_EQ(second.substr(second.size() - 33), "\n</td></tr></table></body></html>");
-  // The first run's file was closed and left as it was.
-  EXPECT_EQ(tarvtest::LogsIn(dir_), first);
 }
 
 }  // namespace

@@ -96,14 +96,6 @@ TEST(Regression, SourceExpansionStopsOnceTheTextBufferRefuses) {
   EXPECT_GT(sgRun.TextLen, 0);
 }
 
-TEST(Regression, FirstFieldOfALineWithoutALeadingSeparator) {
-  char dest[1024] = {};
-  EXPECT_EQ(GetWord4("alpha,beta", 1, dest, ','), 5);
-  EXPECT_EQ(std::string(dest, 5), "alpha");
-  EXPECT_EQ(GetWord4("alpha", 1, dest, ','), 5);
-  EXPECT_EQ(std::string(dest, 5), "alpha");
-}
-
 TEST(Regression, DeveloperStatementEndsWithItsErrorAfterALengthError) {
   TempDir dir;
   tarvtest::Run(dir, "tarv.debug {}\n");

