@@ -72,8 +72,13 @@ void EnsureAltStack() {
 }  // namespace
 
 bool GuardedCall(int (*fn)(), int* result, long* code) {
-  Install();
-  EnsureAltStack();
+  // The actions and this thread's signal stack are set up by its first call.
+  thread_local bool ready = false;
+  if (!ready) {
+    Install();
+    EnsureAltStack();
+    ready = true;
+  }
   sigjmp_buf jump;
   sigjmp_buf* outer = tJump;
   volatile bool ok = true;

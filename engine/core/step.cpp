@@ -1,5 +1,6 @@
 // One step of a run, the dispatch of a line to its handler, and the end of a run.
 #include <cstring>
+#include <string_view>
 #include <ctime>
 
 #include "engine/core/engine.h"
@@ -16,6 +17,15 @@
 #include "engine/core/observer.h"
 
 namespace {
+// The counters every step publishes after its statement, in this order,
+// written by variable number.
+constexpr int kCounters = 8;
+constexpr std::string_view kCounterNames[kCounters] = {
+    "run.errors", "run.steps", "step.errors", "step.bytes",
+    "text.bytes", "var.count", "var.bytes",   "run.seconds"};
+VarHandle gCounters[kCounters];
+VarHandle gStepLine;
+
 void BlankLineNote() {
   char word[1025];
   const NmsWord& w = sgNms.Words[sgNms.FirstWord[sgRun.CurLine]];
@@ -85,24 +95,20 @@ int EsRunNextStep() {
     if (ScreenActive()) ScreenPrintf("\r\n(^*^)Line [%d] Prepare Error, Next Step ...\r\n", line);
     TarvDebugLog("\n(^*^)Line [%d] Prepare Error, Next Step ...", line);
     sgRun.CurLine++;
-    TarvSetVarInt2("step.bytes", 0);
+    TarvSetVarInt(gCounters[3], kCounterNames[3], 0);
     return 0;
   }
 
-  TarvSetVarInt2("step.line", line);
+  TarvSetVarInt(gStepLine, "step.line", line);
   sgNms.RunCount[line]++;
   EsCallStep();
 
-  const int stepBytes = sgRun.TextLen - textLenBefore;
-  TarvSetVarInt2("run.errors", sgRun.RunErrors);
-  TarvSetVarInt2("run.steps", sgRun.RunSteps);
-  TarvSetVarInt2("step.errors", sgRun.StepErrors);
-  TarvSetVarInt2("step.bytes", stepBytes);
-  TarvSetVarInt2("text.bytes", sgRun.TextLen);
-  TarvSetVarInt2("var.count", sgVar.Count);
-  TarvSetVarInt2("var.bytes", sgVar.Fill);
+  const int32_t stepBytes = sgRun.TextLen - textLenBefore;
   sgRun.RunSeconds = static_cast<int32_t>(std::time(nullptr) - sgLog.StartTime);
-  TarvSetVarInt2("run.seconds", sgRun.RunSeconds);
+  const int32_t* const values[kCounters] = {&sgRun.RunErrors, &sgRun.RunSteps, &sgRun.StepErrors,
+                                            &stepBytes,       &sgRun.TextLen,  &sgVar.Count,
+                                            &sgVar.Fill,      &sgRun.RunSeconds};
+  TarvSetVarInts(gCounters, kCounterNames, values, kCounters);
 
   if (sgRun.StepErrors > 0) sgNms.ErrorSteps[line]++;
 
@@ -138,8 +144,10 @@ int EsRunNextStep() {
         HtmlLogSuccess("(^_^) Line [%d] Run End, Ok!\nList created or updated Var:", line);
         if (ScreenActive()) ScreenPrintf("\r\n(^_^) Line [%d] Run End, Ok!\r\n", line);
       }
-      HtmlLogVars(sgRun.RunSteps);
-      if (stepBytes > 0) HtmlLogText(stepBytes);
+      if (TarvLogLevel() >= 2) {
+        HtmlLogVars(sgRun.RunSteps);
+        if (stepBytes > 0) HtmlLogText(stepBytes);
+      }
       sgRun.CurLine++;
       break;
     case RUNEND:
