@@ -117,13 +117,14 @@ int TarvSetVar4(const char* name, int nameLen, const char* value, int valueLen) 
   return 0;
 }
 
-int TarvSetVarInt(VarHandle& handle, std::string_view name, int value) {
+namespace {
+// TarvSetVarInt; `shown` when the log or the screen shows the write.
+inline int SetVarInt(VarHandle& handle, std::string_view name, int value, bool shown) {
   const int nameLen = static_cast<int>(name.size());
   const int i = handle.Index;
   // The first write of a run, a write the log or the screen shows, and a
   // full pool take the common way; it is the same store either way.
-  const bool direct = handle.Generation == gGeneration && i != 0 && TarvLogLevel() < 4 &&
-                      !ScreenActive();
+  const bool direct = !shown && handle.Generation == gGeneration && i != 0;
   // An unchanged value only takes the step's mark.
   if (direct && handle.Writes == gWrites[i] && handle.Value == value &&
       static_cast<int64_t>(sgVar.Fill) + nameLen + handle.Length <= VAR_POOL_LIMIT) {
@@ -146,33 +147,22 @@ int TarvSetVarInt(VarHandle& handle, std::string_view name, int value) {
     handle.Value = value;
     handle.Length = len;
   } else {
-    handle.Writes = 0;
-    handle.Value = 0;
-    handle.Length = 0;
-    handle.Index = 0;
+    handle = VarHandle{};
   }
   return rc;
 }
 
+bool WritesShown() { return TarvLogLevel() >= 4 || ScreenActive(); }
+}  // namespace
+
+int TarvSetVarInt(VarHandle& handle, std::string_view name, int value) {
+  return SetVarInt(handle, name, value, WritesShown());
+}
+
 void TarvSetVarInts(VarHandle* handles, const std::string_view* names,
                     const int32_t* const* values, int count) {
-  // Most counters keep their value from step to step: those only take the
-  // step's mark, tested here once for all of them.
-  if (TarvLogLevel() < 4 && !ScreenActive()) {
-    for (int k = 0; k < count; k++) {
-      const VarHandle& h = handles[k];
-      const int i = h.Index;
-      if (h.Generation == gGeneration && i != 0 && h.Writes == gWrites[i] &&
-          h.Value == *values[k] &&
-          static_cast<int64_t>(sgVar.Fill) + static_cast<int64_t>(names[k].size()) + h.Length <=
-              VAR_POOL_LIMIT)
-        sgVar.editByStep[i] = sgRun.RunSteps;
-      else
-        TarvSetVarInt(handles[k], names[k], *values[k]);
-    }
-    return;
-  }
-  for (int k = 0; k < count; k++) TarvSetVarInt(handles[k], names[k], *values[k]);
+  const bool shown = WritesShown();
+  for (int k = 0; k < count; k++) SetVarInt(handles[k], names[k], *values[k], shown);
 }
 
 int TarvSetVar3(const char* name, const char* value, int valueLen) {
