@@ -1,4 +1,6 @@
 // One step of a run, the dispatch of a line to its handler, and the end of a run.
+#include <csetjmp>
+#include <csignal>
 #include <cstring>
 #include <string_view>
 #include <ctime>
@@ -25,6 +27,24 @@ constexpr std::string_view kCounterNames[kCounters] = {
     "text.bytes", "var.count", "var.bytes",   "run.seconds"};
 VarHandle gCounters[kCounters];
 VarHandle gStepLine;
+
+// While TarvRunToEnd's jump buffer is armed, handlers are called without a
+// buffer of their own; gInHandler opens the buffer for the handler's call
+// only, and gCallRow and gStep tell the faulted step.
+bool gLoopArmed = false;
+volatile sig_atomic_t gInHandler = 0;
+int gCallRow = 0;
+struct {
+  int line;
+  int textLenBefore;
+} gStep;
+
+int EndStep(int line, int textLenBefore);
+
+int HandlerFaulted(long code) {
+  NmsRunError(-9999, "Call [%s], __except=(%ld)!", sgFun[gCallRow].Pattern, code);
+  return 0;
+}
 
 void BlankLineNote() {
   char word[1025];
@@ -57,6 +77,19 @@ int EsCallStep() {
   const FunRow& row = sgFun[id];
   TarvDebugLog("\n__try Call [%d], [%s] ... ", id, row.Pattern);
   int result = 0;
+  if (gLoopArmed && gInHandler == 0) {
+    // The run loop's jump buffer catches a fault; an exception is caught here.
+    gCallRow = id;
+    gInHandler = 1;
+    try {
+      result = row.Fun();
+    } catch (...) {
+      gInHandler = 0;
+      return HandlerFaulted(-1);
+    }
+    gInHandler = 0;
+    return result;
+  }
   long code = 0;
   if (!GuardedCall(row.Fun, &result, &code)) {
     NmsRunError(-9999, "Call [%s], __except=(%ld)!", row.Pattern, code);
@@ -101,8 +134,14 @@ int EsRunNextStep() {
 
   TarvSetVarInt(gStepLine, "step.line", line);
   sgNms.RunCount[line]++;
+  gStep = {line, textLenBefore};
   EsCallStep();
+  return EndStep(line, textLenBefore);
+}
 
+namespace {
+// The rest of a step once its handler returned (or faulted).
+int EndStep(int line, int textLenBefore) {
   const int32_t stepBytes = sgRun.TextLen - textLenBefore;
   sgRun.RunSeconds = static_cast<int32_t>(std::time(nullptr) - sgLog.StartTime);
   const int32_t* const values[kCounters] = {&sgRun.RunErrors, &sgRun.RunSteps, &sgRun.StepErrors,
@@ -162,6 +201,8 @@ int EsRunNextStep() {
   return 0;
 }
 
+}  // namespace
+
 int EsRunEnd() {
   char cmd[sizeof sgLog.CmdLine * 5];
   int n = HtmlEscape(sgLog.CmdLine, static_cast<int>(strnlen(sgLog.CmdLine, sizeof sgLog.CmdLine)),
@@ -175,7 +216,20 @@ int EsRunEnd() {
 }
 
 int TarvRunToEnd() {
+  // One jump buffer for the whole run: a handler's fault comes back here,
+  // where its step is counted and ended as if the handler had returned.
+  sigjmp_buf jump;
+  const FaultGuardArming outer = FaultGuardCurrent();
+  if (sigsetjmp(jump, 0) != 0) {
+    gInHandler = 0;
+    HandlerFaulted(FaultGuardSignal());
+    EndStep(gStep.line, gStep.textLenBefore);
+  }
+  FaultGuardSet({&jump, &gInHandler});
+  gLoopArmed = true;
   while (sgRun.StepRunState != RUNEND) EsRunNextStep();
+  gLoopArmed = false;
+  FaultGuardSet(outer);
   TarvFamiliesEndOfRun();
   EsRunEnd();
   TarvCloseLog();
