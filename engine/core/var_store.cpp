@@ -138,9 +138,12 @@ inline int SetVarInt(VarHandle& handle, std::string_view name, int value, bool s
     WriteValue(i, buf, len);
   } else {
     rc = TarvSetVar4(name.data(), nameLen, buf, len);
-    const int found = TarvFindVar(name.data(), nameLen);
-    handle.Index = found > 0 ? found : 0;
-    handle.Generation = gGeneration;
+    // A handle of this store already knows its variable's number.
+    if (handle.Generation != gGeneration || i == 0) {
+      const int found = TarvFindVar(name.data(), nameLen);
+      handle.Index = found > 0 ? found : 0;
+      handle.Generation = gGeneration;
+    }
   }
   if (rc == 0 && handle.Index != 0) {
     handle.Writes = gWrites[handle.Index];
