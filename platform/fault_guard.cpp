@@ -12,10 +12,11 @@ constexpr int kNumSignals = sizeof kSignals / sizeof kSignals[0];
 
 struct sigaction gPrevious[kNumSignals];
 thread_local sigjmp_buf* tJump = nullptr;
+thread_local volatile sig_atomic_t* tOpen = nullptr;
 thread_local volatile sig_atomic_t tSignal = 0;
 
 void OnFault(int sig, siginfo_t* info, void*) {
-  if (tJump != nullptr) {
+  if (tJump != nullptr && (tOpen == nullptr || *tOpen != 0)) {
     tSignal = sig;
     siglongjmp(*tJump, 1);
   }
@@ -69,17 +70,25 @@ void EnsureAltStack() {
   thread_local AltStack stack;
   stack.Ensure();
 }
+
+void Prepare() {
+  // The actions and this thread's signal stack are set up by its first call.
+  thread_local bool ready = false;
+  if (!ready) {
+    Install();
+    EnsureAltStack();
+    ready = true;
+  }
+}
 }  // namespace
 
 bool GuardedCall(int (*fn)(), int* result, long* code) {
-  Install();
-  EnsureAltStack();
   sigjmp_buf jump;
-  sigjmp_buf* outer = tJump;
+  const FaultGuardArming outer = FaultGuardCurrent();
   volatile bool ok = true;
   // The handler blocks nothing (SA_NODEFER), so the mask need not be saved.
   if (sigsetjmp(jump, 0) == 0) {
-    tJump = &jump;
+    FaultGuardSet({&jump, nullptr});
     try {
       *result = fn();
     } catch (...) {
@@ -90,6 +99,16 @@ bool GuardedCall(int (*fn)(), int* result, long* code) {
     ok = false;
     *code = tSignal;
   }
-  tJump = outer;
+  FaultGuardSet(outer);
   return ok;
 }
+
+FaultGuardArming FaultGuardCurrent() { return {tJump, tOpen}; }
+
+void FaultGuardSet(FaultGuardArming arming) {
+  Prepare();
+  tJump = arming.jump;
+  tOpen = arming.open;
+}
+
+int FaultGuardSignal() { return tSignal; }

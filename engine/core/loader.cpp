@@ -7,10 +7,11 @@
 #include "engine/core/script.h"
 #include "engine/util/util.h"
 #include "engine/core/var_store.h"
+#include "platform/zero_record.h"
 
 int TarvLoadParserScript(const char* path) {
   TarvDebugLogEscaped("\nTarvLoadParserScript: [%s] ...", path);
-  std::memset(&sgNms, 0, sizeof sgNms);
+  ZeroRecord(&sgNms, sizeof sgNms);
   std::snprintf(sgNms.FileName, sizeof sgNms.FileName, "%s", path);
   sgNms.Script[0] = ' ';
   int n = TarvReadFile(path, sgNms.Script.data() + 1, SCRIPT_MAX_BYTES);

@@ -1,7 +1,7 @@
 #include "engine/core/run_state.h"
 
-#include <cstring>
+#include "platform/zero_record.h"
 
 RunState sgRun;
 
-void RunStateClear() { std::memset(&sgRun, 0, sizeof sgRun); }
+void RunStateClear() { ZeroRecord(&sgRun, sizeof sgRun); }

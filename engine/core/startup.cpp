@@ -13,6 +13,7 @@
 #include "engine/util/util.h"
 #include "engine/core/var_store.h"
 #include "platform/os_info.h"
+#include "platform/zero_record.h"
 
 namespace {
 constexpr int CMDLINE_MAX = 1023;
@@ -46,7 +47,7 @@ void TarvEngineReset() {
   VarStoreClear();
   RunStateClear();
   StepArgsClear();
-  std::memset(&sgNms, 0, sizeof sgNms);
+  ZeroRecord(&sgNms, sizeof sgNms);
 }
 
 int TarvStartCmdLine(const char* cmdLine, const char* programDir) {

@@ -1,5 +1,8 @@
 // One step of a run, the dispatch of a line to its handler, and the end of a run.
+#include <csetjmp>
+#include <csignal>
 #include <cstring>
+#include <string_view>
 #include <ctime>
 
 #include "engine/core/engine.h"
@@ -16,6 +19,33 @@
 #include "engine/core/observer.h"
 
 namespace {
+// The counters every step publishes after its statement, in this order,
+// written by variable number.
+constexpr int kCounters = 8;
+constexpr std::string_view kCounterNames[kCounters] = {
+    "run.errors", "run.steps", "step.errors", "step.bytes",
+    "text.bytes", "var.count", "var.bytes",   "run.seconds"};
+VarHandle gCounters[kCounters];
+VarHandle gStepLine;
+
+// While TarvRunToEnd's jump buffer is armed, handlers are called without a
+// buffer of their own; gInHandler opens the buffer for the handler's call
+// only, and gCallRow and gStep tell the faulted step.
+bool gLoopArmed = false;
+volatile sig_atomic_t gInHandler = 0;
+int gCallRow = 0;
+struct {
+  int line;
+  int textLenBefore;
+} gStep;
+
+int EndStep(int line, int textLenBefore);
+
+int HandlerFaulted(long code) {
+  NmsRunError(-9999, "Call [%s], __except=(%ld)!", sgFun[gCallRow].Pattern, code);
+  return 0;
+}
+
 void BlankLineNote() {
   char word[1025];
   const NmsWord& w = sgNms.Words[sgNms.FirstWord[sgRun.CurLine]];
@@ -47,6 +77,19 @@ int EsCallStep() {
   const FunRow& row = sgFun[id];
   TarvDebugLog("\n__try Call [%d], [%s] ... ", id, row.Pattern);
   int result = 0;
+  if (gLoopArmed && gInHandler == 0) {
+    // The run loop's jump buffer catches a fault; an exception is caught here.
+    gCallRow = id;
+    gInHandler = 1;
+    try {
+      result = row.Fun();
+    } catch (...) {
+      gInHandler = 0;
+      return HandlerFaulted(-1);
+    }
+    gInHandler = 0;
+    return result;
+  }
   long code = 0;
   if (!GuardedCall(row.Fun, &result, &code)) {
     NmsRunError(-9999, "Call [%s], __except=(%ld)!", row.Pattern, code);
@@ -85,24 +128,26 @@ int EsRunNextStep() {
     if (ScreenActive()) ScreenPrintf("\r\n(^*^)Line [%d] Prepare Error, Next Step ...\r\n", line);
     TarvDebugLog("\n(^*^)Line [%d] Prepare Error, Next Step ...", line);
     sgRun.CurLine++;
-    TarvSetVarInt2("step.bytes", 0);
+    TarvSetVarInt(gCounters[3], kCounterNames[3], 0);
     return 0;
   }
 
-  TarvSetVarInt2("step.line", line);
+  TarvSetVarInt(gStepLine, "step.line", line);
   sgNms.RunCount[line]++;
+  gStep = {line, textLenBefore};
   EsCallStep();
+  return EndStep(line, textLenBefore);
+}
 
-  const int stepBytes = sgRun.TextLen - textLenBefore;
-  TarvSetVarInt2("run.errors", sgRun.RunErrors);
-  TarvSetVarInt2("run.steps", sgRun.RunSteps);
-  TarvSetVarInt2("step.errors", sgRun.StepErrors);
-  TarvSetVarInt2("step.bytes", stepBytes);
-  TarvSetVarInt2("text.bytes", sgRun.TextLen);
-  TarvSetVarInt2("var.count", sgVar.Count);
-  TarvSetVarInt2("var.bytes", sgVar.Fill);
+namespace {
+// The rest of a step once its handler returned (or faulted).
+int EndStep(int line, int textLenBefore) {
+  const int32_t stepBytes = sgRun.TextLen - textLenBefore;
   sgRun.RunSeconds = static_cast<int32_t>(std::time(nullptr) - sgLog.StartTime);
-  TarvSetVarInt2("run.seconds", sgRun.RunSeconds);
+  const int32_t* const values[kCounters] = {&sgRun.RunErrors, &sgRun.RunSteps, &sgRun.StepErrors,
+                                            &stepBytes,       &sgRun.TextLen,  &sgVar.Count,
+                                            &sgVar.Fill,      &sgRun.RunSeconds};
+  TarvSetVarInts(gCounters, kCounterNames, values, kCounters);
 
   if (sgRun.StepErrors > 0) sgNms.ErrorSteps[line]++;
 
@@ -138,8 +183,10 @@ int EsRunNextStep() {
         HtmlLogSuccess("(^_^) Line [%d] Run End, Ok!\nList created or updated Var:", line);
         if (ScreenActive()) ScreenPrintf("\r\n(^_^) Line [%d] Run End, Ok!\r\n", line);
       }
-      HtmlLogVars(sgRun.RunSteps);
-      if (stepBytes > 0) HtmlLogText(stepBytes);
+      if (TarvLogLevel() >= 2) {
+        HtmlLogVars(sgRun.RunSteps);
+        if (stepBytes > 0) HtmlLogText(stepBytes);
+      }
       sgRun.CurLine++;
       break;
     case RUNEND:
@@ -154,6 +201,8 @@ int EsRunNextStep() {
   return 0;
 }
 
+}  // namespace
+
 int EsRunEnd() {
   char cmd[sizeof sgLog.CmdLine * 5];
   int n = HtmlEscape(sgLog.CmdLine, static_cast<int>(strnlen(sgLog.CmdLine, sizeof sgLog.CmdLine)),
@@ -167,7 +216,20 @@ int EsRunEnd() {
 }
 
 int TarvRunToEnd() {
+  // One jump buffer for the whole run: a handler's fault comes back here,
+  // where its step is counted and ended as if the handler had returned.
+  sigjmp_buf jump;
+  const FaultGuardArming outer = FaultGuardCurrent();
+  if (sigsetjmp(jump, 0) != 0) {
+    gInHandler = 0;
+    HandlerFaulted(FaultGuardSignal());
+    EndStep(gStep.line, gStep.textLenBefore);
+  }
+  FaultGuardSet({&jump, &gInHandler});
+  gLoopArmed = true;
   while (sgRun.StepRunState != RUNEND) EsRunNextStep();
+  gLoopArmed = false;
+  FaultGuardSet(outer);
   TarvFamiliesEndOfRun();
   EsRunEnd();
   TarvCloseLog();

@@ -257,7 +257,9 @@ int EsGetArg(int w, char* dest, int room) {
 
 namespace {
 int ArgEquals(int w, const char* text, int len, const char* okFmt) {
-  char value[ARG_SIZE] = {};
+  // Filled and ended with a NUL by EsGetArg whenever its length is returned.
+  char value[ARG_SIZE];
+  value[0] = 0;
   int r = EsGetArg(w, value, ARG_SIZE - 2);
   if (r != len) return -1;
   if (std::memcmp(value, text, len) != 0) return -2;

@@ -1,5 +1,6 @@
 #include "engine/core/var_store.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -16,6 +17,11 @@ VarStore sgVar;
 namespace {
 constexpr uint32_t INDEX_SLOTS = 8192;  // power of two, > 2 * VAR_MAX
 std::array<int32_t, INDEX_SLOTS> gIndex;  // variable number, 0 empty
+// Counted up by every clear: a VarHandle of an earlier store is stale.
+uint32_t gGeneration = 1;
+// Writes to each variable, which tell a VarHandle whether its value is still
+// the one it wrote.
+std::array<uint32_t, VAR_SLOTS> gWrites;
 
 uint32_t HashName(const char* name, int len) {
   uint32_t h = 2166136261u;
@@ -39,8 +45,18 @@ uint32_t IndexSlot(const char* name, int len) {
 }  // namespace
 
 void VarStoreClear() {
-  std::memset(&sgVar, 0, sizeof sgVar);
-  gIndex.fill(0);
+  // Only what a run used holds anything: the pool up to its fill and the
+  // records up to the count (the rest is zero from the start of the process).
+  std::memset(sgVar.Pool.data(), 0, static_cast<size_t>(sgVar.Fill));
+  const size_t used = static_cast<size_t>(sgVar.Count) + 1;
+  for (auto* column : {&sgVar.NameOff, &sgVar.NameLen, &sgVar.ValOff, &sgVar.ValLen,
+                       &sgVar.ValRoom, &sgVar.editByStep})
+    std::fill_n(column->begin(), std::min(used, column->size()), 0);
+  std::fill_n(gWrites.begin(), std::min(used, gWrites.size()), 0u);
+  if (sgVar.Count > 0) gIndex.fill(0);
+  sgVar.Fill = 0;
+  sgVar.Count = 0;
+  gGeneration++;
 }
 
 int TarvFindVar(const char* name, int nameLen) {
@@ -49,38 +65,45 @@ int TarvFindVar(const char* name, int nameLen) {
   return i == 0 ? -1 : i;
 }
 
+namespace {
+// A new value for variable i, which exists: the value was checked for length
+// and the pool for room.  The value is written over the old one when it fits
+// its room, else appended to the pool.
+void WriteValue(int i, const char* value, int valueLen) {
+  gWrites[i]++;
+  sgVar.editByStep[i] = sgRun.RunSteps;
+  if (valueLen > sgVar.ValRoom[i]) {
+    sgVar.ValOff[i] = sgVar.Fill;
+    sgVar.ValRoom[i] = valueLen;
+    sgVar.Fill += valueLen;
+  }
+  sgVar.ValLen[i] = valueLen;
+  if (valueLen > 0) std::memcpy(sgVar.Pool.data() + sgVar.ValOff[i], value, valueLen);
+}
+}  // namespace
+
 int TarvSetVar4(const char* name, int nameLen, const char* value, int valueLen) {
   if (nameLen < 1 || nameLen > VAR_NAME - 1 || static_cast<unsigned>(valueLen) > VAR_VAL - 1)
     return TarvReturn(-1, "SetVar Err,Name.l=%d[1-%d], Val.l=%d[0-%d]", nameLen, VAR_NAME,
                       valueLen, VAR_VAL);
-  char n[VAR_NAME];
-  char v[VAR_VAL];
-  std::memcpy(n, name, nameLen);
-  n[nameLen] = 0;
-  if (valueLen > 0) std::memcpy(v, value, valueLen);
-  v[valueLen] = 0;
-  TarvDebugLogEscaped("\nSetVar [%s] value [%s] len [%d]", n, v, valueLen);
-  if (ScreenActive()) ScreenPrintf("\r\n    SetVar\t[%s]\t=[%s]", n, v);
+  // A name or value stops at its first NUL in the log and on the screen.
+  TarvDebugLogEscaped("\nSetVar [%.*s] value [%.*s] len [%d]", nameLen, name, valueLen, value,
+                      valueLen);
+  if (ScreenActive()) ScreenPrintf("\r\n    SetVar\t[%.*s]\t=[%.*s]", nameLen, name, valueLen, value);
 
   if (static_cast<int64_t>(sgVar.Fill) + nameLen + valueLen > VAR_POOL_LIMIT)
-    return TarvReturn(-2, "SetVar Buf End.<%s>", n);
+    return TarvReturn(-2, "SetVar Buf End.<%.*s>", nameLen, name);
 
   uint32_t slot = IndexSlot(name, nameLen);
   int i = gIndex[slot];
   if (i != 0) {
-    sgVar.editByStep[i] = sgRun.RunSteps;
-    if (valueLen > sgVar.ValRoom[i]) {
-      sgVar.ValOff[i] = sgVar.Fill;
-      sgVar.ValRoom[i] = valueLen;
-      sgVar.Fill += valueLen;
-    }
-    sgVar.ValLen[i] = valueLen;
-    if (valueLen > 0) std::memcpy(sgVar.Pool.data() + sgVar.ValOff[i], value, valueLen);
+    WriteValue(i, value, valueLen);
     return 0;
   }
-  if (sgVar.Count >= VAR_MAX) return TarvReturn(-3, "SetVar too much<%s>", n);
+  if (sgVar.Count >= VAR_MAX) return TarvReturn(-3, "SetVar too much<%.*s>", nameLen, name);
   i = ++sgVar.Count;
   gIndex[slot] = i;
+  gWrites[i]++;
   sgVar.editByStep[i] = sgRun.RunSteps;
   sgVar.NameOff[i] = sgVar.Fill;
   sgVar.NameLen[i] = nameLen;
@@ -92,6 +115,57 @@ int TarvSetVar4(const char* name, int nameLen, const char* value, int valueLen) 
   if (valueLen > 0) std::memcpy(sgVar.Pool.data() + sgVar.Fill, value, valueLen);
   sgVar.Fill += valueLen;
   return 0;
+}
+
+namespace {
+// TarvSetVarInt; `shown` when the log or the screen shows the write.
+inline int SetVarInt(VarHandle& handle, std::string_view name, int value, bool shown) {
+  const int nameLen = static_cast<int>(name.size());
+  const int i = handle.Index;
+  // The first write of a run, a write the log or the screen shows, and a
+  // full pool take the common way; it is the same store either way.
+  const bool direct = !shown && handle.Generation == gGeneration && i != 0;
+  // An unchanged value only takes the step's mark.
+  if (direct && handle.Writes == gWrites[i] && handle.Value == value &&
+      static_cast<int64_t>(sgVar.Fill) + nameLen + handle.Length <= VAR_POOL_LIMIT) {
+    sgVar.editByStep[i] = sgRun.RunSteps;
+    return 0;
+  }
+  char buf[16];
+  const int len = static_cast<int>(std::to_chars(buf, buf + sizeof buf, value).ptr - buf);
+  int rc = 0;
+  if (direct && static_cast<int64_t>(sgVar.Fill) + nameLen + len <= VAR_POOL_LIMIT) {
+    WriteValue(i, buf, len);
+  } else {
+    rc = TarvSetVar4(name.data(), nameLen, buf, len);
+    // A handle of this store already knows its variable's number.
+    if (handle.Generation != gGeneration || i == 0) {
+      const int found = TarvFindVar(name.data(), nameLen);
+      handle.Index = found > 0 ? found : 0;
+      handle.Generation = gGeneration;
+    }
+  }
+  if (rc == 0 && handle.Index != 0) {
+    handle.Writes = gWrites[handle.Index];
+    handle.Value = value;
+    handle.Length = len;
+  } else {
+    handle = VarHandle{};
+  }
+  return rc;
+}
+
+bool WritesShown() { return TarvLogLevel() >= 4 || ScreenActive(); }
+}  // namespace
+
+int TarvSetVarInt(VarHandle& handle, std::string_view name, int value) {
+  return SetVarInt(handle, name, value, WritesShown());
+}
+
+void TarvSetVarInts(VarHandle* handles, const std::string_view* names,
+                    const int32_t* const* values, int count) {
+  const bool shown = WritesShown();
+  for (int k = 0; k < count; k++) SetVarInt(handles[k], names[k], *values[k], shown);
 }
 
 int TarvSetVar3(const char* name, const char* value, int valueLen) {
@@ -110,19 +184,20 @@ int TarvSetVarInt2(const char* name, int value) {
 
 int TarvGetVar4(const char* name, int nameLen, char* dest, int capacity) {
   int i = TarvFindVar(name, nameLen);
-  char n[VAR_NAME] = {};
-  if (nameLen > 0) std::memcpy(n, name, nameLen < VAR_NAME - 1 ? nameLen : VAR_NAME - 1);
-  if (i < 0) return TarvReturn(-2, "GetVar4(%s) NotFound", n);
+  // The name as the log shows it: at most VAR_NAME - 1 bytes, up to a NUL.
+  const int shown = nameLen < 0 ? 0 : (nameLen < VAR_NAME - 1 ? nameLen : VAR_NAME - 1);
+  if (i < 0) return TarvReturn(-2, "GetVar4(%.*s) NotFound", shown, name);
   int len = sgVar.ValLen[i];
-  if (len > capacity) return TarvReturn(-3, "GetVar4(%s) Buf too small", n);
+  if (len > capacity) return TarvReturn(-3, "GetVar4(%.*s) Buf too small", shown, name);
   if (len > 0) std::memcpy(dest, VarValue(i), len);
-  return TarvReturn(len, "GetVar4(%s)=<%.*s>", n, len, VarValue(i));
+  return TarvReturn(len, "GetVar4(%.*s)=<%.*s>", shown, name, len, VarValue(i));
 }
 
 int TarvZeroVar(const char* name) {
   int len = static_cast<int>(strnlen(name, VAR_VAL));
   int i = TarvFindVar(name, len);
   if (i < 0) return TarvReturn(-1, "TarvZeroVar,Var [%s] Not exist!", name);
+  gWrites[i]++;
   sgVar.ValLen[i] = 0;
   return 0;
 }

@@ -2,6 +2,7 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <string_view>
 
 inline constexpr int VAR_NAME = 64;            // caller buffer for a name
 inline constexpr int VAR_VAL = 1024;           // caller buffer for a value
@@ -30,6 +31,26 @@ int TarvSetVar4(const char* name, int nameLen, const char* value, int valueLen);
 int TarvSetVar3(const char* name, const char* value, int valueLen);
 int TarvSetVar2(const char* name, const char* value);
 int TarvSetVarInt2(const char* name, int value);
+
+// A variable written often by its number rather than its name (the step's
+// counters).  Numbers never change within a run, since no variable is ever
+// removed; the generation tells a handle from before a clear.
+struct VarHandle {
+  int32_t Index = 0;
+  uint32_t Generation = 0;
+  // The variable's write count after the handle's last write, and the value
+  // and its length in text then: while nothing else wrote it, an unchanged
+  // value needs neither formatting nor comparing.
+  uint32_t Writes = 0;
+  int32_t Value = 0;
+  int32_t Length = 0;
+};
+// TarvSetVarInt2 through a handle, which it fills on first use.
+int TarvSetVarInt(VarHandle& handle, std::string_view name, int value);
+// TarvSetVarInt of count variables in turn, each value read when it is
+// written (a write may grow the pool, whose fill is such a value).
+void TarvSetVarInts(VarHandle* handles, const std::string_view* names,
+                    const int32_t* const* values, int count);
 int TarvGetVar4(const char* name, int nameLen, char* dest, int capacity);
 int TarvFindVar(const char* name, int nameLen);
 int TarvZeroVar(const char* name);

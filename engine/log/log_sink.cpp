@@ -231,8 +231,6 @@ void CloseLocked() {
 
 }  // namespace
 
-int TarvLogLevel() { return LevelNow(); }
-
 void TarvSetLogLevel(int level) {
   std::atomic_ref<int32_t>(sgLog.LogLevel).store(level, std::memory_order_relaxed);
 }
@@ -277,7 +275,7 @@ int FormatLocalTime(char* dest) {
                        local.tm_min % 100, local.tm_sec % 100, ms % 1000);
 }
 
-int TarvReturn(int code, const char* fmt, ...) {
+int TarvReturnAt(int code, const char* fmt, ...) {
   if (LevelNow() < 4 || !fmt || !*fmt) return code;
   char desc[kReturnRoom];
   va_list ap;
@@ -293,13 +291,13 @@ int TarvReturn(int code, const char* fmt, ...) {
   line[p + e] = ']';
   line[p + e + 1] = 0;
   if (code < 0)
-    HtmlLogWarning("%s", line);
+    HtmlLogWarningAt("%s", line);
   else
-    TarvDebugLog("\n%s", line);
+    TarvDebugLogAt("\n%s", line);
   return code;
 }
 
-int TarvDebugLog(const char* fmt, ...) {
+int TarvDebugLogAt(const char* fmt, ...) {
   va_list ap;
   va_start(ap, fmt);
   const int r = InfoEntry(false, fmt, ap);
@@ -307,7 +305,7 @@ int TarvDebugLog(const char* fmt, ...) {
   return r;
 }
 
-int TarvDebugLogEscaped(const char* fmt, ...) {
+int TarvDebugLogEscapedAt(const char* fmt, ...) {
   va_list ap;
   va_start(ap, fmt);
   const int r = InfoEntry(true, fmt, ap);
@@ -315,7 +313,7 @@ int TarvDebugLogEscaped(const char* fmt, ...) {
   return r;
 }
 
-int HtmlLogError(const char* fmt, ...) {
+int HtmlLogErrorAt(const char* fmt, ...) {
   va_list ap;
   va_start(ap, fmt);
   const int r = MessageEntry(kError, 1, kErrorRoom, 0, fmt, ap);
@@ -323,7 +321,7 @@ int HtmlLogError(const char* fmt, ...) {
   return r;
 }
 
-int HtmlLogWarning(const char* fmt, ...) {
+int HtmlLogWarningAt(const char* fmt, ...) {
   va_list ap;
   va_start(ap, fmt);
   const int r = MessageEntry(kWarning, 1, kErrorRoom, 0, fmt, ap);
@@ -331,7 +329,7 @@ int HtmlLogWarning(const char* fmt, ...) {
   return r;
 }
 
-int HtmlLogSuccess(const char* fmt, ...) {
+int HtmlLogSuccessAt(const char* fmt, ...) {
   va_list ap;
   va_start(ap, fmt);
   const int r = MessageEntry(kSuccess, 2, kSuccessRoom, -1, fmt, ap);

@@ -2,6 +2,7 @@
 // entry writers.  A leaf: it depends on nothing of the engine but the run
 // state it shows in step entries.
 #pragma once
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -24,13 +25,34 @@ extern LogState sgLog;
 // Closes the file of the previous run, if any, and clears the record.
 void LogStateClear();
 
+// The log level, safe to read and set while another thread writes entries.
+inline int TarvLogLevel() {
+  return std::atomic_ref<int32_t>(sgLog.LogLevel).load(std::memory_order_relaxed);
+}
+void TarvSetLogLevel(int level);
+
+// The entry writers are called through the macros below, which test the
+// level first: an entry the level leaves out costs neither the call nor the
+// work on its arguments.  The *At functions write whatever the level.
+
 // A traced return: code, with the description as a warning (code < 0) or
 // an info entry at the debug level.
-int TarvReturn(int code, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
-int TarvDebugLog(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-int HtmlLogError(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-int HtmlLogWarning(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-int HtmlLogSuccess(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+int TarvReturnAt(int code, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+int TarvDebugLogAt(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+int HtmlLogErrorAt(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+int HtmlLogWarningAt(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+int HtmlLogSuccessAt(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+// An info entry whose formatted text is data (values, received bytes): it is
+// written with &, < and > as entities.
+int TarvDebugLogEscapedAt(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+#define TarvReturn(code, ...) \
+  (TarvLogLevel() >= 4 ? TarvReturnAt((code), __VA_ARGS__) : static_cast<int>(code))
+#define TarvDebugLog(...) (TarvLogLevel() >= 4 ? TarvDebugLogAt(__VA_ARGS__) : 0)
+#define TarvDebugLogEscaped(...) (TarvLogLevel() >= 4 ? TarvDebugLogEscapedAt(__VA_ARGS__) : 0)
+#define HtmlLogError(...) (TarvLogLevel() >= 1 ? HtmlLogErrorAt(__VA_ARGS__) : 0)
+#define HtmlLogWarning(...) (TarvLogLevel() >= 1 ? HtmlLogWarningAt(__VA_ARGS__) : 0)
+#define HtmlLogSuccess(...) (TarvLogLevel() >= 2 ? HtmlLogSuccessAt(__VA_ARGS__) : 0)
 int HtmlLogStep(const char* text);
 int HtmlLogText(int count);
 int TarvFlushLog();
@@ -38,9 +60,6 @@ int TarvFlushLog();
 void TarvCloseLog();
 int FormatLocalTime(char* dest /* 40 bytes */);
 
-// An info entry whose formatted text is data (values, received bytes): it is
-// written with &, < and > as entities.
-int TarvDebugLogEscaped(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 // The entity that writes c into the log as data; empty when c stands for
 // itself.
 constexpr std::string_view HtmlEntity(char c) {
@@ -55,9 +74,6 @@ constexpr std::string_view HtmlEntity(char c) {
 // added), or -1 when they would not fit in room.
 int HtmlEscape(const char* src, int len, char* dest, int room);
 
-// The log level, safe to read and set while another thread writes entries.
-int TarvLogLevel();
-void TarvSetLogLevel(int level);
 
 // A table entry of its own, written whole under the log's lock: the
 // header and pending info entries go first, then the table's text.

@@ -2,6 +2,7 @@
 // the clock, scrambled text and other variables, and edits of it in place.
 // Those that compute a whole new value put it into slot 4 and finish through
 // "var {A2} value {A4}", so each such set passes the same checks.
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -48,8 +49,8 @@ Refusal IntegerFault(int pos) {
 // NUL-terminated); its length, or -1 when it is missing or longer than a
 // slot's 1022 bytes.
 int ReadVar(int pos, char* dest) {
-  std::memset(dest, 0, VAR_VAL);
   const int len = TarvGetVar4(agA[pos], igL[pos], dest, ARG_ROOM);
+  dest[len < 0 ? 0 : len] = 0;
   return len < 0 ? -1 : len;
 }
 
@@ -165,8 +166,8 @@ int var_a2_add_number_a5() {
     return NmsRunError(-17, "var_a2_add_number_a5,[%s] + [%s] out of range!", old, agA[5]);
 
   char value[32];
-  const int n = std::snprintf(value, sizeof value, "%d", static_cast<int32_t>(sum));
-  return SetThroughValueA4(value, n, true);
+  const auto end = std::to_chars(value, value + sizeof value, static_cast<int32_t>(sum)).ptr;
+  return SetThroughValueA4(value, static_cast<int>(end - value), true);
 }
 
 int var_a2_copy_var_a5() {

@@ -210,8 +210,8 @@ TEST_F(LogTest, OverlongEntriesAreDroppedWhole) {
     int limit, droppedResult;
   };
   std::string logs;
-  for (const Case& c : {Case{"error", HtmlLogError, 1009, 0}, Case{"warning", HtmlLogWarning, 1009, 0},
-                        Case{"success", HtmlLogSuccess, 1019, -1}}) {
+  for (const Case& c : {Case{"error", HtmlLogErrorAt, 1009, 0}, Case{"warning", HtmlLogWarningAt, 1009, 0},
+                        Case{"success", HtmlLogSuccessAt, 1019, -1}}) {
     SCOPED_TRACE(c.limit);
     Fresh(2);
     const std::string over(c.limit + 1, 'o');

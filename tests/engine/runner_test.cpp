@@ -216,4 +216,24 @@ TEST(Runner, FaultsInAHandlerAreCaughtAndCounted) {
   }
 }
 
+// The run loop keeps one jump buffer for the whole run: faults in steps one
+// after another are each caught and counted, the steps after them run, and
+// the step-at-a-time runner ends with the same errors and counters.
+TEST(Runner, FaultsStepAfterStepEndAlikeInEitherRunner) {
+  TempDir dir;
+  ProbeRow probe(94, CrashingHandler);
+  const std::string script = "tcp.close\ntcp.close\nvar {after} value {~run.errors~}\n";
+  tarvtest::Run(dir, script);
+  const std::vector<std::string> loopErrors = tarvtest::RunErrors();
+  EXPECT_EQ(loopErrors.size(), 2u);
+  EXPECT_EQ(Var("after"), "2");
+  const std::string counters = Var("run.steps") + " " + Var("step.line") + " " + Var("var.count");
+  EXPECT_EQ(counters, "3 3 " + std::to_string(sgVar.Count));
+
+  tarvtest::RunCase(dir, script);
+  EXPECT_EQ(tarvtest::RunErrors(), loopErrors);
+  EXPECT_EQ(Var("after"), "2");
+  EXPECT_EQ(Var("run.steps") + " " + Var("step.line") + " " + Var("var.count"), counters);
+}
+
 }  // namespace
