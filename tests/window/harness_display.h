@@ -2,11 +2,13 @@
 // clicks through xdotool, the screen read back by pixel, the output pane's
 // text through the primary selection.
 #pragma once
-#include <sys/types.h>
-
+#include <chrono>
 #include <cstdint>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include "tests/platform/local_daemon.h"
 
 namespace tarvtest {
 
@@ -16,14 +18,11 @@ class VirtualDisplay {
  public:
   VirtualDisplay();
   ~VirtualDisplay();
-  VirtualDisplay(const VirtualDisplay&) = delete;
-  VirtualDisplay& operator=(const VirtualDisplay&) = delete;
-  bool Ready() const { return !name_.empty(); }
-  const std::string& Name() const { return name_; }
+  bool Ready() const { return ready_; }
 
  private:
-  pid_t pid_ = -1;
-  std::string name_;
+  localdaemon::Daemon xvfb_;
+  bool ready_ = false;
 };
 
 // The root window's pixels as 0xRRGGBB.
@@ -35,15 +34,13 @@ struct Screenshot {
 };
 Screenshot TakeScreenshot();
 
-// tarv MODE SCRIPT started in the background, output into a file, killed by
-// pid on destruction unless it exited.
+// tarv MODE SCRIPT started in cwd, output into cwd/tarv.out, stopped by pid
+// on destruction unless it exited.
 class WindowRun {
  public:
   WindowRun(const std::string& program, const std::string& mode, const std::string& script,
-            const std::string& cwd);
-  ~WindowRun();
-  WindowRun(const WindowRun&) = delete;
-  WindowRun& operator=(const WindowRun&) = delete;
+            const std::string& cwd)
+      : tarv_({program, mode, script}, cwd + "/tarv.out", {}, cwd) {}
   // Waits (bounded) until the window shows its banner bar at its place.
   bool WaitShown();
   // A left click at window (client) coordinates.
@@ -56,27 +53,17 @@ class WindowRun {
   std::string PaneText();
   // Asks the window to close, as its close box does.
   bool Close();
-  // Waits at most `seconds` for the process to end; its exit code (128 +
-  // the signal that ended it), or -1 while it runs.
-  int WaitExit(int seconds);
-  bool Running();
+  // The exit code once it has ended within `seconds`; -1 otherwise.
+  int WaitExit(int seconds) { return tarv_.Wait(seconds); }
+  bool Running() { return tarv_.Running(); }
 
  private:
-  pid_t pid_ = -1;
-  int exitCode_ = -1;
+  localdaemon::Daemon tarv_;
 };
 
 // Polls `done` every 50 ms for at most `seconds`.
 template <typename F>
-bool WaitFor(F done, int seconds = 20);
-void SleepMs(int ms);
-
-}  // namespace tarvtest
-
-#include <chrono>
-#include <thread>
-template <typename F>
-bool tarvtest::WaitFor(F done, int seconds) {
+bool WaitFor(F done, int seconds = 20) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
   while (std::chrono::steady_clock::now() < end) {
     if (done()) return true;
@@ -84,3 +71,6 @@ bool tarvtest::WaitFor(F done, int seconds) {
   }
   return done();
 }
+inline void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+}  // namespace tarvtest

@@ -63,12 +63,7 @@ class PanelPixels : public ::testing::Test {
 };
 
 TEST_F(PanelPixels, IndicatorGlyphsAndPointerBytes) {
-  DrawStatusPanel();
-  EXPECT_EQ(BackBufferPixel(715, 90), 0x00FF00u);   // before the first step: row 90, clean
-  EXPECT_EQ(BackBufferPixel(700, 470), 0xB4B4B4u);  // step mode: the dark Go pill
-  EXPECT_EQ(BackBufferPixel(800, 420), 0xDCDCDCu);  // and the light step disc
-  EXPECT_EQ(BackBufferPixel(0, 240), 0u);           // the flush framed the screen
-
+  // (The panel before the first step is read from the screen by WindowBinary.)
   sgRun.CurLine = 3;
   sgRun.StepErrors = 1;
   sgRun.RunMode = RUNMODE_RUN;

@@ -150,17 +150,6 @@ TEST_F(WindowBinary, LaysOutStepsByClickRunsToTheEndAndShowsPages) {
     for (int x = 10; x < 600; x++) inked += cleared.At(x + 10, y + 10) != kWhite;
   EXPECT_EQ(inked, 0);
 
-  // Alt+"/" opens the About box; Escape closes it, not the window.
-  run.Key("alt+slash");
-  auto aboutShown = [] {
-    return !tarvtest::RunProgram("/usr/bin/xdotool", {"search", "--onlyvisible", "--name", "^About tarv$"}, "", 20)
-                .output.empty();
-  };
-  EXPECT_TRUE(WaitFor(aboutShown));
-  run.Key("Escape");
-  EXPECT_TRUE(WaitFor([&] { return !aboutShown(); }));
-  EXPECT_TRUE(run.Running());
-
   ASSERT_TRUE(run.Close());
   EXPECT_EQ(run.WaitExit(20), 0);
   EXPECT_NE(LogText(dir_).find("tarv windows is closed."), std::string::npos);

@@ -38,14 +38,7 @@ class Helper : public ::testing::Test {
   tarvtest::TempDir dir_;
 };
 
-TEST_F(Helper, UnfinishedHandlersAndTheListenPort) {
-  for (auto* fun : {helper_open_ip_a3_port_a5, helper_open_host_a3_port_a5, helper_recv_request,
-                    helper_recv_answer, helper_recv_time_a3_seconds, helper_send_text_selected,
-                    helper_send_end, helper_send_string_a3, helper_send_var_a3,
-                    helper_send_sys_file_a3, helper_close})
-    EXPECT_EQ(fun(), -99);
-  EXPECT_EQ(tarvtest::RunErrors().size(), 11u);
-  EXPECT_EQ(LastRunError(), "helper_close:This statement is not yet completed.");
+TEST_F(Helper, ListenPortKeepsToItsRange) {
   const std::pair<std::string, std::string> refused[] = {
       {"0", "Arg:3=0  < 1 !"}, {"65535", "Arg:3=65535 > 65534 !"}, {"80a", "Arg:3 is not integer !"}};
   for (const auto& [word, error] : refused) {

@@ -6,12 +6,13 @@ MODE is "starttls" (plain connection, STARTTLS required before AUTH) or
 certificate DIR/cert.pem for 127.0.0.1, prints "PORT n" once it listens, and
 writes each mail it accepts as DIR/mailN.txt: envelope, login, whether TLS
 was on, the subject and body as Python's email module decodes them, and the
-attachments (name, type, then the bytes in DIR/mailN.attK). It stops when
-its standard input closes.
+attachments (name, type, then the bytes in DIR/mailN.attK). It stops on
+SIGTERM.
 """
 import email
 import email.policy
 import os
+import signal
 import socket
 import ssl
 import subprocess
@@ -70,12 +71,13 @@ def main():
     else:
         ctl = Controller(Handler(), hostname="127.0.0.1", port=port, tls_context=context,
                          require_starttls=True, authenticator=authenticate)
+    # The server's thread inherits the blocked SIGTERM, which the main thread
+    # then waits for.
+    signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGTERM})
     ctl.start()
     print(f"PORT {port}", flush=True)
-    try:
-        sys.stdin.read()
-    finally:
-        ctl.stop()
+    signal.sigwait({signal.SIGTERM})
+    ctl.stop()
 
 
 if __name__ == "__main__":
