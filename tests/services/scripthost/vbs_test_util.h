@@ -50,8 +50,8 @@ inline std::vector<std::string> RunAll(const std::vector<std::string>& scripts, 
 
 // Script cases kept as data in scripts/NAME.cases. A case opens with "@ name"
 // (the lines are the body of TarvMain) or "@@ name" (the lines are a whole
-// script) and closes with "= expected": the result text, or "#n line l" for
-// a failure with error number n on line l.
+// script) and closes with "= expected" (a bare "=" for an empty result): the
+// result text, or "#n line l" for a failure with error number n on line l.
 struct ScriptCase {
   std::string name, script, expected;
 };
