@@ -194,33 +194,4 @@ TEST(SysVbscript, CompileFaultsNameTheirPlace) {
   }
 }
 
-TEST(SysVbscript, RuntimeFaults) {
-  const struct { const char* body; int number; int line; } cases[] = {
-      {"Dim a(2)\na(3) = 1", 9, 3},
-      {"Dim a(2)\nReDim a(5)", 10, 3},
-      {"x = CLng(\"abc\")", 13, 2},
-      {"Set x = 5", 424, 2},
-      {"x = y.Name", 424, 2},
-      {"Set o = Nothing\no.Go", 91, 3},
-      {"For Each x In 5\nNext", 451, 2},
-      {"Const C = 1\nC = 2", 501, 3},
-      {"x = Undefined(1)", 13, 2},
-      {"Err.Raise 0", 5, 2},
-      {"x = New Thing", 506, 2},
-      {"Select Case Null\nCase 1\nx = 1\nCase Else\nTarvMain = \"else\"\nEnd Select\nx = 1 / 0", 11, 8},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.body);
-    const scripthost::UserOutcome out = scripthost::RunUserScript(Main(c.body), std::nullopt);
-    ASSERT_FALSE(out.ok);
-    EXPECT_FALSE(out.error.compile);
-    EXPECT_EQ(out.error.number, c.number);
-    EXPECT_EQ(out.error.line, c.line);
-  }
-  const scripthost::UserOutcome strict =
-      scripthost::RunUserScript("Option Explicit\nFunction TarvMain()\nundeclared = 1\nEnd Function\n", std::nullopt);
-  EXPECT_EQ(strict.error.number, 500);
-  EXPECT_EQ(strict.error.description, "Variable is undefined");
-}
-
 }  // namespace

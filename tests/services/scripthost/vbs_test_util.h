@@ -2,10 +2,15 @@
 // run of many sys.vbscript scripts whose results are collected.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <cstdio>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "services/scripthost/script_host.h"
 #include "tests/engine/harness.h"
 
 namespace vbstest {
@@ -41,6 +46,57 @@ inline std::vector<std::string> RunAll(const std::vector<std::string>& scripts, 
   std::vector<std::string> out;
   for (std::size_t i = 0; i < scripts.size(); ++i) out.push_back(tarvtest::Var("r." + std::to_string(i)));
   return out;
+}
+
+// Script cases kept as data in scripts/NAME.cases. A case opens with "@ name"
+// (the lines are the body of TarvMain) or "@@ name" (the lines are a whole
+// script) and closes with "= expected" (a bare "=" for an empty result): the
+// result text, or "#n line l" for a failure with error number n on line l.
+struct ScriptCase {
+  std::string name, script, expected;
+};
+
+inline std::vector<ScriptCase> LoadCases(const std::string& file) {
+  std::istringstream in(tarvtest::ReadFile(std::string(TARV_SOURCE_DIR) + "/tests/services/scripthost/scripts/" + file));
+  std::vector<ScriptCase> cases;
+  std::string line, body;
+  bool whole = false;
+  while (std::getline(in, line)) {
+    if (line.starts_with("@")) {
+      whole = line.starts_with("@@");
+      cases.push_back({line.substr(std::min(line.find_first_not_of("@ "), line.size())), "", ""});
+      body.clear();
+    } else if (line.starts_with("=") && !cases.empty()) {
+      cases.back().script = whole ? body : "Function TarvMain()\n" + body + "End Function\n";
+      cases.back().expected = line.size() > 2 ? line.substr(2) : "";
+    } else {
+      body += line + "\n";
+    }
+  }
+  return cases;
+}
+
+// Runs every case of a file through the host and then as sys.vbscript
+// statements of one run, where a failure leaves "#" in vbscript.return.
+inline void CheckCases(const std::string& file) {
+  const std::vector<ScriptCase> cases = LoadCases(file);
+  ASSERT_FALSE(cases.empty()) << file;
+  std::vector<std::string> scripts;
+  std::size_t failures = 0;
+  for (const ScriptCase& c : cases) {
+    SCOPED_TRACE(c.name + "\n" + c.script);
+    const tarv::scripthost::UserOutcome out = tarv::scripthost::RunUserScript(c.script, std::nullopt);
+    EXPECT_EQ(out.ok ? out.text : "#" + std::to_string(out.error.number) + " line " + std::to_string(out.error.line),
+              c.expected);
+    scripts.push_back(c.script);
+    failures += c.expected.starts_with("#");
+  }
+  std::size_t errors = 0;
+  const std::vector<std::string> got = RunAll(scripts, &errors);
+  EXPECT_EQ(errors, failures);
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    EXPECT_EQ(got[i], cases[i].expected.starts_with("#") ? "#" : cases[i].expected) << cases[i].name << "\n" << scripts[i];
+  }
 }
 
 }  // namespace vbstest

@@ -1,0 +1,24 @@
+// The language, its functions and administrators' scripts, run as users'
+// sys.vbscript scripts: directly through the host, and as real statements of
+// a run. The scripts and their exact results are data in scripts/*.cases.
+#include <gtest/gtest.h>
+
+#include "tests/services/scripthost/vbs_test_util.h"
+
+namespace {
+
+TEST(VbsLanguage, Statements) { vbstest::CheckCases("language.cases"); }
+
+// Every built-in function, as `TarvMain = <expression>`.
+TEST(VbsFunctions, BuiltIns) { vbstest::CheckCases("functions.cases"); }
+
+// Dictionary and RegExp as scripts use them.
+TEST(VbsObjects, DictionaryAndRegExp) { vbstest::CheckCases("objects.cases"); }
+
+// Run-time faults name their number and line.
+TEST(SysVbscript, RuntimeFaults) { vbstest::CheckCases("faults.cases"); }
+
+// Parsing command output, subnet arithmetic, counting with a Dictionary.
+TEST(VbsAdminScripts, ExactResults) { vbstest::CheckCases("admin.cases"); }
+
+}  // namespace
