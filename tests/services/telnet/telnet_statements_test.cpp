@@ -8,6 +8,7 @@
 #include "engine/core/run_state.h"
 #include "services/telnet/telnet_session.h"
 #include "tests/engine/harness.h"
+#include "tests/platform/ipv6.h"
 #include "tests/services/sockets/tcp_peer.h"
 
 namespace {
@@ -77,6 +78,7 @@ TEST_F(TelnetStatementsTest, LoginSessionWithNegotiationAndAutomaticAnswer) {
 }
 
 TEST_F(TelnetStatementsTest, ReceiveForSecondsOverIPv6AndSendText) {
+  TARV_SKIP_WITHOUT_IPV6();
   std::string got;
   Peer peer(
       [&](int fd) {
