@@ -26,4 +26,4 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite "$root/build-asan" -DTARV_SANITIZE=ON -DTARV_WERROR=ON
 # Each fuzz target for a short, bounded time.
-"$root/tests/fuzz/run.sh" "$root/build-fuzz" "${TARV_FUZZ_SECONDS:-20}"
+"$root/scripts/fuzz.sh" "$root/build-fuzz" "${TARV_FUZZ_SECONDS:-20}"

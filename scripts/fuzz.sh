@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets (clang, libFuzzer) and runs each for a short,
 # bounded time on a corpus seeded from the tests' and examples' scripts and
-# the seeds beside this file.  Usage: run.sh BUILD_DIR [SECONDS]
+# tests/fuzz/seeds.  Usage: scripts/fuzz.sh BUILD_DIR [SECONDS]
 set -euo pipefail
-root="$(cd "$(dirname "$0")/../.." && pwd)"
+root="$(cd "$(dirname "$0")/.." && pwd)"
 mkdir -p "$1"
 dir="$(cd "$1" && pwd)"
 seconds="${2:-20}"
