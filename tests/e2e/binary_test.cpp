@@ -36,14 +36,6 @@ TEST(Binary, HideRunsExitZeroWhateverTheScript) {
   EXPECT_EQ(r.exitCode, 0);
 }
 
-TEST(Binary, TheHelloExampleWritesItsGreeting) {
-  TempDir dir;
-  auto r = RunProgram(TarvBinary(), {"hide", std::string(TARV_SOURCE_DIR) + "/examples/hello.nms"},
-                      dir.path().string());
-  EXPECT_EQ(r.exitCode, 0) << r.output;
-  EXPECT_EQ(tarvtest::ReadFile(dir.File("hello.txt")), "Hello from tarv, the answer is 42.\n");
-}
-
 TEST(Binary, LogGoesBesideTheProgramOnlyWhenTheFolderExists) {
   TempDir dir;
   std::filesystem::copy_file(TarvBinary(), dir.File("tarv"));

@@ -125,11 +125,7 @@ TEST_F(DebugStatement, DiagnosticsInTheDebugLog) {
             std::string::npos);
   EXPECT_EQ(RunErrors(), std::vector<std::string>{kFinal});
 
-  auto count = [](const std::string& s, const std::string& what) {
-    int n = 0;
-    for (size_t at = s.find(what); at != std::string::npos; at = s.find(what, at + 1)) n++;
-    return n;
-  };
+  const auto count = tarvtest::Count;
   std::filesystem::remove_all(dir.File("log"));
   std::filesystem::create_directory(dir.File("log"));
   Run("P", "", 0, 0, "debug");

@@ -68,6 +68,12 @@ std::string Var(const std::string& name) {
   return std::string(VarValue(i), sgVar.ValLen[i]);
 }
 
+int Count(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) n++;
+  return n;
+}
+
 std::vector<std::string> RunErrors() {
   std::vector<std::string> out;
   for (int k = 1; k <= sgRun.RunErrors; k++) {

@@ -36,6 +36,8 @@ void Run(const TempDir& dir, const std::string& script, const std::string& mode 
 std::string Var(const std::string& name);
 // The run errors recorded so far, each without its step and line heading.
 std::vector<std::string> RunErrors();
+// How often `what` occurs in `text`.
+int Count(const std::string& text, const std::string& what);
 
 // While alive, `hook` stands in front of every statement handler, so that a
 // test can see what each step's handler returns; the hook runs the step's own

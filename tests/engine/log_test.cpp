@@ -21,11 +21,7 @@
 
 namespace {
 
-int Count(const std::string& s, const std::string& what) {
-  int n = 0;
-  for (size_t p = s.find(what); p != std::string::npos; p = s.find(what, p + what.size())) n++;
-  return n;
-}
+using tarvtest::Count;
 
 // The log record pointed at a file of the test's own, as start-up would set it.
 class LogTest : public ::testing::Test {

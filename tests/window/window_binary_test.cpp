@@ -31,11 +31,7 @@ constexpr int kVarX = 694, kVarY = 612;
 constexpr int kClearX = 694, kClearY = 702;
 constexpr int kGoX = 700, kStepGlyphX = 800, kGlyphY = 446;
 
-int Count(const std::string& text, const std::string& what) {
-  int n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) n++;
-  return n;
-}
+using tarvtest::Count;
 
 // The binary copied beside a log folder, so that its debug log is kept.
 std::string BinaryWithLog(const TempDir& dir) {
@@ -174,6 +170,28 @@ TEST(WindowNoDisplay, WindowModesWithoutADisplayFailWithAMessage) {
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_NE(r.output.find("the mode hide runs without a window"), std::string::npos) << r.output;
   EXPECT_EQ(tarvtest::RunProgram(tarvtest::TarvBinary(), {"hide", script}, dir.path().string(), 60).exitCode, 0);
+}
+
+// Drawing on the runner thread while the window paints reaches the screen,
+// and the PNG and GIF are written outside the hide mode.
+TEST_F(WindowBinary, DrawingReachesTheScreenThePngAndTheGif) {
+  const std::string png = dir_.File("s.png"), gif = dir_.File("s.gif"), done = dir_.File("done");
+  const std::string script = dir_.Write(
+      "draw.nms", "screen.set color red {255} green {0} blue {0}\nscreen.set mode {fill}\n"
+                  "screen.rect from point {100} {100} to point {200} {150}\n"
+                  "gif.create from {0} {0} to {300} {200}\ngif.add frame delay {0.5} seconds\n"
+                  "screen.save to file {" + png + "} from point {0} {0} to point {300} {200}\n"
+                  "gif.save to file {" + gif + "}\nsys.command {touch " + done + "}\n");
+  WindowRun run(tarvtest::TarvBinary(), "nolog", script, dir_.path().string());
+  ASSERT_TRUE(run.WaitShown());
+  run.Click(kRunX, kRunY);
+  ASSERT_TRUE(WaitFor([&] { return std::filesystem::exists(done); }));
+  SleepMs(500);
+  EXPECT_EQ(run.Pixel(150, 125), 0xFF0000u);
+  EXPECT_EQ(run.Pixel(250, 175), kWhite);
+  // What the files hold is the drawing tests' business; here they must exist.
+  EXPECT_TRUE(std::filesystem::exists(png));
+  EXPECT_TRUE(std::filesystem::exists(gif));
 }
 
 }  // namespace

@@ -39,11 +39,7 @@ void RunLogged(const TempDir& dir, const std::string& script) {
   tarvtest::Run(dir, "run.set loglevel {debug}\n" + script);
 }
 
-int Count(const std::string& text, const std::string& what) {
-  int n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) n++;
-  return n;
-}
+using tarvtest::Count;
 
 bool Closed() { return sgSshSession == nullptr && sgShellChannel == nullptr && sgSsh.Socket == -1; }
 
