@@ -60,9 +60,7 @@ scripthost::ScriptOutcome RunTemplate(std::string_view script, std::string_view 
   vm.SetDeadline(StepDeadline());
   try {
     vm.AddCode(script);
-    const vbs::Value v = vm.Eval("TarvMain");
-    if (v.kind() == vbs::Kind::Null || v.kind() == vbs::Kind::Array) vbs::ThrowRuntime(vbs::kErrTypeMismatch);
-    out.text = vbs::ToString(v);
+    out.text = scripthost::TarvMainText(vm);
     out.ok = true;
   } catch (const vbs::ScriptError& err) {
     out.error = err.error();

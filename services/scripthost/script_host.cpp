@@ -103,6 +103,12 @@ ScriptOutcome RunArithmetic(std::string_view expression,
   return out;
 }
 
+std::string TarvMainText(vbs::Interpreter& vm) {
+  const vbs::Value v = vm.Eval("TarvMain");
+  if (v.kind() == vbs::Kind::Null || v.kind() == vbs::Kind::Array) vbs::ThrowRuntime(vbs::kErrTypeMismatch);
+  return vbs::ToString(v);
+}
+
 UserOutcome RunUserScript(std::string_view script, std::optional<vbs::Clock::time_point> deadline) {
   UserOutcome out;
   vbs::StandardObjects objects;
@@ -117,11 +123,7 @@ UserOutcome RunUserScript(std::string_view script, std::optional<vbs::Clock::tim
     return out;
   }
   try {
-    // What the value's conversion to text refuses (Null, an array, an object
-    // without a default value) fails as a type mismatch.
-    const vbs::Value v = vm.Eval("TarvMain");
-    if (v.kind() == vbs::Kind::Null || v.kind() == vbs::Kind::Array) vbs::ThrowRuntime(vbs::kErrTypeMismatch);
-    out.text = vbs::ToString(v);
+    out.text = TarvMainText(vm);
     out.ok = true;
   } catch (const vbs::ScriptError& err) {
     out.error = err.error();

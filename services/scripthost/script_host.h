@@ -43,6 +43,10 @@ struct UserOutcome : ScriptOutcome {
 };
 UserOutcome RunUserScript(std::string_view script, std::optional<vbs::Clock::time_point> deadline);
 
+// The value of the loaded script's TarvMain as text. What has no text (Null,
+// an array, an object without a default value) throws a type mismatch.
+std::string TarvMainText(vbs::Interpreter& vm);
+
 // The report text of a failure, as the run-error log shows it.
 std::string FailureReport(const vbs::Error& error);
 

@@ -1071,10 +1071,9 @@ Value Interpreter::CallBuiltin(const Builtin& b, std::span<const Value> args) {
   return b.fn(*this, args);
 }
 
-Value Interpreter::CallProcedure(const ProcDecl& p, const std::vector<ExprPtr>& args, std::size_t from) {
-  if (args.size() - from != p.params.size()) ThrowRuntime(kErrWrongArgCount);
-  CheckStack();
-  Frame f;
+// A procedure's frame: its own slots, each parameter's slot first pointing
+// at its own value (a ByRef argument points it elsewhere).
+void Interpreter::OpenFrame(Frame& f, const ProcDecl& p) {
   f.proc = &p;
   f.source = p.program->source;
   f.strict = p.program->option_explicit;
@@ -1082,6 +1081,13 @@ Value Interpreter::CallProcedure(const ProcDecl& p, const std::vector<ExprPtr>& 
   f.own.resize(n);
   f.slots.resize(n);
   for (std::size_t i = 0; i < n; ++i) f.slots[i] = &f.own[i];
+}
+
+Value Interpreter::CallProcedure(const ProcDecl& p, const std::vector<ExprPtr>& args, std::size_t from) {
+  if (args.size() - from != p.params.size()) ThrowRuntime(kErrWrongArgCount);
+  CheckStack();
+  Frame f;
+  OpenFrame(f, p);
   for (std::size_t i = 0; i < p.params.size(); ++i) {
     const Expr& a = *args[from + i];
     // ByRef (the default): a variable written alone is passed itself.
@@ -1104,13 +1110,7 @@ Value Interpreter::CallProcedure(const ProcDecl& p, std::span<Arg> args) {
   if (args.size() != p.params.size()) ThrowRuntime(kErrWrongArgCount);
   CheckStack();
   Frame f;
-  f.proc = &p;
-  f.source = p.program->source;
-  f.strict = p.program->option_explicit;
-  const std::size_t n = static_cast<std::size_t>(p.slot_count);
-  f.own.resize(n);
-  f.slots.resize(n);
-  for (std::size_t i = 0; i < n; ++i) f.slots[i] = &f.own[i];
+  OpenFrame(f, p);
   for (std::size_t i = 0; i < args.size(); ++i) {
     if (args[i].ref && !p.by_val[i]) f.slots[i] = args[i].ref;
     else f.own[i] = args[i].value;

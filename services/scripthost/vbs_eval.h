@@ -103,6 +103,7 @@ class Interpreter {
   };
 
   class FrameScope;
+  static void OpenFrame(Frame& f, const ProcDecl& p);
   class EntryScope;
 
   // ---- binding names ----
