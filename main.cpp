@@ -5,14 +5,13 @@
 #include "engine/core/run_state.h"
 #include "engine/log/log.h"
 #include "services/registry.h"
-#include "window/main_window.h"
 
 int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   TarvRegisterFamilies();
   TarvStart(argc, argv);
   // Every mode but hide shows the run in the window, which the user closes.
-  if (sgRun.RunMode != RUNMODE_HIDE) return WindowMain();
+  if (sgRun.RunMode != RUNMODE_HIDE) return TarvWindowMain();
   sgLog.LogLevel = 0;
   TarvRunToEnd();
   return 0;

@@ -1,3 +1,3 @@
 # net-snmp builds and parses the SNMP messages; the socket and the wait are ours.
 pkg_check_modules(NETSNMP REQUIRED IMPORTED_TARGET netsnmp)
-target_link_libraries(tarvcore PUBLIC PkgConfig::NETSNMP)
+tarv_family_module(snmp FAMILY SnmpFamily LIBRARIES PkgConfig::NETSNMP)

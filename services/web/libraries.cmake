@@ -1,2 +1,2 @@
 pkg_check_modules(TARV_WEB_CURL REQUIRED IMPORTED_TARGET libcurl)
-target_link_libraries(tarvcore PUBLIC PkgConfig::TARV_WEB_CURL)
+tarv_family_module(web FAMILY WebFamily LIBRARIES PkgConfig::TARV_WEB_CURL)

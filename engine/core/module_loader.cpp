@@ -1,0 +1,67 @@
+#include "engine/core/module_loader.h"
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "platform/os_info.h"
+
+namespace {
+// The path of module `name` in `dir`; false when it does not fit.
+bool ModulePath(const char* dir, const char* name, char* dest, int room) {
+  const int n = std::snprintf(dest, room, "%s/tarv_%s.so", dir, name);
+  return n > 0 && n < room;
+}
+
+// The folder of the running program, or "" when it cannot be read.
+void ProgramDir(char* dest, int room) {
+  dest[0] = 0;
+  if (ProgramPath(dest, room) < 0) return;
+  char* slash = std::strrchr(dest, '/');
+  if (slash) *slash = 0;
+}
+
+void* Open(const char* path, char* error, int room) {
+  // Every symbol now, so that a module missing one fails here and not in
+  // the middle of a statement.
+  void* handle = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+  if (!handle) {
+    const char* why = dlerror();
+    std::snprintf(error, room, "%s", why ? why : path);
+  }
+  return handle;
+}
+}  // namespace
+
+void* TarvOpenModule(const char* name, char* error, int room) {
+  char dir[1024];
+  ProgramDir(dir, sizeof dir);
+  char beside[1024 + 64];
+  std::snprintf(beside, sizeof beside, "%s/modules", dir);
+  const char* const dirs[] = {
+      beside,
+#ifdef TARV_MODULE_DIR
+      // A program copied away from its build still finds the build's modules.
+      TARV_MODULE_DIR,
+#endif
+  };
+  // The first folder that holds the module's file is the one used: a module
+  // there that fails to load is reported, not passed over.
+  const char* chosen = nullptr;
+  char path[1024 + 128];
+  for (const char* d : dirs) {
+    if (ModulePath(d, name, path, sizeof path) && access(path, F_OK) == 0) {
+      chosen = d;
+      break;
+    }
+  }
+  if (!chosen && !ModulePath(dirs[0], name, path, sizeof path)) {
+    std::snprintf(error, room, "tarv_%s.so: the program's folder name is too long", name);
+    return nullptr;
+  }
+  return Open(path, error, room);
+}
+
+void* TarvModuleSymbol(void* module, const char* symbol) { return dlsym(module, symbol); }

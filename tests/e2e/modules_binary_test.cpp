@@ -1,0 +1,116 @@
+// The program maps the libraries of a family only when a script uses it:
+// the loader's own report (LD_DEBUG=files) of a real run names every file
+// it opened.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <regex>
+#include <set>
+#include <string>
+
+#include "tests/e2e/harness_binary.h"
+#include "tests/engine/harness.h"
+
+namespace {
+
+// The base names of the shared objects the dynamic loader opened.
+std::set<std::string> FilesOpened(const std::string& report) {
+  std::set<std::string> files;
+  static const std::regex kFile(R"(file=(\S+) \[)");
+  for (std::sregex_iterator it(report.begin(), report.end(), kFile), end; it != end; ++it)
+    files.insert(std::filesystem::path((*it)[1].str()).filename().string());
+  return files;
+}
+
+// A run of `program` in hide mode under the loader's report.
+tarvtest::BinaryRun Traced(const std::string& program, const std::string& script, const std::string& cwd) {
+  return tarvtest::RunProgram("/usr/bin/env", {"LD_DEBUG=files", program, "hide", script}, cwd);
+}
+
+// Libraries that only modules may bring in.
+const char* const kHeavy[] = {"libcrypto", "libcurl",  "libsqlite3", "libmariadb", "libssh2",
+                              "libnetsnmp", "libpcre2", "libfltk",   "libcairo",   "libpango",
+                              "libX11",     "libzip",   "libespeak", "libfluidsynth", "libgif",
+                              "tarv_"};
+
+TEST(Modules, AnEmptyRunMapsNoLibraryOfAModule) {
+  tarvtest::TempDir dir;
+  const auto r = Traced(tarvtest::TarvBinary(), dir.Write("empty.nms", "run.end\n"), dir.path().string());
+  EXPECT_EQ(r.exitCode, 0) << r.output;
+  const std::set<std::string> files = FilesOpened(r.output);
+  ASSERT_TRUE(std::any_of(files.begin(), files.end(), [](const std::string& f) { return f.starts_with("libc.so"); }))
+      << r.output;
+  for (const std::string& f : files)
+    for (const char* heavy : kHeavy) EXPECT_FALSE(f.starts_with(heavy)) << f << " is mapped at start-up";
+}
+
+TEST(Modules, ScriptLoadsOnlyTheModulesItUses) {
+  tarvtest::TempDir dir;
+  const std::string script = dir.Write("s.nms",
+      "sqlite.open {" + dir.File("t.db") + "}\n"
+      "var {a} value {kept}\n"
+      "sqlite.save var {a}\n"
+      "var {a} value {lost}\n"
+      "sqlite.load var {a}\n"
+      "sqlite.close\n"
+      "var {n} value number {6*7}\n"
+      "sys.vbscript {Function TarvMain() : TarvMain = UCase(\"~a~\") : End Function}\n"
+      // A new database file's first open counts its two missing tables.
+      "text.add {~a~ ~n~ ~vbscript.return~ ~run.errors~}\n"
+      "text.headpointer move to head\ntext.tailpointer move to tail\n"
+      "text.save to file {out.txt}\nrun.end\n");
+  const auto r = Traced(tarvtest::TarvBinary(), script, dir.path().string());
+  EXPECT_EQ(r.exitCode, 0) << r.output;
+  EXPECT_EQ(tarvtest::ReadFile(dir.File("out.txt")), "kept 42 KEPT 2");
+  const std::set<std::string> files = FilesOpened(r.output);
+  EXPECT_TRUE(files.contains("tarv_database.so")) << r.output;
+  EXPECT_TRUE(files.contains("tarv_scripthost.so")) << r.output;
+  EXPECT_FALSE(files.contains("tarv_window.so"));
+  EXPECT_FALSE(files.contains("libcurl.so.4"));
+}
+
+// The run errors the HTML log of one run of dir/tarv holds (log level error).
+std::string LoggedRun(const tarvtest::TempDir& dir, const std::string& script) {
+  std::filesystem::remove_all(dir.File("log"));
+  std::filesystem::create_directory(dir.File("log"));
+  const auto r = tarvtest::RunProgram(dir.File("tarv"), {"hide", script}, dir.path().string());
+  EXPECT_EQ(r.exitCode, 0) << r.output;
+  std::string log;
+  for (const auto& e : std::filesystem::directory_iterator(dir.File("log")))
+    log += tarvtest::ReadFile(e.path().string());
+  return log;
+}
+
+// Every module loads into the program (all its symbols bound at once), also
+// into a copy of it that has no modules beside it, and a broken module
+// beside the program fails only its own statements.
+TEST(Modules, EveryModuleLoadsAndABrokenOneIsACountedError) {
+  tarvtest::TempDir dir;
+  const std::string script = dir.Write("s.nms",
+      "run.set loglevel {error}\n"
+      "sys.vbscript {Function TarvMain() : TarvMain = 1 : End Function}\n"
+      "sqlite.close\nweb.close\nsnmp.getnext oid {x}\nssh.command {x}\nexcel.close\nscreen.clear\n"
+      "text.add {errors=~run.errors~}\n"
+      "text.headpointer move to head\ntext.tailpointer move to tail\n"
+      "text.save to file {out.txt}\nrun.end\n");
+  std::filesystem::copy_file(tarvtest::TarvBinary(), dir.File("tarv"));
+  std::string log = LoggedRun(dir, script);
+  EXPECT_NE(log.find("ssh_command_a2:"), std::string::npos) << log;  // the log holds the errors
+  EXPECT_EQ(log.find("cannot be loaded"), std::string::npos) << log;
+  const std::string errors = tarvtest::ReadFile(dir.File("out.txt"));
+  ASSERT_TRUE(errors.starts_with("errors=")) << errors;
+
+  std::filesystem::create_directory(dir.File("modules"));
+  dir.Write("modules/tarv_database.so", "not a module");
+  log = LoggedRun(dir, script);
+  const std::string expected = "description: [sqlite_close:The module [tarv_database.so] cannot be loaded: " +
+                               dir.File("modules/tarv_database.so") + ": ";
+  EXPECT_NE(log.find(expected), std::string::npos) << log;
+  // One error more, and no other statement failed to load.
+  EXPECT_EQ(tarvtest::ReadFile(dir.File("out.txt")), "errors=" + std::to_string(std::stoi(errors.substr(7)) + 1));
+  for (size_t at = log.find("cannot be loaded"); at != std::string::npos; at = log.find("cannot be loaded", at + 1))
+    EXPECT_EQ(log.compare(at - 43, 43, "sqlite_close:The module [tarv_database.so] "), 0) << log.substr(at - 43, 80);
+}
+
+}  // namespace
