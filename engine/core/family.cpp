@@ -70,11 +70,11 @@ const Family* Fetch(const LazyFamily& lazy, char* error, int room) {
   return family;
 }
 
-// The name of the current line's statement row.
-const char* CurrentRowName() {
+// The statement row of the current line, or -1.
+int CurrentRow() {
   const int line = sgRun.CurLine;
   const int id = line >= 0 && line < MAXWORDS ? sgNms.FunID[line] : -1;
-  return id >= 0 && id < MAX_FUN ? sgFun[id].Name : "statement";
+  return id >= 0 && id < MAX_FUN ? id : -1;
 }
 }  // namespace
 
@@ -136,12 +136,12 @@ int TarvLoadLazyFamily(const char* name, char* error, int room) {
 int TarvLoadLazyFamilyInStep(const char* name) {
   char error[kReasonRoom];
   if (TarvLoadLazyFamily(name, error, sizeof error) == 0) return 0;
-  return NmsRunError(kModuleMissing, "%s:%s", CurrentRowName(), error);
+  const int id = CurrentRow();
+  return NmsRunError(kModuleMissing, "%s:%s", id >= 0 ? sgFun[id].Name : "statement", error);
 }
 
 int LazyFamilyStep() {
-  const int line = sgRun.CurLine;
-  const int id = line >= 0 && line < MAXWORDS ? sgNms.FunID[line] : -1;
+  const int id = CurrentRow();
   const Declared* d = LazyOfRow(id);
   if (!d) return StatementNotCompleted();
   char error[kReasonRoom];
