@@ -164,6 +164,8 @@ TEST_F(SocketInboxScript, UnreadBytesResetThePeerAndStayWithTheirConnection) {
 TEST_F(SocketInboxScript, BytesBeforeAResetAllArrive) {
   const std::string sent = Pattern(5000, '0', 10);
   Peer peer([&](int fd) {
+    // The script's word first: its connect is over before the reset.
+    if (Read(fd, 2) != "go") return;
     Write(fd, sent);
     const linger abort = {1, 0};
     setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
@@ -171,7 +173,7 @@ TEST_F(SocketInboxScript, BytesBeforeAResetAllArrive) {
   // The pause lets both the bytes and the reset arrive before the first read.
   const auto o = tarvtest::RunCase(dir, "run.set step.timeout {2} seconds\n" +
                                             Connect("tcp", peer.port()) +
-                                            "run.sleep {1} seconds\n"
+                                            "tcp.send {go}\nrun.sleep {1} seconds\n"
                                             "tcp.recv for {2048} bytes\ntcp.recv for {2048} bytes\n"
                                             "tcp.recv for {2048} bytes\ntcp.recv for {1} bytes\n");
   peer.Join();
@@ -179,6 +181,28 @@ TEST_F(SocketInboxScript, BytesBeforeAResetAllArrive) {
   EXPECT_EQ(o.errors, (std::vector<std::string>{
                           "tcp_recv_for_a3_bytes recv len=904 ,but want len=2048 !",
                           "tcp_recv_for_a3_bytes recv len=0 ,but want len=1 !"}));
+}
+
+// A receive refused for want of room in the text takes nothing: the bytes
+// that came wait for the next receive, in order, and a receive that runs
+// out of time keeps what came before.
+TEST_F(SocketInboxScript, ARefusedReceiveLeavesTheBytesForTheNext) {
+  const std::string sent = Pattern(6000, 'a', 26);
+  Peer peer([&](int fd) {
+    Write(fd, sent);
+    WaitEof(fd);
+  });
+  const auto o = tarvtest::RunCase(
+      dir,
+      "run.set step.timeout {1} seconds\n" + Connect("tcp", peer.port()) +
+          "tcp.recv for {2048} bytes\ntcp.recv for {2048} bytes\ntext.delete from {0} byte\n"
+          "tcp.recv for {2048} bytes\ntcp.recv for {2048} bytes\ntcp.close\n",
+      [] { sgRun.TextLen = TEXT_SIZE - 3000; });
+  peer.Join();
+  EXPECT_EQ(o.text, sent.substr(2048));
+  EXPECT_EQ(o.errors, (std::vector<std::string>{
+                          "text buf is low !",
+                          "tcp_recv_for_a3_bytes recv len=1904 ,but want len=2048 !"}));
 }
 
 // The counts of the reads the debug log shows, in order.
