@@ -79,24 +79,6 @@ TEST(SocketInbox, EachReadGetsWhatAReadOfTheSocketWouldGet) {
   EXPECT_EQ(p.Read(2), "<0>");
 }
 
-TEST(SocketInbox, AClosedSocketLeavesNothingForTheNextWithItsNumber) {
-  int32_t number = -1;
-  {
-    Pair p;
-    ASSERT_EQ(send(p.peer, "old bytes", 9, 0), 9);
-    EXPECT_EQ(p.Read(3), "old");
-    number = p.ours;
-    int32_t fd = p.ours;
-    SockClose(&fd);
-    p.ours = -1;
-    Pair q;  // the lowest free number: the one just closed
-    ASSERT_EQ(q.ours, number);
-    EXPECT_FALSE(SockInboxReady(q.ours));
-    ASSERT_EQ(send(q.peer, "new", 3, 0), 3);
-    EXPECT_EQ(q.Read(20), "new");
-  }
-}
-
 TEST(SocketInbox, MoreSocketsThanInboxesAreReadDirectly) {
   std::array<Pair, SOCK_INBOX_MAX + 2> pairs;
   for (size_t i = 0; i < pairs.size(); i++) {
