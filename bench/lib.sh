@@ -54,6 +54,19 @@ time_us() {
   echo $(( (end - start) / 1000 ))
 }
 
+# print_cases BYTES: every kept case with its throughput, "tarv empty" (an
+# empty script's run, no bytes moved) with its time alone.
+print_cases() {
+  local name
+  for name in "${CASES[@]}"; do
+    if [ "$name" = "tarv empty" ]; then
+      awk -v n="$name" -v us="${BEST[$name]}" 'BEGIN { printf "%-16s %8.1f ms\n", n, us / 1000 }'
+    else
+      print_best "$name" "${BEST[$name]}" "$1"
+    fi
+  done
+}
+
 # print_ratio NAME A B: the ratio of two kept cases' best times.
 print_ratio() {
   awk -v n="$1" -v a="${BEST[$2]}" -v b="${BEST[$3]}" 'BEGIN { printf "%-40s %6.2f\n", n, a / b }'

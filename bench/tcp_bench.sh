@@ -103,7 +103,7 @@ for _ in $(seq "$rounds"); do
 done
 
 echo "4 MiB over loopback, best of $rounds:"
-for name in "${CASES[@]}"; do print_best "$name" "${BEST[$name]}" "$bytes"; done
+print_cases "$bytes"
 echo "net of start (less tarv empty):"
 print_net "tarv -> tarv"  "tarv -> tarv"  "tarv empty" "$bytes"
 print_net "tarv -> socat" "tarv -> socat" "tarv empty" "$bytes"

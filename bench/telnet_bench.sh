@@ -84,7 +84,7 @@ for _ in $(seq "$rounds"); do
 done
 
 echo "4 MiB from a loopback peer, best of $rounds:"
-for name in "${CASES[@]}"; do print_best "$name" "${BEST[$name]}" "$bytes"; done
+print_cases "$bytes"
 echo "net of start (less tarv empty):"
 print_net "telnet -> tarv" "telnet -> tarv" "tarv empty" "$bytes"
 if [ -n "$base" ]; then print_net "telnet -> base" "telnet -> base" "tarv empty" "$bytes"; fi
