@@ -23,6 +23,16 @@ struct Inbox {
 // that is actually read.
 std::array<Inbox, SOCK_INBOX_MAX> g_inboxes;
 
+// At the end of the program the system closes the sockets still open; one
+// whose inbox still holds bytes is reset then, as the system resets one
+// with unread bytes of its own.
+struct ResetHeldAtExit {
+  ~ResetHeldAtExit() {
+    for (const Inbox& box : g_inboxes)
+      if (box.Used && box.Len > 0) SockSetResetOnClose(box.Fd);
+  }
+} g_resetHeldAtExit;
+
 Inbox* Find(int fd) {
   for (Inbox& box : g_inboxes)
     if (box.Used && box.Fd == fd) return &box;

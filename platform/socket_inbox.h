@@ -7,8 +7,9 @@
 // own receive queue: every read hands out exactly the bytes, and the count,
 // that a read of the socket itself would have handed out at that moment;
 // the end of the stream and an error come only once the bytes before them
-// have gone out.  A socket closed with bytes still in its inbox is reset,
-// as the system resets one closed with unread bytes.
+// have gone out.  A socket closed with bytes still in its inbox, by
+// SockClose or at the end of the program, is reset, as the system resets
+// one closed with unread bytes.
 //
 // Only sockets read through SockRecvQueued get an inbox; SockClose forgets
 // it, so a later socket with the same number starts empty.

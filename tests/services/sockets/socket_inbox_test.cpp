@@ -17,6 +17,7 @@
 #include "platform/socket.h"
 #include "services/sockets/tcp_statements.h"
 #include "services/telnet/telnet_session.h"
+#include "tests/e2e/harness_binary.h"
 #include "tests/engine/harness.h"
 #include "tests/services/sockets/tcp_peer.h"
 
@@ -139,6 +140,21 @@ TEST_F(SocketInboxScript, UnreadBytesResetThePeerAndStayWithTheirConnection) {
   EXPECT_TRUE(reset);
   EXPECT_EQ(o.text, first.substr(0, 2048) + "fresh");
   EXPECT_EQ(o.errors, std::vector<std::string>{});
+}
+
+// A program that ends with bytes unread resets its peer too.
+TEST_F(SocketInboxScript, UnreadBytesAtTheEndOfTheProgramResetThePeer) {
+  bool reset = false;
+  Peer peer([&](int fd) {
+    Write(fd, Pattern(10000, 'a', 26));
+    reset = EndsInReset(fd);
+  });
+  const std::string script = dir.Write(
+      "unread.nms", Connect("tcp", peer.port()) + "tcp.recv for {2048} bytes\nrun.end\n");
+  const auto r = tarvtest::RunProgram(tarvtest::TarvBinary(), {"hide", script}, dir.path().string());
+  peer.Join();
+  EXPECT_EQ(r.exitCode, 0) << r.output;
+  EXPECT_TRUE(reset);
 }
 
 // Bytes that came before the peer reset the connection all reach the text;
