@@ -1,15 +1,13 @@
-// Received bytes taken in runs rather than one at a time: the expect loop
-// over bytes that wait in a buffer, and the telnet decoder over plain text,
-// must give what byte-by-byte handling gives, wherever the specials fall.
+// The expect loop over received bytes that wait in a buffer, taken in runs
+// rather than one at a time: it must end at the first match, with the text
+// and what is left over as byte-by-byte reading leaves them.
 #include <gtest/gtest.h>
 
 #include <random>
 #include <string>
-#include <vector>
 
 #include "engine/core/run_state.h"
 #include "services/sockets/statement_helpers.h"
-#include "services/telnet/telnet_decoder.h"
 #include "tests/engine/harness.h"
 
 namespace {
@@ -78,7 +76,7 @@ Outcome Expect(const std::string& data, const std::string& expect, int offer) {
           g_stream.lateText};
 }
 
-TEST(ReceiveRuns, ExpectEndsAtTheFirstMatchWhateverRunsTheBytesWaitIn) {
+TEST(ExpectRuns, ExpectEndsAtTheFirstMatchWhateverRunsTheBytesWaitIn) {
   tarvtest::TempDir dir;
   tarvtest::Start(dir, "# nothing\n");
   sgRun.StepTimeout = 30;
@@ -96,43 +94,6 @@ TEST(ReceiveRuns, ExpectEndsAtTheFirstMatchWhateverRunsTheBytesWaitIn) {
       SCOPED_TRACE("round " + std::to_string(round) + ", runs of " + std::to_string(offer));
       EXPECT_TRUE(Expect(data, expect, offer) == wanted);
     }
-  }
-}
-
-std::vector<uint8_t> g_replies;
-void Reply(uint8_t b) { g_replies.push_back(b); }
-
-// The decoded bytes and the answers.
-std::pair<std::string, std::vector<uint8_t>> Decode(const std::string& in, bool byteByByte) {
-  TelnetDecoder d{};
-  g_replies.clear();
-  std::string out(in.size() + 1, '\0');
-  int n = 0;
-  if (byteByByte) {
-    for (char c : in) n += TelnetDecode(&d, &c, 1, out.data() + n, Reply);
-  } else {
-    n = TelnetDecode(&d, in.data(), static_cast<int>(in.size()), out.data(), Reply);
-  }
-  out.resize(n);
-  return {out, g_replies};
-}
-
-TEST(ReceiveRuns, DecoderOverPlainRunsMatchesByteByByte) {
-  // Plain bytes, the ones around the limits of plain, and the specials.
-  const std::vector<int> pool = {'a', 'z', '[', 'A', 9,   10,  13,  26,  28,  127, 128,
-                                 254, 0,   1,   8,   27,  27,  255, 255, 250, 240, 251,
-                                 253, 24,  31,  1,   'm', ' '};
-  std::mt19937 random(11);
-  for (int round = 0; round < 2000; round++) {
-    std::string in;
-    const size_t len = random() % 64;
-    for (size_t i = 0; i < len; i++) {
-      // Mostly plain text with a special here and there.
-      const int b = random() % 4 ? 'a' + static_cast<int>(random() % 26) : pool[random() % pool.size()];
-      in.push_back(static_cast<char>(b));
-    }
-    SCOPED_TRACE("round " + std::to_string(round));
-    EXPECT_EQ(Decode(in, false), Decode(in, true));
   }
 }
 
