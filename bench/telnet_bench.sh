@@ -3,15 +3,22 @@
 #   telnet -> tarv   a script receiving with "telnet.recv expect" in a loop,
 #                    each 64 KiB block ending in a marker, appended to a file
 #   socat -> socat   socat receiving the same bytes from the same peer
-# The peer is socat sending the file on a listening socket.  Every run checks
-# that the received bytes equal the sent ones.
+# The peer is socat sending the file on a listening socket.  The rounds
+# alternate between the cases.  Every run checks that the received bytes
+# equal the sent ones.
 #
-# usage: bench/telnet_bench.sh path/to/tarv [rounds]
+# The receiver is started inside the timed span: "tarv empty", the best run
+# of an empty script, is its start and end, and "net of start" subtracts it.
+#
+# With BASE, an earlier tarv build receives too, as "base".
+#
+# usage: bench/telnet_bench.sh path/to/tarv [rounds] [BASE]
 set -euo pipefail
 source "$(dirname "$(realpath "$0")")/lib.sh"
 
-tarv=$(realpath "${1:?usage: telnet_bench.sh path/to/tarv [rounds]}")
-rounds=${2:-3}
+tarv=$(realpath "${1:?usage: telnet_bench.sh path/to/tarv [rounds] [BASE]}")
+rounds=${2:-7}
+base=${3:+$(realpath "$3")}
 command -v socat >/dev/null || { echo "socat is needed (apt-get install socat)" >&2; exit 2; }
 
 work=$(mktemp -d)
@@ -28,6 +35,7 @@ with open("all.bin", "wb") as f:
         f.write(body + b"#MARK#")
 PY
 bytes=$(stat -c %s all.bin)
+: > empty.nms
 
 cat > recv.nms <<'NMS'
 run.set step.timeout {30} seconds
@@ -49,29 +57,36 @@ run.end
 NMS
 
 run_case() {
-  local name=$1 receiver=$2 best=0
-  for _ in $(seq "$rounds"); do
-    local port out start end spid
-    port=$(free_port)
-    out="$work/out.bin"
-    rm -f "$out"
-    socat -u "OPEN:$work/all.bin" "TCP-LISTEN:$port,bind=127.0.0.1,reuseaddr" &
-    spid=$!
-    wait_listen "$port"
-    start=$(now_ns)
-    $receiver "$port" "$out"
-    end=$(now_ns)
-    wait "$spid" || true
-    cmp -s "$out" all.bin || { echo "$name: received bytes differ" >&2; exit 1; }
-    local us=$(( (end - start) / 1000 ))
-    if [ "$best" -eq 0 ] || [ "$us" -lt "$best" ]; then best=$us; fi
-  done
-  print_best "$name" "$best" "$bytes"
+  local name=$1 receiver=$2 port out start end spid
+  port=$(free_port)
+  out="$work/out.bin"
+  rm -f "$out"
+  socat -u "OPEN:$work/all.bin" "TCP-LISTEN:$port,bind=127.0.0.1,reuseaddr" &
+  spid=$!
+  wait_listen "$port"
+  start=$(now_ns)
+  $receiver "$port" "$out"
+  end=$(now_ns)
+  wait "$spid" || true
+  cmp -s "$out" all.bin || { echo "$name: received bytes differ" >&2; exit 1; }
+  keep_best "$name" $(( (end - start) / 1000 ))
 }
 
 tarv_recv()  { "$tarv" hide "$work/recv.nms" "$1" "$2"; }
+base_recv()  { "$base" hide "$work/recv.nms" "$1" "$2"; }
 socat_recv() { socat -u "TCP:127.0.0.1:$1" "OPEN:$2,creat,trunc"; }
 
+for _ in $(seq "$rounds"); do
+  run_case "telnet -> tarv" tarv_recv
+  run_case "socat -> socat" socat_recv
+  if [ -n "$base" ]; then run_case "telnet -> base" base_recv; fi
+  keep_best "tarv empty" "$(time_us "$tarv" hide "$work/empty.nms")"
+done
+
 echo "4 MiB from a loopback peer, best of $rounds:"
-run_case "telnet -> tarv" tarv_recv
-run_case "socat -> socat" socat_recv
+print_cases "$bytes"
+echo "net of start (less tarv empty):"
+print_net "telnet -> tarv" "telnet -> tarv" "tarv empty" "$bytes"
+if [ -n "$base" ]; then print_net "telnet -> base" "telnet -> base" "tarv empty" "$bytes"; fi
+print_ratio "telnet -> tarv / socat -> socat" "telnet -> tarv" "socat -> socat"
+if [ -n "$base" ]; then print_ratio "telnet -> base / socat -> socat" "telnet -> base" "socat -> socat"; fi

@@ -14,6 +14,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/socket_inbox.h"
+
 namespace {
 
 constexpr int kLowestFd = 3;  // 0, 1 and 2 stay the standard streams
@@ -47,7 +49,12 @@ int SockOpen(int family, int type, int protocol) {
 
 void SockClose(int32_t* fd) {
   if (!fd) return;
-  if (*fd >= kLowestFd) close(*fd);
+  if (*fd >= kLowestFd) {
+    // Bytes still in the inbox were unread bytes of the connection: the
+    // peer is reset, as the system resets it for unread bytes of its own.
+    if (SockInboxDrop(*fd) > 0) SockSetResetOnClose(*fd);
+    close(*fd);
+  }
   *fd = -1;
 }
 
@@ -57,6 +64,11 @@ int SockSetNonBlocking(int fd, bool on) {
   const int want = on ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK);
   if (want != flags && fcntl(fd, F_SETFL, want) < 0) return Fail();
   return 0;
+}
+
+int SockSetResetOnClose(int fd) {
+  const linger abort = {1, 0};
+  return setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort) == 0 ? 0 : Fail();
 }
 
 int SockSetReuseAddr(int fd) {

@@ -24,6 +24,9 @@ int SockOpen(int family, int type, int protocol);
 void SockClose(int32_t* fd);
 int SockSetNonBlocking(int fd, bool on);
 int SockSetReuseAddr(int fd);
+// Makes the close of a stream socket reset the connection at once (as a
+// close with unread bytes does) instead of ending it in order.
+int SockSetResetOnClose(int fd);
 int SockSetV6Only(int fd, bool on);
 int SockBind(int fd, const sockaddr_storage& addr, socklen_t len);
 int SockListen(int fd, int backlog);

@@ -15,6 +15,7 @@
 #include "engine/core/run_state.h"
 #include "engine/core/var_store.h"
 #include "platform/socket.h"
+#include "platform/socket_inbox.h"
 #include "services/sockets/statement_helpers.h"
 
 UdpState sgUdp = {-1, 0, 0, {}, {}, 0};
@@ -329,21 +330,31 @@ int WinTcpRecv(int32_t* sock, char* buf, int capacity, int seconds) {
   const int secs = WaitSeconds(seconds);
   TarvDebugLog("\nWinTcpRecv: select begin ...,all recv=%d,timeOut=%d sec.", 0, secs);
   short revents = 0;
-  int r = *sock < 0 ? -EBADF
-                    : SockWaitOne(*sock, POLLIN | POLLPRI, &revents, WaitMs(secs, kRecvExtraMs));
+  int r;
+  if (*sock < 0) {
+    r = -EBADF;
+  } else if (SockInboxReady(*sock)) {
+    // Bytes the connection already delivered: the wait would end at once.
+    r = 1;
+    revents = POLLIN;
+  } else {
+    r = SockWaitOne(*sock, POLLIN | POLLPRI, &revents, WaitMs(secs, kRecvExtraMs));
+  }
   if (revents & POLLNVAL) r = -EBADF;
   TarvDebugLog("\nWinTcpRecv: select ret=%d .", r < 0 ? -1 : r);
   if (r < 0) {
-    if (r == -EBADF)
+    if (r == -EBADF) {
+      SockInboxDrop(*sock);
       *sock = -1;  // not open: nothing of ours to close
-    else
+    } else {
       SockClose(sock);
+    }
     NmsRunError(0, "WinTcpRecv: recv len=%d,select ret SOCKET_ERROR", 0);
     return 0;
   }
   if (r == 0) return TarvReturn(0, "WinTcpRecv: recv len=%d,select timeOut=%d", 0, secs);
   if (revents & kReadable) {
-    const int n = SockRecv(*sock, buf, capacity);
+    const int n = SockRecvQueued(*sock, buf, capacity);
     if (n > 0) return TarvReturn(n, "WinTcpRecv: recv len=%d .", n);
     if (n == 0) return TarvReturn(0, "WinTcpRecv: recv len=%d,select socket closed.", 0);
   }

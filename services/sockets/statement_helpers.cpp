@@ -1,6 +1,7 @@
 // The argument checks the socket statements share.
 #include "services/sockets/statement_helpers.h"
 
+#include <algorithm>
 #include <cstring>
 #include <thread>
 
@@ -22,7 +23,9 @@ bool ArgNumber(int w, int lo, int hi, int* value) {
 ExpectEnd ExpectText(std::string_view expect, const ExpectSource& source, int* count) {
   constexpr int kWindow = 2048;
   constexpr int kFlush = 512;
-  const int len = static_cast<int>(expect.size());
+  const int len = static_cast<int>(std::min<size_t>(expect.size(), kWindow - kFlush));
+  if (len < 1) return ExpectEnd::Match;
+  const char last = expect[len - 1];
   char window[kWindow] = {};
   int filled = 0;
   const auto start = SocketClock::now();
@@ -30,28 +33,47 @@ ExpectEnd ExpectText(std::string_view expect, const ExpectSource& source, int* c
   int remaining = Left(timeout, start);
   if (remaining <= 0) return ExpectEnd::TimeOut;
 
-  // The clock is read before every take that may wait, and every 64 bytes
-  // while bytes are waiting, so a steady stream still times out.
-  constexpr int kClockEvery = 64;
-  int sinceClock = 0;
+  // The bytes are looked at in runs: those waiting, up to the next flush of
+  // the window.  The clock is read after every run, before a take that may
+  // wait and at least every 512 bytes, so a steady stream still times out.
   ExpectEnd end;
   for (;;) {
-    const int n = source.Take(window + filled, remaining);
-    if (n < 1) {
-      *count = n;
-      end = ExpectEnd::NoData;
-      break;
+    const char* data = nullptr;
+    int ready = source.Ready(&data);
+    char taken = 0;
+    const bool waited = ready < 1;
+    if (waited) {
+      const int n = source.Take(&taken, remaining);
+      if (n < 1) {
+        *count = n;
+        end = ExpectEnd::NoData;
+        break;
+      }
+      data = &taken;
+      ready = 1;
     }
-    filled++;
-    if (filled >= len && window[filled - 1] == expect.back() &&
-        std::string_view(window + filled - len, len) == expect) {
+    // filled stays below len + kFlush between runs: every run gets a byte.
+    const int run = std::min(ready, len + kFlush - filled);
+    char* const from = window + filled;
+    std::memcpy(from, data, run);
+    // The first byte of the run that completes the expected text.
+    int used = run;
+    bool matched = false;
+    for (char* p = from; (p = static_cast<char*>(std::memchr(p, last, from + run - p))); p++) {
+      const int upto = static_cast<int>(p - window) + 1;
+      if (upto >= len && std::memcmp(window + upto - len, expect.data(), len) == 0) {
+        used = upto - filled;
+        matched = true;
+        break;
+      }
+    }
+    if (!waited) source.Skip(used);
+    filled += used;
+    if (matched) {
       end = ExpectEnd::Match;
       break;
     }
-    if (++sinceClock >= kClockEvery || source.Ready() == 0) {
-      remaining = Left(timeout, start);
-      sinceClock = 0;
-    }
+    remaining = Left(timeout, start);
     if (filled - len >= kFlush) {
       TextAdd(window, kFlush);
       filled -= kFlush;

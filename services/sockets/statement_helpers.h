@@ -28,20 +28,22 @@ bool ArgNumber(int w, int lo, int hi, int* value);
 enum class ExpectEnd { Match, TimeOut, NoData };
 
 // A source of received bytes for the expect loop: Take hands out one byte
-// within `seconds` (its count, below 1 when none came); Ready tells how many
-// bytes Take can hand out without waiting; Settle is called before the loop
-// ends, so a source that hands out bytes it still holds can give them up in
-// one move.
+// within `seconds` (its count, below 1 when none came); Ready points at the
+// bytes Take can hand out without waiting and tells their count, and Skip
+// hands out the first n of them as n calls of Take would; Settle is called
+// before the loop ends, so a source that hands out bytes it still holds can
+// give them up in one move.
 struct ExpectSource {
   int (*Take)(char* dest, int seconds);
-  int (*Ready)();
+  int (*Ready)(const char** data);
+  void (*Skip)(int n);
   void (*Settle)();
 };
 
-// Reads byte by byte until the received bytes end in `expect`, within the
-// step time-out from now.  Everything read goes to the text buffer, in 512
-// byte parts while waiting and the rest when the loop ends, whatever the
-// end; *count gets the last count of Take when it ends with NoData.
+// Reads until the received bytes end in `expect` (1 to 1022 bytes), within
+// the step time-out from now.  Everything read goes to the text buffer, in
+// 512 byte parts while waiting and the rest when the loop ends, whatever
+// the end; *count gets the last count of Take when it ends with NoData.
 ExpectEnd ExpectText(std::string_view expect, const ExpectSource& source, int* count);
 
 // Receives for `seconds` with recv (wanting 1020 bytes at a time into a

@@ -42,7 +42,11 @@ void HandOut(char* dest, int count) {
 class BufCursor {
  public:
   bool Has() const { return taken_ < sgTcp.BufLen; }
-  int Ready() const { return sgTcp.BufLen - taken_; }
+  int Ready(const char** data) const {
+    *data = sgTcp.Buf.data() + taken_;
+    return sgTcp.BufLen - taken_;
+  }
+  void Skip(int n) { taken_ += n; }
   char Next() { return sgTcp.Buf[taken_++]; }
   void Drop() {
     if (taken_ > 0) TarvTcpDeleteTcpBuf(0, taken_);
@@ -186,8 +190,9 @@ int tcp_recv_expect_a3() {
   HandlerBegin();
   if (!ArgLength(3, kArgMax)) return -3;
   int count = 0;
-  static constexpr ExpectSource kSource = {TakeOne, [] { return Buffered().Ready(); },
-                                           [] { Buffered().Drop(); }};
+  static constexpr ExpectSource kSource = {
+      TakeOne, [](const char** data) { return Buffered().Ready(data); },
+      [](int n) { Buffered().Skip(n); }, [] { Buffered().Drop(); }};
   switch (ExpectText(std::string_view(agA[3], igL[3]), kSource, &count)) {
     case ExpectEnd::Match:
       return TarvReturn(0, "tcp_recv_expect_a3 return ok.");

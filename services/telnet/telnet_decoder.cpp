@@ -2,6 +2,8 @@
 // the terminal layer over the data the telnet layer lets through.
 #include "services/telnet/telnet_decoder.h"
 
+#include <cstring>
+
 #include "engine/log/log.h"
 
 namespace {
@@ -53,6 +55,20 @@ void SubnegotiationEnd(TelnetReplyFn reply, uint8_t option) {
   for (uint8_t b : kType) reply(b);
 }
 
+// A data byte that both layers pass on as it is.
+bool PlainText(uint8_t b) { return b > 8 && b != kEsc && b != TELNET_IAC; }
+
+// Whether all eight bytes at p are plain text, tested together: a byte
+// below 9, an ESC or an IAC sets its top bit in one of the three masks.
+bool PlainWord(const char* p) {
+  constexpr uint64_t kOnes = 0x0101010101010101;
+  constexpr uint64_t kHighs = 0x8080808080808080;
+  uint64_t w;
+  std::memcpy(&w, p, sizeof w);
+  const auto below = [](uint64_t v, uint64_t n) { return (v - kOnes * n) & ~v & kHighs; };
+  return (below(w, 9) | below(w ^ (kOnes * kEsc), 1) | below(~w, 1)) == 0;
+}
+
 // The terminal layer: one data byte in, the bytes that stay written at *out.
 char* Terminal(TelnetDecoder* d, uint8_t b, char* out) {
   switch (d->Ansi) {
@@ -86,6 +102,15 @@ void TelnetDecoderClear(TelnetDecoder* d) { *d = TelnetDecoder{}; }
 int TelnetDecode(TelnetDecoder* d, const char* in, int n, char* out, TelnetReplyFn reply) {
   char* const start = out;
   for (int i = 0; i < n; i++) {
+    // A run of plain text goes through unchanged, without the state machines.
+    if (d->State == TelnetPhase::Data && d->Ansi == AnsiState::Text) {
+      const int from = i;
+      while (i + 8 <= n && PlainWord(in + i)) i += 8;
+      while (i < n && PlainText(static_cast<uint8_t>(in[i]))) i++;
+      std::memcpy(out, in + from, i - from);
+      out += i - from;
+      if (i == n) break;
+    }
     const auto b = static_cast<uint8_t>(in[i]);
     switch (d->State) {
       case TelnetPhase::Data:

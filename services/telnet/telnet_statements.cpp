@@ -48,7 +48,12 @@ void SettleTaken() {
   g_taken = 0;
 }
 
-int ReadyCount() { return sgTelnet.Open ? sgTelnet.DataLen - g_taken : 0; }
+int ReadyBytes(const char** data) {
+  *data = sgTelnet.RecvBuf.data() + g_taken;
+  return sgTelnet.Open ? sgTelnet.DataLen - g_taken : 0;
+}
+
+void SkipTaken(int n) { g_taken += n; }
 
 int TakeOne(char* dest, int seconds) {
   if (sgTelnet.Open && g_taken < sgTelnet.DataLen) {
@@ -127,7 +132,7 @@ int telnet_recv_expect_a3() {
   HandlerBegin();
   if (!ArgLength(3, kSendMax)) return -3;
   int count = 0;
-  static constexpr ExpectSource kSource = {TakeOne, ReadyCount, SettleTaken};
+  static constexpr ExpectSource kSource = {TakeOne, ReadyBytes, SkipTaken, SettleTaken};
   switch (ExpectText(std::string_view(agA[3], igL[3]), kSource, &count)) {
     case ExpectEnd::Match:
       return TarvReturn(0, "telnet_recv_expect_a3 return ok.");
