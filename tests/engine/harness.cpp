@@ -262,3 +262,134 @@ std::string Section(const std::string& title, const std::string& text) {
 }
 
 }  // namespace tarvtest
+
+namespace tarvtest {
+
+std::string Shown(const std::string& bytes) {
+  std::string out;
+  for (size_t i = 0; i < bytes.size();) {
+    const unsigned char c = static_cast<unsigned char>(bytes[i]);
+    std::string b(1, bytes[i]);
+    if (c < 0x20 || c == 0x7f || c == '%') {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, "%%%02x", c);
+      b = hex;
+    }
+    size_t n = 1;
+    while (i + n < bytes.size() && bytes[i + n] == bytes[i]) n++;
+    if (n >= 8) {
+      out += "{{" + b + "*" + std::to_string(n) + "}}";
+    } else {
+      for (size_t k = 0; k < n; k++) out += b;
+    }
+    i += n;
+  }
+  // A blank at the end of a line would not survive editors.
+  if (!out.empty() && out.back() == ' ') out.replace(out.size() - 1, 1, "%20");
+  return out;
+}
+
+namespace {
+
+// {{X*N}} becomes X N times.
+std::string Expanded(const std::string& text) {
+  std::string out;
+  size_t at = 0;
+  for (size_t open; (open = text.find("{{", at)) != std::string::npos;) {
+    while (open + 2 < text.size() && text[open + 2] == '{') open++;  // "{{{x*3}}}": "{xxx}"
+    const size_t star = text.find('*', open);
+    const size_t close = text.find("}}", open);
+    size_t digits = star + 1;
+    while (star != std::string::npos && digits < text.size() && Digit(text[digits])) digits++;
+    if (star == std::string::npos || close == std::string::npos || star > close ||
+        digits != close || digits == star + 1) {
+      out += text.substr(at, open + 2 - at);
+      at = open + 2;
+      continue;
+    }
+    out += text.substr(at, open - at);
+    const std::string unit = text.substr(open + 2, star - open - 2);
+    for (int n = std::stoi(text.substr(star + 1, close - star - 1)); n > 0; n--) out += unit;
+    at = close + 2;
+  }
+  return out + text.substr(at);
+}
+
+std::string Replaced(std::string s, const std::string& from, const std::string& to) {
+  for (size_t p = s.find(from); p != std::string::npos; p = s.find(from, p + to.size()))
+    s.replace(p, from.size(), to);
+  return s;
+}
+
+// What a case's run left, one line per fact.
+std::string CaseOutcome(const TempDir& dir, const std::string& script,
+                        const std::vector<std::string>& shownBuiltIns) {
+  const std::string d = dir.path().string();
+  const Outcome o = RunCase(dir, Replaced(Expanded(script), "DIR", d));
+  std::string out;
+  if (!o.codes.empty()) {
+    out += "codes:";
+    for (const auto& [line, code] : o.codes) out += " " + std::to_string(line) + ":" + std::to_string(code);
+    out += "\n";
+  }
+  for (size_t k = 0; k < o.errors.size(); k++)
+    out += "error " + std::to_string(o.errorLines[k]) + ": " + Shown(o.errors[k]) + "\n";
+  for (int k = 1; k <= o.nmsErrors; k++)
+    out += "script error: " + Shown(Var("nms.error." + std::to_string(k))) + "\n";
+  if (!o.text.empty()) out += "text: " + Shown(o.text) + "\n";
+  if (sgRun.headPointer != 0 || sgRun.tailPointer != 0)
+    out += "head " + std::to_string(sgRun.headPointer) + " tail " + std::to_string(sgRun.tailPointer) + "\n";
+  if (sgRun.tailPointer > sgRun.TextLen && sgRun.tailPointer < TEXT_SIZE)
+    out += "behind the text, up to the tail: " +
+           Shown(std::string(sgRun.Text.data() + sgRun.TextLen + 1, sgRun.tailPointer - sgRun.TextLen)) + "\n";
+  for (int i = 1; i <= sgVar.Count; i++) {
+    const std::string name(VarName(i), sgVar.NameLen[i]);
+    bool builtIn = false;
+    for (const char* prefix : {"run.", "step.", "var.", "text.", "nms.", "os."})
+      builtIn = builtIn || name.starts_with(prefix);
+    if (!builtIn || std::find(shownBuiltIns.begin(), shownBuiltIns.end(), name) != shownBuiltIns.end())
+      out += "var " + Shown(name) + " = " + Shown(std::string(VarValue(i), sgVar.ValLen[i])) + "\n";
+  }
+  std::vector<std::string> files;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(dir.path()))
+    if (e.is_regular_file() && e.path().filename() != "t.nms")
+      files.push_back(std::filesystem::relative(e.path(), dir.path()).string());
+  std::sort(files.begin(), files.end());
+  for (const auto& f : files) out += "file " + f + ": " + Shown(ReadFile(dir.File(f))) + "\n";
+  return Replaced(out, d, "DIR");
+}
+
+}  // namespace
+
+void ExpectCaseFile(const std::string& name) {
+  const std::string path = std::string(TARV_SOURCE_DIR) + "/tests/engine/cases/" + name;
+  std::istringstream in(ReadFile(path));
+  ASSERT_FALSE(in.str().empty()) << path << " is missing or empty";
+  std::string rewritten, line;
+  int cases = 0;
+  while (std::getline(in, line)) {
+    rewritten += line + "\n";
+    if (!line.starts_with("=== ")) continue;
+    cases++;
+    const std::string title = line;
+    const size_t bar = line.find(" | ");
+    std::vector<std::string> shown;
+    if (bar != std::string::npos) {
+      std::istringstream names(line.substr(bar + 3));
+      for (std::string n; names >> n;) shown.push_back(n);
+    }
+    std::string script, was;
+    while (std::getline(in, line) && line != "---") script += line + "\n";
+    while (std::getline(in, line) && !line.empty()) was += line + "\n";
+    TempDir dir;
+    const std::string now = CaseOutcome(dir, script, shown);
+    TarvEngineReset();
+    EXPECT_EQ(was, now) << name << ", " << title;
+    rewritten += script + "---\n" + now + "\n";
+  }
+  EXPECT_GT(cases, 0) << path;
+  const char* update = std::getenv("TARV_UPDATE_GOLDEN");
+  if (update && std::string(update) == "1") std::ofstream(path, std::ios::binary) << rewritten;
+}
+
+}  // namespace tarvtest
