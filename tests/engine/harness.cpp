@@ -321,6 +321,9 @@ std::string Replaced(std::string s, const std::string& from, const std::string& 
   return s;
 }
 
+// " " and the bytes shown; nothing for no bytes.
+std::string Spaced(const std::string& bytes) { return bytes.empty() ? "" : " " + Shown(bytes); }
+
 // What a case's run left, one line per fact.
 std::string CaseOutcome(const TempDir& dir, const std::string& script,
                         const std::vector<std::string>& shownBuiltIns) {
@@ -348,14 +351,14 @@ std::string CaseOutcome(const TempDir& dir, const std::string& script,
     for (const char* prefix : {"run.", "step.", "var.", "text.", "nms.", "os."})
       builtIn = builtIn || name.starts_with(prefix);
     if (!builtIn || std::find(shownBuiltIns.begin(), shownBuiltIns.end(), name) != shownBuiltIns.end())
-      out += "var " + Shown(name) + " = " + Shown(std::string(VarValue(i), sgVar.ValLen[i])) + "\n";
+      out += "var " + Shown(name) + " =" + Spaced(std::string(VarValue(i), sgVar.ValLen[i])) + "\n";
   }
   std::vector<std::string> files;
   for (const auto& e : std::filesystem::recursive_directory_iterator(dir.path()))
     if (e.is_regular_file() && e.path().filename() != "t.nms")
       files.push_back(std::filesystem::relative(e.path(), dir.path()).string());
   std::sort(files.begin(), files.end());
-  for (const auto& f : files) out += "file " + f + ": " + Shown(ReadFile(dir.File(f))) + "\n";
+  for (const auto& f : files) out += "file " + f + ":" + Spaced(ReadFile(dir.File(f))) + "\n";
   return Replaced(out, d, "DIR");
 }
 
