@@ -342,6 +342,10 @@ std::string CaseOutcome(const TempDir& dir, const std::string& script,
   if (!o.text.empty()) out += "text: " + Shown(o.text) + "\n";
   if (sgRun.headPointer != 0 || sgRun.tailPointer != 0)
     out += "head " + std::to_string(sgRun.headPointer) + " tail " + std::to_string(sgRun.tailPointer) + "\n";
+  if (sgRun.StepTimeout != 10 || sgRun.MaxRunTime != 0 || sgLog.LogLevel != 0 || sgRun.OnError != 0)
+    out += "settings: step timeout " + std::to_string(sgRun.StepTimeout) + ", run max time " +
+           std::to_string(sgRun.MaxRunTime) + ", log level " + std::to_string(sgLog.LogLevel) +
+           ", on error " + std::to_string(sgRun.OnError) + "\n";
   if (sgRun.tailPointer > sgRun.TextLen && sgRun.tailPointer < TEXT_SIZE)
     out += "behind the text, up to the tail: " +
            Shown(std::string(sgRun.Text.data() + sgRun.TextLen + 1, sgRun.tailPointer - sgRun.TextLen)) + "\n";

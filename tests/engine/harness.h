@@ -106,8 +106,8 @@ std::string Shown(const std::string& bytes);
 //   the script's lines     ({{X*N}} stands for X N times, DIR for its folder)
 //   ---
 //   the outcome           (handler results by line, run and script errors,
-//                          text and pointers, the script's variables, the
-//                          files written), up to a blank line
+//                          text and pointers, run settings, the script's
+//                          variables, the files written), up to a blank line
 // Lines before a "===" line are comments.  Each case runs through RunCase in
 // a fresh folder, and the file must equal itself with every outcome rendered
 // anew; TARV_UPDATE_GOLDEN=1 rewrites the outcomes instead.
