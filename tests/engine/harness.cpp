@@ -291,6 +291,11 @@ std::string Shown(const std::string& bytes) {
 
 namespace {
 
+bool Updating() {
+  const char* update = std::getenv("TARV_UPDATE_GOLDEN");
+  return update && std::string(update) == "1";
+}
+
 // {{X*N}} becomes X N times.
 std::string Expanded(const std::string& text) {
   std::string out;
@@ -395,8 +400,31 @@ void ExpectCaseFile(const std::string& name) {
     rewritten += script + "---\n" + now + "\n";
   }
   EXPECT_GT(cases, 0) << path;
-  const char* update = std::getenv("TARV_UPDATE_GOLDEN");
-  if (update && std::string(update) == "1") std::ofstream(path, std::ios::binary) << rewritten;
+  if (Updating()) std::ofstream(path, std::ios::binary) << rewritten;
+}
+
+void ExpectLineCases(const std::string& name,
+                     const std::function<std::string(const std::string&)>& fn) {
+  const std::string path = std::string(TARV_SOURCE_DIR) + "/tests/engine/cases/" + name;
+  std::istringstream in(ReadFile(path));
+  std::string rewritten;
+  int cases = 0;
+  for (std::string line; std::getline(in, line);) {
+    const size_t arrow = line.find(" => ");
+    if (arrow != std::string::npos && !line.starts_with("#")) {
+      cases++;
+      const std::string input = line.substr(0, arrow);
+      std::string bytes = Expanded(input);
+      for (size_t p = bytes.find('%'); p != std::string::npos && p + 2 < bytes.size(); p = bytes.find('%', p + 1))
+        bytes.replace(p, 3, 1, static_cast<char>(std::stoi(bytes.substr(p + 1, 2), nullptr, 16)));
+      const std::string now = input + " => " + Shown(fn(bytes));
+      EXPECT_EQ(line, now) << name;
+      line = now;
+    }
+    rewritten += line + "\n";
+  }
+  EXPECT_GT(cases, 0) << path;
+  if (Updating()) std::ofstream(path, std::ios::binary) << rewritten;
 }
 
 }  // namespace tarvtest

@@ -113,4 +113,10 @@ std::string Shown(const std::string& bytes);
 // anew; TARV_UPDATE_GOLDEN=1 rewrites the outcomes instead.
 void ExpectCaseFile(const std::string& name);
 
+// Cases of one line each, kept in tests/engine/cases/NAME: "INPUT => OUTPUT",
+// both as Shown gives them, OUTPUT being what `fn` makes of INPUT's bytes.
+// Other lines are comments.  TARV_UPDATE_GOLDEN=1 rewrites the outputs.
+void ExpectLineCases(const std::string& name,
+                     const std::function<std::string(const std::string&)>& fn);
+
 }  // namespace tarvtest
