@@ -410,14 +410,14 @@ void ExpectLineCases(const std::string& name,
   std::string rewritten;
   int cases = 0;
   for (std::string line; std::getline(in, line);) {
-    const size_t arrow = line.find(" => ");
+    const size_t arrow = line.find(" =>");
     if (arrow != std::string::npos && !line.starts_with("#")) {
       cases++;
       const std::string input = line.substr(0, arrow);
       std::string bytes = Expanded(input);
       for (size_t p = bytes.find('%'); p != std::string::npos && p + 2 < bytes.size(); p = bytes.find('%', p + 1))
         bytes.replace(p, 3, 1, static_cast<char>(std::stoi(bytes.substr(p + 1, 2), nullptr, 16)));
-      const std::string now = input + " => " + Shown(fn(bytes));
+      const std::string now = input + " =>" + Spaced(fn(bytes));
       EXPECT_EQ(line, now) << name;
       line = now;
     }

@@ -114,7 +114,8 @@ std::string Shown(const std::string& bytes);
 void ExpectCaseFile(const std::string& name);
 
 // Cases of one line each, kept in tests/engine/cases/NAME: "INPUT => OUTPUT",
-// both as Shown gives them, OUTPUT being what `fn` makes of INPUT's bytes.
+// both as Shown gives them (" =>" alone for no output), OUTPUT being what
+// `fn` makes of INPUT's bytes.
 // Other lines are comments.  TARV_UPDATE_GOLDEN=1 rewrites the outputs.
 void ExpectLineCases(const std::string& name,
                      const std::function<std::string(const std::string&)>& fn);
