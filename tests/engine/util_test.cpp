@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/log/log.h"
 #include "tests/engine/harness.h"
 
 namespace {
@@ -103,6 +104,7 @@ std::string Call(const std::string& input) {
     EXPECT_EQ(file[1024], kFill);
     return std::to_string(d) + " " + dest.data() + " | " + std::to_string(f) + " " + file.data();
   }
+  if (fn == "html") return text(HtmlEscape(a[1].data(), Len(a[1]), dest.data(), std::stoi(a[0])));
   ADD_FAILURE() << "no function " << fn;
   return "";
 }
