@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <fstream>
 #include <random>
+#include <regex>
 #include <sstream>
 #include <utility>
 
@@ -126,6 +127,11 @@ int RecordCode() {
 
 bool Digit(char c) { return c >= '0' && c <= '9'; }
 
+bool Updating() {
+  const char* update = std::getenv("TARV_UPDATE_GOLDEN");
+  return update && std::string(update) == "1";
+}
+
 // The digits (and dots) right after each occurrence of prefix become mask.
 std::string MaskAfter(std::string s, const std::string& prefix, const std::string& mask) {
   for (size_t p = s.find(prefix); p != std::string::npos; p = s.find(prefix, p + prefix.size())) {
@@ -226,8 +232,7 @@ std::string LogsIn(const TempDir& dir) {
 
 void ExpectGolden(const std::string& name, const std::string& actual) {
   const std::string path = std::string(TARV_SOURCE_DIR) + "/tests/golden/" + name;
-  const char* update = std::getenv("TARV_UPDATE_GOLDEN");
-  if (update && std::string(update) == "1") {
+  if (Updating()) {
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
     std::ofstream(path, std::ios::binary) << actual;
     return;
@@ -291,33 +296,21 @@ std::string Shown(const std::string& bytes) {
 
 namespace {
 
-bool Updating() {
-  const char* update = std::getenv("TARV_UPDATE_GOLDEN");
-  return update && std::string(update) == "1";
-}
-
 // {{X*N}} becomes X N times.
 std::string Expanded(const std::string& text) {
+  static const std::regex kRun(R"(\{\{([^*{}]*)\*(\d+)\}\})");
   std::string out;
-  size_t at = 0;
-  for (size_t open; (open = text.find("{{", at)) != std::string::npos;) {
-    while (open + 2 < text.size() && text[open + 2] == '{') open++;  // "{{{x*3}}}": "{xxx}"
-    const size_t star = text.find('*', open);
-    const size_t close = text.find("}}", open);
-    size_t digits = star + 1;
-    while (star != std::string::npos && digits < text.size() && Digit(text[digits])) digits++;
-    if (star == std::string::npos || close == std::string::npos || star > close ||
-        digits != close || digits == star + 1) {
-      out += text.substr(at, open + 2 - at);
-      at = open + 2;
-      continue;
-    }
-    out += text.substr(at, open - at);
-    const std::string unit = text.substr(open + 2, star - open - 2);
-    for (int n = std::stoi(text.substr(star + 1, close - star - 1)); n > 0; n--) out += unit;
-    at = close + 2;
+  auto at = text.cbegin();
+  for (std::sregex_iterator m(text.begin(), text.end(), kRun), end; m != end; ++m) {
+    out.append(at, (*m)[0].first);
+    for (int n = std::stoi((*m)[2]); n > 0; n--) out += (*m)[1].str();
+    at = (*m)[0].second;
   }
-  return out + text.substr(at);
+  return out.append(at, text.cend());
+}
+
+std::string CaseFile(const std::string& name) {
+  return std::string(TARV_SOURCE_DIR) + "/tests/engine/cases/" + name;
 }
 
 std::string Replaced(std::string s, const std::string& from, const std::string& to) {
@@ -374,9 +367,7 @@ std::string CaseOutcome(const TempDir& dir, const std::string& script,
 }  // namespace
 
 void ExpectCaseFile(const std::string& name) {
-  const std::string path = std::string(TARV_SOURCE_DIR) + "/tests/engine/cases/" + name;
-  std::istringstream in(ReadFile(path));
-  ASSERT_FALSE(in.str().empty()) << path << " is missing or empty";
+  std::istringstream in(ReadFile(CaseFile(name)));
   std::string rewritten, line;
   int cases = 0;
   while (std::getline(in, line)) {
@@ -384,12 +375,9 @@ void ExpectCaseFile(const std::string& name) {
     if (!line.starts_with("=== ")) continue;
     cases++;
     const std::string title = line;
-    const size_t bar = line.find(" | ");
     std::vector<std::string> shown;
-    if (bar != std::string::npos) {
-      std::istringstream names(line.substr(bar + 3));
-      for (std::string n; names >> n;) shown.push_back(n);
-    }
+    std::istringstream names(line.find(" | ") == std::string::npos ? "" : line.substr(line.find(" | ") + 3));
+    for (std::string n; names >> n;) shown.push_back(n);
     std::string script, was;
     while (std::getline(in, line) && line != "---") script += line + "\n";
     while (std::getline(in, line) && !line.empty()) was += line + "\n";
@@ -399,14 +387,13 @@ void ExpectCaseFile(const std::string& name) {
     EXPECT_EQ(was, now) << name << ", " << title;
     rewritten += script + "---\n" + now + "\n";
   }
-  EXPECT_GT(cases, 0) << path;
-  if (Updating()) std::ofstream(path, std::ios::binary) << rewritten;
+  EXPECT_GT(cases, 0) << name;
+  if (Updating()) std::ofstream(CaseFile(name), std::ios::binary) << rewritten;
 }
 
 void ExpectLineCases(const std::string& name,
                      const std::function<std::string(const std::string&)>& fn) {
-  const std::string path = std::string(TARV_SOURCE_DIR) + "/tests/engine/cases/" + name;
-  std::istringstream in(ReadFile(path));
+  std::istringstream in(ReadFile(CaseFile(name)));
   std::string rewritten;
   int cases = 0;
   for (std::string line; std::getline(in, line);) {
@@ -423,8 +410,8 @@ void ExpectLineCases(const std::string& name,
     }
     rewritten += line + "\n";
   }
-  EXPECT_GT(cases, 0) << path;
-  if (Updating()) std::ofstream(path, std::ios::binary) << rewritten;
+  EXPECT_GT(cases, 0) << name;
+  if (Updating()) std::ofstream(CaseFile(name), std::ios::binary) << rewritten;
 }
 
 }  // namespace tarvtest
