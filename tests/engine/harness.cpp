@@ -282,7 +282,7 @@ std::string Shown(const std::string& bytes) {
     }
     size_t n = 1;
     while (i + n < bytes.size() && bytes[i + n] == bytes[i]) n++;
-    if (n >= 8) {
+    if (n >= 8 && b.find_first_of("*{}") == std::string::npos) {
       out += "{{" + b + "*" + std::to_string(n) + "}}";
     } else {
       for (size_t k = 0; k < n; k++) out += b;

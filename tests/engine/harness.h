@@ -97,7 +97,7 @@ bool Shaped(const std::string& text, const std::string& shape);
 std::string Section(const std::string& title, const std::string& text);
 
 // Bytes as one line of a case file: control bytes, '%' and a final blank as %xx, a run of
-// eight or more equal bytes as {{B*N}}.
+// eight or more equal bytes (but '*', '{' and '}') as {{B*N}}.
 std::string Shown(const std::string& bytes);
 
 // Script cases kept in a data file (tests/engine/cases/NAME), each followed
