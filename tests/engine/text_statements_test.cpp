@@ -31,28 +31,6 @@ class TextScript : public ::testing::Test {
   std::string Path(const std::string& name) { return "{" + dir.File(name) + "}"; }
 };
 
-TEST_F(TextScript, BinaryFilesRoundTrip) {
-  std::string bytes;
-  for (int i = 0; i < 256; i++) bytes += static_cast<char>(i);
-  bytes += bytes;
-  const std::string in = dir.Write("in.bin", bytes);
-  dir.Write("empty.bin", "");
-  Run("text.add {<}\n"
-      "text.add from file {" + in + "}\n"
-      "text.add from file " + Path("missing.bin") + "\n"
-      "text.add from file " + Path("empty.bin") + "\n"
-      "text.add {>}\n"
-      "text.headpointer move to head\ntext.tailpointer move to tail\n"
-      "text.save to file " + Path("out.bin") + "\n");
-  EXPECT_EQ(Code(2), 512);
-  EXPECT_EQ(Code(3), -3);
-  EXPECT_EQ(ErrorOn(3), "text_add_from_file_a4 : ret<=0.");
-  EXPECT_EQ(Code(4), 0);
-  EXPECT_EQ(ErrorOn(4), "text_add_from_file_a4 : ret<=0.");
-  EXPECT_EQ(Saved("out.bin"), "<" + bytes + ">");
-  EXPECT_EQ(Var("run.errors"), "2");
-}
-
 TEST_F(TextScript, AddFromFileNeverReadsPastItsRoom) {
   // A text grown by text.replace beyond the file statement's own limit
   // leaves it no room at all, instead of a negative one.
