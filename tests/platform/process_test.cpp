@@ -128,13 +128,14 @@ std::set<int> OpenFds(const std::string& pid) {
 }
 
 TEST_F(ProcTest, ChildSeesNoDescriptorOfOurs) {
-  PipeEnds in, out, extra;
-  for (PipeEnds* p : {&in, &out, &extra}) ASSERT_EQ(ProcPipeOpen(p), 0);
   // What the child may rightly get: its three streams, and whatever this
-  // test program was itself given without close-on-exec.
+  // test program was itself given without close-on-exec (looked at before
+  // the pipes exist, so that pipes without it show).
   std::set<int> expected = {0, 1, 2};
   for (int fd : OpenFds("self"))
     if (fd > 2 && fcntl(fd, F_GETFD) >= 0 && !(fcntl(fd, F_GETFD) & FD_CLOEXEC)) expected.insert(fd);
+  PipeEnds in, out, extra;
+  for (PipeEnds* p : {&in, &out, &extra}) ASSERT_EQ(ProcPipeOpen(p), 0);
   int32_t pid = -1;
   ASSERT_EQ(ProcSpawn("cat", 3, {in.Read, out.Write, out.Write}, false, &pid), 0);
   // An echo through cat proves the start is complete.
@@ -142,6 +143,8 @@ TEST_F(ProcTest, ChildSeesNoDescriptorOfOurs) {
   ASSERT_EQ(ProcWriteAll(in.Write, "x", 1), 1);
   ASSERT_EQ(ProcReadWait(out.Read, buf, sizeof buf, 10000), 1);
   const std::set<int> seen = OpenFds(std::to_string(pid));
+  // A child holding its own input's write end would wait for ever.
+  if (seen != expected) kill(pid, SIGKILL);
   for (int32_t* fd : {&in.Read, &in.Write, &out.Write, &extra.Read, &extra.Write}) ProcFdClose(fd);
   EXPECT_EQ(ProcRead(out.Read, buf, sizeof buf), 0);
   ProcFdClose(&out.Read);
