@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/engine/harness.h"
 #include "tests/platform/child_watch.h"
 
 namespace {
@@ -27,29 +28,13 @@ std::vector<std::string> Split(const std::string& line) {
   return out;
 }
 
+// The Windows start-up rules: tests/engine/cases/command_lines.txt.
 TEST(ProcSplitCommandLine, WindowsStartUpRules) {
-  using V = std::vector<std::string>;
-  const struct { const char* line; V words; } cases[] = {
-      {"prog a b", {"prog", "a", "b"}},
-      {"  prog \t a\tb  ", {"prog", "a", "b"}},
-      {"", {}}, {" \t ", {}},
-      {"p \"a b\" c", {"p", "a b", "c"}},
-      {"p a\"b c\"d", {"p", "ab cd"}},      {"p \\\"a\\\"", {"p", "\"a\""}},
-      {"p a\\\\b", {"p", "a\\\\b"}},                 // backslashes before no quote: plain
-      {"p a\\\\\"b c\"", {"p", "a\\b c"}},            // 2n backslashes, then a grouping quote
-      {"p a\\\\\\\"b", {"p", "a\\\"b"}},              // 2n+1: n backslashes and a quote
-      {"p \"\" x", {"p", "", "x"}},                   // an empty quoted word stays a word
-      {"p \"a\"\"b\"", {"p", "a\"b"}},                // "" inside quotes
-      {"p \"open to the end", {"p", "open to the end"}},
-      {"\"/my dir/prog\" x", {"/my dir/prog", "x"}},  // the program: quotes group
-      {"C:\\bin\\\"x y\" z", {"C:\\bin\\x y", "z"}},  // ... and its backslashes are plain
-      {"p 中文 \"é ü\"", {"p", "中文", "é ü"}},
-      {"p\na", {"p\na"}},  // only blanks and tabs separate
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.line);
-    EXPECT_EQ(Split(c.line), c.words);
-  }
+  tarvtest::ExpectLineCases("command_lines.txt", [](const std::string& line) {
+    std::string out;
+    for (const std::string& w : Split(line)) out += "[" + w + "]";
+    return out;
+  });
 }
 
 TEST(ProcSplitCommandLine, LengthBoundsAndFullStorage) {
