@@ -75,37 +75,8 @@ TEST(Loop, ARunawayLoopIsStoppedByTheMaximumRunTime) {
 // ---------------------------------------------------------------------------
 // Macros
 
-// A chain of macros m1..m{n}: each adds "k,", calls the next one, then adds
-// "<k"; m{n} calls nothing.  Macros sit below the calling lines.
-std::vector<std::string> MacroChain(int n) {
-  std::vector<std::string> lines = {"macro.call {m1}", "text.add {main}", "run.end"};
-  for (int k = 1; k <= n; k++) {
-    const std::string ks = std::to_string(k);
-    lines.insert(lines.end(), {"macro.begin {m" + ks + "}", "text.add {" + ks + ",}"});
-    if (k < n) lines.push_back("macro.call {m" + std::to_string(k + 1) + "}");
-    lines.insert(lines.end(), {"text.add {<" + ks + "}", "macro.end"});
-  }
-  return lines;
-}
-
-std::string ChainOutput(int entered) {
-  std::string s;
-  for (int k = 1; k <= entered; k++) s += std::to_string(k) + ",";
-  for (int k = entered; k >= 1; k--) s += "<" + std::to_string(k);
-  return s + "main";
-}
-
-TEST(Macro, CallsNestToDepthNineteenAndTheTwentiethIsRefused) {
-  TempDir dir;
-  for (int n : {19, 20}) {
-    SCOPED_TRACE(n);
-    auto s = RunLines(dir, MacroChain(n));
-    // A refused call does not jump: m19 goes on with its next line.
-    EXPECT_EQ(s.text, ChainOutput(19));
-    EXPECT_EQ(s.errors, n == 20 ? Errs{"EsGotoMacroBegin Error, too many calls."} : Errs{});
-    EXPECT_EQ(sgRun.MacroDepth, 0);
-  }
-}
+// Calls nesting to the deepest and one past it: cases/macros.cases.
+TEST(Macro, Cases) { tarvtest::ExpectCaseFile("macros.cases"); }
 
 TEST(Macro, DepthCheckComesBeforeTheJumpOnACacheHit) {
   TempDir dir;

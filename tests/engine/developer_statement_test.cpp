@@ -75,46 +75,16 @@ TEST_F(DebugStatement, DeclarationsOfSelections) {
   tarvtest::ExpectGolden("developer_declarations.txt", all);
 }
 
-TEST_F(DebugStatement, SelectionIsChecked) {
-  struct Case {
-    int head, tail;
-  };
-  const std::string text = "abc";
-  for (const Case c : std::vector<Case>{{2, 2}, {-1, 2}, {1, 4}, {3, 1}}) {
-    EXPECT_EQ(Run("T", text, c.head, c.tail), "") << c.head << "," << c.tail;
-    const std::string refused = "TextSelectedToCharVar(): TextLen=3, text.headpointer=[" +
-                                std::to_string(c.head) + "],tailpointer=" + std::to_string(c.tail) +
-                                ", Error!";
-    EXPECT_EQ(RunErrors(), (std::vector<std::string>{refused, kFinal})) << c.head << "," << c.tail;
-  }
+// No statement sets a negative head (the other refusals: cases/developer.cases).
+TEST_F(DebugStatement, ANegativeHeadIsRefused) {
+  EXPECT_EQ(Run("T", "abc", -1, 2), "");
+  EXPECT_EQ(RunErrors(), (std::vector<std::string>{
+                             "TextSelectedToCharVar(): TextLen=3, text.headpointer=[-1],tailpointer=2, Error!",
+                             kFinal}));
 }
 
-TEST_F(DebugStatement, ActionChosenByPrefix) {
-  struct Case {
-    std::string a2;
-    bool declares;
-    std::vector<std::string> errors;
-  };
-  const std::vector<Case> cases = {
-      {"T", true, {kFinal}},
-      {"TextSel", true, {kFinal}},
-      {"TextSelectedToCharVar", true, {kFinal}},
-      {"TextSelectedToCharVarX", false, {kFinal}},  // longer than the name
-      {"HexLogNmsAndMoreBytes", false, {kFinal}},
-      {"t", false, {kFinal}},
-      {"X", false, {kFinal}},
-      {"W", false, {kFinal}},
-      {"Par", false, {kFinal}},
-      {"", false, {"Length of Arg 2 is :0  < 1 !", kFinal}},
-      {std::string(1020, 'T'), false, {kFinal}},
-      {std::string(1021, 'T'), false, {"Length of Arg 2 is :1021 > 1020 !", kFinal}},
-  };
-  for (const auto& c : cases) {
-    const std::string out = Run(c.a2, "ab", 1, 2);
-    EXPECT_EQ(out.empty(), !c.declares) << c.a2.substr(0, 30);
-    EXPECT_EQ(RunErrors(), c.errors) << c.a2.substr(0, 30);
-  }
-}
+// The action chosen by the argument's prefix: cases/developer.cases.
+TEST(DebugStatementCases, ActionsByPrefix) { tarvtest::ExpectCaseFile("developer.cases"); }
 
 TEST_F(DebugStatement, DiagnosticsInTheDebugLog) {
   std::filesystem::create_directory(dir.File("log"));

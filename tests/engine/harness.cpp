@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <fstream>
 #include <random>
+#include <regex>
 #include <sstream>
 #include <utility>
 
@@ -126,6 +127,11 @@ int RecordCode() {
 
 bool Digit(char c) { return c >= '0' && c <= '9'; }
 
+bool Updating() {
+  const char* update = std::getenv("TARV_UPDATE_GOLDEN");
+  return update && std::string(update) == "1";
+}
+
 // The digits (and dots) right after each occurrence of prefix become mask.
 std::string MaskAfter(std::string s, const std::string& prefix, const std::string& mask) {
   for (size_t p = s.find(prefix); p != std::string::npos; p = s.find(prefix, p + prefix.size())) {
@@ -226,8 +232,7 @@ std::string LogsIn(const TempDir& dir) {
 
 void ExpectGolden(const std::string& name, const std::string& actual) {
   const std::string path = std::string(TARV_SOURCE_DIR) + "/tests/golden/" + name;
-  const char* update = std::getenv("TARV_UPDATE_GOLDEN");
-  if (update && std::string(update) == "1") {
+  if (Updating()) {
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
     std::ofstream(path, std::ios::binary) << actual;
     return;
@@ -259,6 +264,154 @@ bool Shaped(const std::string& text, const std::string& shape) {
 
 std::string Section(const std::string& title, const std::string& text) {
   return "== " + title + " ==\n" + text + "\n";
+}
+
+}  // namespace tarvtest
+
+namespace tarvtest {
+
+std::string Shown(const std::string& bytes) {
+  std::string out;
+  for (size_t i = 0; i < bytes.size();) {
+    const unsigned char c = static_cast<unsigned char>(bytes[i]);
+    std::string b(1, bytes[i]);
+    if (c < 0x20 || c == 0x7f || c == '%') {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, "%%%02x", c);
+      b = hex;
+    }
+    size_t n = 1;
+    while (i + n < bytes.size() && bytes[i + n] == bytes[i]) n++;
+    if (n >= 8 && b.find_first_of("*{}") == std::string::npos) {
+      out += "{{" + b + "*" + std::to_string(n) + "}}";
+    } else {
+      for (size_t k = 0; k < n; k++) out += b;
+    }
+    i += n;
+  }
+  // A blank at the end of a line would not survive editors.
+  if (!out.empty() && out.back() == ' ') out.replace(out.size() - 1, 1, "%20");
+  return out;
+}
+
+namespace {
+
+// {{X*N}} becomes X N times.
+std::string Expanded(const std::string& text) {
+  static const std::regex kRun(R"(\{\{([^*{}]*)\*(\d+)\}\})");
+  std::string out;
+  auto at = text.cbegin();
+  for (std::sregex_iterator m(text.begin(), text.end(), kRun), end; m != end; ++m) {
+    out.append(at, (*m)[0].first);
+    for (int n = std::stoi((*m)[2]); n > 0; n--) out += (*m)[1].str();
+    at = (*m)[0].second;
+  }
+  return out.append(at, text.cend());
+}
+
+std::string CaseFile(const std::string& name) {
+  return std::string(TARV_SOURCE_DIR) + "/tests/engine/cases/" + name;
+}
+
+std::string Replaced(std::string s, const std::string& from, const std::string& to) {
+  for (size_t p = s.find(from); p != std::string::npos; p = s.find(from, p + to.size()))
+    s.replace(p, from.size(), to);
+  return s;
+}
+
+// " " and the bytes shown; nothing for no bytes.
+std::string Spaced(const std::string& bytes) { return bytes.empty() ? "" : " " + Shown(bytes); }
+
+// What a case's run left, one line per fact.
+std::string CaseOutcome(const TempDir& dir, const std::string& script,
+                        const std::vector<std::string>& shownBuiltIns) {
+  const std::string d = dir.path().string();
+  const Outcome o = RunCase(dir, Replaced(Expanded(script), "DIR", d));
+  std::string out;
+  if (!o.codes.empty()) {
+    out += "codes:";
+    for (const auto& [line, code] : o.codes) out += " " + std::to_string(line) + ":" + std::to_string(code);
+    out += "\n";
+  }
+  for (size_t k = 0; k < o.errors.size(); k++)
+    out += "error " + std::to_string(o.errorLines[k]) + ": " + Shown(o.errors[k]) + "\n";
+  for (int k = 1; k <= o.nmsErrors; k++)
+    out += "script error: " + Shown(Var("nms.error." + std::to_string(k))) + "\n";
+  if (!o.text.empty()) out += "text: " + Shown(o.text) + "\n";
+  if (sgRun.headPointer != 0 || sgRun.tailPointer != 0)
+    out += "head " + std::to_string(sgRun.headPointer) + " tail " + std::to_string(sgRun.tailPointer) + "\n";
+  if (sgRun.StepTimeout != 10 || sgRun.MaxRunTime != 0 || sgLog.LogLevel != 0 || sgRun.OnError != 0)
+    out += "settings: step timeout " + std::to_string(sgRun.StepTimeout) + ", run max time " +
+           std::to_string(sgRun.MaxRunTime) + ", log level " + std::to_string(sgLog.LogLevel) +
+           ", on error " + std::to_string(sgRun.OnError) + "\n";
+  if (sgRun.tailPointer > sgRun.TextLen && sgRun.tailPointer < TEXT_SIZE)
+    out += "behind the text, up to the tail: " +
+           Shown(std::string(sgRun.Text.data() + sgRun.TextLen + 1, sgRun.tailPointer - sgRun.TextLen)) + "\n";
+  for (int i = 1; i <= sgVar.Count; i++) {
+    const std::string name(VarName(i), sgVar.NameLen[i]);
+    bool builtIn = false;
+    for (const char* prefix : {"run.", "step.", "var.", "text.", "nms.", "os."})
+      builtIn = builtIn || name.starts_with(prefix);
+    if (!builtIn || std::find(shownBuiltIns.begin(), shownBuiltIns.end(), name) != shownBuiltIns.end())
+      out += "var " + Shown(name) + " =" + Spaced(std::string(VarValue(i), sgVar.ValLen[i])) + "\n";
+  }
+  std::vector<std::string> files;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(dir.path()))
+    if (e.is_regular_file() && e.path().filename() != "t.nms")
+      files.push_back(std::filesystem::relative(e.path(), dir.path()).string());
+  std::sort(files.begin(), files.end());
+  for (const auto& f : files) out += "file " + f + ":" + Spaced(ReadFile(dir.File(f))) + "\n";
+  return Replaced(out, d, "DIR");
+}
+
+}  // namespace
+
+void ExpectCaseFile(const std::string& name) {
+  std::istringstream in(ReadFile(CaseFile(name)));
+  std::string rewritten, line;
+  int cases = 0;
+  while (std::getline(in, line)) {
+    rewritten += line + "\n";
+    if (!line.starts_with("=== ")) continue;
+    cases++;
+    const std::string title = line;
+    std::vector<std::string> shown;
+    std::istringstream names(line.find(" | ") == std::string::npos ? "" : line.substr(line.find(" | ") + 3));
+    for (std::string n; names >> n;) shown.push_back(n);
+    std::string script, was;
+    while (std::getline(in, line) && line != "---") script += line + "\n";
+    while (std::getline(in, line) && !line.empty()) was += line + "\n";
+    TempDir dir;
+    const std::string now = CaseOutcome(dir, script, shown);
+    TarvEngineReset();
+    EXPECT_EQ(was, now) << name << ", " << title;
+    rewritten += script + "---\n" + now + "\n";
+  }
+  EXPECT_GT(cases, 0) << name;
+  if (Updating()) std::ofstream(CaseFile(name), std::ios::binary) << rewritten;
+}
+
+void ExpectLineCases(const std::string& name,
+                     const std::function<std::string(const std::string&)>& fn) {
+  std::istringstream in(ReadFile(CaseFile(name)));
+  std::string rewritten;
+  int cases = 0;
+  for (std::string line; std::getline(in, line);) {
+    const size_t arrow = line.find(" =>");
+    if (arrow != std::string::npos && !line.starts_with("#")) {
+      cases++;
+      const std::string input = line.substr(0, arrow);
+      std::string bytes = Expanded(input);
+      for (size_t p = bytes.find('%'); p != std::string::npos && p + 2 < bytes.size(); p = bytes.find('%', p + 1))
+        bytes.replace(p, 3, 1, static_cast<char>(std::stoi(bytes.substr(p + 1, 2), nullptr, 16)));
+      const std::string now = input + " =>" + Spaced(fn(bytes));
+      EXPECT_EQ(line, now) << name;
+      line = now;
+    }
+    rewritten += line + "\n";
+  }
+  EXPECT_GT(cases, 0) << name;
+  if (Updating()) std::ofstream(CaseFile(name), std::ios::binary) << rewritten;
 }
 
 }  // namespace tarvtest

@@ -96,4 +96,28 @@ bool Shaped(const std::string& text, const std::string& shape);
 // "== title ==\n" + text + "\n": a part of a golden file holding several cases.
 std::string Section(const std::string& title, const std::string& text);
 
+// Bytes as one line of a case file: control bytes, '%' and a final blank as %xx, a run of
+// eight or more equal bytes (but '*', '{' and '}') as {{B*N}}.
+std::string Shown(const std::string& bytes);
+
+// Script cases kept in a data file (tests/engine/cases/NAME), each followed
+// by what its run must leave:
+//   === TITLE [| VAR...]   a case; VARs: built-in variables to show as well
+//   the script's lines     ({{X*N}} stands for X N times, DIR for its folder)
+//   ---
+//   the outcome           (handler results by line, run and script errors,
+//                          text and pointers, run settings, the script's
+//                          variables, the files written), up to a blank line
+// Lines before a "===" line are comments.  Each case runs through RunCase in
+// a fresh folder, and the file must equal itself with every outcome rendered
+// anew; TARV_UPDATE_GOLDEN=1 rewrites the outcomes instead.
+void ExpectCaseFile(const std::string& name);
+
+// Cases of one line each, kept in tests/engine/cases/NAME: "INPUT => OUTPUT",
+// both as Shown gives them (" =>" alone for no output), OUTPUT being what
+// `fn` makes of INPUT's bytes.
+// Other lines are comments.  TARV_UPDATE_GOLDEN=1 rewrites the outputs.
+void ExpectLineCases(const std::string& name,
+                     const std::function<std::string(const std::string&)>& fn);
+
 }  // namespace tarvtest

@@ -335,26 +335,6 @@ TEST_F(LogTest, TwoThreadsKeepEveryEntryWhole) {
   EXPECT_EQ(Count(log, "\nrunner error "), 6);
 }
 
-TEST(HtmlEscapeTest, EntitiesAndRoom) {
-  struct Case {
-    std::string in;
-    int room;
-    std::string out;  // "<none>" when it does not fit
-  };
-  for (const Case& c : std::vector<Case>{{"plain", 5, "plain"},
-                                         {"plain", 4, "<none>"},
-                                         {"a<b>&c", 16, "a&lt;b&gt;&amp;c"},
-                                         {"a<b>&c", 15, "<none>"},
-                                         {"<", 3, "<none>"},
-                                         {"\"quoted\" 'x'", 20, "\"quoted\" 'x'"},
-                                         {std::string("a\0b", 3), 3, std::string("a\0b", 3)},
-                                         {"", 0, ""}}) {
-    char out[64];
-    const int n = HtmlEscape(c.in.data(), static_cast<int>(c.in.size()), out, c.room);
-    EXPECT_EQ(n < 0 ? "<none>" : std::string(out, n), c.out) << c.in;
-  }
-}
-
 // Whole runs of a script in this process, with the log folder present.
 class LogRunTest : public ::testing::Test {
  protected:

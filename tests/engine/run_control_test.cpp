@@ -47,85 +47,11 @@ class RunControlTest : public ::testing::Test {
   tarvtest::TempDir dir;
 };
 
-TEST_F(RunControlTest, RunEndStopsTheRunThere) {
-  tarvtest::Run(dir, "sys.command {printf a}\nrun.end\nsys.command {printf b}\n");
-  EXPECT_EQ(Text(), "a");
-  EXPECT_EQ(Var("run.end"), "run.end");
-  EXPECT_EQ(sgRun.CurLine, 2);
-  EXPECT_EQ(Var("run.errors"), "0");
-}
-
 TEST_F(RunControlTest, SleepLastsAtLeastItsSeconds) {
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(Call("run.sleep {1} seconds"), 0);
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
   EXPECT_EQ(sgRun.RunSteps, 1);  // the line ran once
-}
-
-TEST_F(RunControlTest, WholeNumberArgumentsAreRefusedOutOfRange) {
-  const auto sleep = run_sleep_a2_seconds;
-  const auto timeout = run_set_step_timeout_a3_seconds;
-  const struct { std::string line; int (*handler)(); std::string error; } cases[] = {
-      {"run.sleep {0} seconds", sleep, "Arg:2=0  < 1 !"},
-      {"run.sleep {} seconds", sleep, "Arg:2=0  < 1 !"},
-      {"run.sleep {3601} seconds", sleep, "Arg:2=3601 > 3600 !"},
-      {"run.sleep {-5} seconds", sleep, "Arg:2 is not integer !"},
-      {"run.sleep {1.5} seconds", sleep, "Arg:2 is not integer !"},
-      {"run.sleep {4294967297} seconds", sleep, "Arg:2=2147483647 > 3600 !"},
-      {"run.set step.timeout {86401} seconds", timeout, "Arg:3=86401 > 86400 !"},
-      {"run.set step.timeout {-1} seconds", timeout, "Arg:3 is not integer !"},
-      {"run.set run.maxtime {86401} seconds", run_set_run_maxtime_a3_seconds, "Arg:3=86401 > 86400 !"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.line);
-    EXPECT_EQ(Call(c.line), c.handler == sleep ? -2 : -3);
-    EXPECT_EQ(Var("run.errors"), "1");
-    EXPECT_EQ(Error(1), c.error);
-    // Refused: the settings keep their values.
-    EXPECT_EQ(sgRun.StepTimeout, 10);
-    EXPECT_EQ(sgRun.MaxRunTime, 0);
-  }
-}
-
-TEST_F(RunControlTest, TimeSettingsTakeTheirValues) {
-  const auto timeout = run_set_step_timeout_a3_seconds;
-  const auto maxtime = run_set_run_maxtime_a3_seconds;
-  const struct { std::string line; int (*handler)(); int32_t RunState::*field; int value; } cases[] = {
-      {"run.set step.timeout {0} seconds", timeout, &RunState::StepTimeout, 0},
-      {"run.set step.timeout { 25 } seconds", timeout, &RunState::StepTimeout, 25},
-      {"run.set run.maxtime {0} seconds", maxtime, &RunState::MaxRunTime, 0},
-      {"run.set run.maxtime {86400} seconds", maxtime, &RunState::MaxRunTime, 86400},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.line);
-    EXPECT_EQ(Call(c.line, [&] { sgRun.*c.field = -7; }), 0);
-    EXPECT_EQ(sgRun.*c.field, c.value);
-    EXPECT_EQ(sgRun.RunErrors, 0);
-  }
-}
-
-TEST_F(RunControlTest, KeywordSettings) {
-  int32_t* const level = &sgLog.LogLevel;
-  int32_t* const onError = &sgRun.OnError;
-  const struct { std::string statement; int32_t* field; const char* word; int code; int value; } cases[] = {
-      {"loglevel", level, "debug", 0, 4},        {"loglevel", level, "info", 0, 2},
-      {"loglevel", level, "error", 0, 1},        {"loglevel", level, "nolog", 0, 0},
-      {"loglevel", level, "DEBUG", -3, 5},       {"loglevel", level, "trace", -3, 5},
-      {"loglevel", level, "debug ", -3, 5},      {"loglevel", level, "hide", -3, 5},
-      {"onerror", onError, "ignore", 0, 0},      {"onerror", onError, "run.end", 0, 999},
-      {"onerror", onError, "RUN.END", -3, 5},    {"onerror", onError, "stop", -3, 5},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.statement + " " + c.word);
-    // 5: a value no keyword gives.
-    EXPECT_EQ(Call("run.set " + c.statement + " {" + c.word + "}", [&] { *c.field = 5; }), c.code);
-    EXPECT_EQ(*c.field, c.value);
-    if (c.code < 0) {
-      EXPECT_EQ(Error(1), "run_set_" + c.statement + "_a3->A:3(" + c.word + ") is not support!");
-    } else {
-      EXPECT_EQ(sgRun.RunErrors, 0);
-    }
-  }
 }
 
 TEST_F(RunControlTest, RunHighRaisesThePriorityOrReturnsMinusTwo) {
@@ -154,26 +80,10 @@ TEST_F(RunControlTest, RunHighRaisesThePriorityOrReturnsMinusTwo) {
   EXPECT_EQ(childwatch::InChild([&] { return runHigh(true, -2); }), 0);
 }
 
-TEST_F(RunControlTest, OnErrorRunEndAfterAnErrorEndsTheRunAtThatStep) {
-  tarvtest::Run(dir,
-                "run.sleep {0} seconds\nsys.command {printf a}\nrun.set onerror {run.end}\n"
-                "sys.command {printf b}\n");
-  EXPECT_EQ(Var("run.end"), "OnError");
-  EXPECT_EQ(sgRun.CurLine, 3);
-  EXPECT_EQ(Text(), "a");
-}
+// The end of a run, its settings and their refusals: cases/run_control.cases.
+TEST(RunControl, Cases) { tarvtest::ExpectCaseFile("run_control.cases"); }
 
-TEST_F(RunControlTest, RunNmsArgumentAndLengthChecks) {
-  const struct { std::string line, error; } cases[] = {
-      {"run.nms {x}", "Length of Arg 2 is :1  < 2 !"},
-      {"run.nms {}", "Length of Arg 2 is :0  < 2 !"},
-      {"run.nms {" + std::string(251, 'p') + "}", "Length of Arg 2 is :251 > 250 !"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.line);
-    EXPECT_EQ(Call(c.line), -2);
-    EXPECT_EQ(Error(1), c.error);
-  }
+TEST_F(RunControlTest, RunNmsRefusesACommandLineTooLong) {
   // A command line that would not fit is refused, not cut: nothing starts.
   const std::string script = dir.File("never.nms");
   // Short folder names: none is too long, the path just does not exist.

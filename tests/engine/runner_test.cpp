@@ -62,24 +62,14 @@ int ThrowingHandler() {
   throw std::runtime_error("boom");
 }
 
+// The run mode and log level each mode word gives: cases/modes.txt.
 TEST(Startup, ModeWordsAndLogLevels) {
   TempDir dir;
-  struct {
-    const char* mode;
-    int runMode;
-    int level;
-  } cases[] = {{"hide", RUNMODE_HIDE, 0},     {"hideaway", RUNMODE_HIDE, 0},
-               {"debug", RUNMODE_STEP, 4},    {"debugging", RUNMODE_STEP, 4},
-               {"trace", RUNMODE_STEP, 2},    {"error", RUNMODE_STEP, 1},
-               {"nolog", RUNMODE_STEP, 0},    {"Hide", RUNMODE_STEP, 4},
-               {"DEBUG", RUNMODE_STEP, 4},    {"whatever", RUNMODE_STEP, 4}};
-  for (const auto& c : cases) {
-    tarvtest::Start(dir, "run.end\n", c.mode);
-    EXPECT_EQ(sgRun.RunMode, c.runMode) << c.mode;
-    EXPECT_EQ(sgLog.LogLevel, c.level) << c.mode;
-    EXPECT_EQ(sgRun.StepTimeout, 10);
-    EXPECT_EQ(sgRun.CurLine, 1);
-  }
+  tarvtest::ExpectLineCases("modes.txt", [&](const std::string& mode) {
+    tarvtest::Start(dir, "run.end\n", mode);
+    return "mode " + std::to_string(sgRun.RunMode) + ", level " + std::to_string(sgLog.LogLevel) +
+           ", step timeout " + std::to_string(sgRun.StepTimeout) + ", line " + std::to_string(sgRun.CurLine);
+  });
 }
 
 TEST(Startup, BuiltInVariablesInOrder) {
@@ -196,26 +186,6 @@ TEST(Runner, AFailedArgumentSkipsTheHandler) {
   EXPECT_EQ(Var("run.error.2"), "run.steps [1], Line No. [1], Error: [Line:1,Get Arg:2 Error!]");
 }
 
-TEST(Runner, FaultsInAHandlerAreCaughtAndCounted) {
-  TempDir dir;
-  {
-    ProbeRow probe(94, CrashingHandler);
-    tarvtest::Run(dir, "tcp.close\n# 2\n");
-    EXPECT_EQ(sgRun.RunErrors, 1);
-    EXPECT_EQ(Var("run.error.1").find("Error: [Call [tcp.close], __except=(11)!]") !=
-                  std::string::npos,
-              true)
-        << Var("run.error.1");
-    EXPECT_EQ(sgNms.RunCount[2], 1);
-  }
-  {
-    ProbeRow probe(94, ThrowingHandler);
-    tarvtest::Run(dir, "tcp.close\n# 2\n");
-    EXPECT_EQ(sgRun.RunErrors, 1);
-    EXPECT_EQ(sgNms.RunCount[2], 1);
-  }
-}
-
 // The run loop keeps one jump buffer for the whole run: faults in steps one
 // after another are each caught and counted, the steps after them run, and
 // the step-at-a-time runner ends with the same errors and counters.
@@ -225,7 +195,8 @@ TEST(Runner, FaultsStepAfterStepEndAlikeInEitherRunner) {
   const std::string script = "tcp.close\ntcp.close\nvar {after} value {~run.errors~}\n";
   tarvtest::Run(dir, script);
   const std::vector<std::string> loopErrors = tarvtest::RunErrors();
-  EXPECT_EQ(loopErrors.size(), 2u);
+  ASSERT_EQ(loopErrors.size(), 2u);
+  EXPECT_EQ(loopErrors[0], "Call [tcp.close], __except=(11)!");
   EXPECT_EQ(Var("after"), "2");
   const std::string counters = Var("run.steps") + " " + Var("step.line") + " " + Var("var.count");
   EXPECT_EQ(counters, "3 3 " + std::to_string(sgVar.Count));
@@ -234,6 +205,14 @@ TEST(Runner, FaultsStepAfterStepEndAlikeInEitherRunner) {
   EXPECT_EQ(tarvtest::RunErrors(), loopErrors);
   EXPECT_EQ(Var("after"), "2");
   EXPECT_EQ(Var("run.steps") + " " + Var("step.line") + " " + Var("var.count"), counters);
+}
+
+TEST(Runner, AnExceptionFromAHandlerIsCaughtAndCounted) {
+  TempDir dir;
+  ProbeRow probe(94, ThrowingHandler);
+  tarvtest::Run(dir, "tcp.close\n# 2\n");
+  EXPECT_EQ(sgRun.RunErrors, 1);
+  EXPECT_EQ(sgNms.RunCount[2], 1);
 }
 
 }  // namespace

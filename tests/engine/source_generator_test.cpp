@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -64,39 +65,21 @@ TEST_F(Generator, SourcesOfEachKindOfWord) {
   tarvtest::ExpectGolden("generated_sources.txt", all);
 }
 
-TEST_F(Generator, OversizedInputIsRefused) {
-  struct Case {
-    std::string pattern;
-    std::string error;  // "" when the generation goes through
-  };
-  std::string nineteen, twenty;
-  for (int i = 0; i < 19; i++) nineteen += " {A}";
-  twenty = nineteen + " {A}";
+// Patterns at and past the limits: cases/source_sizes.txt.
+TEST(GeneratorLimits, OversizedInputIsRefused) {
+  tarvtest::ExpectLineCases("source_sizes.txt", [](const std::string& pattern) {
+    tarvtest::TempDir dir;
+    tarvtest::Run(dir, "tarv.createsource" + pattern + "\n");
+    std::string out;
+    for (const auto& e : RunErrors()) out += e + " | ";
+    return out + std::string(sgRun.Text.data() + 1, std::min(sgRun.TextLen, 20));
+  });
+  TarvEngineReset();
+}
+
+// The 1023-byte argument is quoted whole in its comment line.
+TEST_F(Generator, LongestArgumentIsQuotedWhole) {
   const std::string word1023 = "{" + std::string(1021, 'x') + "}";
-  const std::string half(600, 'k');
-  const std::vector<Case> cases = {
-      {nineteen, ""},
-      {twenty, "tarv_createsource: 20 words > 19 !"},
-      {" a" + word1023, ""},
-      {" a " + std::string(1024, 'k'), "tarv_createsource: Length of word 3 is :1024 > 1023 !"},
-      {" " + half + " " + half, "tarv_createsource: Length of name is :1202 > 1023 !"},
-      {" " + std::string(1022, 'k'), ""},  // the name with its '_' just fits
-      {" " + std::string(1023, 'k'), "tarv_createsource: Length of name is :1024 > 1023 !"},
-      {" " + half + " +/a/" + std::string(500, 'b'),
-       "tarv_createsource: Length of name is :1102 > 1023 !"},
-  };
-  for (const auto& c : cases) {
-    const std::string text = Generate("tarv.createsource" + c.pattern);
-    if (c.error.empty()) {
-      EXPECT_EQ(RunErrors(), std::vector<std::string>{kNotRun}) << c.pattern.substr(0, 40);
-      EXPECT_EQ(text.substr(0, 20), "\n/**************\n181") << c.pattern.substr(0, 40);
-    } else {
-      EXPECT_EQ(RunErrors(), (std::vector<std::string>{c.error, kNotRun}))
-          << c.pattern.substr(0, 40);
-      EXPECT_EQ(text, "") << c.pattern.substr(0, 40);
-    }
-  }
-  // The 1023-byte argument is quoted whole in its comment line.
   const std::string text = Generate("tarv.createsource a" + word1023);
   EXPECT_NE(text.find("/* Arg:2 , " + word1023 + " */"), std::string::npos);
 }

@@ -26,53 +26,8 @@ class StepArgsTest : public ::testing::Test {
   std::string Arg(int i) { return igL[i] < 0 ? "<fail>" : std::string(agA[i], igL[i]); }
 };
 
-TEST_F(StepArgsTest, ShortArgumentsAreTakenUnchanged) {
-  struct {
-    const char* arg;
-    const char* value;
-  } cases[] = {{"{}", ""}, {"{a}", "a"}, {"{~a}", "~a"}, {"{%4}", "%4"}, {"{~~}", "~~"}};
-  for (const auto& c : cases) {
-    EXPECT_EQ(Prepare(std::string("text.add ") + c.arg), 0) << c.arg;
-    EXPECT_EQ(Arg(2), c.value) << c.arg;
-  }
-}
-
-TEST_F(StepArgsTest, EscapesDecode) {
-  struct {
-    const char* arg;
-    std::string value;
-  } cases[] = {
-      {"{%41%42}", "AB"},
-      {"{%41%00}", std::string("A\0", 2)},  // a zero byte is decoded, not the last one again
-      {"{x%0ay}", "x\ny"},
-      {"{%41%zz}", "AA"},          // no number: the last decoded byte again
-      {"{%zzab}", std::string("\0ab", 3)},  // none decoded yet: a zero byte
-      {"{ab%4}", "ab\x04"},        // a '%' near the end reads only the source
-      {"{abc%}", std::string("abc\0", 4)},
-      {"{%4g1}", "\x04" "1"},      // "%x" stops at the first non-digit
-      {"{%FF%ff}", "\xff\xff"},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(Prepare(std::string("text.add ") + c.arg), 0) << c.arg;
-    EXPECT_EQ(Arg(2), c.value) << c.arg;
-  }
-}
-
-TEST_F(StepArgsTest, VariableSubstitution) {
-  EXPECT_EQ(Prepare("text.add {a~x~b}", {{"x", "12"}}), 0);
-  EXPECT_EQ(Arg(2), "a12b");
-  EXPECT_EQ(Prepare("text.add {a~x~b}", {{"x", ""}}), 0);
-  EXPECT_EQ(Arg(2), "ab");
-  EXPECT_EQ(Prepare("text.add {a~b}"), 0);
-  EXPECT_EQ(Arg(2), "ab");
-  EXPECT_EQ(Prepare("text.add {~x~~y~-%41}", {{"x", "1"}, {"y", "2"}}), 0);
-  EXPECT_EQ(Arg(2), "12-A");
-  // Values are inserted as they are: neither decoded nor substituted again.
-  EXPECT_EQ(Prepare("text.add {<~x~>}", {{"x", "%41~y~"}, {"y", "no"}}), 0);
-  EXPECT_EQ(Arg(2), "<%41~y~>");
-  // Names are exact.
-  EXPECT_EQ(Prepare("text.add {~X~}", {{"x", "1"}}), -1);
-}
+// Escapes and substitution: cases/step_args.cases.
+TEST(StepArgs, Cases) { tarvtest::ExpectCaseFile("step_args.cases"); }
 
 TEST_F(StepArgsTest, FailedArguments) {
   EXPECT_EQ(Prepare("text.add {a~nope~b}"), -1);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/log/log.h"
 #include "tests/engine/harness.h"
 
 namespace {
@@ -27,252 +28,107 @@ std::array<char, 1200> Filled() {
   return b;
 }
 
-// A result as text: the bytes written, or "<code>" for a refusal.
-std::string Got(int n, const char* dest) {
-  return n < 0 ? "<" + std::to_string(n) + ">" : std::string(dest, n);
-}
-
 std::string AllBytes() {
   std::string all;
   for (int c = 0; c < 256; c++) all += static_cast<char>(c);
   return all;
 }
 
-TEST(UtilFind, FirstAndLast) {
-  struct Case {
-    std::string buf, pat;
-    int first, last;
-  };
-  const std::vector<Case> cases = {
-      {"xabab", "ab", 1, 3},      {"xabab", "xababx", -1, -1}, {"aaa", "ba", -2, -2},
-      {"abc", "", 0, 3},          {"", "", 0, 0},              {"", "a", -1, -1},
-      {"abcd", "cd", 2, 2},       {"aaaa", "aa", 0, 2},        {"a\0b\0b"s, "\0b"s, 1, 3},
-      {"abcabd", "abd", 3, 3},  // a partial match must not hide the real one
-      {"\xE4\xB8\xAD\xE6\x96\x87", "\xE6\x96\x87", 3, 3},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.buf + " / " + c.pat);
-    EXPECT_EQ(TarvMemFind4(c.buf.data(), Len(c.buf), c.pat.data(), Len(c.pat)), c.first);
-    EXPECT_EQ(TarvMemFindLast4(c.buf.data(), Len(c.buf), c.pat.data(), Len(c.pat)), c.last);
+std::vector<std::string> Split(const std::string& s) {
+  std::vector<std::string> parts(1);
+  for (const char c : s) {
+    if (c == '|') {
+      parts.emplace_back();
+    } else {
+      parts.back().push_back(c);
+    }
   }
-  // Only the given length is searched, not up to a terminator.
+  return parts;
+}
+
+// One call of cases/util.txt: "FUNCTION:ARGUMENTS".  Every destination is
+// checked for bytes written past the result.
+std::string Call(const std::string& input) {
+  const size_t colon = input.find(':');
+  const std::string fn = input.substr(0, colon);
+  const std::vector<std::string> a = Split(input.substr(colon + 1));
+  auto dest = Filled();
+  auto text = [&](int n) { return n < 0 ? "<" + std::to_string(n) + ">" : std::string(dest.data(), n); };
+  if (fn == "find")
+    return std::to_string(TarvMemFind4(a[0].data(), Len(a[0]), a[1].data(), Len(a[1]))) + " " +
+           std::to_string(TarvMemFindLast4(a[0].data(), Len(a[0]), a[1].data(), Len(a[1])));
+  if (fn == "word") {
+    const int n = a[1].empty() ? TarvGetWord3(a[0].c_str(), std::stoi(a[2]), dest.data())
+                               : GetWord4(a[0].c_str(), std::stoi(a[2]), dest.data(), a[1][0]);
+    EXPECT_EQ(dest[n < 0 ? 0 : n], kFill) << "wrote past the word: " << input.substr(0, 40);
+    return text(n);
+  }
+  if (fn == "firstword") {
+    int outLen = -7;
+    const int r = TarvGetFirstWord4(a[0].data(), Len(a[0]), dest.data(), &outLen);
+    EXPECT_EQ(dest[outLen], outLen == 0 ? '\0' : kFill) << input.substr(0, 40);
+    return std::to_string(r) + " " + std::to_string(outLen) + " " + text(outLen);
+  }
+  if (fn == "encode" || fn == "decode") {
+    const int cap = std::stoi(a[0]);
+    const int n = fn == "encode" ? TarvUrlEncode(a[1].data(), Len(a[1]), dest.data(), cap)
+                                 : TarvUrlDecode(a[1].data(), Len(a[1]), dest.data(), cap);
+    if (n >= 0) {
+      EXPECT_EQ(dest[n], '\0') << input;
+    }
+    for (int i = cap; i < 20; i++) EXPECT_EQ(dest[i], kFill) << "wrote past capacity: " << input;
+    return text(n);
+  }
+  if (fn == "replace") {
+    std::copy(a[0].begin(), a[0].end(), dest.begin());
+    int len = Len(a[0]);
+    const int r = TarvMemReplace6(dest.data(), &len, a[1].data(), Len(a[1]), a[2].data(), Len(a[2]));
+    if (len < Len(a[0])) {
+      EXPECT_EQ(dest[len], a[0][len]) << "a terminator was added: " << input.substr(0, 40);
+    }
+    return std::to_string(r) + " " + text(len);
+  }
+  if (fn == "number")
+    return std::to_string(TarvIsInteger2(a[0].data(), Len(a[0]))) + " " +
+           std::to_string(TarvIsNumber2(a[0].data(), Len(a[0])));
+  if (fn == "atoi") return std::to_string(TarvAtoi(a[0].c_str()));
+  if (fn == "escape") {
+    TarvEscapeQuotes(a[0].c_str(), dest.data());
+    EXPECT_EQ(dest[1023], kFill) << "wrote past 1023 bytes";
+    return dest.data();
+  }
+  if (fn == "path") {
+    auto file = Filled();
+    const int d = PathDirectory(a[0].c_str(), dest.data());
+    const int f = PathFileName(a[0].c_str(), file.data());
+    EXPECT_EQ(file[1024], kFill);
+    return std::to_string(d) + " " + dest.data() + " | " + std::to_string(f) + " " + file.data();
+  }
+  if (fn == "html") return text(HtmlEscape(a[1].data(), Len(a[1]), dest.data(), std::stoi(a[0])));
+  ADD_FAILURE() << "no function " << fn;
+  return "";
+}
+
+TEST(Util, Cases) { tarvtest::ExpectLineCases("util.txt", Call); }
+
+// Only the given length is read.
+TEST(Util, OnlyTheGivenLengthIsRead) {
   EXPECT_EQ(TarvMemFindLast4("abcab", 4, "ab", 2), 0);
   EXPECT_EQ(TarvMemFind4("abcab", 4, "cab", 3), -2);
-}
-
-// TarvGetWord3 splits at blanks (sep 0), GetWord4 at one separator byte.
-TEST(UtilWords, WordsAndFields) {
-  struct Case {
-    std::string line;
-    char sep;
-    int index;
-    std::string word;
-  };
-  const std::vector<Case> cases = {
-      {"  one two\n", 0, 2, "two"},
-      {"  one two\n", 0, 3, "<-3>"},
-      {"one two", 0, 0, "<-3>"},
-      {" \t\r\n", 0, 1, "<-3>"},
-      {"a\tb\vc\fd\re\nf", 0, 6, "f"},
-      {"x\xA0y", 0, 1, "x\xA0y"},  // bytes a locale calls blank belong to words
-      {std::string(1030, 'w'), 0, 1, std::string(1022, 'w')},
-      {std::string(1021, 'a') + " b", 0, 2, "<-3>"},  // 'b' lies past the cut
-      {std::string(1020, 'a') + " b", 0, 2, "b"},
-      {"alpha,beta", ',', 1, "alpha"},  // no separator before the first field
-      {"a,,c", ',', 2, ""},
-      {"a,,c", ',', 3, "c"},
-      {"a,,c", ',', 4, "<-1>"},
-      {"a,,c", ',', 0, "<-1>"},
-      {"", ',', 1, ""},
-      {"x,", ',', 2, ""},
-      {"a,b\n", ',', 2, "b "},  // the final newline becomes a blank of the field
-      {"a b", ' ', 2, "b"},      // the blank added after the line is no separator
-      {"a b", ' ', 3, "<-1>"},
-      {std::string(1021, 'a') + ",b", ',', 2, ""},
-      {std::string(1200, 'z'), ',', 1, std::string(1022, 'z')},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.line.substr(0, 40) + " #" + std::to_string(c.index));
-    auto dest = Filled();
-    int n = c.sep ? GetWord4(c.line.c_str(), c.index, dest.data(), c.sep)
-                  : TarvGetWord3(c.line.c_str(), c.index, dest.data());
-    EXPECT_EQ(Got(n, dest.data()), c.word);
-    EXPECT_EQ(dest[n < 0 ? 0 : n], kFill) << "wrote past the word";
-  }
-}
-
-TEST(UtilWords, GetFirstWord4) {
-  struct Case {
-    std::string buf, word;
-    int result;
-  };
-  const std::vector<Case> cases = {
-      {"  ab cd", "ab", 5},
-      {"ab", "ab", 2},
-      {"", "", 0},
-      {"   ", "", 3},
-      {"\x01\x20x\tz", "x", 4},               // every byte below 0x21 separates
-      {"\xE4\xB8\xAD x", "\xE4\xB8\xAD", 4},  // bytes from 0x80 belong to words
-      {std::string(1025, 'w') + " x", std::string(1022, 'w'), 1026},
-      {std::string(1024, 'w') + " x", std::string(1024, 'w'), 1025},  // kept whole
-      {std::string(1023, 'w'), std::string(1023, 'w'), 1023},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.buf.substr(0, 40));
-    auto dest = Filled();
-    int outLen = -7;
-    EXPECT_EQ(TarvGetFirstWord4(c.buf.data(), Len(c.buf), dest.data(), &outLen), c.result);
-    ASSERT_EQ(outLen, Len(c.word));
-    EXPECT_EQ(std::string(dest.data(), outLen), c.word);
-    EXPECT_EQ(dest[outLen], c.word.empty() ? '\0' : kFill);
-  }
-}
-
-TEST(UtilUrl, EncodeAndDecode) {
-  struct Case {
-    bool encode;
-    std::string in;
-    int capacity;
-    std::string out;
-  };
-  const std::vector<Case> cases = {
-      {true, "a b=%", 100, "a+b%3d%25"},
-      {true, "+&?", 100, "%2b&?"},
-      {true, "!~\x7F\x20\x21\xC3", 100, "!~%7f+!%c3"},
-      {true, "\n\0"s, 100, "%0a%00"},
-      {true, "abc", 7, "abc"},   // room of 5 before the last byte is enough
-      {true, "abc", 6, "<-1>"},  // ... and 4 is not
-      {true, "", 0, "<-1>"},
-      {false, "a+b%3d", 100, "a b="},
-      {false, "%ff%FF", 100, "\xFF\xFF"},
-      {false, "%4g", 100, "\x04"},     // one hex digit is taken too
-      {false, "% 5", 100, "\x05"},     // %x skips a leading blank
-      {false, "%41%zzB", 100, "AAB"},  // no number: the last one decoded
-      {false, "%zz", 100, "\0"s},      // ... none yet
-      {false, "x%", 100, "x\0"s},      // '%' at the end reads nothing beyond
-      {false, "abc", 4, "abc"},
-      {false, "abc", 3, "<-1>"},       // the count reached the capacity
-      {false, "", 1, ""},
-      {false, "", 0, "<-1>"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.in + (c.encode ? " encode" : " decode"));
-    auto dest = Filled();
-    int n = c.encode ? TarvUrlEncode(c.in.data(), Len(c.in), dest.data(), c.capacity)
-                     : TarvUrlDecode(c.in.data(), Len(c.in), dest.data(), c.capacity);
-    EXPECT_EQ(Got(n, dest.data()), c.out);
-    if (n >= 0) {
-      EXPECT_EQ(dest[n], '\0');
-    }
-    for (int i = c.capacity; i < 20; i++) ASSERT_EQ(dest[i], kFill) << "wrote past capacity";
-  }
-  // The digits after '%' are read only inside the given length.
+  EXPECT_EQ(TarvIsInteger2("12a", 2), 0);
+  EXPECT_EQ(TarvIsNumber2("12-", 2), 0);
+  EXPECT_EQ(TarvIsInteger2("a", -1), 0);
   char dest[8];
   ASSERT_EQ(TarvUrlDecode("%41", 2, dest, sizeof dest), 1);
   EXPECT_EQ(dest[0], '\x04');
+}
+
+TEST(Util, UrlEncodingRoundTripsEveryByte) {
   const std::string all = AllBytes();
   char enc[1024], dec[1024];
   int e = TarvUrlEncode(all.data(), Len(all), enc, sizeof enc);
   ASSERT_GT(e, 0);
   EXPECT_EQ(std::string(dec, TarvUrlDecode(enc, e, dec, sizeof dec)), all);
-}
-
-TEST(UtilReplace, Replace) {
-  struct Case {
-    std::string text, key, rep;
-    int result;
-    std::string after;
-  };
-  const std::string x1020(1020, 'x');
-  const std::vector<Case> cases = {
-      {"aXbX", "X", "YY", 2, "aYYbYY"},
-      {"aXbX", "X", "", 2, "ab"},
-      {"aXbX", "Z", "YY", 0, "aXbX"},
-      {"ab", "abc", "Z", -1, "ab"},
-      {"aaaa", "aa", "b", 2, "bb"},  // occurrences do not overlap
-      {"ab", "a", "aa", 1, "aab"},   // inserted text is not searched again
-      {"abc", "bc", "Z", 1, "aZ"},
-      {x1020 + "K", "K", "yy", 1, x1020 + "yy"},      // exactly 1022 bytes out
-      {x1020 + "xK", "K", "yy", -2, x1020 + "xK"},    // 1023: unchanged
-      {x1020 + "xxxK", "K", "", -2, x1020 + "xxxK"},  // 1022 copied, one more byte
-      {"K" + x1020 + "xx", "K", "", 1, x1020 + "xx"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.text.substr(0, 30) + " / " + c.key + " / " + c.rep);
-    std::array<char, 1200> text = Filled();
-    std::copy(c.text.begin(), c.text.end(), text.begin());
-    int len = Len(c.text);
-    EXPECT_EQ(TarvMemReplace6(text.data(), &len, c.key.data(), Len(c.key), c.rep.data(),
-                              Len(c.rep)),
-              c.result);
-    EXPECT_EQ(std::string(text.data(), len), c.after);
-    if (len < Len(c.text)) {
-      EXPECT_EQ(text[len], c.text[len]) << "a terminator was added";
-    }
-  }
-  int len = 3;
-  char t[] = "abc";
-  EXPECT_EQ(TarvMemReplace6(t, &len, "", 0, "x", 1), -1);  // an empty key never loops
-  EXPECT_EQ(len, 3);
-}
-
-TEST(UtilNumber, IntegerAndNumberChecks) {
-  struct Case {
-    std::string text;
-    int integer, number;
-  };
-  const std::vector<Case> cases = {
-      {" 12 ", 0, 0},  {"1\xE4" "2", 0, 0},  // bytes from 0x80 count as blank
-      {"\t7\n", 0, 0}, {"", 0, 0},     {"-1", -1, 0},   {"1.5", -1, 0},
-      {"12a", -1, -1}, {"+1", -1, -1}, {"\x7F", -1, -1}, {"- 3", -1, 0},
-      {".5", -1, 0},   {"1.2.3", -1, -1}, {"3-", -1, -1}, {"--1", -1, -1}, {"1e3", -1, -1},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.text);
-    EXPECT_EQ(TarvIsInteger2(c.text.data(), Len(c.text)), c.integer);
-    EXPECT_EQ(TarvIsNumber2(c.text.data(), Len(c.text)), c.number);
-  }
-  // Only the given length is checked.
-  EXPECT_EQ(TarvIsInteger2("12a", 2), 0);
-  EXPECT_EQ(TarvIsNumber2("12-", 2), 0);
-  EXPECT_EQ(TarvIsInteger2("a", -1), 0);
-}
-
-TEST(UtilNumber, Atoi) {
-  struct Case {
-    std::string text;
-    int32_t value;
-  };
-  const std::vector<Case> cases = {
-      {"  -17x", -17},       {"\t+5", 5},          {"2147483647", INT32_MAX},
-      {"2147483648", INT32_MAX}, {"-2147483648", INT32_MIN}, {"-2147483649", INT32_MIN},
-      {"99999999999999999999999999", INT32_MAX}, {"-99999999999999999999999999", INT32_MIN},
-      {"", 0},               {"- 5", 0},           {"\xA0" "5", 0},  // not a blank for the reader
-  };
-  for (const auto& c : cases) EXPECT_EQ(TarvAtoi(c.text.c_str()), c.value) << c.text;
-}
-
-TEST(UtilText, EscapeQuotes) {
-  auto repeat = [](const std::string& s, int n) {
-    std::string r;
-    for (int i = 0; i < n; i++) r += s;
-    return r;
-  };
-  const std::vector<std::pair<std::string, std::string>> cases = {
-      {"\\'\"", "\\\\\\'\\\""},
-      {"", ""},
-      {std::string(1500, 'a'), std::string(1000, 'a')},  // input cut to 1000
-      {std::string(30, '\'') + std::string(970, 'a'),     // stops past 1020
-       repeat("\\'", 30) + std::string(961, 'a')},
-      {std::string(600, '"'), repeat("\\\"", 511)},
-  };
-  for (const auto& [in, out] : cases) {
-    SCOPED_TRACE(in.substr(0, 20));
-    auto dest = Filled();
-    TarvEscapeQuotes(in.c_str(), dest.data());
-    EXPECT_EQ(std::string(dest.data()), out);
-    EXPECT_EQ(dest[1023], kFill) << "wrote past 1023 bytes";
-  }
 }
 
 TEST(UtilText, FormatInto) {
@@ -306,33 +162,6 @@ TEST(UtilFile, ReadFile) {
   }
   char buf[8];
   EXPECT_EQ(TarvReadFile(dir.File("missing.bin").c_str(), buf, sizeof buf), -3);
-}
-
-TEST(UtilPath, DirectoryAndFileName) {
-  struct Case {
-    std::string path, dir, file;
-  };
-  std::string deep(1100, 'a');
-  deep[1050] = '/';
-  const std::vector<Case> cases = {
-      {"/usr/bin/tarv", "/usr/bin/", "tarv"},
-      {"/tarv", "", "/tarv"},  // a separator only at the first byte
-      {"tarv", "", "tarv"},
-      {"dir/", "dir/", ""},
-      {"a//b", "a//", "b"},
-      {"", "", ""},
-      {deep, "", std::string(1023, 'a')},  // only the first 1023 bytes are read
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.path.substr(0, 40));
-    auto d = Filled();
-    auto f = Filled();
-    EXPECT_EQ(PathDirectory(c.path.c_str(), d.data()), Len(c.dir));
-    EXPECT_EQ(std::string(d.data()), c.dir);
-    EXPECT_EQ(PathFileName(c.path.c_str(), f.data()), Len(c.file));
-    EXPECT_EQ(std::string(f.data()), c.file);
-    EXPECT_EQ(f[1024], kFill);
-  }
 }
 
 // The digest of the same bytes as the system's md5sum / sha1sum print it.
