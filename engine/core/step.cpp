@@ -19,14 +19,15 @@
 #include "engine/core/observer.h"
 
 namespace {
-// The counters every step publishes after its statement, in this order,
-// written by variable number.
+// The counters every step publishes after its statement, in this order, in
+// the store's counter slots 0..7; step.line, written before the statement,
+// takes slot 8.
 constexpr int kCounters = 8;
 constexpr std::string_view kCounterNames[kCounters] = {
     "run.errors", "run.steps", "step.errors", "step.bytes",
     "text.bytes", "var.count", "var.bytes",   "run.seconds"};
-VarHandle gCounters[kCounters];
-VarHandle gStepLine;
+constexpr int kStepBytesSlot = 3;
+constexpr int kStepLineSlot = kCounters;
 
 // While TarvRunToEnd's jump buffer is armed, handlers are called without a
 // buffer of their own; gInHandler opens the buffer for the handler's call
@@ -128,11 +129,11 @@ int EsRunNextStep() {
     if (ScreenActive()) ScreenPrintf("\r\n(^*^)Line [%d] Prepare Error, Next Step ...\r\n", line);
     TarvDebugLog("\n(^*^)Line [%d] Prepare Error, Next Step ...", line);
     sgRun.CurLine++;
-    TarvSetVarInt(gCounters[3], kCounterNames[3], 0);
+    TarvSetCounter(kStepBytesSlot, kCounterNames[kStepBytesSlot], 0);
     return 0;
   }
 
-  TarvSetVarInt(gStepLine, "step.line", line);
+  TarvSetCounter(kStepLineSlot, "step.line", line);
   sgNms.RunCount[line]++;
   gStep = {line, textLenBefore};
   EsCallStep();
@@ -147,7 +148,7 @@ int EndStep(int line, int textLenBefore) {
   const int32_t* const values[kCounters] = {&sgRun.RunErrors, &sgRun.RunSteps, &sgRun.StepErrors,
                                             &stepBytes,       &sgRun.TextLen,  &sgVar.Count,
                                             &sgVar.Fill,      &sgRun.RunSeconds};
-  TarvSetVarInts(gCounters, kCounterNames, values, kCounters);
+  TarvSetCounters(0, kCounters, kCounterNames, values);
 
   if (sgRun.StepErrors > 0) sgNms.ErrorSteps[line]++;
 
