@@ -1,5 +1,7 @@
 #include "engine/core/step_args.h"
 
+#include <array>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
@@ -17,7 +19,57 @@ int32_t igL[ARG_SLOTS];
 int32_t igV[ARG_SLOTS];
 char agV[ARG_SLOTS][ARG_SIZE];
 
+namespace {
+// How an argument word of three bytes or more between its braces fills its
+// slot, learnt at its first use: it stays so while the script does.
+enum class WordFill : uint8_t {
+  Unknown,
+  Plain,    // no '~' and no '%': a copy
+  OneVar,   // "~name~" and nothing else: the value of one variable
+  Other,    // anything else: TarvReplaceVar
+};
+struct WordFillCache {
+  WordFill fill;
+  uint32_t generation;  // of the store when var was found
+  int32_t var;          // OneVar: the variable's number, 0 unknown
+};
+std::array<WordFillCache, WORD_RECORDS> gWordFill;
+
+WordFill FillOf(const char* src, int len) {
+  // Escapes end one byte short of the room: such a word keeps its own way.
+  if (len >= ARG_ROOM) return WordFill::Other;
+  const char* tilde = static_cast<const char*>(std::memchr(src, '~', len));
+  if (tilde == nullptr)
+    return std::memchr(src, '%', len) == nullptr ? WordFill::Plain : WordFill::Other;
+  if (tilde == src && src[len - 1] == '~' && std::memchr(src + 1, '~', len - 2) == nullptr)
+    return WordFill::OneVar;
+  return WordFill::Other;
+}
+
+// TarvReplaceVar of "~name~" when the debug level is off and the variable
+// exists with a value that fits: its value.  -1 for anything else, which
+// TarvReplaceVar then does (nothing was changed yet).
+int FillOneVar(const char* src, int len, char* dest, WordFillCache& c) {
+  const char* name = src + 1;
+  const int nameLen = len - 2;
+  if (c.var == 0 || c.generation != sgVar.Generation) {
+    const int found = TarvFindVar(name, nameLen);
+    if (found < 0) return -1;
+    c.var = found;
+    c.generation = sgVar.Generation;
+  }
+  const int vl = sgVar.ValLen[c.var];
+  if (vl >= ARG_ROOM) return -1;
+  TarvGetVarAt(c.var, name, nameLen, dest, ARG_ROOM);
+  dest[vl] = 0;
+  return vl;
+}
+}  // namespace
+
+void StepArgsForgetWords() { gWordFill.fill({}); }
+
 void StepArgsClear() {
+  StepArgsForgetWords();
   std::memset(agA, 0, sizeof agA);
   std::memset(igL, 0, sizeof igL);
   std::memset(igV, 0, sizeof igV);
@@ -205,7 +257,17 @@ int EsPrepareStep() {
         agA[i][n] = 0;
         result = n;
       } else {
-        result = TarvReplaceVar(word + 1, n, agA[i], ARG_ROOM);
+        WordFillCache& c = gWordFill[w];
+        if (c.fill == WordFill::Unknown) c.fill = FillOf(word + 1, n);
+        result = -1;
+        if (c.fill == WordFill::Plain) {
+          std::memcpy(agA[i], word + 1, n);
+          agA[i][n] = 0;
+          result = n;
+        } else if (c.fill == WordFill::OneVar && TarvLogLevel() < 4) {
+          result = FillOneVar(word + 1, n, agA[i], c);
+        }
+        if (result < 0) result = TarvReplaceVar(word + 1, n, agA[i], ARG_ROOM);
       }
       igL[i] = result;
       if (result >= 0 && sgRun.ArgSubErrors == 0) {

@@ -17,26 +17,18 @@ VarStore sgVar;
 namespace {
 constexpr uint32_t INDEX_SLOTS = 8192;  // power of two, > 2 * VAR_MAX
 std::array<int32_t, INDEX_SLOTS> gIndex;  // variable number, 0 empty
-// Writes to each variable, which tell a counter whether its value is still
-// the one it wrote.
-std::array<uint32_t, VAR_SLOTS> gWrites;
-
-struct Counter {
-  int32_t index = 0;    // the variable's number; 0 before the first write
-  uint32_t writes = ~0u; // gWrites[index] after the counter's last write
-  int32_t value = 0;     // the value written last
-  int32_t low = 0;       // values low..high have the text length of value
-  int32_t high = 0;
-};
-std::array<Counter, VAR_COUNTERS> gCounter;
 
 void ForgetCounters() {
-  for (Counter& c : gCounter) c = Counter{};
+  for (VarCounter& c : sgVar.Counters) c = VarCounter{};
 }
 
-// A write of the variable's own replaces a pending counter's value.
-inline void DropPending(int i) {
-  if (sgVar.CounterOf[i] != 0) sgVar.Pending &= ~(1u << (sgVar.CounterOf[i] - 1));
+// Any write of a counter's variable but the counter's own by number: it
+// replaces a pending value, and the counter's next write goes by name.
+inline void CounterWrittenElsewhere(int i) {
+  if (sgVar.CounterOf[i] == 0) return;
+  const int k = sgVar.CounterOf[i] - 1;
+  sgVar.Pending &= ~(1u << k);
+  sgVar.Counters[k].ready = false;
 }
 uint32_t HashName(const char* name, int len) {
   uint32_t h = 2166136261u;
@@ -67,13 +59,13 @@ void VarStoreClear() {
   for (auto* column : {&sgVar.NameOff, &sgVar.NameLen, &sgVar.ValOff, &sgVar.ValLen,
                        &sgVar.ValRoom, &sgVar.editByStep})
     std::fill_n(column->begin(), std::min(used, column->size()), 0);
-  std::fill_n(gWrites.begin(), std::min(used, gWrites.size()), 0u);
   std::fill_n(sgVar.CounterOf.begin(), std::min(used, sgVar.CounterOf.size()), uint8_t{0});
   sgVar.Pending = 0;
   ForgetCounters();
   if (sgVar.Count > 0) gIndex.fill(0);
   sgVar.Fill = 0;
   sgVar.Count = 0;
+  sgVar.Generation++;
 }
 
 int TarvFindVar(const char* name, int nameLen) {
@@ -87,8 +79,7 @@ namespace {
 // and the pool for room.  The value is written over the old one when it fits
 // its room, else appended to the pool.
 void WriteValue(int i, const char* value, int valueLen) {
-  DropPending(i);
-  gWrites[i]++;
+  CounterWrittenElsewhere(i);
   sgVar.editByStep[i] = sgRun.RunSteps;
   if (valueLen > sgVar.ValRoom[i]) {
     sgVar.ValOff[i] = sgVar.Fill;
@@ -121,7 +112,6 @@ int TarvSetVar4(const char* name, int nameLen, const char* value, int valueLen) 
   if (sgVar.Count >= VAR_MAX) return TarvReturn(-3, "SetVar too much<%.*s>", nameLen, name);
   i = ++sgVar.Count;
   gIndex[slot] = i;
-  gWrites[i]++;
   sgVar.editByStep[i] = sgRun.RunSteps;
   sgVar.NameOff[i] = sgVar.Fill;
   sgVar.NameLen[i] = nameLen;
@@ -136,11 +126,6 @@ int TarvSetVar4(const char* name, int nameLen, const char* value, int valueLen) 
 }
 
 namespace {
-// Below this fill a counter write passes the pool check of TarvSetVar4, even
-// after every other counter of its batch created its variable or moved its
-// value to the end of the pool.
-constexpr int kCounterFillLimit = VAR_POOL_LIMIT - (VAR_COUNTERS + 1) * (VAR_NAME - 1 + 11);
-
 // The values with the text length of v, from 1 digit to 10 and a sign.
 void LengthRange(int32_t v, int32_t* low, int32_t* high) {
   constexpr int32_t kTen[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000,
@@ -163,11 +148,10 @@ void LengthRange(int32_t v, int32_t* low, int32_t* high) {
   }
 }
 
-// The way of TarvSetVarInt2 for slot k: the first write of a run, a write
-// the log or the screen shows, a write by someone else since, a change of
-// length and a nearly full pool.
-[[gnu::noinline]] void SetCounterByName(int k, std::string_view name, int32_t value) {
-  Counter& c = gCounter[k];
+}  // namespace
+
+void VarSetCounterByName(int k, std::string_view name, int32_t value) {
+  VarCounter& c = sgVar.Counters[k];
   if (sgVar.Pending != 0) VarStoreWritePending();
   char buf[16];
   const int len = static_cast<int>(std::to_chars(buf, buf + sizeof buf, value).ptr - buf);
@@ -181,62 +165,20 @@ void LengthRange(int32_t v, int32_t* low, int32_t* high) {
     }
   }
   // A write that failed leaves the counter to this way again.
-  c.writes = rc == 0 && c.index != 0 ? gWrites[c.index] : ~0u;
+  c.ready = rc == 0 && c.index != 0;
   c.value = value;
   LengthRange(value, &c.low, &c.high);
 }
 
-bool WritesShown() { return TarvLogLevel() >= 4 || ScreenActive(); }
-
-}  // namespace
-
 void VarStoreWritePending() {
   for (int k = 0; k < VAR_COUNTERS; k++) {
     if ((sgVar.Pending & (1u << k)) == 0) continue;
-    const Counter& c = gCounter[k];
+    const VarCounter& c = sgVar.Counters[k];
     // The length is the one of the value's range: the digits fill it exactly.
     char* dest = sgVar.Pool.data() + sgVar.ValOff[c.index];
     std::to_chars(dest, dest + sgVar.ValLen[c.index], c.value);
   }
   sgVar.Pending = 0;
-}
-
-namespace {
-// Counter writes by number: when nothing shows them and the pool has room
-// for them.  An unchanged value only takes the step's mark, a changed one of
-// the same length leaves its digits pending; anything else goes by name.
-inline bool DirectWrites() { return !WritesShown() && sgVar.Fill <= kCounterFillLimit; }
-
-inline void SetCounterDirect(int k, std::string_view name, int32_t value, int32_t step) {
-  Counter& c = gCounter[k];
-  if (c.writes != gWrites[c.index] || value < c.low || value > c.high) {
-    SetCounterByName(k, name, value);
-    return;
-  }
-  sgVar.editByStep[c.index] = step;
-  if (value != c.value) {
-    c.value = value;
-    sgVar.Pending |= 1u << k;
-  }
-}
-}  // namespace
-
-void TarvSetCounter(int slot, std::string_view name, int32_t value) {
-  if (DirectWrites())
-    SetCounterDirect(slot, name, value, sgRun.RunSteps);
-  else
-    SetCounterByName(slot, name, value);
-}
-
-void TarvSetCounters(int first, int count, const std::string_view* names,
-                     const int32_t* const* values) {
-  // A write by number leaves the pool's fill as it is.
-  if (!DirectWrites()) {
-    for (int k = 0; k < count; k++) SetCounterByName(first + k, names[k], *values[k]);
-    return;
-  }
-  const int32_t step = sgRun.RunSteps;
-  for (int k = 0; k < count; k++) SetCounterDirect(first + k, names[k], *values[k], step);
 }
 
 int TarvSetVar3(const char* name, const char* value, int valueLen) {
@@ -254,23 +196,29 @@ int TarvSetVarInt2(const char* name, int value) {
 }
 
 int TarvGetVar4(const char* name, int nameLen, char* dest, int capacity) {
-  int i = TarvFindVar(name, nameLen);
-  // The name as the log shows it: at most VAR_NAME - 1 bytes, up to a NUL.
-  const int shown = nameLen < 0 ? 0 : (nameLen < VAR_NAME - 1 ? nameLen : VAR_NAME - 1);
-  if (i < 0) return TarvReturn(-2, "GetVar4(%.*s) NotFound", shown, name);
-  if (sgVar.Pending != 0 && sgVar.CounterOf[i] != 0) VarStoreWritePending();
-  int len = sgVar.ValLen[i];
+  const int i = TarvFindVar(name, nameLen);
+  if (i < 0) {
+    // The name as the log shows it: at most VAR_NAME - 1 bytes, up to a NUL.
+    const int shown = nameLen < 0 ? 0 : (nameLen < VAR_NAME - 1 ? nameLen : VAR_NAME - 1);
+    return TarvReturn(-2, "GetVar4(%.*s) NotFound", shown, name);
+  }
+  return TarvGetVarAt(i, name, nameLen, dest, capacity);
+}
+
+int TarvGetVarAt(int i, const char* name, int nameLen, char* dest, int capacity) {
+  const int shown = nameLen < VAR_NAME - 1 ? nameLen : VAR_NAME - 1;
+  const int len = sgVar.ValLen[i];
   if (len > capacity) return TarvReturn(-3, "GetVar4(%.*s) Buf too small", shown, name);
-  if (len > 0) std::memcpy(dest, VarValue(i), len);
-  return TarvReturn(len, "GetVar4(%.*s)=<%.*s>", shown, name, len, VarValue(i));
+  const char* value = VarValue(i);
+  if (len > 0) std::memcpy(dest, value, len);
+  return TarvReturn(len, "GetVar4(%.*s)=<%.*s>", shown, name, len, value);
 }
 
 int TarvZeroVar(const char* name) {
   int len = static_cast<int>(strnlen(name, VAR_VAL));
   int i = TarvFindVar(name, len);
   if (i < 0) return TarvReturn(-1, "TarvZeroVar,Var [%s] Not exist!", name);
-  DropPending(i);
-  gWrites[i]++;
+  CounterWrittenElsewhere(i);
   sgVar.ValLen[i] = 0;
   return 0;
 }
