@@ -170,6 +170,20 @@ void VarSetCounterByName(int k, std::string_view name, int32_t value) {
   LengthRange(value, &c.low, &c.high);
 }
 
+void VarSetCounterLength(int k, int32_t value) {
+  VarCounter& c = sgVar.Counters[k];
+  const int i = c.index;
+  char buf[16];
+  const int len = static_cast<int>(std::to_chars(buf, buf + sizeof buf, value).ptr - buf);
+  if (len > sgVar.ValRoom[i]) {
+    sgVar.ValOff[i] = sgVar.Fill;
+    sgVar.ValRoom[i] = len;
+    sgVar.Fill += len;
+  }
+  sgVar.ValLen[i] = len;
+  LengthRange(value, &c.low, &c.high);
+}
+
 void VarStoreWritePending() {
   for (int k = 0; k < VAR_COUNTERS; k++) {
     if ((sgVar.Pending & (1u << k)) == 0) continue;

@@ -72,6 +72,9 @@ int TarvSetVarInt2(const char* name, int value);
 // the log or the screen shows, a write by someone else since, a change of
 // length and a nearly full pool.
 void VarSetCounterByName(int k, std::string_view name, int32_t value);
+// A ready counter's value of another length: its new length and its room,
+// at the end of the pool when the old room is too small.
+void VarSetCounterLength(int k, int32_t value);
 
 // Below this fill a counter write passes the pool check of TarvSetVar4, even
 // after every other counter of its batch created its variable or moved its
@@ -92,10 +95,11 @@ inline void VarSetCounterDirect(int k, std::string_view name, int32_t value, int
     sgVar.editByStep[c.index] = step;
     return;
   }
-  if (!c.ready || value < c.low || value > c.high) {
+  if (!c.ready) {
     VarSetCounterByName(k, name, value);
     return;
   }
+  if (value < c.low || value > c.high) VarSetCounterLength(k, value);
   sgVar.editByStep[c.index] = step;
   c.value = value;
   sgVar.Pending |= 1u << k;
