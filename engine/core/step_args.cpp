@@ -28,12 +28,28 @@ enum class WordFill : uint8_t {
   OneVar,   // "~name~" and nothing else: the value of one variable
   Other,    // anything else: TarvReplaceVar
 };
+// The numbers of the variables a word names, in order, as far as found:
+// a number stays right while the store's generation does.
+constexpr int kWordVars = 4;
 struct WordFillCache {
   WordFill fill;
-  uint32_t generation;  // of the store when var was found
-  int32_t var;          // OneVar: the variable's number, 0 unknown
+  uint32_t generation;  // of the store when the numbers were found
+  std::array<int32_t, kWordVars> var;  // 0 unknown
 };
 std::array<WordFillCache, WORD_RECORDS> gWordFill;
+
+// The number of the word's n-th variable, named name, or -1 when there is
+// none by that name.
+int WordVar(WordFillCache& c, int n, const char* name, int nameLen) {
+  if (c.generation != sgVar.Generation) {
+    c.var.fill(0);
+    c.generation = sgVar.Generation;
+  }
+  if (n < kWordVars && c.var[n] != 0) return c.var[n];
+  const int found = TarvFindVar(name, nameLen);
+  if (found > 0 && n < kWordVars) c.var[n] = found;
+  return found;
+}
 
 WordFill FillOf(const char* src, int len) {
   // Escapes end one byte short of the room: such a word keeps its own way.
@@ -52,15 +68,11 @@ WordFill FillOf(const char* src, int len) {
 int FillOneVar(const char* src, int len, char* dest, WordFillCache& c) {
   const char* name = src + 1;
   const int nameLen = len - 2;
-  if (c.var == 0 || c.generation != sgVar.Generation) {
-    const int found = TarvFindVar(name, nameLen);
-    if (found < 0) return -1;
-    c.var = found;
-    c.generation = sgVar.Generation;
-  }
-  const int vl = sgVar.ValLen[c.var];
+  const int i = WordVar(c, 0, name, nameLen);
+  if (i < 0) return -1;
+  const int vl = sgVar.ValLen[i];
   if (vl >= ARG_ROOM) return -1;
-  TarvGetVarAt(c.var, name, nameLen, dest, ARG_ROOM);
+  TarvGetVarAt(i, name, nameLen, dest, ARG_ROOM);
   dest[vl] = 0;
   return vl;
 }
@@ -131,7 +143,10 @@ int EsDecodeEscapes(const char* src, int len, char* dest, int room) {
   return out;
 }
 
-int TarvReplaceVar(const char* src, int len, char* dest, int room) {
+namespace {
+// TarvReplaceVar, with the numbers of the variables named kept in cache
+// when there is one.
+int ReplaceVar(const char* src, int len, char* dest, int room, WordFillCache* cache) {
   int marks[ARG_SIZE];
   int count = 0;
   for (int i = 0; i < len && count < ARG_SIZE; i++)
@@ -166,7 +181,14 @@ int TarvReplaceVar(const char* src, int len, char* dest, int room) {
     std::memcpy(name, src + from, nameLen);
     name[nameLen] = 0;
     char value[ARG_SIZE];
-    int vl = TarvGetVar4(name, nameLen, value, ARG_ROOM);
+    int vl;
+    if (cache == nullptr) {
+      vl = TarvGetVar4(name, nameLen, value, ARG_ROOM);
+    } else {
+      const int i = WordVar(*cache, k / 2 - 1, name, nameLen);
+      vl = i > 0 ? TarvGetVarAt(i, name, nameLen, value, ARG_ROOM)
+                 : TarvGetVar4(name, nameLen, value, ARG_ROOM);
+    }
     if (vl < 0) {
       sgRun.ArgSubErrors++;
       NmsRunError(-3, "var [%s] not exist!", name);
@@ -195,6 +217,11 @@ int TarvReplaceVar(const char* src, int len, char* dest, int room) {
   }
   dest[L] = 0;
   return TarvReturn(L, "TarvReplaceVar:=<%s>,l=%d.", dest, L);
+}
+}  // namespace
+
+int TarvReplaceVar(const char* src, int len, char* dest, int room) {
+  return ReplaceVar(src, len, dest, room, nullptr);
 }
 
 int EsPrepareStep() {
@@ -267,7 +294,7 @@ int EsPrepareStep() {
         } else if (c.fill == WordFill::OneVar && TarvLogLevel() < 4) {
           result = FillOneVar(word + 1, n, agA[i], c);
         }
-        if (result < 0) result = TarvReplaceVar(word + 1, n, agA[i], ARG_ROOM);
+        if (result < 0) result = ReplaceVar(word + 1, n, agA[i], ARG_ROOM, &c);
       }
       igL[i] = result;
       if (result >= 0 && sgRun.ArgSubErrors == 0) {
