@@ -224,12 +224,77 @@ int TarvReplaceVar(const char* src, int len, char* dest, int room) {
   return ReplaceVar(src, len, dest, room, nullptr);
 }
 
+namespace {
+// Fills slot i from argument word w (its text and length with the braces):
+// the value's length, or a negative code.
+int FillSlot(int i, int w, const char* word, int wl) {
+  const int n = wl - 2;
+  int result;
+  if (n > ARG_ROOM) {
+    result = -2;
+  } else if (n < 0) {
+    result = NmsRunError(-2, "run:CurStepGetArg Len=<%d> < 0 Err!", n);
+  } else if (n < 3) {
+    std::memcpy(agA[i], word + 1, n);
+    agA[i][n] = 0;
+    result = n;
+  } else {
+    WordFillCache& c = gWordFill[w];
+    if (c.fill == WordFill::Unknown) c.fill = FillOf(word + 1, n);
+    result = -1;
+    if (c.fill == WordFill::Plain) {
+      std::memcpy(agA[i], word + 1, n);
+      agA[i][n] = 0;
+      result = n;
+    } else if (c.fill == WordFill::OneVar && TarvLogLevel() < 4) {
+      result = FillOneVar(word + 1, n, agA[i], c);
+    }
+    if (result < 0) result = ReplaceVar(word + 1, n, agA[i], ARG_ROOM, &c);
+  }
+  return result;
+}
+
+void ClearStep() {
+  sgRun.StepRunState = 0;
+  sgRun.StepErrors = 0;
+  sgRun.ArgErrors = 0;
+  for (int i = 0; i <= 18; i++) igL[i] = -1;
+}
+
+// A slot that failed: counted, and reported as a run error.
+void SlotFailed(int line, int i) {
+  sgRun.ArgErrors++;
+  if (ScreenActive()) ScreenPrintf("\r\n    Arg No. [%d],  Errors=[%d]", i, sgRun.ArgSubErrors);
+  NmsRunError(-2, "Line:%d,Get Arg:%d Error!", line, i);
+}
+
+// EsPrepareStep when neither the log nor the screen shows the step.
+int PrepareQuietly(int L, int m, int first) {
+  ClearStep();
+  const int last = m < ARG_SLOTS - 1 ? m : ARG_SLOTS - 1;
+  for (int i = 1; i <= last; i++) {
+    const int w = first + i - 1;
+    const char* word = WordText(w);
+    if (word[0] != '{') continue;
+    sgRun.ArgSubErrors = 0;
+    const int result = FillSlot(i, w, word, sgNms.Words[w].Length);
+    igL[i] = result;
+    if (result >= 0 && sgRun.ArgSubErrors == 0)
+      agA[i][result] = 0;
+    else
+      SlotFailed(L, i);
+  }
+  return -sgRun.ArgErrors;
+}
+}  // namespace
+
 int EsPrepareStep() {
   const int L = sgRun.CurLine;
   const int m = sgNms.LineWords[L];
   const int first = sgNms.FirstWord[L];
   // Nothing of the report is formatted when no one will see it.
   const bool report = sgLog.LogLevel >= 1 || ScreenActive();
+  if (!report) return PrepareQuietly(L, m, first);
 
   char text[1024];
   char row[2048];
@@ -258,11 +323,7 @@ int EsPrepareStep() {
     rw.Add("<tr><td>Get All Arg:</td>\r\n\t");
   }
 
-  sgRun.StepRunState = 0;
-  sgRun.StepErrors = 0;
-  sgRun.ArgErrors = 0;
-  for (int i = 0; i <= 18; i++) igL[i] = -1;
-
+  ClearStep();
   for (int i = 1; i <= m; i++) {
     const int w = first + i - 1;
     const char* word = WordText(w);
@@ -273,29 +334,7 @@ int EsPrepareStep() {
     // An argument word broken by a brace error is kept with a length shorter
     // than its braces: it fails like any other bad argument.
     if (word[0] == '{' && i < ARG_SLOTS) {
-      const int n = wl - 2;
-      int result;
-      if (n > ARG_ROOM) {
-        result = -2;
-      } else if (n < 0) {
-        result = NmsRunError(-2, "run:CurStepGetArg Len=<%d> < 0 Err!", n);
-      } else if (n < 3) {
-        std::memcpy(agA[i], word + 1, n);
-        agA[i][n] = 0;
-        result = n;
-      } else {
-        WordFillCache& c = gWordFill[w];
-        if (c.fill == WordFill::Unknown) c.fill = FillOf(word + 1, n);
-        result = -1;
-        if (c.fill == WordFill::Plain) {
-          std::memcpy(agA[i], word + 1, n);
-          agA[i][n] = 0;
-          result = n;
-        } else if (c.fill == WordFill::OneVar && TarvLogLevel() < 4) {
-          result = FillOneVar(word + 1, n, agA[i], c);
-        }
-        if (result < 0) result = ReplaceVar(word + 1, n, agA[i], ARG_ROOM, &c);
-      }
+      const int result = FillSlot(i, w, word, wl);
       igL[i] = result;
       if (result >= 0 && sgRun.ArgSubErrors == 0) {
         if (report) {
@@ -306,11 +345,8 @@ int EsPrepareStep() {
         if (ScreenActive())
           ScreenPrintf("\r\n    Arg No. [%d], length=[%d], value=[%s]", i, result, agA[i]);
       } else {
-        sgRun.ArgErrors++;
         if (report) rw.Add("class=\"tarv_red\"> ");
-        if (ScreenActive())
-          ScreenPrintf("\r\n    Arg No. [%d],  Errors=[%d]", i, sgRun.ArgSubErrors);
-        NmsRunError(-2, "Line:%d,Get Arg:%d Error!", L, i);
+        SlotFailed(L, i);
       }
     } else if (report) {
       rw.Add(" > ");

@@ -40,7 +40,12 @@ uint32_t HashName(const char* name, int len) {
 }
 
 bool NameIs(int i, const char* name, int len) {
-  return sgVar.NameLen[i] == len && std::memcmp(VarName(i), name, len) == 0;
+  if (sgVar.NameLen[i] != len) return false;
+  // Names are short: a loop beats a call.
+  const char* own = VarName(i);
+  for (int k = 0; k < len; k++)
+    if (own[k] != name[k]) return false;
+  return true;
 }
 
 // Slot of the name in gIndex: where it is, or the empty slot it would take.
