@@ -269,7 +269,7 @@ void SlotFailed(int line, int i) {
 }
 
 // EsPrepareStep when neither the log nor the screen shows the step.
-int PrepareQuietly(int L, int m, int first) {
+[[gnu::noinline]] int PrepareQuietly(int L, int m, int first) {
   ClearStep();
   const int last = m < ARG_SLOTS - 1 ? m : ARG_SLOTS - 1;
   for (int i = 1; i <= last; i++) {
@@ -288,13 +288,10 @@ int PrepareQuietly(int L, int m, int first) {
 }
 }  // namespace
 
-int EsPrepareStep() {
-  const int L = sgRun.CurLine;
-  const int m = sgNms.LineWords[L];
-  const int first = sgNms.FirstWord[L];
-  // Nothing of the report is formatted when no one will see it.
-  const bool report = sgLog.LogLevel >= 1 || ScreenActive();
-  if (!report) return PrepareQuietly(L, m, first);
+namespace {
+// EsPrepareStep when the log or the screen shows the step.
+[[gnu::noinline]] int PrepareReported(int L, int m, int first) {
+  const bool report = true;
 
   char text[1024];
   char row[2048];
@@ -362,6 +359,16 @@ int EsPrepareStep() {
       HtmlLogSuccess("%s", row);
   }
   return -sgRun.ArgErrors;
+}
+}  // namespace
+
+int EsPrepareStep() {
+  const int L = sgRun.CurLine;
+  const int m = sgNms.LineWords[L];
+  const int first = sgNms.FirstWord[L];
+  // Nothing of the report is formatted when no one will see it.
+  if (sgLog.LogLevel >= 1 || ScreenActive()) return PrepareReported(L, m, first);
+  return PrepareQuietly(L, m, first);
 }
 
 int EsGetArg(int w, char* dest, int room) {

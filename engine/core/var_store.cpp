@@ -48,6 +48,23 @@ bool NameIs(int i, const char* name, int len) {
   return true;
 }
 
+// The variables found last by name: a name looked up again and again (a
+// loop's counter) is compared with them before it is hashed.
+constexpr int kRecent = 2;
+std::array<int32_t, kRecent> gRecent;
+int gRecentNext;
+
+inline int RecentVar(const char* name, int len) {
+  for (const int i : gRecent)
+    if (i != 0 && NameIs(i, name, len)) return i;
+  return 0;
+}
+
+inline void NoteRecent(int i) {
+  gRecent[gRecentNext] = i;
+  gRecentNext = (gRecentNext + 1) % kRecent;
+}
+
 // Slot of the name in gIndex: where it is, or the empty slot it would take.
 uint32_t IndexSlot(const char* name, int len) {
   uint32_t s = HashName(name, len) & (INDEX_SLOTS - 1);
@@ -68,6 +85,7 @@ void VarStoreClear() {
   sgVar.Pending = 0;
   ForgetCounters();
   if (sgVar.Count > 0) gIndex.fill(0);
+  gRecent.fill(0);
   sgVar.Fill = 0;
   sgVar.Count = 0;
   sgVar.Generation++;
@@ -75,8 +93,11 @@ void VarStoreClear() {
 
 int TarvFindVar(const char* name, int nameLen) {
   if (nameLen < 1 || nameLen >= VAR_NAME || sgVar.Count == 0) return -1;
-  int i = gIndex[IndexSlot(name, nameLen)];
-  return i == 0 ? -1 : i;
+  if (const int recent = RecentVar(name, nameLen)) return recent;
+  const int i = gIndex[IndexSlot(name, nameLen)];
+  if (i == 0) return -1;
+  NoteRecent(i);
+  return i;
 }
 
 namespace {
@@ -108,9 +129,15 @@ int TarvSetVar4(const char* name, int nameLen, const char* value, int valueLen) 
   if (static_cast<int64_t>(sgVar.Fill) + nameLen + valueLen > VAR_POOL_LIMIT)
     return TarvReturn(-2, "SetVar Buf End.<%.*s>", nameLen, name);
 
-  uint32_t slot = IndexSlot(name, nameLen);
-  int i = gIndex[slot];
+  int i = RecentVar(name, nameLen);
   if (i != 0) {
+    WriteValue(i, value, valueLen);
+    return 0;
+  }
+  const uint32_t slot = IndexSlot(name, nameLen);
+  i = gIndex[slot];
+  if (i != 0) {
+    NoteRecent(i);
     WriteValue(i, value, valueLen);
     return 0;
   }

@@ -169,7 +169,9 @@ int if_var_a2_vs_a4() {
   const int w = sgNms.FirstWord[sgRun.CurLine] + 2;
   const std::string_view word(WordText(w), static_cast<size_t>(sgNms.Words[w].Length));
   for (const Op& op : ops) {
-    if (word != op.word || !OperatorIs(op.word)) continue;
+    if (word.size() != op.word.size() || word[0] != op.word[0] ||
+        (word.size() == 2 && word[1] != op.word[1]) || !OperatorIs(op.word))
+      continue;
     if (op.holds) return TarvReturn(0, "%s", op.ok);
     return EsGotoIfEnd();
   }
