@@ -235,7 +235,7 @@ int FillSlot(int i, int w, const char* word, int wl) {
   } else if (n < 0) {
     result = NmsRunError(-2, "run:CurStepGetArg Len=<%d> < 0 Err!", n);
   } else if (n < 3) {
-    std::memcpy(agA[i], word + 1, n);
+    TarvCopyBytes(agA[i], word + 1, n);
     agA[i][n] = 0;
     result = n;
   } else {
@@ -243,7 +243,7 @@ int FillSlot(int i, int w, const char* word, int wl) {
     if (c.fill == WordFill::Unknown) c.fill = FillOf(word + 1, n);
     result = -1;
     if (c.fill == WordFill::Plain) {
-      std::memcpy(agA[i], word + 1, n);
+      TarvCopyBytes(agA[i], word + 1, n);
       agA[i][n] = 0;
       result = n;
     } else if (c.fill == WordFill::OneVar && TarvLogLevel() < 4) {
@@ -400,7 +400,10 @@ int ArgEquals(int w, const char* text, int len, const char* okFmt) {
 
 int KeyEquals(int w, const char* text, int len) {
   if (sgNms.Words[w].Length != len) return -2;
-  if (std::memcmp(WordText(w), text, len) != 0) return -3;
+  // Keys are short: a loop beats a call.
+  const char* word = WordText(w);
+  for (int k = 0; k < len; k++)
+    if (word[k] != text[k]) return -3;
   return 0;
 }
 }  // namespace

@@ -8,6 +8,7 @@
 #include "engine/log/log_sink.h"
 #include "engine/core/run_state.h"
 #include "engine/core/observer.h"
+#include "engine/util/util.h"
 
 VarStore sgVar;
 
@@ -113,7 +114,7 @@ void WriteValue(int i, const char* value, int valueLen) {
     sgVar.Fill += valueLen;
   }
   sgVar.ValLen[i] = valueLen;
-  if (valueLen > 0) std::memcpy(sgVar.Pool.data() + sgVar.ValOff[i], value, valueLen);
+  TarvCopyBytes(sgVar.Pool.data() + sgVar.ValOff[i], value, valueLen);
 }
 }  // namespace
 
@@ -256,7 +257,7 @@ int TarvGetVarAt(int i, const char* name, int nameLen, char* dest, int capacity)
   const int len = sgVar.ValLen[i];
   if (len > capacity) return TarvReturn(-3, "GetVar4(%.*s) Buf too small", shown, name);
   const char* value = VarValue(i);
-  if (len > 0) std::memcpy(dest, value, len);
+  TarvCopyBytes(dest, value, len);
   return TarvReturn(len, "GetVar4(%.*s)=<%.*s>", shown, name, len, value);
 }
 
