@@ -69,8 +69,8 @@ int TarvSetVarInt2(const char* name, int value);
 // something reads it.  It is TarvSetVarInt2 in every other respect.
 
 // The way of TarvSetVarInt2 for slot k: the first write of a run, a write
-// the log or the screen shows, a write by someone else since, a change of
-// length and a nearly full pool.
+// the log or the screen shows, a write after someone else wrote the variable
+// or after a failed write, and a nearly full pool.
 void VarSetCounterByName(int k, std::string_view name, int32_t value);
 // A ready counter's value of another length: its new length and its room,
 // at the end of the pool when the old room is too small.
@@ -83,8 +83,8 @@ inline constexpr int VAR_COUNTER_FILL_LIMIT =
     VAR_POOL_LIMIT - (VAR_COUNTERS + 1) * (VAR_NAME - 1 + 11);
 
 // Counter writes go by number when nothing shows them and the pool has room
-// for them.  An unchanged value only takes the step's mark, a changed one of
-// the same length leaves its digits pending; anything else goes by name.
+// for them.  An unchanged value only takes the step's mark, a changed one
+// leaves its digits pending; anything else goes by name.
 inline bool VarCountersDirect() {
   return TarvLogLevel() < 4 && !ScreenActive() && sgVar.Fill <= VAR_COUNTER_FILL_LIMIT;
 }
