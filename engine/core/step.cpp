@@ -42,6 +42,27 @@ struct {
 
 int EndStep(int line, int textLenBefore);
 
+// The counters in their order, each value read as its turn comes (a write
+// may grow the pool, whose fill and count are such values).
+void PublishCounters(int32_t stepBytes) {
+  const bool direct = VarCountersDirect();
+  const int32_t step = sgRun.RunSteps;
+  auto put = [direct, step](int k, int32_t value) {
+    if (direct)
+      VarSetCounterDirect(k, kCounterNames[k], value, step);
+    else
+      VarSetCounterByName(k, kCounterNames[k], value);
+  };
+  put(0, sgRun.RunErrors);
+  put(1, sgRun.RunSteps);
+  put(2, sgRun.StepErrors);
+  put(3, stepBytes);
+  put(4, sgRun.TextLen);
+  put(5, sgVar.Count);
+  put(6, sgVar.Fill);
+  put(7, sgRun.RunSeconds);
+}
+
 int HandlerFaulted(long code) {
   NmsRunError(-9999, "Call [%s], __except=(%ld)!", sgFun[gCallRow].Pattern, code);
   return 0;
@@ -145,10 +166,7 @@ namespace {
 int EndStep(int line, int textLenBefore) {
   const int32_t stepBytes = sgRun.TextLen - textLenBefore;
   sgRun.RunSeconds = static_cast<int32_t>(std::time(nullptr) - sgLog.StartTime);
-  const int32_t* const values[kCounters] = {&sgRun.RunErrors, &sgRun.RunSteps, &sgRun.StepErrors,
-                                            &stepBytes,       &sgRun.TextLen,  &sgVar.Count,
-                                            &sgVar.Fill,      &sgRun.RunSeconds};
-  TarvSetCounters(0, kCounters, kCounterNames, values);
+  PublishCounters(stepBytes);
 
   if (sgRun.StepErrors > 0) sgNms.ErrorSteps[line]++;
 

@@ -17,7 +17,7 @@ inline constexpr int VAR_POOL_SIZE = 1048576;
 
 inline constexpr int VAR_COUNTERS = 16;
 
-// A counter slot (see TarvSetCounters).
+// A counter slot (see TarvSetCounter).
 struct VarCounter {
   int32_t index = 0;   // the variable's number; 0 before the first write
   int32_t value = 0;   // the value written last
@@ -61,7 +61,7 @@ int TarvSetVarInt2(const char* name, int value);
 
 // Counters: integer variables published after every step (run.steps,
 // step.line, ...), each in a fixed slot 0..VAR_COUNTERS - 1 under a fixed
-// name (TarvSetCounter, TarvSetCounters below).  A slot keeps its variable's
+// name (TarvSetCounter and VarSetCounterDirect below).  A slot keeps its variable's
 // number (numbers never change within a run, since no variable is ever
 // removed; a clear forgets them).  While neither the log nor the screen
 // shows the writes, an unchanged value only takes the step's mark, and a
@@ -110,19 +110,6 @@ inline void TarvSetCounter(int slot, std::string_view name, int32_t value) {
     VarSetCounterDirect(slot, name, value, sgRun.RunSteps);
   else
     VarSetCounterByName(slot, name, value);
-}
-
-// Slots first..first + count - 1 in turn, each value read when it is written
-// (a write may grow the pool, whose fill is such a value).
-inline void TarvSetCounters(int first, int count, const std::string_view* names,
-                            const int32_t* const* values) {
-  if (!VarCountersDirect()) {
-    for (int k = 0; k < count; k++) VarSetCounterByName(first + k, names[k], *values[k]);
-    return;
-  }
-  const int32_t step = sgRun.RunSteps;
-#pragma GCC unroll 16
-  for (int k = 0; k < count; k++) VarSetCounterDirect(first + k, names[k], *values[k], step);
 }
 
 int TarvGetVar4(const char* name, int nameLen, char* dest, int capacity);
