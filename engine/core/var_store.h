@@ -61,9 +61,9 @@ int TarvSetVarInt2(const char* name, int value);
 
 // Counters: integer variables published after every step (run.steps,
 // step.line, ...), each in a fixed slot 0..VAR_COUNTERS - 1 under a fixed
-// name (TarvSetCounter and VarSetCounterDirect below).  A slot keeps its variable's
-// number (numbers never change within a run, since no variable is ever
-// removed; a clear forgets them).  While neither the log nor the screen
+// name (TarvSetCounter and VarSetCounterDirect below).  A slot keeps its
+// variable's number (numbers never change within a run, since no variable
+// is ever removed; a clear forgets them).  While neither the log nor the screen
 // shows the writes, an unchanged value only takes the step's mark, and a
 // changed one takes its length, room and mark at once and its digits when
 // something reads it.  It is TarvSetVarInt2 in every other respect.
@@ -89,6 +89,7 @@ inline bool VarCountersDirect() {
   return TarvLogLevel() < 4 && !ScreenActive() && sgVar.Fill <= VAR_COUNTER_FILL_LIMIT;
 }
 
+// Slot k's write at step `step` while VarCountersDirect() holds.
 inline void VarSetCounterDirect(int k, std::string_view name, int32_t value, int32_t step) {
   VarCounter& c = sgVar.Counters[k];
   if (c.ready && value == c.value) [[likely]] {
