@@ -40,6 +40,14 @@ int LoadVarIntoSlot2() {
 // Length of argument slot k: 0, or the code of the run error it recorded.
 int ArgLengthFault(int k) { return ArgCheckLength(k, ARG_ROOM, -4); }
 
+// Operators are one or two bytes: a loop beats a call.
+bool SameWord(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t k = 0; k < a.size(); k++)
+    if (a[k] != b[k]) return false;
+  return true;
+}
+
 bool OperatorIs(std::string_view op) {
   return CurStepIsKey3(3, op.data(), static_cast<int>(op.size())) == 0;
 }
@@ -167,11 +175,14 @@ int if_var_a2_vs_a4() {
                     {">", a > b, "if_var_a2_vs_a4->A:4(> OK)."},
                     {"<", a < b, "if_var_a2_vs_a4->A:4(< OK)."}};
   const int w = sgNms.FirstWord[sgRun.CurLine] + 2;
-  const std::string_view word(WordText(w), static_cast<size_t>(sgNms.Words[w].Length));
+  // A line without a third word leaves every operator to the key check.
+  const bool known = w >= 1 && w <= sgNms.WordCount;
+  const std::string_view word =
+      known ? std::string_view(WordText(w), static_cast<size_t>(sgNms.Words[w].Length))
+            : std::string_view();
   for (const Op& op : ops) {
-    if (word.size() != op.word.size() || word[0] != op.word[0] ||
-        (word.size() == 2 && word[1] != op.word[1]) || !OperatorIs(op.word))
-      continue;
+    if (known && !SameWord(word, op.word)) continue;
+    if (!OperatorIs(op.word)) continue;
     if (op.holds) return TarvReturn(0, "%s", op.ok);
     return EsGotoIfEnd();
   }
