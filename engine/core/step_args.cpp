@@ -400,10 +400,7 @@ int ArgEquals(int w, const char* text, int len, const char* okFmt) {
 
 int KeyEquals(int w, const char* text, int len) {
   if (sgNms.Words[w].Length != len) return -2;
-  // Keys are short: a loop beats a call.
-  const char* word = WordText(w);
-  for (int k = 0; k < len; k++)
-    if (word[k] != text[k]) return -3;
+  if (!TarvSameBytes(WordText(w), text, len)) return -3;
   return 0;
 }
 }  // namespace

@@ -40,13 +40,8 @@ uint32_t HashName(const char* name, int len) {
   return h;
 }
 
-bool NameIs(int i, const char* name, int len) {
-  if (sgVar.NameLen[i] != len) return false;
-  // Names are short: a loop beats a call.
-  const char* own = VarName(i);
-  for (int k = 0; k < len; k++)
-    if (own[k] != name[k]) return false;
-  return true;
+[[gnu::always_inline]] inline bool NameIs(int i, const char* name, int len) {
+  return sgVar.NameLen[i] == len && TarvSameBytes(VarName(i), name, len);
 }
 
 // The variables found last by name: a name looked up again and again (a
@@ -118,7 +113,10 @@ void WriteValue(int i, const char* value, int valueLen) {
 }
 }  // namespace
 
-int TarvSetVar4(const char* name, int nameLen, const char* value, int valueLen) {
+namespace {
+// TarvSetVar4; `recent` when the name may be one of the recent variables
+// and is to become one (the counters' own writes by name are neither).
+int SetVar(const char* name, int nameLen, const char* value, int valueLen, bool recent) {
   if (nameLen < 1 || nameLen > VAR_NAME - 1 || static_cast<unsigned>(valueLen) > VAR_VAL - 1)
     return TarvReturn(-1, "SetVar Err,Name.l=%d[1-%d], Val.l=%d[0-%d]", nameLen, VAR_NAME,
                       valueLen, VAR_VAL);
@@ -130,7 +128,7 @@ int TarvSetVar4(const char* name, int nameLen, const char* value, int valueLen) 
   if (static_cast<int64_t>(sgVar.Fill) + nameLen + valueLen > VAR_POOL_LIMIT)
     return TarvReturn(-2, "SetVar Buf End.<%.*s>", nameLen, name);
 
-  int i = RecentVar(name, nameLen);
+  int i = recent ? RecentVar(name, nameLen) : 0;
   if (i != 0) {
     WriteValue(i, value, valueLen);
     return 0;
@@ -138,7 +136,7 @@ int TarvSetVar4(const char* name, int nameLen, const char* value, int valueLen) 
   const uint32_t slot = IndexSlot(name, nameLen);
   i = gIndex[slot];
   if (i != 0) {
-    NoteRecent(i);
+    if (recent) NoteRecent(i);
     WriteValue(i, value, valueLen);
     return 0;
   }
@@ -156,6 +154,11 @@ int TarvSetVar4(const char* name, int nameLen, const char* value, int valueLen) 
   if (valueLen > 0) std::memcpy(sgVar.Pool.data() + sgVar.Fill, value, valueLen);
   sgVar.Fill += valueLen;
   return 0;
+}
+}  // namespace
+
+int TarvSetVar4(const char* name, int nameLen, const char* value, int valueLen) {
+  return SetVar(name, nameLen, value, valueLen, true);
 }
 
 namespace {
@@ -189,7 +192,7 @@ void VarSetCounterByName(int k, std::string_view name, int32_t value) {
   char buf[16];
   const int len = static_cast<int>(std::to_chars(buf, buf + sizeof buf, value).ptr - buf);
   const int nameLen = static_cast<int>(name.size());
-  const int rc = TarvSetVar4(name.data(), nameLen, buf, len);
+  const int rc = SetVar(name.data(), nameLen, buf, len, false);
   if (c.index == 0) {
     const int found = TarvFindVar(name.data(), nameLen);
     if (found > 0) {
@@ -200,7 +203,9 @@ void VarSetCounterByName(int k, std::string_view name, int32_t value) {
   // A write that failed leaves the counter to this way again.
   c.ready = rc == 0 && c.index != 0;
   c.value = value;
-  LengthRange(value, &c.low, &c.high);
+  // The range of the value's length is taken when a write by number first
+  // needs it (VarSetCounterLength): writes shown in the log may never do.
+  c.low = c.high = value;
 }
 
 void VarSetCounterLength(int k, int32_t value) {

@@ -72,8 +72,9 @@ int TarvSetVarInt2(const char* name, int value);
 // the log or the screen shows, a write after someone else wrote the variable
 // or after a failed write, and a nearly full pool.
 void VarSetCounterByName(int k, std::string_view name, int32_t value);
-// A ready counter's value of another length: its new length and its room,
-// at the end of the pool when the old room is too small.
+// A ready counter's value outside the range known to share its length: its
+// length and its room (at the end of the pool when the old room is too
+// small), and the range of the new length.
 void VarSetCounterLength(int k, int32_t value);
 
 // Below this fill a counter write passes the pool check of TarvSetVar4, even

@@ -78,6 +78,22 @@ inline void TarvCopyBytes(char* dest, const char* src, int n) {
   }
 }
 
+// Whether n bytes are the same; names and keys are short, and are compared
+// eight bytes at a time without a call.
+inline bool TarvSameBytes(const char* a, const char* b, int n) {
+  int k = 0;
+  for (; k + 8 <= n; k += 8) {
+    uint64_t x;
+    uint64_t y;
+    std::memcpy(&x, a + k, 8);
+    std::memcpy(&y, b + k, 8);
+    if (x != y) return false;
+  }
+  for (; k < n; k++)
+    if (a[k] != b[k]) return false;
+  return true;
+}
+
 constexpr bool TarvIsSpace(unsigned char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
