@@ -6,6 +6,7 @@
 #include "engine/log/log_sink.h"
 #include "engine/log/reporters.h"
 #include "engine/core/script.h"
+#include "engine/core/step_args.h"
 #include "engine/core/statement_table.h"
 #include "engine/util/util.h"
 
@@ -39,6 +40,8 @@ bool StartWord(int i, int pos) {
 }  // namespace
 
 int ParserWord() {
+  // What the step runner learnt of the previous script's words.
+  StepArgsForgetWords();
   sgNms.LineCount = 1;
   sgNms.WordCount = 0;
   int pos = 0;

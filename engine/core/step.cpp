@@ -19,14 +19,15 @@
 #include "engine/core/observer.h"
 
 namespace {
-// The counters every step publishes after its statement, in this order,
-// written by variable number.
+// The counters every step publishes after its statement, in this order, in
+// the store's counter slots 0..7; step.line, written before the statement,
+// takes slot 8.
 constexpr int kCounters = 8;
 constexpr std::string_view kCounterNames[kCounters] = {
     "run.errors", "run.steps", "step.errors", "step.bytes",
     "text.bytes", "var.count", "var.bytes",   "run.seconds"};
-VarHandle gCounters[kCounters];
-VarHandle gStepLine;
+constexpr int kStepBytesSlot = 3;
+constexpr int kStepLineSlot = kCounters;
 
 // While TarvRunToEnd's jump buffer is armed, handlers are called without a
 // buffer of their own; gInHandler opens the buffer for the handler's call
@@ -40,6 +41,27 @@ struct {
 } gStep;
 
 int EndStep(int line, int textLenBefore);
+
+// The counters in their order, each value read as its turn comes (a write
+// may grow the pool, whose fill and count are such values).
+void PublishCounters(int32_t stepBytes) {
+  const bool direct = VarCountersDirect();
+  const int32_t step = sgRun.RunSteps;
+  auto put = [direct, step](int k, int32_t value) {
+    if (direct)
+      VarSetCounterDirect(k, kCounterNames[k], value, step);
+    else
+      VarSetCounterByName(k, kCounterNames[k], value);
+  };
+  put(0, sgRun.RunErrors);
+  put(1, sgRun.RunSteps);
+  put(2, sgRun.StepErrors);
+  put(3, stepBytes);
+  put(4, sgRun.TextLen);
+  put(5, sgVar.Count);
+  put(6, sgVar.Fill);
+  put(7, sgRun.RunSeconds);
+}
 
 int HandlerFaulted(long code) {
   NmsRunError(-9999, "Call [%s], __except=(%ld)!", sgFun[gCallRow].Pattern, code);
@@ -128,11 +150,11 @@ int EsRunNextStep() {
     if (ScreenActive()) ScreenPrintf("\r\n(^*^)Line [%d] Prepare Error, Next Step ...\r\n", line);
     TarvDebugLog("\n(^*^)Line [%d] Prepare Error, Next Step ...", line);
     sgRun.CurLine++;
-    TarvSetVarInt(gCounters[3], kCounterNames[3], 0);
+    TarvSetCounter(kStepBytesSlot, kCounterNames[kStepBytesSlot], 0);
     return 0;
   }
 
-  TarvSetVarInt(gStepLine, "step.line", line);
+  TarvSetCounter(kStepLineSlot, "step.line", line);
   sgNms.RunCount[line]++;
   gStep = {line, textLenBefore};
   EsCallStep();
@@ -144,10 +166,7 @@ namespace {
 int EndStep(int line, int textLenBefore) {
   const int32_t stepBytes = sgRun.TextLen - textLenBefore;
   sgRun.RunSeconds = static_cast<int32_t>(std::time(nullptr) - sgLog.StartTime);
-  const int32_t* const values[kCounters] = {&sgRun.RunErrors, &sgRun.RunSteps, &sgRun.StepErrors,
-                                            &stepBytes,       &sgRun.TextLen,  &sgVar.Count,
-                                            &sgVar.Fill,      &sgRun.RunSeconds};
-  TarvSetVarInts(gCounters, kCounterNames, values, kCounters);
+  PublishCounters(stepBytes);
 
   if (sgRun.StepErrors > 0) sgNms.ErrorSteps[line]++;
 

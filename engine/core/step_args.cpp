@@ -1,5 +1,7 @@
 #include "engine/core/step_args.h"
 
+#include <array>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
@@ -17,7 +19,69 @@ int32_t igL[ARG_SLOTS];
 int32_t igV[ARG_SLOTS];
 char agV[ARG_SLOTS][ARG_SIZE];
 
+namespace {
+// How an argument word of three bytes or more between its braces fills its
+// slot, learnt at its first use: it stays so while the script does.
+enum class WordFill : uint8_t {
+  Unknown,
+  Plain,    // no '~' and no '%': a copy
+  OneVar,   // "~name~" and nothing else: the value of one variable
+  Other,    // anything else: TarvReplaceVar
+};
+// The numbers of the variables a word names, in order, as far as found:
+// a number stays right while the store's generation does.
+constexpr int kWordVars = 4;
+struct WordFillCache {
+  WordFill fill;
+  uint32_t generation;  // of the store when the numbers were found
+  std::array<int32_t, kWordVars> var;  // 0 unknown
+};
+std::array<WordFillCache, WORD_RECORDS> gWordFill;
+
+// The number of the word's n-th variable, named name, or -1 when there is
+// none by that name.
+int WordVar(WordFillCache& c, int n, const char* name, int nameLen) {
+  if (c.generation != sgVar.Generation) {
+    c.var.fill(0);
+    c.generation = sgVar.Generation;
+  }
+  if (n < kWordVars && c.var[n] != 0) return c.var[n];
+  const int found = TarvFindVar(name, nameLen);
+  if (found > 0 && n < kWordVars) c.var[n] = found;
+  return found;
+}
+
+WordFill FillOf(const char* src, int len) {
+  // Escapes end one byte short of the room: such a word keeps its own way.
+  if (len >= ARG_ROOM) return WordFill::Other;
+  const char* tilde = static_cast<const char*>(std::memchr(src, '~', len));
+  if (tilde == nullptr)
+    return std::memchr(src, '%', len) == nullptr ? WordFill::Plain : WordFill::Other;
+  if (tilde == src && src[len - 1] == '~' && std::memchr(src + 1, '~', len - 2) == nullptr)
+    return WordFill::OneVar;
+  return WordFill::Other;
+}
+
+// TarvReplaceVar of "~name~" when the debug level is off and the variable
+// exists with a value that fits: its value.  -1 for anything else, which
+// TarvReplaceVar then does (nothing was changed yet).
+int FillOneVar(const char* src, int len, char* dest, WordFillCache& c) {
+  const char* name = src + 1;
+  const int nameLen = len - 2;
+  const int i = WordVar(c, 0, name, nameLen);
+  if (i < 0) return -1;
+  const int vl = sgVar.ValLen[i];
+  if (vl >= ARG_ROOM) return -1;
+  TarvGetVarAt(i, name, nameLen, dest, ARG_ROOM);
+  dest[vl] = 0;
+  return vl;
+}
+}  // namespace
+
+void StepArgsForgetWords() { gWordFill.fill({}); }
+
 void StepArgsClear() {
+  StepArgsForgetWords();
   std::memset(agA, 0, sizeof agA);
   std::memset(igL, 0, sizeof igL);
   std::memset(igV, 0, sizeof igV);
@@ -79,7 +143,10 @@ int EsDecodeEscapes(const char* src, int len, char* dest, int room) {
   return out;
 }
 
-int TarvReplaceVar(const char* src, int len, char* dest, int room) {
+namespace {
+// TarvReplaceVar, with the numbers of the variables named kept in cache
+// when there is one.
+int ReplaceVar(const char* src, int len, char* dest, int room, WordFillCache* cache) {
   int marks[ARG_SIZE];
   int count = 0;
   for (int i = 0; i < len && count < ARG_SIZE; i++)
@@ -114,7 +181,14 @@ int TarvReplaceVar(const char* src, int len, char* dest, int room) {
     std::memcpy(name, src + from, nameLen);
     name[nameLen] = 0;
     char value[ARG_SIZE];
-    int vl = TarvGetVar4(name, nameLen, value, ARG_ROOM);
+    int vl;
+    if (cache == nullptr) {
+      vl = TarvGetVar4(name, nameLen, value, ARG_ROOM);
+    } else {
+      const int i = WordVar(*cache, k / 2 - 1, name, nameLen);
+      vl = i > 0 ? TarvGetVarAt(i, name, nameLen, value, ARG_ROOM)
+                 : TarvGetVar4(name, nameLen, value, ARG_ROOM);
+    }
     if (vl < 0) {
       sgRun.ArgSubErrors++;
       NmsRunError(-3, "var [%s] not exist!", name);
@@ -144,13 +218,80 @@ int TarvReplaceVar(const char* src, int len, char* dest, int room) {
   dest[L] = 0;
   return TarvReturn(L, "TarvReplaceVar:=<%s>,l=%d.", dest, L);
 }
+}  // namespace
 
-int EsPrepareStep() {
-  const int L = sgRun.CurLine;
-  const int m = sgNms.LineWords[L];
-  const int first = sgNms.FirstWord[L];
-  // Nothing of the report is formatted when no one will see it.
-  const bool report = sgLog.LogLevel >= 1 || ScreenActive();
+int TarvReplaceVar(const char* src, int len, char* dest, int room) {
+  return ReplaceVar(src, len, dest, room, nullptr);
+}
+
+namespace {
+// Fills slot i from argument word w (its text and length with the braces):
+// the value's length, or a negative code.
+int FillSlot(int i, int w, const char* word, int wl) {
+  const int n = wl - 2;
+  int result;
+  if (n > ARG_ROOM) {
+    result = -2;
+  } else if (n < 0) {
+    result = NmsRunError(-2, "run:CurStepGetArg Len=<%d> < 0 Err!", n);
+  } else if (n < 3) {
+    TarvCopyBytes(agA[i], word + 1, n);
+    agA[i][n] = 0;
+    result = n;
+  } else {
+    WordFillCache& c = gWordFill[w];
+    if (c.fill == WordFill::Unknown) c.fill = FillOf(word + 1, n);
+    result = -1;
+    if (c.fill == WordFill::Plain) {
+      TarvCopyBytes(agA[i], word + 1, n);
+      agA[i][n] = 0;
+      result = n;
+    } else if (c.fill == WordFill::OneVar && TarvLogLevel() < 4) {
+      result = FillOneVar(word + 1, n, agA[i], c);
+    }
+    if (result < 0) result = ReplaceVar(word + 1, n, agA[i], ARG_ROOM, &c);
+  }
+  return result;
+}
+
+void ClearStep() {
+  sgRun.StepRunState = 0;
+  sgRun.StepErrors = 0;
+  sgRun.ArgErrors = 0;
+  for (int i = 0; i <= 18; i++) igL[i] = -1;
+}
+
+// A slot that failed: counted, and reported as a run error.
+void SlotFailed(int line, int i) {
+  sgRun.ArgErrors++;
+  if (ScreenActive()) ScreenPrintf("\r\n    Arg No. [%d],  Errors=[%d]", i, sgRun.ArgSubErrors);
+  NmsRunError(-2, "Line:%d,Get Arg:%d Error!", line, i);
+}
+
+// EsPrepareStep when neither the log nor the screen shows the step.
+[[gnu::noinline]] int PrepareQuietly(int L, int m, int first) {
+  ClearStep();
+  const int last = m < ARG_SLOTS - 1 ? m : ARG_SLOTS - 1;
+  for (int i = 1; i <= last; i++) {
+    const int w = first + i - 1;
+    const char* word = WordText(w);
+    if (word[0] != '{') continue;
+    sgRun.ArgSubErrors = 0;
+    const int result = FillSlot(i, w, word, sgNms.Words[w].Length);
+    igL[i] = result;
+    if (result >= 0 && sgRun.ArgSubErrors == 0)
+      agA[i][result] = 0;
+    else
+      SlotFailed(L, i);
+  }
+  return -sgRun.ArgErrors;
+}
+}  // namespace
+
+namespace {
+// EsPrepareStep when the log or the screen shows the step.
+[[gnu::noinline]] int PrepareReported(int L, int m, int first) {
+  const bool report = true;
 
   char text[1024];
   char row[2048];
@@ -179,11 +320,7 @@ int EsPrepareStep() {
     rw.Add("<tr><td>Get All Arg:</td>\r\n\t");
   }
 
-  sgRun.StepRunState = 0;
-  sgRun.StepErrors = 0;
-  sgRun.ArgErrors = 0;
-  for (int i = 0; i <= 18; i++) igL[i] = -1;
-
+  ClearStep();
   for (int i = 1; i <= m; i++) {
     const int w = first + i - 1;
     const char* word = WordText(w);
@@ -194,19 +331,7 @@ int EsPrepareStep() {
     // An argument word broken by a brace error is kept with a length shorter
     // than its braces: it fails like any other bad argument.
     if (word[0] == '{' && i < ARG_SLOTS) {
-      const int n = wl - 2;
-      int result;
-      if (n > ARG_ROOM) {
-        result = -2;
-      } else if (n < 0) {
-        result = NmsRunError(-2, "run:CurStepGetArg Len=<%d> < 0 Err!", n);
-      } else if (n < 3) {
-        std::memcpy(agA[i], word + 1, n);
-        agA[i][n] = 0;
-        result = n;
-      } else {
-        result = TarvReplaceVar(word + 1, n, agA[i], ARG_ROOM);
-      }
+      const int result = FillSlot(i, w, word, wl);
       igL[i] = result;
       if (result >= 0 && sgRun.ArgSubErrors == 0) {
         if (report) {
@@ -217,11 +342,8 @@ int EsPrepareStep() {
         if (ScreenActive())
           ScreenPrintf("\r\n    Arg No. [%d], length=[%d], value=[%s]", i, result, agA[i]);
       } else {
-        sgRun.ArgErrors++;
         if (report) rw.Add("class=\"tarv_red\"> ");
-        if (ScreenActive())
-          ScreenPrintf("\r\n    Arg No. [%d],  Errors=[%d]", i, sgRun.ArgSubErrors);
-        NmsRunError(-2, "Line:%d,Get Arg:%d Error!", L, i);
+        SlotFailed(L, i);
       }
     } else if (report) {
       rw.Add(" > ");
@@ -237,6 +359,16 @@ int EsPrepareStep() {
       HtmlLogSuccess("%s", row);
   }
   return -sgRun.ArgErrors;
+}
+}  // namespace
+
+int EsPrepareStep() {
+  const int L = sgRun.CurLine;
+  const int m = sgNms.LineWords[L];
+  const int first = sgNms.FirstWord[L];
+  // Nothing of the report is formatted when no one will see it.
+  if (sgLog.LogLevel >= 1 || ScreenActive()) return PrepareReported(L, m, first);
+  return PrepareQuietly(L, m, first);
 }
 
 int EsGetArg(int w, char* dest, int room) {
@@ -268,7 +400,7 @@ int ArgEquals(int w, const char* text, int len, const char* okFmt) {
 
 int KeyEquals(int w, const char* text, int len) {
   if (sgNms.Words[w].Length != len) return -2;
-  if (std::memcmp(WordText(w), text, len) != 0) return -3;
+  if (!TarvSameBytes(WordText(w), text, len)) return -3;
   return 0;
 }
 }  // namespace

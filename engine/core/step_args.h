@@ -23,3 +23,5 @@ int EsStepIsKey2(int line, const char* key);
 
 // Clears the slots (engine reset).
 void StepArgsClear();
+// Forgets what was learnt of the script's words (a new script is parsed).
+void StepArgsForgetWords();

@@ -8,6 +8,7 @@
 #include "engine/log/log_sink.h"
 #include "engine/core/run_state.h"
 #include "engine/core/observer.h"
+#include "engine/util/util.h"
 
 VarStore sgVar;
 
@@ -17,12 +18,19 @@ VarStore sgVar;
 namespace {
 constexpr uint32_t INDEX_SLOTS = 8192;  // power of two, > 2 * VAR_MAX
 std::array<int32_t, INDEX_SLOTS> gIndex;  // variable number, 0 empty
-// Counted up by every clear: a VarHandle of an earlier store is stale.
-uint32_t gGeneration = 1;
-// Writes to each variable, which tell a VarHandle whether its value is still
-// the one it wrote.
-std::array<uint32_t, VAR_SLOTS> gWrites;
 
+void ForgetCounters() {
+  for (VarCounter& c : sgVar.Counters) c = VarCounter{};
+}
+
+// Any write of a counter's variable but the counter's own by number: it
+// replaces a pending value, and the counter's next write goes by name.
+inline void CounterWrittenElsewhere(int i) {
+  if (sgVar.CounterOf[i] == 0) return;
+  const int k = sgVar.CounterOf[i] - 1;
+  sgVar.Pending &= ~(1u << k);
+  sgVar.Counters[k].ready = false;
+}
 uint32_t HashName(const char* name, int len) {
   uint32_t h = 2166136261u;
   for (int i = 0; i < len; i++) {
@@ -32,8 +40,25 @@ uint32_t HashName(const char* name, int len) {
   return h;
 }
 
-bool NameIs(int i, const char* name, int len) {
-  return sgVar.NameLen[i] == len && std::memcmp(VarName(i), name, len) == 0;
+[[gnu::always_inline]] inline bool NameIs(int i, const char* name, int len) {
+  return sgVar.NameLen[i] == len && TarvSameBytes(VarName(i), name, len);
+}
+
+// The variables found last by name: a name looked up again and again (a
+// loop's counter) is compared with them before it is hashed.
+constexpr int kRecent = 2;
+std::array<int32_t, kRecent> gRecent;
+int gRecentNext;
+
+inline int RecentVar(const char* name, int len) {
+  for (const int i : gRecent)
+    if (i != 0 && NameIs(i, name, len)) return i;
+  return 0;
+}
+
+inline void NoteRecent(int i) {
+  gRecent[gRecentNext] = i;
+  gRecentNext = (gRecentNext + 1) % kRecent;
 }
 
 // Slot of the name in gIndex: where it is, or the empty slot it would take.
@@ -52,17 +77,23 @@ void VarStoreClear() {
   for (auto* column : {&sgVar.NameOff, &sgVar.NameLen, &sgVar.ValOff, &sgVar.ValLen,
                        &sgVar.ValRoom, &sgVar.editByStep})
     std::fill_n(column->begin(), std::min(used, column->size()), 0);
-  std::fill_n(gWrites.begin(), std::min(used, gWrites.size()), 0u);
+  std::fill_n(sgVar.CounterOf.begin(), std::min(used, sgVar.CounterOf.size()), uint8_t{0});
+  sgVar.Pending = 0;
+  ForgetCounters();
   if (sgVar.Count > 0) gIndex.fill(0);
+  gRecent.fill(0);
   sgVar.Fill = 0;
   sgVar.Count = 0;
-  gGeneration++;
+  sgVar.Generation++;
 }
 
 int TarvFindVar(const char* name, int nameLen) {
   if (nameLen < 1 || nameLen >= VAR_NAME || sgVar.Count == 0) return -1;
-  int i = gIndex[IndexSlot(name, nameLen)];
-  return i == 0 ? -1 : i;
+  if (const int recent = RecentVar(name, nameLen)) return recent;
+  const int i = gIndex[IndexSlot(name, nameLen)];
+  if (i == 0) return -1;
+  NoteRecent(i);
+  return i;
 }
 
 namespace {
@@ -70,7 +101,7 @@ namespace {
 // and the pool for room.  The value is written over the old one when it fits
 // its room, else appended to the pool.
 void WriteValue(int i, const char* value, int valueLen) {
-  gWrites[i]++;
+  CounterWrittenElsewhere(i);
   sgVar.editByStep[i] = sgRun.RunSteps;
   if (valueLen > sgVar.ValRoom[i]) {
     sgVar.ValOff[i] = sgVar.Fill;
@@ -78,11 +109,14 @@ void WriteValue(int i, const char* value, int valueLen) {
     sgVar.Fill += valueLen;
   }
   sgVar.ValLen[i] = valueLen;
-  if (valueLen > 0) std::memcpy(sgVar.Pool.data() + sgVar.ValOff[i], value, valueLen);
+  TarvCopyBytes(sgVar.Pool.data() + sgVar.ValOff[i], value, valueLen);
 }
 }  // namespace
 
-int TarvSetVar4(const char* name, int nameLen, const char* value, int valueLen) {
+namespace {
+// TarvSetVar4; `recent` when the name may be one of the recent variables
+// and is to become one (the counters' own writes by name are neither).
+int SetVar(const char* name, int nameLen, const char* value, int valueLen, bool recent) {
   if (nameLen < 1 || nameLen > VAR_NAME - 1 || static_cast<unsigned>(valueLen) > VAR_VAL - 1)
     return TarvReturn(-1, "SetVar Err,Name.l=%d[1-%d], Val.l=%d[0-%d]", nameLen, VAR_NAME,
                       valueLen, VAR_VAL);
@@ -94,16 +128,21 @@ int TarvSetVar4(const char* name, int nameLen, const char* value, int valueLen) 
   if (static_cast<int64_t>(sgVar.Fill) + nameLen + valueLen > VAR_POOL_LIMIT)
     return TarvReturn(-2, "SetVar Buf End.<%.*s>", nameLen, name);
 
-  uint32_t slot = IndexSlot(name, nameLen);
-  int i = gIndex[slot];
+  int i = recent ? RecentVar(name, nameLen) : 0;
   if (i != 0) {
+    WriteValue(i, value, valueLen);
+    return 0;
+  }
+  const uint32_t slot = IndexSlot(name, nameLen);
+  i = gIndex[slot];
+  if (i != 0) {
+    if (recent) NoteRecent(i);
     WriteValue(i, value, valueLen);
     return 0;
   }
   if (sgVar.Count >= VAR_MAX) return TarvReturn(-3, "SetVar too much<%.*s>", nameLen, name);
   i = ++sgVar.Count;
   gIndex[slot] = i;
-  gWrites[i]++;
   sgVar.editByStep[i] = sgRun.RunSteps;
   sgVar.NameOff[i] = sgVar.Fill;
   sgVar.NameLen[i] = nameLen;
@@ -116,56 +155,82 @@ int TarvSetVar4(const char* name, int nameLen, const char* value, int valueLen) 
   sgVar.Fill += valueLen;
   return 0;
 }
-
-namespace {
-// TarvSetVarInt; `shown` when the log or the screen shows the write.
-inline int SetVarInt(VarHandle& handle, std::string_view name, int value, bool shown) {
-  const int nameLen = static_cast<int>(name.size());
-  const int i = handle.Index;
-  // The first write of a run, a write the log or the screen shows, and a
-  // full pool take the common way; it is the same store either way.
-  const bool direct = !shown && handle.Generation == gGeneration && i != 0;
-  // An unchanged value only takes the step's mark.
-  if (direct && handle.Writes == gWrites[i] && handle.Value == value &&
-      static_cast<int64_t>(sgVar.Fill) + nameLen + handle.Length <= VAR_POOL_LIMIT) {
-    sgVar.editByStep[i] = sgRun.RunSteps;
-    return 0;
-  }
-  char buf[16];
-  const int len = static_cast<int>(std::to_chars(buf, buf + sizeof buf, value).ptr - buf);
-  int rc = 0;
-  if (direct && static_cast<int64_t>(sgVar.Fill) + nameLen + len <= VAR_POOL_LIMIT) {
-    WriteValue(i, buf, len);
-  } else {
-    rc = TarvSetVar4(name.data(), nameLen, buf, len);
-    // A handle of this store already knows its variable's number.
-    if (handle.Generation != gGeneration || i == 0) {
-      const int found = TarvFindVar(name.data(), nameLen);
-      handle.Index = found > 0 ? found : 0;
-      handle.Generation = gGeneration;
-    }
-  }
-  if (rc == 0 && handle.Index != 0) {
-    handle.Writes = gWrites[handle.Index];
-    handle.Value = value;
-    handle.Length = len;
-  } else {
-    handle = VarHandle{};
-  }
-  return rc;
-}
-
-bool WritesShown() { return TarvLogLevel() >= 4 || ScreenActive(); }
 }  // namespace
 
-int TarvSetVarInt(VarHandle& handle, std::string_view name, int value) {
-  return SetVarInt(handle, name, value, WritesShown());
+int TarvSetVar4(const char* name, int nameLen, const char* value, int valueLen) {
+  return SetVar(name, nameLen, value, valueLen, true);
 }
 
-void TarvSetVarInts(VarHandle* handles, const std::string_view* names,
-                    const int32_t* const* values, int count) {
-  const bool shown = WritesShown();
-  for (int k = 0; k < count; k++) SetVarInt(handles[k], names[k], *values[k], shown);
+namespace {
+// The values with the text length of v, from 1 digit to 10 and a sign.
+void LengthRange(int32_t v, int32_t* low, int32_t* high) {
+  constexpr int32_t kTen[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000,
+                              1000000000};
+  if (v == INT32_MIN) {
+    *low = *high = v;
+    return;
+  }
+  const int32_t a = v < 0 ? -v : v;
+  int d = 1;
+  while (d < 10 && a >= kTen[d]) d++;
+  const int32_t lo = d == 1 ? 0 : kTen[d - 1];
+  const int32_t hi = d == 10 ? INT32_MAX : kTen[d] - 1;
+  if (v < 0) {
+    *low = -hi;
+    *high = lo == 0 ? -1 : -lo;
+  } else {
+    *low = lo;
+    *high = hi;
+  }
+}
+
+}  // namespace
+
+void VarSetCounterByName(int k, std::string_view name, int32_t value) {
+  VarCounter& c = sgVar.Counters[k];
+  if (sgVar.Pending != 0) VarStoreWritePending();
+  char buf[16];
+  const int len = static_cast<int>(std::to_chars(buf, buf + sizeof buf, value).ptr - buf);
+  const int nameLen = static_cast<int>(name.size());
+  const int rc = SetVar(name.data(), nameLen, buf, len, false);
+  if (c.index == 0) {
+    const int found = TarvFindVar(name.data(), nameLen);
+    if (found > 0) {
+      c.index = found;
+      sgVar.CounterOf[found] = static_cast<uint8_t>(k + 1);
+    }
+  }
+  // A write that failed leaves the counter to this way again.
+  c.ready = rc == 0 && c.index != 0;
+  c.value = value;
+  // The range of the value's length is taken when a write by number first
+  // needs it (VarSetCounterLength): writes shown in the log may never do.
+  c.low = c.high = value;
+}
+
+void VarSetCounterLength(int k, int32_t value) {
+  VarCounter& c = sgVar.Counters[k];
+  const int i = c.index;
+  char buf[16];
+  const int len = static_cast<int>(std::to_chars(buf, buf + sizeof buf, value).ptr - buf);
+  if (len > sgVar.ValRoom[i]) {
+    sgVar.ValOff[i] = sgVar.Fill;
+    sgVar.ValRoom[i] = len;
+    sgVar.Fill += len;
+  }
+  sgVar.ValLen[i] = len;
+  LengthRange(value, &c.low, &c.high);
+}
+
+void VarStoreWritePending() {
+  for (int k = 0; k < VAR_COUNTERS; k++) {
+    if ((sgVar.Pending & (1u << k)) == 0) continue;
+    const VarCounter& c = sgVar.Counters[k];
+    // The length is the one of the value's range: the digits fill it exactly.
+    char* dest = sgVar.Pool.data() + sgVar.ValOff[c.index];
+    std::to_chars(dest, dest + sgVar.ValLen[c.index], c.value);
+  }
+  sgVar.Pending = 0;
 }
 
 int TarvSetVar3(const char* name, const char* value, int valueLen) {
@@ -183,21 +248,29 @@ int TarvSetVarInt2(const char* name, int value) {
 }
 
 int TarvGetVar4(const char* name, int nameLen, char* dest, int capacity) {
-  int i = TarvFindVar(name, nameLen);
-  // The name as the log shows it: at most VAR_NAME - 1 bytes, up to a NUL.
-  const int shown = nameLen < 0 ? 0 : (nameLen < VAR_NAME - 1 ? nameLen : VAR_NAME - 1);
-  if (i < 0) return TarvReturn(-2, "GetVar4(%.*s) NotFound", shown, name);
-  int len = sgVar.ValLen[i];
+  const int i = TarvFindVar(name, nameLen);
+  if (i < 0) {
+    // The name as the log shows it: at most VAR_NAME - 1 bytes, up to a NUL.
+    const int shown = nameLen < 0 ? 0 : (nameLen < VAR_NAME - 1 ? nameLen : VAR_NAME - 1);
+    return TarvReturn(-2, "GetVar4(%.*s) NotFound", shown, name);
+  }
+  return TarvGetVarAt(i, name, nameLen, dest, capacity);
+}
+
+int TarvGetVarAt(int i, const char* name, int nameLen, char* dest, int capacity) {
+  const int shown = nameLen < VAR_NAME - 1 ? nameLen : VAR_NAME - 1;
+  const int len = sgVar.ValLen[i];
   if (len > capacity) return TarvReturn(-3, "GetVar4(%.*s) Buf too small", shown, name);
-  if (len > 0) std::memcpy(dest, VarValue(i), len);
-  return TarvReturn(len, "GetVar4(%.*s)=<%.*s>", shown, name, len, VarValue(i));
+  const char* value = VarValue(i);
+  TarvCopyBytes(dest, value, len);
+  return TarvReturn(len, "GetVar4(%.*s)=<%.*s>", shown, name, len, value);
 }
 
 int TarvZeroVar(const char* name) {
   int len = static_cast<int>(strnlen(name, VAR_VAL));
   int i = TarvFindVar(name, len);
   if (i < 0) return TarvReturn(-1, "TarvZeroVar,Var [%s] Not exist!", name);
-  gWrites[i]++;
+  CounterWrittenElsewhere(i);
   sgVar.ValLen[i] = 0;
   return 0;
 }

@@ -12,6 +12,7 @@
 #include "engine/log/log_sink.h"
 #include "engine/log/reporters.h"
 #include "engine/core/run_state.h"
+#include "engine/core/script.h"
 #include "engine/core/step_args.h"
 #include "engine/util/util.h"
 #include "engine/core/var_store.h"
@@ -39,8 +40,16 @@ int LoadVarIntoSlot2() {
 // Length of argument slot k: 0, or the code of the run error it recorded.
 int ArgLengthFault(int k) { return ArgCheckLength(k, ARG_ROOM, -4); }
 
-bool OperatorIs(const char* op) {
-  return CurStepIsKey3(3, op, static_cast<int>(std::char_traits<char>::length(op))) == 0;
+// Operators are one or two bytes: a loop beats a call.
+bool SameWord(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t k = 0; k < a.size(); k++)
+    if (a[k] != b[k]) return false;
+  return true;
+}
+
+bool OperatorIs(std::string_view op) {
+  return CurStepIsKey3(3, op.data(), static_cast<int>(op.size())) == 0;
 }
 
 std::string_view Slot(int k) { return {agA[k], static_cast<size_t>(igL[k] > 0 ? igL[k] : 0)}; }
@@ -152,8 +161,10 @@ int if_var_a2_vs_a4() {
   const int32_t a = igV[2];
   const int32_t b = igV[4];
 
+  // The operator word is one of the six (the table routes only those here);
+  // the key check itself runs for the word found, as it writes the match.
   struct Op {
-    const char* word;
+    std::string_view word;
     bool holds;
     const char* ok;
   };
@@ -163,7 +174,14 @@ int if_var_a2_vs_a4() {
                     {"<=", a <= b, "if_var_a2_vs_a4->A:4(<= OK)."},
                     {">", a > b, "if_var_a2_vs_a4->A:4(> OK)."},
                     {"<", a < b, "if_var_a2_vs_a4->A:4(< OK)."}};
+  const int w = sgNms.FirstWord[sgRun.CurLine] + 2;
+  // A line without a third word leaves every operator to the key check.
+  const bool known = w >= 1 && w <= sgNms.WordCount;
+  const std::string_view word =
+      known ? std::string_view(WordText(w), static_cast<size_t>(sgNms.Words[w].Length))
+            : std::string_view();
   for (const Op& op : ops) {
+    if (known && !SameWord(word, op.word)) continue;
     if (!OperatorIs(op.word)) continue;
     if (op.holds) return TarvReturn(0, "%s", op.ok);
     return EsGotoIfEnd();

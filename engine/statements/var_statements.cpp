@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
-#include <optional>
 
 #include "engine/statements/arg_checks.h"
 #include "engine/core/handlers.h"
@@ -24,16 +23,24 @@
 
 namespace {
 
-// The checks answer the run error's code when the argument is refused.
-using Refusal = std::optional<int>;
+// The checks answer the run error's code (never 0) when the argument is
+// refused.  A plain int in a register: an optional<int> came back through a
+// byte store and a wider load, which stalls.
+struct Refusal {
+  int code = 0;
+  explicit operator bool() const { return code != 0; }
+  int operator*() const { return code; }
+};
 
 // Refuses argument `pos` when its length lies outside lowest..highest.  The
 // low message names `shownLow`, which is not always the bound itself.
 Refusal LengthFault(int pos, int lowest, int highest, int shownLow = 1) {
   const int len = igL[pos];
-  if (len < lowest) return NmsRunError(-pos, "Length of Arg %d is :%d  < %d !", pos, len, shownLow);
-  if (len > highest) return NmsRunError(-pos, "Length of Arg %d is :%d > %d !", pos, len, highest);
-  return std::nullopt;
+  if (len < lowest)
+    return {NmsRunError(-pos, "Length of Arg %d is :%d  < %d !", pos, len, shownLow)};
+  if (len > highest)
+    return {NmsRunError(-pos, "Length of Arg %d is :%d > %d !", pos, len, highest)};
+  return {};
 }
 
 // Every statement names its variable in word 2.
@@ -41,8 +48,7 @@ Refusal VarNameFault() { return LengthFault(2, 1, VAR_NAME - 2); }
 
 // Takes argument `pos` as a decimal number into igV[pos].
 Refusal IntegerFault(int pos) {
-  if (const int rc = ArgCheckInteger(pos)) return rc;
-  return std::nullopt;
+  return {ArgCheckInteger(pos)};
 }
 
 // The value of the variable named by argument `pos` into dest (1024 bytes,

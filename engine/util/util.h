@@ -2,6 +2,7 @@
 // without a terminator: callers clear their buffers or use the returned length.
 #pragma once
 #include <cstdint>
+#include <cstring>
 
 // 0-based offset of the first / last occurrence of pat; -1 when pat is longer
 // than buf, -2 when it does not occur.  An empty pattern is found at 0 / len.
@@ -58,6 +59,41 @@ int HashToHex(const void* data, int len, HashAlg alg, char* dest /* 41 bytes */)
 
 // The C locale's whitespace; bytes from 0x80 never are (they belong to UTF-8
 // words).
+// Copies n bytes (n >= 0, no overlap).  Names, counters and small values
+// are copied in a few moves of fixed size, which need no call; every byte
+// read lies within the n.
+inline void TarvCopyBytes(char* dest, const char* src, int n) {
+  if (n > 16) {
+    std::memcpy(dest, src, static_cast<size_t>(n));
+  } else if (n >= 8) {
+    std::memcpy(dest, src, 8);
+    std::memcpy(dest + n - 8, src + n - 8, 8);
+  } else if (n >= 4) {
+    std::memcpy(dest, src, 4);
+    std::memcpy(dest + n - 4, src + n - 4, 4);
+  } else if (n > 0) {
+    dest[0] = src[0];
+    dest[n / 2] = src[n / 2];
+    dest[n - 1] = src[n - 1];
+  }
+}
+
+// Whether n bytes are the same; names and keys are short, and are compared
+// eight bytes at a time without a call.
+inline bool TarvSameBytes(const char* a, const char* b, int n) {
+  int k = 0;
+  for (; k + 8 <= n; k += 8) {
+    uint64_t x;
+    uint64_t y;
+    std::memcpy(&x, a + k, 8);
+    std::memcpy(&y, b + k, 8);
+    if (x != y) return false;
+  }
+  for (; k < n; k++)
+    if (a[k] != b[k]) return false;
+  return true;
+}
+
 constexpr bool TarvIsSpace(unsigned char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }

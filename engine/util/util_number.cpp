@@ -40,7 +40,12 @@ int32_t TarvAtoi(const char* text) {
   while (TarvIsSpace(*p)) p++;
   bool neg = false;
   if (*p == '-' || *p == '+') neg = (*p++ == '-');
+  // Eighteen digits cannot overflow: they are summed without the cap, which
+  // caps the same once taken after them.
   int64_t v = 0;
+  int digits = 0;
+  for (; *p >= '0' && *p <= '9' && digits < 18; p++, digits++) v = v * 10 + (*p - '0');
+  if (v > INT64_C(2147483648)) v = INT64_C(2147483648);
   for (; *p >= '0' && *p <= '9'; p++) {
     v = v * 10 + (*p - '0');
     if (v > INT64_C(2147483648)) v = INT64_C(2147483648);
