@@ -15,7 +15,8 @@ TEST(VbsFunctions, BuiltIns) { vbstest::CheckCases("functions.cases"); }
 // Dictionary and RegExp as scripts use them.
 TEST(VbsObjects, DictionaryAndRegExp) { vbstest::CheckCases("objects.cases"); }
 
-// Run-time faults name their number and line.
+// Faults name their number and line (and the compiler's their column);
+// runaway recursion and growth stop at the limits.
 TEST(SysVbscript, RuntimeFaults) { vbstest::CheckCases("faults.cases"); }
 
 // Parsing command output, subnet arithmetic, counting with a Dictionary.

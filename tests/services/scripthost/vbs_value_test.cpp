@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "tests/services/scripthost/vbs_test_util.h"
+
 namespace {
 
 using namespace tarv::vbs;
@@ -21,43 +23,18 @@ int ErrorOf(auto&& fn) {
   return 0;
 }
 
-TEST(VbsValue, FormatDouble) {
-  const struct { double in; const char* out; } cases[] = {
-      {0.0, "0"}, {-0.0, "0"}, {-2.5, "-2.5"}, {0.1 + 0.2, "0.3"}, {1.0 / 3.0, "0.333333333333333"},
-      {2147483648.0, "2147483648"}, {123456789012345.0, "123456789012345"}, {1e15, "1E+15"},
-      {1234567890123456.0, "1.23456789012346E+15"}, {-1.5e300, "-1.5E+300"},
-      {0.0001, "0.0001"}, {0.00001, "1E-05"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.out);
-    EXPECT_EQ(FormatDouble(c.in), c.out);
-  }
-}
-
-TEST(VbsValue, ParseNumberAcceptsWhatScriptsAccept) {
-  const struct { const char* in; std::optional<double> out; } cases[] = {
-      {" 42 ", 42},      {"-7", -7},       {"+7", 7},          {".5", 0.5},
-      {"5.", 5},         {"1E-2", 0.01},   {"&hff", 255},      {"&HFFFF", -1},
-      {"&O17", 15},      {"", std::nullopt}, {"  ", std::nullopt}, {"abc", std::nullopt},
-      {"1e", std::nullopt}, {"1.2.3", std::nullopt}, {"--1", std::nullopt},
-      {"5-3", std::nullopt}, {"&H", std::nullopt}, {"&HG", std::nullopt}, {"1e-400", 0},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.in);
-    EXPECT_EQ(ParseNumber(c.in), c.out);
+// scripts/numbers.tsv: numbers as text, text as numbers, and rounding.
+TEST(VbsValue, NumbersAndTheirText) {
+  for (const auto& row : vbstest::LoadRows("numbers.tsv")) {
+    SCOPED_TRACE(row[0] + " [" + row[1] + "]");
+    const double in = std::strtod(row[1].c_str(), nullptr);
+    const std::optional<double> want =
+        row[2] == "-" ? std::nullopt : std::optional<double>(std::strtod(row[2].c_str(), nullptr));
+    if (row[0] == "format") EXPECT_EQ(FormatDouble(in), row[2]);
+    else if (row[0] == "parse") EXPECT_EQ(ParseNumber(row[1]), want);
+    else EXPECT_EQ(RoundHalfEven(in), want);
   }
   EXPECT_EQ(ErrorOf([] { ParseNumber("1e400"); }), kErrOverflow);
-}
-
-TEST(VbsValue, RoundHalfEven) {
-  const struct { double in, out; } cases[] = {
-      {0.5, 0}, {1.5, 2}, {2.5, 2}, {-0.5, 0}, {-1.5, -2}, {-2.5, -2}, {2.4, 2}, {-2.6, -3},
-      {1e300, 1e300},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.in);
-    EXPECT_EQ(RoundHalfEven(c.in), c.out);
-  }
 }
 
 // Short makers for the tables below.

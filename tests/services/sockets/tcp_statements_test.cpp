@@ -226,35 +226,4 @@ TEST_F(TcpStatementsTest, ANewConnectClosesTheOldConnection) {
   EXPECT_EQ(RunErrors(), Errors{});
 }
 
-TEST_F(TcpStatementsTest, ArgumentChecksAndUseWithoutAConnection) {
-  Run("tcp.connect ip {127.0.0.1} port {0}\n"
-      "tcp.connect ip {127.0.0.1} port {65535}\n"
-      "tcp.connect ip {" + std::string(251, '1') + "} port {80}\n"
-      "tcp.connect ip {} port {80}\n"
-      "tcp.server listen port {-1}\n"
-      "tcp.recv for {1048577} bytes\n"
-      "tcp.recv for {86401} seconds\n"
-      "tcp.send {}\n"
-      "tcp.recv expect {}\n"
-      "tcp.close\n"
-      "tcp.send {x}\n"
-      "tcp.recv for {1} bytes\n");
-  EXPECT_EQ(RunErrors(), (Errors{
-                          "Arg:5=0  < 1 !",
-                          "Arg:5=65535 > 65534 !",
-                          "Length of Arg 3 is :251 > 250 !",
-                          "Length of Arg 3 is :0  < 1 !",
-                          "Arg:4 is not integer !",
-                          "Arg:3=1048577 > 1048576 !",
-                          "Arg:3=86401 > 86400 !",
-                          "Length of Arg 2 is :0  < 1 !",
-                          "Length of Arg 3 is :0  < 1 !",
-                          "WinTcpSend: send len=0,select ret SOCKET_ERROR",
-                          "TarvTcpSend: send return,len=0.",
-                          "WinTcpRecv: recv len=0,select ret SOCKET_ERROR",
-                          "tcp_recv_for_a3_bytes recv len=0 ,but want len=1 !",
-                      }));
-  EXPECT_EQ(Var("tcp.status"), "CLOSED");
-}
-
 }  // namespace

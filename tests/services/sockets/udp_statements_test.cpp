@@ -10,9 +10,11 @@
 
 #include "engine/core/run_state.h"
 #include "services/sockets/socket_layer.h"
+#include "services/sockets/tcp_statements.h"
 #include "tests/engine/harness.h"
 #include "tests/platform/ipv6.h"
 #include "tests/services/binary_run.h"
+#include "tests/services/statement_checks.h"
 #include "tests/services/sockets/tcp_peer.h"
 
 namespace {
@@ -178,32 +180,12 @@ TEST_F(UdpStatementsTest, ClientReceivesWithoutAStepTimeOut) {
   EXPECT_EQ(RunErrors(), Errors{});
 }
 
-TEST_F(UdpStatementsTest, RefusedArguments) {
-  Run("udp.client connect ip {127.0.0.1} port {65535}\n"
-      "udp.server listen port {65535}\n"
-      "udp.server listen port {x}\n"
-      "udp.client connect ip {localhost} port {53}\n"
-      "udp.client connect ip {:::} port {53}\n"
-      "var {sock} value {none}\n"
-      "udp.recv {0} packets\n"
-      "udp.recv {z} seconds\n"
-      "text.add {ab}\n"
-      "text.headpointer move to {1} byte\n"
-      "text.tailpointer move to {1} byte\n"
-      "udp.send text\n"
-      "udp.send {}\n");
-  EXPECT_EQ(sgUdp.Socket, -1);
-  EXPECT_EQ(RunErrors(), (Errors{
-                          "Arg:6=65535 > 65534 !",
-                          "Arg:4=65535 > 65534 !",
-                          "Arg:4 is not integer !",
-                          "udp_client_connect_ip_a4_port_a6: arg <4> is not ip address",
-                          "WinUdpConnect2V6: getaddrinfo failed with error -2: Name or service not known",
-                          "Arg:2=0  <= 0 !",
-                          "Arg:2 is not integer !",
-                          "udp_send_text: no text be selected, error.",
-                          "Length of Arg 2 is :0  < 1 !",
-                      }));
+// A refused line leaves no socket open.
+TEST(SocketChecks, ArgumentsAndUseWithoutAConnection) {
+  tarvtest::RunChecks("services/sockets/checks.txt", [] {
+    EXPECT_EQ(sgUdp.Socket, -1);
+    EXPECT_EQ(sgTcp.DataSocket, -1);
+  });
 }
 
 TEST(UdpBinary, ServerAnswersAnIPv6Client) {

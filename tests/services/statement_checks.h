@@ -1,0 +1,71 @@
+// Statement lines and what each answers, kept as data beside a family's
+// tests and run by one runner: every case in a fresh run of its own.
+//
+// A case is a block of script lines ended by a blank line, followed by
+//   "= N"      the result of the case's last line (left out: not checked)
+//   "! text"   each run error in order (none: the run must have none)
+// "# ..." lines are comments.  "<<N*c>>" stands for N copies of c, and in
+// an error "\n" for a line break.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/engine/harness.h"
+
+namespace tarvtest {
+
+inline std::string ExpandCheckText(std::string s) {
+  static const std::regex repeat("<<([0-9]+)\\*(.)>>");
+  std::smatch m;
+  while (std::regex_search(s, m, repeat))
+    s.replace(m.position(0), m.length(0), std::string(std::stoul(m[1]), m[2].str()[0]));
+  for (size_t at = s.find("\\n"); at != std::string::npos; at = s.find("\\n", at + 1)) s.replace(at, 2, "\n");
+  return s;
+}
+
+// Runs the cases of tests/<file>; `after` checks what each run left.
+inline void RunChecks(const std::string& file, const std::function<void()>& after = {},
+                      const std::string& mode = "hide") {
+  struct Case {
+    std::string script;
+    int lines = 0;
+    bool coded = false;
+    int code = 0;
+    std::vector<std::string> errors;
+  };
+  std::vector<Case> cases(1);
+  std::istringstream in(ReadFile(std::string(TARV_SOURCE_DIR) + "/tests/" + file));
+  for (std::string line; std::getline(in, line);) {
+    Case& c = cases.back();
+    if (line.empty()) {
+      if (c.lines > 0) cases.emplace_back();
+    } else if (line.starts_with("= ")) {
+      c.coded = true;
+      c.code = std::stoi(line.substr(2));
+    } else if (line.starts_with("! ")) {
+      c.errors.push_back(ExpandCheckText(line.substr(2)));
+    } else if (!line.starts_with("#")) {
+      c.script += ExpandCheckText(line) + "\n";
+      c.lines++;
+    }
+  }
+  if (cases.back().lines == 0) cases.pop_back();
+  ASSERT_FALSE(cases.empty()) << file;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.script.substr(0, 200));
+    TempDir dir;
+    const Outcome o = RunCase(dir, c.script, {}, mode);
+    if (c.coded) {
+      EXPECT_EQ(o.Code(c.lines), c.code);
+    }
+    EXPECT_EQ(o.errors, c.errors);
+    if (after) after();
+  }
+}
+
+}  // namespace tarvtest
