@@ -43,20 +43,6 @@ Value L(std::int32_t n) { return Value::Long(n); }
 Value D(double d) { return Value::Double(d); }
 Value S(const char* s) { return Value::String(s); }
 
-TEST(VbsValue, Coercions) {
-  EXPECT_EQ(ToDouble(Value()), 0);
-  EXPECT_EQ(ToDouble(S(" 2.5 ")), 2.5);
-  EXPECT_EQ(ToLong(D(2.5)), 2);
-  EXPECT_EQ(ToLong(D(3.5)), 4);
-  EXPECT_EQ(ToInteger(S("-32768")), -32768);
-  EXPECT_EQ(ToString(Value::Boolean(false)), "False");
-  EXPECT_EQ(ToString(I(-5)), "-5");
-  EXPECT_TRUE(ToBoolean(S("TRUE")));
-  EXPECT_FALSE(ToBoolean(S("0")));
-  // The other kinds' names show through the evaluator's results.
-  EXPECT_EQ(TypeName(Value::Object(nullptr)), "Nothing");
-}
-
 TEST(VbsValue, CoercionAndArithmeticFaults) {
   const struct { const char* what; std::function<void()> fn; int number; } faults[] = {
       {"text to number", [] { ToDouble(S("abc")); }, kErrTypeMismatch},
