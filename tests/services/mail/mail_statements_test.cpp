@@ -116,8 +116,7 @@ TEST(MailStatements, SendsThroughTheScriptAndMasksThePassword) {
             "attachment=b \"q\".bin application/octet-stream\n");
   EXPECT_EQ(tarvtest::ReadFile(dir.File("mail2.att2")), std::string("\x00\x01\x02", 3));
   EXPECT_FALSE(std::filesystem::exists(dir.File("mail3.txt")));
-  std::string html;
-  for (const auto& f : std::filesystem::directory_iterator(dir.path() / "log")) html += tarvtest::ReadFile(f.path());
+  const std::string html = tarvtest::LogsIn(dir);
   // The script's copy in the log hides the password (the statement's own
   // line is logged as written).
   EXPECT_EQ(html.find("pa\"\"ss"), std::string::npos);

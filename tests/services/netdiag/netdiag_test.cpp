@@ -14,7 +14,6 @@
 
 namespace {
 
-using tarvtest::ReadFile;
 using tarvtest::RunErrors;
 using tarvtest::TempDir;
 using tarvtest::Var;
@@ -66,9 +65,7 @@ TEST(Netdiag, NamesFromThePrivateHostsFile) {
   EXPECT_EQ(RunErrors(), (Errors{"Host (v6only.test) not found", "WinDnsGetIpV4  <0 !",
                                  "Host (nosuch.test) not found", "WinDnsGetIpV4  <0 !",
                                  "getaddrinfo for ipv6 failed", "WinDnsGetIpV6  <0 !"}));
-  std::string text;
-  for (const auto& f : std::filesystem::directory_iterator(dir.path() / "log"))
-    text += ReadFile(f.path().string());
+  const std::string text = tarvtest::LogsIn(dir);
   for (const char* trace :
        {"Official name: multi.test", "Alternate name #1: web.test", "Alternate name #2: www.test",
         "Address type: AF_INET", "Address length: 4", "Return IP Address #0: 198.18.1.10",

@@ -30,9 +30,7 @@ TEST(ListenLine, IPv4AddressAloneWithoutItsPort) {
                 "debug");
   client.join();
   TcpStateClear();
-  std::string log;
-  for (const auto& e : std::filesystem::directory_iterator(dir.path() / "log"))
-    log += tarvtest::ReadFile(e.path().string());
+  const std::string log = tarvtest::LogsIn(dir);
   EXPECT_NE(log.find("\nTcp.Listen IPv4=[0.0.0.0]"), std::string::npos) << log;
 }
 
