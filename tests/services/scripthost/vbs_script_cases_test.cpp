@@ -12,8 +12,8 @@ TEST(VbsLanguage, Statements) { vbstest::CheckCases("language.cases"); }
 // Every built-in function, as `TarvMain = <expression>`.
 TEST(VbsFunctions, BuiltIns) { vbstest::CheckCases("functions.cases"); }
 
-// Dictionary and RegExp as scripts use them.
-TEST(VbsObjects, DictionaryAndRegExp) { vbstest::CheckCases("objects.cases"); }
+// Dictionary, RegExp and FileSystemObject as scripts use them.
+TEST(VbsObjects, DictionaryRegExpAndFiles) { vbstest::CheckCases("objects.cases"); }
 
 // Faults name their number and line (and the compiler's their column);
 // runaway recursion and growth stop at the limits.

@@ -83,16 +83,25 @@ inline std::vector<ScriptCase> LoadCases(const std::string& file) {
   return cases;
 }
 
+// The script with every "@DIR" made the folder.
+inline std::string InFolder(std::string script, const tarvtest::TempDir& dir) {
+  for (std::size_t at = script.find("@DIR"); at != std::string::npos; at = script.find("@DIR", at))
+    script.replace(at, 4, dir.path().string());
+  return script;
+}
+
 // Runs every case of a file through the host and then as sys.vbscript
-// statements of one run, where a failure leaves "#" in vbscript.return.
+// statements of one run, where a failure leaves "#" in vbscript.return; each
+// of the two has a folder of its own for "@DIR".
 inline void CheckCases(const std::string& file) {
   const std::vector<ScriptCase> cases = LoadCases(file);
   ASSERT_FALSE(cases.empty()) << file;
+  const tarvtest::TempDir host_dir, run_dir;
   std::vector<std::string> scripts;
   std::size_t failures = 0;
   for (const ScriptCase& c : cases) {
     SCOPED_TRACE(c.name + "\n" + c.script);
-    const tarv::scripthost::UserOutcome out = tarv::scripthost::RunUserScript(c.script, std::nullopt);
+    const tarv::scripthost::UserOutcome out = tarv::scripthost::RunUserScript(InFolder(c.script, host_dir), std::nullopt);
     std::string got = out.ok ? out.text : "#" + std::to_string(out.error.number) + " line " + std::to_string(out.error.line);
     if (!out.ok && c.expected.find(" column ") != std::string::npos) got += " column " + std::to_string(out.error.column);
     // Only the 1000s are found before the script runs.
@@ -100,7 +109,7 @@ inline void CheckCases(const std::string& file) {
       EXPECT_EQ(out.error.compile, out.error.number >= 1000 && out.error.number < 2000);
     }
     EXPECT_EQ(got, c.expected);
-    scripts.push_back(c.script);
+    scripts.push_back(InFolder(c.script, run_dir));
     failures += c.expected.starts_with("#");
   }
   std::size_t errors = 0;
