@@ -4,8 +4,8 @@
 // A case is a block of script lines ended by a blank line, followed by
 //   "= N"      the result of the case's last line (left out: not checked)
 //   "! text"   each run error in order (none: the run must have none)
-// "# ..." lines are comments.  "<<N*c>>" stands for N copies of c, and in
-// an error "\n" for a line break.
+// "# ..." lines are comments.  "<<N*abc>>" stands for abc repeated to N
+// bytes, and in an error "\n" for a line break.
 #pragma once
 #include <gtest/gtest.h>
 
@@ -20,10 +20,13 @@
 namespace tarvtest {
 
 inline std::string ExpandCheckText(std::string s) {
-  static const std::regex repeat("<<([0-9]+)\\*(.)>>");
+  static const std::regex repeat("<<([0-9]+)\\*([^>]+)>>");
   std::smatch m;
-  while (std::regex_search(s, m, repeat))
-    s.replace(m.position(0), m.length(0), std::string(std::stoul(m[1]), m[2].str()[0]));
+  while (std::regex_search(s, m, repeat)) {
+    std::string run;
+    for (size_t i = 0; i < std::stoul(m[1]); i++) run += m[2].str()[i % m[2].length()];
+    s.replace(m.position(0), m.length(0), run);
+  }
   for (size_t at = s.find("\\n"); at != std::string::npos; at = s.find("\\n", at + 1)) s.replace(at, 2, "\n");
   return s;
 }

@@ -88,19 +88,7 @@ TEST_F(SysExecuteTest, ChildEndingWithoutTheTextKeepsItsDataAndOnlyThisReceiveCo
   EXPECT_EQ(Text().substr(0, 6 + 1021), "KEYzzz" + file.substr(0, 1021));
 }
 
-TEST_F(SysExecuteTest, NothingOpenRecordsErrorsAndTouchesNoDescriptor) {
-  tarvtest::Run(dir, "sys.execute send {x}\nsys.execute recv expect {x}\n"
-                     "sys.execute recv for {1} seconds\nsys.execute close\n");
-  EXPECT_EQ(RunErrors(), (Strings{
-                             "sys_execute_send_a3, sys.execute open Error!",
-                             "sys_execute_send_a3 send len=0 < 1",
-                             "sys_execute_recv_expect_a4, sys.execute open Error!",
-                             "sys_execute_recv_expect_a4 recv key not found, readlen=0",
-                             "sys_execute_recv_for_a4_seconds, sys.execute open Error!",
-                         }));
-  EXPECT_TRUE(Closed());
-}
-
+// Refused arguments, programs that do not start, and use with nothing open.
 TEST_F(SysExecuteTest, ArgumentAndStartFailures) {
   tarvtest::RunChecks("services/process/checks.txt", [this] {
     EXPECT_EQ(sgRun.TextLen, 0);
