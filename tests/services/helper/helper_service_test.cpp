@@ -1,9 +1,7 @@
 #include "services/helper/helper_service.h"
 
 #include <gtest/gtest.h>
-#include <poll.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -15,14 +13,15 @@
 #include "engine/core/observer.h"
 #include "engine/core/run_state.h"
 #include "engine/log/log.h"
-#include "platform/socket.h"
 #include "tests/services/handler_slots.h"
+#include "tests/services/sockets/tcp_peer.h"
 
 namespace {
 
 using tarvtest::LastRunError;
 using tarvtest::SetArg;
 using tarvtest::Var;
+using tcppeer::UdpPeer;
 
 class Helper : public ::testing::Test {
  protected:
@@ -92,27 +91,6 @@ const EngineObserver kPane = {[] { return true; },
                               },
                               [](const char*, int) {}, [](const char*, int) {}, [](int) {}, [] {}};
 
-// A UDP socket on a free port of 127.0.0.1, or of every address.
-struct Udp {
-  int32_t fd = SockOpen(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_storage a{};
-  socklen_t len = sizeof a;
-  explicit Udp(bool any = false) {
-    const uint8_t ip[4] = {any ? uint8_t{0} : uint8_t{127}, 0, 0, any ? uint8_t{0} : uint8_t{1}};
-    SockBind(fd, a, SockAddrV4(ip, 0, &a));
-    SockLocalAddr(fd, &a, &len);
-  }
-  ~Udp() { SockClose(&fd); }
-  int port() const { return SockAddrPort(a); }
-  std::string Receive() {
-    short ev = 0;
-    char buf[2048];
-    if (SockWaitOne(fd, POLLIN, &ev, 2000) <= 0) return "<none>";
-    const int n = SockRecvFrom(fd, buf, sizeof buf, false, false, &a, &len);
-    return std::string(buf, static_cast<size_t>(std::max(n, 0)));
-  }
-};
-
 bool BoundOnEveryAddress(int port) {
   char key[16];
   std::snprintf(key, sizeof key, " 00000000:%04X", port);
@@ -125,7 +103,7 @@ bool BoundOnEveryAddress(int port) {
 // Runs a screen service on a free port in a thread, sends the datagrams once
 // it listens, and returns its result.
 int RunScreen(const std::string& a2, const std::vector<std::string>& datagrams) {
-  sgHelper.ListenPort = Udp().port();
+  sgHelper.ListenPort = UdpPeer().port();
   gPane.clear();
   TarvSetObserver(&kPane);
   HelperSetScreenReceiveLimit(static_cast<int64_t>(datagrams.size()));
@@ -134,11 +112,8 @@ int RunScreen(const std::string& a2, const std::vector<std::string>& datagrams) 
   std::thread service([&] { result = helper_service_a2(); });
   for (int i = 0; i < 300 && !BoundOnEveryAddress(sgHelper.ListenPort); i++)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  Udp client;
-  const uint8_t lo[4] = {127, 0, 0, 1};
-  const socklen_t toLen = SockAddrV4(lo, sgHelper.ListenPort, &client.a);
-  for (const auto& d : datagrams)
-    SockSendTo(client.fd, d.data(), static_cast<int>(d.size()), &client.a, toLen);
+  UdpPeer client;
+  for (const auto& d : datagrams) client.SendTo(sgHelper.ListenPort, d);
   service.join();
   return result;
 }
@@ -156,19 +131,19 @@ TEST_F(Helper, ScreenServerHandsEachDatagramToTheInterpreter) {
 }
 
 TEST_F(Helper, ScreenProxyForwardsToItsPeer) {
-  Udp peer;
+  UdpPeer peer;
   EXPECT_EQ(RunScreen("screen.proxy to 127.0.0.1 port " + std::to_string(peer.port()),
                       {"first", "second!"}),
             0);
-  EXPECT_EQ(peer.Receive(), "first");
-  EXPECT_EQ(peer.Receive(), "second!");
+  EXPECT_EQ(peer.Recv(2000), "first");
+  EXPECT_EQ(peer.Recv(2000), "second!");
   EXPECT_EQ(sgHelper.ForwardCount, 2);
   EXPECT_EQ(sgHelper.ForwardBytes, 12);
   EXPECT_TRUE(gPane.ends_with("]first\r\nsecond!\r\n")) << gPane;  // after the connect's variable
 }
 
 TEST_F(Helper, ScreenListenFailureIsAnError) {
-  Udp taken(true);
+  UdpPeer taken(AF_INET, 0, "0.0.0.0");
   sgHelper.ListenPort = taken.port();
   for (std::string s : {"screen.server", "screen.proxy"}) {
     SetArg(2, s);
