@@ -116,6 +116,15 @@ TEST(SysVbscript, DeadlineThroughTheHost) {
   EXPECT_EQ(top.error.number, vbs::kErrTimeout);
 }
 
+// Recursion through Execute stops too; where it stops depends on the stack
+// each level takes.
+TEST(SysVbscript, RecursionThroughExecuteStops) {
+  const scripthost::UserOutcome out = scripthost::RunUserScript(
+      "Sub S()\n Execute \"S\"\nEnd Sub\n" + Main("S"), std::nullopt);
+  EXPECT_EQ(out.error.number, vbs::kErrOutOfStack);
+  EXPECT_EQ(out.error.description, "Out of stack space");
+}
+
 // Pieces that each pass the size limits still stop at the run's budget.
 TEST(SysVbscript, MemoryBudgetStopsGrowth) {
   vbs::StandardObjects objects;
