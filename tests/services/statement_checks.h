@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <initializer_list>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -29,6 +30,13 @@ inline std::string ExpandCheckText(std::string s) {
   }
   for (size_t at = s.find("\\n"); at != std::string::npos; at = s.find("\\n", at + 1)) s.replace(at, 2, "\n");
   return s;
+}
+
+// The values of script variables, joined by "|".
+inline std::string Vars(std::initializer_list<const char*> names) {
+  std::string out;
+  for (const char* n : names) out += Var(n) + "|";
+  return out.substr(0, out.size() - 1);
 }
 
 // Runs the cases of tests/<file>; `after` checks what each run left.

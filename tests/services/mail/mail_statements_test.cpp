@@ -13,6 +13,7 @@
 #include "tests/e2e/harness_binary.h"
 #include "tests/engine/harness.h"
 #include "tests/services/mail/smtp_peer.h"
+#include "tests/services/statement_checks.h"
 
 namespace {
 
@@ -94,10 +95,8 @@ TEST(MailStatements, SendsThroughTheScriptAndMasksThePassword) {
                          "smtp.add attachment {" + dir.File("missing.txt") + "}\n"
                          "smtp.send to {you@example.test}\n"
                          "var {missing} value {~smtp.status~}\n");
-  EXPECT_EQ(tarvtest::Var("ok"), "SEND_MAIL_OK");
-  EXPECT_EQ(tarvtest::Var("injected"), "SEND_MAIL_ERROR");
-  EXPECT_EQ(tarvtest::Var("refused"), "SEND_MAIL_ERROR");
-  EXPECT_EQ(tarvtest::Var("missing"), "SEND_MAIL_ERROR");
+  EXPECT_EQ(tarvtest::Vars({"ok", "injected", "refused", "missing"}),
+            "SEND_MAIL_OK|SEND_MAIL_ERROR|SEND_MAIL_ERROR|SEND_MAIL_ERROR");
   const Strings errors = tarvtest::RunErrors();
   ASSERT_EQ(errors.size(), 3u) << ::testing::PrintToString(errors);
   EXPECT_EQ(errors[0], "smtp.send mail,Error:The message could not be sent to the SMTP server. "
@@ -152,16 +151,8 @@ TEST(ExcelStatements, ReadWriteAndReadBackWithOpenpyxl) {
                      "excel.get var {b5} cell {B5}\n"
                      "excel.get var {e2} cell {E2}\n");
   EXPECT_EQ(tarvtest::RunErrors(), Strings{});
-  EXPECT_EQ(tarvtest::Var("a1"), "42");
-  EXPECT_EQ(tarvtest::Var("a2"), "shared text");
-  EXPECT_EQ(tarvtest::Var("a3"), "True");
-  EXPECT_EQ(tarvtest::Var("a4"), "0.3");
-  EXPECT_EQ(tarvtest::Var("b1"), "1E+20");
-  EXPECT_EQ(tarvtest::Var("b2"), "-7.25");
-  EXPECT_EQ(tarvtest::Var("empty"), "");
-  EXPECT_EQ(tarvtest::Var("c1"), "12.5");
-  EXPECT_EQ(tarvtest::Var("b5"), "two\nlines \"quoted\"");
-  EXPECT_EQ(tarvtest::Var("e2"), injected);
+  EXPECT_EQ(tarvtest::Vars({"a1", "a2", "a3", "a4", "b1", "b2", "empty", "c1", "b5", "e2"}),
+            "42|shared text|True|0.3|1E+20|-7.25||12.5|two\nlines \"quoted\"|" + injected);
   EXPECT_FALSE(std::filesystem::exists(dir.File("pwned")));
   EXPECT_EQ(Python(dir, "import openpyxl\n"
                         "wb = openpyxl.load_workbook('" + book + "')\n"
@@ -227,12 +218,9 @@ TEST(ExcelStatements, DateFormatsReadAsDates) {
                      "excel.get var {a4} cell {A4}\n"
                      "excel.get var {a5} cell {A5}\n");
   EXPECT_EQ(tarvtest::RunErrors(), Strings{});
-  EXPECT_EQ(tarvtest::Var("a1"), "1/5/2024 1:30:00 PM");
-  EXPECT_EQ(tarvtest::Var("a2"), "1/5/2024");
-  EXPECT_EQ(tarvtest::Var("a3"), "0.5");
-  EXPECT_EQ(tarvtest::Var("a4"), "45296");
-  // An elapsed time is a date too, counted from day 0.
-  EXPECT_EQ(tarvtest::Var("a5"), "12/31/1899 6:00:00 AM");
+  // An elapsed time (a5) is a date too, counted from day 0.
+  EXPECT_EQ(tarvtest::Vars({"a1", "a2", "a3", "a4", "a5"}),
+            "1/5/2024 1:30:00 PM|1/5/2024|0.5|45296|12/31/1899 6:00:00 AM");
 }
 
 TEST(ExcelStatements, MissingWorkbookSheetOrCell) {

@@ -52,16 +52,9 @@ TEST(Netdiag, NamesFromThePrivateHostsFile) {
                 "dns.get var {h} host {::1}\n"
                 "dns.set ipmode {ipv4}\n"
                 "dns.get var {i} host {web.test}\n");
-  EXPECT_EQ(Var("a"), "198.18.1.10");
-  EXPECT_EQ(Var("n"), "198.18.7.7");
-  EXPECT_EQ(Var("b"), "");
-  EXPECT_EQ(Var("c"), "");
-  EXPECT_EQ(Var("d"), "198.18.1.20");  // the mode word is case-sensitive
-  EXPECT_EQ(Var("e"), "2001:db8::6");  // the last IPv6 answer
-  EXPECT_EQ(Var("f"), "2001:db8::20");
-  EXPECT_EQ(Var("g"), "");
-  EXPECT_EQ(Var("h"), "::1");
-  EXPECT_EQ(Var("i"), "198.18.1.10");
+  // d: the mode word is case-sensitive; e: the last IPv6 answer.
+  EXPECT_EQ(tarvtest::Vars({"a", "n", "b", "c", "d", "e", "f", "g", "h", "i"}),
+            "198.18.1.10|198.18.7.7|||198.18.1.20|2001:db8::6|2001:db8::20||::1|198.18.1.10");
   EXPECT_EQ(RunErrors(), (Errors{"Host (v6only.test) not found", "WinDnsGetIpV4  <0 !",
                                  "Host (nosuch.test) not found", "WinDnsGetIpV4  <0 !",
                                  "getaddrinfo for ipv6 failed", "WinDnsGetIpV6  <0 !"}));
@@ -92,11 +85,11 @@ TEST(Netdiag, PingLoopbackBothSocketKinds) {
                            // No route at all: the request cannot even be sent.
                            "ping.ip {198.18.3.3} ttl {5} size {0}\n"
                            "var {r5} value {~ping.status~|~ping.reply_ip~}\n");
-    EXPECT_EQ(Var("r0"), "IP_SUCCESS|127.0.0.1|64|0|1");
-    EXPECT_EQ(Var("r1"), "IP_SUCCESS|127.0.0.1|64|100|1");
-    EXPECT_EQ(Var("r2"), "IP_SUCCESS|127.0.0.1|64|6523|1");  // the data stop at the pattern's end
-    // An IPv6 answer leaves the TTL and size of the IPv4 ping before it.
-    EXPECT_EQ(Var("r3"), "IP_SUCCESS|0:0:0:0:0:0:0:1|64|6523|1");
+    // r2: the data stop at the pattern's end; r3: an IPv6 answer leaves the
+    // TTL and size of the IPv4 ping before it.
+    EXPECT_EQ(tarvtest::Vars({"r0", "r1", "r2", "r3"}),
+              "IP_SUCCESS|127.0.0.1|64|0|1|IP_SUCCESS|127.0.0.1|64|100|1|IP_SUCCESS|127.0.0.1|64|6523|1|"
+              "IP_SUCCESS|0:0:0:0:0:0:0:1|64|6523|1");
     EXPECT_EQ(Var("r4").substr(0, 4), "::1|");
     EXPECT_GT(Var("r4").size(), 4u);
     EXPECT_EQ(Var("r5"), "EXTENDED_ERROR|");
@@ -120,12 +113,9 @@ TEST(Netdiag, PingAndArpThroughARouterNamespace) {
                   "arp.get var {m4} ip {198.18.2.2}\n"
                   "arp.get var {m5} ip {198.18.1.77}\n"
                   "arp.get var {m6} ip {255.255.255.255}\n");
-    EXPECT_EQ(Var("m1"), "02-00-00-00-00-22");
-    EXPECT_EQ(Var("m2"), "02-00-00-00-00-11");
-    EXPECT_EQ(Var("m3"), "00-00-00-00-00-00");
-    EXPECT_EQ(Var("m4"), "");  // behind the router
-    EXPECT_EQ(Var("m5"), "");  // nobody answers
-    EXPECT_EQ(Var("m6"), "");
+    // m4 is behind the router; nobody answers for m5.
+    EXPECT_EQ(tarvtest::Vars({"m1", "m2", "m3", "m4", "m5", "m6"}),
+              "02-00-00-00-00-22|02-00-00-00-00-11|00-00-00-00-00-00|||");
     EXPECT_EQ(RunErrors(), (Errors{"WinArpGetMac  <0 !", "WinArpGetMac  <0 !", "WinArpGetMac  <0 !"}));
   }
   const std::string pings =
@@ -152,13 +142,10 @@ TEST(Netdiag, PingAndArpThroughARouterNamespace) {
     netns::AllowDatagramPing(datagram);
     TempDir dir;
     tarvtest::Run(dir, pings);
-    EXPECT_EQ(Var("t1"), "IP_TTL_EXPIRED_TRANSIT|198.18.1.2|1");
-    EXPECT_EQ(Var("t2"), "IP_SUCCESS|198.18.2.2|63|32");
-    EXPECT_EQ(Var("t3"), "IP_TTL_EXPIRED_TRANSIT|fd00:1:0:0:0:0:0:2");
-    EXPECT_EQ(Var("t4"), "IP_SUCCESS|fd00:2:0:0:0:0:0:2");
-    EXPECT_EQ(Var("t6"), "IP_DEST_NET_UNREACHABLE|198.18.1.2");
-    EXPECT_EQ(Var("t7"), "IP_DEST_NET_UNREACHABLE|fd00:1:0:0:0:0:0:2");
-    EXPECT_EQ(Var("t5"), "IP_REQ_TIMED_OUT||");
+    EXPECT_EQ(tarvtest::Vars({"t1", "t2", "t3", "t4", "t6", "t7", "t5"}),
+              "IP_TTL_EXPIRED_TRANSIT|198.18.1.2|1|IP_SUCCESS|198.18.2.2|63|32|"
+              "IP_TTL_EXPIRED_TRANSIT|fd00:1:0:0:0:0:0:2|IP_SUCCESS|fd00:2:0:0:0:0:0:2|"
+              "IP_DEST_NET_UNREACHABLE|198.18.1.2|IP_DEST_NET_UNREACHABLE|fd00:1:0:0:0:0:0:2|IP_REQ_TIMED_OUT||");
     EXPECT_EQ(RunErrors(), (Errors{"ping [198.18.2.2] Error!", "ping [fd00:2::2] Error!",
                                    "ping [198.18.3.3] Error!", "ping [fd00:3::3] Error!",
                                    "ping [198.18.1.99] Error! TimeOut!"}));

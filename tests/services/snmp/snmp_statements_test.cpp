@@ -17,6 +17,7 @@
 #include "tests/services/binary_run.h"
 #include "tests/services/snmp/snmpd_peer.h"
 #include "tests/services/sockets/tcp_peer.h"
+#include "tests/services/statement_checks.h"
 
 namespace {
 
@@ -93,9 +94,7 @@ TEST_F(SnmpdTest, FailuresLeaveTheVariableEmpty) {
                                   "tarvSnmpGet after 4 seconds,but no answer!",
                                   "tarvSnmpGet Creat entity error!!",
                                   "tarvSnmpGet SnmpCountVbl=0,  error!"}));
-  for (const char* v : {"a", "b", "c", "d"}) EXPECT_EQ(Var(v), "") << v;
-  EXPECT_EQ(Var("snmp.oid"), Oid(4));
-  EXPECT_EQ(Var("snmp.value"), "4294967295");
+  EXPECT_EQ(tarvtest::Vars({"a", "b", "c", "d", "snmp.oid", "snmp.value"}), "||||" + Oid(4) + "|4294967295");
 }
 
 TEST(SnmpStatements, ArgumentChecks) {
@@ -219,9 +218,7 @@ TEST(SnmpFakeAgent, OnlyTheMatchingAnswerCounts) {
     tarvtest::Run(dir, Open("2c", agent.port()) + "snmp.get var {a" + get + "snmp.get var {b" +
                            get + "snmp.getnext oid {1.3}\n");
   }
-  EXPECT_EQ(Var("a"), "real");
-  EXPECT_EQ(Var("b"), "");
-  EXPECT_EQ(Var("snmp.oid"), "");
+  EXPECT_EQ(tarvtest::Vars({"a", "b", "snmp.oid"}), "real||");
   EXPECT_EQ(RunErrors(), (Errors{"tarvSnmpGet SnmpCountVbl=2,  error!",
                                   "tarvSnmpGet SnmpGetVb,  error!"}));
   EXPECT_EQ(sgSnmp.snmpCallBackTimes, 3);

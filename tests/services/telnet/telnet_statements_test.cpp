@@ -70,10 +70,8 @@ TEST_F(TelnetStatementsTest, LoginSessionWithNegotiationAndAutomaticAnswer) {
   EXPECT_EQ(password, "secret\r\n");
   EXPECT_EQ(command, "ls\r\n");
   EXPECT_EQ(Text(), "login: |Password:\r\nlast login\r\n$ x\xffy\r\n$ ");
-  EXPECT_EQ(Var("s1"), "OPEN_OK");
-  EXPECT_EQ(Var("telnet.status"), "CLOSED");
-  EXPECT_EQ(Var("telnet.onrecv"), "Password:");
-  EXPECT_EQ(Var("telnet.autosend"), "secret\r\n");
+  EXPECT_EQ(tarvtest::Vars({"s1", "telnet.status", "telnet.onrecv", "telnet.autosend"}),
+            "OPEN_OK|CLOSED|Password:|secret\r\n");
   EXPECT_EQ(RunErrors(), Errors{});
   EXPECT_EQ(sgTelnet.Socket, -1);
 }
