@@ -5,7 +5,7 @@
 //   "= N"      the result of the case's last line (left out: not checked)
 //   "! text"   each run error in order (none: the run must have none)
 // "# ..." lines are comments.  "<<N*abc>>" stands for abc repeated to N
-// bytes, and in an error "\n" for a line break.
+// bytes, and an error is unescaped as a field of case_rows.h is.
 #pragma once
 #include <gtest/gtest.h>
 
@@ -17,9 +17,11 @@
 #include <vector>
 
 #include "tests/engine/harness.h"
+#include "tests/services/case_rows.h"
 
 namespace tarvtest {
 
+// The text with each "<<N*abc>>" expanded.
 inline std::string ExpandCheckText(std::string s) {
   static const std::regex repeat("<<([0-9]+)\\*([^>]+)>>");
   std::smatch m;
@@ -28,7 +30,6 @@ inline std::string ExpandCheckText(std::string s) {
     for (size_t i = 0; i < std::stoul(m[1]); i++) run += m[2].str()[i % m[2].length()];
     s.replace(m.position(0), m.length(0), run);
   }
-  for (size_t at = s.find("\\n"); at != std::string::npos; at = s.find("\\n", at + 1)) s.replace(at, 2, "\n");
   return s;
 }
 
@@ -59,7 +60,7 @@ inline void RunChecks(const std::string& file, const std::function<void()>& afte
       c.coded = true;
       c.code = std::stoi(line.substr(2));
     } else if (line.starts_with("! ")) {
-      c.errors.push_back(ExpandCheckText(line.substr(2)));
+      c.errors.push_back(Unescape(ExpandCheckText(line.substr(2))));
     } else if (!line.starts_with("#")) {
       c.script += ExpandCheckText(line) + "\n";
       c.lines++;

@@ -12,7 +12,6 @@
 #include "services/httpd/http_server.h"
 #include "tests/engine/harness.h"
 #include "tests/services/sockets/tcp_peer.h"
-#include "tests/services/case_rows.h"
 #include "tests/services/statement_checks.h"
 
 namespace {

@@ -12,7 +12,6 @@
 #include "engine/core/run_state.h"
 #include "tests/engine/harness.h"
 #include "tests/platform/ipv6.h"
-#include "tests/services/case_rows.h"
 #include "tests/services/statement_checks.h"
 #include "tests/services/sockets/tcp_peer.h"
 
