@@ -40,18 +40,8 @@ Value I(std::int16_t n) { return Value::Integer(n); }
 Value D(double d) { return Value::Double(d); }
 Value S(const char* s) { return Value::String(s); }
 
-// The kinds that arithmetic and logic give, and their faults, are rows of
-// scripts/expressions.tsv.
-
-TEST(VbsValue, PlusJoinsStrings) {
-  EXPECT_EQ(Add(S("3"), S("4")).str(), "34");
-  EXPECT_EQ(Add(Value(), S("4")).kind(), Kind::String);
-  EXPECT_EQ(Add(S("3"), I(4)).kind(), Kind::Double);
-  EXPECT_EQ(Concat(I(1), Value::Boolean(true)).str(), "1True");
-  EXPECT_EQ(Concat(Value::Null(), S("x")).str(), "x");
-  EXPECT_EQ(Concat(Value::Null(), Value::Null()).kind(), Kind::Null);
-  EXPECT_EQ(Add(Value::Null(), I(1)).kind(), Kind::Null);
-}
+// The kinds that arithmetic, joining and logic give, and their faults, are
+// rows of scripts/expressions.tsv.
 
 TEST(VbsValue, Compare) {
   const struct { const char* what; Value a, b; bool a_lit, b_lit; std::optional<int> out; } cases[] = {
