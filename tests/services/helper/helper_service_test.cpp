@@ -13,6 +13,7 @@
 #include "engine/core/observer.h"
 #include "engine/core/run_state.h"
 #include "engine/log/log.h"
+#include "tests/services/case_rows.h"
 #include "tests/services/handler_slots.h"
 #include "tests/services/sockets/tcp_peer.h"
 
@@ -50,30 +51,15 @@ TEST_F(Helper, ListenPortKeepsToItsRange) {
   EXPECT_EQ(sgHelper.ListenPort, 65534);
 }
 
+// services.tsv: which service each text starts.
 TEST_F(Helper, ServiceDispatchesByTheTextsBeginning) {
-  struct Case {
-    std::string a2;
-    int code;
-    int state;
-    std::string error;
-  };
-  const Case cases[] = {
-      {"tcp.proxy to 127.0.0.1 port 8023", 0, 200, ""},
-      {"tcp.proxy", -1, ENDOK, "tcp.proxy get server.ip Err < 0"},
-      {"tcp.proxy to 127.0.0.2", -2, ENDOK, "tcp.proxy get server.port Err < 0"},
-      {"sms.servers", 0, ENDOK, ""},  // a longer word that begins so
-      {"fax.server x", 0, ENDOK, ""},
-      {"fax.serve", -2, ENDOK, "helper_service_a2->A:2(fax.serve) is not support!"},
-  };
-  for (const Case& c : cases) {
+  for (const auto& row : tarvtest::LoadRows("services/helper/services.tsv")) {
     const size_t before = tarvtest::RunErrors().size();
-    SetArg(2, c.a2);
-    EXPECT_EQ(helper_service_a2(), c.code) << c.a2;
-    EXPECT_EQ(sgRun.StepRunState, c.state);
-    EXPECT_EQ(tarvtest::RunErrors().size(), before + (c.error.empty() ? 0 : 1));
-    if (!c.error.empty()) {
-      EXPECT_EQ(LastRunError(), c.error);
-    }
+    SetArg(2, row[0]);
+    EXPECT_EQ(helper_service_a2(), std::stoi(row[1])) << row[0];
+    EXPECT_EQ(sgRun.StepRunState, std::stoi(row[2])) << row[0];
+    const std::vector<std::string> all = tarvtest::RunErrors(), added(all.begin() + before, all.end());
+    EXPECT_EQ(added, row[3].empty() ? std::vector<std::string>{} : std::vector<std::string>{row[3]}) << row[0];
   }
   // The second proxy only reached its address.
   EXPECT_EQ(Var("tcp.proxy.ip") + ":" + Var("tcp.proxy.port"), "127.0.0.2:8023");
