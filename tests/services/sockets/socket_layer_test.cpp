@@ -16,7 +16,7 @@
 #include "engine/core/var_store.h"
 #include "platform/socket.h"
 #include "tests/engine/harness.h"
-#include "tests/services/case_rows.h"
+#include "tests/services/statement_checks.h"
 #include "tests/platform/ipv6.h"
 #include "tests/services/sockets/tcp_peer.h"
 
@@ -152,18 +152,11 @@ TEST_F(SocketLayerTest, ListenersReportBusyPorts) {
 }
 
 TEST_F(SocketLayerTest, AddressVariables) {
-  struct {
-    const char *text, *ip, *port;
-  } const cases[] = {
-      {"[::1]:2323", "::1", "2323"},
-      {"[fe80::1%3]:22", "fe80::1%3", "22"},
-      {"10.0.0.1", "10.0.0.1", "<missing>"},
-  };
-  for (const auto& c : cases) {
+  for (const auto& [text, want] : {std::pair{"[::1]:2323", "::1|2323"}, {"[fe80::1%3]:22", "fe80::1%3|22"},
+                                   {"10.0.0.1", "10.0.0.1|<missing>"}}) {
     VarStoreClear();
-    TarvSetAddrVars(c.text, "x.ip", "x.port");
-    EXPECT_EQ(Var("x.ip"), c.ip);
-    EXPECT_EQ(Var("x.port"), c.port);
+    TarvSetAddrVars(text, "x.ip", "x.port");
+    EXPECT_EQ(tarvtest::Vars({"x.ip", "x.port"}), want);
   }
 }
 
