@@ -1,8 +1,7 @@
 // smtp.* and excel.* run as script statements: the scripts they build, the
-// argument rules, and their effect on a real SMTP server and real workbooks.
+// argument rules, and their effect on a real SMTP server and real workbooks;
+// and a mail script through the binary.
 #include "services/mail/mail_statements.h"
-
-#include "services/mail/host_objects.h"
 
 #include <gtest/gtest.h>
 
@@ -10,9 +9,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "services/mail/host_objects.h"
 #include "tests/e2e/harness_binary.h"
 #include "tests/engine/harness.h"
+#include "tests/services/binary_run.h"
 #include "tests/services/mail/smtp_peer.h"
+#include "tests/services/netdiag/netns_sandbox.h"
 #include "tests/services/statement_checks.h"
 
 namespace {
@@ -248,6 +250,29 @@ TEST(ExcelStatements, MissingWorkbookSheetOrCell) {
   std::string umlauts;  // 1020 bytes, the longest value taken
   for (int i = 0; i < 510; ++i) umlauts += "ü";
   EXPECT_EQ(tarvtest::Var("w"), umlauts);
+}
+
+// Port 465 speaks TLS from the first byte; a namespace of its own gives the
+// test that port on loopback.
+TEST(MailBinary, ImplicitTlsOnTheSmtpsPort) {
+  NETNS_ENTER();
+  tarvtest::TempDir dir;
+  mailtest::SmtpPeer peer(dir.path().string(), "implicit", "ops", "secret", 465);
+  ASSERT_EQ(peer.port(), 465);
+  setenv("TARV_MAIL_CAFILE", peer.cert().c_str(), 1);
+  EXPECT_EQ(tarvtest::RunSaved(dir, "mail.nms",
+                               "smtp.server {127.0.0.1} port {465} username {ops@example.test} password {secret}\n"
+                               "smtp.subject {Nightly report} body {All 12 routers answered.%0AThe end.}\n"
+                               "smtp.add attachment {" + dir.Write("routers.txt", "r1 up\nr2 up\n") + "}\n"
+                               "smtp.send to {noc@example.test}\n"
+                               "text.add {~smtp.status~ ~run.errors~}\n"),
+            "SEND_MAIL_OK 0");
+  EXPECT_EQ(tarvtest::ReadFile(dir.File("mail1.txt")),
+            "from=ops@example.test to=noc@example.test login=ops tls=True\n"
+            "subject='Nightly report'\ndate=True id=True\n"
+            "body='All 12 routers answered.\\r\\nThe end.'\n"
+            "attachment=routers.txt text/plain\n");
+  EXPECT_EQ(tarvtest::ReadFile(dir.File("mail1.att1")), "r1 up\nr2 up\n");
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// sys.vbscript {A2} as a statement of a run, and the limits that stop any
-// script: time, recursion depth and memory.
+// sys.vbscript {A2} as a statement of a run (and of a run of the binary), and
+// the limits that stop any script: time, recursion depth and memory.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -8,6 +8,8 @@
 
 #include "services/scripthost/script_host.h"
 #include "services/scripthost/vbs_objects.h"
+#include "tests/e2e/harness_binary.h"
+#include "tests/engine/harness.h"
 #include "tests/services/scripthost/vbs_test_util.h"
 
 namespace {
@@ -144,6 +146,19 @@ TEST(SysVbscript, MemoryBudgetStopsGrowth) {
       EXPECT_EQ(e.error().number, vbs::kErrOutOfMemory);
     }
   }
+}
+
+// sys.vbscript in a real run of the built program.
+TEST(SysVbscriptBinary, ReportFromVariables) {
+  tarvtest::TempDir dir;
+  const std::string script = std::string(TARV_SOURCE_DIR) + "/tests/services/scripthost/scripts/host_report.nms";
+  const auto r = tarvtest::RunProgram(tarvtest::TarvBinary(), {"hide", script}, dir.path().string());
+  EXPECT_EQ(r.exitCode, 0) << r.output;
+  EXPECT_EQ(tarvtest::ReadFile(dir.File("host_report.out")),
+            "ALPHA=5;BETA=4;GAMMA=5;\n"
+            "339 days, 1,234.5\n"
+            "errors=1 last=339 days, 1,234.5\n"
+            "n=4");
 }
 
 }  // namespace
