@@ -37,27 +37,25 @@ class ScreenScript : public ::testing::Test {
 
 TEST(ScreenChecks, CodesAndOnlySomeCount) { tarvtest::RunChecks("window/checks.txt"); }
 
+// Colour, fill mode, font and size after each run; each run starts from the
+// defaults.
 TEST_F(ScreenScript, ColourModeAndFontStateFollowTheStatements) {
-  Run("screen.set color red {300} green {-5} blue {x}\nscreen.set mode {fillx}\n");
-  EXPECT_EQ(sgScreen.red, 255);
-  EXPECT_EQ(sgScreen.green, 0);
-  EXPECT_EQ(sgScreen.blue, 0);
-  EXPECT_EQ(sgScreen.fillMode, 1);
-  // Each run starts from the defaults.
-  Run("screen.set mode {Fill}\n");
-  EXPECT_EQ(sgScreen.red, 0);
-  EXPECT_EQ(sgScreen.fillMode, 0);
-  Run("screen.set mode {fill}\nscreen.set mode stroke\n");
-  EXPECT_EQ(sgScreen.fillMode, 0);
-
-  EXPECT_EQ(Run("screen.set font {Liberation} size {0}\n").Code(1), -5);
-  EXPECT_STREQ(sgScreen.fontName.data(), "Liberation");
-  EXPECT_EQ(sgScreen.fontSize, 12);
-  Run("screen.set font {Ari} size {20}\n");
-  EXPECT_STREQ(sgScreen.fontName.data(), "Arial");
-  EXPECT_EQ(sgScreen.fontSize, 20);
-  Run("screen.set font {NoSuchFamilyAnywhere} size {20}\n");
-  EXPECT_STREQ(sgScreen.fontName.data(), "Arial");
+  const std::pair<const char*, const char*> runs[] = {
+      {"screen.set color red {300} green {-5} blue {x}\nscreen.set mode {fillx}\n", "255,0,0 1 Arial 12"},
+      {"screen.set mode {Fill}\n", "0,0,0 0 Arial 12"},
+      {"screen.set mode {fill}\nscreen.set mode stroke\n", "0,0,0 0 Arial 12"},
+      {"screen.set font {Liberation} size {0}\n", "0,0,0 0 Liberation 12"},
+      {"screen.set font {Ari} size {20}\n", "0,0,0 0 Arial 20"},
+      {"screen.set font {NoSuchFamilyAnywhere} size {20}\n", "0,0,0 0 Arial 20"},
+  };
+  for (const auto& [script, state] : runs) {
+    Run(script);
+    EXPECT_EQ(std::to_string(sgScreen.red) + "," + std::to_string(sgScreen.green) + "," +
+                  std::to_string(sgScreen.blue) + " " + std::to_string(sgScreen.fillMode) + " " +
+                  sgScreen.fontName.data() + " " + std::to_string(sgScreen.fontSize),
+              state)
+        << script;
+  }
 }
 
 TEST_F(ScreenScript, ColourWarningsAreLoggedForWordsThatAreNoIntegers) {
