@@ -20,7 +20,6 @@
 namespace {
 
 using Errors = std::vector<std::string>;
-using tarvtest::ReadFile;
 using tarvtest::RunErrors;
 using tarvtest::RunProgram;
 using tarvtest::TempDir;
