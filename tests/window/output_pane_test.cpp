@@ -9,6 +9,7 @@
 #include "engine/core/text_buffer.h"
 #include "engine/core/var_store.h"
 #include "tests/engine/harness.h"
+#include "tests/services/case_rows.h"
 #include "window/output_pane.h"
 #include "window/window_state.h"
 
@@ -51,34 +52,14 @@ class OutputPane : public ::testing::Test {
   tarvtest::TempDir dir_;
 };
 
+// pane.tsv: bytes masked and shown as valid text, and their UTF-16 count.
 TEST_F(OutputPane, ShowsBytesMaskedAndAsValidText) {
-  const struct {
-    std::string in, shown;
-  } cases[] = {
-      {"a\x01" "b\x1b c\x7f", "a*b* c*"},
-      {"caf\xC3\xA9\t1", "caf\xC3\xA9\t1"},
-      {"x\r\ny\rz\n", "x\ny\nz\n"},
-      {std::string("n\0l", 3), "n*l"},
-      {"\xFF!", "\xEF\xBF\xBD!"},
-      {"cut \xC3", "cut \xEF\xBF\xBD"},
-      {"\xED\xA0\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},  // a surrogate is no character
-      {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},
-  };
-  for (const auto& c : cases) {
+  for (const auto& row : tarvtest::LoadRows("window/pane.tsv")) {
     gEdit.text.clear();
-    EditAppend(c.in.data(), static_cast<int>(c.in.size()));
-    EXPECT_EQ(gEdit.text, c.shown) << c.in;
-  }
-}
-
-TEST_F(OutputPane, CountsUtf16UnitsWithTheTerminator) {
-  const struct {
-    const char* in;
-    int units;
-  } cases[] = {{"", 1}, {"ab", 3}, {"\xC3\xA9", 2}, {"\xF0\x9F\x98\x80", 3}, {"\r\n", 3}, {"\xFF", 2}};
-  for (const auto& c : cases) {
+    EditAppend(row[0].data(), static_cast<int>(row[0].size()));
+    EXPECT_EQ(gEdit.text, row[1]) << row[0];
     std::string out;
-    EXPECT_EQ(EditText(c.in, out), c.units) << c.in;
+    EXPECT_EQ(EditText(row[0].c_str(), out), std::stoi(row[2])) << row[0];
   }
 }
 

@@ -14,6 +14,7 @@
 
 #include "engine/core/run_state.h"
 #include "tests/engine/harness.h"
+#include "tests/services/statement_checks.h"
 #include "window/draw/back_buffer.h"
 #include "window/draw/screen_state.h"
 #include "window/gif/gif_recorder.h"
@@ -34,66 +35,27 @@ class ScreenScript : public ::testing::Test {
   bool Exists(const std::string& name) const { return std::filesystem::exists(dir.File(name)); }
 };
 
-struct Case {
-  const char* line;
-  int code;
-  const char* error;  // the counted run error, or ""
-};
+TEST(ScreenChecks, CodesAndOnlySomeCount) { tarvtest::RunChecks("window/checks.txt"); }
 
-TEST_F(ScreenScript, ChecksAnswerWithTheirCodesAndOnlySomeCount) {
-  const std::string longFont = "screen.set font {" + std::string(101, 'F') + "} size {12}";
-  const std::vector<Case> cases = {
-      {"screen.set color red {300} green {-5} blue {x}", 0, ""},
-      {"screen.line from point {1} {2} to point {-1} {3}", -8, ""},
-      {"screen.rect from point {x} {1} to point {2} {2}", -4, ""},
-      {"screen.rect from point {1} {2} to point {3} {99999999999999999999}", 0, ""},
-      {"screen.arc at point {5} {5} radius {0} from {0} to {90}", -7, ""},
-      {"screen.arc at point {5} {5} radius {3} from {0} to {y}", -11, ""},
-      {"screen.text at point {5} {q} string {hello}", -5, ""},
-      {"screen.image url {pic.png} from point {1} {2} to point {3} {z}", -11, ""},
-      {"screen.paste from point {1} {2} to point {3} {4} rotate {r}", -11, ""},
-      {"screen.copy from point {1} {2} to point {3} {4}", 0, ""},
-      {"screen.save to file {a.png} from point {0} {0} to point {851} {10}", -11, "Arg:11=851 > 850 !"},
-      {"screen.save to file {a.png} from point {0} {721} to point {5} {10}", -8, "Arg:8=721 > 720 !"},
-      {"screen.save to file {a.png} from point {0} {0} to point {850} {720}", 0, ""},
-      {"screen.meter at point {1} {2} range {0} to {9} min {1} max {5} value {3}", -99, ""},
-      {"screen.clear", -99, "screen_clear:This statement is not yet completed."},
-      {"screen.play music {abc}", -99, "screen_play_music_a3:This statement is not yet completed."},
-      {"gif.create from {0} {0} to {801} {10}", -6, "Arg:6=801 > 800 !"},
-      {"gif.create from {a} {0} to {8} {10}", -3, "Arg:3 is not integer !"},
-      {"gif.create from {0} {0} to {800} {600}", 0, ""},
-      {longFont.c_str(), -3, ""},
-      {"screen.speak {}", -3, ""},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.line);
-    const auto o = Run(std::string(c.line) + "\n");
-    EXPECT_EQ(o.Code(1), c.code);
-    EXPECT_EQ(o.errors, *c.error ? Errors{c.error} : Errors{});
-  }
-}
-
+// Colour, fill mode, font and size after each run; each run starts from the
+// defaults.
 TEST_F(ScreenScript, ColourModeAndFontStateFollowTheStatements) {
-  Run("screen.set color red {300} green {-5} blue {x}\nscreen.set mode {fillx}\n");
-  EXPECT_EQ(sgScreen.red, 255);
-  EXPECT_EQ(sgScreen.green, 0);
-  EXPECT_EQ(sgScreen.blue, 0);
-  EXPECT_EQ(sgScreen.fillMode, 1);
-  // Each run starts from the defaults.
-  Run("screen.set mode {Fill}\n");
-  EXPECT_EQ(sgScreen.red, 0);
-  EXPECT_EQ(sgScreen.fillMode, 0);
-  Run("screen.set mode {fill}\nscreen.set mode stroke\n");
-  EXPECT_EQ(sgScreen.fillMode, 0);
-
-  EXPECT_EQ(Run("screen.set font {Liberation} size {0}\n").Code(1), -5);
-  EXPECT_STREQ(sgScreen.fontName.data(), "Liberation");
-  EXPECT_EQ(sgScreen.fontSize, 12);
-  Run("screen.set font {Ari} size {20}\n");
-  EXPECT_STREQ(sgScreen.fontName.data(), "Arial");
-  EXPECT_EQ(sgScreen.fontSize, 20);
-  Run("screen.set font {NoSuchFamilyAnywhere} size {20}\n");
-  EXPECT_STREQ(sgScreen.fontName.data(), "Arial");
+  const std::pair<const char*, const char*> runs[] = {
+      {"screen.set color red {300} green {-5} blue {x}\nscreen.set mode {fillx}\n", "255,0,0 1 Arial 12"},
+      {"screen.set mode {Fill}\n", "0,0,0 0 Arial 12"},
+      {"screen.set mode {fill}\nscreen.set mode stroke\n", "0,0,0 0 Arial 12"},
+      {"screen.set font {Liberation} size {0}\n", "0,0,0 0 Liberation 12"},
+      {"screen.set font {Ari} size {20}\n", "0,0,0 0 Arial 20"},
+      {"screen.set font {NoSuchFamilyAnywhere} size {20}\n", "0,0,0 0 Arial 20"},
+  };
+  for (const auto& [script, state] : runs) {
+    Run(script);
+    EXPECT_EQ(std::to_string(sgScreen.red) + "," + std::to_string(sgScreen.green) + "," +
+                  std::to_string(sgScreen.blue) + " " + std::to_string(sgScreen.fillMode) + " " +
+                  sgScreen.fontName.data() + " " + std::to_string(sgScreen.fontSize),
+              state)
+        << script;
+  }
 }
 
 TEST_F(ScreenScript, ColourWarningsAreLoggedForWordsThatAreNoIntegers) {

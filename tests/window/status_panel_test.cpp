@@ -4,27 +4,23 @@
 #include "engine/core/run_state.h"
 #include "engine/core/text_buffer.h"
 #include "tests/engine/harness.h"
+#include "tests/services/case_rows.h"
 #include "window/draw/back_buffer.h"
 #include "window/status_panel.h"
 
 namespace {
 
-TEST(StatusPanel, MapWindowFollowsTheCurrentLine) {
-  const struct {
-    int current, lines, top;
-  } cases[] = {{1, 10, 0}, {300, 1000, 0}, {301, 1000, 200}, {450, 1000, 300},
-               {990, 1000, 700}, {1023, 1023, 723}, {350, 120, 0}};
-  for (const auto& c : cases) EXPECT_EQ(PanelMapTop(c.current, c.lines), c.top) << c.current;
-}
-
-TEST(StatusPanel, RunBarsDarkenAndCarryTheirErrors) {
-  const struct {
-    int runs, length, grey;
-  } bars[] = {{0, 0, 160}, {1, 2, 159}, {40, 65, 120}, {200, 65, 10}, {-3, 0, 160}};
-  for (const auto& b : bars) {
-    const PanelRunBar bar = PanelRunBarOf(b.runs);
-    EXPECT_EQ(bar.length, b.length) << b.runs;
-    EXPECT_EQ(bar.grey, b.grey) << b.runs;
+// panel.tsv: the map's window on the lines, the run bars and the click zones.
+TEST(StatusPanel, FiguresAndClickZones) {
+  for (const auto& row : tarvtest::LoadRows("window/panel.tsv")) {
+    const int a = std::stoi(row[1]), b = std::stoi(row[2]), c = std::stoi(row[3]);
+    SCOPED_TRACE(row[0] + " " + row[1] + " " + row[2]);
+    if (row[0] == "bar") {
+      EXPECT_EQ(PanelRunBarOf(a).length, b);
+      EXPECT_EQ(PanelRunBarOf(a).grey, c);
+    } else {
+      EXPECT_EQ(row[0] == "map" ? PanelMapTop(a, b) : PanelClickMode(a, b), c);
+    }
   }
   EXPECT_EQ(PanelErrorBarOf(10, 40), 10);
   EXPECT_EQ(PanelErrorBarOf(40, 40), 40);
@@ -38,19 +34,6 @@ TEST(StatusPanel, PointerPositionsOnTheBar) {
   EXPECT_EQ(PanelPointerX(50, 100), 782);
   EXPECT_EQ(PanelPointerX(TEXT_SIZE, TEXT_SIZE), 830);  // no overflow at the largest text
 }
-
-TEST(StatusPanel, ClickZones) {
-  const struct {
-    int x, y, mode;
-  } clicks[] = {{677, 414, RUNMODE_RUN},  {740, 463, RUNMODE_RUN},  {741, 440, -1},
-                {676, 440, -1},           {780, 414, RUNMODE_STEP}, {829, 463, RUNMODE_STEP},
-                {830, 440, -1},           {700, 413, -1},           {800, 464, -1}};
-  for (const auto& c : clicks) EXPECT_EQ(PanelClickMode(c.x, c.y), c.mode) << c.x << "," << c.y;
-}
-
-}  // namespace
-
-namespace {
 
 class PanelPixels : public ::testing::Test {
  protected:

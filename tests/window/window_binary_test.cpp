@@ -40,13 +40,6 @@ std::string BinaryWithLog(const TempDir& dir) {
   return dir.File("tarv");
 }
 
-std::string LogText(const TempDir& dir) {
-  std::string all;
-  for (const auto& e : std::filesystem::directory_iterator(dir.File("log")))
-    all += tarvtest::ReadFile(e.path().string());
-  return all;
-}
-
 class WindowBinary : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(display_.Ready()); }
@@ -148,7 +141,7 @@ TEST_F(WindowBinary, LaysOutStepsByClickRunsToTheEndAndShowsPages) {
 
   ASSERT_TRUE(run.Close());
   EXPECT_EQ(run.WaitExit(20), 0);
-  EXPECT_NE(LogText(dir_).find("tarv windows is closed."), std::string::npos);
+  EXPECT_NE(tarvtest::LogsIn(dir_).find("tarv windows is closed."), std::string::npos);
 }
 
 TEST_F(WindowBinary, ClosingWhileAStepRunsEndsTheProcessAndLogsIt) {
@@ -159,7 +152,7 @@ TEST_F(WindowBinary, ClosingWhileAStepRunsEndsTheProcessAndLogsIt) {
   ASSERT_TRUE(WaitFor([&] { return Count(run.PaneText(), "Run Next Step") == 1; }));
   ASSERT_TRUE(run.Close());
   EXPECT_EQ(run.WaitExit(20), 0);
-  EXPECT_NE(LogText(dir_).find("tarv windows is closed."), std::string::npos);
+  EXPECT_NE(tarvtest::LogsIn(dir_).find("tarv windows is closed."), std::string::npos);
 }
 
 TEST(WindowNoDisplay, WindowModesWithoutADisplayFailWithAMessage) {

@@ -12,6 +12,7 @@
 #include "tests/services/binary_run.h"
 #include "tests/services/database/harness_mariadb.h"
 #include "tests/services/sockets/tcp_peer.h"
+#include "tests/services/statement_checks.h"
 
 namespace {
 
@@ -69,10 +70,7 @@ TEST_F(MySqlStatementsTest, OpenTestsTheSettingsAndReplacesThemOneByOne) {
       "mysql.exec {select 1 as one}\n");
   EXPECT_EQ(Var("good"), "0||" + Sql("select version()")[0][0]);
   EXPECT_EQ(Var("mysql.client.version"), mysql_get_client_info());
-  EXPECT_EQ(Var("refused"), "2002");
-  EXPECT_EQ(Var("denied"), "1045");
-  EXPECT_EQ(Var("mysql.errno"), "2002");
-  EXPECT_EQ(Var("mysql.1.one"), "<missing>");
+  EXPECT_EQ(tarvtest::Vars({"refused", "denied", "mysql.errno", "mysql.1.one"}), "2002|1045|2002|<missing>");
   const Strings errors = RunErrors();
   ASSERT_EQ(errors.size(), 4u);
   EXPECT_TRUE(errors[0].starts_with(
@@ -104,15 +102,9 @@ TEST_F(MySqlStatementsTest, ExecTurnsSelectedRowsIntoVariablesAndCountsChanges) 
       "var {none} value {~mysql.rows~}\n"
       "mysql.exec {select 'grüße' as word, repeat('x', 1100) as big, 1 as " + longName + "}\n"
       "mysql.exec {select * from missing}\n");
-  EXPECT_EQ(Var("selected"), "2|3");
-  EXPECT_EQ(Var("mysql.1.a"), "1");
-  EXPECT_EQ(Var("mysql.1.b"), "NULL");
-  EXPECT_EQ(Var("mysql.3.b"), "three");
-  EXPECT_EQ(Var("updated"), "2|2");
-  EXPECT_EQ(Var("mysql.1.upper"), "<missing>");
-  EXPECT_EQ(Var("none"), "0");
-  EXPECT_EQ(Var("mysql.1.word"), "grüße");
-  EXPECT_EQ(Var("mysql.errno"), "1146");
+  EXPECT_EQ(tarvtest::Vars({"selected", "mysql.1.a", "mysql.1.b", "mysql.3.b", "updated", "mysql.1.upper", "none",
+                            "mysql.1.word", "mysql.errno"}),
+            "2|3|1|NULL|three|2|2|<missing>|0|grüße|1146");
   EXPECT_EQ(RunErrors(), (Strings{"TarvMySqlExecSql SetVar<mysql.1.big>Err!",
                                   "TarvMySqlExecSql SetVar<mysql.1." + longName + ">Err!",
                                   "mysql_query: Error 1146: Table 'tarvtest.missing' doesn't exist"}));
@@ -158,9 +150,7 @@ TEST_F(MySqlStatementsTest, ObjectsKeepTheirPropertiesAndHistory) {
                    {id, "load", "12.5", "NULL"},
                    {id, "load", "12.5", "NULL"},
                    {id, "note", "NULL", "it's \"quoted\""}}));
-  EXPECT_EQ(Var("got.ip"), "10.0.0.3");
-  EXPECT_EQ(Var("got.load"), "12.5");
-  EXPECT_EQ(Var("got.note"), "it's \"quoted\"");
+  EXPECT_EQ(tarvtest::Vars({"got.ip", "got.load", "got.note"}), "10.0.0.3|12.5|it's \"quoted\"");
   EXPECT_EQ(RunErrors(), (Strings{"mysql_object_create, class=[no-such-class],Not Found!!!",
                                   "objectId= -1  <=0  !", "Arg:5 is not number !",
                                   "object_id = " + id + ",property_name = [nothing],Not Found!",

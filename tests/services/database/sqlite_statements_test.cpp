@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tests/engine/harness.h"
+#include "tests/services/statement_checks.h"
 
 namespace {
 
@@ -83,10 +84,9 @@ TEST_F(SqliteStatementsTest, ExecTurnsRowsIntoVariablesAndCountsChanges) {
       "sqlite.exec {select nonsense from t}\n"
       "sqlite.exec {select substr(quote(zeroblob(800)), 1, 1500) as big, 7 as small}\n"
       "sqlite.exec {select 1 as " + longName + "}\n");
-  EXPECT_EQ(Var("inserted") + Var("selected") + Var("updated") + Var("none"), "2220");
-  EXPECT_EQ(Var("sqlite.1.a") + "|" + Var("sqlite.1.b"), "1|NULL");
-  EXPECT_EQ(Var("sqlite.2.a") + "|" + Var("sqlite.2.b"), "two|2.5");
-  EXPECT_EQ(Var("sqlite.1.small"), "7");
+  EXPECT_EQ(tarvtest::Vars({"inserted", "selected", "updated", "none", "sqlite.1.a", "sqlite.1.b", "sqlite.2.a",
+                            "sqlite.2.b", "sqlite.1.small"}),
+            "2|2|2|0|1|NULL|two|2.5|7");
   EXPECT_EQ(RunErrors(), (Strings{kNoLogTable, kNoVarTable,
                                   "sqlite3_exec: SqlCode=1,SQL error: no such column: nonsense",
                                   "EsSqliteCallBack SetVar sqlite.1.big Err!",

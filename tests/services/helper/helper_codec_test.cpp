@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include "tests/services/case_rows.h"
+
 namespace {
 
 using Entry = std::pair<std::string, std::string>;
@@ -60,19 +62,10 @@ TEST(HelperCodec, SetKeepsToTheFieldsAndTheRoom) {
   EXPECT_EQ(Set(buf, 2048, "n", "v", -1), -4);
 }
 
+// bad_entries.tsv: malformed and cut entries.
 TEST(HelperCodec, GetRefusesMalformedAndCutEntries) {
-  const std::pair<std::string, int> cases[] = {
-      {"", 0},
-      {"1", -3},  // the name length is cut
-      {"a1bc0001x", -103},
-      {"00", -101},
-      {"62" + std::string(70, 'n'), -102},
-      {"05abc", -3},  // the name is cut
-      {"03abc00x1y", -106},
-      {"03abc0009xy", -4},  // the value is cut
-      {"03abc1022" + std::string(1022, 'x'), -105},
-  };
-  for (const auto& [in, code] : cases) EXPECT_EQ(Get(in).first, code) << in.substr(0, 12);
+  for (const auto& row : tarvtest::LoadRows("services/helper/bad_entries.tsv"))
+    EXPECT_EQ(Get(row[0]).first, std::stoi(row[1])) << row[0].substr(0, 12);
 }
 
 }  // namespace

@@ -1,9 +1,7 @@
 #include "services/helper/helper_service.h"
 
 #include <gtest/gtest.h>
-#include <poll.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -15,14 +13,16 @@
 #include "engine/core/observer.h"
 #include "engine/core/run_state.h"
 #include "engine/log/log.h"
-#include "platform/socket.h"
+#include "tests/services/case_rows.h"
 #include "tests/services/handler_slots.h"
+#include "tests/services/sockets/tcp_peer.h"
 
 namespace {
 
 using tarvtest::LastRunError;
 using tarvtest::SetArg;
 using tarvtest::Var;
+using tcppeer::UdpPeer;
 
 class Helper : public ::testing::Test {
  protected:
@@ -51,30 +51,15 @@ TEST_F(Helper, ListenPortKeepsToItsRange) {
   EXPECT_EQ(sgHelper.ListenPort, 65534);
 }
 
+// services.tsv: which service each text starts.
 TEST_F(Helper, ServiceDispatchesByTheTextsBeginning) {
-  struct Case {
-    std::string a2;
-    int code;
-    int state;
-    std::string error;
-  };
-  const Case cases[] = {
-      {"tcp.proxy to 127.0.0.1 port 8023", 0, 200, ""},
-      {"tcp.proxy", -1, ENDOK, "tcp.proxy get server.ip Err < 0"},
-      {"tcp.proxy to 127.0.0.2", -2, ENDOK, "tcp.proxy get server.port Err < 0"},
-      {"sms.servers", 0, ENDOK, ""},  // a longer word that begins so
-      {"fax.server x", 0, ENDOK, ""},
-      {"fax.serve", -2, ENDOK, "helper_service_a2->A:2(fax.serve) is not support!"},
-  };
-  for (const Case& c : cases) {
+  for (const auto& row : tarvtest::LoadRows("services/helper/services.tsv")) {
     const size_t before = tarvtest::RunErrors().size();
-    SetArg(2, c.a2);
-    EXPECT_EQ(helper_service_a2(), c.code) << c.a2;
-    EXPECT_EQ(sgRun.StepRunState, c.state);
-    EXPECT_EQ(tarvtest::RunErrors().size(), before + (c.error.empty() ? 0 : 1));
-    if (!c.error.empty()) {
-      EXPECT_EQ(LastRunError(), c.error);
-    }
+    SetArg(2, row[0]);
+    EXPECT_EQ(helper_service_a2(), std::stoi(row[1])) << row[0];
+    EXPECT_EQ(sgRun.StepRunState, std::stoi(row[2])) << row[0];
+    const std::vector<std::string> all = tarvtest::RunErrors(), added(all.begin() + before, all.end());
+    EXPECT_EQ(added, row[3].empty() ? std::vector<std::string>{} : std::vector<std::string>{row[3]}) << row[0];
   }
   // The second proxy only reached its address.
   EXPECT_EQ(Var("tcp.proxy.ip") + ":" + Var("tcp.proxy.port"), "127.0.0.2:8023");
@@ -92,27 +77,6 @@ const EngineObserver kPane = {[] { return true; },
                               },
                               [](const char*, int) {}, [](const char*, int) {}, [](int) {}, [] {}};
 
-// A UDP socket on a free port of 127.0.0.1, or of every address.
-struct Udp {
-  int32_t fd = SockOpen(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_storage a{};
-  socklen_t len = sizeof a;
-  explicit Udp(bool any = false) {
-    const uint8_t ip[4] = {any ? uint8_t{0} : uint8_t{127}, 0, 0, any ? uint8_t{0} : uint8_t{1}};
-    SockBind(fd, a, SockAddrV4(ip, 0, &a));
-    SockLocalAddr(fd, &a, &len);
-  }
-  ~Udp() { SockClose(&fd); }
-  int port() const { return SockAddrPort(a); }
-  std::string Receive() {
-    short ev = 0;
-    char buf[2048];
-    if (SockWaitOne(fd, POLLIN, &ev, 2000) <= 0) return "<none>";
-    const int n = SockRecvFrom(fd, buf, sizeof buf, false, false, &a, &len);
-    return std::string(buf, static_cast<size_t>(std::max(n, 0)));
-  }
-};
-
 bool BoundOnEveryAddress(int port) {
   char key[16];
   std::snprintf(key, sizeof key, " 00000000:%04X", port);
@@ -125,7 +89,7 @@ bool BoundOnEveryAddress(int port) {
 // Runs a screen service on a free port in a thread, sends the datagrams once
 // it listens, and returns its result.
 int RunScreen(const std::string& a2, const std::vector<std::string>& datagrams) {
-  sgHelper.ListenPort = Udp().port();
+  sgHelper.ListenPort = UdpPeer().port();
   gPane.clear();
   TarvSetObserver(&kPane);
   HelperSetScreenReceiveLimit(static_cast<int64_t>(datagrams.size()));
@@ -134,11 +98,8 @@ int RunScreen(const std::string& a2, const std::vector<std::string>& datagrams) 
   std::thread service([&] { result = helper_service_a2(); });
   for (int i = 0; i < 300 && !BoundOnEveryAddress(sgHelper.ListenPort); i++)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  Udp client;
-  const uint8_t lo[4] = {127, 0, 0, 1};
-  const socklen_t toLen = SockAddrV4(lo, sgHelper.ListenPort, &client.a);
-  for (const auto& d : datagrams)
-    SockSendTo(client.fd, d.data(), static_cast<int>(d.size()), &client.a, toLen);
+  UdpPeer client;
+  for (const auto& d : datagrams) client.SendTo(sgHelper.ListenPort, d);
   service.join();
   return result;
 }
@@ -156,19 +117,19 @@ TEST_F(Helper, ScreenServerHandsEachDatagramToTheInterpreter) {
 }
 
 TEST_F(Helper, ScreenProxyForwardsToItsPeer) {
-  Udp peer;
+  UdpPeer peer;
   EXPECT_EQ(RunScreen("screen.proxy to 127.0.0.1 port " + std::to_string(peer.port()),
                       {"first", "second!"}),
             0);
-  EXPECT_EQ(peer.Receive(), "first");
-  EXPECT_EQ(peer.Receive(), "second!");
+  EXPECT_EQ(peer.Recv(2000), "first");
+  EXPECT_EQ(peer.Recv(2000), "second!");
   EXPECT_EQ(sgHelper.ForwardCount, 2);
   EXPECT_EQ(sgHelper.ForwardBytes, 12);
   EXPECT_TRUE(gPane.ends_with("]first\r\nsecond!\r\n")) << gPane;  // after the connect's variable
 }
 
 TEST_F(Helper, ScreenListenFailureIsAnError) {
-  Udp taken(true);
+  UdpPeer taken(AF_INET, 0, "0.0.0.0");
   sgHelper.ListenPort = taken.port();
   for (std::string s : {"screen.server", "screen.proxy"}) {
     SetArg(2, s);

@@ -1,8 +1,7 @@
 // smtp.* and excel.* run as script statements: the scripts they build, the
-// argument rules, and their effect on a real SMTP server and real workbooks.
+// argument rules, and their effect on a real SMTP server and real workbooks;
+// and a mail script through the binary.
 #include "services/mail/mail_statements.h"
-
-#include "services/mail/host_objects.h"
 
 #include <gtest/gtest.h>
 
@@ -10,9 +9,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "services/mail/host_objects.h"
 #include "tests/e2e/harness_binary.h"
 #include "tests/engine/harness.h"
+#include "tests/services/binary_run.h"
 #include "tests/services/mail/smtp_peer.h"
+#include "tests/services/netdiag/netns_sandbox.h"
+#include "tests/services/statement_checks.h"
 
 namespace {
 
@@ -94,10 +97,8 @@ TEST(MailStatements, SendsThroughTheScriptAndMasksThePassword) {
                          "smtp.add attachment {" + dir.File("missing.txt") + "}\n"
                          "smtp.send to {you@example.test}\n"
                          "var {missing} value {~smtp.status~}\n");
-  EXPECT_EQ(tarvtest::Var("ok"), "SEND_MAIL_OK");
-  EXPECT_EQ(tarvtest::Var("injected"), "SEND_MAIL_ERROR");
-  EXPECT_EQ(tarvtest::Var("refused"), "SEND_MAIL_ERROR");
-  EXPECT_EQ(tarvtest::Var("missing"), "SEND_MAIL_ERROR");
+  EXPECT_EQ(tarvtest::Vars({"ok", "injected", "refused", "missing"}),
+            "SEND_MAIL_OK|SEND_MAIL_ERROR|SEND_MAIL_ERROR|SEND_MAIL_ERROR");
   const Strings errors = tarvtest::RunErrors();
   ASSERT_EQ(errors.size(), 3u) << ::testing::PrintToString(errors);
   EXPECT_EQ(errors[0], "smtp.send mail,Error:The message could not be sent to the SMTP server. "
@@ -116,8 +117,7 @@ TEST(MailStatements, SendsThroughTheScriptAndMasksThePassword) {
             "attachment=b \"q\".bin application/octet-stream\n");
   EXPECT_EQ(tarvtest::ReadFile(dir.File("mail2.att2")), std::string("\x00\x01\x02", 3));
   EXPECT_FALSE(std::filesystem::exists(dir.File("mail3.txt")));
-  std::string html;
-  for (const auto& f : std::filesystem::directory_iterator(dir.path() / "log")) html += tarvtest::ReadFile(f.path());
+  const std::string html = tarvtest::LogsIn(dir);
   // The script's copy in the log hides the password (the statement's own
   // line is logged as written).
   EXPECT_EQ(html.find("pa\"\"ss"), std::string::npos);
@@ -153,16 +153,8 @@ TEST(ExcelStatements, ReadWriteAndReadBackWithOpenpyxl) {
                      "excel.get var {b5} cell {B5}\n"
                      "excel.get var {e2} cell {E2}\n");
   EXPECT_EQ(tarvtest::RunErrors(), Strings{});
-  EXPECT_EQ(tarvtest::Var("a1"), "42");
-  EXPECT_EQ(tarvtest::Var("a2"), "shared text");
-  EXPECT_EQ(tarvtest::Var("a3"), "True");
-  EXPECT_EQ(tarvtest::Var("a4"), "0.3");
-  EXPECT_EQ(tarvtest::Var("b1"), "1E+20");
-  EXPECT_EQ(tarvtest::Var("b2"), "-7.25");
-  EXPECT_EQ(tarvtest::Var("empty"), "");
-  EXPECT_EQ(tarvtest::Var("c1"), "12.5");
-  EXPECT_EQ(tarvtest::Var("b5"), "two\nlines \"quoted\"");
-  EXPECT_EQ(tarvtest::Var("e2"), injected);
+  EXPECT_EQ(tarvtest::Vars({"a1", "a2", "a3", "a4", "b1", "b2", "empty", "c1", "b5", "e2"}),
+            "42|shared text|True|0.3|1E+20|-7.25||12.5|two\nlines \"quoted\"|" + injected);
   EXPECT_FALSE(std::filesystem::exists(dir.File("pwned")));
   EXPECT_EQ(Python(dir, "import openpyxl\n"
                         "wb = openpyxl.load_workbook('" + book + "')\n"
@@ -228,12 +220,9 @@ TEST(ExcelStatements, DateFormatsReadAsDates) {
                      "excel.get var {a4} cell {A4}\n"
                      "excel.get var {a5} cell {A5}\n");
   EXPECT_EQ(tarvtest::RunErrors(), Strings{});
-  EXPECT_EQ(tarvtest::Var("a1"), "1/5/2024 1:30:00 PM");
-  EXPECT_EQ(tarvtest::Var("a2"), "1/5/2024");
-  EXPECT_EQ(tarvtest::Var("a3"), "0.5");
-  EXPECT_EQ(tarvtest::Var("a4"), "45296");
-  // An elapsed time is a date too, counted from day 0.
-  EXPECT_EQ(tarvtest::Var("a5"), "12/31/1899 6:00:00 AM");
+  // An elapsed time (a5) is a date too, counted from day 0.
+  EXPECT_EQ(tarvtest::Vars({"a1", "a2", "a3", "a4", "a5"}),
+            "1/5/2024 1:30:00 PM|1/5/2024|0.5|45296|12/31/1899 6:00:00 AM");
 }
 
 TEST(ExcelStatements, MissingWorkbookSheetOrCell) {
@@ -261,6 +250,29 @@ TEST(ExcelStatements, MissingWorkbookSheetOrCell) {
   std::string umlauts;  // 1020 bytes, the longest value taken
   for (int i = 0; i < 510; ++i) umlauts += "ü";
   EXPECT_EQ(tarvtest::Var("w"), umlauts);
+}
+
+// Port 465 speaks TLS from the first byte; a namespace of its own gives the
+// test that port on loopback.
+TEST(MailBinary, ImplicitTlsOnTheSmtpsPort) {
+  NETNS_ENTER();
+  tarvtest::TempDir dir;
+  mailtest::SmtpPeer peer(dir.path().string(), "implicit", "ops", "secret", 465);
+  ASSERT_EQ(peer.port(), 465);
+  setenv("TARV_MAIL_CAFILE", peer.cert().c_str(), 1);
+  EXPECT_EQ(tarvtest::RunSaved(dir, "mail.nms",
+                               "smtp.server {127.0.0.1} port {465} username {ops@example.test} password {secret}\n"
+                               "smtp.subject {Nightly report} body {All 12 routers answered.%0AThe end.}\n"
+                               "smtp.add attachment {" + dir.Write("routers.txt", "r1 up\nr2 up\n") + "}\n"
+                               "smtp.send to {noc@example.test}\n"
+                               "text.add {~smtp.status~ ~run.errors~}\n"),
+            "SEND_MAIL_OK 0");
+  EXPECT_EQ(tarvtest::ReadFile(dir.File("mail1.txt")),
+            "from=ops@example.test to=noc@example.test login=ops tls=True\n"
+            "subject='Nightly report'\ndate=True id=True\n"
+            "body='All 12 routers answered.\\r\\nThe end.'\n"
+            "attachment=routers.txt text/plain\n");
+  EXPECT_EQ(tarvtest::ReadFile(dir.File("mail1.att1")), "r1 up\nr2 up\n");
 }
 
 }  // namespace

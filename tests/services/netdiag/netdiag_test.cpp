@@ -1,67 +1,29 @@
 // The network-diagnosis statements run as scripts: argument checks, name
 // look-ups from a private hosts file, pings on loopback and through a
-// router namespace, and hardware addresses of neighbours.  Everything that
-// resolves, pings or prompts runs in namespaces the tests make.
+// router namespace, and hardware addresses of neighbours, in the test
+// process and through the binary.  Everything that resolves, pings or
+// prompts runs in namespaces the tests make.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "tests/e2e/harness_binary.h"
 #include "tests/engine/harness.h"
+#include "tests/services/binary_run.h"
 #include "tests/services/netdiag/netns_sandbox.h"
+#include "tests/services/statement_checks.h"
 
 namespace {
 
-using tarvtest::ReadFile;
 using tarvtest::RunErrors;
 using tarvtest::TempDir;
 using tarvtest::Var;
 using Errors = std::vector<std::string>;
 
-struct Case {
-  std::string line;
-  int result;  // what the statement answers
-  Errors errors;
-};
-
-void RunCases(const std::vector<Case>& cases) {
-  for (const Case& c : cases) {
-    TempDir dir;
-    const auto o = tarvtest::RunCase(dir, "var {v} value {before}\n" + c.line + "\n");
-    EXPECT_EQ(o.Code(2), c.result) << c.line;
-    EXPECT_EQ(o.errors, c.errors) << c.line;
-  }
-}
-
-// None of these lines gets as far as a look-up or a packet.
 TEST(Netdiag, ArgumentChecks) {
-  const std::string longName(63, 'n');
-  const std::string longHost(251, 'h');
-  RunCases({
-      {"dns.set ipmode {anything}", 0, {}},
-      {"ping.ip {12} ttl {1} size {0}", -2, {"Length of Arg 2 is :2  < 3 !"}},
-      {"ping.ip {" + std::string(40, '1') + "} ttl {1} size {0}", -2,
-       {"Length of Arg 2 is :40 > 39 !"}},
-      {"ping.ip {127.0.0.1} ttl {x} size {0}", -4, {"Arg:4 is not integer !"}},
-      {"ping.ip {127.0.0.1} ttl {-1} size {0}", -4, {"Arg:4 is not integer !"}},
-      {"ping.ip {127.0.0.1} ttl {65} size {0}", -4, {"Arg:4=65 > 64 !"}},
-      {"ping.ip {127.0.0.1} ttl {1} size {1.5}", -6, {"Arg:6 is not integer !"}},
-      {"ping.ip {127.0.0.1} ttl {1} size {65501}", -6, {"Arg:6=65501 > 65500 !"}},
-      {"ping.ip {ping.test} ttl {1} size {0}", -2,
-       {"ping_ip_a2_ttl_a4_size_a6: arg <2> is not ip address"}},
-      // A failed ping is the wrapper's run error; the statement answers 0.
-      {"ping.ip {255.255.255.255} ttl {1} size {0}", 0,
-       {"WinPing: IpV4 address Error [255.255.255.255]"}},
-      // Passes the syntax check but is no address: it is never looked up.
-      {"ping.ip {ab:cd:ef} ttl {1} size {0}", 0, {"getaddrinfo failed with error: -2\n"}},
-      {"dns.get var {" + longName + "} host {a}", -2, {"Length of Arg 3 is :63 > 62 !"}},
-      {"dns.get var {v} host {" + longHost + "}", -3, {"Length of Arg 5 is :251 > 250 !"}},
-      {"arp.get var {" + longName + "} ip {a}", -2, {"Length of Arg 3 is :63 > 62 !"}},
-      {"arp.get var {v} ip {" + longHost + "}", -3, {"Length of Arg 5 is :251 > 250 !"}},
-  });
-  // The variable is emptied before the address is checked.
-  EXPECT_EQ(Var("v"), "");
+  tarvtest::RunChecks("services/netdiag/checks.txt", [] { EXPECT_NE(Var("v"), "before"); });
 }
 
 const char* const kHosts =
@@ -93,22 +55,13 @@ TEST(Netdiag, NamesFromThePrivateHostsFile) {
                 "dns.get var {h} host {::1}\n"
                 "dns.set ipmode {ipv4}\n"
                 "dns.get var {i} host {web.test}\n");
-  EXPECT_EQ(Var("a"), "198.18.1.10");
-  EXPECT_EQ(Var("n"), "198.18.7.7");
-  EXPECT_EQ(Var("b"), "");
-  EXPECT_EQ(Var("c"), "");
-  EXPECT_EQ(Var("d"), "198.18.1.20");  // the mode word is case-sensitive
-  EXPECT_EQ(Var("e"), "2001:db8::6");  // the last IPv6 answer
-  EXPECT_EQ(Var("f"), "2001:db8::20");
-  EXPECT_EQ(Var("g"), "");
-  EXPECT_EQ(Var("h"), "::1");
-  EXPECT_EQ(Var("i"), "198.18.1.10");
+  // d: the mode word is case-sensitive; e: the last IPv6 answer.
+  EXPECT_EQ(tarvtest::Vars({"a", "n", "b", "c", "d", "e", "f", "g", "h", "i"}),
+            "198.18.1.10|198.18.7.7|||198.18.1.20|2001:db8::6|2001:db8::20||::1|198.18.1.10");
   EXPECT_EQ(RunErrors(), (Errors{"Host (v6only.test) not found", "WinDnsGetIpV4  <0 !",
                                  "Host (nosuch.test) not found", "WinDnsGetIpV4  <0 !",
                                  "getaddrinfo for ipv6 failed", "WinDnsGetIpV6  <0 !"}));
-  std::string text;
-  for (const auto& f : std::filesystem::directory_iterator(dir.path() / "log"))
-    text += ReadFile(f.path().string());
+  const std::string text = tarvtest::LogsIn(dir);
   for (const char* trace :
        {"Official name: multi.test", "Alternate name #1: web.test", "Alternate name #2: www.test",
         "Address type: AF_INET", "Address length: 4", "Return IP Address #0: 198.18.1.10",
@@ -135,11 +88,11 @@ TEST(Netdiag, PingLoopbackBothSocketKinds) {
                            // No route at all: the request cannot even be sent.
                            "ping.ip {198.18.3.3} ttl {5} size {0}\n"
                            "var {r5} value {~ping.status~|~ping.reply_ip~}\n");
-    EXPECT_EQ(Var("r0"), "IP_SUCCESS|127.0.0.1|64|0|1");
-    EXPECT_EQ(Var("r1"), "IP_SUCCESS|127.0.0.1|64|100|1");
-    EXPECT_EQ(Var("r2"), "IP_SUCCESS|127.0.0.1|64|6523|1");  // the data stop at the pattern's end
-    // An IPv6 answer leaves the TTL and size of the IPv4 ping before it.
-    EXPECT_EQ(Var("r3"), "IP_SUCCESS|0:0:0:0:0:0:0:1|64|6523|1");
+    // r2: the data stop at the pattern's end; r3: an IPv6 answer leaves the
+    // TTL and size of the IPv4 ping before it.
+    EXPECT_EQ(tarvtest::Vars({"r0", "r1", "r2", "r3"}),
+              "IP_SUCCESS|127.0.0.1|64|0|1|IP_SUCCESS|127.0.0.1|64|100|1|IP_SUCCESS|127.0.0.1|64|6523|1|"
+              "IP_SUCCESS|0:0:0:0:0:0:0:1|64|6523|1");
     EXPECT_EQ(Var("r4").substr(0, 4), "::1|");
     EXPECT_GT(Var("r4").size(), 4u);
     EXPECT_EQ(Var("r5"), "EXTENDED_ERROR|");
@@ -163,12 +116,9 @@ TEST(Netdiag, PingAndArpThroughARouterNamespace) {
                   "arp.get var {m4} ip {198.18.2.2}\n"
                   "arp.get var {m5} ip {198.18.1.77}\n"
                   "arp.get var {m6} ip {255.255.255.255}\n");
-    EXPECT_EQ(Var("m1"), "02-00-00-00-00-22");
-    EXPECT_EQ(Var("m2"), "02-00-00-00-00-11");
-    EXPECT_EQ(Var("m3"), "00-00-00-00-00-00");
-    EXPECT_EQ(Var("m4"), "");  // behind the router
-    EXPECT_EQ(Var("m5"), "");  // nobody answers
-    EXPECT_EQ(Var("m6"), "");
+    // m4 is behind the router; nobody answers for m5.
+    EXPECT_EQ(tarvtest::Vars({"m1", "m2", "m3", "m4", "m5", "m6"}),
+              "02-00-00-00-00-22|02-00-00-00-00-11|00-00-00-00-00-00|||");
     EXPECT_EQ(RunErrors(), (Errors{"WinArpGetMac  <0 !", "WinArpGetMac  <0 !", "WinArpGetMac  <0 !"}));
   }
   const std::string pings =
@@ -195,16 +145,70 @@ TEST(Netdiag, PingAndArpThroughARouterNamespace) {
     netns::AllowDatagramPing(datagram);
     TempDir dir;
     tarvtest::Run(dir, pings);
-    EXPECT_EQ(Var("t1"), "IP_TTL_EXPIRED_TRANSIT|198.18.1.2|1");
-    EXPECT_EQ(Var("t2"), "IP_SUCCESS|198.18.2.2|63|32");
-    EXPECT_EQ(Var("t3"), "IP_TTL_EXPIRED_TRANSIT|fd00:1:0:0:0:0:0:2");
-    EXPECT_EQ(Var("t4"), "IP_SUCCESS|fd00:2:0:0:0:0:0:2");
-    EXPECT_EQ(Var("t6"), "IP_DEST_NET_UNREACHABLE|198.18.1.2");
-    EXPECT_EQ(Var("t7"), "IP_DEST_NET_UNREACHABLE|fd00:1:0:0:0:0:0:2");
-    EXPECT_EQ(Var("t5"), "IP_REQ_TIMED_OUT||");
+    EXPECT_EQ(tarvtest::Vars({"t1", "t2", "t3", "t4", "t6", "t7", "t5"}),
+              "IP_TTL_EXPIRED_TRANSIT|198.18.1.2|1|IP_SUCCESS|198.18.2.2|63|32|"
+              "IP_TTL_EXPIRED_TRANSIT|fd00:1:0:0:0:0:0:2|IP_SUCCESS|fd00:2:0:0:0:0:0:2|"
+              "IP_DEST_NET_UNREACHABLE|198.18.1.2|IP_DEST_NET_UNREACHABLE|fd00:1:0:0:0:0:0:2|IP_REQ_TIMED_OUT||");
     EXPECT_EQ(RunErrors(), (Errors{"ping [198.18.2.2] Error!", "ping [fd00:2::2] Error!",
                                    "ping [198.18.3.3] Error!", "ping [fd00:3::3] Error!",
                                    "ping [198.18.1.99] Error! TimeOut!"}));
+  }
+}
+
+// A real script through the tarv binary, inside namespaces the test makes:
+// a name from its private hosts file, then ping and arp of that address.
+TEST(NetdiagBinary, ResolvePingAndArpTheRouter) {
+  NETNS_ENTER(.hosts = "127.0.0.1 localhost\n198.18.1.2 gw.test\nfd00:2::2 far.test\n",
+              .commands = kRouterTopology);
+  tarvtest::TempDir dir;
+  EXPECT_EQ(tarvtest::RunSaved(dir, "diag.nms",
+      "dns.get var {gw} host {gw.test}\n"
+      "ping.ip {~gw~} ttl {1} size {56}\n"
+      "text.add {~gw~|~ping.status~|~ping.reply_ttl~|~ping.reply_bytes~|}\n"
+      "arp.get var {mac} ip {~gw~}\n"
+      "dns.set ipmode {ipv6}\n"
+      "dns.get var {far} host {far.test}\n"
+      "ping.ip {~far~} ttl {1} size {8}\n"
+      "text.add {~mac~|~far~|~ping.status~|~ping.reply_ip~|~run.errors~}\n"),
+            "198.18.1.2|IP_SUCCESS|64|56|02-00-00-00-00-22|fd00:2::2|IP_TTL_EXPIRED_TRANSIT|"
+            "fd00:1:0:0:0:0:0:2|1");
+}
+
+// An unprivileged user has no raw sockets: it pings through the datagram
+// kind when the system lets its group, and reports the socket error when not.
+TEST(NetdiagBinary, UnprivilegedUserPings) {
+  NETNS_ENTER();
+  tarvtest::TempDir dir;
+  std::filesystem::permissions(dir.path(), std::filesystem::perms::all);
+  const std::string out = dir.File("out.txt");
+  const auto script = [&](const std::string& report) {
+    return dir.Write("user.nms", "ping.ip {127.0.0.1} ttl {3} size {20}\n"
+                                 "text.add {" + report + "}\n"
+                                 "text.headpointer move to head\n"
+                                 "text.tailpointer move to tail\n"
+                                 "text.save to file {" + out + "}\n"
+                                 "run.end\n");
+  };
+  for (bool datagram : {true, false}) {
+    netns::AllowDatagramPing(datagram);
+    std::filesystem::remove(out);
+    const auto r = tarvtest::RunProgram(
+        "/usr/bin/setpriv",
+        {"--reuid=65534", "--regid=65534", "--clear-groups", "--inh-caps=-all",
+         tarvtest::TarvBinary(), "hide",
+         script(datagram ? "~ping.status~|~ping.reply_bytes~|~run.errors~"
+                         : "|~run.errors~|~run.error.1~")},
+        dir.path().string(), 60);
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    const std::string text = tarvtest::ReadFile(out);
+    if (datagram) {
+      EXPECT_EQ(text, "IP_SUCCESS|20|0");
+    } else {
+      EXPECT_EQ(text.substr(0, 3), "|1|") << text;
+      EXPECT_NE(text.find("IcmpCreateFile() Unable to open handle.  returned error: 1"),
+                std::string::npos)
+          << text;
+    }
   }
 }
 

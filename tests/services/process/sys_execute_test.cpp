@@ -12,6 +12,7 @@
 #include "services/process/child_process.h"
 #include "tests/engine/harness.h"
 #include "tests/platform/child_watch.h"
+#include "tests/services/statement_checks.h"
 
 namespace {
 
@@ -87,41 +88,12 @@ TEST_F(SysExecuteTest, ChildEndingWithoutTheTextKeepsItsDataAndOnlyThisReceiveCo
   EXPECT_EQ(Text().substr(0, 6 + 1021), "KEYzzz" + file.substr(0, 1021));
 }
 
-TEST_F(SysExecuteTest, NothingOpenRecordsErrorsAndTouchesNoDescriptor) {
-  tarvtest::Run(dir, "sys.execute send {x}\nsys.execute recv expect {x}\n"
-                     "sys.execute recv for {1} seconds\nsys.execute close\n");
-  EXPECT_EQ(RunErrors(), (Strings{
-                             "sys_execute_send_a3, sys.execute open Error!",
-                             "sys_execute_send_a3 send len=0 < 1",
-                             "sys_execute_recv_expect_a4, sys.execute open Error!",
-                             "sys_execute_recv_expect_a4 recv key not found, readlen=0",
-                             "sys_execute_recv_for_a4_seconds, sys.execute open Error!",
-                         }));
-  EXPECT_TRUE(Closed());
-}
-
-TEST_F(SysExecuteTest, ArgumentChecks) {
-  const struct {
-    std::string line;
-    std::string error;
-  } cases[] = {
-      {"sys.execute open {}", "Length of Arg 3 is :0  < 1 !"},
-      {"sys.execute send {}", "Length of Arg 3 is :0  < 1 !"},
-      {"sys.execute recv expect {}", "Length of Arg 4 is :0  < 1 !"},
-      {"sys.execute recv for {-1} seconds", "Arg:4 is not integer !"},
-      {"sys.execute recv for {86401} seconds", "Arg:4=86401 > 86400 !"},
-      {"sys.execute recv for {99999999999} seconds", "Arg:4=2147483647 > 86400 !"},
-      {"sys.execute open {tarv-no-such-program}", "sys_execute_open Error on CreateProcess()=2"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.line);
-    // With a child open, only the argument can fail.
-    tarvtest::Run(dir, "sys.execute open {cat}\n" + c.line + "\n");
-    EXPECT_EQ(RunErrors(), Strings{c.error});
+// Refused arguments, programs that do not start, and use with nothing open.
+TEST_F(SysExecuteTest, ArgumentAndStartFailures) {
+  tarvtest::RunChecks("services/process/checks.txt", [this] {
     EXPECT_EQ(sgRun.TextLen, 0);
-  }
-  // A failed open leaves nothing open behind it, not even the cat before it.
-  EXPECT_TRUE(Closed());
+    EXPECT_TRUE(Closed());
+  });
 }
 
 TEST_F(SysExecuteTest, SecondOpenLetsTheFirstChildEnd) {

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/services/scripthost/vbs_test_util.h"
+
 namespace {
 
 using namespace tarv::vbs;
@@ -28,83 +30,25 @@ Error FailureOfCode(Interpreter& vm, const std::string& code) {
   return ErrorFrom([&] { vm.AddCode(code); }, code);
 }
 
-TEST(VbsEval, ExpressionsGiveVbscriptValues) {
-  const struct { const char* expr; const char* type; const char* text; /* "<Null>" for Null */ } cases[] = {
-      // precedence: ^ above negation above * / above \ above Mod above + -
-      {"-2^2", "Double", "-4"}, {"2^-1", "Double", "0.5"}, {"2^3^2", "Double", "64"},
-      {"1+2*3", "Integer", "7"}, {"10\\3*2", "Integer", "1"}, {"7 Mod 4\\2", "Integer", "1"},
-      {"1 + 2 & 3", "String", "33"}, {"1 < 2 = True", "Boolean", "True"},
-      {"Not 1 = 2", "Boolean", "True"}, {"Not True And False", "Boolean", "False"},
-      {"True Or False And False", "Boolean", "True"}, {"True Xor True Or True", "Boolean", "False"},
-      {"False Imp False Eqv False", "Boolean", "True"},
-      // literals
-      {"&hff", "Integer", "255"}, {"&HFFFF", "Integer", "-1"}, {"&HFFFF&", "Long", "65535"},
-      {"&H10000", "Long", "65536"}, {"&O17", "Integer", "15"}, {"32767", "Integer", "32767"},
-      {"32768", "Long", "32768"}, {"2147483648", "Double", "2147483648"},
-      {"1e16", "Double", "1E+16"}, {".25", "Double", "0.25"},
-      {"\"say \"\"hi\"\"\"", "String", "say \"hi\""}, {"Empty", "Empty", ""}, {"Null", "Null", "<Null>"},
-      // names never assigned; a literal pulls text to a number
-      {"abc", "Empty", ""}, {"abc & \"x\"", "String", "x"}, {"1 = \"1\"", "Boolean", "True"},
-      // built-ins
-      {"Round(2.5)", "Double", "2"},
-      {"Round(2.675, 2)", "Double", "2.68"}, {"Round(1.005, 2)", "Double", "1"},
-      {"Round(1.25, 1)", "Double", "1.2"}, {"Round(7)", "Integer", "7"},
-      {"Round(True)", "Integer", "-1"}, {"Round(\"34\")", "Double", "34"},
-      {"Round(70000)", "Long", "70000"},
-      {"Int(-2.5)", "Double", "-3"}, {"Fix(-2.5)", "Double", "-2"}, {"Fix(True)", "Integer", "-1"},
-      {"Fix(Null)", "Null", "<Null>"}, {"Abs(-32768)", "Long", "32768"}, {"Sqr(16)", "Double", "4"},
-      {"Sgn(-0.1)", "Integer", "-1"}, {"Exp(1)", "Double", "2.71828182845905"},
-      {"Log(Exp(3))", "Double", "3"}, {"CInt(2.5)", "Integer", "2"},
-      {"CInt(\"3.5\")", "Integer", "4"}, {"CLng(70000.5)", "Long", "70000"},
-      {"CDbl(\"1e3\")", "Double", "1000"}, {"CStr(True)", "String", "True"},
-      {"CBool(\"false\")", "Boolean", "False"}, {"Len(12345)", "Long", "5"},
-      {"Len(\"\xE4\xBD\xA0\xE5\xA5\xBD\")", "Long", "2"}, {"Hex(255)", "String", "FF"},
-      {"Hex(-1)", "String", "FFFF"}, {"Hex(-1.0)", "String", "FFFFFFFF"},
-      {"TypeName(1.5)", "String", "Double"}, {"round(2.5) + ROUND(1.5)", "Double", "4"},
-      // comments and continuations
-      {"1 + 2 ' three", "Integer", "3"}, {"1 + _\n  2", "Integer", "3"},
-      {"1 + _  \r\n2", "Integer", "3"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.expr);
+// scripts/expressions.tsv: precedence, literals, built-ins, comments and
+// continuations, and the faults with the column they point at.
+TEST(VbsEval, ExpressionsGiveValuesOrFaults) {
+  for (const auto& row : vbstest::LoadRows("expressions.tsv")) {
+    SCOPED_TRACE(row[0]);
+    ASSERT_EQ(row.size(), 2u);
     Interpreter vm;
+    std::string got;
     try {
-      const Value v = vm.Eval(c.expr);
-      EXPECT_EQ(TypeName(v), c.type);
-      EXPECT_EQ(v.kind() == Kind::Null ? "<Null>" : ToString(v), c.text);
+      const Value v = vm.Eval(row[0]);
+      got = TypeName(v) + " " + (v.kind() == Kind::Null ? "<Null>" : ToString(v));
     } catch (const ScriptError& e) {
-      ADD_FAILURE() << e.error().description;
+      got = "#" + std::to_string(e.error().number) + " " + std::to_string(e.error().column);
+      EXPECT_EQ(e.error().compile, e.error().number >= 1000);
+      EXPECT_EQ(e.error().description, ErrorDescription(e.error().number));
     }
+    EXPECT_EQ(got, row[1]);
   }
-}
-
-TEST(VbsEval, FaultsCarryNumberAndPosition) {
-  const struct { const char* expr; int number; bool compile; int column; } cases[] = {
-      {"1/0", kErrDivisionByZero, false, 2},        {"1 + 0/0", kErrOverflow, false, 6},
-      {"5 \\ 0", kErrDivisionByZero, false, 3},     {"5 Mod 0", kErrDivisionByZero, false, 3},
-      {"\"a\" * 2", kErrTypeMismatch, false, 5},    {"1e308 * 10", kErrOverflow, false, 7},
-      {"CInt(40000)", kErrOverflow, false, 1},      {"Sqr(-1)", kErrInvalidCall, false, 1},
-      {"Exp(710)", kErrOverflow, false, 1},         {"Log(0)", kErrInvalidCall, false, 1},
-      {"Round(1, -1)", kErrInvalidCall, false, 1},  {"Round()", kErrWrongArgCount, false, 1},
-      {"CStr(Null)", kErrInvalidUseOfNull, false, 1}, {"nosuch(1)", kErrTypeMismatch, false, 1},
-      {"CreateObject(\"Scripting.FileSystemObject\")", kErrCannotCreateObject, false, 1},
-      {"x.y", kErrObjectRequired, false, 1},        {"2*", kErrExpectedExpression, true, 3},
-      {"(1", kErrExpectedRParen, true, 3},          {"1 2", kErrExpectedEndOfStatement, true, 3},
-      {"2abc", kErrExpectedEndOfStatement, true, 2}, {"1 : 2", kErrExpectedEndOfStatement, true, 3},
-      {"1\n2", kErrExpectedEndOfStatement, true, 2}, {"\"open", kErrUnterminatedString, true, 1},
-      {"1 $ 2", kErrInvalidCharacter, true, 3},     {"1 _", kErrInvalidCharacter, true, 3},
-      {"End", kErrExpectedExpression, true, 1},     {"f(1,)", kErrExpectedExpression, true, 5},
-      {"&HFFFFFFFFF", kErrInvalidNumber, true, 1},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.expr);
-    Interpreter vm;
-    const Error e = FailureOf(vm, c.expr);
-    EXPECT_EQ(e.number, c.number);
-    EXPECT_EQ(e.compile, c.compile);
-    EXPECT_EQ(e.column, c.column);
-    EXPECT_EQ(e.description, ErrorDescription(c.number));
-  }
+  EXPECT_EQ(ErrorDescription(kErrWrongArgCount), "Wrong number of arguments or invalid property assignment");
 }
 
 TEST(VbsProgram, ProceduresAndScopes) {
@@ -142,52 +86,15 @@ TEST(VbsProgram, ProceduresAndScopes) {
   EXPECT_EQ(ToString(vm.Global("TOTAL")), "22");
 }
 
-// A literal on one side of a comparison pulls a string variable to a number;
-// two variables of different kinds compare by kind (a number sorts first).
-TEST(VbsProgram, ComparisonOfVariablesAndLiterals) {
-  Interpreter vm;
-  vm.AddCode(
-      "a = \"10\"\nb = 9\nwithLiteral = (a > 9)\nwithVariable = (a > b)\ntextLiteral = (b < \"10\")\n"
-      "c = \"1\"\nd = 1\nsame = (c = d)\nsameLiteral = (c = 1)\n");
-  EXPECT_EQ(ToString(vm.Global("withLiteral")), "True");
-  EXPECT_EQ(ToString(vm.Global("withVariable")), "True");
-  EXPECT_EQ(ToString(vm.Global("textLiteral")), "False");  // "9" < "10" is false as text
-  EXPECT_EQ(ToString(vm.Global("same")), "False");
-  EXPECT_EQ(ToString(vm.Global("sameLiteral")), "True");
-}
-
-TEST(VbsProgram, StatementsSeparatorsAndComments) {
-  Interpreter vm;
-  vm.AddCode(
-      "Dim log\nFunction Note(a, b)\n  log = log & a & b\nEnd Function\n"
-      "Note 1, 2\nCall Note(3, 4)\nNote (5), 6\n"
-      "Rem a comment\nx = 1 : y = 2 ' note\n  REM another : z = 3\n");
-  EXPECT_EQ(ToString(vm.Global("log")), "123456");
-  EXPECT_EQ(ToString(vm.Global("x")), "1");
-  EXPECT_EQ(ToString(vm.Global("y")), "2");
-  EXPECT_EQ(vm.Global("z").kind(), Kind::Empty);
-}
-
+// scripts/programs.tsv: code that does not compile, and the number and line
+// of its fault.
 TEST(VbsProgram, CompileFaults) {
-  const struct { const char* code; int number; int line; } cases[] = {
-      {"Function F()\nF = 1\n", kErrExpectedEnd, 3},
-      {"Function F()\nEnd Sub\n", kErrExpectedFunction, 2},
-      {"Function F(a, a)\nEnd Function\n", kErrNameRedefined, 1},
-      {"Function F()\nDim x, x\nEnd Function\n", kErrNameRedefined, 2},
-      {"Function F()\nEnd Function\nFunction f()\nEnd Function\n", kErrNameRedefined, 3},
-      {"Dim F\nFunction F()\nEnd Function\n", kErrNameRedefined, 1},
-      {"Function F()\nFunction G()\nEnd Function\nEnd Function\n", kErrExpectedStatement, 2},
-      {"Exit Function\n", kErrInvalidExit, 1}, {"x = 1 y = 2\n", kErrExpectedEndOfStatement, 1},
-      {"Set x 1\n", kErrExpectedEquals, 1},    {"Dim 1\n", kErrExpectedIdentifier, 1},
-      {"x = ((((1)))\n", kErrExpectedRParen, 1},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.code);
+  for (const auto& row : vbstest::LoadRows("programs.tsv")) {
+    SCOPED_TRACE(row[0]);
     Interpreter vm;
-    const Error e = FailureOfCode(vm, c.code);
-    EXPECT_EQ(e.number, c.number);
+    const Error e = FailureOfCode(vm, row[0]);
     EXPECT_TRUE(e.compile);
-    EXPECT_EQ(e.line, c.line);
+    EXPECT_EQ("#" + std::to_string(e.number) + " " + std::to_string(e.line), row[1]);
   }
   Interpreter vm;
   vm.AddCode("Function F()\nEnd Function\n");

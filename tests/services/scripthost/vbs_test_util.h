@@ -12,6 +12,7 @@
 
 #include "services/scripthost/script_host.h"
 #include "tests/engine/harness.h"
+#include "tests/services/case_rows.h"
 
 namespace vbstest {
 
@@ -48,10 +49,16 @@ inline std::vector<std::string> RunAll(const std::vector<std::string>& scripts, 
   return out;
 }
 
+// The rows of scripts/NAME (see case_rows.h).
+inline std::vector<std::vector<std::string>> LoadRows(const std::string& file) {
+  return tarvtest::LoadRows("services/scripthost/scripts/" + file);
+}
+
 // Script cases kept as data in scripts/NAME.cases. A case opens with "@ name"
 // (the lines are the body of TarvMain) or "@@ name" (the lines are a whole
 // script) and closes with "= expected" (a bare "=" for an empty result): the
-// result text, or "#n line l" for a failure with error number n on line l.
+// result text, or "#n line l" for a failure with error number n on line l
+// ("#n line l column c" where the column counts too).
 struct ScriptCase {
   std::string name, script, expected;
 };
@@ -76,19 +83,33 @@ inline std::vector<ScriptCase> LoadCases(const std::string& file) {
   return cases;
 }
 
+// The script with every "@DIR" made the folder.
+inline std::string InFolder(std::string script, const tarvtest::TempDir& dir) {
+  for (std::size_t at = script.find("@DIR"); at != std::string::npos; at = script.find("@DIR", at))
+    script.replace(at, 4, dir.path().string());
+  return script;
+}
+
 // Runs every case of a file through the host and then as sys.vbscript
-// statements of one run, where a failure leaves "#" in vbscript.return.
+// statements of one run, where a failure leaves "#" in vbscript.return; each
+// of the two has a folder of its own for "@DIR".
 inline void CheckCases(const std::string& file) {
   const std::vector<ScriptCase> cases = LoadCases(file);
   ASSERT_FALSE(cases.empty()) << file;
+  const tarvtest::TempDir host_dir, run_dir;
   std::vector<std::string> scripts;
   std::size_t failures = 0;
   for (const ScriptCase& c : cases) {
     SCOPED_TRACE(c.name + "\n" + c.script);
-    const tarv::scripthost::UserOutcome out = tarv::scripthost::RunUserScript(c.script, std::nullopt);
-    EXPECT_EQ(out.ok ? out.text : "#" + std::to_string(out.error.number) + " line " + std::to_string(out.error.line),
-              c.expected);
-    scripts.push_back(c.script);
+    const tarv::scripthost::UserOutcome out = tarv::scripthost::RunUserScript(InFolder(c.script, host_dir), std::nullopt);
+    std::string got = out.ok ? out.text : "#" + std::to_string(out.error.number) + " line " + std::to_string(out.error.line);
+    if (!out.ok && c.expected.find(" column ") != std::string::npos) got += " column " + std::to_string(out.error.column);
+    // Only the 1000s are found before the script runs.
+    if (!out.ok) {
+      EXPECT_EQ(out.error.compile, out.error.number >= 1000 && out.error.number < 2000);
+    }
+    EXPECT_EQ(got, c.expected);
+    scripts.push_back(InFolder(c.script, run_dir));
     failures += c.expected.starts_with("#");
   }
   std::size_t errors = 0;

@@ -1,12 +1,16 @@
+// The script host's values: numbers and their text, comparison, dates, and
+// UTF-8 text counted in UTF-16 units.
 #include "services/scripthost/vbs_value.h"
 
 #include <gtest/gtest.h>
 
-#include <climits>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
+
+#include "services/scripthost/vbs_date.h"
+#include "services/scripthost/vbs_text.h"
+#include "tests/services/scripthost/vbs_test_util.h"
 
 namespace {
 
@@ -21,126 +25,27 @@ int ErrorOf(auto&& fn) {
   return 0;
 }
 
-TEST(VbsValue, FormatDouble) {
-  const struct { double in; const char* out; } cases[] = {
-      {0.0, "0"}, {-0.0, "0"}, {-2.5, "-2.5"}, {0.1 + 0.2, "0.3"}, {1.0 / 3.0, "0.333333333333333"},
-      {2147483648.0, "2147483648"}, {123456789012345.0, "123456789012345"}, {1e15, "1E+15"},
-      {1234567890123456.0, "1.23456789012346E+15"}, {-1.5e300, "-1.5E+300"},
-      {0.0001, "0.0001"}, {0.00001, "1E-05"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.out);
-    EXPECT_EQ(FormatDouble(c.in), c.out);
-  }
-}
-
-TEST(VbsValue, ParseNumberAcceptsWhatScriptsAccept) {
-  const struct { const char* in; std::optional<double> out; } cases[] = {
-      {" 42 ", 42},      {"-7", -7},       {"+7", 7},          {".5", 0.5},
-      {"5.", 5},         {"1E-2", 0.01},   {"&hff", 255},      {"&HFFFF", -1},
-      {"&O17", 15},      {"", std::nullopt}, {"  ", std::nullopt}, {"abc", std::nullopt},
-      {"1e", std::nullopt}, {"1.2.3", std::nullopt}, {"--1", std::nullopt},
-      {"5-3", std::nullopt}, {"&H", std::nullopt}, {"&HG", std::nullopt}, {"1e-400", 0},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.in);
-    EXPECT_EQ(ParseNumber(c.in), c.out);
+// scripts/numbers.tsv: numbers as text, text as numbers, and rounding.
+TEST(VbsValue, NumbersAndTheirText) {
+  for (const auto& row : vbstest::LoadRows("numbers.tsv")) {
+    SCOPED_TRACE(row[0] + " [" + row[1] + "]");
+    const double in = std::strtod(row[1].c_str(), nullptr);
+    const std::optional<double> want =
+        row[2] == "-" ? std::nullopt : std::optional<double>(std::strtod(row[2].c_str(), nullptr));
+    if (row[0] == "format") EXPECT_EQ(FormatDouble(in), row[2]);
+    else if (row[0] == "parse") EXPECT_EQ(ParseNumber(row[1]), want);
+    else EXPECT_EQ(RoundHalfEven(in), want);
   }
   EXPECT_EQ(ErrorOf([] { ParseNumber("1e400"); }), kErrOverflow);
 }
 
-TEST(VbsValue, RoundHalfEven) {
-  const struct { double in, out; } cases[] = {
-      {0.5, 0}, {1.5, 2}, {2.5, 2}, {-0.5, 0}, {-1.5, -2}, {-2.5, -2}, {2.4, 2}, {-2.6, -3},
-      {1e300, 1e300},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.in);
-    EXPECT_EQ(RoundHalfEven(c.in), c.out);
-  }
-}
-
 // Short makers for the tables below.
 Value I(std::int16_t n) { return Value::Integer(n); }
-Value L(std::int32_t n) { return Value::Long(n); }
 Value D(double d) { return Value::Double(d); }
 Value S(const char* s) { return Value::String(s); }
 
-TEST(VbsValue, Coercions) {
-  EXPECT_EQ(ToDouble(Value()), 0);
-  EXPECT_EQ(ToDouble(S(" 2.5 ")), 2.5);
-  EXPECT_EQ(ToLong(D(2.5)), 2);
-  EXPECT_EQ(ToLong(D(3.5)), 4);
-  EXPECT_EQ(ToInteger(S("-32768")), -32768);
-  EXPECT_EQ(ToString(Value::Boolean(false)), "False");
-  EXPECT_EQ(ToString(I(-5)), "-5");
-  EXPECT_TRUE(ToBoolean(S("TRUE")));
-  EXPECT_FALSE(ToBoolean(S("0")));
-  // The other kinds' names show through the evaluator's results.
-  EXPECT_EQ(TypeName(Value::Object(nullptr)), "Nothing");
-}
-
-TEST(VbsValue, CoercionAndArithmeticFaults) {
-  const struct { const char* what; std::function<void()> fn; int number; } faults[] = {
-      {"text to number", [] { ToDouble(S("abc")); }, kErrTypeMismatch},
-      {"Null to number", [] { ToDouble(Value::Null()); }, kErrInvalidUseOfNull},
-      {"Null to text", [] { ToString(Value::Null()); }, kErrInvalidUseOfNull},
-      {"Integer range", [] { ToInteger(L(32768)); }, kErrOverflow},
-      {"Integer rounding", [] { ToInteger(D(32767.5)); }, kErrOverflow},
-      {"Long range", [] { ToLong(D(2147483648.0)); }, kErrOverflow},
-      {"Nothing", [] { ToDouble(Value::Object(nullptr)); }, kErrObjectNotSet},
-      {"Boolean text", [] { ToBoolean(S("yes")); }, kErrTypeMismatch},
-      {"1/0", [] { Divide(I(1), I(0)); }, kErrDivisionByZero},
-      {"0/0", [] { Divide(I(0), I(0)); }, kErrOverflow},
-      {"1\\0", [] { IntDivide(I(1), I(0)); }, kErrDivisionByZero},
-      {"1 Mod 0.4", [] { Modulo(I(1), D(0.4)); }, kErrDivisionByZero},
-      {"(-8)^0.5", [] { Power(I(-8), D(0.5)); }, kErrInvalidCall},
-      {"0^-1", [] { Power(I(0), I(-1)); }, kErrDivisionByZero},
-      {"\\ beyond Long", [] { IntDivide(D(3e9), I(2)); }, kErrOverflow},
-      {"text beside a literal", [] { Compare(S("x"), I(1), false, true); }, kErrTypeMismatch},
-  };
-  for (const auto& f : faults) {
-    SCOPED_TRACE(f.what);
-    EXPECT_EQ(ErrorOf(f.fn), f.number);
-  }
-}
-
-// Whole numbers widen instead of overflowing.
-TEST(VbsValue, ArithmeticKinds) {
-  const struct { const char* what; Value got; Kind kind; double number; } cases[] = {
-      {"Integer overflow", Add(I(32767), I(1)), Kind::Long, 32768},
-      {"Long overflow", Add(L(2147483647), I(1)), Kind::Double, 2147483648.0},
-      {"Integer product", Multiply(I(200), I(200)), Kind::Long, 40000},
-      {"Long product", Multiply(L(46341), L(46341)), Kind::Double, 2147488281.0},
-      {"Long minus", Subtract(L(-2147483647), I(2)), Kind::Double, -2147483649.0},
-      {"Boolean sum", Add(Value::Boolean(true), Value::Boolean(true)), Kind::Integer, -2},
-      {"Empty sum", Add(Value(), Value()), Kind::Integer, 0},
-      {"divide", Divide(I(7), I(2)), Kind::Double, 3.5},
-      {"negate Integer min", Negate(I(-32768)), Kind::Long, 32768},
-      {"negate Long min", Negate(L(INT32_MIN)), Kind::Double, 2147483648.0},
-      {"negate True", Negate(Value::Boolean(true)), Kind::Integer, 1},
-      {"int divide", IntDivide(I(-7), I(2)), Kind::Integer, -3},
-      {"int divide rounds", IntDivide(D(7.5), I(2)), Kind::Long, 4},
-      {"int divide widens", IntDivide(I(-32768), I(-1)), Kind::Long, 32768},
-      {"mod sign", Modulo(I(-7), I(3)), Kind::Integer, -1},
-      {"mod rounds", Modulo(D(5.5), I(4)), Kind::Long, 2},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    EXPECT_EQ(c.got.kind(), c.kind);
-    EXPECT_EQ(ToDouble(c.got), c.number);
-  }
-}
-
-TEST(VbsValue, PlusJoinsStrings) {
-  EXPECT_EQ(Add(S("3"), S("4")).str(), "34");
-  EXPECT_EQ(Add(Value(), S("4")).kind(), Kind::String);
-  EXPECT_EQ(Add(S("3"), I(4)).kind(), Kind::Double);
-  EXPECT_EQ(Concat(I(1), Value::Boolean(true)).str(), "1True");
-  EXPECT_EQ(Concat(Value::Null(), S("x")).str(), "x");
-  EXPECT_EQ(Concat(Value::Null(), Value::Null()).kind(), Kind::Null);
-  EXPECT_EQ(Add(Value::Null(), I(1)).kind(), Kind::Null);
-}
+// The kinds that arithmetic, joining and logic give, and their faults, are
+// rows of scripts/expressions.tsv.
 
 TEST(VbsValue, Compare) {
   const struct { const char* what; Value a, b; bool a_lit, b_lit; std::optional<int> out; } cases[] = {
@@ -158,29 +63,50 @@ TEST(VbsValue, Compare) {
     SCOPED_TRACE(c.what);
     EXPECT_EQ(Compare(c.a, c.b, c.a_lit, c.b_lit), c.out);
   }
+  EXPECT_EQ(ErrorOf([] { Compare(S("x"), I(1), false, true); }), kErrTypeMismatch);  // text beside a literal
 }
 
-TEST(VbsValue, Logic) {
-  const Value T = Value::Boolean(true), F = Value::Boolean(false), N = Value::Null();
-  auto b = [](const Value& v) { return v.kind() == Kind::Boolean ? (v.boolean() ? -1 : 0) : ToLong(v); };
-  const struct { const char* what; Value got; Kind kind; std::int32_t bits; /* -1/0 for Booleans */ } cases[] = {
-      {"T And F", And(T, F), Kind::Boolean, 0},     {"T Or F", Or(T, F), Kind::Boolean, -1},
-      {"T Xor T", Xor(T, T), Kind::Boolean, 0},     {"F Eqv F", Eqv(F, F), Kind::Boolean, -1},
-      {"T Imp F", Imp(T, F), Kind::Boolean, 0},     {"Not T", Not(T), Kind::Boolean, 0},
-      {"5 And 3", And(I(5), I(3)), Kind::Integer, 1}, {"5 Xor 3", Xor(I(5), I(3)), Kind::Integer, 6},
-      {"T And 6", And(T, I(6)), Kind::Integer, 6},  {"Long Or", Or(L(65536), I(1)), Kind::Long, 65537},
-      {"Double rounds", And(D(6.5), I(7)), Kind::Long, 6}, {"Not Empty", Not(Value()), Kind::Integer, -1},
-      {"Null And F", And(N, F), Kind::Boolean, 0},  {"Null Or T", Or(N, T), Kind::Boolean, -1},
-      {"F Imp Null", Imp(F, N), Kind::Boolean, -1}, {"Null Imp T", Imp(N, T), Kind::Boolean, -1},
+
+// scripts/dates.tsv: serials as text and weekday, and texts scripts write.
+TEST(VbsDate, SerialsAndText) {
+  for (const auto& row : vbstest::LoadRows("dates.tsv")) {
+    SCOPED_TRACE(row[1]);
+    if (row[0] == "serial") {
+      const double serial = std::strtod(row[1].c_str(), nullptr);
+      EXPECT_EQ(FormatDate(serial), row[2]);
+      EXPECT_EQ(PartsOf(serial).weekday, std::stoi(row[3]));
+    } else {
+      const auto d = ParseDate(row[1]);
+      EXPECT_EQ(d ? FormatDate(*d) : "-", row[2]);
+    }
+  }
+  EXPECT_EQ(SerialFromDate(2026, 12, 6), 46362);
+  EXPECT_EQ(SerialFromDate(2026, 0, 1), SerialFromDate(2025, 12, 1));
+  EXPECT_EQ(SerialFromDate(2026, -11, 1), SerialFromDate(2025, 1, 1));
+  EXPECT_EQ(SerialFromDate(29, 1, 1), SerialFromDate(2029, 1, 1));
+  EXPECT_EQ(SerialFromDate(30, 1, 1), SerialFromDate(1930, 1, 1));
+  EXPECT_THROW(SerialFromDate(10000, 1, 1), ScriptError);
+  EXPECT_THROW(PartsOf(3e6), ScriptError);
+}
+
+TEST(VbsText, UnitsOffsetsAndCase) {
+  const std::string s = "a\xC3\xA9\xE4\xBD\xA0\xF0\x9F\x98\x80z";  // a é 你 😀 z
+  EXPECT_EQ(Units(s), 6);
+  const struct { std::int64_t unit; std::size_t byte; } offsets[] = {
+      {0, 0}, {1, 1}, {2, 3}, {3, 6}, {4, 10}, {5, 10}, {6, 11}, {9, 11},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    ASSERT_EQ(c.got.kind(), c.kind);
-    EXPECT_EQ(b(c.got), c.bits);
-  }
-  for (const Value& v : {And(N, T), Or(N, F), Xor(N, T), Eqv(T, N), Imp(T, N), Not(N)}) {
-    EXPECT_EQ(v.kind(), Kind::Null);
-  }
+  for (const auto& o : offsets) EXPECT_EQ(ByteAt(s, o.unit), o.byte) << o.unit;
+  EXPECT_EQ(Units("\x80\x80"), 2);  // stray continuation bytes count alone
+  EXPECT_EQ(UpperText("abz \xC3\xA9\xC3\xBF \xCE\xB1 \xD0\xB6 \xD1\x91 \xC3\xB7"),
+            "ABZ \xC3\x89\xC3\xBF \xCE\x91 \xD0\x96 \xD0\x81 \xC3\xB7");
+  EXPECT_EQ(LowerText("ABZ \xC3\x89 \xCE\x91 \xD0\x96 \xD0\x81 \xC3\x97"),
+            "abz \xC3\xA9 \xCE\xB1 \xD0\xB6 \xD1\x91 \xC3\x97");
+  EXPECT_EQ(UpperText("\xFF\xC3"), "\xFF\xC3");  // broken bytes pass unchanged
+  EXPECT_EQ(CompareMode("abc", "ABD", true), -1);
+  EXPECT_EQ(CompareMode("abc", "ABD", false), 1);
+  EXPECT_EQ(FindMode("xxHELLO", "hello", 0, true), 2u);
+  EXPECT_EQ(FindMode("xxHELLO", "hello", 0, false), std::string::npos);
+  EXPECT_EQ(FindMode("ab", "b", 5, false), std::string::npos);
 }
 
 }  // namespace

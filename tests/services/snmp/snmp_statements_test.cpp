@@ -1,6 +1,6 @@
 // The snmp statements in scripts inside the test process: against Debian's
 // snmpd started by the test, and against a fake agent that answers with
-// what snmpd never sends.
+// what snmpd never sends; and the text of each value syntax.
 #include "services/snmp/snmp_statements.h"
 
 #include <net-snmp/net-snmp-config.h>
@@ -15,8 +15,10 @@
 #include "engine/core/run_state.h"
 #include "tests/engine/harness.h"
 #include "tests/services/binary_run.h"
+#include "tests/services/case_rows.h"
 #include "tests/services/snmp/snmpd_peer.h"
 #include "tests/services/sockets/tcp_peer.h"
+#include "tests/services/statement_checks.h"
 
 namespace {
 
@@ -93,9 +95,7 @@ TEST_F(SnmpdTest, FailuresLeaveTheVariableEmpty) {
                                   "tarvSnmpGet after 4 seconds,but no answer!",
                                   "tarvSnmpGet Creat entity error!!",
                                   "tarvSnmpGet SnmpCountVbl=0,  error!"}));
-  for (const char* v : {"a", "b", "c", "d"}) EXPECT_EQ(Var(v), "") << v;
-  EXPECT_EQ(Var("snmp.oid"), Oid(4));
-  EXPECT_EQ(Var("snmp.value"), "4294967295");
+  EXPECT_EQ(tarvtest::Vars({"a", "b", "c", "d", "snmp.oid", "snmp.value"}), "||||" + Oid(4) + "|4294967295");
 }
 
 TEST(SnmpStatements, ArgumentChecks) {
@@ -219,12 +219,26 @@ TEST(SnmpFakeAgent, OnlyTheMatchingAnswerCounts) {
     tarvtest::Run(dir, Open("2c", agent.port()) + "snmp.get var {a" + get + "snmp.get var {b" +
                            get + "snmp.getnext oid {1.3}\n");
   }
-  EXPECT_EQ(Var("a"), "real");
-  EXPECT_EQ(Var("b"), "");
-  EXPECT_EQ(Var("snmp.oid"), "");
+  EXPECT_EQ(tarvtest::Vars({"a", "b", "snmp.oid"}), "real||");
   EXPECT_EQ(RunErrors(), (Errors{"tarvSnmpGet SnmpCountVbl=2,  error!",
                                   "tarvSnmpGet SnmpGetVb,  error!"}));
   EXPECT_EQ(sgSnmp.snmpCallBackTimes, 3);
+}
+
+// values.tsv: the text of each value syntax an answer may carry.
+TEST(SnmpValueToStr, EverySyntax) {
+  for (const auto& row : tarvtest::LoadRows("services/snmp/values.tsv")) {
+    char out[1024];
+    const SnmpValue v{std::stoi(row[1]), std::stoll(row[2]), reinterpret_cast<const uint8_t*>(row[3].data()),
+                      row[3].size()};
+    EXPECT_EQ(tarvSnmpValueToStr(v, out), static_cast<int>(row[4].size())) << row[0];
+    EXPECT_EQ(std::string(out), row[4]) << row[0];
+  }
+  const std::string big(1500, 'x');
+  char out[1024];
+  const SnmpValue longOctets{4, 0, reinterpret_cast<const uint8_t*>(big.data()), big.size()};
+  EXPECT_EQ(tarvSnmpValueToStr(longOctets, out), 1020);
+  EXPECT_EQ(std::string(out), big.substr(0, 1020));
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "engine/core/var_store.h"
 #include "platform/socket.h"
 #include "tests/engine/harness.h"
+#include "tests/services/statement_checks.h"
 #include "tests/platform/ipv6.h"
 #include "tests/services/sockets/tcp_peer.h"
 
@@ -38,25 +39,10 @@ class SocketLayerTest : public ::testing::Test {
   }
 };
 
+// addresses.tsv: the codes of the address checks.
 TEST_F(SocketLayerTest, AddressChecks) {
-  struct Case {
-    const char* text;
-    int code;
-  };
-  const Case v4[] = {
-      {"1.2.3.4", 0},   {"255.255.255.255", 0}, {"10.2.3.", 0},     {"1.2.3.256", -8},
-      {"1.2.3", -6},    {"1.2.3.4.5", -4},      {"1.2.3.4444", -7}, {"0001.2.3.4", -7},
-      {"1.2.3.4 ", -5}, {"12345678", -1},       {"", -6},           {"1234567890123456", -6},
-  };
-  const Case v6[] = {
-      {"::1", 0},        {":::", 0},     {"1:2:3:4:5:6:7:8", 0},  {"1:2:3:4:5:6:7:8:9", -4},
-      {"FFFF:abcd::", 0}, {"::g", -5},    {"[::1]", -5},           {"fe80::1%3", -5},
-      {"abcd", -1},      {"::", -6},     {"::ffff:1.2.3.4", -5},
-      {"1111:2222:3333:4444:5555:6666:7777:8888", 0},
-      {"1111:2222:3333:4444:5555:6666:7777:88889", -6},
-  };
-  for (const auto& c : v4) EXPECT_EQ(TarvIsIpV4(c.text), c.code) << c.text;
-  for (const auto& c : v6) EXPECT_EQ(TarvIsIpV6(c.text), c.code) << c.text;
+  for (const auto& row : tarvtest::LoadRows("services/sockets/addresses.tsv"))
+    EXPECT_EQ(row[0] == "v4" ? TarvIsIpV4(row[1].c_str()) : TarvIsIpV6(row[1].c_str()), std::stoi(row[2])) << row[1];
   EXPECT_EQ(sgRun.RunErrors, 0);  // checks are not errors
 }
 
@@ -166,18 +152,11 @@ TEST_F(SocketLayerTest, ListenersReportBusyPorts) {
 }
 
 TEST_F(SocketLayerTest, AddressVariables) {
-  struct {
-    const char *text, *ip, *port;
-  } const cases[] = {
-      {"[::1]:2323", "::1", "2323"},
-      {"[fe80::1%3]:22", "fe80::1%3", "22"},
-      {"10.0.0.1", "10.0.0.1", "<missing>"},
-  };
-  for (const auto& c : cases) {
+  for (const auto& [text, want] : {std::pair{"[::1]:2323", "::1|2323"}, {"[fe80::1%3]:22", "fe80::1%3|22"},
+                                   {"10.0.0.1", "10.0.0.1|<missing>"}}) {
     VarStoreClear();
-    TarvSetAddrVars(c.text, "x.ip", "x.port");
-    EXPECT_EQ(Var("x.ip"), c.ip);
-    EXPECT_EQ(Var("x.port"), c.port);
+    TarvSetAddrVars(text, "x.ip", "x.port");
+    EXPECT_EQ(tarvtest::Vars({"x.ip", "x.port"}), want);
   }
 }
 

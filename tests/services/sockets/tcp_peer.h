@@ -1,5 +1,6 @@
 // Loopback peers for the socket tests: listeners on ports chosen at run time,
-// bounded reads and writes, and a peer thread that serves one connection.
+// bounded reads and writes, a peer thread that serves one connection, and a
+// UDP peer.
 #pragma once
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -205,6 +206,60 @@ inline bool Listening(int port, int ms = 10000) {
         if (state == "0A" && local.size() > 5 && local.substr(local.size() - 4) == hex) return true;
       }
     }
+    Pause(20);
+  } while (MsLeft(deadline) > 0);
+  return false;
+}
+
+// A UDP socket of the peer on the loopback address of the family (or on
+// the IPv4 address v4).
+class UdpPeer {
+ public:
+  explicit UdpPeer(int family = AF_INET, int port = 0, const char* v4 = "127.0.0.1") : family_(family) {
+    fd_ = socket(family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_storage a;
+    const socklen_t len = Loopback(family, port, &a, v4);
+    bind(fd_, reinterpret_cast<sockaddr*>(&a), len);
+  }
+  ~UdpPeer() { close(fd_); }
+  UdpPeer(const UdpPeer&) = delete;
+  UdpPeer& operator=(const UdpPeer&) = delete;
+  int port() const { return PortOf(fd_); }
+  void SendTo(int port, const std::string& data) const {
+    sockaddr_storage a;
+    const socklen_t len = Loopback(family_, port, &a);
+    sendto(fd_, data.data(), data.size(), 0, reinterpret_cast<sockaddr*>(&a), len);
+  }
+  // One datagram within ms ("" when none came); its sender's port in *from.
+  std::string Recv(int ms = 10000, int* from = nullptr) const {
+    pollfd p{fd_, POLLIN, 0};
+    if (poll(&p, 1, ms) != 1) return "";
+    char buf[65536];
+    sockaddr_storage a;
+    socklen_t len = sizeof a;
+    const ssize_t n = recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&a), &len);
+    if (from) {
+      *from = a.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6&>(a).sin6_port)
+                                      : ntohs(reinterpret_cast<sockaddr_in&>(a).sin_port);
+    }
+    return n > 0 ? std::string(buf, n) : "";
+  }
+
+ private:
+  int family_;
+  int fd_;
+};
+
+// True once a UDP socket is bound to the port, within ms.
+inline bool UdpBound(int port, int ms = 10000) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
+  do {
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_storage a;
+    const socklen_t len = Loopback(AF_INET, port, &a);
+    const bool taken = bind(fd, reinterpret_cast<sockaddr*>(&a), len) != 0;
+    close(fd);
+    if (taken) return true;
     Pause(20);
   } while (MsLeft(deadline) > 0);
   return false;

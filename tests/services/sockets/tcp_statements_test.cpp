@@ -3,8 +3,13 @@
 #include "services/sockets/tcp_statements.h"
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <filesystem>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/core/engine.h"
@@ -12,6 +17,7 @@
 #include "tests/engine/harness.h"
 #include "tests/platform/ipv6.h"
 #include "tests/services/sockets/tcp_peer.h"
+#include "tests/services/statement_checks.h"
 
 namespace {
 
@@ -42,72 +48,35 @@ class TcpStatementsTest : public ::testing::Test {
   void Run(const std::string& script) { tarvtest::Run(dir, script); }
 };
 
-// One exchange with a peer thread: it sends its chunks 200 ms apart, then
-// either hangs up or reads what the script sends until the script closes.
+// One exchange with a peer thread (exchanges.txt says how they are written).
 struct Exchange {
-  const char* name;
+  std::string name;
   std::vector<std::string> chunks;
-  std::string script;  // after the connect line; "run.set" lines go before it
-  std::string text;    // the text buffer at the end
+  std::string script, text, got;
   Errors errors;
-  std::string got = "";  // what the peer read
-  bool hangUp = false;
-  int family = AF_INET;
 };
 
+std::vector<Exchange> Exchanges() {
+  std::vector<Exchange> all;
+  std::istringstream in(tarvtest::ReadFile(std::string(TARV_SOURCE_DIR) + "/tests/services/sockets/exchanges.txt"));
+  for (std::string line; std::getline(in, line);) {
+    if (line.empty() || line.starts_with("#")) continue;
+    const std::string rest = tarvtest::ExpandCheckText(tarvtest::Unescape(line.substr(std::min<size_t>(2, line.size()))));
+    if (line.starts_with("@ ")) all.emplace_back().name = line.substr(2);
+    else if (line.starts_with("< ")) all.back().chunks.push_back(rest);
+    else if (line.starts_with("= ")) all.back().text = rest;
+    else if (line.starts_with("! ")) all.back().errors.push_back(rest);
+    else if (line.starts_with("> ")) all.back().got = rest;
+    else all.back().script += line + "\n";
+  }
+  return all;
+}
+
 TEST_F(TcpStatementsTest, Exchanges) {
-  std::string many;  // 600 bytes: 512 reach the text while waiting, the rest after
-  for (int i = 0; many.size() < 600; i++) many += static_cast<char>('a' + i % 26);
-  std::string longer;
-  for (int i = 0; i < 5000; i++) longer += static_cast<char>('0' + i % 10);
-  const Exchange cases[] = {
-      {"a prompt inside a larger chunk", {"Welcome\r\nuser$ trailing-bytes"},
-       "text.add {~tcp.status~|}\ntcp.send {login%0D%0A}\ntcp.recv expect {$ }\ntext.add {|}\n"
-       "tcp.recv for {14} bytes\ntcp.close\ntext.add {|~tcp.status~}\n",
-       "ESTABLISHED|Welcome\r\nuser$ |trailing-bytes|CLOSED", {}, "login\r\n"},
-      {"the expected text split over two chunks, IPv6", {"abc--EN", "D--xyz"},
-       "tcp.recv expect {--END--}\ntext.add {|}\ntcp.recv {xyz}\ntcp.close\n", "abc--END--|xyz",
-       {}, "", false, AF_INET6},
-      {"a quiet peer ends the expect with everything kept", {many},
-       "run.set step.timeout {1} seconds\ntcp.recv expect {never}\ntext.add {|~tcp.status~}\n",
-       many + "|CLOSED", {"tcp_recv_expect_a3 ,TarvTcpRecv error=0!"}},
-      {"a peer that hangs up ends every receive", {"partial"},
-       "tcp.recv expect {prompt}\ntext.add {|~tcp.status~}\ntcp.recv {x}\n"
-       "tcp.recv for {5} bytes\n",
-       "partial|CLOSED",
-       {"tcp_recv_expect_a3 ,TarvTcpRecv error=0!", "tcp_recv_a2 ,TarvTcpRecv error=0!",
-        "tcp_recv_for_a3_bytes recv len=0 ,but want len=5 !"},
-       "", true},
-      {"a mismatch keeps the connection and what came", {"abdabc"},
-       "tcp.recv {abc}\ntext.add {|~tcp.status~|}\ntcp.recv {abc}\n", "abd|ESTABLISHED|abc",
-       {"tcp_recv_a2 ,Not Match !"}},
-      // The expect gives up before reading; the plain receive still waits.
-      {"a step time-out of 0", {"ready> "},
-       "run.set step.timeout {0} seconds\ntcp.recv expect {ready>}\ntext.add {~tcp.status~|}\n"
-       "tcp.recv {ready> }\n",
-       "ESTABLISHED|ready> ", {"tcp_recv_expect_a3 , TimeOut !"}},
-      {"sending the selection", {},
-       "text.add {0123456789}\ntext.headpointer move to {3} byte\n"
-       "text.tailpointer move to {6} byte\ntcp.send text\ntext.headpointer move to {6} byte\n"
-       "tcp.send text\ntext.tailpointer move to {10} byte\ntext.headpointer move to {1} byte\n"
-       "tcp.send text\n",
-       "0123456789", {"tcp_send_text: no text be selected, error."}, "23450123456789"},
-      {"a count hands out at most a buffer per statement", {longer},
-       "tcp.recv for {4096} bytes\ntcp.recv for {0} bytes\ntcp.recv for {2048} bytes\n"
-       "tcp.recv for {904} bytes\n",
-       longer, {"tcp_recv_for_a3_bytes recv len=2048 ,but want len=4096 !"}},
-      // The peer reads for 10 s only: a receive that waited for more than
-      // the buffer holds would make it miss the "go".
-      {"a count of what is buffered does not wait", {"abcdef"},
-       "run.set step.timeout {60} seconds\ntcp.recv {abc}\ntcp.recv for {3} bytes\n"
-       "tcp.send {go}\n",
-       "abcdef", {}, "go"},
-      {"receiving for seconds collects every burst", {"first ", "second"},
-       "tcp.recv for {2} seconds\ntcp.recv for {0} seconds\n", "first second", {}},
-  };
-  for (const Exchange& c : cases) {
+  for (const Exchange& c : Exchanges()) {
     SCOPED_TRACE(c.name);
-    if (c.family == AF_INET6 && !tarvtest::Ipv6LoopbackUsable()) continue;
+    const int family = c.name.ends_with(" ipv6") ? AF_INET6 : AF_INET;
+    if (family == AF_INET6 && !tarvtest::Ipv6LoopbackUsable()) continue;
     std::string got;
     Peer peer(
         [&](int fd) {
@@ -115,12 +84,12 @@ TEST_F(TcpStatementsTest, Exchanges) {
             if (i > 0) Pause(200);
             Write(fd, c.chunks[i]);
           }
-          if (!c.hangUp) got = Read(fd, 1 << 20);
+          if (c.name.find(" hangs up") == std::string::npos) got = Read(fd, 1 << 20);
         },
-        c.family);
+        family);
     // run.set lines stay in front of the connect.
     const size_t body = c.script.rfind("run.set", 0) == 0 ? c.script.find('\n') + 1 : 0;
-    const char* host = c.family == AF_INET ? "127.0.0.1" : "::1";
+    const char* host = family == AF_INET ? "127.0.0.1" : "::1";
     const auto o = tarvtest::RunCase(dir, c.script.substr(0, body) + ConnectLine(peer.port(), host) +
                                               c.script.substr(body) + "tcp.close\n");
     peer.Join();
@@ -226,35 +195,25 @@ TEST_F(TcpStatementsTest, ANewConnectClosesTheOldConnection) {
   EXPECT_EQ(RunErrors(), Errors{});
 }
 
-TEST_F(TcpStatementsTest, ArgumentChecksAndUseWithoutAConnection) {
-  Run("tcp.connect ip {127.0.0.1} port {0}\n"
-      "tcp.connect ip {127.0.0.1} port {65535}\n"
-      "tcp.connect ip {" + std::string(251, '1') + "} port {80}\n"
-      "tcp.connect ip {} port {80}\n"
-      "tcp.server listen port {-1}\n"
-      "tcp.recv for {1048577} bytes\n"
-      "tcp.recv for {86401} seconds\n"
-      "tcp.send {}\n"
-      "tcp.recv expect {}\n"
-      "tcp.close\n"
-      "tcp.send {x}\n"
-      "tcp.recv for {1} bytes\n");
-  EXPECT_EQ(RunErrors(), (Errors{
-                          "Arg:5=0  < 1 !",
-                          "Arg:5=65535 > 65534 !",
-                          "Length of Arg 3 is :251 > 250 !",
-                          "Length of Arg 3 is :0  < 1 !",
-                          "Arg:4 is not integer !",
-                          "Arg:3=1048577 > 1048576 !",
-                          "Arg:3=86401 > 86400 !",
-                          "Length of Arg 2 is :0  < 1 !",
-                          "Length of Arg 3 is :0  < 1 !",
-                          "WinTcpSend: send len=0,select ret SOCKET_ERROR",
-                          "TarvTcpSend: send return,len=0.",
-                          "WinTcpRecv: recv len=0,select ret SOCKET_ERROR",
-                          "tcp_recv_for_a3_bytes recv len=0 ,but want len=1 !",
-                      }));
-  EXPECT_EQ(Var("tcp.status"), "CLOSED");
+// The listen scan's debug lines name each address the way its family is
+// written: IPv4 dotted and alone, IPv6 as the address text.
+TEST(ListenLine, IPv4AddressAloneWithoutItsPort) {
+  // The listener serves both families: its port must be free on both.
+  TARV_SKIP_WITHOUT_IPV6();
+  tarvtest::TempDir dir;
+  const int port = tcppeer::FreePort();
+  ASSERT_GT(port, 0);
+  std::thread client([port] {
+    const int fd = tcppeer::ConnectRetry(AF_INET, port);
+    if (fd >= 0) close(fd);
+  });
+  std::filesystem::create_directory(dir.path() / "log");
+  tarvtest::Run(dir, "tcp.server listen port {" + std::to_string(port) + "}\ntcp.close\n",
+                "debug");
+  client.join();
+  TcpStateClear();
+  const std::string log = tarvtest::LogsIn(dir);
+  EXPECT_NE(log.find("\nTcp.Listen IPv4=[0.0.0.0]"), std::string::npos) << log;
 }
 
 }  // namespace

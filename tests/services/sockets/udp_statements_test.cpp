@@ -10,9 +10,11 @@
 
 #include "engine/core/run_state.h"
 #include "services/sockets/socket_layer.h"
+#include "services/sockets/tcp_statements.h"
 #include "tests/engine/harness.h"
 #include "tests/platform/ipv6.h"
 #include "tests/services/binary_run.h"
+#include "tests/services/statement_checks.h"
 #include "tests/services/sockets/tcp_peer.h"
 
 namespace {
@@ -24,59 +26,6 @@ using tarvtest::Var;
 using Errors = std::vector<std::string>;
 
 std::string Text() { return std::string(sgRun.Text.data() + 1, sgRun.TextLen); }
-
-// A UDP socket of the peer on the loopback address of the family.
-class UdpPeer {
- public:
-  explicit UdpPeer(int family = AF_INET, int port = 0) : family_(family) {
-    fd_ = socket(family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_storage a;
-    const socklen_t len = Loopback(family, port, &a);
-    bind(fd_, reinterpret_cast<sockaddr*>(&a), len);
-  }
-  ~UdpPeer() { close(fd_); }
-  UdpPeer(const UdpPeer&) = delete;
-  UdpPeer& operator=(const UdpPeer&) = delete;
-  int port() const { return PortOf(fd_); }
-  void SendTo(int port, const std::string& data) const {
-    sockaddr_storage a;
-    const socklen_t len = Loopback(family_, port, &a);
-    sendto(fd_, data.data(), data.size(), 0, reinterpret_cast<sockaddr*>(&a), len);
-  }
-  // One datagram within ms ("" when none came); its sender's port in *from.
-  std::string Recv(int ms = 10000, int* from = nullptr) const {
-    pollfd p{fd_, POLLIN, 0};
-    if (poll(&p, 1, ms) != 1) return "";
-    char buf[65536];
-    sockaddr_storage a;
-    socklen_t len = sizeof a;
-    const ssize_t n = recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&a), &len);
-    if (from) {
-      *from = a.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6&>(a).sin6_port)
-                                      : ntohs(reinterpret_cast<sockaddr_in&>(a).sin_port);
-    }
-    return n > 0 ? std::string(buf, n) : "";
-  }
-
- private:
-  int family_;
-  int fd_;
-};
-
-// True once a UDP socket is bound to the port, within ms.
-bool UdpBound(int port, int ms = 10000) {
-  const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
-  do {
-    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_storage a;
-    const socklen_t len = Loopback(AF_INET, port, &a);
-    const bool taken = bind(fd, reinterpret_cast<sockaddr*>(&a), len) != 0;
-    close(fd);
-    if (taken) return true;
-    Pause(20);
-  } while (MsLeft(deadline) > 0);
-  return false;
-}
 
 class UdpStatementsTest : public ::testing::Test {
  protected:
@@ -107,9 +56,9 @@ TEST_F(UdpStatementsTest, ListenLearnsThePeerFromTheFirstDatagram) {
         "udp.recv {1} packets\n"
         "udp.close\n");
     peer.join();
-    EXPECT_EQ(Var("ip"), family == AF_INET ? "127.0.0.1" : "::1");
-    EXPECT_EQ(Var("port"), std::to_string(client.port()));
-    EXPECT_EQ(Var("udp.client.port"), std::to_string(client.port()));
+    const std::string port = std::to_string(client.port());
+    EXPECT_EQ(tarvtest::Vars({"ip", "port", "udp.client.port"}),
+              (family == AF_INET ? "127.0.0.1|" : "::1|") + port + "|" + port);
     EXPECT_EQ(Text(), "firstsecond");
     EXPECT_EQ(answer, "pong");
     EXPECT_EQ(RunErrors(), Errors{});
@@ -178,32 +127,12 @@ TEST_F(UdpStatementsTest, ClientReceivesWithoutAStepTimeOut) {
   EXPECT_EQ(RunErrors(), Errors{});
 }
 
-TEST_F(UdpStatementsTest, RefusedArguments) {
-  Run("udp.client connect ip {127.0.0.1} port {65535}\n"
-      "udp.server listen port {65535}\n"
-      "udp.server listen port {x}\n"
-      "udp.client connect ip {localhost} port {53}\n"
-      "udp.client connect ip {:::} port {53}\n"
-      "var {sock} value {none}\n"
-      "udp.recv {0} packets\n"
-      "udp.recv {z} seconds\n"
-      "text.add {ab}\n"
-      "text.headpointer move to {1} byte\n"
-      "text.tailpointer move to {1} byte\n"
-      "udp.send text\n"
-      "udp.send {}\n");
-  EXPECT_EQ(sgUdp.Socket, -1);
-  EXPECT_EQ(RunErrors(), (Errors{
-                          "Arg:6=65535 > 65534 !",
-                          "Arg:4=65535 > 65534 !",
-                          "Arg:4 is not integer !",
-                          "udp_client_connect_ip_a4_port_a6: arg <4> is not ip address",
-                          "WinUdpConnect2V6: getaddrinfo failed with error -2: Name or service not known",
-                          "Arg:2=0  <= 0 !",
-                          "Arg:2 is not integer !",
-                          "udp_send_text: no text be selected, error.",
-                          "Length of Arg 2 is :0  < 1 !",
-                      }));
+// A refused line leaves no socket open.
+TEST(SocketChecks, ArgumentsAndUseWithoutAConnection) {
+  tarvtest::RunChecks("services/sockets/checks.txt", [] {
+    EXPECT_EQ(sgUdp.Socket, -1);
+    EXPECT_EQ(sgTcp.DataSocket, -1);
+  });
 }
 
 TEST(UdpBinary, ServerAnswersAnIPv6Client) {

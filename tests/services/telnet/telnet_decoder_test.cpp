@@ -15,6 +15,7 @@
 #include "engine/core/run_state.h"
 #include "services/telnet/telnet_session.h"
 #include "tests/engine/harness.h"
+#include "tests/services/case_rows.h"
 #include "tests/services/sockets/tcp_peer.h"
 
 namespace {
@@ -29,45 +30,23 @@ std::string Bytes(std::initializer_list<int> values) {
   return s;
 }
 
-constexpr int IAC = 255, SB = 250, SE = 240, WILL = 251, WONT = 252, DO = 253, DONT = 254;
-
-const std::string kTypeAnswer = Bytes({IAC, SB, 24, 0, 'A', 'N', 'S', 'I', IAC, SE});
-const std::string kSizeAnswer = Bytes({IAC, WILL, 31, IAC, SB, 31, 0, 160, 0, 50, IAC, SE});
+constexpr int IAC = 255, SB = 250, WILL = 251, DO = 253;
 
 struct Case {
-  const char* name;
+  std::string name;
   std::string in;
   std::string data;     // what reaches the text
   std::string replies;  // what goes back on the wire
 };
 
+// streams.tsv, and a subnegotiation without end: the option byte and 2047
+// more make the limit, what follows is data.
 std::vector<Case> Cases() {
-  return {
-      {"terminal type", "a" + Bytes({IAC, DO, 24}) + "b" + Bytes({IAC, SB, 24, 1, IAC, SE}) + "c",
-       "abc", Bytes({IAC, WILL, 24}) + kTypeAnswer},
-      {"window size", "x" + Bytes({IAC, DO, 31}) + "y", "xy", kSizeAnswer},
-      {"answer table",
-       Bytes({IAC, WILL, 1, IAC, DO, 1, IAC, WILL, 5, IAC, WONT, 3, IAC, DONT, 24, IAC, DO, 35,
-              IAC, DO, 3, IAC, WILL, 24}) + "z",
-       "z",
-       Bytes({IAC, DO, 1, IAC, WONT, 1, IAC, DONT, 5, IAC, DONT, 3, IAC, WONT, 24, IAC, WONT, 35,
-              IAC, WILL, 3, IAC, DO, 24})},
-      {"escape sequences", "A\x1b[1;32mB\x1b[0mC\x1bxD", "ABC\x1bxD", ""},
-      {"escape after escape", "\x1b\x1b[2Jq", "\x1bq", ""},
-      {"low control bytes", std::string("a\0b\ac\td\ne\r\bf", 12), "abc\td\ne\rf", ""},
-      {"escaped 255", "p" + Bytes({IAC, IAC}) + "q" + Bytes({IAC, IAC, IAC, IAC}),
-       "p" + Bytes({255}) + "q" + Bytes({255, 255}), ""},
-      {"one-byte commands", "m" + Bytes({IAC, 241, IAC, 249, IAC, 'x'}) + "n", "mn", ""},
-      {"subnegotiation with 255 inside",
-       "s" + Bytes({IAC, SB, 24, IAC, IAC, 7, IAC, SE}) + "t", "st", kTypeAnswer},
-      {"other subnegotiation", Bytes({IAC, SB, 39, 1, 2, 3, IAC, SE}) + "u", "u", ""},
-      // The option byte and 2047 more make the limit; what follows is data.
-      {"subnegotiation without end", "a" + Bytes({IAC, SB, 24}) +
-                                         std::string(TELNET_SB_MAX, 'z') + "after",
-       "azafter", ""},
-      {"255 inside an escape sequence", "\x1b[3" + Bytes({IAC, DO, 1}) + "4mv", "v",
-       Bytes({IAC, WONT, 1})},
-  };
+  std::vector<Case> cases;
+  for (const auto& r : tarvtest::LoadRows("services/telnet/streams.tsv")) cases.push_back({r[0], r[1], r[2], r.size() > 3 ? r[3] : ""});
+  cases.push_back({"subnegotiation without end", "a" + Bytes({IAC, SB, 24}) + std::string(TELNET_SB_MAX, 'z') + "after",
+                   "azafter", ""});
+  return cases;
 }
 
 std::string Sent;

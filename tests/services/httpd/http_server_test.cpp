@@ -1,20 +1,26 @@
 // The HTTP server through the real binary: a script serves a folder and
 // answers dynamic requests; raw sockets from Python, curl, headless Chromium
-// and wrk are its clients.
+// and wrk are its clients.  Then the statements inside the test process:
+// argument checks, misuse before a request, listening twice, and the
+// functions behind the head and the root check.
 #include <gtest/gtest.h>
 
-#include <cctype>
+#include <clocale>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <string_view>
+#include <regex>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "services/httpd/http_server.h"
 #include "tests/e2e/harness_binary.h"
 #include "tests/engine/harness.h"
 #include "tests/platform/local_daemon.h"
 #include "tests/services/sockets/tcp_peer.h"
+#include "tests/services/statement_checks.h"
 
 namespace {
 
@@ -31,22 +37,11 @@ std::string Head(const std::string& type, int length = 0) {
          "\r\n";
 }
 
-// The Date line's value, when it has the shape "Sat,05 Dec 2026 18:40:00 GMT"
-// (a for a letter, 9 for a digit), becomes "D".
-std::string NoDate(std::string s) {
-  static constexpr std::string_view kShape = "aaa,99 aaa 9999 99:99:99 GMT";
-  const size_t at = s.find("Date: ");
-  if (at == std::string::npos || s.size() < at + 6 + kShape.size()) return s;
-  const std::string_view value(s.data() + at + 6, kShape.size());
-  for (size_t k = 0; k < kShape.size(); k++) {
-    const char want = kShape[k];
-    const char c = value[k];
-    const bool fits = want == 'a' ? std::isalpha(static_cast<unsigned char>(c)) != 0
-                      : want == '9' ? std::isdigit(static_cast<unsigned char>(c)) != 0
-                                    : c == want;
-    if (!fits) return s;
-  }
-  return s.replace(at + 6, kShape.size(), "D");
+// The Date line's value, when it has the shape "Sat,05 Dec 2026 18:40:00 GMT",
+// becomes "D".
+std::string NoDate(const std::string& s) {
+  static const std::regex date("Date: [A-Za-z]{3},[0-9]{2} [A-Za-z]{3} [0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2} GMT");
+  return std::regex_replace(s, date, "Date: D", std::regex_constants::format_first_only);
 }
 
 // A script serving a folder (www, with a secret file beside it) on a free
@@ -205,6 +200,79 @@ TEST_F(Served, UnderLoadNoCrashNoDescriptorLeak) {
   int code = -1;
   Stop(&code);
   EXPECT_EQ(code, 0) << ReadFile(dir.File("tarv.out"));
+}
+
+// The http statements inside the test process: argument checks, misuse
+// before a request, the rows that are not built, listening twice, and the
+// functions behind the head and the root check.
+using Errors = std::vector<std::string>;
+using tarvtest::RunErrors;
+
+TEST(HttpStatements, ChecksAndListeningTwice) {
+  tarvtest::RunChecks("services/httpd/checks.txt", [] { EXPECT_EQ(sgHttp.ListenSocket, -1); });
+  TempDir dir;
+  const std::string listen = "http.listen port {" + std::to_string(tcppeer::FreePort()) + "} root dir {" +
+                             dir.path().string() + "}\n";
+  tarvtest::Run(dir, listen + listen + "http.send end\n");
+  // The second listen on the same port found it free; the end of the run
+  // closed the listener.
+  EXPECT_EQ(RunErrors(), Errors{"http_send_end: no request to answer !"});
+  EXPECT_EQ(sgHttp.ListenSocket, -1);
+}
+
+// Serves uri for a client without a connection: 0 when the file was taken,
+// -1 when it was refused.
+int Serve(const std::string& root, const std::string& uri) {
+  HttpStateClear();
+  std::memcpy(sgHttp.Root.data(), root.data(), root.size());
+  HttpClient& c = sgHttp.Client[0];
+  c.InUse = 1;
+  std::memcpy(c.Buf.data(), uri.data(), uri.size());
+  c.UriStart = 0;
+  c.UriEnd = static_cast<int>(uri.size()) - 1;
+  c.Period = static_cast<int>(uri.rfind('.'));
+  const int r = HttpSend_AnswerFile(0);
+  HttpStateClear();
+  return r;
+}
+
+TEST(HttpStatements, WhichFilesAreServed) {
+  TempDir dir;
+  std::string root = dir.path().string();
+  while (root.size() < 480) root += "/dddddddddd";
+  std::filesystem::create_directories(root + "/d.d");
+  dir.Write(root.substr(dir.path().string().size() + 1) + "/a.htm", "x");
+  dir.Write("b.htm", "outside");
+  // Root plus URI fill the 511 bytes of the path, and one byte more.
+  const std::string fits = std::string(511 - root.size() - 5, '/') + "a.htm";
+  struct Case {
+    std::string uri;
+    int result;
+  };
+  const Case cases[] = {
+      {"/a.htm", 0},   {fits, 0},          {"/" + fits, -1},
+      {"/d.d", -1},    {"/missing.htm", -1},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Serve(root, c.uri), c.result) << c.uri;
+  // b.htm stands beside a shallow root, one step up.
+  std::filesystem::create_directories(dir.File("r"));
+  EXPECT_EQ(Serve(dir.File("r"), "/../b.htm"), -1);
+}
+
+TEST(HttpStatements, DateLineInEnglishWhateverTheLocale) {
+  std::setlocale(LC_TIME, "de_DE.UTF-8");
+  char date[40];
+  HttpDate(1796496000, date);
+  EXPECT_STREQ(date, "Sat,05 Dec 2026 18:40:00 GMT");
+  HttpDate(951782409, date);
+  EXPECT_STREQ(date, "Tue,29 Feb 2000 00:00:09 GMT");
+  std::setlocale(LC_TIME, "C");
+}
+
+// uris.tsv: which URIs climb out of the root.
+TEST(HttpStatements, UrisThatClimbOutOfTheRoot) {
+  for (const auto& row : tarvtest::LoadRows("services/httpd/uris.tsv"))
+    EXPECT_EQ(HttpUriClimbs(row[0].c_str(), static_cast<int>(row[0].size())), row[1] == "true") << row[0];
 }
 
 }  // namespace
