@@ -162,13 +162,14 @@ int TarvSetVar4(const char* name, int nameLen, const char* value, int valueLen) 
 }
 
 namespace {
-// The values with the text length of v, from 1 digit to 10 and a sign.
-void LengthRange(int32_t v, int32_t* low, int32_t* high) {
+// The values with the text length of v, from 1 digit to 10 and a sign; the
+// length itself is returned.
+int LengthRange(int32_t v, int32_t* low, int32_t* high) {
   constexpr int32_t kTen[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000,
                               1000000000};
   if (v == INT32_MIN) {
     *low = *high = v;
-    return;
+    return 11;
   }
   const int32_t a = v < 0 ? -v : v;
   int d = 1;
@@ -182,6 +183,7 @@ void LengthRange(int32_t v, int32_t* low, int32_t* high) {
     *low = lo;
     *high = hi;
   }
+  return d + (v < 0 ? 1 : 0);
 }
 
 }  // namespace
@@ -211,15 +213,13 @@ void VarSetCounterByName(int k, std::string_view name, int32_t value) {
 void VarSetCounterLength(int k, int32_t value) {
   VarCounter& c = sgVar.Counters[k];
   const int i = c.index;
-  char buf[16];
-  const int len = static_cast<int>(std::to_chars(buf, buf + sizeof buf, value).ptr - buf);
+  const int len = LengthRange(value, &c.low, &c.high);
   if (len > sgVar.ValRoom[i]) {
     sgVar.ValOff[i] = sgVar.Fill;
     sgVar.ValRoom[i] = len;
     sgVar.Fill += len;
   }
   sgVar.ValLen[i] = len;
-  LengthRange(value, &c.low, &c.high);
 }
 
 void VarStoreWritePending() {
