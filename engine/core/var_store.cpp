@@ -23,9 +23,11 @@ void ForgetCounters() {
   for (VarCounter& c : sgVar.Counters) c = VarCounter{};
 }
 
-// Any write of a counter's variable but the counter's own by number: it
-// replaces a pending value, and the counter's next write goes by name.
-inline void CounterWrittenElsewhere(int i) {
+// Any write of variable i but a counter's own by number: the number known
+// for its text is gone; a counter's pending value is replaced, and the
+// counter's next write goes by name.
+inline void ValueRewritten(int i) {
+  sgVar.IntKnown[i] = 0;
   if (sgVar.CounterOf[i] == 0) return;
   const int k = sgVar.CounterOf[i] - 1;
   sgVar.Pending &= ~(1u << k);
@@ -78,6 +80,7 @@ void VarStoreClear() {
                        &sgVar.ValRoom, &sgVar.editByStep})
     std::fill_n(column->begin(), std::min(used, column->size()), 0);
   std::fill_n(sgVar.CounterOf.begin(), std::min(used, sgVar.CounterOf.size()), uint8_t{0});
+  std::fill_n(sgVar.IntKnown.begin(), std::min(used, sgVar.IntKnown.size()), uint8_t{0});
   sgVar.Pending = 0;
   ForgetCounters();
   if (sgVar.Count > 0) gIndex.fill(0);
@@ -101,7 +104,7 @@ namespace {
 // and the pool for room.  The value is written over the old one when it fits
 // its room, else appended to the pool.
 void WriteValue(int i, const char* value, int valueLen) {
-  CounterWrittenElsewhere(i);
+  ValueRewritten(i);
   sgVar.editByStep[i] = sgRun.RunSteps;
   if (valueLen > sgVar.ValRoom[i]) {
     sgVar.ValOff[i] = sgVar.Fill;
@@ -143,6 +146,7 @@ int SetVar(const char* name, int nameLen, const char* value, int valueLen, bool 
   if (sgVar.Count >= VAR_MAX) return TarvReturn(-3, "SetVar too much<%.*s>", nameLen, name);
   i = ++sgVar.Count;
   gIndex[slot] = i;
+  sgVar.IntKnown[i] = 0;
   sgVar.editByStep[i] = sgRun.RunSteps;
   sgVar.NameOff[i] = sgVar.Fill;
   sgVar.NameLen[i] = nameLen;
@@ -222,6 +226,16 @@ void VarSetCounterLength(int k, int32_t value) {
   sgVar.ValLen[i] = len;
 }
 
+void VarNoteInt(int i, int32_t value) {
+  if (i < 1 || i > sgVar.Count || sgVar.CounterOf[i] != 0) return;
+  char digits[16];
+  const int len = static_cast<int>(std::to_chars(digits, digits + sizeof digits, value).ptr - digits);
+  if (sgVar.ValLen[i] != len || std::memcmp(VarValue(i), digits, static_cast<size_t>(len)) != 0)
+    return;
+  sgVar.IntOf[i] = value;
+  sgVar.IntKnown[i] = 1;
+}
+
 void VarStoreWritePending() {
   for (int k = 0; k < VAR_COUNTERS; k++) {
     if ((sgVar.Pending & (1u << k)) == 0) continue;
@@ -270,7 +284,7 @@ int TarvZeroVar(const char* name) {
   int len = static_cast<int>(strnlen(name, VAR_VAL));
   int i = TarvFindVar(name, len);
   if (i < 0) return TarvReturn(-1, "TarvZeroVar,Var [%s] Not exist!", name);
-  CounterWrittenElsewhere(i);
+  ValueRewritten(i);
   sgVar.ValLen[i] = 0;
   return 0;
 }

@@ -48,6 +48,10 @@ struct VarStore {
   // Counted up by every clear: a variable number learnt at the same
   // generation still names the same variable.
   uint32_t Generation;
+  // Variable i's text is exactly the decimal digits of IntOf[i] while
+  // IntKnown[i] is set (VarNoteInt); every write of the variable clears it.
+  std::array<int32_t, VAR_SLOTS> IntOf;
+  std::array<uint8_t, VAR_SLOTS> IntKnown;
 };
 
 extern VarStore sgVar;
@@ -119,6 +123,17 @@ int TarvFindVar(const char* name, int nameLen);
 // TarvGetVar4 of variable i, known to be the one named.
 int TarvGetVarAt(int i, const char* name, int nameLen, char* dest, int capacity);
 int TarvZeroVar(const char* name);
+
+// Integer reads without reparsing: after a statement wrote the text of
+// `value` into variable i, VarNoteInt remembers the number when the text is
+// exactly its decimal digits (a counter's variable never: its digits change
+// in place).  VarIntOf answers it until the variable is written again.
+void VarNoteInt(int i, int32_t value);
+inline bool VarIntOf(int i, int32_t* value) {
+  if (static_cast<unsigned>(i) >= VAR_SLOTS || sgVar.IntKnown[i] == 0) return false;
+  *value = sgVar.IntOf[i];
+  return true;
+}
 
 // Writes the digits of every pending counter into the pool.
 void VarStoreWritePending();

@@ -27,9 +27,13 @@ int NameFault() { return ArgCheckLength(2, kNameMax, -2); }
 
 // Replaces the name in slot 2 by the variable's value: the value's length,
 // or the store's negative answer (missing, or longer than a slot's room).
-int LoadVarIntoSlot2() {
+int LoadVarIntoSlot2(int* index = nullptr) {
   char value[ARG_ROOM];
-  const int n = TarvGetVar4(agA[2], igL[2], value, ARG_ROOM);
+  const int i = TarvFindVar(agA[2], igL[2]);
+  // A missing variable is refused (and logged) as TarvGetVar4 does.
+  const int n = i < 0 ? TarvGetVar4(agA[2], igL[2], value, ARG_ROOM)
+                      : TarvGetVarAt(i, agA[2], igL[2], value, ARG_ROOM);
+  if (index != nullptr) *index = i;
   if (n < 0) return n;
   std::copy_n(value, n, agA[2]);
   agA[2][n] = 0;
@@ -151,12 +155,19 @@ int if_var_a2_vs_a4() {
   HandlerBegin();
   // Argument errors are recorded and the next line runs, as if true.
   if (int code = NameFault()) return code;
-  if (int n = LoadVarIntoSlot2(); n < 0) return NmsRunError(-4, "Arg:2, GetVar len=%d  < 0 !", n);
+  int var = -1;
+  if (int n = LoadVarIntoSlot2(&var); n < 0)
+    return NmsRunError(-4, "Arg:2, GetVar len=%d  < 0 !", n);
   TarvDebugLogEscaped("L[2]=%d,A[2]=<%s>", igL[2], agA[2]);
-  if (TarvIsInteger2(agA[2], igL[2]) != 0) return NmsRunError(-5, "Arg:2 is not integer !");
+  // A number known for the text is its reading; only a negative one's sign
+  // is refused below, as the text check refuses it.
+  int32_t number;
+  const bool isKnown = VarIntOf(var, &number) && number >= 0;
+  if (!isKnown && TarvIsInteger2(agA[2], igL[2]) != 0)
+    return NmsRunError(-5, "Arg:2 is not integer !");
   if (int code = ArgLengthFault(4)) return code;
   if (TarvIsInteger2(agA[4], igL[4]) != 0) return NmsRunError(-4, "Arg:4 is not integer !");
-  igV[2] = TarvAtoi(agA[2]);
+  igV[2] = isKnown ? number : TarvAtoi(agA[2]);
   igV[4] = TarvAtoi(agA[4]);
   const int32_t a = igV[2];
   const int32_t b = igV[4];

@@ -54,9 +54,13 @@ Refusal IntegerFault(int pos) {
 // The value of the variable named by argument `pos` into dest (1024 bytes,
 // NUL-terminated); its length, or -1 when it is missing or longer than a
 // slot's 1022 bytes.
-int ReadVar(int pos, char* dest) {
-  const int len = TarvGetVar4(agA[pos], igL[pos], dest, ARG_ROOM);
+int ReadVar(int pos, char* dest, int* index = nullptr) {
+  const int i = TarvFindVar(agA[pos], igL[pos]);
+  // A missing variable is refused (and logged) as TarvGetVar4 does.
+  const int len = i < 0 ? TarvGetVar4(agA[pos], igL[pos], dest, ARG_ROOM)
+                        : TarvGetVarAt(i, agA[pos], igL[pos], dest, ARG_ROOM);
   dest[len < 0 ? 0 : len] = 0;
+  if (index != nullptr) *index = i;
   return len < 0 ? -1 : len;
 }
 
@@ -150,12 +154,15 @@ int var_a2_add_number_a5() {
   if (auto e = LengthFault(5, 1, ARG_ROOM)) return *e;
 
   char old[VAR_VAL];
-  if (ReadVar(2, old) < 0) return NmsRunError(-4, "Arg:2, 变量[%s]不存在!", agA[2]);
+  int var = -1;
+  if (ReadVar(2, old, &var) < 0) return NmsRunError(-4, "Arg:2, 变量[%s]不存在!", agA[2]);
   TarvDebugLogEscaped("Var2.value =[%s]", old);
 
   int64_t sum;
   if (TarvIsNumber2(agA[5], igL[5]) == 0) {
-    sum = static_cast<int64_t>(TarvAtoi(agA[5])) + TarvAtoi(old);
+    int32_t before;
+    if (!VarIntOf(var, &before)) before = TarvAtoi(old);
+    sum = static_cast<int64_t>(TarvAtoi(agA[5])) + before;
   } else {
     char result[VAR_VAL];
     if (!Evaluate(result)) return ExpressionError();
@@ -173,7 +180,10 @@ int var_a2_add_number_a5() {
 
   char value[32];
   const auto end = std::to_chars(value, value + sizeof value, static_cast<int32_t>(sum)).ptr;
-  return SetThroughValueA4(value, static_cast<int>(end - value), true);
+  const int rc = SetThroughValueA4(value, static_cast<int>(end - value), true);
+  // The next sum (or comparison) of this variable takes the number as is.
+  VarNoteInt(var, static_cast<int32_t>(sum));
+  return rc;
 }
 
 int var_a2_copy_var_a5() {

@@ -97,4 +97,36 @@ TEST(StepCache, WordVariablesFollowTheStore) {
   EXPECT_EQ(Var("step.line"), "4");
 }
 
+// The number a sum wrote is taken by the next sum or comparison only while
+// the text is still the sum's: any other write of the variable, and a later
+// run whose new variable takes the same number, read the text again.
+TEST(StepCache, NumberOfASumFollowsTheText) {
+  TempDir dir;
+  const auto o = RunCase(dir,
+                         "var {n} value {0}\n"
+                         "var {n} add number {5}\n"
+                         "var {n} value {40}\n"
+                         "var {n} add number {1}\n"
+                         "text.add {~n~;}\n"
+                         "var {n} value {7x}\n"
+                         "var {n} add number {1}\n"
+                         "text.add {~n~;}\n"
+                         "var {n} add number {-20}\n"
+                         "if.var {n} >= {0}\n"
+                         "text.add {wrong;}\n"
+                         "if.end\n"
+                         "var {n} add number {30}\n"
+                         "if.var {n} == {18}\n"
+                         "text.add {~n~}\n"
+                         "if.end\n");
+  // -12 is refused as no integer, as its text is, and the refused
+  // comparison runs its next line.
+  ASSERT_EQ(o.errors.size(), 1u);
+  EXPECT_NE(o.errors[0].find("Arg:2 is not integer !"), std::string::npos);
+  EXPECT_EQ(o.text, "41;8;wrong;18");
+
+  const auto later = RunCase(dir, "var {m} value {9}\nvar {m} add number {1}\ntext.add {~m~}\n");
+  EXPECT_EQ(later.text, "10");
+}
+
 }  // namespace
