@@ -226,10 +226,8 @@ void VarSetCounterLength(int k, int32_t value) {
   sgVar.ValLen[i] = len;
 }
 
-void VarNoteInt(int i, int32_t value) {
+void VarNoteInt(int i, int32_t value, const char* digits, int len) {
   if (i < 1 || i > sgVar.Count || sgVar.CounterOf[i] != 0) return;
-  char digits[16];
-  const int len = static_cast<int>(std::to_chars(digits, digits + sizeof digits, value).ptr - digits);
   if (sgVar.ValLen[i] != len || std::memcmp(VarValue(i), digits, static_cast<size_t>(len)) != 0)
     return;
   sgVar.IntOf[i] = value;

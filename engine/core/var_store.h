@@ -124,11 +124,12 @@ int TarvFindVar(const char* name, int nameLen);
 int TarvGetVarAt(int i, const char* name, int nameLen, char* dest, int capacity);
 int TarvZeroVar(const char* name);
 
-// Integer reads without reparsing: after a statement wrote the text of
-// `value` into variable i, VarNoteInt remembers the number when the text is
-// exactly its decimal digits (a counter's variable never: its digits change
-// in place).  VarIntOf answers it until the variable is written again.
-void VarNoteInt(int i, int32_t value);
+// Integer reads without reparsing: after a statement wrote `digits`, the
+// decimal text of `value`, into variable i, VarNoteInt remembers the number
+// when the variable's text is exactly those digits (a counter's variable
+// never: its digits change in place).  VarIntOf answers it until the
+// variable is written again.
+void VarNoteInt(int i, int32_t value, const char* digits, int len);
 inline bool VarIntOf(int i, int32_t* value) {
   if (static_cast<unsigned>(i) >= VAR_SLOTS || sgVar.IntKnown[i] == 0) return false;
   *value = sgVar.IntOf[i];

@@ -180,9 +180,10 @@ int var_a2_add_number_a5() {
 
   char value[32];
   const auto end = std::to_chars(value, value + sizeof value, static_cast<int32_t>(sum)).ptr;
-  const int rc = SetThroughValueA4(value, static_cast<int>(end - value), true);
+  const int len = static_cast<int>(end - value);
+  const int rc = SetThroughValueA4(value, len, true);
   // The next sum (or comparison) of this variable takes the number as is.
-  VarNoteInt(var, static_cast<int32_t>(sum));
+  VarNoteInt(var, static_cast<int32_t>(sum), value, len);
   return rc;
 }
 
