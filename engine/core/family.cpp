@@ -145,8 +145,10 @@ int LazyFamilyStep() {
   const Declared* d = LazyOfRow(id);
   if (!d) return StatementNotCompleted();
   char error[kReasonRoom];
-  if (TarvLoadLazyFamily(d->Lazy->Name, error, sizeof error) < 0)
-    return NmsRunError(kModuleMissing, "%s:%s", HandlerBegin(), error);
+  if (TarvLoadLazyFamily(d->Lazy->Name, error, sizeof error) < 0) {
+    HandlerBegin();
+    return NmsRunError(kModuleMissing, "%s:%s", HandlerName(), error);
+  }
   for (const FamilyHandler& h : d->Loaded->Handlers)
     if (h.Id == id) return h.Fun();
   return StatementNotCompleted();

@@ -3,5 +3,6 @@
 #include "engine/log/reporters.h"
 
 int StatementNotCompleted() {
-  return NmsRunError(-99, "%s:This statement is not yet completed.", HandlerBegin());
+  HandlerBegin();
+  return NmsRunError(-99, "%s:This statement is not yet completed.", HandlerName());
 }
