@@ -96,6 +96,16 @@ TEST_F(SysExecuteTest, ArgumentAndStartFailures) {
   });
 }
 
+// A program that cannot start leaves no pipe open while the run goes on,
+// not only once the run has ended.
+TEST_F(SysExecuteTest, ProgramThatCannotStartLeavesNoPipeOpen) {
+  tarvtest::Start(dir, "sys.execute open {/nonexistent/tarv-no-such-program}\nrun.end\n");
+  RunThrough(1);
+  EXPECT_TRUE(Closed());
+  EXPECT_EQ(RunErrors().size(), 1u);
+  TarvRunToEnd();
+}
+
 TEST_F(SysExecuteTest, SecondOpenLetsTheFirstChildEnd) {
   tarvtest::Start(dir,
                   "sys.execute open {cat}\n"
