@@ -77,3 +77,18 @@ print_ratio() {
 print_net() {
   print_best "$1" $(( BEST[$2] - BEST[$3] )) "$4"
 }
+
+# bench_setup NAME "$@": the receive benchmarks' arguments (path/to/tarv
+# [rounds] [BASE]) into tarv, rounds and base; then a fresh work folder,
+# removed at exit, as the current folder.
+bench_setup() {
+  local name=$1
+  shift
+  tarv=$(realpath "${1:?usage: $name path/to/tarv [rounds] [BASE]}")
+  rounds=${2:-7}
+  base=${3:+$(realpath "$3")}
+  command -v socat >/dev/null || { echo "socat is needed (apt-get install socat)" >&2; exit 2; }
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' EXIT
+  cd "$work"
+}

@@ -20,14 +20,7 @@
 set -euo pipefail
 source "$(dirname "$(realpath "$0")")/lib.sh"
 
-tarv=$(realpath "${1:?usage: tcp_bench.sh path/to/tarv [rounds] [BASE]}")
-rounds=${2:-7}
-base=${3:+$(realpath "$3")}
-command -v socat >/dev/null || { echo "socat is needed (apt-get install socat)" >&2; exit 2; }
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
+bench_setup tcp_bench.sh "$@"
 
 head -c 1048576 /dev/urandom > part.bin
 cat part.bin part.bin part.bin part.bin > all.bin

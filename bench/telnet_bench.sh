@@ -16,14 +16,7 @@
 set -euo pipefail
 source "$(dirname "$(realpath "$0")")/lib.sh"
 
-tarv=$(realpath "${1:?usage: telnet_bench.sh path/to/tarv [rounds] [BASE]}")
-rounds=${2:-7}
-base=${3:+$(realpath "$3")}
-command -v socat >/dev/null || { echo "socat is needed (apt-get install socat)" >&2; exit 2; }
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
+bench_setup telnet_bench.sh "$@"
 
 # 64 blocks of 65536 printable bytes (nothing a telnet client takes out),
 # each ending in the marker the script waits for.

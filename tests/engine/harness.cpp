@@ -69,6 +69,8 @@ std::string Var(const std::string& name) {
   return std::string(VarValue(i), sgVar.ValLen[i]);
 }
 
+std::string Text() { return std::string(sgRun.Text.data() + 1, sgRun.TextLen); }
+
 int Count(const std::string& text, const std::string& what) {
   int n = 0;
   for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) n++;
@@ -175,7 +177,7 @@ Outcome RunCase(const TempDir& dir, const std::string& script,
     const size_t at = v.find("Line No. [");
     o.errorLines.push_back(at == std::string::npos ? 0 : std::atoi(v.c_str() + at + 10));
   }
-  o.text.assign(sgRun.Text.data() + 1, sgRun.TextLen);
+  o.text = Text();
   o.nmsErrors = sgNms.ErrCount;
   return o;
 }

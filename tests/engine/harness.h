@@ -34,6 +34,8 @@ void Start(const TempDir& dir, const std::string& script, const std::string& mod
 void Run(const TempDir& dir, const std::string& script, const std::string& mode = "hide");
 // Value of a script variable, or "<missing>".
 std::string Var(const std::string& name);
+// The text buffer's bytes, from its first byte to its length.
+std::string Text();
 // The run errors recorded so far, each without its step and line heading.
 std::vector<std::string> RunErrors();
 // How often `what` occurs in `text`.

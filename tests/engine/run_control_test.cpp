@@ -28,7 +28,7 @@ using tarvtest::Var;
 // The test program must never start itself through run.nms.
 [[maybe_unused]] const bool kRunNmsStartsTarv = (RunNmsSetProgram(TARV_BINARY), true);
 
-std::string Text() { return std::string(sgRun.Text.data() + 1, sgRun.TextLen); }
+using tarvtest::Text;
 
 std::string Error(int n) {
   std::string v = Var("run.error." + std::to_string(n));

@@ -26,7 +26,7 @@ class Generator : public ::testing::Test {
 
   std::string Generate(const std::string& script) {
     tarvtest::Run(dir, script);
-    return std::string(sgRun.Text.data() + 1, sgRun.TextLen);
+    return tarvtest::Text();
   }
 };
 

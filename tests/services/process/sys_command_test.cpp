@@ -15,7 +15,7 @@ namespace {
 using tarvtest::RunErrors;
 using Strings = std::vector<std::string>;
 
-std::string Text() { return std::string(sgRun.Text.data() + 1, sgRun.TextLen); }
+using tarvtest::Text;
 
 class SysCommandTest : public ::testing::Test {
  protected:

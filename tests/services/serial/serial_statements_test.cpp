@@ -25,7 +25,7 @@ using tarvtest::ModemAnswers;
 using tarvtest::SetArg;
 using Lines = std::vector<std::string>;
 
-std::string Text() { return std::string(sgRun.Text.data() + 1, sgRun.TextLen); }
+using tarvtest::Text;
 
 class Serial : public ::testing::Test {
  protected:

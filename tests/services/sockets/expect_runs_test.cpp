@@ -72,7 +72,7 @@ Outcome Expect(const std::string& data, const std::string& expect, int offer) {
   static constexpr ExpectSource kSource = {StreamTake, StreamReady, StreamSkip, StreamSettle};
   int count = 1;
   const ExpectEnd end = ExpectText(expect, kSource, &count);
-  return {end, std::string(sgRun.Text.data() + 1, sgRun.TextLen), data.size() - g_stream.pos,
+  return {end, tarvtest::Text(), data.size() - g_stream.pos,
           g_stream.lateText};
 }
 

@@ -27,7 +27,7 @@ using tarvtest::RunErrors;
 using tarvtest::Var;
 using Errors = std::vector<std::string>;
 
-std::string Text() { return std::string(sgRun.Text.data() + 1, sgRun.TextLen); }
+using tarvtest::Text;
 
 std::string ConnectLine(int port, const char* host = "127.0.0.1") {
   return std::string("tcp.connect ip {") + host + "} port {" + std::to_string(port) + "}\n";

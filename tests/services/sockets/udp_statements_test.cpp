@@ -25,7 +25,7 @@ using tarvtest::TempDir;
 using tarvtest::Var;
 using Errors = std::vector<std::string>;
 
-std::string Text() { return std::string(sgRun.Text.data() + 1, sgRun.TextLen); }
+using tarvtest::Text;
 
 class UdpStatementsTest : public ::testing::Test {
  protected:

@@ -24,7 +24,7 @@ using tarvtest::RunErrors;
 using tarvtest::TempDir;
 using Errors = std::vector<std::string>;
 
-std::string Text() { return std::string(sgRun.Text.data() + 1, sgRun.TextLen); }
+using tarvtest::Text;
 
 // Runs the script with a debug log in dir/log.
 void RunLogged(const TempDir& dir, const std::string& script) {
