@@ -40,8 +40,12 @@ void* TarvOpenModule(const char* name, char* error, int room) {
   ProgramDir(dir, sizeof dir);
   char beside[1024 + 64];
   std::snprintf(beside, sizeof beside, "%s/modules", dir);
+  // Where `cmake --install` puts them: PREFIX/bin/tarv, PREFIX/lib/tarv/modules.
+  char installed[1024 + 64];
+  std::snprintf(installed, sizeof installed, "%s/../lib/tarv/modules", dir);
   const char* const dirs[] = {
       beside,
+      installed,
 #ifdef TARV_MODULE_DIR
       // A program copied away from its build still finds the build's modules.
       TARV_MODULE_DIR,

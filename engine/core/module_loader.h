@@ -1,6 +1,7 @@
 // Shared modules: the parts of the program whose libraries are loaded only
 // when a script first needs them.  Module NAME is the file tarv_NAME.so in
-// the folder `modules` beside the program, or else in the folder the build
+// the folder `modules` beside the program, else in `../lib/tarv/modules`
+// from the program's folder (an installed tree), else in the folder the build
 // put it in; it takes the engine's symbols from the program.
 #pragma once
 

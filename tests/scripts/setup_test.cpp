@@ -1,0 +1,84 @@
+// The set-up scripts respect the user's machine: what the run command
+// installs holds no daemon, and an installed tree runs on its own.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/harness_binary.h"
+#include "tests/engine/harness.h"
+
+namespace {
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);)
+    if (!line.empty()) lines.push_back(line);
+  return lines;
+}
+
+// A file that makes the package a system service: a unit of the system
+// manager or an init script.
+bool IsSystemService(const std::string& path) {
+  for (const char* dir : {"/lib/systemd/system/", "/usr/lib/systemd/system/", "/etc/init.d/"}) {
+    const std::string d = dir;
+    if (path.starts_with(d) && path.size() > d.size() && path.find('/', d.size()) == std::string::npos)
+      return true;
+  }
+  return false;
+}
+
+TEST(Setup, TheRunCommandsPackagesHoldNoDaemon) {
+  const auto list = tarvtest::RunProgram(std::string(TARV_SOURCE_DIR) + "/scripts/install-deps.sh",
+                                         {"run", "--list"}, TARV_SOURCE_DIR);
+  ASSERT_EQ(list.exitCode, 0) << list.output;
+  const auto packages = Lines(list.output);
+  ASSERT_FALSE(packages.empty());
+  for (const std::string& p : packages) {
+    const auto files = tarvtest::RunProgram("/usr/bin/dpkg", {"-L", p}, "/");
+    ASSERT_EQ(files.exitCode, 0) << p << " is not installed: " << files.output;
+    for (const std::string& f : Lines(files.output)) EXPECT_FALSE(IsSystemService(f)) << p << " ships " << f;
+  }
+}
+
+TEST(Setup, TheServiceCheckKnowsAUnitFromItsFolder) {
+  EXPECT_TRUE(IsSystemService("/lib/systemd/system/ssh.service"));
+  EXPECT_TRUE(IsSystemService("/etc/init.d/snmpd"));
+  EXPECT_FALSE(IsSystemService("/lib/systemd/system"));
+  EXPECT_FALSE(IsSystemService("/usr/lib/systemd/user/fluidsynth.service"));
+}
+
+// `cmake --install` into a new prefix; the installed program runs a script
+// that needs a module while the build's own modules are hidden from it.
+TEST(Setup, AnInstalledTreeRunsAModuleWithoutTheBuild) {
+  if (geteuid() != 0) GTEST_SKIP() << "hiding the build's modules needs a mount namespace (root)";
+  tarvtest::TempDir dir;
+  const std::string build = std::filesystem::path(tarvtest::TarvBinary()).parent_path().string();
+  const std::string prefix = dir.File("prefix");
+  const auto install = tarvtest::RunProgram("/usr/bin/env", {"cmake", "--install", build, "--prefix", prefix},
+                                            dir.path().string(), 120);
+  ASSERT_EQ(install.exitCode, 0) << install.output;
+  ASSERT_TRUE(std::filesystem::exists(prefix + "/bin/tarv"));
+
+  const std::string script = dir.Write("s.nms",
+      "sqlite.open {" + dir.File("t.db") + "}\n"
+      "var {a} value {kept}\n"
+      "sqlite.save var {a}\n"
+      "var {a} value {lost}\n"
+      "sqlite.load var {a}\n"
+      "sqlite.close\n"
+      "text.add {~a~}\n"
+      "text.headpointer move to head\ntext.tailpointer move to tail\n"
+      "text.save to file {out.txt}\nrun.end\n");
+  const std::string hidden = "mount -t tmpfs none '" + build + "/modules' && exec '" + prefix +
+                             "/bin/tarv' hide '" + script + "'";
+  const auto r = tarvtest::RunProgram("/usr/bin/unshare", {"--mount", "sh", "-c", hidden}, dir.path().string());
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  EXPECT_EQ(tarvtest::ReadFile(dir.File("out.txt")), "kept");
+}
+
+}  // namespace
