@@ -2,6 +2,8 @@
 // into a fresh folder (its first argument after the script).
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <regex>
 #include <string>
@@ -10,7 +12,12 @@
 
 #include "tests/e2e/harness_binary.h"
 #include "tests/engine/harness.h"
+#include "tests/services/database/harness_mariadb.h"
+#include "tests/services/snmp/snmpd_peer.h"
 #include "tests/services/sockets/tcp_peer.h"
+#include "tests/services/ssh/sshd_peer.h"
+#include "tests/services/telnet/telnetd_peer.h"
+#include "tests/services/web/echo_peer.h"
 
 namespace {
 
@@ -117,6 +124,135 @@ TEST(Examples, StatusPageAnswersItsRequestsAndEnds) {
   EXPECT_EQ(tarvtest::ReadFile(dir.File("requests.txt")),
             "1 GET /status.jsp from 127.0.0.1\n2 GET /echo.jsp from 127.0.0.1\n"
             "3 POST /other.jsp from 127.0.0.1\n");
+}
+
+// A login program in place of login: the prompts of a real one, the password
+// not echoed, then a shell with the prompt "$ ".
+constexpr const char* kLoginScript =
+    "#!/bin/sh\n"
+    "printf 'login: '; read user\n"
+    "stty -echo; printf 'Password: '; read pw; stty echo; echo\n"
+    "if [ \"$user\" != admin ] || [ \"$pw\" != 'Pw-4x;7' ]; then echo 'Login incorrect'; exit 1; fi\n"
+    "PS1='$ ' exec /bin/sh -i\n";
+
+TEST(Examples, TelnetSessionLogsInAndKeepsOnlyTheCommandsOutput) {
+  TempDir dir;
+  const std::string login = dir.Write("login.sh", kLoginScript);
+  ASSERT_EQ(chmod(login.c_str(), 0755), 0);
+  const telnetpeer::Telnetd server(dir, login);
+  if (!server.up()) GTEST_SKIP() << server.why();
+  const auto r = RunExample("telnet_session", dir, {std::to_string(server.port()), "admin", "Pw-4x;7"});
+  EXPECT_FALSE(r.timedOut);
+  EXPECT_EQ(r.exitCode, 0) << r.output;
+  EXPECT_EQ(tarvtest::ReadFile(dir.File("telnet.txt")), "system: Linux\nerrors: 0\n");
+}
+
+TEST(Examples, SshCheckReportsTheLoginAndWarnsAboveTheLimit) {
+  TempDir dir;
+  sshpeer::Sshd sshd(dir, sshpeer::Auth::Password);
+  ASSERT_TRUE(sshd.up()) << tarvtest::ReadFile(sshd.log());
+  for (const int limit : {100, 0}) {
+    SCOPED_TRACE(limit);
+    const auto r = RunExample("ssh_check", dir,
+                              {std::to_string(sshd.port()), sshd.user(), sshpeer::kPassword,
+                               std::to_string(limit)});
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    const std::string report = tarvtest::ReadFile(dir.File("ssh.txt"));
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(report, m,
+                                 std::regex("login: (\\S+)\nroot: ([0-9]+)% used\n"
+                                            "(WARNING: above [0-9]+%\n)?errors: 0\n")))
+        << report;
+    EXPECT_EQ(m[1], sshd.user());
+    EXPECT_EQ(m[3].matched, std::stoi(m[2]) > limit) << report;
+  }
+}
+
+TEST(Examples, UdpQueryReportsTheAnswerAndItsSender) {
+  struct Case {
+    const char* answer;  // nullptr: the service stays quiet
+    const char* report;  // PORT stands for the service's port
+  };
+  const Case cases[] = {
+      {"up 42 days", "answer: up 42 days\nfrom: 127.0.0.1 port PORT\n"},
+      {nullptr, "answer: none\n"},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    tcppeer::UdpPeer service;
+    const std::string port = std::to_string(service.port());
+    std::string request;
+    std::thread peer([&] {
+      int from = 0;
+      request = service.Recv(20000, &from);
+      if (c.answer && !request.empty()) service.SendTo(from, c.answer);
+    });
+    const auto r = RunExample("udp_query", dir, {port, "uptime"});
+    peer.join();
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_EQ(request, "uptime");
+    EXPECT_EQ(tarvtest::ReadFile(dir.File("udp.txt")),
+              std::regex_replace(c.report, std::regex("PORT"), port));
+  }
+}
+
+TEST(Examples, SnmpAlertComparesTheObjectWithItsLimit) {
+  TempDir agentDir;
+  snmppeer::Snmpd agent(agentDir);
+  ASSERT_TRUE(agent.up());
+  tcppeer::UdpPeer silent;
+  const std::string base = snmppeer::kBase;
+  struct Case {
+    bool quiet;  // ask a port where nothing answers
+    std::string oid, limit, report;
+  };
+  const Case cases[] = {
+      {false, base + ".6", "5", base + ".6 = 7\nALERT (limit 5)\n"},
+      {false, base + ".6", "7", base + ".6 = 7\nok (limit 7)\n"},
+      {false, base + ".9", "5", base + ".9 = NULL\nmissing (limit 5)\n"},
+      {true, base + ".6", "5", base + ".6 = \nno answer (limit 5)\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.oid + " " + c.limit);
+    TempDir dir;
+    const int port = c.quiet ? silent.port() : agent.port();
+    const auto r = RunExample("snmp_alert", dir, {std::to_string(port), "public", c.oid, c.limit});
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_EQ(tarvtest::ReadFile(dir.File("snmp.txt")), c.report);
+  }
+}
+
+TEST(Examples, WebPollKeepsEachAnswerInSqlite) {
+  TempDir dir;
+  webpeer::EchoPeer web(dir);
+  ASSERT_TRUE(web.up);
+  const auto r = RunExample("web_poll", dir, {std::to_string(web.port), "3"});
+  EXPECT_FALSE(r.timedOut);
+  EXPECT_EQ(r.exitCode, 0) << r.output;
+  EXPECT_EQ(tarvtest::ReadFile(dir.File("polls.txt")),
+            "polls: 3, answered: 3\n1: GET /health?poll=1\n2: GET /health?poll=2\n"
+            "3: GET /health?poll=3\n");
+}
+
+TEST(Examples, MySqlLogRecordsALineAndShowsTheNewestFirst) {
+  mariadbtest::Server server;
+  std::string why;
+  ASSERT_TRUE(server.Start(TARV_SOURCE_DIR "/tests/services/database/mysql_setup.sql", &why)) << why;
+  const std::vector<std::pair<std::string, std::string>> runs = {
+      {"backup-checked", "newest 1 lines:\nbackup-checked (errors before it: 0)\nerrors: 0\n"},
+      {"disk-replaced",
+       "newest 2 lines:\ndisk-replaced (errors before it: 0)\n"
+       "backup-checked (errors before it: 0)\nerrors: 0\n"},
+  };
+  for (const auto& [entry, report] : runs) {
+    TempDir dir;
+    const auto r = RunExample("mysql_log", dir,
+                              {std::to_string(server.port()), "tarv", "tarv-pw", "tarvtest", entry});
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_EQ(tarvtest::ReadFile(dir.File("mysql.txt")), report);
+  }
+  EXPECT_EQ(server.Query("select log from tarvtest.tarv_log order by log_id"),
+            (mariadbtest::Table{{"backup-checked"}, {"disk-replaced"}}));
 }
 
 }  // namespace

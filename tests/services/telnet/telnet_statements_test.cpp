@@ -18,6 +18,7 @@
 #include "tests/services/binary_run.h"
 #include "tests/services/sockets/tcp_peer.h"
 #include "tests/services/statement_checks.h"
+#include "tests/services/telnet/telnetd_peer.h"
 
 namespace {
 
@@ -169,64 +170,15 @@ TEST_F(TelnetStatementsTest, ConnectRefusedAndArgumentChecks) {
   tarvtest::RunChecks("services/telnet/checks.txt");
 }
 
-// A script through the real binary against a real telnet server: inetutils
-// telnetd under inetutils-inetd on a loopback port, running /bin/sh without
-// a login.  The two programs are taken from their Debian packages, fetched
-// once into a cache under the build tree and unpacked into a temporary
-// folder, so that no system service is installed or started.
-namespace fs = std::filesystem;
+// A script through the real binary against a real telnet server running
+// /bin/sh without a login.
 using tarvtest::ReadFile;
-using tarvtest::RunProgram;
-using tarvtest::TarvBinary;
-
-const char* const kPackages[] = {"inetutils-telnetd", "inetutils-inetd"};
-
-// The packages' files in the cache, fetched the first time; empty when they
-// cannot be had.
-std::vector<std::string> CachedPackages() {
-  const fs::path cache = fs::path(TarvBinary()).parent_path() / "test-cache" / "inetutils";
-  fs::create_directories(cache);
-  std::vector<std::string> debs;
-  for (const char* name : kPackages) {
-    auto find = [&] {
-      for (const auto& e : fs::directory_iterator(cache))
-        if (e.path().filename().string().rfind(std::string(name) + "_", 0) == 0)
-          return e.path().string();
-      return std::string();
-    };
-    std::string deb = find();
-    if (deb.empty()) {
-      RunProgram("/usr/bin/apt-get", {"download", name}, cache.string(), 120);
-      deb = find();
-    }
-    if (deb.empty()) return {};
-    debs.push_back(deb);
-  }
-  return debs;
-}
 
 TEST(TelnetServer, ShellSessionThroughInetdAndTelnetd) {
-  const std::vector<std::string> debs = CachedPackages();
-  if (debs.empty()) GTEST_SKIP() << "the inetutils packages could not be fetched";
   TempDir dir;
-  const fs::path root = dir.path() / "root";
-  for (const std::string& deb : debs)
-    ASSERT_EQ(RunProgram("/usr/bin/dpkg", {"-x", deb, root.string()}, dir.path().string(), 60)
-                  .exitCode,
-              0);
-  const int port = tcppeer::FreePort();
-  ASSERT_GT(port, 0);
-  const passwd* user = getpwuid(geteuid());
-  ASSERT_NE(user, nullptr);
-  const std::string conf =
-      dir.Write("inetd.conf", "127.0.0.1:" + std::to_string(port) + " stream tcp nowait " +
-                                  user->pw_name + " " + (root / "usr/sbin/telnetd").string() +
-                                  " telnetd -h -E /bin/sh\n");
-  // inetd in the foreground with its own configuration; stopped by its pid.
-  localdaemon::Daemon inetd({(root / "usr/sbin/inetutils-inetd").string(), "-d",
-                             "--pidfile=" + dir.File("inetd.pid"), conf},
-                            dir.File("inetd.log"));
-  ASSERT_TRUE(tcppeer::Listening(port));
+  const telnetpeer::Telnetd server(dir, "/bin/sh");
+  if (!server.up()) GTEST_SKIP() << server.why();
+  const int port = server.port();
 
   const std::string peerView = dir.File("peer.txt");
   // The prompt is set first, so that it does not depend on the user; the

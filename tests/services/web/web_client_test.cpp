@@ -16,6 +16,7 @@
 #include "tests/platform/local_daemon.h"
 #include "tests/services/sockets/tcp_peer.h"
 #include "tests/services/statement_checks.h"
+#include "tests/services/web/echo_peer.h"
 
 namespace {
 
@@ -24,25 +25,9 @@ using tarvtest::RunErrors;
 using tarvtest::RunProgram;
 using tarvtest::TempDir;
 
-const std::string kEcho = std::string(TARV_SOURCE_DIR) + "/tests/services/web/echo_server.py";
 const std::string kAgent =
     "User-Agent: Mozilla/5.0 (Windows NT 6.1; Trident/7.0; rv:11.0) like Gecko\n";
-
-// The echo server on a free loopback port, plain or with a certificate.
-struct EchoPeer {
-  int port = tcppeer::FreePort();
-  localdaemon::Daemon proc;
-  EchoPeer(const TempDir& dir, const std::string& cert = "", const std::string& key = "") {
-    std::vector<std::string> args{"/usr/bin/python3", kEcho, std::to_string(port)};
-    if (!cert.empty()) args.insert(args.end(), {cert, key});
-    proc.Start(args, dir.File("echo.out"));
-    up = tcppeer::Listening(port, 20000);
-  }
-  bool up = false;
-  std::string Url(const std::string& path, const char* scheme = "http") const {
-    return std::string(scheme) + "://127.0.0.1:" + std::to_string(port) + path;
-  }
-};
+using webpeer::EchoPeer;
 
 // Runs a script through the binary: the text it saved, its error count last.
 std::string RunSaved(const TempDir& dir, const std::string& body) {
