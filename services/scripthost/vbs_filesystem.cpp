@@ -10,6 +10,12 @@
 #include <system_error>
 #include <vector>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/process.h"
 #include "services/scripthost/vbs_date.h"
 #include "services/scripthost/vbs_eval.h"
 #include "services/scripthost/vbs_objects.h"
@@ -31,24 +37,23 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
-// A read stream holds the whole file (at most kMaxTextBytes); a write
-// stream writes straight to the file.
+// A read stream takes the file in pieces as the script asks for them, so a
+// pipe or a device that gives text slowly (or never) is read up to the run's
+// time limit and no further; a write stream writes straight to the file.
 class TextStream : public BuiltinObject {
  public:
-  static std::shared_ptr<TextStream> ForReading(const std::string& path) {
+  static std::shared_ptr<TextStream> ForReading(const std::string& path, const Interpreter* in) {
     std::error_code ec;
     if (!fs::exists(path, ec)) ThrowRuntime(kErrFileNotFound);
     if (fs::is_directory(path, ec)) ThrowRuntime(kErrPermissionDenied);
-    FilePtr f(std::fopen(path.c_str(), "rb"));
-    if (!f) ThrowRuntime(kErrPermissionDenied);
+    // Without O_NONBLOCK, opening a pipe waits for its writer without limit.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) ThrowRuntime(kErrPermissionDenied);
     auto ts = std::make_shared<TextStream>();
-    char buf[65536];
-    for (;;) {
-      const std::size_t n = std::fread(buf, 1, sizeof buf, f.get());
-      if (n == 0) break;
-      CheckTextSize(static_cast<std::uint64_t>(ts->data_.size()) + n);
-      ts->data_.append(buf, n);
-    }
+    *ts->fd_.put() = fd;
+    struct stat st {};
+    ts->pipe_ = ::fstat(fd, &st) == 0 && S_ISFIFO(st.st_mode);
+    ts->in_ = in;
     ts->reading_ = true;
     return ts;
   }
@@ -71,6 +76,7 @@ class TextStream : public BuiltinObject {
     if (EqualsNoCase(name, "close")) {
       ArgCount(args, 0, 0);
       file_.reset();
+      ProcFdClose(fd_.put());
       closed_ = true;
       return Value();
     }
@@ -78,11 +84,13 @@ class TextStream : public BuiltinObject {
     if (EqualsNoCase(name, "atendofstream")) {
       ArgCount(args, 0, 0);
       NeedReading();
+      FillTo(1);
       return Value::Boolean(at_ >= data_.size());
     }
     if (EqualsNoCase(name, "atendofline")) {
       ArgCount(args, 0, 0);
       NeedReading();
+      FillTo(1);
       return Value::Boolean(at_ >= data_.size() || data_[at_] == '\n' || data_[at_] == '\r');
     }
     if (EqualsNoCase(name, "line")) {
@@ -92,9 +100,8 @@ class TextStream : public BuiltinObject {
     if (EqualsNoCase(name, "readline") || EqualsNoCase(name, "skipline")) {
       ArgCount(args, 0, 0);
       NeedReading();
+      const std::size_t stop = FillLine();
       if (at_ >= data_.size()) ThrowRuntime(kErrInputPastEnd);
-      const std::size_t end = data_.find_first_of("\r\n", at_);
-      const std::size_t stop = end == std::string::npos ? data_.size() : end;
       std::string line = data_.substr(at_, stop - at_);
       at_ = stop;
       if (at_ < data_.size()) {
@@ -106,6 +113,7 @@ class TextStream : public BuiltinObject {
     if (EqualsNoCase(name, "readall")) {
       ArgCount(args, 0, 0);
       NeedReading();
+      while (!eof_) Fill();
       if (at_ >= data_.size()) ThrowRuntime(kErrInputPastEnd);
       std::string rest = data_.substr(at_);
       at_ = data_.size();
@@ -116,6 +124,7 @@ class TextStream : public BuiltinObject {
       NeedReading();
       const std::int32_t n = ToLong(args[0]);
       if (n < 0) ThrowRuntime(kErrInvalidCall);
+      FillTo(static_cast<std::size_t>(n) > 0 ? static_cast<std::size_t>(n) : 1);
       if (at_ >= data_.size()) ThrowRuntime(kErrInputPastEnd);
       std::string part = data_.substr(at_, static_cast<std::size_t>(n));
       at_ += part.size();
@@ -151,6 +160,66 @@ class TextStream : public BuiltinObject {
   void NeedWriting() const {
     if (reading_ || !file_) ThrowRuntime(kErrBadFileMode);
   }
+  // Reads what the file has now, or waits for it in slices, checking the
+  // run's time limit after each; at the end of the file sets eof_.
+  void Fill() {
+    // What was read already goes, so that a long stream keeps a short buffer.
+    if (at_ > kKeepRead) {
+      data_.erase(0, at_);
+      at_ = 0;
+    }
+    char buf[65536];
+    for (;;) {
+      const ssize_t n = ::read(fd_.get(), buf, sizeof buf);
+      if (n > 0) {
+        CheckTextSize(static_cast<std::uint64_t>(data_.size()) - at_ + static_cast<std::uint64_t>(n),
+                      static_cast<std::uint64_t>(n));
+        data_.append(buf, static_cast<std::size_t>(n));
+        return;
+      }
+      // A pipe no writer has opened yet reads as ended too: it ends only
+      // once a writer has come and gone (POLLHUP).
+      if (n == 0 && !pipe_) {
+        eof_ = true;
+        return;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) ThrowRuntime(kErrPermissionDenied);
+      auto slice = kReadSlice;
+      if (in_ && in_->deadline()) {
+        in_->CheckDeadline();
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*in_->deadline() - Clock::now());
+        slice = std::clamp(left + std::chrono::milliseconds(1), std::chrono::milliseconds(0), slice);
+      }
+      pollfd p{fd_.get(), POLLIN, 0};
+      const int ready = ::poll(&p, 1, static_cast<int>(slice.count()));
+      if (n == 0 && ready > 0 && (p.revents & POLLHUP) && !(p.revents & POLLIN)) {
+        eof_ = true;
+        return;
+      }
+      if (in_) in_->CheckDeadline();
+    }
+  }
+  // At least `want` unread bytes, or all that is left.
+  void FillTo(std::size_t want) {
+    while (!eof_ && data_.size() - at_ < want) Fill();
+  }
+  // The end of the next line in data_ (a CR, LF or CR LF), or data_.size()
+  // when the file ends first.
+  std::size_t FillLine() {
+    std::size_t from = at_;
+    for (;;) {
+      const std::size_t end = data_.find_first_of("\r\n", from);
+      // A CR at the end of what came so far may be the first half of CR LF.
+      if (end != std::string::npos && (data_[end] == '\n' || end + 1 < data_.size() || eof_)) return end;
+      if (eof_) return data_.size();
+      from = end == std::string::npos ? data_.size() : end;
+      from -= at_;
+      Fill();
+      from += at_;
+    }
+  }
+
   void Put(const std::string& text) {
     if (std::fwrite(text.data(), 1, text.size(), file_.get()) != text.size()) ThrowRuntime(kErrPermissionDenied);
     for (char c : text) line_ += c == '\n';
@@ -161,7 +230,13 @@ class TextStream : public BuiltinObject {
   std::int32_t line_ = 1;
   bool reading_ = false;
   bool closed_ = false;
+  bool eof_ = false;
+  bool pipe_ = false;
   FilePtr file_;
+  UniqueFd fd_;
+  const Interpreter* in_ = nullptr;
+  static constexpr std::size_t kKeepRead = 1u << 20;
+  static constexpr std::chrono::milliseconds kReadSlice{100};
 };
 
 Value DateOf(const fs::file_time_type& t) {
@@ -236,7 +311,7 @@ class FileSystem : public BuiltinObject {
       const std::string path = ToString(args[0]);
       const std::int32_t mode = args.size() > 1 && args[1].kind() != Kind::Empty ? ToLong(args[1]) : kForReading;
       const bool create = args.size() > 2 && ToBoolean(args[2]);
-      if (mode == kForReading) return Value::Object(TextStream::ForReading(path));
+      if (mode == kForReading) return Value::Object(TextStream::ForReading(path, in_));
       if (mode != kForWriting && mode != kForAppending) ThrowRuntime(kErrInvalidCall);
       if (!create && !fs::exists(path, ec)) ThrowRuntime(kErrFileNotFound);
       return Value::Object(TextStream::ForWriting(path, mode == kForAppending));
