@@ -319,15 +319,8 @@ Value Chr(Interpreter&, Args a) {
 }
 Value ChrW(Interpreter&, Args a) { return ChrOf(ToLong(a[0])); }
 
-Value Asc(Interpreter&, Args a) {
-  const std::string s = ToString(a[0]);
-  if (s.empty()) ThrowRuntime(kErrInvalidCall);
-  std::size_t n = 0;
-  const char32_t cp = FirstCodePoint(s, &n);
-  return Value::Integer(static_cast<std::int16_t>(static_cast<std::uint16_t>(cp)));
-}
-
 // The first UTF-16 unit as a signed Integer (the high surrogate of a pair).
+// Asc gives the same: text here has no narrower code page than Unicode.
 Value AscW(Interpreter&, Args a) {
   const std::string s = ToString(a[0]);
   if (s.empty()) ThrowRuntime(kErrInvalidCall);
@@ -360,7 +353,7 @@ Value Radix(Interpreter&, Args a) {
 }
 
 constexpr Builtin kText[] = {
-    {"asc", 1, 1, Asc},
+    {"asc", 1, 1, AscW},
     {"ascw", 1, 1, AscW},
     {"chr", 1, 1, Chr},
     {"chrw", 1, 1, ChrW},
