@@ -171,12 +171,6 @@ std::string TextOfUnitBytes(std::string_view bytes) {
   return out;
 }
 
-bool EndsWithHalfUnit(std::string_view s) {
-  if (s.size() < 3) return false;
-  std::size_t n = 0;
-  return IsHalfUnit(FirstCodePoint(s.substr(s.size() - 3), &n)) && n == 3;
-}
-
 std::string UpperText(std::string_view s) { return MapText<Upper>(s); }
 std::string LowerText(std::string_view s) { return MapText<Lower>(s); }
 

@@ -30,7 +30,12 @@ std::string LowerText(std::string_view s);
 // bytes that follow it.
 std::string UnitBytes(std::string_view s);
 std::string TextOfUnitBytes(std::string_view bytes);
-bool EndsWithHalfUnit(std::string_view s);
+// Asked of every concatenation, so it reads bytes: U+F700..U+F7FF is
+// EF 9C 80 .. EF 9F BF.
+inline bool EndsWithHalfUnit(std::string_view s) {
+  const std::size_t n = s.size();
+  return n >= 3 && static_cast<unsigned char>(s[n - 3]) == 0xEF && (static_cast<unsigned char>(s[n - 2]) & 0xFC) == 0x9C;
+}
 
 // Compare as StrComp does: binary (bytes) or text (case folded).
 int CompareMode(std::string_view a, std::string_view b, bool text);
