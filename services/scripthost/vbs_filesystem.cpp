@@ -1,6 +1,7 @@
 // Scripting.FileSystemObject for text files and folders, with its
 // TextStream, File and Folder objects.
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -37,9 +38,31 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
+// Waits one slice at most for fd (none: -1) to be ready for `events`, and
+// never past the run's time limit, which throws. The events that came.
+short WaitSlice(const Interpreter* in, int fd, short events) {
+  constexpr std::chrono::milliseconds kSlice{100};
+  auto slice = kSlice;
+  if (in && in->deadline()) {
+    in->CheckDeadline();
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*in->deadline() - Clock::now());
+    slice = std::clamp(left + std::chrono::milliseconds(1), std::chrono::milliseconds(0), kSlice);
+  }
+  pollfd p{fd, events, 0};
+  const int ready = ::poll(fd >= 0 ? &p : nullptr, fd >= 0 ? 1 : 0, static_cast<int>(slice.count()));
+  if (in) in->CheckDeadline();
+  return ready > 0 ? p.revents : 0;
+}
+
+bool IsPipe(int fd) {
+  struct stat st {};
+  return ::fstat(fd, &st) == 0 && S_ISFIFO(st.st_mode);
+}
+
 // A read stream takes the file in pieces as the script asks for them, so a
 // pipe or a device that gives text slowly (or never) is read up to the run's
-// time limit and no further; a write stream writes straight to the file.
+// time limit and no further. A write stream writes straight to the file; to
+// a pipe it waits for a reader and for room, up to the same limit.
 class TextStream : public BuiltinObject {
  public:
   static std::shared_ptr<TextStream> ForReading(const std::string& path, const Interpreter* in) {
@@ -51,16 +74,16 @@ class TextStream : public BuiltinObject {
     if (fd < 0) ThrowRuntime(kErrPermissionDenied);
     auto ts = std::make_shared<TextStream>();
     *ts->fd_.put() = fd;
-    struct stat st {};
-    ts->pipe_ = ::fstat(fd, &st) == 0 && S_ISFIFO(st.st_mode);
+    ts->pipe_ = IsPipe(fd);
     ts->in_ = in;
     ts->reading_ = true;
     return ts;
   }
 
-  static std::shared_ptr<TextStream> ForWriting(const std::string& path, bool append) {
+  static std::shared_ptr<TextStream> ForWriting(const std::string& path, bool append, const Interpreter* in) {
     std::error_code ec;
     if (fs::is_directory(path, ec)) ThrowRuntime(kErrPermissionDenied);
+    if (fs::is_fifo(path, ec)) return ForPipe(path, in);
     FilePtr f(std::fopen(path.c_str(), append ? "ab" : "wb"));
     if (!f) ThrowRuntime(fs::exists(fs::path(path).parent_path().empty() ? "." : fs::path(path).parent_path(), ec)
                              ? kErrPermissionDenied
@@ -68,6 +91,20 @@ class TextStream : public BuiltinObject {
     auto ts = std::make_shared<TextStream>();
     ts->file_ = std::move(f);
     return ts;
+  }
+
+  // Opening a pipe without a reader fails (ENXIO) instead of waiting: try
+  // again every slice.
+  static std::shared_ptr<TextStream> ForPipe(const std::string& path, const Interpreter* in) {
+    auto ts = std::make_shared<TextStream>();
+    ts->in_ = in;
+    ts->pipe_ = true;
+    for (;;) {
+      *ts->fd_.put() = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+      if (ts->fd_.get() >= 0) return ts;
+      if (errno != ENXIO && errno != EINTR) ThrowRuntime(kErrPermissionDenied);
+      WaitSlice(in, -1, 0);
+    }
   }
 
   std::string TypeName() const override { return "TextStream"; }
@@ -158,7 +195,7 @@ class TextStream : public BuiltinObject {
     if (!reading_) ThrowRuntime(kErrBadFileMode);
   }
   void NeedWriting() const {
-    if (reading_ || !file_) ThrowRuntime(kErrBadFileMode);
+    if (reading_ || (!file_ && fd_.get() < 0)) ThrowRuntime(kErrBadFileMode);
   }
   // Reads what the file has now, or waits for it in slices, checking the
   // run's time limit after each; at the end of the file sets eof_.
@@ -185,19 +222,11 @@ class TextStream : public BuiltinObject {
       }
       if (n < 0 && errno == EINTR) continue;
       if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) ThrowRuntime(kErrPermissionDenied);
-      auto slice = kReadSlice;
-      if (in_ && in_->deadline()) {
-        in_->CheckDeadline();
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*in_->deadline() - Clock::now());
-        slice = std::clamp(left + std::chrono::milliseconds(1), std::chrono::milliseconds(0), slice);
-      }
-      pollfd p{fd_.get(), POLLIN, 0};
-      const int ready = ::poll(&p, 1, static_cast<int>(slice.count()));
-      if (n == 0 && ready > 0 && (p.revents & POLLHUP) && !(p.revents & POLLIN)) {
+      const short events = WaitSlice(in_, fd_.get(), POLLIN);
+      if (n == 0 && (events & POLLHUP) && !(events & POLLIN)) {
         eof_ = true;
         return;
       }
-      if (in_) in_->CheckDeadline();
     }
   }
   // At least `want` unread bytes, or all that is left.
@@ -221,8 +250,24 @@ class TextStream : public BuiltinObject {
   }
 
   void Put(const std::string& text) {
-    if (std::fwrite(text.data(), 1, text.size(), file_.get()) != text.size()) ThrowRuntime(kErrPermissionDenied);
     for (char c : text) line_ += c == '\n';
+    if (file_) {
+      if (std::fwrite(text.data(), 1, text.size(), file_.get()) != text.size()) ThrowRuntime(kErrPermissionDenied);
+      return;
+    }
+    // A pipe: what does not fit now waits for the reader to make room. A
+    // reader that has gone (EPIPE) refuses the rest.
+    std::size_t done = 0;
+    while (done < text.size()) {
+      const ssize_t n = ::write(fd_.get(), text.data() + done, text.size() - done);
+      if (n > 0) {
+        done += static_cast<std::size_t>(n);
+      } else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+        ThrowRuntime(kErrPermissionDenied);
+      } else {
+        WaitSlice(in_, fd_.get(), POLLOUT);
+      }
+    }
   }
 
   std::string data_;
@@ -236,7 +281,6 @@ class TextStream : public BuiltinObject {
   UniqueFd fd_;
   const Interpreter* in_ = nullptr;
   static constexpr std::size_t kKeepRead = 1u << 20;
-  static constexpr std::chrono::milliseconds kReadSlice{100};
 };
 
 Value DateOf(const fs::file_time_type& t) {
@@ -314,14 +358,14 @@ class FileSystem : public BuiltinObject {
       if (mode == kForReading) return Value::Object(TextStream::ForReading(path, in_));
       if (mode != kForWriting && mode != kForAppending) ThrowRuntime(kErrInvalidCall);
       if (!create && !fs::exists(path, ec)) ThrowRuntime(kErrFileNotFound);
-      return Value::Object(TextStream::ForWriting(path, mode == kForAppending));
+      return Value::Object(TextStream::ForWriting(path, mode == kForAppending, in_));
     }
     if (EqualsNoCase(name, "createtextfile")) {
       ArgCount(args, 1, 3);
       const std::string path = ToString(args[0]);
       const bool overwrite = args.size() > 1 ? ToBoolean(args[1]) : true;
       if (!overwrite && fs::exists(path, ec)) ThrowRuntime(kErrFileExists);
-      return Value::Object(TextStream::ForWriting(path, false));
+      return Value::Object(TextStream::ForWriting(path, false, in_));
     }
     if (EqualsNoCase(name, "fileexists")) {
       ArgCount(args, 1, 1);

@@ -125,6 +125,35 @@ TEST(VbsFileWait, APipeEndsWhenItsWriterCloses) {
   EXPECT_EQ(Outcome(out), "[one][two]");
 }
 
+// Writing to a pipe waits for a reader, and for room in the pipe, up to the
+// deadline; what a reader takes arrives whole.
+TEST(VbsFileWait, WritesToAPipeWaitUpToTheDeadline) {
+  tarvtest::TempDir dir;
+  const std::string path = (dir.path() / "out").string();
+  ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+  const std::string fso = "Set fs = CreateObject(\"Scripting.FileSystemObject\")\n";
+  const std::string timeout = "#" + std::to_string(vbs::kErrTimeout);
+  // No reader at all.
+  EXPECT_EQ(Outcome(scripthost::RunUserScript(Main(fso + "Set f = fs.OpenTextFile(\"" + path + "\", 2)"),
+                                              vbs::Clock::now() + 200ms)),
+            timeout + " line 3");
+  const int reader = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(reader, 0);
+  EXPECT_EQ(Outcome(scripthost::RunUserScript(
+                Main(fso + "Set f = fs.CreateTextFile(\"" + path + "\", True)\nf.WriteLine \"hello\"\nf.Close\nTarvMain = \"ok\""),
+                vbs::Clock::now() + 20s)),
+            "ok");
+  char buf[16] = {};
+  EXPECT_EQ(::read(reader, buf, sizeof buf), 6);
+  EXPECT_EQ(std::string(buf), "hello\n");
+  // A reader that takes nothing: the pipe fills and the write waits.
+  EXPECT_EQ(Outcome(scripthost::RunUserScript(
+                Main(fso + "Set f = fs.OpenTextFile(\"" + path + "\", 8)\nf.Write String(300000, \"x\")"),
+                vbs::Clock::now() + 200ms)),
+            timeout + " line 4");
+  ::close(reader);
+}
+
 // As a statement of a run: the step time-out ends the read, and the error is
 // the time-out's.
 TEST(VbsFileWait, StepTimeoutEndsAReadOfAnIdlePipe) {
