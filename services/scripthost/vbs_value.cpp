@@ -337,14 +337,17 @@ std::int64_t RoundToRange(double d, std::int64_t lo, std::int64_t hi) {
   return static_cast<std::int64_t>(r);
 }
 
-// A Currency rounded to a whole number, half-way cases to even.
-std::int64_t CurrencyWhole(std::int64_t units) {
-  std::int64_t q = units / kCurrencyScale;
-  const std::int64_t r = units % kCurrencyScale;
-  const std::int64_t twice = 2 * (r < 0 ? -r : r);
+// p / kCurrencyScale, half-way cases to even: a Currency made whole, or a
+// product of two Currency amounts brought back to four decimals.
+__int128 ScaleDownHalfEven(__int128 p) {
+  __int128 q = p / kCurrencyScale;
+  const __int128 r = p % kCurrencyScale;
+  const __int128 twice = 2 * (r < 0 ? -r : r);
   if (twice > kCurrencyScale || (twice == kCurrencyScale && q % 2 != 0)) q += r < 0 ? -1 : 1;
   return q;
 }
+
+std::int64_t CurrencyWhole(std::int64_t units) { return static_cast<std::int64_t>(ScaleDownHalfEven(units)); }
 
 std::int64_t ToWhole(const Value& v, std::int64_t lo, std::int64_t hi) {
   const Plain u_plain(v);
@@ -423,7 +426,7 @@ std::string FormatCurrencyUnits(std::int64_t units) {
   const bool negative = units < 0;
   const std::uint64_t mag = negative ? 0 - static_cast<std::uint64_t>(units) : static_cast<std::uint64_t>(units);
   std::string out = (negative ? "-" : "") + std::to_string(mag / kCurrencyScale);
-  std::uint64_t frac = mag % kCurrencyScale;
+  const std::uint64_t frac = mag % kCurrencyScale;
   if (frac != 0) {
     char buf[8];
     std::snprintf(buf, sizeof buf, "%04u", static_cast<unsigned>(frac));
@@ -549,15 +552,6 @@ Value FitCurrency(__int128 units) {
   return Value::Currency(static_cast<std::int64_t>(units));
 }
 
-// A product of two Currency amounts in units of units, back to four
-// decimals, half-way cases to even.
-__int128 RescaleProduct(__int128 p) {
-  __int128 q = p / kCurrencyScale;
-  const __int128 r = p % kCurrencyScale;
-  const __int128 twice = 2 * (r < 0 ? -r : r);
-  if (twice > kCurrencyScale || (twice == kCurrencyScale && q % 2 != 0)) q += r < 0 ? -1 : 1;
-  return q;
-}
 
 Value Fit(std::int64_t r, Rank at_least) {
   if (at_least == Rank::Integer && r >= INT16_MIN && r <= INT16_MAX) {
@@ -590,7 +584,7 @@ Value Arith(const Value& a, const Value& b, ArithOp op) {
     switch (op) {
       case ArithOp::Add: return FitCurrency(x.Units() + y.Units());
       case ArithOp::Sub: return FitCurrency(x.Units() - y.Units());
-      case ArithOp::Mul: return FitCurrency(RescaleProduct(x.Units() * y.Units()));
+      case ArithOp::Mul: return FitCurrency(ScaleDownHalfEven(x.Units() * y.Units()));
     }
   }
   if (rank != Rank::Double) {
