@@ -25,7 +25,7 @@ enum Section : int32_t { kNone = 0, kError = 1, kSuccess = 2, kWarning = 3, kInf
 constexpr int kInfoFlushAt = 2048;
 constexpr int kInfoFlushMax = 4000;
 // Formatting rooms: a text must be shorter than these to be written.
-constexpr int kErrorRoom = 1010;
+constexpr int kErrorRoom = kLogMessageRoom;
 constexpr int kSuccessRoom = 1020;
 constexpr int kInfoRoom = 1020;
 constexpr int kReturnRoom = 928;

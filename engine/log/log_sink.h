@@ -74,6 +74,9 @@ constexpr std::string_view HtmlEntity(char c) {
 // added), or -1 when they would not fit in room.
 int HtmlEscape(const char* src, int len, char* dest, int room);
 
+// An error or warning entry's formatted text must be shorter than this.
+inline constexpr int kLogMessageRoom = 1010;
+
 
 // A table entry of its own, written whole under the log's lock: the
 // header and pending info entries go first, then the table's text.

@@ -17,17 +17,40 @@
 
 namespace {
 
-// Formatting rooms: a message must be shorter than these to be reported.
+// Formatting rooms: a longer message is cut to fit.
 constexpr int kRunErrorRoom = 1022;
 constexpr int kNmsErrorRoom = 1020;
 
 std::atomic<bool> gRunErrorPause{true};
 
-// Escapes a reporter's formatted message: it carries script data.
+bool Continues(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+// The length of msg[0..n) cut to at most `most` bytes without splitting a
+// UTF-8 character.
+int CutLength(const char* msg, int n, int most) {
+  if (n <= most) return n;
+  int len = most < 0 ? 0 : most;
+  while (len > 0 && Continues(msg[len])) len--;
+  return len;
+}
+
+// Escapes a reporter's formatted message (it carries script data) into room
+// bytes with the NUL, cut before the first character that would not fit.
 int EscapeMessage(const char* msg, int n, char* dest, int room) {
-  const int e = HtmlEscape(msg, n, dest, room - 1);
-  dest[e < 0 ? 0 : e] = 0;
-  return e;
+  int out = 0, whole = 0;
+  for (int i = 0; i < n; i++) {
+    if (!Continues(msg[i])) whole = out;
+    char piece[8];
+    const int k = HtmlEscape(msg + i, 1, piece, sizeof piece);
+    if (k < 0 || out + k > room - 1) {
+      out = whole;
+      break;
+    }
+    std::memcpy(dest + out, piece, k);
+    out += k;
+  }
+  dest[out] = 0;
+  return out;
 }
 
 int LevelNow() { return TarvLogLevel(); }
@@ -40,41 +63,48 @@ int NmsRunError(int code, const char* fmt, ...) {
   sgRun.RunErrors++;
   sgRun.StepErrors++;
   if (!fmt || !*fmt) return code;
-  char msg[kRunErrorRoom];
+  // Room past the cut, so that the cut sees the characters it splits.
+  char msg[kRunErrorRoom + 4];
   va_list ap;
   va_start(ap, fmt);
-  const int n = std::vsnprintf(msg, sizeof msg, fmt, ap);
+  const int formatted = std::vsnprintf(msg, sizeof msg, fmt, ap);
   va_end(ap);
-  if (n <= 0 || n >= kRunErrorRoom) return code;
+  if (formatted <= 0) return code;
+  const int n = CutLength(msg, std::min(formatted, static_cast<int>(sizeof msg) - 1), kRunErrorRoom - 1);
   const int count = sgRun.RunErrors;
   if (LevelNow() >= 1) {
-    char escaped[kRunErrorRoom * 5];
-    EscapeMessage(msg, n, escaped, sizeof escaped);
-    HtmlLogError("run.errors: [%d] , description: [%s]", count, escaped);
+    char head[64];
+    const int hn = std::snprintf(head, sizeof head, "run.errors: [%d] , description: [", count);
+    char escaped[kLogMessageRoom];
+    EscapeMessage(msg, n, escaped, kLogMessageRoom - hn - 1);
+    HtmlLogError("%s%s]", head, escaped);
   }
   TarvSetVarInt2("run.errors", count);
   if (gRunErrorPause) std::this_thread::sleep_for(std::chrono::milliseconds(1000));
   char name[62];
   std::snprintf(name, sizeof name, "run.error.%d", count);
-  char value[1022];
-  const int vn = std::snprintf(value, sizeof value, "run.steps [%d], Line No. [%d], Error: [%s]",
-                               sgRun.RunSteps, sgRun.CurLine, msg);
-  TarvSetVar3(name, value, std::min(vn, static_cast<int>(sizeof value) - 1));
+  // The description gives way so that its closing bracket fits the value.
+  char value[VAR_VAL];
+  const int hn = std::snprintf(value, sizeof value, "run.steps [%d], Line No. [%d], Error: [", sgRun.RunSteps,
+                               sgRun.CurLine);
+  const int dn = CutLength(msg, n, VAR_VAL - 2 - hn);
+  const int vn = std::snprintf(value + hn, sizeof value - hn, "%.*s]", dn, msg);
+  TarvSetVar3(name, value, hn + vn);
   return code;
 }
 
 int NmsError(int code, const char* fmt, ...) {
-  char msg[1024] = {};
+  char msg[kNmsErrorRoom + 4] = {};
   if (fmt && *fmt) {
     va_list ap;
     va_start(ap, fmt);
-    std::vsnprintf(msg, kNmsErrorRoom, fmt, ap);
+    std::vsnprintf(msg, sizeof msg, fmt, ap);
     va_end(ap);
   }
-  const int n = static_cast<int>(std::strlen(msg));
+  const int n = CutLength(msg, static_cast<int>(std::strlen(msg)), kNmsErrorRoom - 1);
   if (n > 0 && LevelNow() >= 1) {
-    char escaped[kNmsErrorRoom * 5];
-    EscapeMessage(msg, n, escaped, sizeof escaped);
+    char escaped[kLogMessageRoom];
+    EscapeMessage(msg, n, escaped, kLogMessageRoom);
     HtmlLogWarning("%s", escaped);
   }
   sgNms.ErrCount++;

@@ -91,6 +91,7 @@ Value TimeValue(Interpreter&, Args a) {
 }
 
 Value IsDate(Interpreter&, Args a) {
+  if (a[0].kind() == Kind::Object && !a[0].object()) return Value::Boolean(false);
   const Plain p(a[0]);
   const Value& x = *p;
   if (x.kind() == Kind::Date) return Value::Boolean(true);

@@ -40,6 +40,7 @@ Value KeepWholeKinds(const Value& x, F f) {
     case Kind::Byte: return x;
     case Kind::Empty: return Value::Integer(0);
     case Kind::Boolean: return Value::Integer(x.boolean() ? -1 : 0);
+    case Kind::Currency: return Value::Currency(ToCurrencyUnits(Value::Double(f(ToDouble(x)))));
     default: return Value::Double(f(ToDouble(x)));
   }
 }
@@ -71,6 +72,7 @@ Value Abs(Interpreter&, Args a) {
     case Kind::Integer: return x.integer() < 0 ? Negate(x) : x;
     case Kind::Long: return x.long_value() < 0 ? Negate(x) : x;
     case Kind::Byte: return x;
+    case Kind::Currency: return x.currency_units() < 0 ? Negate(x) : x;
     default: return Value::Double(std::fabs(ToDouble(x)));
   }
 }
@@ -118,6 +120,8 @@ Value CSng(Interpreter&, Args a) {
   return Value::Single(static_cast<float>(d));
 }
 
+Value CCur(Interpreter&, Args a) { return Value::Currency(ToCurrencyUnits(a[0])); }
+
 Value CByte(Interpreter&, Args a) {
   const std::int32_t n = ToLong(a[0]);
   if (n < 0 || n > 255) ThrowRuntime(kErrOverflow);
@@ -125,6 +129,7 @@ Value CByte(Interpreter&, Args a) {
 }
 
 Value IsNumeric(Interpreter&, Args a) {
+  if (a[0].kind() == Kind::Object && !a[0].object()) return Value::Boolean(false);
   const Plain p(a[0]);
   const Value& x = *p;
   if (x.IsNumeric() || x.kind() == Kind::Empty) return Value::Boolean(true);
@@ -172,7 +177,7 @@ Value Randomize(Interpreter& in, Args a) {
 // FormatNumber(x[, digits[, leading zero[, parentheses[, grouping]]]]):
 // -1 or an absent argument means the default (2 digits, leading zero, no
 // parentheses, grouping by thousands).
-std::string FormatFixed(double d, std::int32_t digits, Args a, std::size_t first_flag) {
+std::string FormatFixed(double d, std::int32_t digits, Args a, std::size_t first_flag, bool parens_default = false) {
   auto flag = [&](std::size_t i, bool dflt) {
     if (!HasArg(a, i) || a[i].kind() == Kind::Empty) return dflt;
     const std::int32_t v = ToLong(a[i]);
@@ -180,7 +185,7 @@ std::string FormatFixed(double d, std::int32_t digits, Args a, std::size_t first
     return v != 0;
   };
   const bool leading = flag(first_flag, true);
-  const bool parens = flag(first_flag + 1, false);
+  const bool parens = flag(first_flag + 1, parens_default);
   const bool group = flag(first_flag + 2, true);
   if (digits < 0) digits = 2;
   if (digits > 255) ThrowRuntime(kErrInvalidCall);
@@ -221,11 +226,34 @@ Value FormatPercent(Interpreter&, Args a) {
   return Value::String(FormatFixed(ToDouble(*x) * 100, digits, a, 2) + "%");
 }
 
+// RGB(red, green, blue): each part above 255 counts as 255.
+Value Rgb(Interpreter&, Args a) {
+  std::int32_t colour = 0;
+  for (std::size_t i = 0; i < 3; ++i) {
+    const std::int32_t part = ToLong(a[i]);
+    if (part < 0) ThrowRuntime(kErrInvalidCall);
+    colour |= std::min(part, 255) << (8 * i);
+  }
+  return Value::Long(colour);
+}
+
+// FormatCurrency: as FormatNumber with the dollar sign inside the sign or
+// the parentheses; a negative amount shows in parentheses by default.
+Value FormatCurrency(Interpreter&, Args a) {
+  const Plain x(a[0]);
+  if ((*x).kind() == Kind::Null) ThrowRuntime(kErrTypeMismatch);
+  const std::int32_t digits = HasArg(a, 1) ? ToLong(a[1]) : -1;
+  std::string text = FormatFixed(ToDouble(*x), digits, a, 2, true);
+  const std::size_t at = (!text.empty() && (text[0] == '-' || text[0] == '(')) ? 1 : 0;
+  return Value::String(text.insert(at, "$"));
+}
+
 constexpr Builtin kMath[] = {
     {"abs", 1, 1, Abs},
     {"atn", 1, 1, Real<Arctangent>},
     {"cbool", 1, 1, CBool},
     {"cbyte", 1, 1, CByte},
+    {"ccur", 1, 1, CCur},
     {"cdbl", 1, 1, CDbl},
     {"cint", 1, 1, CInt},
     {"clng", 1, 1, CLng},
@@ -234,12 +262,14 @@ constexpr Builtin kMath[] = {
     {"cstr", 1, 1, CStr},
     {"exp", 1, 1, Real<Expo>},
     {"fix", 1, 1, WholePart<Trunc>},
+    {"formatcurrency", 1, 5, FormatCurrency},
     {"formatnumber", 1, 5, FormatNumber},
     {"formatpercent", 1, 5, FormatPercent},
     {"int", 1, 1, WholePart<Floor>},
     {"isnumeric", 1, 1, IsNumeric},
     {"log", 1, 1, Real<Ln>},
     {"randomize", 0, 1, Randomize},
+    {"rgb", 3, 3, Rgb},
     {"rnd", 0, 1, Rnd},
     {"round", 1, 2, Round},
     {"sgn", 1, 1, Sgn},

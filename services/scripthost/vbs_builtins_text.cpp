@@ -27,14 +27,17 @@ std::int64_t Count(const Value& v) {
   return n;
 }
 
+// Half a unit left by a byte function is no character.
 Value Len(Interpreter&, Args a) {
   const Plain x(a[0]);
   if (IsNull(*x)) return *x;
-  if ((*x).kind() == Kind::String) return Value::Long(static_cast<std::int32_t>(Units((*x).str())));
-  return Value::Long(static_cast<std::int32_t>(Units(ToString(*x))));
+  const std::string own = (*x).kind() == Kind::String ? std::string() : ToString(*x);
+  const std::string& s = (*x).kind() == Kind::String ? (*x).str() : own;
+  return Value::Long(static_cast<std::int32_t>(Units(s) - (EndsWithHalfUnit(s) ? 1 : 0)));
 }
 
 Value Mid(Interpreter&, Args a) {
+  if (IsNull(a[1]) || (HasArg(a, 2) && IsNull(a[2]))) ThrowRuntime(kErrInvalidUseOfNull);
   const Plain x(a[0]);
   if (IsNull(*x)) return *x;
   const std::int32_t start = ToLong(a[1]);
@@ -64,17 +67,26 @@ Value Right(Interpreter&, Args a) {
   return Value::String(s.substr(ByteAt(s, total - n)));
 }
 
-// InStr([start,] hay, needle[, compare])
-Value InStr(Interpreter&, Args a) {
+}  // namespace
+
+std::size_t SearchStart(std::span<const Value> a, std::int64_t* start) {
   std::size_t i = 0;
-  std::int64_t start = 1;
   if (a.size() >= 3) {
     if (IsNull(a[0])) ThrowRuntime(kErrInvalidUseOfNull);
-    start = ToLong(a[0]);
-    if (start < 1) ThrowRuntime(kErrInvalidCall);
+    *start = ToLong(a[0]);
+    if (*start < 1) ThrowRuntime(kErrInvalidCall);
     i = 1;
   }
   if (a.size() - i < 2) ThrowRuntime(kErrWrongArgCount);
+  return i;
+}
+
+namespace {
+
+// InStr([start,] hay, needle[, compare])
+Value InStr(Interpreter&, Args a) {
+  std::int64_t start = 1;
+  const std::size_t i = SearchStart(a, &start);
   const Plain h(a[i]);
   const Plain n(a[i + 1]);
   if (IsNull(*h) || IsNull(*n)) return Value::Null();
@@ -299,17 +311,16 @@ Value ChrOf(std::int32_t code) {
   return Value::String(std::move(out));
 }
 
-Value Chr(Interpreter&, Args a) { return ChrOf(ToLong(a[0])); }
-
-Value Asc(Interpreter&, Args a) {
-  const std::string s = ToString(a[0]);
-  if (s.empty()) ThrowRuntime(kErrInvalidCall);
-  std::size_t n = 0;
-  const char32_t cp = FirstCodePoint(s, &n);
-  return Value::Long(static_cast<std::int32_t>(cp));
+// Chr takes the codes of one byte, ChrW any UTF-16 unit.
+Value Chr(Interpreter&, Args a) {
+  const std::int32_t code = ToLong(a[0]);
+  if (code < 0 || code > 255) ThrowRuntime(kErrInvalidCall);
+  return ChrOf(code);
 }
+Value ChrW(Interpreter&, Args a) { return ChrOf(ToLong(a[0])); }
 
 // The first UTF-16 unit as a signed Integer (the high surrogate of a pair).
+// Asc gives the same: text here has no narrower code page than Unicode.
 Value AscW(Interpreter&, Args a) {
   const std::string s = ToString(a[0]);
   if (s.empty()) ThrowRuntime(kErrInvalidCall);
@@ -342,10 +353,10 @@ Value Radix(Interpreter&, Args a) {
 }
 
 constexpr Builtin kText[] = {
-    {"asc", 1, 1, Asc},
+    {"asc", 1, 1, AscW},
     {"ascw", 1, 1, AscW},
     {"chr", 1, 1, Chr},
-    {"chrw", 1, 1, Chr},
+    {"chrw", 1, 1, ChrW},
     {"filter", 2, 4, Filter},
     {"hex", 1, 1, Radix<16>},
     {"instr", 2, 4, InStr},

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "services/scripthost/vbs_builtins.h"
+#include "services/scripthost/vbs_text.h"
 
 namespace tarv::vbs {
 
@@ -83,8 +84,8 @@ class ErrObj : public Object {
     if (name.empty() || EqualsNoCase(name, "number")) return Value::Long(e.number);
     if (EqualsNoCase(name, "description")) return Value::String(e.description);
     if (EqualsNoCase(name, "source")) return Value::String(e.source);
-    if (EqualsNoCase(name, "helpfile")) return Value::String("");
-    if (EqualsNoCase(name, "helpcontext")) return Value::Long(0);
+    if (EqualsNoCase(name, "helpfile")) return Value::String(e.help_file);
+    if (EqualsNoCase(name, "helpcontext")) return Value::Long(e.help_context);
     return Call(name, args);
   }
   void SetProperty(std::string_view name, std::span<const Value>, const Value& v) override {
@@ -92,6 +93,8 @@ class ErrObj : public Object {
     if (name.empty() || EqualsNoCase(name, "number")) e.number = ToLong(v);
     else if (EqualsNoCase(name, "description")) e.description = ToString(v);
     else if (EqualsNoCase(name, "source")) e.source = ToString(v);
+    else if (EqualsNoCase(name, "helpfile")) e.help_file = ToString(v);
+    else if (EqualsNoCase(name, "helpcontext")) e.help_context = ToLong(v);
     else ThrowRuntime(kErrNoSuchMember);
   }
   Value Call(std::string_view name, std::span<const Value> args) override {
@@ -108,6 +111,8 @@ class ErrObj : public Object {
       e.description = args.size() > 2 && args[2].kind() != Kind::Empty
                           ? ToString(args[2])
                           : std::string(ErrorDescription(e.number));
+      if (args.size() > 3 && args[3].kind() != Kind::Empty) e.help_file = ToString(args[3]);
+      if (args.size() > 4 && args[4].kind() != Kind::Empty) e.help_context = ToLong(args[4]);
       throw ScriptError(std::move(e));
     }
     if (name.empty() && args.empty()) return GetProperty(name, args);
@@ -544,7 +549,7 @@ void Interpreter::ExecAssign(const Stmt& s) {
     // x = x & e: append to the text in place instead of copying it.
     Value tail = EvalExpr(*s.value->rhs);
     Value* slot = StoreTarget(target);
-    if (slot->kind() == Kind::String) {
+    if (slot->kind() == Kind::String && !EndsWithHalfUnit(slot->str())) {
       if (tail.kind() != Kind::Null) {
         const Plain plain(tail);
         const std::string& add = (*plain).kind() == Kind::String ? (*plain).str() : ToString(*plain);
@@ -911,7 +916,7 @@ Value Interpreter::EvalBinary(const Expr& e) {
       default: break;
     }
   }
-  if (op == BinaryOp::Concat && x.kind() == Kind::String && y.kind() == Kind::String) {
+  if (op == BinaryOp::Concat && x.kind() == Kind::String && y.kind() == Kind::String && !EndsWithHalfUnit(x.str())) {
     CheckTextSize(static_cast<std::uint64_t>(x.str().size()) + y.str().size());
     x.mutable_str().append(y.str());
     return x;

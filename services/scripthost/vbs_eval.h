@@ -73,6 +73,8 @@ class Interpreter {
   // Rnd's generator.
   std::uint32_t rnd_seed = 0x50000;
   float rnd_last = 0;
+  // SetLocale's choice (a Windows locale id); text keeps US English forms.
+  std::int32_t locale = 1033;
 
  private:
   struct GlobalEntry {

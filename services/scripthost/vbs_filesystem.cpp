@@ -1,6 +1,7 @@
 // Scripting.FileSystemObject for text files and folders, with its
 // TextStream, File and Folder objects.
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -10,6 +11,12 @@
 #include <system_error>
 #include <vector>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/process.h"
 #include "services/scripthost/vbs_date.h"
 #include "services/scripthost/vbs_eval.h"
 #include "services/scripthost/vbs_objects.h"
@@ -31,31 +38,52 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
-// A read stream holds the whole file (at most kMaxTextBytes); a write
-// stream writes straight to the file.
+// Waits one slice at most for fd (none: -1) to be ready for `events`, and
+// never past the run's time limit, which throws. The events that came.
+short WaitSlice(const Interpreter* in, int fd, short events) {
+  constexpr std::chrono::milliseconds kSlice{100};
+  auto slice = kSlice;
+  if (in && in->deadline()) {
+    in->CheckDeadline();
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*in->deadline() - Clock::now());
+    slice = std::clamp(left + std::chrono::milliseconds(1), std::chrono::milliseconds(0), kSlice);
+  }
+  pollfd p{fd, events, 0};
+  const int ready = ::poll(fd >= 0 ? &p : nullptr, fd >= 0 ? 1 : 0, static_cast<int>(slice.count()));
+  if (in) in->CheckDeadline();
+  return ready > 0 ? p.revents : 0;
+}
+
+bool IsPipe(int fd) {
+  struct stat st {};
+  return ::fstat(fd, &st) == 0 && S_ISFIFO(st.st_mode);
+}
+
+// A read stream takes the file in pieces as the script asks for them, so a
+// pipe or a device that gives text slowly (or never) is read up to the run's
+// time limit and no further. A write stream writes straight to the file; to
+// a pipe it waits for a reader and for room, up to the same limit.
 class TextStream : public BuiltinObject {
  public:
-  static std::shared_ptr<TextStream> ForReading(const std::string& path) {
+  static std::shared_ptr<TextStream> ForReading(const std::string& path, const Interpreter* in) {
     std::error_code ec;
     if (!fs::exists(path, ec)) ThrowRuntime(kErrFileNotFound);
     if (fs::is_directory(path, ec)) ThrowRuntime(kErrPermissionDenied);
-    FilePtr f(std::fopen(path.c_str(), "rb"));
-    if (!f) ThrowRuntime(kErrPermissionDenied);
+    // Without O_NONBLOCK, opening a pipe waits for its writer without limit.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) ThrowRuntime(kErrPermissionDenied);
     auto ts = std::make_shared<TextStream>();
-    char buf[65536];
-    for (;;) {
-      const std::size_t n = std::fread(buf, 1, sizeof buf, f.get());
-      if (n == 0) break;
-      CheckTextSize(static_cast<std::uint64_t>(ts->data_.size()) + n);
-      ts->data_.append(buf, n);
-    }
+    *ts->fd_.put() = fd;
+    ts->pipe_ = IsPipe(fd);
+    ts->in_ = in;
     ts->reading_ = true;
     return ts;
   }
 
-  static std::shared_ptr<TextStream> ForWriting(const std::string& path, bool append) {
+  static std::shared_ptr<TextStream> ForWriting(const std::string& path, bool append, const Interpreter* in) {
     std::error_code ec;
     if (fs::is_directory(path, ec)) ThrowRuntime(kErrPermissionDenied);
+    if (fs::is_fifo(path, ec)) return ForPipe(path, in);
     FilePtr f(std::fopen(path.c_str(), append ? "ab" : "wb"));
     if (!f) ThrowRuntime(fs::exists(fs::path(path).parent_path().empty() ? "." : fs::path(path).parent_path(), ec)
                              ? kErrPermissionDenied
@@ -65,12 +93,27 @@ class TextStream : public BuiltinObject {
     return ts;
   }
 
+  // Opening a pipe without a reader fails (ENXIO) instead of waiting: try
+  // again every slice.
+  static std::shared_ptr<TextStream> ForPipe(const std::string& path, const Interpreter* in) {
+    auto ts = std::make_shared<TextStream>();
+    ts->in_ = in;
+    ts->pipe_ = true;
+    for (;;) {
+      *ts->fd_.put() = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+      if (ts->fd_.get() >= 0) return ts;
+      if (errno != ENXIO && errno != EINTR) ThrowRuntime(kErrPermissionDenied);
+      WaitSlice(in, -1, 0);
+    }
+  }
+
   std::string TypeName() const override { return "TextStream"; }
 
   Value Call(std::string_view name, std::span<const Value> args) override {
     if (EqualsNoCase(name, "close")) {
       ArgCount(args, 0, 0);
       file_.reset();
+      ProcFdClose(fd_.put());
       closed_ = true;
       return Value();
     }
@@ -78,11 +121,13 @@ class TextStream : public BuiltinObject {
     if (EqualsNoCase(name, "atendofstream")) {
       ArgCount(args, 0, 0);
       NeedReading();
+      FillTo(1);
       return Value::Boolean(at_ >= data_.size());
     }
     if (EqualsNoCase(name, "atendofline")) {
       ArgCount(args, 0, 0);
       NeedReading();
+      FillTo(1);
       return Value::Boolean(at_ >= data_.size() || data_[at_] == '\n' || data_[at_] == '\r');
     }
     if (EqualsNoCase(name, "line")) {
@@ -92,9 +137,8 @@ class TextStream : public BuiltinObject {
     if (EqualsNoCase(name, "readline") || EqualsNoCase(name, "skipline")) {
       ArgCount(args, 0, 0);
       NeedReading();
+      const std::size_t stop = FillLine();
       if (at_ >= data_.size()) ThrowRuntime(kErrInputPastEnd);
-      const std::size_t end = data_.find_first_of("\r\n", at_);
-      const std::size_t stop = end == std::string::npos ? data_.size() : end;
       std::string line = data_.substr(at_, stop - at_);
       at_ = stop;
       if (at_ < data_.size()) {
@@ -106,6 +150,7 @@ class TextStream : public BuiltinObject {
     if (EqualsNoCase(name, "readall")) {
       ArgCount(args, 0, 0);
       NeedReading();
+      while (!eof_) Fill();
       if (at_ >= data_.size()) ThrowRuntime(kErrInputPastEnd);
       std::string rest = data_.substr(at_);
       at_ = data_.size();
@@ -116,6 +161,7 @@ class TextStream : public BuiltinObject {
       NeedReading();
       const std::int32_t n = ToLong(args[0]);
       if (n < 0) ThrowRuntime(kErrInvalidCall);
+      FillTo(static_cast<std::size_t>(n) > 0 ? static_cast<std::size_t>(n) : 1);
       if (at_ >= data_.size()) ThrowRuntime(kErrInputPastEnd);
       std::string part = data_.substr(at_, static_cast<std::size_t>(n));
       at_ += part.size();
@@ -149,11 +195,79 @@ class TextStream : public BuiltinObject {
     if (!reading_) ThrowRuntime(kErrBadFileMode);
   }
   void NeedWriting() const {
-    if (reading_ || !file_) ThrowRuntime(kErrBadFileMode);
+    if (reading_ || (!file_ && fd_.get() < 0)) ThrowRuntime(kErrBadFileMode);
   }
+  // Reads what the file has now, or waits for it in slices, checking the
+  // run's time limit after each; at the end of the file sets eof_.
+  void Fill() {
+    // What was read already goes, so that a long stream keeps a short buffer.
+    if (at_ > kKeepRead) {
+      data_.erase(0, at_);
+      at_ = 0;
+    }
+    char buf[65536];
+    for (;;) {
+      const ssize_t n = ::read(fd_.get(), buf, sizeof buf);
+      if (n > 0) {
+        CheckTextSize(static_cast<std::uint64_t>(data_.size()) - at_ + static_cast<std::uint64_t>(n),
+                      static_cast<std::uint64_t>(n));
+        data_.append(buf, static_cast<std::size_t>(n));
+        return;
+      }
+      // A pipe no writer has opened yet reads as ended too: it ends only
+      // once a writer has come and gone (POLLHUP).
+      if (n == 0 && !pipe_) {
+        eof_ = true;
+        return;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) ThrowRuntime(kErrPermissionDenied);
+      const short events = WaitSlice(in_, fd_.get(), POLLIN);
+      if (n == 0 && (events & POLLHUP) && !(events & POLLIN)) {
+        eof_ = true;
+        return;
+      }
+    }
+  }
+  // At least `want` unread bytes, or all that is left.
+  void FillTo(std::size_t want) {
+    while (!eof_ && data_.size() - at_ < want) Fill();
+  }
+  // The end of the next line in data_ (a CR, LF or CR LF), or data_.size()
+  // when the file ends first.
+  std::size_t FillLine() {
+    std::size_t from = at_;
+    for (;;) {
+      const std::size_t end = data_.find_first_of("\r\n", from);
+      // A CR at the end of what came so far may be the first half of CR LF.
+      if (end != std::string::npos && (data_[end] == '\n' || end + 1 < data_.size() || eof_)) return end;
+      if (eof_) return data_.size();
+      from = end == std::string::npos ? data_.size() : end;
+      from -= at_;
+      Fill();
+      from += at_;
+    }
+  }
+
   void Put(const std::string& text) {
-    if (std::fwrite(text.data(), 1, text.size(), file_.get()) != text.size()) ThrowRuntime(kErrPermissionDenied);
     for (char c : text) line_ += c == '\n';
+    if (file_) {
+      if (std::fwrite(text.data(), 1, text.size(), file_.get()) != text.size()) ThrowRuntime(kErrPermissionDenied);
+      return;
+    }
+    // A pipe: what does not fit now waits for the reader to make room. A
+    // reader that has gone (EPIPE) refuses the rest.
+    std::size_t done = 0;
+    while (done < text.size()) {
+      const ssize_t n = ::write(fd_.get(), text.data() + done, text.size() - done);
+      if (n > 0) {
+        done += static_cast<std::size_t>(n);
+      } else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+        ThrowRuntime(kErrPermissionDenied);
+      } else {
+        WaitSlice(in_, fd_.get(), POLLOUT);
+      }
+    }
   }
 
   std::string data_;
@@ -161,7 +275,12 @@ class TextStream : public BuiltinObject {
   std::int32_t line_ = 1;
   bool reading_ = false;
   bool closed_ = false;
+  bool eof_ = false;
+  bool pipe_ = false;
   FilePtr file_;
+  UniqueFd fd_;
+  const Interpreter* in_ = nullptr;
+  static constexpr std::size_t kKeepRead = 1u << 20;
 };
 
 Value DateOf(const fs::file_time_type& t) {
@@ -236,17 +355,17 @@ class FileSystem : public BuiltinObject {
       const std::string path = ToString(args[0]);
       const std::int32_t mode = args.size() > 1 && args[1].kind() != Kind::Empty ? ToLong(args[1]) : kForReading;
       const bool create = args.size() > 2 && ToBoolean(args[2]);
-      if (mode == kForReading) return Value::Object(TextStream::ForReading(path));
+      if (mode == kForReading) return Value::Object(TextStream::ForReading(path, in_));
       if (mode != kForWriting && mode != kForAppending) ThrowRuntime(kErrInvalidCall);
       if (!create && !fs::exists(path, ec)) ThrowRuntime(kErrFileNotFound);
-      return Value::Object(TextStream::ForWriting(path, mode == kForAppending));
+      return Value::Object(TextStream::ForWriting(path, mode == kForAppending, in_));
     }
     if (EqualsNoCase(name, "createtextfile")) {
       ArgCount(args, 1, 3);
       const std::string path = ToString(args[0]);
       const bool overwrite = args.size() > 1 ? ToBoolean(args[1]) : true;
       if (!overwrite && fs::exists(path, ec)) ThrowRuntime(kErrFileExists);
-      return Value::Object(TextStream::ForWriting(path, false));
+      return Value::Object(TextStream::ForWriting(path, false, in_));
     }
     if (EqualsNoCase(name, "fileexists")) {
       ArgCount(args, 1, 1);

@@ -109,7 +109,10 @@ class RegExp : public BuiltinObject {
     if (EqualsNoCase(name, "replace")) {
       ArgCount(args, 2, 2);
       const std::string s = ToString(args[0]);
-      const std::string with = ToString(args[1]);
+      // The replacement goes through the plain text of a variant, where a
+      // Boolean is its number.
+      const Plain given(args[1]);
+      const std::string with = (*given).kind() == Kind::Boolean ? ((*given).boolean() ? "-1" : "0") : ToString(*given);
       std::string out;
       std::size_t copied = 0;
       Walk(s, [&](const Found& f) {

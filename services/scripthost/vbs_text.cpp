@@ -119,6 +119,58 @@ void AppendUtf8(std::string& out, char32_t cp) {
   }
 }
 
+namespace {
+constexpr char32_t kHalfUnit = 0xF700;
+bool IsHalfUnit(char32_t cp) { return cp >= kHalfUnit && cp <= kHalfUnit + 0xFF; }
+}  // namespace
+
+std::string UnitBytes(std::string_view s) {
+  std::string out;
+  out.reserve(s.size() * 2);
+  auto unit = [&out](char32_t u) {
+    out.push_back(static_cast<char>(u & 0xFF));
+    out.push_back(static_cast<char>((u >> 8) & 0xFF));
+  };
+  std::size_t i = 0;
+  while (i < s.size()) {
+    std::size_t n = 0;
+    const char32_t cp = FirstCodePoint(s.substr(i), &n);
+    i += n;
+    if (IsHalfUnit(cp)) {
+      out.push_back(static_cast<char>(cp - kHalfUnit));
+    } else if (cp >= 0x10000) {
+      unit(0xD800 + ((cp - 0x10000) >> 10));
+      unit(0xDC00 + ((cp - 0x10000) & 0x3FF));
+    } else {
+      unit(cp);
+    }
+  }
+  return out;
+}
+
+std::string TextOfUnitBytes(std::string_view bytes) {
+  std::string out;
+  std::size_t i = 0;
+  auto at = [&bytes](std::size_t k) {
+    return static_cast<char32_t>(static_cast<unsigned char>(bytes[k]) | static_cast<unsigned char>(bytes[k + 1]) << 8);
+  };
+  while (i + 1 < bytes.size()) {
+    const char32_t u = at(i);
+    i += 2;
+    if (u >= 0xD800 && u < 0xDC00 && i + 1 < bytes.size()) {
+      const char32_t low = at(i);
+      if (low >= 0xDC00 && low < 0xE000) {
+        AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
+        i += 2;
+        continue;
+      }
+    }
+    AppendUtf8(out, u);
+  }
+  if (i < bytes.size()) AppendUtf8(out, kHalfUnit + static_cast<unsigned char>(bytes[i]));
+  return out;
+}
+
 std::string UpperText(std::string_view s) { return MapText<Upper>(s); }
 std::string LowerText(std::string_view s) { return MapText<Lower>(s); }
 

@@ -23,6 +23,20 @@ void AppendUtf8(std::string& out, char32_t cp);
 std::string UpperText(std::string_view s);
 std::string LowerText(std::string_view s);
 
+// The bytes of text as a script's byte functions see them: each UTF-16 unit
+// low byte first. A string may end in half a unit (ChrB, LeftB of an odd
+// count): that byte is kept as the private character U+F700 + byte, which
+// the byte functions count as one byte and concatenation joins with the
+// bytes that follow it.
+std::string UnitBytes(std::string_view s);
+std::string TextOfUnitBytes(std::string_view bytes);
+// Asked of every concatenation, so it reads bytes: U+F700..U+F7FF is
+// EF 9C 80 .. EF 9F BF.
+inline bool EndsWithHalfUnit(std::string_view s) {
+  const std::size_t n = s.size();
+  return n >= 3 && static_cast<unsigned char>(s[n - 3]) == 0xEF && (static_cast<unsigned char>(s[n - 2]) & 0xFC) == 0x9C;
+}
+
 // Compare as StrComp does: binary (bytes) or text (case folded).
 int CompareMode(std::string_view a, std::string_view b, bool text);
 // Byte offset of `needle` in `hay` from byte `from`, or npos.

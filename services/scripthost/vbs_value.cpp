@@ -10,6 +10,7 @@
 
 #include "services/scripthost/vbs_date.h"
 #include "services/scripthost/vbs_object.h"
+#include "services/scripthost/vbs_text.h"
 
 namespace tarv::vbs {
 
@@ -137,6 +138,7 @@ Value Value::Date(double serial) { return Of(DateTag{serial}); }
 Value Value::Array(std::shared_ptr<vbs::Array> a) { return Of(std::move(a)); }
 Value Value::Byte(std::uint8_t b) { return Of(b); }
 Value Value::Single(float f) { return Of(f); }
+Value Value::Currency(std::int64_t units) { return Of(CurrencyTag{units}); }
 
 std::size_t Array::Offset(std::span<const Value> indices) const {
   if (indices.size() != upper.size()) ThrowRuntime(kErrSubscriptOutOfRange);
@@ -165,7 +167,8 @@ bool Value::IsNumeric() const {
     case Kind::Long:
     case Kind::Double:
     case Kind::Byte:
-    case Kind::Single: return true;
+    case Kind::Single:
+    case Kind::Currency: return true;
     default: return false;
   }
 }
@@ -184,6 +187,7 @@ std::string TypeName(const Value& v) {
     case Kind::Array: return "Variant()";
     case Kind::Byte: return "Byte";
     case Kind::Single: return "Single";
+    case Kind::Currency: return "Currency";
   }
   return "Unknown";
 }
@@ -333,6 +337,18 @@ std::int64_t RoundToRange(double d, std::int64_t lo, std::int64_t hi) {
   return static_cast<std::int64_t>(r);
 }
 
+// p / kCurrencyScale, half-way cases to even: a Currency made whole, or a
+// product of two Currency amounts brought back to four decimals.
+__int128 ScaleDownHalfEven(__int128 p) {
+  __int128 q = p / kCurrencyScale;
+  const __int128 r = p % kCurrencyScale;
+  const __int128 twice = 2 * (r < 0 ? -r : r);
+  if (twice > kCurrencyScale || (twice == kCurrencyScale && q % 2 != 0)) q += r < 0 ? -1 : 1;
+  return q;
+}
+
+std::int64_t CurrencyWhole(std::int64_t units) { return static_cast<std::int64_t>(ScaleDownHalfEven(units)); }
+
 std::int64_t ToWhole(const Value& v, std::int64_t lo, std::int64_t hi) {
   const Plain u_plain(v);
   const Value& u = *u_plain;
@@ -348,6 +364,7 @@ std::int64_t ToWhole(const Value& v, std::int64_t lo, std::int64_t hi) {
     case Kind::Date: return RoundToRange(u.date(), lo, hi);
     case Kind::Single: return RoundToRange(u.single(), lo, hi);
     case Kind::Byte: n = u.byte(); break;
+    case Kind::Currency: n = CurrencyWhole(u.currency_units()); break;
     case Kind::Object:
     case Kind::Array: ThrowRuntime(kErrTypeMismatch);
   }
@@ -371,10 +388,53 @@ double ToDouble(const Value& v) {
     case Kind::Date: return u.date();
     case Kind::Byte: return u.byte();
     case Kind::Single: return u.single();
+    case Kind::Currency: return static_cast<double>(u.currency_units()) / kCurrencyScale;
     case Kind::Object:
     case Kind::Array: break;
   }
   ThrowRuntime(kErrTypeMismatch);
+}
+
+std::int64_t ToCurrencyUnits(const Value& v) {
+  const Plain u_plain(v);
+  const Value& u = *u_plain;
+  switch (u.kind()) {
+    case Kind::Currency: return u.currency_units();
+    case Kind::Empty:
+    case Kind::Boolean:
+    case Kind::Integer:
+    case Kind::Long:
+    case Kind::Byte: return ToWhole(u, INT32_MIN, INT32_MAX) * kCurrencyScale;
+    default: break;
+  }
+  const double d = ToDouble(u);
+  if (!(std::fabs(d) < 922337203685478.0)) ThrowRuntime(kErrOverflow);
+  // The whole part scales exactly; the fraction rounds on the decimal digits
+  // as written, so that a half-way case is decided by them.
+  const double whole = std::trunc(d);
+  double y = (d - whole) * kCurrencyScale;
+  char buf[64];
+  auto w = std::to_chars(buf, buf + sizeof buf, y, std::chars_format::general, 15);
+  std::from_chars(buf, w.ptr, y, std::chars_format::general);
+  const __int128 units = static_cast<__int128>(static_cast<std::int64_t>(whole)) * kCurrencyScale +
+                         static_cast<std::int64_t>(RoundHalfEven(y));
+  if (units < INT64_MIN || units > INT64_MAX) ThrowRuntime(kErrOverflow);
+  return static_cast<std::int64_t>(units);
+}
+
+std::string FormatCurrencyUnits(std::int64_t units) {
+  const bool negative = units < 0;
+  const std::uint64_t mag = negative ? 0 - static_cast<std::uint64_t>(units) : static_cast<std::uint64_t>(units);
+  std::string out = (negative ? "-" : "") + std::to_string(mag / kCurrencyScale);
+  const std::uint64_t frac = mag % kCurrencyScale;
+  if (frac != 0) {
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "%04u", static_cast<unsigned>(frac));
+    std::string digits(buf);
+    while (digits.back() == '0') digits.pop_back();
+    out += "." + digits;
+  }
+  return out;
 }
 
 double ToDate(const Value& v) {
@@ -421,6 +481,7 @@ bool ToBoolean(const Value& v) {
     case Kind::Date: return u.date() != 0;
     case Kind::Byte: return u.byte() != 0;
     case Kind::Single: return u.single() != 0;
+    case Kind::Currency: return u.currency_units() != 0;
     case Kind::Object:
     case Kind::Array: break;
   }
@@ -441,6 +502,7 @@ std::string ToString(const Value& v) {
     case Kind::Date: return FormatDate(u.date());
     case Kind::Byte: return std::to_string(u.byte());
     case Kind::Single: return FormatSingle(u.single());
+    case Kind::Currency: return FormatCurrencyUnits(u.currency_units());
     case Kind::Object:
     case Kind::Array: break;
   }
@@ -452,14 +514,20 @@ std::string ToString(const Value& v) {
 namespace {
 
 // Arithmetic works on three widths; a whole-number result that outgrows its
-// width moves up to the next one instead of failing.
-enum class Rank { Integer, Long, Double };
+// width moves up to the next one instead of failing. A Currency keeps its
+// fixed decimals against whole numbers; a Double operand makes it a Double.
+enum class Rank { Integer, Long, Currency, Double };
 
 struct Num {
   Rank rank;
-  std::int64_t i = 0;  // Integer and Long
+  std::int64_t i = 0;  // Integer and Long; ten-thousandths for Currency
   double d = 0;        // Double
-  double AsDouble() const { return rank == Rank::Double ? d : static_cast<double>(i); }
+  double AsDouble() const {
+    if (rank == Rank::Double) return d;
+    return rank == Rank::Currency ? static_cast<double>(i) / kCurrencyScale : static_cast<double>(i);
+  }
+  // Whole numbers and Currency in ten-thousandths.
+  __int128 Units() const { return rank == Rank::Currency ? __int128{i} : __int128{i} * kCurrencyScale; }
 };
 
 // `u` is unwrapped and not Null.
@@ -474,9 +542,16 @@ Num ToNum(const Value& u) {
     case Kind::Byte: return {Rank::Integer, u.byte()};
     case Kind::Single: return {Rank::Double, 0, u.single()};
     case Kind::Date: return {Rank::Double, 0, u.date()};
+    case Kind::Currency: return {Rank::Currency, u.currency_units()};
     default: ThrowRuntime(kErrTypeMismatch);
   }
 }
+
+Value FitCurrency(__int128 units) {
+  if (units < INT64_MIN || units > INT64_MAX) ThrowRuntime(kErrOverflow);
+  return Value::Currency(static_cast<std::int64_t>(units));
+}
+
 
 Value Fit(std::int64_t r, Rank at_least) {
   if (at_least == Rank::Integer && r >= INT16_MIN && r <= INT16_MAX) {
@@ -504,6 +579,14 @@ Value Arith(const Value& a, const Value& b, ArithOp op) {
   const Num x = ToNum(ua);
   const Num y = ToNum(ub);
   const Rank rank = std::max(x.rank, y.rank);
+  if (rank == Rank::Currency) {
+    // Below 2^64 each, so neither sum nor product overflows 128 bits.
+    switch (op) {
+      case ArithOp::Add: return FitCurrency(x.Units() + y.Units());
+      case ArithOp::Sub: return FitCurrency(x.Units() - y.Units());
+      case ArithOp::Mul: return FitCurrency(ScaleDownHalfEven(x.Units() * y.Units()));
+    }
+  }
   if (rank != Rank::Double) {
     // Both fit 32 bits, so no result here overflows 64.
     switch (op) {
@@ -527,6 +610,10 @@ Num ToWholeNum(const Value& u) {
   Num n = ToNum(u);
   if (n.rank == Rank::Double) {
     n.i = RoundToRange(n.d, INT32_MIN, INT32_MAX);
+    n.rank = Rank::Long;
+  } else if (n.rank == Rank::Currency) {
+    n.i = CurrencyWhole(n.i);
+    if (n.i < INT32_MIN || n.i > INT32_MAX) ThrowRuntime(kErrOverflow);
     n.rank = Rank::Long;
   }
   return n;
@@ -553,6 +640,7 @@ Value Negate(const Value& a) {
   if (u.kind() == Kind::Null) return u;
   const Num n = ToNum(u);
   if (n.rank == Rank::Double) return Value::Double(-n.d);
+  if (n.rank == Rank::Currency) return FitCurrency(-n.Units());
   return Fit(-n.i, n.rank);
 }
 
@@ -591,6 +679,7 @@ Value Add(const Value& a, const Value& b) {
   // Two strings join; Empty joined to a string leaves the string as it is.
   if (ua.kind() == Kind::String && ub.kind() == Kind::String) {
     CheckTextSize(static_cast<std::uint64_t>(ua.str().size()) + ub.str().size());
+    if (EndsWithHalfUnit(ua.str())) return Value::String(TextOfUnitBytes(UnitBytes(ua.str()) + UnitBytes(ub.str())));
     return Value::String(ua.str() + ub.str());
   }
   if (ua.kind() == Kind::Empty && ub.kind() == Kind::String) return ub;
@@ -626,6 +715,8 @@ Value Concat(const Value& a, const Value& b) {
   std::string left = a_null ? std::string() : ToString(ua);
   const std::string right = b_null ? std::string() : ToString(ub);
   CheckTextSize(static_cast<std::uint64_t>(left.size()) + right.size());
+  // Half a unit left by a byte function pairs with the bytes after it.
+  if (EndsWithHalfUnit(left)) return Value::String(TextOfUnitBytes(UnitBytes(left) + UnitBytes(right)));
   left += right;
   return Value::String(std::move(left));
 }
@@ -639,7 +730,10 @@ int Sign(double d) { return d < 0 ? -1 : (d > 0 ? 1 : 0); }
 int CompareNumbers(const Value& a, const Value& b) {
   const Num x = ToNum(a);
   const Num y = ToNum(b);
-  if (x.rank != Rank::Double && y.rank != Rank::Double) return x.i < y.i ? -1 : (x.i > y.i ? 1 : 0);
+  if (x.rank != Rank::Double && y.rank != Rank::Double) {
+    const __int128 p = x.Units(), q = y.Units();
+    return p < q ? -1 : (p > q ? 1 : 0);
+  }
   return Sign(x.AsDouble() - y.AsDouble());
 }
 

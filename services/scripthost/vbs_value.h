@@ -89,6 +89,8 @@ struct Error {
   int column = 0;  // 1-based
   std::string source_text;  // the script line the error points at
   std::string source;       // set by Err.Raise; else the kind of error shows
+  std::string help_file;    // set by Err.Raise
+  std::int32_t help_context = 0;
   bool compile = false;     // found while compiling rather than running
 };
 
@@ -129,7 +131,7 @@ std::uint64_t SetMemoryCeiling(std::uint64_t bytes);
 void CheckMemory();
 
 // The order matches the payloads of Value.
-enum class Kind { Empty, Null, Boolean, Integer, Long, Double, String, Object, Date, Array, Byte, Single };
+enum class Kind { Empty, Null, Boolean, Integer, Long, Double, String, Object, Date, Array, Byte, Single, Currency };
 
 class Value {
  public:
@@ -147,9 +149,11 @@ class Value {
   static Value Array(std::shared_ptr<vbs::Array> a);
   static Value Byte(std::uint8_t b);
   static Value Single(float f);
+  // A Currency in ten-thousandths: four fixed decimals.
+  static Value Currency(std::int64_t units);
 
   Kind kind() const { return static_cast<Kind>(data_.index()); }
-  bool IsNumeric() const;  // Boolean, Byte, Integer, Long, Single, Double
+  bool IsNumeric() const;  // Boolean, Byte, Integer, Long, Single, Double, Currency
 
   // Raw payloads; each must only be asked of a value of that kind.
   bool boolean() const { return std::get<bool>(data_); }
@@ -166,6 +170,7 @@ class Value {
   }
   std::uint8_t byte() const { return std::get<std::uint8_t>(data_); }
   float single() const { return std::get<float>(data_); }
+  std::int64_t currency_units() const { return std::get<CurrencyTag>(data_).units; }
   // The text of a String value, to be changed in place.
   std::string& mutable_str() { return std::get<std::string>(data_); }
 
@@ -173,6 +178,9 @@ class Value {
   struct NullTag {};
   struct DateTag {
     double serial;
+  };
+  struct CurrencyTag {
+    std::int64_t units;
   };
   // The value holding exactly this payload.
   template <typename T>
@@ -184,7 +192,7 @@ class Value {
   // Order matches Kind.
   std::variant<std::monostate, NullTag, bool, std::int16_t, std::int32_t, double, std::string,
                std::shared_ptr<vbs::Object>, DateTag, std::shared_ptr<vbs::Array>, std::uint8_t,
-               float>
+               float, CurrencyTag>
       data_;
 };
 
@@ -233,6 +241,12 @@ bool ToBoolean(const Value& v);
 std::string ToString(const Value& v);
 // The date's serial number of a value, as CDate converts it.
 double ToDate(const Value& v);
+// Ten-thousandths, as CCur converts: half-way cases to even, Overflow past
+// the Currency range.
+std::int64_t ToCurrencyUnits(const Value& v);
+inline constexpr std::int64_t kCurrencyScale = 10000;
+// Number text of a Currency: at most four decimals, no trailing zeros.
+std::string FormatCurrencyUnits(std::int64_t units);
 
 // Number text of a Single: up to 7 significant digits.
 std::string FormatSingle(float f);

@@ -116,8 +116,8 @@ TEST_F(LogTest, EntriesOfEachWriter) {
          EXPECT_EQ(tarvtest::Var("nms.errors"), "2");
          EXPECT_EQ(tarvtest::Var("nms.error.1"), "run:EsGetArg w<7> not begin whith [");
          EXPECT_EQ(tarvtest::Var("nms.error.2"), "<missing>");
-         // Long messages are cut to 1019 bytes for the variable; the entry is
-         // too long for a warning and is dropped.
+         // Long messages are cut to 1019 bytes for the variable, and to what
+         // a warning holds for the entry.
          EXPECT_EQ(NmsError(-3, "%s", std::string(1500, 'z').c_str()), -3);
          EXPECT_EQ(tarvtest::Var("nms.error.3"), std::string(1019, 'z'));
        }},
@@ -230,14 +230,20 @@ TEST_F(LogTest, RunErrorAtLevelZeroStillCountsAndSetsVariables) {
   };
   sgRun.RunSteps = 12;
   sgRun.CurLine = 4;
+  // A value holds 1023 bytes: a long description is cut to leave room for
+  // its closing bracket, never inside a character.
+  const std::string head = "run.steps [12], Line No. [4], Error: [";
+  const std::size_t room = 1023 - head.size() - 1;
+  std::string wide;
+  for (int i = 0; i < 600; i++) wide += "\xC3\xA9";
   const std::vector<Case> cases = {
-      {-3, "x", 1, "run.steps [12], Line No. [4], Error: [x]", "1"},
-      // An empty or overlong message counts but sets nothing; the code still
-      // comes back, so a failing handler cannot report success.
+      {-3, "x", 1, head + "x]", "1"},
+      // An empty message counts but sets nothing; the code still comes back,
+      // so a failing handler cannot report success.
       {-7, "", 2, "<missing>", "1"},
-      {-8, std::string(1022, 'm'), 3, "<missing>", "1"},
-      {-9, std::string(1021, 'k'), 4,
-       ("run.steps [12], Line No. [4], Error: [" + std::string(1021, 'k')).substr(0, 1021), "4"},
+      {-8, std::string(1022, 'm'), 3, head + std::string(room, 'm') + "]", "3"},
+      {-9, std::string(5000, 'k'), 4, head + std::string(room, 'k') + "]", "4"},
+      {-10, wide, 5, head + wide.substr(0, room / 2 * 2) + "]", "5"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.code);
@@ -248,8 +254,54 @@ TEST_F(LogTest, RunErrorAtLevelZeroStillCountsAndSetsVariables) {
     EXPECT_EQ(tarvtest::Var("run.errors"), c.published);
   }
   EXPECT_EQ(NmsRunError(-11, nullptr), -11);
-  EXPECT_EQ(sgRun.RunErrors, 5);
+  EXPECT_EQ(sgRun.RunErrors, 6);
   EXPECT_FALSE(LogExists());
+}
+
+// A report of any length reaches the log and its variable: the description
+// gives way, cut before a character or an entity that would not fit.
+TEST_F(LogTest, OverlongReportsAreCutNotDropped) {
+  Fresh(1);
+  const std::string amps(1200, '&');
+  std::string wide;
+  for (int i = 0; i < 700; i++) wide += "\xE4\xBD\xA0";
+  EXPECT_EQ(NmsRunError(-3, "%s", amps.c_str()), -3);
+  EXPECT_EQ(NmsRunError(-4, "%s", wide.c_str()), -4);
+  EXPECT_EQ(NmsError(-5, "%s", amps.c_str()), -5);
+  EXPECT_EQ(NmsError(-6, "%s", wide.c_str()), -6);
+  TarvFlushLog();
+  const std::string log = Log();
+  // Each entry is whole: its text, then the bracket that closes it.
+  const std::pair<std::string, std::string> entries[] = {
+      {"run.errors: [1] , description: [", "&amp;"},
+      {"run.errors: [2] , description: [", "\xE4\xBD\xA0"},
+      {"Warnings: [", "&amp;"},
+      {"Warnings: [", "\xE4\xBD\xA0"},
+  };
+  std::size_t from = 0;
+  for (const auto& [head, unit] : entries) {
+    SCOPED_TRACE(head + unit);
+    const std::size_t at = log.find(head + unit, from);
+    ASSERT_NE(at, std::string::npos);
+    const std::size_t end = log.find(']', at + head.size());
+    ASSERT_NE(end, std::string::npos);
+    const std::string text = log.substr(at + head.size(), end - at - head.size());
+    EXPECT_GT(text.size(), 900u);
+    EXPECT_LT(text.size(), 1010u);
+    // Whole entities or characters only, none cut in half.
+    EXPECT_EQ(text.size() % unit.size(), 0u);
+    EXPECT_TRUE(text.ends_with(unit));
+    from = end;
+  }
+  const std::string first = tarvtest::Var("run.error.1");
+  EXPECT_EQ(first.size(), 1023u);
+  EXPECT_TRUE(first.ends_with("&&]"));
+  const std::string second = tarvtest::Var("run.error.2");
+  EXPECT_TRUE(second.ends_with("\xE4\xBD\xA0]"));
+  EXPECT_GE(second.size(), 1021u);
+  EXPECT_EQ(tarvtest::Var("nms.error.1"), std::string(1019, '&'));
+  EXPECT_EQ(tarvtest::Var("nms.error.2"), wide.substr(0, 1017));
+  EXPECT_EQ(tarvtest::Var("nms.errors"), "2");
 }
 
 TEST_F(LogTest, WritersBelowTheirLevelWriteNothing) {
