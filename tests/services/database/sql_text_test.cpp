@@ -8,6 +8,7 @@
 namespace {
 
 using namespace std::string_literals;
+using namespace std::string_view_literals;
 
 TEST(SqlTextTest, OnlyPlainDecimalNumbersGoUnquoted) {
   const struct {
@@ -34,7 +35,7 @@ TEST(SqlTextTest, MarksTakeTheValuesInOrderAndTheValuesAreNotScanned) {
       {"a=?", {"?x?", "unused"}, "a=<?x?>"},
       {"a=? b=? c=?", {"1"}, "a=<1> b=? c=?"},
       {"no marks", {"1"}, "no marks"},
-      {"v=?;", {"a\0b"s}, "v=<a\0b>;"s},
+      {"v=?;", {"a\0b"sv}, "v=<a\0b>;"s},
       {"v=?", {""}, "v=<>"},
   };
   for (const auto& c : cases) EXPECT_EQ(SqlFill(c.sql, c.values, quoted), c.filled) << c.sql;
