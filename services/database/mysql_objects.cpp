@@ -23,9 +23,6 @@ constexpr int kObjectNameMax = 120;
 
 std::string_view Arg(int w) { return {agA[w], static_cast<size_t>(igL[w])}; }
 
-// SQL quoting of a value for a '%s' between single quotes.
-std::string Q(std::string_view value) { return MySqlQuote(value); }
-
 // The property statements need a current object: 0, or -1 recorded.
 int NeedObject() {
   if (sgMySql.ObjectId >= 1) return 0;
@@ -34,18 +31,20 @@ int NeedObject() {
 
 // Runs one change; a failure (already recorded by the sequence) is recorded
 // again with the statement: 0, or -13.
-int Change(const std::string& sql) {
-  if (TarvMySqlExecOne(sql) >= 0) return 0;
-  NmsRunError(-13, "TarvMySqlExecOne (%s) < 0", sql.c_str());
+int Change(const std::string& sql, const SqlValues& values) {
+  std::string sent;
+  if (TarvMySqlExecOne(sql, values, &sent) >= 0) return 0;
+  NmsRunError(-13, "TarvMySqlExecOne (%s) < 0", sent.empty() ? sql.c_str() : sent.c_str());
   return -13;
 }
 
 // Keeps the property row of the current object in the select-one row.
 void SelectProperty(std::string_view property) {
-  TarvMySqlSelectOne(SqlFormat(
-      "select property_name,property_value_type,property_dec_value,property_char_value,"
-      "property_history from object_property  where object_id = %d and property_name = '%s'",
-      sgMySql.ObjectId, Q(property).c_str()));
+  TarvMySqlSelectOne(
+      SqlFormat("select property_name,property_value_type,property_dec_value,property_char_value,"
+                "property_history from object_property  where object_id = %d and property_name = ?",
+                sgMySql.ObjectId),
+      {property});
 }
 
 int NeedFiveFields(std::string_view property) {
@@ -56,12 +55,12 @@ int NeedFiveFields(std::string_view property) {
   return -12;
 }
 
-std::string HistoryCharSql(std::string_view property, std::string_view value,
-                           const std::string& now) {
+// The history row of a text value: its marks are the property and the value.
+std::string HistoryCharSql(const std::string& now) {
   return SqlFormat(
       "insert into object_property_history (object_id,property_name,property_char_value,"
-      "update_time ) VALUES (  %d , '%s' , '%s' , '%s' )",
-      sgMySql.ObjectId, Q(property).c_str(), Q(value).c_str(), now.c_str());
+      "update_time ) VALUES (  %d , ? , ? , '%s' )",
+      sgMySql.ObjectId, now.c_str());
 }
 
 // A property the object does not have yet: added as text that keeps its
@@ -70,19 +69,18 @@ int AddCharProperty(std::string_view property, std::string_view value) {
   const std::string now = SqlNow();
   const std::string add = SqlFormat(
       "insert into object_property (object_id,property_name,property_value_type,"
-      "property_char_value,property_history,update_time ) VALUES (  %d , '%s' , 'char' , '%s' , "
+      "property_char_value,property_history,update_time ) VALUES (  %d , ? , 'char' , ? , "
       "'onchange' , '%s' )",
-      sgMySql.ObjectId, Q(property).c_str(), Q(value).c_str(), now.c_str());
-  if (const int rc = Change(add); rc < 0) return rc;
-  if (const int rc = Change(HistoryCharSql(property, value, now)); rc < 0) return rc;
+      sgMySql.ObjectId, now.c_str());
+  if (const int rc = Change(add, {property, value}); rc < 0) return rc;
+  if (const int rc = Change(HistoryCharSql(now), {property, value}); rc < 0) return rc;
   return TarvReturn(0, "mysql_object_property_a3_value_a5 return,auto add new object_property.");
 }
 
 }  // namespace
 
 int MySqlObjectCreate(std::string_view name, std::string_view className) {
-  TarvMySqlSelectOne(SqlFormat("select class_id FROM  class_list where class_name = '%s' ",
-                               Q(className).c_str()));
+  TarvMySqlSelectOne("select class_id FROM  class_list where class_name = ? ", {className});
   const std::string classId(MySqlSelectOneField(1));
   const std::string cls(className);
   if (sgMySql.FieldCount < 1) {
@@ -98,10 +96,12 @@ int MySqlObjectCreate(std::string_view name, std::string_view className) {
   const std::string now = SqlNow();
   MySqlSession session;
   if (const int rc = session.Connect(MySqlReport::RunError); rc < 0) return rc;
-  const std::string sql = SqlFormat(
-      "INSERT INTO object_list (class_id,object_name,create_time,memo) VALUES (%s,'%s','%s',"
-      "'insert by <%s>' )",
-      classId.c_str(), Q(name).c_str(), now.c_str(), Q(sgNms.FileName).c_str());
+  const std::string memo = "insert by <" + std::string(sgNms.FileName) + ">";
+  const std::string sql = session.Fill(
+      SqlFormat("INSERT INTO object_list (class_id,object_name,create_time,memo) VALUES (%s,?,'%s',"
+                "? )",
+                classId.c_str(), now.c_str()),
+      {name, memo});
   TarvDebugLogEscaped("\nMySqlLog( %s ).", sql.c_str());
   if (const int rc = session.Query(sql, MySqlReport::RunError); rc < 0) return rc;
   const my_ulonglong id = mysql_insert_id(session.Handle());
@@ -141,8 +141,9 @@ int MySqlObjectOpen(std::string_view name, std::string_view selector) {
     NmsRunError(-16, "mysql_object_open,id=(%s) Not Support!!!", sel.c_str());
     return -16;
   }
-  TarvMySqlSelectOne(SqlFormat("select %s(object_id) from object_list  where object_name = '%s' ",
-                               sel.starts_with("min") ? "min" : "max", Q(name).c_str()));
+  TarvMySqlSelectOne(SqlFormat("select %s(object_id) from object_list  where object_name = ? ",
+                               sel.starts_with("min") ? "min" : "max"),
+                     {name});
   const bool found = sgMySql.FieldCount >= 1;
   if (found && MySqlSelectOneFieldIs(1, "NULL") != 0) {
     sgMySql.ObjectId = TarvAtoi(std::string(MySqlSelectOneField(1)).c_str());
@@ -179,26 +180,28 @@ int mysql_object_property_a3_type_a5_log_a7() {
   if (const int rc = ArgCheckLength(3, kObjectNameMax, -3); rc != 0) return rc;
   if (const int rc = ArgCheckLength(5, 20, -5); rc != 0) return rc;
   if (const int rc = ArgCheckLength(7, 20, -7); rc != 0) return rc;
-  const std::string property = Q(Arg(3));
-  const std::string type = Q(Arg(5));
-  const std::string history = Q(Arg(7));
-  TarvMySqlSelectOne(SqlFormat(
-      "select object_id,property_name,property_value_type,property_history from "
-      "object_property  where object_id = %d and property_name = '%s'",
-      sgMySql.ObjectId, property.c_str()));
+  const std::string_view property = Arg(3);
+  const std::string_view type = Arg(5);
+  const std::string_view history = Arg(7);
+  TarvMySqlSelectOne(SqlFormat("select object_id,property_name,property_value_type,property_history "
+                               "from object_property  where object_id = %d and property_name = ?",
+                               sgMySql.ObjectId),
+                     {property});
   const std::string now = SqlNow();
   if (sgMySql.FieldCount >= 1) {
-    const int rc = Change(SqlFormat(
-        "update  object_property set property_value_type = '%s' , property_history = '%s' , "
-        "update_time = '%s'  where object_id = %d and property_name = '%s'",
-        type.c_str(), history.c_str(), now.c_str(), sgMySql.ObjectId, property.c_str()));
+    const int rc = Change(
+        SqlFormat("update  object_property set property_value_type = ? , property_history = ? , "
+                  "update_time = '%s'  where object_id = %d and property_name = ?",
+                  now.c_str(), sgMySql.ObjectId),
+        {type, history, property});
     if (rc < 0) return rc;
     return TarvReturn(0, "mysql_object_property_a3_type_a5_log_a7 return. update ok.");
   }
-  const int rc = Change(SqlFormat(
-      "insert into object_property (object_id,property_name,property_value_type,"
-      "property_history,update_time ) VALUES (  %d , '%s' ,  '%s' ,  '%s' ,  '%s' )",
-      sgMySql.ObjectId, property.c_str(), type.c_str(), history.c_str(), now.c_str()));
+  const int rc = Change(
+      SqlFormat("insert into object_property (object_id,property_name,property_value_type,"
+                "property_history,update_time ) VALUES (  %d , ? ,  ? ,  ? ,  '%s' )",
+                sgMySql.ObjectId, now.c_str()),
+      {property, type, history});
   if (rc < 0) return rc;
   return TarvReturn(0, "mysql_object_property_a3_type_a5_log_a7 return. add new object_property.");
 }
@@ -222,23 +225,25 @@ int mysql_object_property_a3_value_a5() {
   if (dec && !SqlIsNumber(value)) return NmsRunError(-5, "Arg:5 is not number !");
 
   const std::string now = SqlNow();
-  const std::string name = Q(property);
-  const std::string text = dec ? std::string(value) : Q(value);
+  // A number goes in as its text (checked above), a text as a quoted value.
   const std::string set =
       dec ? SqlFormat("update  object_property set property_dec_value = %s , update_time = '%s' "
-                      " where object_id = %d and property_name = '%s'",
-                      text.c_str(), now.c_str(), sgMySql.ObjectId, name.c_str())
-          : SqlFormat("update  object_property set property_char_value = '%s' , update_time = "
-                      "'%s'  where object_id = %d and property_name = '%s'",
-                      text.c_str(), now.c_str(), sgMySql.ObjectId, name.c_str());
-  if (const int rc = Change(set); rc < 0) return rc;
+                      " where object_id = %d and property_name = ?",
+                      std::string(value).c_str(), now.c_str(), sgMySql.ObjectId)
+          : SqlFormat("update  object_property set property_char_value = ? , update_time = "
+                      "'%s'  where object_id = %d and property_name = ?",
+                      now.c_str(), sgMySql.ObjectId);
+  if (const int rc = Change(set, dec ? SqlValues{property} : SqlValues{value, property}); rc < 0)
+    return rc;
   if (log) {
     const std::string history =
         dec ? SqlFormat("insert into object_property_history (object_id,property_name,"
-                        "property_dec_value,update_time ) VALUES (  %d , '%s' , %s , '%s' )",
-                        sgMySql.ObjectId, name.c_str(), text.c_str(), now.c_str())
-            : HistoryCharSql(property, value, now);
-    if (const int rc = Change(history); rc < 0) return rc;
+                        "property_dec_value,update_time ) VALUES (  %d , ? , %s , '%s' )",
+                        sgMySql.ObjectId, std::string(value).c_str(), now.c_str())
+            : HistoryCharSql(now);
+    if (const int rc = Change(history, dec ? SqlValues{property} : SqlValues{property, value});
+        rc < 0)
+      return rc;
   }
   if (dec)
     return TarvReturn(0, log ? "mysql_object_property_a3_value_a5 return.(dec/log)"

@@ -5,6 +5,9 @@
 #include <mysql.h>
 
 #include <string>
+#include <string_view>
+
+#include "services/database/sql_text.h"
 
 // How a failure of the sequence is reported.
 enum class MySqlReport {
@@ -27,7 +30,13 @@ class MySqlSession {
   // Initialises and connects, then sends "set names 'utf8'": 0, -401 (no
   // client handle) or -402 (no connection), reported as `how` says.
   int Connect(MySqlReport how);
-  // Sends one statement: 0, or -403 reported as `how` says.
+  // A value as a literal between single quotes, escaped by the client library
+  // for the mode the server runs this connection in (with NO_BACKSLASH_ESCAPES
+  // a backslash is a plain byte and only the quote is doubled).
+  std::string Literal(std::string_view value) const;
+  // The text with each "?" replaced by the literal of the next value.
+  std::string Fill(const std::string& sql, const SqlValues& values) const;
+  // Sends one statement, by its length: 0, or -403 reported as `how` says.
   int Query(const std::string& sql, MySqlReport how);
   // The statement's result set, kept until the session ends; null for none.
   MYSQL_RES* StoreResult();

@@ -13,6 +13,7 @@
 #include "engine/log/log.h"
 #include "engine/statements/arg_checks.h"
 #include "services/database/mysql_session.h"
+#include "services/database/row_vars.h"
 #include "services/database/sql_text.h"
 
 MySqlState sgMySql;
@@ -84,19 +85,20 @@ int TarvMySqlExecSql(const std::string& sql) {
     TarvDebugLog("\nMySql return or changed rows=%d", 0);
     return 0;
   }
+  // Made before the rows can fill the store, so that it can tell how many were kept.
+  TarvSetVarInt2("mysql.rows", 0);
+  RowVars vars("TarvMySqlExecSql SetVar<", ">Err!");
   while (MYSQL_ROW row = mysql_fetch_row(result)) {
     const unsigned long* lengths = mysql_fetch_lengths(result);
     sgMySql.Rows++;
     for (unsigned i = 0; i < fields; i++) {
-      const std::string name =
-          SqlFormat("mysql.%d.%s", sgMySql.Rows, mysql_fetch_field_direct(result, i)->name);
       const bool null = row[i] == nullptr;
-      const uint64_t len = null ? 4 : lengths[i];
-      // A value longer than the store takes fails there, as a recorded error.
-      const int valueLen = static_cast<int>(std::min<uint64_t>(len, INT32_MAX));
-      if (TarvSetVar4(name.data(), static_cast<int>(name.size()), null ? "NULL" : row[i],
-                      valueLen) < 0)
-        NmsRunError(-10, "TarvMySqlExecSql SetVar<%s>Err!", name.c_str());
+      vars.Set(SqlFormat("mysql.%d.%s", sgMySql.Rows, mysql_fetch_field_direct(result, i)->name),
+               null ? std::string_view("NULL") : std::string_view(row[i], lengths[i]));
+    }
+    if (!vars.EndRow()) {
+      sgMySql.Rows = vars.Kept();
+      break;
     }
   }
   SetRowsVar();
@@ -107,19 +109,20 @@ int MySqlLog(std::string_view text) {
   sgMySql.Rows = 0;
   MySqlSession session;
   if (const int rc = session.Connect(MySqlReport::Warning); rc < 0) return rc;
-  const std::string sql = LogRowSql(MySqlQuote(sgNms.FileName), MySqlQuote(text));
+  const std::string sql = session.Fill(LogRowSql(), {sgNms.FileName, text});
   TarvDebugLogEscaped("\nMySqlLog( %s ).", sql.c_str());
   return session.Query(sql, MySqlReport::Warning);
 }
 
-int TarvMySqlSelectOne(const std::string& sql) {
+int TarvMySqlSelectOne(const std::string& sql, const SqlValues& values) {
   ResetRow();
-  TarvDebugLogEscaped("\nTarvMySqlSelectOne (%s)", sql.c_str());
   if (!IsSelect(sql))
     return NmsRunError(-400, "TarvMySqlSelectOne: Sql Error! Must begin with <select>.");
   MySqlSession session;
   if (const int rc = session.Connect(MySqlReport::RunError); rc < 0) return rc;
-  if (const int rc = session.Query(sql, MySqlReport::RunError); rc < 0) return rc;
+  const std::string text = session.Fill(sql, values);
+  TarvDebugLogEscaped("\nTarvMySqlSelectOne (%s)", text.c_str());
+  if (const int rc = session.Query(text, MySqlReport::RunError); rc < 0) return rc;
   MYSQL_RES* result = session.StoreResult();
   const unsigned fields = result ? mysql_num_fields(result) : 0;
   if (fields == 0) {
@@ -148,15 +151,17 @@ int TarvMySqlSelectOne(const std::string& sql) {
   return 0;
 }
 
-int TarvMySqlExecOne(const std::string& sql) {
+int TarvMySqlExecOne(const std::string& sql, const SqlValues& values, std::string* sent) {
   ResetRow();
-  TarvDebugLogEscaped("\nTarvMySqlExecOne(%s)", sql.c_str());
   if (IsSelect(sql))
     return NmsRunError(-400,
                        "TarvMySqlExecOne: Sql Error! Must begin with <update,insert,update...>.");
   MySqlSession session;
   if (const int rc = session.Connect(MySqlReport::RunError); rc < 0) return rc;
-  if (const int rc = session.Query(sql, MySqlReport::RunError); rc < 0) return rc;
+  const std::string text = session.Fill(sql, values);
+  if (sent) *sent = text;
+  TarvDebugLogEscaped("\nTarvMySqlExecOne(%s)", text.c_str());
+  if (const int rc = session.Query(text, MySqlReport::RunError); rc < 0) return rc;
   sgMySql.Rows = session.AffectedRows();
   TarvDebugLog("\nMySqlExecOne affected rows=%d", sgMySql.Rows);
   return sgMySql.Rows;

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "services/database/sql_text.h"
+
 int mysql_open_ip_a3_port_a5_user_a7_password_a9_database_a11();
 int mysql_exec_a2();
 int mysql_log_a2();
@@ -39,14 +41,20 @@ extern MySqlState sgMySql;
 // The test connection of mysql.open: 0 or a negative code (recorded).
 int MySqlConnectTest();
 // Runs one statement for mysql.exec; a lower-case "select" turns its rows into
-// the variables mysql.<row>.<field>.  0 or a negative code (recorded).
+// the variables mysql.<row>.<field> (after a row the store refused, none
+// more, and mysql.rows counts the rows kept whole).  0 or a negative code
+// (recorded).
 int TarvMySqlExecSql(const std::string& sql);
 // Writes the run-log row into tarv_log; failures are only warnings.
 int MySqlLog(std::string_view text);
-// Runs a select and keeps its first row's fields: 0 or a negative code.
-int TarvMySqlSelectOne(const std::string& sql);
-// Runs one statement that is not a select: rows affected, or a negative code.
-int TarvMySqlExecOne(const std::string& sql);
+// Runs a select, the values quoted into its "?" marks, and keeps its first
+// row's fields: 0 or a negative code.
+int TarvMySqlSelectOne(const std::string& sql, const SqlValues& values = {});
+// Runs one statement that is not a select, the values quoted into its "?"
+// marks: rows affected, or a negative code.  *sent (when given) receives the
+// text sent, once there was a connection to quote for.
+int TarvMySqlExecOne(const std::string& sql, const SqlValues& values = {},
+                     std::string* sent = nullptr);
 // 0 when field k (from 1) of the kept row is the text; -1 no such field,
 // -2 the lengths differ, -3 the bytes differ.
 int MySqlSelectOneFieldIs(int k, std::string_view text);

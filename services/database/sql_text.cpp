@@ -25,24 +25,28 @@ std::string SqlFormat(const char* fmt, ...) {
   return out;
 }
 
-std::string SqliteQuote(std::string_view value) {
+std::string SqlFill(std::string_view sql, const SqlValues& values,
+                    const std::function<std::string(std::string_view)>& literal) {
   std::string out;
+  out.reserve(sql.size());
+  size_t next = 0;
+  for (const char c : sql) {
+    if (c == '?' && next < values.size())
+      out += literal(values[next++]);
+    else
+      out += c;
+  }
+  return out;
+}
+
+std::string SqliteLiteral(std::string_view value) {
+  std::string out = "'";
   out.reserve(value.size() + 8);
   for (const char c : value) {
     if (c == '\'') out += '\'';
     out += c;
   }
-  return out;
-}
-
-std::string MySqlQuote(std::string_view value) {
-  std::string out;
-  out.reserve(value.size() + 8);
-  for (const char c : value) {
-    if (c == '\\' || c == '\'' || c == '"') out += '\\';
-    out += c;
-  }
-  return out;
+  return out + "'";
 }
 
 bool SqlIsNumber(std::string_view text) {
@@ -72,15 +76,13 @@ std::string SqlNow() {
   return now;
 }
 
-std::string LogRowSql(std::string_view quotedPath, std::string_view quotedText) {
+std::string LogRowSql() {
   const std::string now = SqlNow();
   return SqlFormat(
       "INSERT INTO tarv_log (nms_file,nms_errors,"
       "run_pid,cur_time,log,run_steps,run_line,run_errors,run_seconds,run_argc,"
       "var_count,var_bytes,text_bytes,memo) "
-      "VALUES ('%.*s',%d,%d,'%s','%.*s',%d,%d,%d,%d,%d,%d,%d,%d,'ver:tarv8.13.20200205' )",
-      static_cast<int>(quotedPath.size()), quotedPath.data(), sgNms.ErrCount, sgLog.Pid,
-      now.c_str(), static_cast<int>(quotedText.size()), quotedText.data(), sgRun.RunSteps,
-      sgRun.CurLine, sgRun.RunErrors, sgRun.RunSeconds, sgRun.ArgCount, sgVar.Count, sgVar.Fill,
-      sgRun.TextLen);
+      "VALUES (?,%d,%d,'%s',?,%d,%d,%d,%d,%d,%d,%d,%d,'ver:tarv8.13.20200205' )",
+      sgNms.ErrCount, sgLog.Pid, now.c_str(), sgRun.RunSteps, sgRun.CurLine, sgRun.RunErrors,
+      sgRun.RunSeconds, sgRun.ArgCount, sgVar.Count, sgVar.Fill, sgRun.TextLen);
 }

@@ -4,7 +4,9 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstring>
+#include <functional>
 #include <string_view>
 
 #include "engine/core/handler.h"
@@ -15,6 +17,7 @@
 #include "engine/log/log.h"
 #include "engine/statements/arg_checks.h"
 #include "engine/util/util.h"
+#include "services/database/row_vars.h"
 #include "services/database/sql_text.h"
 
 SqliteState sgSqlite;
@@ -23,6 +26,7 @@ namespace {
 
 constexpr int kSqlMax = 1020;
 constexpr int kNameMax = 62;
+constexpr int kTooLong = -12;  // SqliteSelectOne: the column does not fit
 
 constexpr const char* kCreateLog =
     "CREATE TABLE tarv_log(\n"
@@ -49,7 +53,8 @@ constexpr const char* kCreateVar =
     "\tupdate_time datetime,\n"
     "\tvar_value varchar(1024) );\n";
 
-using RowCallback = int (*)(void*, int, char**, char**);
+// Receives each result row; false ends the text there, without an error.
+using RowSink = std::function<bool(sqlite3_stmt*)>;
 
 // One operation's connection, closed when the operation ends.
 struct SqliteDb {
@@ -60,6 +65,14 @@ struct SqliteDb {
   ~SqliteDb() { sqlite3_close(Db); }
 };
 
+struct SqliteStatement {
+  sqlite3_stmt* St = nullptr;
+  SqliteStatement() = default;
+  SqliteStatement(const SqliteStatement&) = delete;
+  SqliteStatement& operator=(const SqliteStatement&) = delete;
+  ~SqliteStatement() { sqlite3_finalize(St); }
+};
+
 // Opens the remembered file: 0, or -3 recorded.
 int SqliteOpen(SqliteDb* d) {
   const int rc = sqlite3_open(sgSqlite.Path, &d->Db);
@@ -68,57 +81,75 @@ int SqliteOpen(SqliteDb* d) {
   return -3;
 }
 
-// Runs the text with a row callback: 0, or -4 recorded.
-int SqliteRun(const SqliteDb& d, const std::string& sql, RowCallback rows) {
-  char* err = nullptr;
-  const int rc = sqlite3_exec(d.Db, sql.c_str(), rows, nullptr, &err);
-  if (rc == SQLITE_OK) return 0;
-  const std::string text = SqlFormat("SQL error: %s", err ? err : sqlite3_errmsg(d.Db));
-  sqlite3_free(err);
+int ExecFailed(const SqliteDb& d, int rc) {
+  const std::string text = SqlFormat("SQL error: %s", sqlite3_errmsg(d.Db));
   NmsRunError(-4, "sqlite3_exec: SqlCode=%d,%s", rc, text.c_str());
   return -4;
 }
 
-const char* Text(const char* value) { return value ? value : "NULL"; }
+int Len(std::string_view s) { return static_cast<int>(std::min<uint64_t>(s.size(), INT32_MAX)); }
 
-int SetVarText(const std::string& name, const char* value) {
-  return TarvSetVar4(name.data(), static_cast<int>(name.size()), value,
-                     static_cast<int>(std::strlen(value)));
+// Values are bound by their length, so that every byte, a NUL too, is stored.
+int Bind(sqlite3_stmt* st, const SqlValues& values) {
+  for (size_t i = 0; i < values.size(); i++) {
+    const std::string_view v = values[i];
+    const int rc = sqlite3_bind_text(st, static_cast<int>(i + 1), v.data() ? v.data() : "",
+                                     Len(v), SQLITE_STATIC);
+    if (rc != SQLITE_OK) return rc;
+  }
+  return SQLITE_OK;
 }
 
-int EsSqliteCallBack(void*, int columns, char** values, char** names) {
-  const int row = ++sgSqlite.RowCount;
-  for (int i = 0; i < columns; i++) {
-    const std::string name = SqlFormat("sqlite.%d.%s", row, names[i]);
-    if (SetVarText(name, Text(values[i])) < 0)
-      NmsRunError(-10, "EsSqliteCallBack SetVar %s Err!", name.c_str());
+// Runs the text statement after statement, the values bound to the first,
+// until its end or its first NUL byte: 0, or -4 recorded.
+int SqliteRun(const SqliteDb& d, std::string_view sql, const SqlValues& values,
+              const RowSink& rows) {
+  const char* at = sql.data();
+  const char* const end = at + sql.size();
+  bool bound = false;
+  while (at < end && *at != '\0') {
+    SqliteStatement s;
+    const char* tail = nullptr;
+    int rc = sqlite3_prepare_v2(d.Db, at, Len(std::string_view(at, end - at)), &s.St, &tail);
+    if (rc == SQLITE_OK && s.St && !bound) {
+      bound = true;
+      rc = Bind(s.St, values);
+    }
+    if (rc == SQLITE_OK && s.St) {
+      while ((rc = sqlite3_step(s.St)) == SQLITE_ROW)
+        if (!rows(s.St)) return 0;
+      if (rc == SQLITE_DONE) rc = SQLITE_OK;
+    }
+    if (rc != SQLITE_OK) return ExecFailed(d, rc);
+    if (!tail || tail <= at) break;
+    at = tail;
   }
   return 0;
+}
+
+const char* Text(const char* value) { return value ? value : "NULL"; }
+
+// Column i's text by its length; "NULL" for SQL NULL.
+std::string_view Column(sqlite3_stmt* st, int i) {
+  const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(st, i));
+  if (!text) return "NULL";
+  return {text, static_cast<size_t>(sqlite3_column_bytes(st, i))};
 }
 
 // Keeps the columns of the first row that fit the select-one buffer.
-int EsSqliteSelectOneCallBack(void*, int columns, char** values, char**) {
-  if (++sgSqlite.RowCount > 1) return 0;
+bool SelectOneRow(sqlite3_stmt* st) {
+  if (++sgSqlite.RowCount > 1) return true;
+  const int columns = sqlite3_column_count(st);
   const int keep = columns < SQLITE_ONE_COLUMNS ? columns : SQLITE_ONE_COLUMNS;
   for (int k = 0; k < keep; k++) {
-    const char* text = Text(values[k]);
-    const size_t len = std::strlen(text);
+    const std::string_view text = Column(st, k);
     const int at = sgSqlite.Offsets[k];
-    if (static_cast<uint64_t>(at) + len > SQLITE_ONE_SIZE) break;
-    std::memcpy(sgSqlite.One.data() + at, text, len);
-    sgSqlite.Offsets[k + 1] = at + static_cast<int>(len);
+    if (static_cast<uint64_t>(at) + text.size() > SQLITE_ONE_SIZE) break;
+    std::memcpy(sgSqlite.One.data() + at, text.data(), text.size());
+    sgSqlite.Offsets[k + 1] = at + static_cast<int>(text.size());
     sgSqlite.OneColumns = k + 1;
   }
-  return 0;
-}
-
-int EsSqliteLoadVarCallBack(void*, int columns, char** values, char**) {
-  sgSqlite.RowCount++;
-  if (columns < 2) return 0;
-  const std::string name = Text(values[0]);
-  if (SetVarText(name, Text(values[1])) < 0)
-    NmsRunError(-10, "EsSqliteLoadVarCallBack SetVar %s Err!", name.c_str());
-  return 0;
+  return true;
 }
 
 std::string Arg(int w) { return std::string(agA[w], static_cast<size_t>(igL[w])); }
@@ -136,46 +167,55 @@ void CountTable(const char* table, const char* create, const char* var) {
 }
 
 void SqliteLog(std::string_view text) {
-  const std::string sql = LogRowSql(SqliteQuote(sgNms.FileName), SqliteQuote(text));
-  TarvDebugLogEscaped("\nSqliteLog( %s ).", sql.c_str());
-  EsSqliteExecSql(sql);
+  const std::string sql = LogRowSql();
+  const SqlValues values = {sgNms.FileName, text};
+  TarvDebugLogEscaped("\nSqliteLog( %s ).", SqlFill(sql, values, SqliteLiteral).c_str());
+  EsSqliteExecSql(sql, values);
 }
 
 void SqliteSaveVar(std::string_view name, std::string_view value) {
   const std::string now = SqlNow();
-  const std::string quotedName = SqliteQuote(name);
   std::string count;
-  const int n = SqliteSelectOne(
-      SqlFormat("select count(*) from tarv_var where var_name='%s';", quotedName.c_str()), &count);
+  const int n = SqliteSelectOne("select count(*) from tarv_var where var_name=?;", &count, {name});
   const bool exists = n > 0 && TarvAtoi(count.c_str()) != 0;
-  const std::string quotedValue = SqliteQuote(value);
   const std::string sql =
-      exists ? SqlFormat("update tarv_var set var_value = '%s' ,update_time = '%s' where "
-                         "var_name = '%s' ;",
-                         quotedValue.c_str(), now.c_str(), quotedName.c_str())
+      exists ? SqlFormat("update tarv_var set var_value = ? ,update_time = '%s' where "
+                         "var_name = ? ;",
+                         now.c_str())
              : SqlFormat("INSERT INTO tarv_var (var_name,update_time,var_value) \n VALUES "
-                         "('%s','%s','%s');",
-                         quotedName.c_str(), now.c_str(), quotedValue.c_str());
-  TarvDebugLogEscaped("\nSqliteSaveVar( %s ).", sql.c_str());
-  EsSqliteExecSql(sql);
+                         "(?,'%s',?);",
+                         now.c_str());
+  const SqlValues values = exists ? SqlValues{value, name} : SqlValues{name, value};
+  TarvDebugLogEscaped("\nSqliteSaveVar( %s ).", SqlFill(sql, values, SqliteLiteral).c_str());
+  EsSqliteExecSql(sql, values);
 }
 
 }  // namespace
 
-int EsSqliteExecSql(const std::string& sql) {
+int EsSqliteExecSql(const std::string& sql, const SqlValues& values) {
   SqliteDb db;
   if (const int rc = SqliteOpen(&db); rc < 0) return rc;
   sgSqlite.RowCount = 0;
-  if (const int rc = SqliteRun(db, sql, EsSqliteCallBack); rc < 0) return rc;
-  if (sgSqlite.RowCount < 1) sgSqlite.RowCount = sqlite3_changes(db.Db);
+  RowVars vars("EsSqliteCallBack SetVar ", " Err!");
+  const auto row = [&vars](sqlite3_stmt* st) {
+    const int n = ++sgSqlite.RowCount;
+    for (int i = 0; i < sqlite3_column_count(st); i++)
+      vars.Set(SqlFormat("sqlite.%d.%s", n, Text(sqlite3_column_name(st, i))), Column(st, i));
+    return vars.EndRow();
+  };
+  if (const int rc = SqliteRun(db, sql, values, row); rc < 0) return rc;
+  if (vars.Stopped())
+    sgSqlite.RowCount = vars.Kept();
+  else if (sgSqlite.RowCount < 1)
+    sgSqlite.RowCount = sqlite3_changes(db.Db);
   if (sgSqlite.RowCount < 0) sgSqlite.RowCount = 0;
   if (TarvSetVarInt2("sqlite.rows", sgSqlite.RowCount) < 0)
     return NmsRunError(-5, "EsSqliteExecSql SetVar sqlite.rows Err!");
   return 0;
 }
 
-int SqliteSelectOne(const std::string& sql, std::string* out) {
-  TarvDebugLogEscaped("\nSqliteSelectOne sql=[%s]", sql.c_str());
+int SqliteSelectOne(const std::string& sql, std::string* out, const SqlValues& values) {
+  TarvDebugLogEscaped("\nSqliteSelectOne sql=[%s]", SqlFill(sql, values, SqliteLiteral).c_str());
   if (sql.compare(0, 6, "select") != 0)
     return TarvReturn(-1, "SqliteSelectOne Sql must begin with select");
   sgSqlite.RowCount = 0;
@@ -185,7 +225,7 @@ int SqliteSelectOne(const std::string& sql, std::string* out) {
   {
     SqliteDb db;
     if (const int rc = SqliteOpen(&db); rc < 0) return rc;
-    if (const int rc = SqliteRun(db, sql, EsSqliteSelectOneCallBack); rc < 0) return rc;
+    if (const int rc = SqliteRun(db, sql, values, SelectOneRow); rc < 0) return rc;
   }
   if (sgSqlite.RowCount != 1)
     return TarvReturn(-11, "SqliteSelectOne Return Rows=%d !=1 , Error!", sgSqlite.RowCount);
@@ -254,10 +294,13 @@ int sqlite_load_var_a3() {
   HandlerBegin();
   if (const int rc = ArgCheckLength(3, kNameMax, -3); rc != 0) return rc;
   std::string value;
-  const std::string sql = SqlFormat("select var_value from tarv_var where var_name='%s';",
-                                    SqliteQuote(Arg(3)).c_str());
-  if (SqliteSelectOne(sql, &value) < 0)
-    return NmsRunError(-3, "sqlite_load_var_a3, Var Not Found.");
+  const int n =
+      SqliteSelectOne("select var_value from tarv_var where var_name=?;", &value, {Arg(3)});
+  // The row is there; what fails is the variable it would make.
+  if (n == kTooLong || (n >= 0 && value.size() > VAR_VAL - 1))
+    return NmsRunError(-3, "sqlite_load_var_a3, Value longer than %d bytes, too long for a variable.",
+                       VAR_VAL - 1);
+  if (n < 0) return NmsRunError(-3, "sqlite_load_var_a3, Var Not Found.");
   if (TarvSetVar4(agA[3], igL[3], value.data(), static_cast<int>(value.size())) < 0)
     return NmsRunError(-3, "sqlite_load_var_a3, Save Var Error.");
   return TarvReturn(0, "sqlite_load_var_a3( )");
@@ -269,10 +312,15 @@ int sqlite_load_var_name_prefix_a5() {
   SqliteDb db;
   if (SqliteOpen(&db) == 0) {
     sgSqlite.RowCount = 0;
-    SqliteRun(db,
-              SqlFormat("select var_name,var_value from tarv_var where var_name like '%s%%';",
-                        SqliteQuote(Arg(5)).c_str()),
-              EsSqliteLoadVarCallBack);
+    const std::string like = Arg(5) + "%";
+    RowVars vars("EsSqliteLoadVarCallBack SetVar ", " Err!");
+    SqliteRun(db, "select var_name,var_value from tarv_var where var_name like ?;", {like},
+              [&vars](sqlite3_stmt* st) {
+                sgSqlite.RowCount++;
+                if (sqlite3_column_count(st) < 2) return true;
+                vars.Set(Column(st, 0), Column(st, 1));
+                return vars.EndRow();
+              });
   }
   return TarvReturn(0, "sqlite_load_var_name_prefix_a5( )");
 }

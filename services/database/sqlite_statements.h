@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "services/database/sql_text.h"
+
 int sqlite_open_a2();
 int sqlite_exec_a2();
 int sqlite_log_a2();
@@ -30,11 +32,13 @@ struct SqliteState {
 
 extern SqliteState sgSqlite;
 
-// Runs SQL text (one or more statements) on the database: rows become the
-// variables sqlite.<row>.<column>, sqlite.rows the row or changes count.
-// 0, or the negative code of the run error it recorded.
-int EsSqliteExecSql(const std::string& sql);
+// Runs SQL text (one or more statements, the values bound to the "?" marks
+// of the first) on the database: rows become the variables
+// sqlite.<row>.<column>, sqlite.rows the row or changes count (after a row
+// the store refused, the rows kept whole).  0, or the negative code of the
+// run error it recorded.
+int EsSqliteExecSql(const std::string& sql, const SqlValues& values = {});
 // The first column of the one row a select (lower-case "select") returns, into
 // *out: its length, or a negative code (-1 not a select, -11 not exactly one
 // row, -12 the column does not fit; -3/-4 open or exec failures, recorded).
-int SqliteSelectOne(const std::string& sql, std::string* out);
+int SqliteSelectOne(const std::string& sql, std::string* out, const SqlValues& values = {});

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <filesystem>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -13,6 +15,7 @@
 
 namespace {
 
+using namespace std::string_literals;
 using tarvtest::RunErrors;
 using tarvtest::Var;
 using Strings = std::vector<std::string>;
@@ -87,10 +90,12 @@ TEST_F(SqliteStatementsTest, ExecTurnsRowsIntoVariablesAndCountsChanges) {
   EXPECT_EQ(tarvtest::Vars({"inserted", "selected", "updated", "none", "sqlite.1.a", "sqlite.1.b", "sqlite.2.a",
                             "sqlite.2.b", "sqlite.1.small"}),
             "2|2|2|0|1|NULL|two|2.5|7");
-  EXPECT_EQ(RunErrors(), (Strings{kNoLogTable, kNoVarTable,
-                                  "sqlite3_exec: SqlCode=1,SQL error: no such column: nonsense",
-                                  "EsSqliteCallBack SetVar sqlite.1.big Err!",
-                                  "EsSqliteCallBack SetVar sqlite.1." + longName + " Err!"}));
+  EXPECT_EQ(RunErrors(),
+            (Strings{kNoLogTable, kNoVarTable,
+                     "sqlite3_exec: SqlCode=1,SQL error: no such column: nonsense",
+                     "EsSqliteCallBack SetVar sqlite.1.big Err! 0 rows kept, later rows dropped.",
+                     "EsSqliteCallBack SetVar sqlite.1." + longName +
+                         " Err! 0 rows kept, later rows dropped."}));
 }
 
 TEST_F(SqliteStatementsTest, SavingTwiceKeepsOneRowWithANewTimeAndQuotesRoundTrip) {
@@ -152,6 +157,105 @@ TEST_F(SqliteStatementsTest, WithoutAPathEachOperationHasAPrivateTemporaryDataba
                                   "Length of Arg 2 is :0  < 1 !"}));
   EXPECT_EQ(Rows(db, "select name from sqlite_master where type = 'table' order by name"),
             (Table{{"sqlite_sequence"}, {"tarv_log"}, {"tarv_var"}}));
+}
+
+TEST_F(SqliteStatementsTest, ValuesWithNulBytesAndQuotesAreStoredAndReadBackWhole) {
+  const struct {
+    const char* script;  // as a script writes it
+    std::string bytes;
+  } values[] = {
+      {"ab%00cd", "ab\0cd"s}, {"%00%00x", "\0\0x"s}, {"it's%00'", "it's\0'"s},
+      {"a?b?'", "a?b?'"},     {"x%00", "x\0"s},
+  };
+  for (const auto& v : values) {
+    SCOPED_TRACE(v.script);
+    std::filesystem::remove(db);
+    Run(OpenLine() + "var {v} value {" + v.script + "}\nsqlite.save var {v}\nsqlite.log {" +
+        v.script + "}\n");
+    EXPECT_EQ(RunErrors(), (Strings{kNoLogTable, kNoVarTable}));
+    EXPECT_EQ(Rows(db, "select var_name, var_value from tarv_var"), (Table{{"v", v.bytes}}));
+    EXPECT_EQ(Rows(db, "select log from tarv_log where log_id = 2"), (Table{{v.bytes}}));
+    // Saved again: the update binds the value as well.
+    Run(OpenLine() + "var {v} value {" + v.script + "%00}\nsqlite.save var {v}\n");
+    EXPECT_EQ(Rows(db, "select var_value from tarv_var"), (Table{{v.bytes + "\0"s}}));
+    for (const std::string load : {"sqlite.load var {v}", "sqlite.load var name prefix {v}"}) {
+      Run(OpenLine() + "var {v} value {changed}\n" + load +
+          "\nsqlite.exec {select var_value as x from tarv_var}\n");
+      EXPECT_EQ(RunErrors(), Strings{});
+      EXPECT_EQ(Var("v"), v.bytes + "\0"s) << load;
+      EXPECT_EQ(Var("sqlite.1.x"), v.bytes + "\0"s);
+    }
+  }
+}
+
+TEST_F(SqliteStatementsTest, ManyRowsEndAtTheFirstRefusalWithOneCountedError) {
+  const std::string tenThousand =
+      "with recursive c(x) as (select 1 union all select x+1 from c where x < 10000) ";
+  const struct {
+    std::string fill;    // makes the rows
+    std::string read;    // turns them into variables
+    std::string error;   // its one run error, as a shape
+    std::string prefix;  // the variable of row N is prefix + N (+ suffix)
+    std::string suffix;
+  } cases[] = {
+      {"", "sqlite.exec {" + tenThousand + "select x from c}",
+       "EsSqliteCallBack SetVar sqlite.#.x Err! # rows kept, later rows dropped.", "sqlite.", ".x"},
+      {"sqlite.exec {" + tenThousand +
+           "insert into tarv_var (var_name, var_value) select 'n.' || x, x from c}\n",
+       "sqlite.load var name prefix {n.}",
+       "EsSqliteLoadVarCallBack SetVar n.# Err! # rows kept, later rows dropped.", "n.", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.read);
+    std::filesystem::remove(db);
+    // The full store could not take the error's own variable: it is made beforehand.
+    Run(OpenLine() + "var {run.error.3} value {" + std::string(200, '-') + "}\n" + c.fill +
+        c.read + "\ntext.add {ran}\n");
+    const Strings errors = RunErrors();
+    ASSERT_EQ(errors.size(), 3u) << errors.back();
+    EXPECT_TRUE(tarvtest::Shaped(errors[2], c.error)) << errors[2];
+    std::smatch kept;
+    ASSERT_TRUE(std::regex_search(errors[2], kept, std::regex("([0-9]+) rows kept")));
+    const int n = std::stoi(kept[1]);
+    EXPECT_GT(n, 3000);
+    EXPECT_EQ(Var(c.prefix + std::to_string(n) + c.suffix), std::to_string(n));
+    EXPECT_EQ(Var(c.prefix + std::to_string(n + 1) + c.suffix), "<missing>");
+    if (c.fill.empty()) {
+      EXPECT_EQ(Var("sqlite.rows"), std::to_string(n));
+    }
+    EXPECT_EQ(tarvtest::Text(), "ran");
+  }
+}
+
+TEST_F(SqliteStatementsTest, LoadVarNeedsExactlyOneRowThatFitsAVariable) {
+  constexpr const char* kNotFound = "sqlite_load_var_a3, Var Not Found.";
+  constexpr const char* kTooLong =
+      "sqlite_load_var_a3, Value longer than 1023 bytes, too long for a variable.";
+  const struct {
+    const char* rows;  // of tarv_var, as (name, value)
+    int code;
+    std::string error;
+    std::string value;
+  } cases[] = {
+      {"('v', 'one'), ('v', 'two')", -3, kNotFound, "before"},
+      {"('w', 'one')", -3, kNotFound, "before"},
+      {"('v', substr(hex(zeroblob(600)), 1, 1024))", -3, kTooLong, "before"},
+      {"('v', hex(zeroblob(1500)))", -3, kTooLong, "before"},
+      {"('v', substr(hex(zeroblob(600)), 1, 1023))", 0, "", std::string(1023, '0')},
+      {"('v', NULL)", 0, "", "NULL"},
+  };
+  Run(OpenLine());
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.rows);
+    ASSERT_EQ(Rows(db, "delete from tarv_var"), Table{});
+    ASSERT_EQ(Rows(db, std::string("insert into tarv_var (var_name, var_value) values ") + c.rows),
+              Table{});
+    const tarvtest::Outcome o =
+        tarvtest::RunCase(dir, OpenLine() + "var {v} value {before}\nsqlite.load var {v}\n");
+    EXPECT_EQ(o.Code(3), c.code);
+    EXPECT_EQ(o.errors, c.error.empty() ? Strings{} : Strings{c.error});
+    EXPECT_EQ(Var("v"), c.value);
+  }
 }
 
 }  // namespace
