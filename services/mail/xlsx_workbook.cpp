@@ -5,6 +5,7 @@
 #include <unistd.h>
 #include <zip.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -43,8 +44,7 @@ void* CountedAllocate(std::size_t size) {
 }
 
 // Reads and parses a part. The size that the package gives is checked
-// before anything is unpacked, and no more than that is read: a part that
-// unpacks to more than it says ends short and is refused.
+// before anything is unpacked, and no more than that is read.
 bool LoadPart(zip_t* z, const std::string& name, pugi::xml_document& doc, unsigned options,
               ReadBudget& budget) {
   static const bool counted = [] {
@@ -62,21 +62,30 @@ bool LoadPart(zip_t* z, const std::string& name, pugi::xml_document& doc, unsign
     return false;
   }
   budget.bytes_left -= st.size;
-  zip_file_t* f = zip_fopen(z, name.c_str(), 0);
-  if (!f) return false;
-  std::string data(st.size, '\0');
-  const zip_int64_t n = zip_fread(f, data.data(), st.size);
-  zip_fclose(f);
-  if (n < 0 || static_cast<zip_uint64_t>(n) != st.size) return false;
+  // The part is unpacked straight into the buffer the tree then owns and
+  // parses in place, both within the tree's bound.
   struct Counting {
     explicit Counting(std::uint64_t* left) { tree_left = left; }
     ~Counting() { tree_left = nullptr; }
   } counting(&budget.tree_left);
-  const pugi::xml_parse_result r = doc.load_buffer(data.data(), data.size(), options);
+  const std::string too_many = "Workbook too large: its cells need more than " +
+                               std::to_string(kMaxTreeBytes >> 20) + " MiB of memory";
+  char* buffer = static_cast<char*>(pugi::get_memory_allocation_function()(std::max<std::size_t>(st.size, 1)));
+  if (!buffer) {
+    budget.refused = too_many;
+    return false;
+  }
+  zip_file_t* f = zip_fopen(z, name.c_str(), 0);
+  const zip_int64_t n = f ? zip_fread(f, buffer, st.size) : -1;
+  if (f) zip_fclose(f);
+  if (n < 0 || static_cast<zip_uint64_t>(n) != st.size) {
+    pugi::get_memory_deallocation_function()(buffer);
+    return false;
+  }
+  const pugi::xml_parse_result r = doc.load_buffer_inplace_own(buffer, st.size, options);
   if (r.status == pugi::status_out_of_memory) {
     doc.reset();
-    budget.refused = "Workbook too large: its cells need more than " + std::to_string(kMaxTreeBytes >> 20) +
-                     " MiB of memory";
+    budget.refused = too_many;
   }
   return static_cast<bool>(r);
 }

@@ -99,6 +99,7 @@ TEST(ExcelFiles, PackagesThatUnpackPastTheBoundsAreRefused) {
                 "  dst.writestr(i.filename, d, zipfile.ZIP_DEFLATED)\n"
                 "dst.close()\n");
     ASSERT_LT(fs::file_size(book), 1u << 20);
+    fs::remove(dir.File("out.txt"));
     // The sanitizer's shadow memory cannot live under an address-space
     // limit: there the limit is left out.
     const std::vector<std::string> limit =
@@ -139,7 +140,7 @@ TEST(ExcelFiles, SymbolicLinksHardLinksAndWriteProtection) {
   struct stat st {};
   ASSERT_EQ(stat(target.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0640u);
-  EXPECT_EQ(tarvtest::ReadFile(read_only), before);
+  EXPECT_TRUE(tarvtest::ReadFile(read_only) == before) << "the read-only workbook changed";
   EXPECT_EQ(Cells(dir, hard), "[('A1', 'new')]\n");
   EXPECT_EQ(Cells(dir, dir.File("other.xlsx")), "[('A1', 'old')]\n");
   // Nothing is left behind beside the workbooks.
@@ -164,7 +165,7 @@ TEST(ExcelFiles, NonOwnerCannotReplaceAWorkbook) {
                                              "text.add {~run.error.1~}\n",
                                              60, {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
   EXPECT_NE(out.find("Workbook is read-only: " + book), std::string::npos) << out;
-  EXPECT_EQ(tarvtest::ReadFile(book), before);
+  EXPECT_TRUE(tarvtest::ReadFile(book) == before) << "the workbook changed";
 }
 
 }  // namespace
