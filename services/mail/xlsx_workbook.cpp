@@ -581,14 +581,8 @@ std::string Workbook::Save() {
   std::string temp = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
   const int fd = mkstemp(temp.data());
   if (fd < 0) return "Cannot create a temporary file beside " + target.string();
-  // The copy that replaces the workbook takes its owner (where we may give
-  // it) and then its mode, as changing the owner clears set-id bits.
-  if (fchown(fd, st.st_uid, st.st_gid) != 0) {
-    // Not ours to give away: the copy stays with its writer.
-  }
   close(fd);
   std::filesystem::copy_file(target, temp, std::filesystem::copy_options::overwrite_existing, ec);
-  if (!ec && chmod(temp.c_str(), st.st_mode & 07777) != 0) ec = std::make_error_code(std::errc::operation_not_permitted);
   if (ec) {
     std::filesystem::remove(temp, ec);
     return "Cannot copy " + path_;
@@ -605,7 +599,13 @@ std::string Workbook::Save() {
   if (ok && formula_dropped_) ok = DropCalcChain(z.get(), book_part_, texts, budget_);
   if (ok && zip_close(z.get()) == 0) {
     (void)z.release();
-    if (std::rename(temp.c_str(), target.c_str()) == 0) {
+    // The package written (a new file, as the zip library writes one) takes
+    // the workbook's owner where we may give it, then its mode, as a change
+    // of owner clears set-id bits.
+    if (chown(temp.c_str(), st.st_uid, st.st_gid) != 0) {
+      // Not ours to give away: the file stays with its writer.
+    }
+    if (chmod(temp.c_str(), st.st_mode & 07777) == 0 && std::rename(temp.c_str(), target.c_str()) == 0) {
       for (Sheet& s : sheets_) s.changed = false;
       dirty_ = false;
       formula_dropped_ = false;
