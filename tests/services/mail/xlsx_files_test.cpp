@@ -19,8 +19,11 @@ namespace {
 using Strings = std::vector<std::string>;
 namespace fs = std::filesystem;
 
+// gcc says so with a macro, clang with a feature.
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+constexpr bool kSanitized = __has_feature(address_sanitizer);
 #else
 constexpr bool kSanitized = false;
 #endif
