@@ -193,18 +193,21 @@ std::optional<Attachment> LoadAttachment(const std::string& path, std::uint64_t 
   return a;
 }
 
-std::vector<std::string> SplitAddresses(std::string_view to) {
-  std::vector<std::string> out;
+namespace {
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
+
+// The entries of a To text, trimmed, without the empty ones. Separators
+// inside a quoted display name do not count.
+std::vector<std::string_view> ListEntries(std::string_view to) {
+  std::vector<std::string_view> out;
   auto take = [&out](std::string_view part) {
-    const std::size_t lt = part.rfind('<');
-    const std::size_t gt = part.rfind('>');
-    if (lt != std::string_view::npos && gt != std::string_view::npos && gt > lt)
-      part = part.substr(lt + 1, gt - lt - 1);
-    while (!part.empty() && (part.front() == ' ' || part.front() == '\t')) part.remove_prefix(1);
-    while (!part.empty() && (part.back() == ' ' || part.back() == '\t')) part.remove_suffix(1);
-    if (!part.empty()) out.emplace_back(part);
+    if (part = Trim(part); !part.empty()) out.push_back(part);
   };
-  // Separators inside a quoted display name do not count.
   bool quoted = false;
   std::size_t start = 0;
   for (std::size_t i = 0; i < to.size(); ++i) {
@@ -218,14 +221,53 @@ std::vector<std::string> SplitAddresses(std::string_view to) {
   return out;
 }
 
+}  // namespace
+
+std::vector<std::string> SplitAddresses(std::string_view to) {
+  std::vector<std::string> out;
+  for (std::string_view part : ListEntries(to)) {
+    const std::size_t lt = part.rfind('<');
+    const std::size_t gt = part.rfind('>');
+    if (lt != std::string_view::npos && gt != std::string_view::npos && gt > lt)
+      part = Trim(part.substr(lt + 1, gt - lt - 1));
+    if (!part.empty()) out.emplace_back(part);
+  }
+  return out;
+}
+
+std::string AddressHeader(std::string_view name, std::string_view to) {
+  // Mail readers know only ',' between addresses; long lists are folded
+  // after a comma.
+  std::string out(name);
+  out += ':';
+  std::size_t line = out.size();
+  bool first = true;
+  for (const std::string_view entry : ListEntries(to)) {
+    if (!first) {
+      out += ',';
+      ++line;
+    }
+    if (!first && line + 1 + entry.size() > 76) {
+      out += "\r\n";
+      line = 0;
+    }
+    out += ' ';
+    out += entry;
+    line += 1 + entry.size();
+    first = false;
+  }
+  return out;
+}
+
 std::string EncodeSubject(std::string_view subject) {
   if (PlainHeaderText(subject)) return std::string(subject);
-  // Encoded-words of at most 75 characters: 45 bytes of text each, cut only
-  // between UTF-8 characters.
+  // Encoded-words of at most 75 characters: 45 bytes of text each (39 on
+  // the first line, which "Subject: " starts), cut only between UTF-8
+  // characters.
   std::string out;
   std::size_t i = 0;
   while (i < subject.size()) {
-    std::size_t n = std::min<std::size_t>(45, subject.size() - i);
+    std::size_t n = std::min<std::size_t>(out.empty() ? 39 : 45, subject.size() - i);
     while (n > 1 && i + n < subject.size() &&
            (static_cast<unsigned char>(subject[i + n]) & 0xC0) == 0x80)
       --n;
@@ -244,7 +286,7 @@ std::string ComposeMessage(const Message& m, std::uint64_t seed) {
   out += "Date: " + RfcDate() + "\r\n";
   out += "Message-ID: <" + std::string(unique) + "@" + HostName() + ">\r\n";
   out += "From: " + m.from + "\r\n";
-  out += "To: " + m.to + "\r\n";
+  out += AddressHeader("To", m.to) + "\r\n";
   out += "Subject: " + EncodeSubject(m.subject) + "\r\n";
   out += "MIME-Version: 1.0\r\n";
   const std::string text_headers =
@@ -290,7 +332,10 @@ std::string Send(const Server& server, const Message& m,
   curl_easy_setopt(c, CURLOPT_URL, url.c_str());
   curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "smtp,smtps");
   curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-  if (!implicit_tls && server.use_tls) curl_easy_setopt(c, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_TRY));
+  // TLS asked for is TLS required: a server (or a man in the middle) that
+  // offers no STARTTLS gets neither the login nor the mail.
+  const bool starttls = !implicit_tls && server.use_tls;
+  if (starttls) curl_easy_setopt(c, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
   if (const char* ca = std::getenv(kCaFileEnv); ca && *ca) curl_easy_setopt(c, CURLOPT_CAINFO, ca);
   if (server.authenticate) {
     curl_easy_setopt(c, CURLOPT_USERNAME, server.user.c_str());
@@ -327,6 +372,8 @@ std::string Send(const Server& server, const Message& m,
   curl_easy_setopt(c, CURLOPT_ERRORBUFFER, errbuf);
   const CURLcode rc = curl_easy_perform(c);
   if (rc == CURLE_OK) return {};
+  if (rc == CURLE_USE_SSL_FAILED && starttls)
+    return "TLS is required but the server did not start it (no STARTTLS); nothing was sent";
   std::string why = curl_easy_strerror(rc);
   if (errbuf[0]) why += std::string(": ") + errbuf;
   return why;

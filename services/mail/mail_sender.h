@@ -1,6 +1,6 @@
 // Sending one mail over SMTP: the MIME message is composed here and handed to
-// libcurl, which speaks SMTP (implicit TLS, or STARTTLS when asked for and
-// offered by the server) and logs in with AUTH.
+// libcurl, which speaks SMTP (implicit TLS, or STARTTLS when asked for, and
+// then required) and logs in with AUTH.
 #pragma once
 
 #include <chrono>
@@ -33,7 +33,7 @@ struct Server {
   std::string user;
   std::string password;
   bool implicit_tls = false;  // TLS from the first byte (SMTPS)
-  bool use_tls = false;       // else STARTTLS when the server offers it
+  bool use_tls = false;       // else STARTTLS, required: no login or mail in clear
   int connect_timeout_s = 60;
 };
 
@@ -61,6 +61,11 @@ std::optional<Attachment> LoadAttachment(const std::string& path, std::uint64_t 
 // gives a@x and b@y.
 std::vector<std::string> SplitAddresses(std::string_view to);
 
+// An address header ("To") of a To text: the entries separated by ',' or ';'
+// written as a comma-separated list, folded before 76 columns where an entry
+// allows it. No CRLF at the end.
+std::string AddressHeader(std::string_view name, std::string_view to);
+
 // The whole message with CRLF line ends: headers (Date, Message-ID, From, To,
 // Subject as UTF-8 encoded-words when needed, MIME-Version) and the body, in
 // base64 so that any text and line length survive; multipart/mixed when
@@ -69,11 +74,13 @@ std::vector<std::string> SplitAddresses(std::string_view to);
 std::string ComposeMessage(const Message& m, std::uint64_t boundary_seed);
 
 // A subject as header text: plain when printable ASCII, else UTF-8
-// encoded-words folded to lines of at most 76 characters.
+// encoded-words folded to lines of at most 76 characters, the first line
+// counted with the "Subject: " before it.
 std::string EncodeSubject(std::string_view subject);
 
 // Sends the message. Empty on success, else what went wrong. Refuses CR or LF
-// in the sender or the recipients. Gives up at `deadline`.
+// in the sender or the recipients. With `use_tls` a server that does not
+// start TLS gets no login and no mail. Gives up at `deadline`.
 std::string Send(const Server& server, const Message& m,
                  std::optional<std::chrono::steady_clock::time_point> deadline);
 

@@ -1,8 +1,11 @@
 #include "services/mail/xlsx_workbook.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <zip.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -19,9 +22,6 @@ namespace {
 
 constexpr int kMaxRows = 1048576;
 constexpr int kMaxCols = 16384;
-// A part larger than this is not read: no workbook of cells that a script
-// edits one at a time comes near it.
-constexpr zip_uint64_t kMaxPartBytes = 256u << 20;
 
 constexpr unsigned kParse = pugi::parse_default | pugi::parse_declaration | pugi::parse_ws_pcdata;
 constexpr unsigned kFormat = pugi::format_raw | pugi::format_no_declaration;
@@ -31,18 +31,63 @@ struct ZipCloser {
 };
 using ZipPtr = std::unique_ptr<zip_t, ZipCloser>;
 
-std::optional<std::string> ReadPart(zip_t* z, const std::string& name) {
+// While a part is parsed, pugixml's allocations are counted against the
+// workbook's tree bound; past it they fail and the parse stops.
+thread_local std::uint64_t* tree_left = nullptr;
+
+void* CountedAllocate(std::size_t size) {
+  if (tree_left) {
+    if (size > *tree_left) return nullptr;
+    *tree_left -= size;
+  }
+  return std::malloc(size);
+}
+
+// Reads and parses a part. The size that the package gives is checked
+// before anything is unpacked, and no more than that is read.
+bool LoadPart(zip_t* z, const std::string& name, pugi::xml_document& doc, unsigned options,
+              ReadBudget& budget) {
+  static const bool counted = [] {
+    pugi::set_memory_management_functions(CountedAllocate, std::free);
+    return true;
+  }();
+  (void)counted;
+  if (!budget.refused.empty()) return false;
   zip_stat_t st;
   zip_stat_init(&st);
-  if (zip_stat(z, name.c_str(), 0, &st) != 0 || !(st.valid & ZIP_STAT_SIZE)) return std::nullopt;
-  if (st.size > kMaxPartBytes) return std::nullopt;
+  if (zip_stat(z, name.c_str(), 0, &st) != 0 || !(st.valid & ZIP_STAT_SIZE)) return false;
+  if (st.size > budget.bytes_left) {
+    budget.refused = "Workbook too large: its parts unpack to more than " +
+                     std::to_string(kMaxUnpackedBytes >> 20) + " MiB";
+    return false;
+  }
+  budget.bytes_left -= st.size;
+  // The part is unpacked straight into the buffer the tree then owns and
+  // parses in place, both within the tree's bound.
+  struct Counting {
+    explicit Counting(std::uint64_t* left) { tree_left = left; }
+    ~Counting() { tree_left = nullptr; }
+  } counting(&budget.tree_left);
+  const std::string too_many = "Workbook too large: its cells need more than " +
+                               std::to_string(kMaxTreeBytes >> 20) + " MiB of memory";
+  char* buffer = static_cast<char*>(pugi::get_memory_allocation_function()(std::max<std::size_t>(st.size, 1)));
+  if (!buffer) {
+    budget.refused = too_many;
+    return false;
+  }
   zip_file_t* f = zip_fopen(z, name.c_str(), 0);
-  if (!f) return std::nullopt;
-  std::string data(st.size, '\0');
-  const zip_int64_t n = zip_fread(f, data.data(), st.size);
-  zip_fclose(f);
-  if (n < 0 || static_cast<zip_uint64_t>(n) != st.size) return std::nullopt;
-  return data;
+  const zip_int64_t n = f ? zip_fread(f, buffer, st.size) : -1;
+  if (f) zip_fclose(f);
+  if (n < 0 || static_cast<zip_uint64_t>(n) != st.size) {
+    pugi::get_memory_deallocation_function()(buffer);
+    return false;
+  }
+  const pugi::xml_parse_result r = doc.load_buffer_inplace_own(buffer, st.size, options);
+  if (r.status == pugi::status_out_of_memory) {
+    doc.reset();
+    budget.refused = too_many;
+  }
+  return static_cast<bool>(r);
 }
 
 bool EndsWith(std::string_view s, std::string_view tail) {
@@ -91,12 +136,10 @@ struct Rel {
   std::string type, target;
 };
 
-std::map<std::string, Rel> ReadRels(zip_t* z, const std::string& part) {
+std::map<std::string, Rel> ReadRels(zip_t* z, const std::string& part, ReadBudget& budget) {
   std::map<std::string, Rel> out;
-  const auto text = ReadPart(z, RelsOf(part));
-  if (!text) return out;
   pugi::xml_document doc;
-  if (!doc.load_buffer(text->data(), text->size())) return out;
+  if (!LoadPart(z, RelsOf(part), doc, pugi::parse_default, budget)) return out;
   for (pugi::xml_node r : Child(doc, "Relationships").children())
     if (LocalName(r.name()) == "Relationship")
       out[r.attribute("Id").value()] = {r.attribute("Type").value(), r.attribute("Target").value()};
@@ -220,10 +263,8 @@ bool IsDateFormat(int id, std::string_view code) {
 }
 
 // The cell styles whose number format is a date format.
-std::vector<bool> DateStyles(const std::string& xml) {
+std::vector<bool> DateStyles(const pugi::xml_document& doc) {
   std::vector<bool> out;
-  pugi::xml_document doc;
-  if (!doc.load_buffer(xml.data(), xml.size())) return out;
   pugi::xml_node sheet = Child(doc, "styleSheet");
   std::map<int, std::string> codes;
   for (pugi::xml_node f : Child(sheet, "numFmts").children())
@@ -255,11 +296,11 @@ bool PutPart(zip_t* z, const std::string& part, const std::string& text) {
 // Takes the calculation chain out of the package, with its relationship and
 // content type: it lists formula cells, and one that lost its formula would
 // make Excel report the file as damaged. Excel builds the chain anew.
-bool DropCalcChain(zip_t* z, const std::string& book_part, std::deque<std::string>& texts) {
+bool DropCalcChain(zip_t* z, const std::string& book_part, std::deque<std::string>& texts,
+                   ReadBudget& budget) {
   const std::string rels_part = RelsOf(book_part);
-  const auto rels_text = ReadPart(z, rels_part);
   pugi::xml_document rels;
-  if (!rels_text || !rels.load_buffer(rels_text->data(), rels_text->size(), kParse)) return true;
+  if (!LoadPart(z, rels_part, rels, kParse, budget)) return budget.refused.empty();
   std::string chain;
   pugi::xml_node root = Child(rels, "Relationships");
   for (pugi::xml_node r : root.children()) {
@@ -273,9 +314,9 @@ bool DropCalcChain(zip_t* z, const std::string& book_part, std::deque<std::strin
   texts.push_back(Serialize(rels));
   if (!PutPart(z, rels_part, texts.back())) return false;
   const std::string types_part = "[Content_Types].xml";
-  if (const auto types_text = ReadPart(z, types_part)) {
+  {
     pugi::xml_document types;
-    if (types.load_buffer(types_text->data(), types_text->size(), kParse)) {
+    if (LoadPart(z, types_part, types, kParse, budget)) {
       pugi::xml_node troot = Child(types, "Types");
       for (pugi::xml_node o : troot.children())
         if (LocalName(o.name()) == "Override" && std::string_view(o.attribute("PartName").value()) == "/" + chain) {
@@ -329,21 +370,21 @@ std::unique_ptr<Workbook> Workbook::Open(const std::string& path, std::string& e
     error = std::filesystem::exists(path) ? "Not a workbook: " + path : "File not found: " + path;
     return nullptr;
   }
+  std::unique_ptr<Workbook> wb(new Workbook);
+  ReadBudget& budget = wb->budget_;
   std::string book_part = "xl/workbook.xml";
-  for (const auto& [id, rel] : ReadRels(z.get(), "")) {
+  for (const auto& [id, rel] : ReadRels(z.get(), "", budget)) {
     (void)id;
     if (EndsWith(rel.type, "/officeDocument")) book_part = ResolveTarget("", rel.target);
   }
-  const auto book_text = ReadPart(z.get(), book_part);
   pugi::xml_document book;
-  if (!book_text || !book.load_buffer(book_text->data(), book_text->size())) {
-    error = "Not a workbook: " + path;
+  if (!LoadPart(z.get(), book_part, book, pugi::parse_default, budget)) {
+    error = (budget.refused.empty() ? "Not a workbook" : budget.refused) + ": " + path;
     return nullptr;
   }
-  std::unique_ptr<Workbook> wb(new Workbook);
   wb->path_ = path;
   wb->book_part_ = book_part;
-  const auto rels = ReadRels(z.get(), book_part);
+  const auto rels = ReadRels(z.get(), book_part, budget);
   const std::string base = DirOf(book_part);
   for (pugi::xml_node s : Child(Child(book, "workbook"), "sheets").children()) {
     if (LocalName(s.name()) != "sheet") continue;
@@ -359,14 +400,20 @@ std::unique_ptr<Workbook> Workbook::Open(const std::string& path, std::string& e
   }
   for (const auto& [id, rel] : rels) {
     (void)id;
-    if (EndsWith(rel.type, "/styles"))
-      if (const auto text = ReadPart(z.get(), ResolveTarget(base, rel.target))) wb->date_styles_ = DateStyles(*text);
+    if (EndsWith(rel.type, "/styles")) {
+      pugi::xml_document styles;
+      if (LoadPart(z.get(), ResolveTarget(base, rel.target), styles, pugi::parse_default, budget))
+        wb->date_styles_ = DateStyles(styles);
+    }
     if (!EndsWith(rel.type, "/sharedStrings")) continue;
-    const auto text = ReadPart(z.get(), ResolveTarget(base, rel.target));
     pugi::xml_document sst;
-    if (!text || !sst.load_buffer(text->data(), text->size(), kParse)) continue;
+    if (!LoadPart(z.get(), ResolveTarget(base, rel.target), sst, kParse, budget)) continue;
     for (pugi::xml_node si : Child(sst, "sst").children())
       if (LocalName(si.name()) == "si") wb->shared_.push_back(ItemText(si));
+  }
+  if (!budget.refused.empty()) {
+    error = budget.refused + ": " + path;
+    return nullptr;
   }
   return wb;
 }
@@ -395,10 +442,9 @@ pugi::xml_document& Workbook::SheetDoc(int sheet) {
   int zerr = 0;
   ZipPtr z(zip_open(path_.c_str(), ZIP_RDONLY, &zerr));
   if (!z) throw std::runtime_error("Cannot open " + path_);
-  const auto text = ReadPart(z.get(), s.part);
   auto doc = std::make_unique<pugi::xml_document>();
-  if (!text || !doc->load_buffer(text->data(), text->size(), kParse) || !Child(*doc, "worksheet"))
-    throw std::runtime_error("Cannot read sheet " + s.name);
+  if (!LoadPart(z.get(), s.part, *doc, kParse, budget_) || !Child(*doc, "worksheet"))
+    throw std::runtime_error(budget_.refused.empty() ? "Cannot read sheet " + s.name : budget_.refused + ": " + path_);
   s.doc = std::move(doc);
   return *s.doc;
 }
@@ -523,18 +569,20 @@ void Workbook::Set(int sheet, CellRef cell, const CellValue& value) {
 
 std::string Workbook::Save() {
   if (!dirty_) return {};
-  const std::filesystem::path target(path_);
+  // A symbolic link stays and the file it leads to is replaced.
+  std::error_code ec;
+  const std::filesystem::path target = std::filesystem::canonical(path_, ec);
+  struct stat st {};
+  if (ec || stat(target.c_str(), &st) != 0) return "File not found: " + path_;
+  // Write protection holds for root too, as a read-only file does on the
+  // desktop: the rename would get past it, so it is checked here.
+  if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
+    return "Workbook is read-only: " + path_;
   std::string temp = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
   const int fd = mkstemp(temp.data());
-  if (fd < 0) return "Cannot create a temporary file beside " + path_;
+  if (fd < 0) return "Cannot create a temporary file beside " + target.string();
   close(fd);
-  std::error_code ec;
   std::filesystem::copy_file(target, temp, std::filesystem::copy_options::overwrite_existing, ec);
-  if (!ec) {
-    // Keep the workbook's own permissions on the copy that replaces it.
-    std::filesystem::permissions(temp, std::filesystem::status(target, ec).permissions(), ec);
-    ec.clear();
-  }
   if (ec) {
     std::filesystem::remove(temp, ec);
     return "Cannot copy " + path_;
@@ -548,10 +596,16 @@ std::string Workbook::Save() {
     texts.push_back(Serialize(*s.doc));
     ok = PutPart(z.get(), s.part, texts.back());
   }
-  if (ok && formula_dropped_) ok = DropCalcChain(z.get(), book_part_, texts);
+  if (ok && formula_dropped_) ok = DropCalcChain(z.get(), book_part_, texts, budget_);
   if (ok && zip_close(z.get()) == 0) {
     (void)z.release();
-    if (std::rename(temp.c_str(), path_.c_str()) == 0) {
+    // The package written (a new file, as the zip library writes one) takes
+    // the workbook's owner where we may give it, then its mode, as a change
+    // of owner clears set-id bits.
+    if (chown(temp.c_str(), st.st_uid, st.st_gid) != 0) {
+      // Not ours to give away: the file stays with its writer.
+    }
+    if (chmod(temp.c_str(), st.st_mode & 07777) == 0 && std::rename(temp.c_str(), target.c_str()) == 0) {
       for (Sheet& s : sheets_) s.changed = false;
       dirty_ = false;
       formula_dropped_ = false;

@@ -3,6 +3,7 @@
 // every other part (styles, other sheets, drawings) is copied as it was.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
@@ -36,13 +37,28 @@ struct CellRef {
 std::optional<CellRef> ParseCellRef(std::string_view ref);
 std::string FormatCellRef(CellRef c);
 
+// The most that the parts read from one workbook may unpack to, and the most
+// memory the XML trees built from them may take: a small package that
+// unpacks to gigabytes is refused rather than read.
+inline constexpr std::uint64_t kMaxUnpackedBytes = 64u << 20;
+inline constexpr std::uint64_t kMaxTreeBytes = 320u << 20;
+
+// What is left of both bounds for one workbook; `refused` says which one ran
+// out first.
+struct ReadBudget {
+  std::uint64_t bytes_left = kMaxUnpackedBytes;
+  std::uint64_t tree_left = kMaxTreeBytes;
+  std::string refused;
+};
+
 class Workbook {
  public:
   ~Workbook();
   Workbook(const Workbook&) = delete;
   Workbook& operator=(const Workbook&) = delete;
 
-  // Nothing, with `error` set, when the file is no readable workbook.
+  // Nothing, with `error` set, when the file is no readable workbook or
+  // past the read bounds.
   static std::unique_ptr<Workbook> Open(const std::string& path, std::string& error);
 
   const std::string& path() const { return path_; }
@@ -52,13 +68,17 @@ class Workbook {
   // or -1.
   int FindSheet(std::string_view name) const;
 
-  // Throws std::runtime_error when the sheet's part cannot be read.
+  // Throws std::runtime_error when the sheet's part cannot be read or is past
+  // the read bounds.
   CellValue Get(int sheet, CellRef cell);
   void Set(int sheet, CellRef cell, const CellValue& value);
   bool dirty() const { return dirty_; }
 
-  // Writes the changed sheets into a copy of the package beside the file and
-  // renames the copy over it. Empty on success, else what went wrong.
+  // Writes the changed sheets into a copy of the package beside the file the
+  // path resolves to (through symbolic links) and renames the copy over that
+  // file with its owner and mode. A file without write permission, for the
+  // user or in its mode bits, is refused before anything changes. Other hard
+  // links keep the old content. Empty on success, else what went wrong.
   std::string Save();
 
  private:
@@ -78,6 +98,7 @@ class Workbook {
   std::vector<Sheet> sheets_;
   std::vector<std::string> shared_;
   std::vector<bool> date_styles_;  // by cell style index
+  ReadBudget budget_;
   bool dirty_ = false;
 };
 

@@ -110,6 +110,7 @@ TEST(MailStatements, SendsThroughTheScriptAndMasksThePassword) {
   const std::string second = tarvtest::ReadFile(dir.File("mail2.txt"));
   EXPECT_EQ(second,
             "from=me@example.test to=you@example.test login=me tls=True\n"
+            "to_header=['you@example.test']\n"
             "subject='Zwei\\nZeilen \"quoted\" ü'\n"
             "date=True id=True\n"
             "body='Hallo\\r\\nWelt'\n"
@@ -122,6 +123,38 @@ TEST(MailStatements, SendsThroughTheScriptAndMasksThePassword) {
   // line is logged as written).
   EXPECT_EQ(html.find("pa\"\"ss"), std::string::npos);
   EXPECT_NE(html.find("Const Password = \"********\""), std::string::npos);
+}
+
+// The template always asks for TLS: a server without STARTTLS gets no login
+// and no mail. Recipients given with ';' all stand in the To header.
+TEST(MailStatements, TlsRequiredAndEveryRecipientInTheHeader) {
+  tarvtest::TempDir dir;
+  tarvtest::TempDir plain_dir;
+  mailtest::SmtpPeer peer(dir.path().string(), "starttls", "me", "secret");
+  mailtest::SmtpPeer plain(plain_dir.path().string(), "plain", "me", "secret");
+  ASSERT_GT(peer.port(), 0);
+  ASSERT_GT(plain.port(), 0);
+  setenv("TARV_MAIL_CAFILE", peer.cert().c_str(), 1);
+  const auto server = [](int port) {
+    return "smtp.server {127.0.0.1} port {" + std::to_string(port) + "} username {me@example.test} password {secret}\n";
+  };
+  tarvtest::Run(dir, server(peer.port()) +
+                         "smtp.subject {s} body {b}\n"
+                         "smtp.send to {a@example.test; B <b@example.test>;c@example.test}\n"
+                         "var {ok} value {~smtp.status~}\n" +
+                         server(plain.port()) +
+                         "smtp.subject {s} body {b}\n"
+                         "smtp.send to {a@example.test}\n"
+                         "var {clear} value {~smtp.status~}\n");
+  EXPECT_EQ(tarvtest::Vars({"ok", "clear"}), "SEND_MAIL_OK|SEND_MAIL_ERROR");
+  EXPECT_EQ(tarvtest::RunErrors(), Strings{"smtp.send mail,Error:The message could not be sent to the SMTP server. "
+                                           "TLS is required but the server did not start it (no STARTTLS); nothing was sent"});
+  const std::string mail = tarvtest::ReadFile(dir.File("mail1.txt"));
+  EXPECT_EQ(mail.substr(0, mail.find("subject=")),
+            "from=me@example.test to=a@example.test,b@example.test,c@example.test login=me tls=True\n"
+            "to_header=['a@example.test', 'b@example.test', 'c@example.test']\n");
+  EXPECT_FALSE(std::filesystem::exists(plain_dir.File("auth.txt")));
+  EXPECT_FALSE(std::filesystem::exists(plain_dir.File("mail1.txt")));
 }
 
 TEST(ExcelStatements, ReadWriteAndReadBackWithOpenpyxl) {
@@ -179,8 +212,8 @@ TEST(ExcelStatements, OverwrittenFormulaDropsTheCalculationChain) {
       "print('xl/calcChain.xml' in n, b'calcChain' in z.read('[Content_Types].xml'),"
       " b'calcChain' in z.read('xl/_rels/workbook.xml.rels'), 'xl/styles.xml' in n)\n");
   Python(dir, "import openpyxl, zipfile, shutil\nwb = openpyxl.Workbook(); ws = wb.active; ws.title = 'S'\n"
-              "ws['A1'] = 2; ws['A2'] = '=A1*2'\nwb.save('plain.xlsx')\n"
-              "src = zipfile.ZipFile('plain.xlsx'); dst = zipfile.ZipFile('" + book + "', 'w')\n"
+              "ws['A1'] = 2; ws['A2'] = '=A1*2'\nwb.save('" + dir.File("plain.xlsx") + "')\n"
+              "src = zipfile.ZipFile('" + dir.File("plain.xlsx") + "'); dst = zipfile.ZipFile('" + book + "', 'w')\n"
               "for i in src.infolist():\n"
               "  d = src.read(i.filename)\n"
               "  if i.filename == '[Content_Types].xml': d = d.replace(b'</Types>', b'<Override PartName=\"/xl/calcChain.xml\" "
@@ -269,6 +302,7 @@ TEST(MailBinary, ImplicitTlsOnTheSmtpsPort) {
             "SEND_MAIL_OK 0");
   EXPECT_EQ(tarvtest::ReadFile(dir.File("mail1.txt")),
             "from=ops@example.test to=noc@example.test login=ops tls=True\n"
+            "to_header=['noc@example.test']\n"
             "subject='Nightly report'\ndate=True id=True\n"
             "body='All 12 routers answered.\\r\\nThe end.'\n"
             "attachment=routers.txt text/plain\n");

@@ -15,7 +15,7 @@ namespace mailtest {
 
 class SmtpPeer {
  public:
-  // mode: "starttls" or "implicit"; port 0 takes a free one.
+  // mode: "starttls", "implicit" or "plain"; port 0 takes a free one.
   SmtpPeer(const std::string& dir, const std::string& mode, const std::string& user,
            const std::string& password, int port = 0)
       : dir_(dir),

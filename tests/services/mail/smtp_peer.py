@@ -1,13 +1,14 @@
 """SMTP server for the mail tests, on loopback, in the foreground.
 
 usage: smtp_peer.py DIR MODE USER PASSWORD [PORT]
-MODE is "starttls" (plain connection, STARTTLS required before AUTH) or
-"implicit" (TLS from the first byte). The peer makes a self-signed
+MODE is "starttls" (plain connection, STARTTLS required before AUTH),
+"implicit" (TLS from the first byte) or "plain" (no STARTTLS offered, AUTH
+taken in clear text: the server a man in the middle shows). The peer makes a self-signed
 certificate DIR/cert.pem for 127.0.0.1, prints "PORT n" once it listens, and
 writes each mail it accepts as DIR/mailN.txt: envelope, login, whether TLS
 was on, the subject and body as Python's email module decodes them, and the
-attachments (name, type, then the bytes in DIR/mailN.attK). It stops on
-SIGTERM.
+attachments (name, type, then the bytes in DIR/mailN.attK). Every login
+attempt, right or wrong, adds a line to DIR/auth.txt. It stops on SIGTERM.
 """
 import email
 import email.policy
@@ -36,6 +37,8 @@ def main():
     count = [0]
 
     def authenticate(server, session, envelope, mechanism, data):
+        with open(os.path.join(folder, "auth.txt"), "a", encoding="utf-8") as f:
+            f.write(f"{mechanism} {data.login!r}\n")
         ok = data.login.decode() == user and data.password.decode() == password
         return AuthResult(success=ok, handled=False, auth_data=data)
 
@@ -48,6 +51,7 @@ def main():
             data = session.auth_data
             login = data.login.decode() if session.authenticated and data else ""
             lines = [f"from={envelope.mail_from} to={','.join(envelope.rcpt_tos)} login={login} tls={tls}",
+                     f"to_header={[a.addr_spec for a in msg['to'].addresses]}",
                      f"subject={msg['subject']!r}",
                      f"date={msg['date'] is not None} id={msg['message-id'] is not None}"]
             body = msg.get_body(preferencelist=("plain",))
@@ -67,6 +71,9 @@ def main():
             port = s.getsockname()[1]
     if mode == "implicit":
         ctl = Controller(Handler(), hostname="127.0.0.1", port=port, ssl_context=context,
+                         authenticator=authenticate, auth_require_tls=False)
+    elif mode == "plain":
+        ctl = Controller(Handler(), hostname="127.0.0.1", port=port,
                          authenticator=authenticate, auth_require_tls=False)
     else:
         ctl = Controller(Handler(), hostname="127.0.0.1", port=port, tls_context=context,
