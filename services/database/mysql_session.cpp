@@ -49,6 +49,9 @@ int MySqlSession::Connect(MySqlReport how) {
   const unsigned seconds = static_cast<unsigned>(std::max(1, sgRun.StepTimeout));
   mysql_options(db_, MYSQL_OPT_PROTOCOL, &protocol);
   mysql_options(db_, MYSQL_OPT_CONNECT_TIMEOUT, &seconds);
+  // A server that stalls after the handshake must not hold the step either.
+  mysql_options(db_, MYSQL_OPT_READ_TIMEOUT, &seconds);
+  mysql_options(db_, MYSQL_OPT_WRITE_TIMEOUT, &seconds);
   if (!mysql_real_connect(db_, sgMySql.Host, sgMySql.User, sgMySql.Password, sgMySql.Database,
                           static_cast<unsigned>(sgMySql.Port), nullptr, 0)) {
     const unsigned err = mysql_errno(db_);

@@ -292,4 +292,16 @@ TEST_F(MySqlStatementsTest, ManyRowsEndAtTheFirstRefusalWithOneCountedError) {
   EXPECT_EQ(tarvtest::Text(), "ran");
 }
 
+// A server that takes longer than the step time-out to answer ends the
+// statement with an error instead of holding the run.
+TEST_F(MySqlStatementsTest, AnAnswerSlowerThanTheStepTimeOutIsAnError) {
+  Run("run.set step.timeout {1} seconds\n" + OpenLine() +
+      "mysql.exec {select sleep(20) as x}\ntext.add {ran}\n");
+  const Strings errors = RunErrors();
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_NE(errors[0].find("2013"), std::string::npos) << errors[0];
+  EXPECT_EQ(Var("mysql.1.x"), "<missing>");
+  EXPECT_EQ(tarvtest::Text(), "ran");
+}
+
 }  // namespace
