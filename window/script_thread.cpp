@@ -8,7 +8,7 @@
 #include "engine/core/family.h"
 #include "engine/core/run_state.h"
 #include "engine/log/log.h"
-#include "window/status_panel.h"
+#include "window/frame.h"
 #include "window/window_state.h"
 
 namespace {
@@ -83,16 +83,22 @@ void ScriptThread() {
   StepEventReset();
   while (sgRun.StepRunState != RUNEND) {
     SetRunMode(sgWin.requestedMode.load());
-    if (sgRun.RunMode == RUNMODE_STEP && !StepEventWait()) return;
+    if (sgRun.RunMode == RUNMODE_STEP) {
+      // The window shows the step just run, in the step mode's colours even
+      // when a continuous run has just been paused.
+      FrameShowNow();
+      if (!StepEventWait()) return;
+    }
     // A click on "run" during the wait counts for this step already.
     SetRunMode(sgWin.requestedMode.load());
     EsRunNextStep();
-    DrawStatusPanel();
+    if (sgRun.RunMode == RUNMODE_RUN && FrameDue()) FramePanel();
     StepEventReset();
   }
   TarvFamiliesEndOfRun();
-  EsRunEnd();
+  // The log's end waits for the window's closing message.
+  EsRunEnd(false);
   TarvCloseLog();
-  DrawStatusPanel();
+  FrameShowNow();
   sgWin.threadEnded = 1;
 }

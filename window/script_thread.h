@@ -19,6 +19,6 @@ bool StepEventWaiting();
 // A run button or glyph: stores the run mode, then wakes the runner.
 void RunModeCommand(int32_t runMode);
 
-// The runner's body: every step, a panel redraw after each, then the end of
-// the run and one more redraw.
+// The runner's body: every step, the window's state published as it goes
+// and drawn before each wait; then the end of the run, drawn once more.
 void ScriptThread();
