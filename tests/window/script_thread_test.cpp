@@ -95,6 +95,8 @@ class WatchedRun : public ::testing::Test {
   void TearDown() override {
     StepEventClose();
     if (runner_.joinable()) runner_.join();
+    FrameReset();
+    BackBufferSetBeforeDraw(nullptr);
     TarvSetObserver(nullptr);
     EditSetTarget(nullptr);
     BackBufferDestroy();
