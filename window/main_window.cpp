@@ -153,7 +153,7 @@ void OnButton(Fl_Widget*, void* data) {
   } else if (id == ID_RUN) {
     RunModeCommand(RUNMODE_RUN);
   } else {
-    PageCommand(id);
+    PageRequest(id);
     ShowFrame();
   }
 }

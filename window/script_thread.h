@@ -16,6 +16,11 @@ void StepEventClose();
 // True while the runner waits for the event.
 bool StepEventWaiting();
 
+// A page button (80..83, 90..95): shown by the runner between its steps or
+// while it waits, so that pages read the run's state on its own thread;
+// by the caller once the runner has gone.
+void PageRequest(int id);
+
 // A run button or glyph: stores the run mode, then wakes the runner.
 void RunModeCommand(int32_t runMode);
 

@@ -149,6 +149,13 @@ TEST_F(WatchedRun, AContinuousRunEndsShowingWhatEveryStepWouldHave) {
   const std::vector<uint32_t> shown = Shown();
   EXPECT_EQ(Differing(shown, DrawnEveryStep()), 0);
   EXPECT_NE(gBanner.find("text.add"), std::string::npos) << gBanner;
+
+  // Once the runner has gone, a page is shown at once.
+  sgWin.editChars = 0;
+  PageRequest(ID_SHOW_TEXT);
+  Frame();
+  EXPECT_EQ(gShown.text.rfind("Display Text: Type = 91, Page = 0 .\nText : Total 4 bytes.", 0), 0u)
+      << gShown.text;
 }
 
 TEST_F(WatchedRun, APausedRunShowsItsLastStepInTheStepColoursAtOnce) {
@@ -177,6 +184,16 @@ TEST_F(WatchedRun, APausedRunShowsItsLastStepInTheStepColoursAtOnce) {
   EXPECT_EQ(gShown.text, gSent.text);
   // The step's line names the steps run before it.
   EXPECT_NE(gShown.text.find("run.steps: [" + std::to_string(paused) + "]"), std::string::npos);
+
+  // A page asked for while the runner waits is shown by it (from an empty
+  // count, so that no automatic clear cuts the page).
+  sgWin.editChars = 0;
+  PageRequest(ID_SHOW_VAR);
+  ASSERT_TRUE(tarvtest::WaitFor([] {
+    Frame();
+    return gShown.text.rfind("Display Var: Type = 92, Page = 0 .\n", 0) == 0;
+  }));
+  EXPECT_NE(gShown.text.find(" i=["), std::string::npos) << gShown.text;
 }
 
 }  // namespace
