@@ -304,8 +304,10 @@ Snapshot CopyOverlap(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
     bh = cairo_image_surface_get_height(lock.Surface());
   }
   const Span cols = KeptSpan(x1, w, bw), rows = KeptSpan(y1, h, bh);
-  cairo_surface_t* image = CopyRegion(static_cast<int32_t>(x1 + cols.first), static_cast<int32_t>(y1 + rows.first),
-                                      static_cast<int32_t>(x1 + cols.end), static_cast<int32_t>(y1 + rows.end));
+  // Each lies between the corners, so within the int32 range.
+  auto at = [](int64_t v) { return static_cast<int32_t>(v); };
+  cairo_surface_t* image = CopyRegion(at(x1 + cols.first), at(y1 + rows.first), at(x1 + cols.end),
+                                      at(y1 + rows.end));
   if (image == nullptr) return {};
   return {image, cols.first, rows.first, w, h};
 }
@@ -422,7 +424,8 @@ void DrawImageFile(const char* file, int32_t x1, int32_t y1, int32_t x2, int32_t
   if (gdk_pixbuf_get_file_info(file, &width, &height) == nullptr) return;
   std::error_code ec;
   const auto bytes = std::filesystem::file_size(file, ec);
-  const ImageDecode plan = ImageDecodeFor(width, height, ec ? 0 : static_cast<int64_t>(bytes), targetW, targetH);
+  const int64_t fileBytes = ec ? 0 : static_cast<int64_t>(bytes);
+  const ImageDecode plan = ImageDecodeFor(width, height, fileBytes, targetW, targetH);
   GdkPixbuf* pb = nullptr;
   if (plan.kind == ImageDecode::kWhole)
     pb = gdk_pixbuf_new_from_file(file, nullptr);
