@@ -55,7 +55,8 @@ wait_for() {
 shown() { xdotool search --name '^tarv$' >/dev/null 2>&1; }
 saved() { [[ -s steps.txt ]]; }
 
-# window MODE: the microseconds from the click on "run" to the run's end.
+# window MODE: the microseconds from the click on "run" to the run's end,
+# into elapsed (not through a subshell, so that the exit trap knows the pid).
 window() {
   rm -f steps.txt
   ./tarv "$1" "$work/loop_hide.nms" "$passes" >/dev/null 2>&1 &
@@ -70,7 +71,7 @@ window() {
   kill "$tarv_pid"
   wait "$tarv_pid" 2>/dev/null || true
   tarv_pid=""
-  echo $(( (end - start) / 1000 ))
+  elapsed=$(( (end - start) / 1000 ))
 }
 
 hidden() {
@@ -80,8 +81,10 @@ hidden() {
 
 for _ in $(seq "$rounds"); do
   keep_best "hide debug" "$(hidden)"
-  keep_best "window debug" "$(window debug)"
-  keep_best "window nolog" "$(window nolog)"
+  window debug
+  keep_best "window debug" "$elapsed"
+  window nolog
+  keep_best "window nolog" "$elapsed"
   rm -f log/*
 done
 
