@@ -11,19 +11,19 @@
 #include <FL/x.H>
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "engine/core/engine.h"
 #include "engine/core/observer.h"
 #include "engine/core/run_state.h"
 #include "engine/log/log.h"
 #include "window/draw/back_buffer.h"
 #include "window/draw/draw.h"
+#include "window/frame.h"
 #include "window/output_pane.h"
 #include "window/screen_flush.h"
 #include "window/script_thread.h"
@@ -96,73 +96,20 @@ Fl_Text_Display* gEdit = nullptr;
 Fl_Text_Buffer* gEditText = nullptr;
 std::thread::id gWindowThread;
 
-// Edit operations from the runner wait here until the window thread has
-// served them.
-struct EditQueue {
-  std::mutex mutex;
-  std::condition_variable served;
-  std::vector<std::string> ops;  // empty string: clear
-  uint64_t posted = 0;
-  uint64_t done = 0;
-  bool closed = false;
-};
-EditQueue gQueue;
-std::atomic<bool> gRepaintPending{false};
-
-void ApplyEdit(const std::string& op, bool clear) {
+// The pane's text reaches the edit here, on the window thread.
+void EditClearWidget() {
+  if (gEditText != nullptr) gEditText->text("");
+}
+void EditAppendWidget(const char* text, int len) {
   if (gEditText == nullptr) return;
-  if (clear) {
-    gEditText->text("");
-    return;
-  }
-  gEditText->append(op.c_str());
+  gEditText->append(std::string(text, static_cast<size_t>(len)).c_str());
   gEdit->insert_position(gEditText->length());
   gEdit->show_insert_position();
 }
+constexpr EditTarget kEditWidget = {EditClearWidget, EditAppendWidget};
 
-void ServeEditQueue(void*) {
-  std::vector<std::string> ops;
-  uint64_t upTo;
-  {
-    std::lock_guard lock(gQueue.mutex);
-    ops.swap(gQueue.ops);
-    upTo = gQueue.posted;
-  }
-  for (const std::string& op : ops) ApplyEdit(op, op.empty());
-  {
-    std::lock_guard lock(gQueue.mutex);
-    gQueue.done = upTo;
-  }
-  gQueue.served.notify_all();
-}
-
-void PostEdit(std::string op) {
-  const bool clear = op.empty();
-  if (std::this_thread::get_id() == gWindowThread) {
-    ApplyEdit(op, clear);
-    return;
-  }
-  std::unique_lock lock(gQueue.mutex);
-  if (gQueue.closed) return;
-  gQueue.ops.push_back(std::move(op));
-  const uint64_t ticket = ++gQueue.posted;
-  lock.unlock();
-  Fl::awake(ServeEditQueue, nullptr);
-  lock.lock();
-  gQueue.served.wait(lock, [ticket] { return gQueue.done >= ticket || gQueue.closed; });
-}
-
-void CloseEditQueue() {
-  {
-    std::lock_guard lock(gQueue.mutex);
-    gQueue.closed = true;
-  }
-  gQueue.served.notify_all();
-}
-
-void PaneClear() { PostEdit(std::string()); }
-void PaneAppend(const char* text, int len) { PostEdit(std::string(text, len)); }
-constexpr EditTarget kPane = {PaneClear, PaneAppend};
+std::atomic<bool> gRepaintPending{false};
+std::atomic<bool> gFrameWoken{false};
 
 void RepaintOnWindowThread(void*) {
   gRepaintPending = false;
@@ -178,13 +125,26 @@ void RequestRepaint() {
   if (!gRepaintPending.exchange(true)) Fl::awake(RepaintOnWindowThread, nullptr);
 }
 
-bool Showing() { return true; }
-void Banner(const char* text, int len) {
-  DrawRect(1, 482, 841, 510, 100, 149, 237, 1);
-  DrawTextAt(2, 487, text, len, 255, 250, 205, "Arial", 14);
-  ScreenRefresh();
+// A frame: what the runner published drawn, the pane's new text shown.
+void ShowFrame() {
+  FrameDraw();
+  FrameTakePane(kEditWidget);
 }
-constexpr EngineObserver kObserver = {Showing, EditAppend, EditLog, Banner, nullptr, nullptr};
+
+void FrameOnWindowThread(void*) {
+  gFrameWoken = false;
+  ShowFrame();
+}
+
+void WakeForFrame() {
+  if (!gFrameWoken.exchange(true)) Fl::awake(FrameOnWindowThread, nullptr);
+}
+
+constexpr double kFrameSeconds = 1.0 / 60;
+void FrameTimer(void*) {
+  ShowFrame();
+  Fl::repeat_timeout(kFrameSeconds, FrameTimer);
+}
 
 void OnButton(Fl_Widget*, void* data) {
   const int id = static_cast<int>(reinterpret_cast<intptr_t>(data));
@@ -193,7 +153,8 @@ void OnButton(Fl_Widget*, void* data) {
   } else if (id == ID_RUN) {
     RunModeCommand(RUNMODE_RUN);
   } else {
-    PageCommand(id);
+    PageRequest(id);
+    ShowFrame();
   }
 }
 
@@ -230,6 +191,7 @@ void RunnerMain() { ScriptThread(); }
 
 [[noreturn]] void EndProcess() {
   TarvDebugLog("\ntarv windows is closed.");
+  if (sgWin.threadEnded.load()) EsEndLog();
   TarvFlushLog();
   TarvCloseLog();
   std::fflush(nullptr);
@@ -269,8 +231,10 @@ int WindowMain() {
     return 0;
   }
   ScreenFlushSetRepaint(RequestRepaint);
-  EditSetTarget(&kPane);
-  TarvSetObserver(&kObserver);
+  FrameReset();
+  FrameSetWake(WakeForFrame);
+  EditSetTarget(FramePaneTarget());
+  TarvSetObserver(WindowObserver());
 
   DrawRect(0, 0, WIN_WIDTH, WIN_HEIGHT, 255, 255, 255, 1);
   DrawRect(1, 482, 841, 510, 100, 149, 237, 1);
@@ -279,10 +243,10 @@ int WindowMain() {
 
   std::thread runner(RunnerMain);
   sgWin.threadStarted = 1;
+  Fl::add_timeout(kFrameSeconds, FrameTimer);
   Fl::run();
 
   StepEventClose();
-  CloseEditQueue();
   if (sgWin.threadEnded.load()) runner.join();
   else runner.detach();
   EndProcess();

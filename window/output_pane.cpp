@@ -54,7 +54,8 @@ void AppendMasked(const char* masked) {
     target->Clear();
     sgWin.editChars = 0;
   }
-  std::string text;
+  // Kept between appends: each thread that appends reuses its room.
+  thread_local std::string text;
   sgWin.editChars += EditText(masked, text);
   if (!text.empty()) target->Append(text.data(), static_cast<int>(text.size()));
 }
@@ -118,6 +119,15 @@ int EditText(const char* masked, std::string& out) {
   int units = 1;
   out.clear();
   for (int i = 0; i < n;) {
+    // Plain ASCII but CR goes over as it is, a unit a byte.
+    int run = i;
+    while (run < n && s[run] < 0x80 && s[run] != '\r') run++;
+    if (run > i) {
+      out.append(masked + i, static_cast<size_t>(run - i));
+      units += run - i;
+      i = run;
+      continue;
+    }
     uint32_t cp = 0;
     const int len = DecodeUtf8(s + i, n - i, &cp);
     if (len == 0) {

@@ -16,5 +16,3 @@ void ScreenFlush() {
   DrawRect(0, 0, 640, 480, 0, 0, 0, 0);
   if (auto repaint = gRepaint.load()) repaint();
 }
-
-void ScreenRefresh() { ScreenFlush(); }

@@ -6,4 +6,3 @@
 // come from any thread.
 void ScreenFlushSetRepaint(void (*repaint)());
 void ScreenFlush();
-void ScreenRefresh();

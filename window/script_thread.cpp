@@ -3,12 +3,14 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <vector>
 
 #include "engine/core/engine.h"
 #include "engine/core/family.h"
 #include "engine/core/run_state.h"
 #include "engine/log/log.h"
-#include "window/status_panel.h"
+#include "window/frame.h"
+#include "window/output_pane.h"
 #include "window/window_state.h"
 
 namespace {
@@ -18,8 +20,40 @@ struct StepEvent {
   bool set = true;  // created signalled; the runner resets it before its first wait
   bool closed = false;
   bool waiting = false;
+  // Page buttons pressed while the run goes on, for the runner to show;
+  // once it has gone, the window's thread shows them itself.
+  std::vector<int> pages;
+  bool runnerGone = false;
 };
 StepEvent gStep;
+std::atomic<bool> gPagesAsked{false};
+constexpr size_t kPagesKept = 64;  // clicks come at a person's pace
+
+// Shows the pages asked for; the caller holds `lock`, which is released
+// meanwhile.
+void ShowPagesLocked(std::unique_lock<std::mutex>& lock) {
+  while (!gStep.pages.empty()) {
+    std::vector<int> pages;
+    pages.swap(gStep.pages);
+    gPagesAsked = false;
+    lock.unlock();
+    for (int id : pages) PageCommand(id);
+    lock.lock();
+  }
+}
+
+void ShowPages() {
+  if (!gPagesAsked.load(std::memory_order_relaxed)) return;
+  std::unique_lock lock(gStep.mutex);
+  ShowPagesLocked(lock);
+}
+
+// The runner leaves: pages still asked for are shown first.
+void RunnerGone() {
+  std::unique_lock lock(gStep.mutex);
+  ShowPagesLocked(lock);
+  gStep.runnerGone = true;
+}
 
 void SetRunMode(int32_t mode) {
   std::atomic_ref<int32_t>(sgRun.RunMode).store(mode, std::memory_order_relaxed);
@@ -42,7 +76,11 @@ void StepEventReset() {
 bool StepEventWait() {
   std::unique_lock lock(gStep.mutex);
   gStep.waiting = true;
-  gStep.changed.wait(lock, [] { return gStep.set || gStep.closed; });
+  for (;;) {
+    gStep.changed.wait(lock, [] { return gStep.set || gStep.closed || !gStep.pages.empty(); });
+    if (gStep.closed || gStep.pages.empty()) break;
+    ShowPagesLocked(lock);
+  }
   gStep.waiting = false;
   return !gStep.closed;
 }
@@ -52,6 +90,9 @@ void StepEventInit() {
   gStep.set = true;
   gStep.closed = false;
   gStep.waiting = false;
+  gStep.pages.clear();
+  gStep.runnerGone = false;
+  gPagesAsked = false;
 }
 
 bool StepEventWaiting() {
@@ -67,6 +108,22 @@ void StepEventClose() {
   gStep.changed.notify_all();
 }
 
+void PageRequest(int id) {
+  bool queued = false;
+  {
+    std::lock_guard lock(gStep.mutex);
+    if (!gStep.runnerGone) {
+      if (gStep.pages.size() < kPagesKept) gStep.pages.push_back(id);
+      gPagesAsked = true;
+      queued = true;
+    }
+  }
+  if (queued)
+    gStep.changed.notify_all();
+  else
+    PageCommand(id);
+}
+
 void RunModeCommand(int32_t runMode) {
   sgWin.requestedMode = runMode;
   StepEventSet();
@@ -77,22 +134,34 @@ void ScriptThread() {
   sgWin.requestedMode = RUNMODE_STEP;
   SetRunMode(RUNMODE_STEP);
   if (state == RUNEND) {
+    RunnerGone();
     sgWin.threadEnded = 1;
     return;
   }
   StepEventReset();
   while (sgRun.StepRunState != RUNEND) {
     SetRunMode(sgWin.requestedMode.load());
-    if (sgRun.RunMode == RUNMODE_STEP && !StepEventWait()) return;
+    if (sgRun.RunMode == RUNMODE_STEP) {
+      // The window shows the step just run, in the step mode's colours even
+      // when a continuous run has just been paused.
+      FrameShowNow();
+      if (!StepEventWait()) {
+        RunnerGone();
+        return;
+      }
+    }
     // A click on "run" during the wait counts for this step already.
     SetRunMode(sgWin.requestedMode.load());
     EsRunNextStep();
-    DrawStatusPanel();
+    if (sgRun.RunMode == RUNMODE_RUN && FrameDue()) FramePanel();
+    ShowPages();
     StepEventReset();
   }
   TarvFamiliesEndOfRun();
-  EsRunEnd();
+  // The log's end waits for the window's closing message.
+  EsRunEnd(false);
   TarvCloseLog();
-  DrawStatusPanel();
+  FrameShowNow();
+  RunnerGone();
   sgWin.threadEnded = 1;
 }

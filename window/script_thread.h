@@ -16,9 +16,14 @@ void StepEventClose();
 // True while the runner waits for the event.
 bool StepEventWaiting();
 
+// A page button (80..83, 90..95): shown by the runner between its steps or
+// while it waits, so that pages read the run's state on its own thread;
+// by the caller once the runner has gone.
+void PageRequest(int id);
+
 // A run button or glyph: stores the run mode, then wakes the runner.
 void RunModeCommand(int32_t runMode);
 
-// The runner's body: every step, a panel redraw after each, then the end of
-// the run and one more redraw.
+// The runner's body: every step, the window's state published as it goes
+// and drawn before each wait; then the end of the run, drawn once more.
 void ScriptThread();

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <string_view>
 
 #include "engine/core/run_state.h"
 #include "engine/core/script.h"
@@ -58,105 +57,87 @@ int32_t Percent(int64_t used, int64_t room) { return static_cast<int32_t>(used *
 
 // Text bytes at 1-based positions [from, from + n), within the buffer, with
 // zero bytes left out (they hold no text to show).
-void TextBytes(int32_t x, int32_t y, int64_t from, int64_t n, Rgb c) {
-  char bytes[17];
-  int len = 0;
-  for (int64_t p = from; p < from + n && len < 16; p++) {
+PanelBytes TextBytes(int64_t from, int64_t n) {
+  PanelBytes out{};
+  for (int64_t p = from; p < from + n && out.len < 16; p++) {
     if (p < 0 || p > TEXT_SIZE) continue;
-    if (sgRun.Text[p] != 0) bytes[len++] = sgRun.Text[p];
+    if (sgRun.Text[p] != 0) out.bytes[out.len++] = sgRun.Text[p];
   }
-  if (len > 0) Text(x, y, bytes, len, c, "Arial", 12);
+  return out;
 }
 
-void ScriptBox(int32_t lines, int32_t current) {
+void DrawBytes(int32_t x, int32_t y, const PanelBytes& b, Rgb c) {
+  if (b.len > 0) Text(x, y, b.bytes, b.len, c, "Arial", 12);
+}
+
+void ScriptBox(const PanelState& s) {
   Fill(643, 1, 80, 409, kBoxBlue);
-  DrawPercentGauge(680, 35, 30,
-                   std::max(Percent(lines, 1024), Percent(std::max(sgNms.ScriptLen, 0), 65536)));
-  const int32_t top = PanelMapTop(current, lines);
-  const int32_t shown = std::clamp(lines - top, 0, PANEL_MAP_LINES);
+  DrawPercentGauge(680, 35, 30, std::max(Percent(s.lines, 1024), Percent(s.scriptLen, 65536)));
+  const int32_t top = s.mapTop;
+  const int32_t shown = std::clamp(s.lines - top, 0, PANEL_MAP_LINES);
   Fill(647, 91, 7, shown, kGreen);
   Fill(655, 91, 65, 309, kMapGrey);
-  const int32_t end = std::min({top + PANEL_MAP_LINES, lines, MAX_LINES});
-  for (int32_t i = top; i <= end; i++) {
-    const int32_t y = PANEL_MAP_Y + (i - top);
-    const int32_t id = sgNms.FunID[i];
-    if (id == 0) {
+  for (int32_t k = 0; k < s.mapCount; k++) {
+    const int32_t y = PANEL_MAP_Y + k;
+    const PanelMapLine& line = s.map[k];
+    if (line.id == 0) {
       Line(648, y, 653, y, kWhite);
-    } else if (id < 0) {
+    } else if (line.id < 0) {
       Line(648, y, 653, y, kRed);
     } else {
-      const int32_t runs = sgNms.RunCount[i];
-      const PanelRunBar bar = PanelRunBarOf(runs);
+      const PanelRunBar bar = PanelRunBarOf(line.runs);
       const uint8_t g = static_cast<uint8_t>(bar.grey);
       Line(655, y, 655 + bar.length, y, Rgb{g, g, g});
-      const int32_t errorBar = PanelErrorBarOf(sgNms.ErrorSteps[i], runs);
-      if (sgNms.ErrorSteps[i] > 0 && runs > 0) Line(655, y, 655 + errorBar, y, kRed);
+      const int32_t errorBar = PanelErrorBarOf(line.errors, line.runs);
+      if (line.errors > 0 && line.runs > 0) Line(655, y, 655 + errorBar, y, kRed);
     }
   }
   // The indicator marks the line before the current one: after a step, the
   // line that has just run.  Kept within the map.
-  const int32_t m = std::clamp(current - top - 1, -1, PANEL_MAP_LINES + 1);
+  const int32_t m = std::clamp(s.current - top - 1, -1, PANEL_MAP_LINES + 1);
   const int32_t y = PANEL_MAP_Y + m;
-  Line(655, y, 720, y, sgRun.StepErrors > 0 ? kRed : kGreen);
+  Line(655, y, 720, y, s.stepErrors > 0 ? kRed : kGreen);
   Fill(683, y + 1, 22, 12, kMapGrey);
   char label[16];
   std::snprintf(label, sizeof label, "%4d", m);
   Text(680, y, label, 4, kBlue, "Arial Narrow", 12);
 }
 
-void VarBox() {
+void VarBox(const PanelState& s) {
   Fill(725, 1, 116, 212, kBoxBlue);
-  const int32_t count = std::clamp(sgVar.Count, 0, VAR_SLOTS - 1);
-  DrawPercentGauge(807, 35, 30,
-                   std::max(Percent(count, 16384), Percent(std::max(sgVar.Fill, 0), 1048576)));
-  Textf(727, 70, kLabel, "nms.lines = %d", sgNms.LineCount);
-  Textf(727, 82, kLabel, "nms.errors = %d", sgNms.ErrCount);
-  Textf(727, 94, kLabel, "run.errors = %d", sgRun.RunErrors);
-  Textf(727, 106, kLabel, "run.seconds = %d", sgRun.RunSeconds);
-  Textf(727, 118, kLabel, "step.errors = %d", sgRun.StepErrors);
-  Textf(727, 130, kLabel, "var.count = %d", count);
-  Textf(727, 142, kLabel, "text.bytes = %d", sgRun.TextLen);
+  DrawPercentGauge(807, 35, 30, std::max(Percent(s.varCount, 16384), Percent(s.varFill, 1048576)));
+  Textf(727, 70, kLabel, "nms.lines = %d", s.nmsLines);
+  Textf(727, 82, kLabel, "nms.errors = %d", s.nmsErrors);
+  Textf(727, 94, kLabel, "run.errors = %d", s.runErrors);
+  Textf(727, 106, kLabel, "run.seconds = %d", s.runSeconds);
+  Textf(727, 118, kLabel, "step.errors = %d", s.stepErrors);
+  Textf(727, 130, kLabel, "var.count = %d", s.varCount);
+  Textf(727, 142, kLabel, "text.bytes = %d", s.textBytes);
   const char colons[] = "::::::::::::::::::::::::::";
   Text(727, 154, colons, sizeof colons - 1, kLabel, "Arial", 12);
-  for (int32_t k = count - 2; k <= count; k++) {
-    if (k < 1) continue;
-    const int32_t nameLen = std::clamp(sgVar.NameLen[k], 0, VAR_NAME);
-    const int32_t valueLen = std::clamp(sgVar.ValLen[k], 0, 20);
-    if (sgVar.NameOff[k] < 0 || sgVar.ValOff[k] < 0 ||
-        static_cast<int64_t>(sgVar.NameOff[k]) + nameLen > VAR_POOL_SIZE ||
-        static_cast<int64_t>(sgVar.ValOff[k]) + valueLen > VAR_POOL_SIZE)
-      continue;
-    const std::string_view name(VarName(k), nameLen);
-    const std::string_view value(VarValue(k), valueLen);
-    char line[VAR_NAME + 24];
-    const int n = std::snprintf(line, sizeof line, "%.*s = %.*s", static_cast<int>(name.size()),
-                                name.data(), static_cast<int>(value.size()), value.data());
-    Text(727, 190 + 12 * (k - count), line,
-         std::clamp(n, 0, static_cast<int>(sizeof line) - 1), kLabel, "Arial", 12);
-  }
+  for (const PanelVarLine& v : s.vars)
+    if (v.len >= 0) Text(727, v.y, v.text, v.len, kLabel, "Arial", 12);
 }
 
-void TextBox(int32_t textLen, int32_t head, int32_t tail) {
+void TextBox(const PanelState& s) {
   Fill(725, 215, 116, 195, kBoxBlue);
-  DrawPercentGauge(807, 247, 30, Percent(textLen, 4194304));
+  DrawPercentGauge(807, 247, 30, Percent(s.textLen, 4194304));
   const char headName[] = "text.headpointer";
   Text(736, 280, headName, sizeof headName - 1, kGreen, "Arial", 12);
-  Textf(736, 292, kGreen, "      = %d", head);
+  Textf(736, 292, kGreen, "      = %d", s.head);
   Line(735, 280, 735, 318, kGreen);
   Triangle({735, 286}, {729, 280}, {729, 292}, kGreen);
-  const int64_t headBytes = std::min<int64_t>(16, static_cast<int64_t>(textLen) - head);
-  if (headBytes > 0) {
-    TextBytes(736, 310, head, headBytes, kHeadGreen);
+  if (s.headShown) {
+    DrawBytes(736, 310, s.headBytes, kHeadGreen);
     Outline(735, 309, 95, 17, kLightGrey);
   }
-  const int64_t tailBytes = std::min<int64_t>(16, tail);
-  if (tailBytes > 0) {
-    TextBytes(736, 362, static_cast<int64_t>(tail) - tailBytes, tailBytes, kBlack);
+  if (s.tailShown) {
+    DrawBytes(736, 362, s.tailBytes, kBlack);
     Outline(735, 360, 95, 18, kLightGrey);
   }
   const char tailName[] = "text.tailpointer";
   Text(748, 379, tailName, sizeof tailName - 1, kBlack, "Arial", 12);
-  Textf(748, 391, kBlack, "      = %d", tail);
+  Textf(748, 391, kBlack, "      = %d", s.tail);
   Line(830, 361, 830, 402, kBlack);
   Triangle({830, 370}, {836, 364}, {836, 376}, kBlack);
 }
@@ -233,17 +214,67 @@ int32_t PanelClickMode(int32_t x, int32_t y) {
   return -1;
 }
 
+void PanelCapture(PanelState& s) {
+  s.lines = std::clamp(sgNms.LineCount, 0, MAX_LINES);
+  s.scriptLen = std::max(sgNms.ScriptLen, 0);
+  s.current = sgRun.CurLine;
+  s.mapTop = PanelMapTop(s.current, s.lines);
+  const int32_t end = std::min({s.mapTop + PANEL_MAP_LINES, s.lines, MAX_LINES});
+  s.mapCount = std::max(end - s.mapTop + 1, 0);
+  for (int32_t k = 0; k < s.mapCount; k++) {
+    const int32_t i = s.mapTop + k;
+    s.map[k] = {sgNms.FunID[i], sgNms.RunCount[i], sgNms.ErrorSteps[i]};
+  }
+  s.nmsLines = sgNms.LineCount;
+  s.nmsErrors = sgNms.ErrCount;
+  s.runErrors = sgRun.RunErrors;
+  s.runSeconds = sgRun.RunSeconds;
+  s.stepErrors = sgRun.StepErrors;
+  s.varCount = std::clamp(sgVar.Count, 0, VAR_SLOTS - 1);
+  s.varFill = std::max(sgVar.Fill, 0);
+  s.textBytes = sgRun.TextLen;
+  for (int32_t j = 0; j < 3; j++) {
+    PanelVarLine& v = s.vars[j];
+    const int32_t k = s.varCount - 2 + j;
+    v.len = -1;
+    if (k < 1) continue;
+    const int32_t nameLen = std::clamp(sgVar.NameLen[k], 0, VAR_NAME);
+    const int32_t valueLen = std::clamp(sgVar.ValLen[k], 0, 20);
+    if (sgVar.NameOff[k] < 0 || sgVar.ValOff[k] < 0 ||
+        static_cast<int64_t>(sgVar.NameOff[k]) + nameLen > VAR_POOL_SIZE ||
+        static_cast<int64_t>(sgVar.ValOff[k]) + valueLen > VAR_POOL_SIZE)
+      continue;
+    const int n = std::snprintf(v.text, sizeof v.text, "%.*s = %.*s", static_cast<int>(nameLen),
+                                VarName(k), static_cast<int>(valueLen), VarValue(k));
+    v.len = std::clamp(n, 0, static_cast<int>(sizeof v.text) - 1);
+    v.y = 190 + 12 * (k - s.varCount);
+  }
+  s.textLen = std::clamp(sgRun.TextLen, 0, TEXT_SIZE);
+  s.head = std::clamp(sgRun.headPointer, 0, TEXT_SIZE);
+  s.tail = std::clamp(sgRun.tailPointer, 0, TEXT_SIZE);
+  const int64_t headBytes = std::min<int64_t>(16, static_cast<int64_t>(s.textLen) - s.head);
+  s.headShown = headBytes > 0;
+  s.headBytes = s.headShown ? TextBytes(s.head, headBytes) : PanelBytes{};
+  const int64_t tailBytes = std::min<int64_t>(16, s.tail);
+  s.tailShown = tailBytes > 0;
+  s.tailBytes = s.tailShown ? TextBytes(static_cast<int64_t>(s.tail) - tailBytes, tailBytes) : PanelBytes{};
+  s.runMode = sgRun.RunMode;
+  s.runSteps = sgRun.RunSteps;
+}
+
+void PanelDraw(const PanelState& s) {
+  ScriptBox(s);
+  VarBox(s);
+  TextBox(s);
+  Titles(s.textLen);
+  PointerBar(s.textLen, s.head, s.tail);
+  Glyphs(s.runMode, s.runSteps);
+}
+
 void DrawStatusPanel() {
   if (!DrawingEnabled()) return;
-  const int32_t lines = std::clamp(sgNms.LineCount, 0, MAX_LINES);
-  const int32_t textLen = std::clamp(sgRun.TextLen, 0, TEXT_SIZE);
-  const int32_t head = std::clamp(sgRun.headPointer, 0, TEXT_SIZE);
-  const int32_t tail = std::clamp(sgRun.tailPointer, 0, TEXT_SIZE);
-  ScriptBox(lines, sgRun.CurLine);
-  VarBox();
-  TextBox(textLen, head, tail);
-  Titles(textLen);
-  PointerBar(textLen, head, tail);
-  Glyphs(sgRun.RunMode, sgRun.RunSteps);
+  PanelState s;
+  PanelCapture(s);
+  PanelDraw(s);
   ScreenFlush();
 }

@@ -2,7 +2,10 @@
 // last variables, the text buffer's pointers, and the Go and step glyphs
 // that double as buttons.
 #pragma once
+#include <array>
 #include <cstdint>
+
+#include "engine/core/var_store.h"
 
 inline constexpr int PANEL_MAP_LINES = 300;   // script lines the map shows below its top
 inline constexpr int PANEL_MAP_Y = 90;        // row of the map's top line
@@ -24,6 +27,36 @@ int32_t PanelPointerX(int32_t pointer, int32_t textLen);
 // RUNMODE_STEP on the step glyph, -1 elsewhere.
 int32_t PanelClickMode(int32_t x, int32_t y);
 
-// Redraws the whole panel into the back buffer, then flushes; nothing in the
-// hide mode.
+// What the panel shows, read from the run's state by the thread that runs
+// it, so that another thread can draw it while the run goes on.
+struct PanelMapLine {
+  int32_t id;
+  int32_t runs;
+  int32_t errors;
+};
+struct PanelVarLine {
+  char text[VAR_NAME + 24];
+  int32_t len;  // -1: no line
+  int32_t y;
+};
+struct PanelBytes {
+  char bytes[16];
+  int32_t len;
+};
+struct PanelState {
+  int32_t lines, scriptLen, current, mapTop, mapCount;
+  std::array<PanelMapLine, PANEL_MAP_LINES + 1> map;  // lines mapTop .. mapTop + mapCount - 1
+  int32_t nmsLines, nmsErrors, runErrors, runSeconds, stepErrors, varCount, varFill, textBytes;
+  std::array<PanelVarLine, 3> vars;  // the last three variables
+  int32_t textLen, head, tail;
+  bool headShown, tailShown;
+  PanelBytes headBytes, tailBytes;
+  int32_t runMode, runSteps;
+};
+void PanelCapture(PanelState& state);
+// Draws the whole panel into the back buffer (no flush).
+void PanelDraw(const PanelState& state);
+
+// Redraws the whole panel from the run's state into the back buffer, then
+// flushes; nothing in the hide mode.
 void DrawStatusPanel();

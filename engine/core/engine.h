@@ -9,7 +9,10 @@ int TarvStartCmdLine(const char* cmdLine, const char* programDir);
 int tarv_init_nms();
 int EsRunNextStep();
 int EsCallStep();
-int EsRunEnd();
+// The end-of-run report, then the HTML log's end unless `endLog` is false
+// (a window writes its closing message first, then EsEndLog).
+int EsRunEnd(bool endLog = true);
+void EsEndLog();
 // Runs steps until the run ends, then writes the end-of-run report.
 int TarvRunToEnd();
 // Clears every process-wide record, for a new run in the same process.

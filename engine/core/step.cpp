@@ -222,15 +222,20 @@ int EndStep(int line, int textLenBefore) {
 
 }  // namespace
 
-int EsRunEnd() {
+void EsEndLog() {
+  TarvDebugLog("\n</td></tr></table></body></html>");
+  TarvFlushLog();
+}
+
+int EsRunEnd(bool endLog) {
   char cmd[sizeof sgLog.CmdLine * 5];
   int n = HtmlEscape(sgLog.CmdLine, static_cast<int>(strnlen(sgLog.CmdLine, sizeof sgLog.CmdLine)),
                      cmd, sizeof cmd - 1);
   cmd[n < 0 ? 0 : n] = 0;
   HtmlLogSuccess("pid:%d, [%s] run.ed, exit ......", sgLog.Pid, cmd);
   HtmlLogVars(0);
-  TarvDebugLog("\n</td></tr></table></body></html>");
-  TarvFlushLog();
+  if (endLog) EsEndLog();
+  else TarvFlushLog();
   return 0;
 }
 

@@ -3,13 +3,20 @@
 #include <cairo.h>
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <climits>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
+#include <vector>
 
 #include "engine/core/run_state.h"
 #include "tests/engine/harness.h"
+#include "tests/window/harness_display.h"
 #include "window/draw/back_buffer.h"
 #include "window/draw/draw.h"
 #include "window/draw/screen_state.h"
@@ -189,6 +196,105 @@ TEST_F(Draw, ImageFileIsStretchedIntoTheRectangle) {
   ExpectPixels({{52, 52, kRed}, {87, 87, 0x0000FF}, {49, 49, kWhite}, {91, 91, kWhite}});
   DrawImageFile(dir.File("missing.png").c_str(), 0, 0, 40, 40);
   EXPECT_EQ(Inked(0, 0, 40, 40), 0);
+}
+
+TEST(ImageDecode, ReadsWholeScaledOrNotAtAll) {
+  using K = ImageDecode::Kind;
+  const struct {
+    int64_t w, h, bytes, tw, th;
+    K kind;
+    int64_t ow, oh;
+  } cases[] = {
+      {60000, 60000, 69, 640, 480, K::kRefuse, 0, 0},        // the header lies
+      {30000, 30000, 69, 640, 480, K::kRefuse, 0, 0},
+      {32768, 10, 1 << 30, 10, 10, K::kRefuse, 0, 0},         // beyond any surface
+      {0, 10, 100, 10, 10, K::kRefuse, 0, 0},
+      {100, 100, 0, 10, 10, K::kRefuse, 0, 0},
+      {100, 100, 60, 40, 40, K::kWhole, 100, 100},            // small: read as today
+      {4096, 4096, 2000, 10, 10, K::kWhole, 4096, 4096},
+      {30000, 30000, 10 << 20, 640, 480, K::kScaled, 640, 480},
+      {20000, 20000, 10 << 20, -50, 100000, K::kScaled, 50, 20000},
+  };
+  for (const auto& c : cases) {
+    const ImageDecode d = ImageDecodeFor(c.w, c.h, c.bytes, c.tw, c.th);
+    EXPECT_EQ(d.kind, c.kind) << c.w << "x" << c.h << " " << c.bytes;
+    EXPECT_EQ(d.width, c.ow) << c.w << "x" << c.h;
+    EXPECT_EQ(d.height, c.oh) << c.w << "x" << c.h;
+  }
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;
+#elif defined(__has_feature)
+constexpr bool kAddressSanitizer = __has_feature(address_sanitizer);
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+
+// The process's address space now, in bytes.
+int64_t AddressSpace() {
+  std::ifstream status("/proc/self/status");
+  std::string key;
+  int64_t kb = 0;
+  while (status >> key)
+    if (key == "VmSize:" && status >> kb) break;
+  return kb * 1024;
+}
+
+TEST_F(Draw, ImageWithAHugeHeaderDrawsNothingWithinAMemoryLimit) {
+  if (kAddressSanitizer) GTEST_SKIP() << "the sanitizer's shadow memory needs more address space";
+  const std::string huge = dir.File("huge.png");
+  std::ofstream(huge, std::ios::binary) << tarvtest::PngClaiming(60000, 60000);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // 256 MB beyond what the process holds: far below the declared image.
+    const rlim_t limit = static_cast<rlim_t>(AddressSpace() + (256 << 20));
+    const rlimit r{limit, limit};
+    if (setrlimit(RLIMIT_AS, &r) != 0) _exit(2);
+    for (int i = 0; i < 3; ++i) DrawImageFile(huge.c_str(), 0, 0, 150, 100);
+    _exit(Inked(0, 0, 200, 150) == 0 ? 0 : 3);
+  }
+  int status = 0;
+  ASSERT_TRUE(tarvtest::WaitFor([&] { return waitpid(child, &status, WNOHANG) == child; }, 60));
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST_F(Draw, CopyKeepsOnlyWhatOverlapsTheBufferAndPastesBlackBeyond) {
+  DrawRect(180, 130, 200, 150, 255, 0, 0, 1);
+  // 2000 x 2000 pixels asked, 10 x 10 of them over the buffer.
+  ScreenCopy(190, 140, 2190, 2140);
+  EXPECT_GT(ScreenCopyBytes(), 0);
+  EXPECT_LE(ScreenCopyBytes(), 4 * 16 * 16);
+  ScreenCopy(190, 140, 230, 180);
+  EXPECT_LE(ScreenCopyBytes(), 4 * 16 * 16);
+  ScreenPaste(20, 20, 60, 60, 0);
+  ExpectPixels({{20, 20, kRed}, {29, 29, kRed}, {30, 29, 0}, {29, 30, 0}, {59, 59, 0}, {60, 60, kWhite}});
+  DrawRect(180, 130, 200, 150, 255, 255, 255, 1);
+  // Scaled and turned, it draws what a copy of the same pixels lying wholly
+  // in the buffer draws, edges included.
+  auto pastes = [] {
+    ScreenPaste(0, 70, 70, 140, 20);
+    ScreenPaste(120, 100, 136, 116, 0);  // smaller
+    std::vector<uint32_t> px;
+    BackBufferReadRegion(0, 60, 200, 90, px);
+    return px;
+  };
+  const std::vector<uint32_t> fromPartial = pastes();
+  DrawRect(100, 0, 140, 40, 0, 0, 0, 1);
+  DrawRect(100, 0, 110, 10, 255, 0, 0, 1);
+  ScreenCopy(100, 0, 140, 40);
+  const std::vector<uint32_t> fromWhole = pastes();
+  EXPECT_EQ(fromPartial, fromWhole);
+  EXPECT_EQ(BackBufferPixel(5, 75), kRed);
+  // Wholly beyond the buffer: a black rectangle.
+  ScreenCopy(300, 300, 340, 340);
+  EXPECT_LE(ScreenCopyBytes(), 4 * 2 * 2);
+  ScreenPaste(20, 20, 60, 60, 0);
+  ExpectPixels({{20, 20, 0}, {59, 59, 0}, {60, 59, kWhite}});
+  ScreenCopyRelease();
+  EXPECT_EQ(ScreenCopyBytes(), 0);
 }
 
 TEST_F(Draw, HugeCoordinatesAreClippedNotWrapped) {

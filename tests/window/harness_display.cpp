@@ -105,4 +105,25 @@ bool WindowRun::Close() {
   return sent;
 }
 
+std::string PngClaiming(uint32_t width, uint32_t height) {
+  auto crc = [](const std::string& bytes) {
+    uint32_t c = 0xFFFFFFFFu;
+    for (unsigned char b : bytes) {
+      c ^= b;
+      for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
+    }
+    return ~c;
+  };
+  auto be32 = [](uint32_t v) {
+    return std::string{static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
+                       static_cast<char>(v)};
+  };
+  auto chunk = [&](const std::string& type, const std::string& data) {
+    return be32(static_cast<uint32_t>(data.size())) + type + data + be32(crc(type + data));
+  };
+  const std::string ihdr = be32(width) + be32(height) + std::string("\x08\x02\x00\x00\x00", 5);
+  return std::string("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", ihdr) +
+         chunk("IDAT", std::string("\x78\x9c\x03\x00\x00\x00\x00\x01", 8)) + chunk("IEND", "");
+}
+
 }  // namespace tarvtest

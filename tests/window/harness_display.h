@@ -71,6 +71,9 @@ bool WaitFor(F done, int seconds = 20) {
   }
   return done();
 }
+// A PNG of a few bytes whose header declares width x height pixels.
+std::string PngClaiming(uint32_t width, uint32_t height);
+
 inline void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 }  // namespace tarvtest

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <sys/stat.h>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -116,12 +117,20 @@ int GifLoops(const GifFileType* gif) {
   return -1;
 }
 
+// The umask while the drawing script runs: group and others may read.
+constexpr mode_t kUmask = 022;
+constexpr auto kUmaskPerms = std::filesystem::perms::group_write | std::filesystem::perms::others_write |
+                             std::filesystem::perms::owner_exec | std::filesystem::perms::group_exec |
+                             std::filesystem::perms::others_exec;
+
 TEST_F(ScreenScript, DrawingReachesThePngAndTheGifFramesButNotInTheHideMode) {
   ASSERT_TRUE(BackBufferCreate());
+  const mode_t before = umask(kUmask);
   EXPECT_EQ(Run(DrawingScript(dir)).errors, Errors{});
   for (const char* name : {"s.png", "a.gif", "b.gif"}) EXPECT_FALSE(Exists(name)) << name;
   EXPECT_EQ(BackBufferPixel(15, 15), 0xFFFFFFu);  // nor drawn
   Run(DrawingScript(dir), "nolog");
+  umask(before);
 
   cairo_surface_t* png = cairo_image_surface_create_from_png(dir.File("s.png").c_str());
   ASSERT_EQ(cairo_surface_status(png), CAIRO_STATUS_SUCCESS);
@@ -144,6 +153,12 @@ TEST_F(ScreenScript, DrawingReachesThePngAndTheGifFramesButNotInTheHideMode) {
   EXPECT_EQ(GifPixel(gif, 1, 15, 15), 0x0000FFu);
   EXPECT_EQ(GifPixel(gif, 1, 5, 5), 0xFFFFFFu);
   DGifCloseFile(gif, &err);
+  // Both files take the permissions the umask leaves, not private ones.
+  const auto mode = [&](const char* name) {
+    return std::filesystem::status(dir.File(name)).permissions() & std::filesystem::perms::all;
+  };
+  EXPECT_EQ(mode("a.gif"), mode("s.png"));
+  EXPECT_EQ(mode("a.gif"), std::filesystem::perms::all & ~kUmaskPerms);
   // The second save had no frame left.
   EXPECT_FALSE(Exists("b.gif"));
   EXPECT_EQ(RunErrors(), Errors{"gif_save_to_file_a4: no frame to save !"});

@@ -1,12 +1,20 @@
-// The runner thread without a display: closing the window while it waits.
+// The runner thread without a display: closing the window while it waits,
+// and what a watched run leaves shown.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "engine/core/run_state.h"
 #include "tests/engine/harness.h"
 #include "tests/window/harness_display.h"
+#include "window/draw/back_buffer.h"
+#include "window/frame.h"
+#include "window/output_pane.h"
 #include "window/script_thread.h"
+#include "window/status_panel.h"
 #include "window/window_state.h"
 
 TEST(RunnerThread, ClosingTheWindowEndsAWaitingRunner) {
@@ -21,3 +29,171 @@ TEST(RunnerThread, ClosingTheWindowEndsAWaitingRunner) {
   EXPECT_EQ(sgRun.RunSteps, 0);
   EXPECT_EQ(sgWin.threadEnded.load(), 0);  // the run did not end: no end-of-run report
 }
+
+// A watched run: the runner publishes, the test stands for the window's
+// thread and draws frames when it likes.  What the window shows after a
+// pause and at the end must be what drawing every step would leave.
+namespace {
+
+struct Edit {
+  std::string text;
+  int clears = 0;
+};
+Edit gShown;  // what the frames handed to the edit
+Edit gSent;   // every pane call as the runner made it
+std::string gBanner;
+
+void ShownClear() {
+  gShown.text.clear();
+  gShown.clears++;
+}
+void ShownAppend(const char* text, int len) { gShown.text.append(text, len); }
+constexpr EditTarget kShown = {ShownClear, ShownAppend};
+void SentClear() {
+  gSent.text.clear();
+  gSent.clears++;
+  FramePaneTarget()->Clear();
+}
+void SentAppend(const char* text, int len) {
+  gSent.text.append(text, len);
+  FramePaneTarget()->Append(text, len);
+}
+constexpr EditTarget kSent = {SentClear, SentAppend};
+void Banner(const char* text, int len) {
+  gBanner.assign(text, len);
+  FrameBanner(text, len);
+}
+bool Showing() { return true; }
+constexpr EngineObserver kObserver = {Showing, EditAppend, EditLog, Banner, nullptr, nullptr};
+
+std::string Loop(int passes) {
+  return "var {i} value {0}\nloop.begin\nvar {i} add number {1}\nif.var {i} >= {" +
+         std::to_string(passes) + "}\nloop.exit\nif.end\nloop.next\nloop.end\ntext.add {done}\n";
+}
+
+int32_t Steps() { return std::atomic_ref<int32_t>(sgRun.RunSteps).load(); }
+
+constexpr uint32_t kLightGrey = 0xDCDCDC, kDarkGrey = 0xB4B4B4;
+
+class WatchedRun : public ::testing::Test {
+ protected:
+  void Begin(const std::string& script) {
+    tarvtest::Start(dir_, script, "debug");
+    ASSERT_TRUE(BackBufferCreate());
+    gShown = {};
+    gSent = {};
+    gBanner.clear();
+    WindowStateReset();
+    StepEventInit();
+    FrameReset();
+    EditSetTarget(&kSent);
+    TarvSetObserver(&kObserver);
+    DrawStatusPanel();
+    runner_ = std::thread(ScriptThread);
+    ASSERT_TRUE(tarvtest::WaitFor(StepEventWaiting));
+  }
+  void TearDown() override {
+    StepEventClose();
+    if (runner_.joinable()) runner_.join();
+    FrameReset();
+    BackBufferSetBeforeDraw(nullptr);
+    TarvSetObserver(nullptr);
+    EditSetTarget(nullptr);
+    BackBufferDestroy();
+    WindowStateReset();
+  }
+  static void Frame() {
+    FrameDraw();
+    FrameTakePane(kShown);
+  }
+  // The screen, panel and banner bar as the window shows them, but the
+  // columns right of the panel, where long texts run over.
+  static std::vector<uint32_t> Shown() {
+    std::vector<uint32_t> px;
+    BackBufferReadRegion(0, 0, 841, 511, px);
+    return px;
+  }
+  // The same after the last banner and the panel are drawn from the run's
+  // state as it is, as the window once drew after every step.
+  static std::vector<uint32_t> DrawnEveryStep() {
+    DrawBannerBar(gBanner.data(), static_cast<int>(gBanner.size()));
+    DrawStatusPanel();
+    return Shown();
+  }
+  static int Differing(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b) {
+    if (a.size() != b.size()) return -1;
+    int n = 0;
+    for (size_t i = 0; i < a.size(); i++) n += a[i] != b[i];
+    return n;
+  }
+  tarvtest::TempDir dir_;
+  std::thread runner_;
+};
+
+TEST_F(WatchedRun, AContinuousRunEndsShowingWhatEveryStepWouldHave) {
+  Begin(Loop(300));
+  RunModeCommand(RUNMODE_RUN);
+  ASSERT_TRUE(tarvtest::WaitFor([] {
+    Frame();
+    return sgWin.threadEnded.load() != 0;
+  }));
+  runner_.join();
+  EXPECT_GT(Steps(), 1500);
+  Frame();
+  // The pane's text went through several automatic clears; the frames
+  // show the same text as every append would.
+  EXPECT_GE(gSent.clears, 2);
+  EXPECT_GE(gShown.clears, 1);
+  EXPECT_NE(gShown.text.find("text.add length=[4]"), std::string::npos);
+  EXPECT_EQ(gShown.text, gSent.text);
+  const std::vector<uint32_t> shown = Shown();
+  EXPECT_EQ(Differing(shown, DrawnEveryStep()), 0);
+  EXPECT_NE(gBanner.find("text.add"), std::string::npos) << gBanner;
+
+  // Once the runner has gone, a page is shown at once.
+  sgWin.editChars = 0;
+  PageRequest(ID_SHOW_TEXT);
+  Frame();
+  EXPECT_EQ(gShown.text.rfind("Display Text: Type = 91, Page = 0 .\nText : Total 4 bytes.", 0), 0u)
+      << gShown.text;
+}
+
+TEST_F(WatchedRun, APausedRunShowsItsLastStepInTheStepColoursAtOnce) {
+  Begin(Loop(100000000));
+  RunModeCommand(RUNMODE_RUN);
+  // Frames drawn while it runs show the continuous run's light Go pill.
+  ASSERT_TRUE(tarvtest::WaitFor([] {
+    Frame();
+    return Steps() > 300 && BackBufferPixel(700, 470) == kLightGrey;
+  }));
+  RunModeCommand(RUNMODE_STEP);
+  ASSERT_TRUE(tarvtest::WaitFor([] { return StepEventWaiting() && sgRun.RunMode == RUNMODE_STEP; }));
+  // No frame drawn by the window's side yet: the pause drew itself.
+  EXPECT_EQ(BackBufferPixel(700, 470), kDarkGrey);
+  EXPECT_EQ(BackBufferPixel(800, 420), kLightGrey);
+  const int32_t paused = Steps();
+  EXPECT_EQ(Differing(Shown(), DrawnEveryStep()), 0);
+  Frame();
+  EXPECT_EQ(gShown.text, gSent.text);
+
+  // One more step by click: the same holds after it.
+  RunModeCommand(RUNMODE_STEP);
+  ASSERT_TRUE(tarvtest::WaitFor([paused] { return Steps() == paused + 1 && StepEventWaiting(); }));
+  EXPECT_EQ(Differing(Shown(), DrawnEveryStep()), 0);
+  Frame();
+  EXPECT_EQ(gShown.text, gSent.text);
+  // The step's line names the steps run before it.
+  EXPECT_NE(gShown.text.find("run.steps: [" + std::to_string(paused) + "]"), std::string::npos);
+
+  // A page asked for while the runner waits is shown by it (from an empty
+  // count, so that no automatic clear cuts the page).
+  sgWin.editChars = 0;
+  PageRequest(ID_SHOW_VAR);
+  ASSERT_TRUE(tarvtest::WaitFor([] {
+    Frame();
+    return gShown.text.rfind("Display Var: Type = 92, Page = 0 .\n", 0) == 0;
+  }));
+  EXPECT_NE(gShown.text.find(" i=["), std::string::npos) << gShown.text;
+}
+
+}  // namespace

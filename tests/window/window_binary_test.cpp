@@ -141,7 +141,11 @@ TEST_F(WindowBinary, LaysOutStepsByClickRunsToTheEndAndShowsPages) {
 
   ASSERT_TRUE(run.Close());
   EXPECT_EQ(run.WaitExit(20), 0);
-  EXPECT_NE(tarvtest::LogsIn(dir_).find("tarv windows is closed."), std::string::npos);
+  // The closing message lies inside the log, just before its end.
+  const std::string log = tarvtest::LogsIn(dir_);
+  const std::string tail = "\ntarv windows is closed.\n</td></tr></table></body></html>";
+  ASSERT_GE(log.size(), tail.size());
+  EXPECT_EQ(log.substr(log.size() - tail.size()), tail);
 }
 
 TEST_F(WindowBinary, ClosingWhileAStepRunsEndsTheProcessAndLogsIt) {
@@ -153,6 +157,20 @@ TEST_F(WindowBinary, ClosingWhileAStepRunsEndsTheProcessAndLogsIt) {
   ASSERT_TRUE(run.Close());
   EXPECT_EQ(run.WaitExit(20), 0);
   EXPECT_NE(tarvtest::LogsIn(dir_).find("tarv windows is closed."), std::string::npos);
+}
+
+TEST_F(WindowBinary, PausingAContinuousRunShowsTheStepColoursAtOnce) {
+  const std::string script = dir_.Write(
+      "loop.nms", "var {i} value {0}\nloop.begin\nvar {i} add number {1}\n"
+                  "if.var {i} >= {100000000}\nloop.exit\nif.end\nloop.next\nloop.end\n");
+  WindowRun run(tarvtest::TarvBinary(), "nolog", script, dir_.path().string());
+  ASSERT_TRUE(run.WaitShown());
+  run.Click(kRunX, kRunY);
+  ASSERT_TRUE(WaitFor([&] { return run.Pixel(700, 470) == kLightGrey; }));
+  run.Click(kStepX, kStepY);
+  ASSERT_TRUE(WaitFor([&] { return run.Pixel(700, 470) == kDarkGrey && run.Pixel(800, 420) == kLightGrey; }));
+  ASSERT_TRUE(run.Close());
+  EXPECT_EQ(run.WaitExit(20), 0);
 }
 
 TEST(WindowNoDisplay, WindowModesWithoutADisplayFailWithAMessage) {
@@ -169,12 +187,19 @@ TEST(WindowNoDisplay, WindowModesWithoutADisplayFailWithAMessage) {
 // and the PNG and GIF are written outside the hide mode.
 TEST_F(WindowBinary, DrawingReachesTheScreenThePngAndTheGif) {
   const std::string png = dir_.File("s.png"), gif = dir_.File("s.gif"), done = dir_.File("done");
+  const std::string huge = dir_.Write("huge.png", tarvtest::PngClaiming(60000, 60000));
   const std::string script = dir_.Write(
       "draw.nms", "screen.set color red {255} green {0} blue {0}\nscreen.set mode {fill}\n"
                   "screen.rect from point {100} {100} to point {200} {150}\n"
                   "gif.create from {0} {0} to {300} {200}\ngif.add frame delay {0.5} seconds\n"
                   "screen.save to file {" + png + "} from point {0} {0} to point {300} {200}\n"
-                  "gif.save to file {" + gif + "}\nsys.command {touch " + done + "}\n");
+                  "gif.save to file {" + gif + "}\n"
+                  // A copy far beyond the buffer and an image whose header
+                  // lies about its size stay quick.
+                  "screen.copy from point {0} {0} to point {16000} {16000}\n"
+                  "screen.paste from point {400} {300} to point {420} {320} rotate {0}\n"
+                  "screen.image url {" + huge + "} from point {0} {0} to point {640} {480}\n"
+                  "sys.command {touch " + done + "}\n");
   WindowRun run(tarvtest::TarvBinary(), "nolog", script, dir_.path().string());
   ASSERT_TRUE(run.WaitShown());
   run.Click(kRunX, kRunY);
@@ -182,9 +207,14 @@ TEST_F(WindowBinary, DrawingReachesTheScreenThePngAndTheGif) {
   SleepMs(500);
   EXPECT_EQ(run.Pixel(150, 125), 0xFF0000u);
   EXPECT_EQ(run.Pixel(250, 175), kWhite);
-  // What the files hold is the drawing tests' business; here they must exist.
+  // The copy pasted back small: mostly the black beyond the buffer.
+  EXPECT_EQ(run.Pixel(410, 310), kBlack);
+  EXPECT_EQ(run.Pixel(421, 321), kWhite);
+  // What the files hold is the drawing tests' business; here they must
+  // exist, the GIF with the PNG's permissions.
   EXPECT_TRUE(std::filesystem::exists(png));
   EXPECT_TRUE(std::filesystem::exists(gif));
+  EXPECT_EQ(std::filesystem::status(gif).permissions(), std::filesystem::status(png).permissions());
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "window/draw/back_buffer.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #include "engine/core/run_state.h"
@@ -8,7 +9,16 @@
 namespace {
 std::mutex gBackMutex;
 cairo_surface_t* gBack = nullptr;  // guarded by gBackMutex
+std::atomic<void (*)()> gBeforeDraw{nullptr};
+
+// The hook before the lock: it may draw, and so take the lock itself.
+std::mutex& BeforeDraw() {
+  if (auto before = gBeforeDraw.load(std::memory_order_relaxed)) before();
+  return gBackMutex;
+}
 }  // namespace
+
+void BackBufferSetBeforeDraw(void (*before)()) { gBeforeDraw = before; }
 
 bool BackBufferCreate(int32_t width, int32_t height) {
   if (width <= 0 || height <= 0) return false;
@@ -53,7 +63,7 @@ int32_t BackBufferHeight() {
   return gBack == nullptr ? 0 : cairo_image_surface_get_height(gBack);
 }
 
-BackBufferLock::BackBufferLock() : lock_(gBackMutex), surface_(nullptr) {
+BackBufferLock::BackBufferLock() : lock_(BeforeDraw()), surface_(nullptr) {
   if (sgRun.RunMode != RUNMODE_HIDE) surface_ = gBack;
 }
 

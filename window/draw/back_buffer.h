@@ -26,6 +26,10 @@ void BackBufferDestroy();
 // exists.  Every primitive but the font look-up returns at once otherwise.
 bool DrawingEnabled();
 
+// Runs before each scoped access takes the lock, on the thread that asks
+// (nullptr: nothing): drawing that waits to be done goes first.
+void BackBufferSetBeforeDraw(void (*before)());
+
 // The guard of the surface.  Lock it around any access to the surface.
 std::mutex& BackBufferMutex();
 

@@ -14,6 +14,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -40,8 +41,15 @@ constexpr double kMargin = 4096.0;
 constexpr int64_t kMaxSide = 32767;
 constexpr int kTextUnits = 1024;  // the longest text drawn, in UTF-16 units
 
-// The snapshot of ScreenCopy; touched only by the thread running statements.
-cairo_surface_t* gCopy = nullptr;
+// The snapshot of ScreenCopy: the part of its rectangle over the buffer,
+// with a black border where the rectangle goes on beyond the buffer, at
+// (x, y) within the rectangle's w x h.  Touched only by the thread running
+// statements.
+struct Snapshot {
+  cairo_surface_t* image = nullptr;
+  int64_t x = 0, y = 0, w = 0, h = 0;
+};
+Snapshot gCopy;
 
 // Runs f(cr, width, height) on the back buffer under its lock; nothing in the
 // hide mode or without a buffer.
@@ -237,26 +245,71 @@ cairo_surface_t* SurfaceFromPixbuf(GdkPixbuf* pb) {
   return s;
 }
 
-// The image drawn scaled into the rectangle of width w x h at (x, y), turned
-// clockwise by degrees about (x, y).
-void PaintScaled(cairo_surface_t* image, int64_t x, int64_t y, int64_t w, int64_t h, double degrees,
+// An image standing for a picture of iw x ih whose pixels it holds from
+// (ix, iy) on, drawn scaled into the rectangle of width w x h at (x, y),
+// turned clockwise by degrees about (x, y).  Beyond the image its edge
+// pixels are repeated.
+struct Placed {
+  cairo_surface_t* image;
+  int64_t ix, iy, iw, ih;
+};
+
+void PaintScaled(const Placed& p, int64_t x, int64_t y, int64_t w, int64_t h, double degrees,
                  bool antialias) {
-  const int iw = cairo_image_surface_get_width(image), ih = cairo_image_surface_get_height(image);
-  if (w == 0 || h == 0 || iw <= 0 || ih <= 0) return;
+  if (w == 0 || h == 0 || p.iw <= 0 || p.ih <= 0) return;
   if (std::llabs(x) > 1000000 || std::llabs(y) > 1000000 || std::llabs(w) > 1000000 ||
       std::llabs(h) > 1000000)
     return;
   WithBuffer(antialias, [&](cairo_t* cr, int, int) {
     cairo_translate(cr, static_cast<double>(x), static_cast<double>(y));
     cairo_rotate(cr, degrees * kPi / 180.0);
-    cairo_scale(cr, static_cast<double>(w) / iw, static_cast<double>(h) / ih);
+    cairo_scale(cr, static_cast<double>(w) / p.iw, static_cast<double>(h) / p.ih);
     // The image covers its rectangle exactly: edges neither fade nor bleed.
-    cairo_rectangle(cr, 0, 0, iw, ih);
+    cairo_rectangle(cr, 0, 0, p.iw, p.ih);
     cairo_clip(cr);
-    cairo_set_source_surface(cr, image, 0, 0);
+    cairo_set_source_surface(cr, p.image, static_cast<double>(p.ix), static_cast<double>(p.iy));
     cairo_pattern_set_extend(cairo_get_source(cr), CAIRO_EXTEND_PAD);
     cairo_paint(cr);
   });
+}
+
+void PaintScaled(cairo_surface_t* image, int64_t x, int64_t y, int64_t w, int64_t h, double degrees,
+                 bool antialias) {
+  PaintScaled({image, 0, 0, cairo_image_surface_get_width(image), cairo_image_surface_get_height(image)},
+              x, y, w, h, degrees, antialias);
+}
+
+// The columns [first, end) of a span of n starting at `from` that lie over
+// [0, room), one more on each side that does not, at least one.
+struct Span {
+  int64_t first, end;
+};
+Span KeptSpan(int64_t from, int64_t n, int64_t room) {
+  const int64_t first = std::clamp<int64_t>(-from - 1, 0, n);
+  const int64_t end = std::clamp<int64_t>(room - from + 1, 0, n);
+  return end > first ? Span{first, end} : Span{0, 1};
+}
+
+// The snapshot of the region: beyond the border kept around the part over
+// the buffer, the region is black, as the border is, so painting it with its
+// edges repeated draws what the whole region would.
+Snapshot CopyOverlap(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
+  const int64_t w = static_cast<int64_t>(x2) - x1, h = static_cast<int64_t>(y2) - y1;
+  if (w <= 0 || h <= 0 || w > kMaxSide || h > kMaxSide) return {};
+  int64_t bw, bh;
+  {
+    BackBufferLock lock;
+    if (lock.Surface() == nullptr) return {};
+    bw = cairo_image_surface_get_width(lock.Surface());
+    bh = cairo_image_surface_get_height(lock.Surface());
+  }
+  const Span cols = KeptSpan(x1, w, bw), rows = KeptSpan(y1, h, bh);
+  // Each lies between the corners, so within the int32 range.
+  auto at = [](int64_t v) { return static_cast<int32_t>(v); };
+  cairo_surface_t* image = CopyRegion(at(x1 + cols.first), at(y1 + rows.first), at(x1 + cols.end),
+                                      at(y1 + rows.end));
+  if (image == nullptr) return {};
+  return {image, cols.first, rows.first, w, h};
 }
 
 }  // namespace
@@ -347,9 +400,38 @@ void DrawPolygon(const DrawPoint* points, int32_t count, uint8_t red, uint8_t gr
   });
 }
 
+ImageDecode ImageDecodeFor(int64_t width, int64_t height, int64_t fileBytes, int64_t targetW,
+                           int64_t targetH) {
+  if (width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide || fileBytes <= 0)
+    return {ImageDecode::kRefuse, 0, 0};
+  const int64_t pixels = width * height;
+  if (pixels <= kImageWholePixels) return {ImageDecode::kWhole, width, height};
+  // No format packs more pixels into a byte than this: a header claiming
+  // more describes data the file does not hold.
+  if (pixels / kImagePixelsPerByte > fileBytes) return {ImageDecode::kRefuse, 0, 0};
+  const int64_t w = std::clamp<int64_t>(std::llabs(targetW), 1, width);
+  const int64_t h = std::clamp<int64_t>(std::llabs(targetH), 1, height);
+  return {ImageDecode::kScaled, w, h};
+}
+
 void DrawImageFile(const char* file, int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
   if (!DrawingEnabled() || file == nullptr) return;
-  GdkPixbuf* pb = gdk_pixbuf_new_from_file(file, nullptr);
+  const int64_t targetW = static_cast<int64_t>(x2) - x1, targetH = static_cast<int64_t>(y2) - y1;
+  if (targetW == 0 || targetH == 0) return;
+  // The size its header declares comes first: the decoder would take the
+  // memory for all of it, whatever the file holds.
+  int width = 0, height = 0;
+  if (gdk_pixbuf_get_file_info(file, &width, &height) == nullptr) return;
+  std::error_code ec;
+  const auto bytes = std::filesystem::file_size(file, ec);
+  const int64_t fileBytes = ec ? 0 : static_cast<int64_t>(bytes);
+  const ImageDecode plan = ImageDecodeFor(width, height, fileBytes, targetW, targetH);
+  GdkPixbuf* pb = nullptr;
+  if (plan.kind == ImageDecode::kWhole)
+    pb = gdk_pixbuf_new_from_file(file, nullptr);
+  else if (plan.kind == ImageDecode::kScaled)
+    pb = gdk_pixbuf_new_from_file_at_scale(file, static_cast<int>(plan.width), static_cast<int>(plan.height),
+                                           FALSE, nullptr);
   if (pb == nullptr) return;
   cairo_surface_t* image = SurfaceFromPixbuf(pb);
   g_object_unref(pb);
@@ -369,18 +451,24 @@ void WinSaveScreen(const char* file, int32_t x1, int32_t y1, int32_t x2, int32_t
 void ScreenCopy(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
   if (!DrawingEnabled()) return;
   ScreenCopyRelease();
-  gCopy = CopyRegion(x1, y1, x2, y2);
+  gCopy = CopyOverlap(x1, y1, x2, y2);
 }
 
 void ScreenPaste(int32_t x1, int32_t y1, int32_t x2, int32_t y2, int32_t degrees) {
-  if (gCopy == nullptr) return;
-  PaintScaled(gCopy, x1, y1, static_cast<int64_t>(x2) - x1, static_cast<int64_t>(y2) - y1,
-              degrees, false);
+  if (gCopy.image == nullptr) return;
+  PaintScaled({gCopy.image, gCopy.x, gCopy.y, gCopy.w, gCopy.h}, x1, y1,
+              static_cast<int64_t>(x2) - x1, static_cast<int64_t>(y2) - y1, degrees, false);
 }
 
 void ScreenCopyRelease() {
-  if (gCopy != nullptr) cairo_surface_destroy(gCopy);
-  gCopy = nullptr;
+  if (gCopy.image != nullptr) cairo_surface_destroy(gCopy.image);
+  gCopy = {};
+}
+
+int64_t ScreenCopyBytes() {
+  if (gCopy.image == nullptr) return 0;
+  return static_cast<int64_t>(cairo_image_surface_get_stride(gCopy.image)) *
+         cairo_image_surface_get_height(gCopy.image);
 }
 
 void FindInstalledFont(const char* request, char* result) {

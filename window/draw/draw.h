@@ -34,8 +34,21 @@ void DrawPercentGauge(int32_t cx, int32_t cy, int32_t r, int32_t percent);
 void DrawPolygon(const DrawPoint* points, int32_t count, uint8_t red, uint8_t green, uint8_t blue,
                  int32_t fill);
 // The whole image of the file stretched into the rectangle; an unreadable
-// file draws nothing.
+// file, or one that cannot be drawn, draws nothing.
 void DrawImageFile(const char* file, int32_t x1, int32_t y1, int32_t x2, int32_t y2);
+// How an image file of width x height declared pixels and fileBytes bytes
+// is read for a target rectangle of targetW x targetH: whole, decoded at the
+// target's size (an image too large to read whole), or refused (larger than
+// an image surface can be, or more pixels than the file's bytes can hold).
+inline constexpr int64_t kImageWholePixels = 4096 * 4096;
+inline constexpr int64_t kImagePixelsPerByte = 16384;
+struct ImageDecode {
+  enum Kind { kRefuse, kWhole, kScaled } kind;
+  int64_t width;
+  int64_t height;
+};
+ImageDecode ImageDecodeFor(int64_t width, int64_t height, int64_t fileBytes, int64_t targetW,
+                           int64_t targetH);
 // A PNG file of the buffer region; nothing written for an empty region.
 void WinSaveScreen(const char* file, int32_t x1, int32_t y1, int32_t x2, int32_t y2);
 // Keeps a snapshot of the region for ScreenPaste.
@@ -45,6 +58,8 @@ void ScreenCopy(int32_t x1, int32_t y1, int32_t x2, int32_t y2);
 void ScreenPaste(int32_t x1, int32_t y1, int32_t x2, int32_t y2, int32_t degrees);
 // Forgets the snapshot.
 void ScreenCopyRelease();
+// The bytes the snapshot's pixels take (0 without one).
+int64_t ScreenCopyBytes();
 // The first installed family whose name begins with `request`
 // (case-sensitive), else "Arial"; `result` holds at least 91 bytes.
 void FindInstalledFont(const char* request, char* result);

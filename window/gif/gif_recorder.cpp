@@ -1,6 +1,8 @@
 #include "window/gif/gif_recorder.h"
 
+#include <fcntl.h>
 #include <gif_lib.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -92,8 +94,16 @@ bool PutFrame(GifFileType* gif, const std::vector<uint32_t>& px, int w, int h, i
 
 bool WriteGif(const char* path) {
   int err = 0;
-  GifFileType* gif = EGifOpenFileName(path, false, &err);
-  if (gif == nullptr) return false;
+  // Opened here rather than by the library, which would create the file
+  // private: a GIF gets the permissions of the user's umask, as a PNG does.
+  const int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  GifFileType* gif = EGifOpenFileHandle(fd, &err);
+  if (gif == nullptr) {
+    close(fd);
+    std::remove(path);
+    return false;
+  }
   EGifSetGifVersion(gif, true);
   bool ok = EGifPutScreenDesc(gif, sgGif.width, sgGif.height, 8, 0, nullptr) == GIF_OK &&
             PutLoop(gif, sgGif.loopCount);
