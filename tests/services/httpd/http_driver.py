@@ -166,7 +166,7 @@ def case_nonreaders(port):
     for _ in range(4):
         s = connect(port)
         s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
-        s.sendall(b"GET /big.bin HTTP/1.1\r\n\r\n")
+        s.sendall(b"GET /max.bin HTTP/1.1\r\n\r\n")
         stuck.append(s)
     time.sleep(0.3)
     print("served:" + body(exchange(port, b"GET /index.htm HTTP/1.1\r\n\r\n", PATIENT)))

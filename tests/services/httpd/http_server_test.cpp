@@ -4,6 +4,8 @@
 // argument checks, misuse before a request, listening twice, and the
 // functions behind the head and the root check.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <clocale>
 #include <cstring>
@@ -15,7 +17,10 @@
 #include <thread>
 #include <vector>
 
+#include "engine/core/engine.h"
+#include "platform/socket.h"
 #include "services/httpd/http_server.h"
+#include "services/sockets/socket_layer.h"
 #include "tests/e2e/harness_binary.h"
 #include "tests/engine/harness.h"
 #include "tests/platform/local_daemon.h"
@@ -77,6 +82,9 @@ class Served : public ::testing::Test {
     std::mt19937 rng(7);
     for (char& c : big) c = static_cast<char>(rng());
     bigFile = dir.Write("www/big.bin", big);
+    // The largest file served: more than the system buffers of a client
+    // that does not read take.
+    dir.Write("www/max.bin", std::string(HTTP_FILE_MAX, 'm'));
     ASSERT_GT(port, 0);
     tarv.Start({tarvtest::TarvBinary(), "hide", kHere + "serve.nms", std::to_string(port), www,
                 dir.File("served.txt")},
@@ -278,6 +286,37 @@ TEST(HttpStatements, ChecksAndListeningTwice) {
   // closed the listener.
   EXPECT_EQ(RunErrors(), Errors{"http_send_end: no request to answer !"});
   EXPECT_EQ(sgHttp.ListenSocket, -1);
+}
+
+// A slot whose socket fails on every read is closed at once, not held until
+// its deadline: slot 5 reaches its deadline first, the rest an hour later,
+// so a client that waited for a deadline would be handed over in slot 5.
+TEST(HttpStatements, AFailingSocketFreesItsSlotAtOnce) {
+  TarvEngineReset();
+  TempDir dir;
+  HttpStateClear();
+  const int port = tcppeer::FreePort();
+  sgHttp.ListenSocket = WinTcpListen(port);
+  ASSERT_GE(sgHttp.ListenSocket, 0);
+  SockSetNonBlocking(sgHttp.ListenSocket, true);
+  const std::string root = dir.path().string();
+  std::memcpy(sgHttp.Root.data(), root.data(), root.size());
+  for (int i = 0; i < HTTP_SLOTS; i++) {
+    HttpClient& c = sgHttp.Client[i];
+    // Never connected: every read fails with ENOTCONN and every wait wakes.
+    c.Socket = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(c.Socket, 0);
+    c.InUse = 1;
+    c.Deadline = SockNowMs() + (i == 5 ? 1000 : 3600 * 1000);
+  }
+  const int client = tcppeer::ConnectRetry(AF_INET, port);
+  ASSERT_GE(client, 0);
+  const std::string request = "GET /a.jsp HTTP/1.1\r\n\r\n";
+  ASSERT_EQ(send(client, request.data(), request.size(), 0), static_cast<ssize_t>(request.size()));
+  EXPECT_EQ(http_recv_request(), 0);
+  EXPECT_EQ(sgHttp.Current, 0);
+  close(client);
+  HttpStateClear();
 }
 
 // Serves uri for a client without a connection: 0 when the file was taken,
