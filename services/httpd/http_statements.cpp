@@ -3,7 +3,6 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
-
 #include <unistd.h>
 
 #include <algorithm>
