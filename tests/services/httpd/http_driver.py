@@ -189,10 +189,11 @@ def case_longest_name(port):
 
 
 def case_stale(port):
-    """The variables one request published are gone when the next arrives."""
+    """The variables one request published are gone when the next arrives,
+    also when the next sends a value too long to be stored under that name."""
     before = var_count(port)
     exchange(port, b"GET /s.php?role=admin HTTP/1.1\r\nX-Admin: yes\r\n\r\n", PROMPT)
-    after = var_count(port)
+    after = var_count(port, b"X-Admin: " + b"y" * 1100 + b"\r\n")
     print("same" if before == after else "before %s after %s" % (before, after))
 
 
