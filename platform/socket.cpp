@@ -107,10 +107,10 @@ int64_t SockNowMs() {
   return int64_t{ts.tv_sec} * 1000 + ts.tv_nsec / 1000000;
 }
 
-int SockWait(const int* fds, int count, short events, short* revents, int timeoutMs) {
+int SockWaitEach(const int* fds, const short* events, int count, short* revents, int timeoutMs) {
   std::array<pollfd, SOCK_ADDR_INFO_MAX> set;
   if (count < 1 || count > static_cast<int>(set.size())) return -EINVAL;
-  for (int i = 0; i < count; i++) set[i] = {fds[i], events, 0};
+  for (int i = 0; i < count; i++) set[i] = {fds[i], events[i], 0};
   const int64_t deadline = SockNowMs() + (timeoutMs > 0 ? timeoutMs : 0);
   for (;;) {
     int wait = timeoutMs;
@@ -124,6 +124,13 @@ int SockWait(const int* fds, int count, short events, short* revents, int timeou
     for (int i = 0; i < count; i++) revents[i] = set[i].revents;
     return r;
   }
+}
+
+int SockWait(const int* fds, int count, short events, short* revents, int timeoutMs) {
+  std::array<short, SOCK_ADDR_INFO_MAX> each;
+  if (count < 1 || count > static_cast<int>(each.size())) return -EINVAL;
+  each.fill(events);
+  return SockWaitEach(fds, each.data(), count, revents, timeoutMs);
 }
 
 int SockWaitOne(int fd, short events, short* revents, int timeoutMs) {

@@ -45,6 +45,8 @@ int64_t SockNowMs();
 // number of descriptors with events (their events in revents), 0 when the
 // time ran out, or -errno.  Negative descriptors are skipped.
 int SockWait(const int* fds, int count, short events, short* revents, int timeoutMs);
+// The same with events of each descriptor's own.
+int SockWaitEach(const int* fds, const short* events, int count, short* revents, int timeoutMs);
 // The same for one descriptor; *revents gets its events.
 int SockWaitOne(int fd, short events, short* revents, int timeoutMs);
 

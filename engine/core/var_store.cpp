@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "engine/log/log_sink.h"
 #include "engine/core/run_state.h"
@@ -285,4 +286,64 @@ int TarvZeroVar(const char* name) {
   ValueRewritten(i);
   sgVar.ValLen[i] = 0;
   return 0;
+}
+
+int TarvRemoveVars(const std::string_view* names, int count) {
+  const int32_t before = sgVar.Count;
+  std::vector<int32_t> newIndex(static_cast<size_t>(before) + 1, 1);
+  int removed = 0;
+  for (int n = 0; n < count; n++) {
+    const int i = TarvFindVar(names[n].data(), static_cast<int>(names[n].size()));
+    if (i > 0 && newIndex[i] != 0) {
+      newIndex[i] = 0;
+      removed++;
+    }
+  }
+  if (removed == 0) return 0;
+  // Counter digits still pending must be in the pool before it is rebuilt.
+  if (sgVar.Pending != 0) VarStoreWritePending();
+  const std::vector<char> old(sgVar.Pool.begin(), sgVar.Pool.begin() + sgVar.Fill);
+  const int32_t oldFill = sgVar.Fill;
+  int32_t j = 0;
+  int32_t fill = 0;
+  for (int32_t i = 1; i <= before; i++) {
+    if (newIndex[i] == 0) continue;
+    newIndex[i] = ++j;
+    const int32_t nl = sgVar.NameLen[i];
+    const int32_t vl = sgVar.ValLen[i];
+    std::memcpy(sgVar.Pool.data() + fill, old.data() + sgVar.NameOff[i], static_cast<size_t>(nl));
+    std::memcpy(sgVar.Pool.data() + fill + nl, old.data() + sgVar.ValOff[i], static_cast<size_t>(vl));
+    sgVar.NameOff[j] = fill;
+    sgVar.NameLen[j] = nl;
+    sgVar.ValOff[j] = fill + nl;
+    sgVar.ValLen[j] = vl;
+    sgVar.ValRoom[j] = vl;
+    sgVar.editByStep[j] = sgVar.editByStep[i];
+    sgVar.CounterOf[j] = sgVar.CounterOf[i];
+    sgVar.IntOf[j] = sgVar.IntOf[i];
+    sgVar.IntKnown[j] = sgVar.IntKnown[i];
+    fill += nl + vl;
+  }
+  // Past the count and the fill everything is zero again, as a clear expects.
+  std::memset(sgVar.Pool.data() + fill, 0, static_cast<size_t>(oldFill - fill));
+  for (int32_t i = j + 1; i <= before; i++) {
+    sgVar.NameOff[i] = sgVar.NameLen[i] = sgVar.ValOff[i] = sgVar.ValLen[i] = 0;
+    sgVar.ValRoom[i] = sgVar.editByStep[i] = 0;
+    sgVar.CounterOf[i] = sgVar.IntKnown[i] = 0;
+  }
+  for (VarCounter& c : sgVar.Counters) {
+    if (c.index == 0) continue;
+    if (newIndex[c.index] == 0)
+      c = VarCounter{};
+    else
+      c.index = newIndex[c.index];
+  }
+  sgVar.Count = j;
+  sgVar.Fill = fill;
+  gIndex.fill(0);
+  for (int32_t i = 1; i <= j; i++) gIndex[IndexSlot(VarName(i), sgVar.NameLen[i])] = i;
+  gRecent.fill(0);
+  // Numbers learnt before this point may name another variable now.
+  sgVar.Generation++;
+  return removed;
 }

@@ -1,4 +1,5 @@
-// The variable store: named text values in one append-only pool.
+// The variable store: named text values in one pool that only grows, but
+// for the variables a statement removes (TarvRemoveVars).
 #pragma once
 #include <array>
 #include <cstdint>
@@ -66,9 +67,9 @@ int TarvSetVarInt2(const char* name, int value);
 // Counters: integer variables published after every step (run.steps,
 // step.line, ...), each in a fixed slot 0..VAR_COUNTERS - 1 under a fixed
 // name (TarvSetCounter and VarSetCounterDirect below).  A slot keeps its
-// variable's number (numbers never change within a run, since no variable
-// is ever removed; a clear forgets them).  While neither the log nor the screen
-// shows the writes, an unchanged value only takes the step's mark, and a
+// variable's number (only TarvRemoveVars renumbers, and it moves the slot
+// along; a clear forgets them).  While neither the log nor the screen shows
+// the writes, an unchanged value only takes the step's mark, and a
 // changed one takes its length, room and mark at once and its digits when
 // something reads it.  It is TarvSetVarInt2 in every other respect.
 
@@ -123,6 +124,11 @@ int TarvFindVar(const char* name, int nameLen);
 // TarvGetVar4 of variable i, known to be the one named.
 int TarvGetVarAt(int i, const char* name, int nameLen, char* dest, int capacity);
 int TarvZeroVar(const char* name);
+// Removes the named variables that exist and closes the gaps they leave, in
+// the numbering and in the pool; the others keep their order and values.
+// Numbers learnt before may name another variable afterwards (the generation
+// changes).  The number of variables removed.
+int TarvRemoveVars(const std::string_view* names, int count);
 
 // Integer reads without reparsing: after a statement wrote `digits`, the
 // decimal text of `value`, into variable i, VarNoteInt remembers the number

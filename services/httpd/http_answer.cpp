@@ -69,6 +69,15 @@ bool HasDotDotSegment(const char* s, int len) {
 
 }  // namespace
 
+bool HttpUriRefused(const char* uri, int len) {
+  if (len <= 0 || uri[0] != '/') return true;
+  for (int k = 0; k < len; k++) {
+    const auto b = static_cast<unsigned char>(uri[k]);
+    if (b < 0x20 || b == 0x7f) return true;
+  }
+  return false;
+}
+
 bool HttpUriClimbs(const char* uri, int len) {
   if (len <= 0) return false;
   if (HasDotDotSegment(uri, len)) return true;
@@ -92,6 +101,12 @@ int HttpDate(int64_t seconds, char* dest) {
 void Http_CloseClientByIndex(int i) {
   HttpClient& c = sgHttp.Client[i];
   SockClose(&c.Socket);
+  if (c.Answering && c.FileFd >= 0) close(c.FileFd);
+  c.Answering = 0;
+  c.FileFd = -1;
+  c.FileOff = c.FileLeft = 0;
+  c.OutLen = c.OutSent = 0;
+  c.Deadline = 0;
   c.InUse = 0;
   c.Len = 0;
   c.RequestType = HTTP_UNDECIDED;
@@ -106,11 +121,13 @@ void Http_CloseClientByIndex(int i) {
   TarvDebugLog("\nHttp_CloseClientByIndex client[%d],be closed!", i);
 }
 
+int64_t HttpDeadlineFromNow() { return SockNowMs() + int64_t{std::max(1, sgRun.StepTimeout)} * 1000; }
+
 int HttpSendAll(int i, const char* data, int len) {
   HttpClient& c = sgHttp.Client[i];
-  // A client that stops reading holds the server for at most one step
-  // time-out per pause, never forever.
-  const int64_t waitMs = std::min<int64_t>(int64_t{std::max(1, sgRun.StepTimeout)} * 1000, INT_MAX);
+  // A client that stops reading holds the statement for one step time-out
+  // at most, however it paces what it takes.
+  const int64_t deadline = HttpDeadlineFromNow();
   int sent = 0;
   while (sent < len && c.Socket >= 0) {
     const int n = SockSend(c.Socket, data + sent, len - sent);
@@ -119,32 +136,43 @@ int HttpSendAll(int i, const char* data, int len) {
       continue;
     }
     if (n != -EAGAIN) break;
+    const int64_t left = deadline - SockNowMs();
     short revents = 0;
-    if (SockWaitOne(c.Socket, POLLOUT, &revents, static_cast<int>(waitMs)) <= 0) break;
+    if (left <= 0 || SockWaitOne(c.Socket, POLLOUT, &revents,
+                                 static_cast<int>(std::min<int64_t>(left, INT_MAX))) <= 0)
+      break;
   }
   TarvDebugLog("WinHttpTcpSend4: send return,len=%d.", sent);
   return sent;
 }
 
-int HttpSend_AnswerHead(int i, const char* contentType, int contentLength) {
-  char head[kHeadRoom];
+namespace {
+// The answer's head for the slot into dest (kHeadRoom bytes): its length.
+int BuildHead(int i, const char* contentType, int contentLength, char* dest) {
   char date[40];
   HttpDate(std::time(nullptr), date);
-  int n = std::snprintf(head, sizeof head,
+  int n = std::snprintf(dest, kHeadRoom,
                         "HTTP/1.1 200 OK\r\n"
                         "Server: tarvV13.http inside service\r\n"
                         "Date: %s\r\n"
                         "Content-Type: %s\r\n",
                         date, contentType);
   if (contentLength > 0)
-    n += std::snprintf(head + n, sizeof head - n, "Content-Length: %d\r\n", contentLength);
-  n += std::snprintf(head + n, sizeof head - n, "\r\n");
-  TarvDebugLogEscaped("\nHttpSend_AnswerHead client[%d] ......\r\n[%s]\r\n", i, head);
+    n += std::snprintf(dest + n, kHeadRoom - n, "Content-Length: %d\r\n", contentLength);
+  n += std::snprintf(dest + n, kHeadRoom - n, "\r\n");
+  TarvDebugLogEscaped("\nHttpSend_AnswerHead client[%d] ......\r\n[%s]\r\n", i, dest);
+  return n;
+}
+}  // namespace
+
+int HttpSend_AnswerHead(int i, const char* contentType, int contentLength) {
+  char head[kHeadRoom];
+  const int n = BuildHead(i, contentType, contentLength, head);
   return HttpSendAll(i, head, n);
 }
 
 int HttpSend_AnswerFile(int i) {
-  const HttpClient& c = sgHttp.Client[i];
+  HttpClient& c = sgHttp.Client[i];
   const char* uri = c.Buf.data() + c.UriStart;
   const int uriLen = c.UriEnd - c.UriStart + 1;
   const int rootLen = static_cast<int>(std::strlen(sgHttp.Root.data()));
@@ -156,32 +184,65 @@ int HttpSend_AnswerFile(int i) {
   sgHttp.Path[sgHttp.PathLen] = 0;
   const char* path = sgHttp.Path.data();
   TarvDebugLogEscaped("\nHttpSend_AnswerFile client[%d], [%s]", i, path);
-  // Nothing outside the root folder is served, however the URI spells it.
-  if (HttpUriClimbs(uri, uriLen))
+  // Nothing outside the root folder is served, however the URI spells it:
+  // the path is the root, a '/', and no step up.
+  if (HttpUriRefused(uri, uriLen) || HttpUriClimbs(uri, uriLen))
     return TarvReturn(-1, "HttpSend_AnswerFile index=%d, Not Found=<%s> !!!", i, path);
 
-  // Only a regular file that fits the buffer whole is served: a directory,
-  // a device or a pipe would block or send nonsense, a cut file would
-  // contradict its Content-Length.
+  // Only a regular file that fits the limit is served: a directory, a
+  // device or a pipe would block or send nonsense.
   const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   struct stat st {};
   if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > HTTP_FILE_MAX) {
     if (fd >= 0) close(fd);
     return TarvReturn(-1, "HttpSend_AnswerFile index=%d, Not Found=<%s> !!!", i, path);
   }
-  int64_t got = 0;
-  while (got < st.st_size) {
-    const ssize_t n = read(fd, sgHttp.File.data() + got, static_cast<size_t>(st.st_size - got));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    got += n;
-  }
-  close(fd);
-  if (got != st.st_size)
-    return TarvReturn(-1, "HttpSend_AnswerFile index=%d, Not Found=<%s> !!!", i, path);
-  sgHttp.FileLen = static_cast<int>(got);
+  // The answer goes out as the client takes it (HttpAnswerMore), so that a
+  // client that does not read holds no one else.
+  c.Answering = 1;
+  c.FileFd = fd;
+  c.FileOff = 0;
+  c.FileLeft = st.st_size;
+  c.OutLen = BuildHead(i, TypeOf(c.Buf.data() + c.Period), static_cast<int>(st.st_size), c.Out.data());
+  c.OutSent = 0;
+  c.Deadline = HttpDeadlineFromNow();
+  return 0;
+}
 
-  HttpSend_AnswerHead(i, TypeOf(sgHttp.Client[i].Buf.data() + c.Period), sgHttp.FileLen);
-  if (sgHttp.FileLen > 0) HttpSendAll(i, sgHttp.File.data(), sgHttp.FileLen);
+namespace {
+int AnswerFailed(int i, int err) {
+  TarvDebugLog("\nHttpAnswerMore client[%d], send error=%d", i, -err);
+  Http_CloseClientByIndex(i);
+  return 0;
+}
+}  // namespace
+
+int HttpAnswerMore(int i) {
+  HttpClient& c = sgHttp.Client[i];
+  while (c.OutSent < c.OutLen) {
+    const int n = SockSend(c.Socket, c.Out.data() + c.OutSent, c.OutLen - c.OutSent);
+    if (n == -EAGAIN) return 1;
+    if (n <= 0) return AnswerFailed(i, n);
+    c.OutSent += n;
+  }
+  while (c.FileLeft > 0) {
+    const int want = static_cast<int>(std::min<int64_t>(c.FileLeft, HTTP_CHUNK));
+    const ssize_t got = pread(c.FileFd, sgHttp.File.data(), static_cast<size_t>(want), c.FileOff);
+    if (got < 0 && errno == EINTR) continue;
+    // A file cut while it is sent would contradict its Content-Length.
+    if (got <= 0) {
+      TarvDebugLog("\nHttpAnswerMore client[%d], file ended early", i);
+      Http_CloseClientByIndex(i);
+      return 0;
+    }
+    sgHttp.FileLen = static_cast<int>(got);
+    const int n = SockSend(c.Socket, sgHttp.File.data(), sgHttp.FileLen);
+    if (n == -EAGAIN) return 1;
+    if (n <= 0) return AnswerFailed(i, n);
+    c.FileOff += n;
+    c.FileLeft -= n;
+    TarvDebugLog("WinHttpTcpSend4: send return,len=%d.", n);
+  }
+  Http_CloseClientByIndex(i);
   return 0;
 }

@@ -1,6 +1,9 @@
 // Parsing of the requests the server buffers: deciding what a request is,
 // its first line, its header lines and its name=value pairs.
+#include <strings.h>
+
 #include <cstring>
+#include <string_view>
 
 #include "engine/core/var_store.h"
 #include "engine/log/log.h"
@@ -87,12 +90,19 @@ void ParseUri(int i) {
   TarvReturn(0, "HttpGET_ParserURI index=%d, Send_AnswerFile End.", i);
 }
 
+bool UriRefused(const HttpClient& c, int i) {
+  if (!HttpUriRefused(c.Buf.data() + c.UriStart, c.UriEnd - c.UriStart + 1)) return false;
+  TarvDebugLog("\nHttp_CheckRequest client[%d], URI refused, be closed!", i);
+  return true;
+}
+
 void HttpGET_ParserFirstLine(int i) {
   HttpClient& c = sgHttp.Client[i];
   if (c.Len < 5 || !ParseFirstLine(c, 4, true)) {
     TarvReturn(0, "HttpGET_ParserFirstLine index=%d, End Error!!!", i);
     return;
   }
+  if (UriRefused(c, i)) return;
   ParseUri(i);
 }
 
@@ -106,6 +116,10 @@ int CheckPost(int i) {
     return 0;
   }
   TarvReturn(0, "HttpPOST_ParserFirstLine index=%d, eUri=%d", i, c.UriEnd);
+  if (UriRefused(c, i)) {
+    Http_CloseClientByIndex(i);
+    return 0;
+  }
   c.ContentLength = 0;
   c.VarsStart = 0;
   Http_ParserHead(i, false);
@@ -144,7 +158,7 @@ void SetPair(const HttpClient& c, int nameStart, int nameEnd, int valueStart, in
     NmsRunError(-2, "Http_ParserVars NameLen > VAR_NAME -2");
     varLen = kVarNameMax;
   }
-  TarvSetVar4(var, varLen, value, vl);
+  HttpPublish(var, varLen, value, vl);
   ++*count;
 }
 
@@ -164,7 +178,10 @@ int Http_CheckRequest(int i) {
     HttpGET_ParserFirstLine(i);
     const int type = c.RequestType;
     TarvDebugLog("\nHttp_CheckRequest client[%d],HttpGET_Parser, requestType=%d .", i, type);
-    if (type <= 1) Http_CloseClientByIndex(i);
+    if (c.Answering)
+      HttpAnswerMore(i);
+    else if (type <= 1)
+      Http_CloseClientByIndex(i);
     return TarvReturn(0, "Http_CheckRequest index=%d, GET requestType=%d", i, type);
   }
   if (StartsWith(c, "POST ")) {
@@ -226,10 +243,10 @@ int Http_ParserHead(int i, bool publish) {
             const int prefix = static_cast<int>(sizeof kHeadPrefix) - 1;
             std::memcpy(var, kHeadPrefix, prefix);
             std::memcpy(var + prefix, name, nameLen);
-            TarvSetVar4(var, prefix + nameLen, value, valueLen);
+            HttpPublish(var, prefix + nameLen, value, valueLen);
           }
           count++;
-          if (c.Method == HTTP_POST && nameLen == 14 && std::memcmp(name, "Content-Length", 14) == 0) {
+          if (c.Method == HTTP_POST && nameLen == 14 && strncasecmp(name, "Content-Length", 14) == 0) {
             if (valueLen <= kContentLengthMax && TarvIsInteger2(value, valueLen) == 0) {
               char digits[kContentLengthMax + 1] = {};
               std::memcpy(digits, value, valueLen);
@@ -284,4 +301,23 @@ int Http_ParserVars(int i) {
     p = amp + 1;
   }
   return TarvReturn(count, "Http_ParserVars index=%d, Var count=%d.", i, count);
+}
+
+int HttpPublish(const char* name, int nameLen, const char* value, int valueLen) {
+  const int rc = TarvSetVar4(name, nameLen, value, valueLen);
+  if (rc == 0)
+    sgHttp.Published.push_back({std::string(name, static_cast<size_t>(nameLen)),
+                                std::string(value, static_cast<size_t>(valueLen))});
+  return rc;
+}
+
+void HttpForgetPublished() {
+  std::vector<std::string_view> names;
+  char value[VAR_VAL];
+  for (const HttpPublished& p : sgHttp.Published) {
+    const int n = TarvGetVar4(p.Name.data(), static_cast<int>(p.Name.size()), value, VAR_VAL);
+    if (n >= 0 && std::string_view(value, static_cast<size_t>(n)) == p.Value) names.push_back(p.Name);
+  }
+  if (!names.empty()) TarvRemoveVars(names.data(), static_cast<int>(names.size()));
+  sgHttp.Published.clear();
 }

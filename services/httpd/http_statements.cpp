@@ -3,8 +3,12 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cstdint>
 #include <cstring>
 
 #include "engine/core/handler.h"
@@ -49,6 +53,7 @@ void AcceptClient() {
   const auto& v4 = reinterpret_cast<const sockaddr_in&>(peer);
   c.Socket = fd;
   c.InUse = 1;
+  c.Deadline = HttpDeadlineFromNow();
   inet_ntop(AF_INET, &v4.sin_addr, c.Ip.data(), c.Ip.size());
   c.Port = ntohs(v4.sin_port);
   TarvDebugLog("\nWinHttpTcpRecv: new Connection,Client index=%d,ip<%s>,port<%d>.", i, c.Ip.data(),
@@ -78,9 +83,26 @@ void ReadClient(int i, int* total) {
   }
 }
 
+// A slot the request loop watches: one still receiving its request or
+// sending a static answer (a dynamic request waits for the script).
+bool Watched(const HttpClient& c) { return c.InUse && c.RequestType != HTTP_DYNAMIC; }
+
+// Closes the watched slots whose deadline has passed: a client that neither
+// completes its request nor takes its answer in time holds a slot no longer.
+void CloseLateSlots() {
+  const int64_t now = SockNowMs();
+  for (int i = 0; i < HTTP_SLOTS; i++) {
+    const HttpClient& c = sgHttp.Client[i];
+    if (!Watched(c) || now < c.Deadline) continue;
+    TarvDebugLog("\nWinHttpTcpRecv: client[%d] idle past its deadline,be closed.", i);
+    Http_CloseClientByIndex(i);
+  }
+}
+
 // One pass of waiting and receiving: the bytes received.
 int WinHttpTcpRecv() {
   int fds[HTTP_SLOTS + 1];
+  short events[HTTP_SLOTS + 1];
   int owner[HTTP_SLOTS + 1];
   short revents[HTTP_SLOTS + 1] = {};
   int count = 0;
@@ -88,26 +110,38 @@ int WinHttpTcpRecv() {
   // connection would keep it ready and the wait would spin.
   if (AnySlotFree()) {
     fds[count] = sgHttp.ListenSocket;
+    events[count] = POLLIN;
     owner[count++] = -1;
   }
-  // A dynamic request waits for the script; its connection is not read
-  // again before it has been answered.
+  // The wait ends at the earliest deadline of a watched slot.
+  int64_t first = INT64_MAX;
   for (int i = 0; i < HTTP_SLOTS; i++) {
     const HttpClient& c = sgHttp.Client[i];
-    if (c.InUse && c.RequestType != HTTP_DYNAMIC) {
-      fds[count] = c.Socket;
-      owner[count++] = i;
-    }
+    if (!Watched(c)) continue;
+    fds[count] = c.Socket;
+    events[count] = c.Answering ? POLLOUT : POLLIN;
+    owner[count++] = i;
+    first = std::min(first, c.Deadline);
   }
   if (count == 0) return TarvReturn(0, "WinHttpTcpRecv: recv return,len=%d.", 0);
+  int waitMs = SOCK_WAIT_FOREVER;
+  if (first != INT64_MAX)
+    waitMs = static_cast<int>(std::clamp<int64_t>(first - SockNowMs(), 0, INT_MAX));
   TarvDebugLog("\nWinHttpTcpRecv: select begin ....");
-  const int r = SockWait(fds, count, POLLIN, revents, SOCK_WAIT_FOREVER);
+  const int r = SockWaitEach(fds, events, count, revents, waitMs);
   TarvDebugLog("\nWinHttpTcpRecv: select ret=%d .", r);
   if (r < 0) return NmsRunError(0, "WinHttpTcpRecv: recv len=%d,select ret SOCKET_ERROR", 0);
   int total = 0;
   if (owner[0] == -1 && revents[0] != 0) AcceptClient();
-  for (int k = 0; k < count; k++)
-    if (owner[k] >= 0 && revents[k] != 0) ReadClient(owner[k], &total);
+  for (int k = 0; k < count; k++) {
+    const int i = owner[k];
+    if (i < 0 || revents[k] == 0) continue;
+    if (sgHttp.Client[i].Answering)
+      HttpAnswerMore(i);
+    else
+      ReadClient(i, &total);
+  }
+  CloseLateSlots();
   return TarvReturn(total, "WinHttpTcpRecv: recv return,len=%d.", total);
 }
 
@@ -127,6 +161,8 @@ int PickRequest(bool againToo) {
 int HandOver(int i) {
   sgHttp.Current = i;
   sgHttp.Client[i].Handed = 1;
+  // What an earlier request published does not show through this one.
+  HttpForgetPublished();
   Http_ParserHead(i, true);
   Http_ParserVars(i);
   return TarvReturn(0, "http_recv_request, New Jsp Request,index=%d,...", i);
@@ -148,9 +184,12 @@ void HttpStateClear() {
   for (int i = 0; i < HTTP_SLOTS; i++) {
     HttpClient& c = sgHttp.Client[i];
     SockClose(&c.Socket);
+    if (c.Answering && c.FileFd >= 0) close(c.FileFd);
     std::memset(static_cast<void*>(&c), 0, sizeof c);
     c.Socket = -1;
+    c.FileFd = -1;
   }
+  sgHttp.Published.clear();
   sgHttp.Current = -1;
   sgHttp.Port = 0;
   sgHttp.Root.fill(0);
@@ -188,8 +227,7 @@ int http_recv_request() {
     const int n = WinHttpTcpRecv();
     TarvDebugLog("\nhttp_recv_request ,WinHttpTcpRecv( ), ret = %d", n);
     for (int k = 0; k < HTTP_SLOTS; k++)
-      if (sgHttp.Client[k].InUse && sgHttp.Client[k].RequestType != HTTP_DYNAMIC)
-        Http_CheckRequest(k);
+      if (Watched(sgHttp.Client[k]) && !sgHttp.Client[k].Answering) Http_CheckRequest(k);
     i = PickRequest(true);
     if (i >= 0) return HandOver(i);
   }

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "engine/core/engine.h"
 #include "engine/core/var_store.h"
@@ -96,6 +98,52 @@ TEST_F(VarStoreTest, ZeroKeepsTheVariable) {
   EXPECT_EQ(TarvSetVarInt2("n", -42), 0);
   EXPECT_EQ(Get("n"), "-42");
   EXPECT_EQ(sgVar.editByStep[2], 7);
+}
+
+TEST_F(VarStoreTest, RemovedVariablesGiveBackTheirNumbersAndPool) {
+  ASSERT_EQ(Set("a", "1"), 0);
+  ASSERT_EQ(Set("bb", "22"), 0);
+  ASSERT_EQ(Set("c", "3"), 0);
+  ASSERT_EQ(Set("a", "grown past its room"), 0);  // a's value now lies after c
+  VarSetCounterByName(0, "cnt", 5);
+  ASSERT_EQ(Set("dd", "44"), 0);
+  const std::string_view gone[] = {"bb", "missing", "dd", "bb"};
+  EXPECT_EQ(TarvRemoveVars(gone, 4), 2);
+  struct Case {
+    std::string name, value;
+    int index;
+  };
+  const Case kept[] = {{"a", "grown past its room", 1}, {"c", "3", 2}, {"cnt", "5", 3}};
+  for (const Case& c : kept) {
+    EXPECT_EQ(Get(c.name), c.value) << c.name;
+    EXPECT_EQ(TarvFindVar(c.name.data(), static_cast<int>(c.name.size())), c.index) << c.name;
+  }
+  EXPECT_EQ(Get("bb"), "<-2>");
+  EXPECT_EQ(Get("dd"), "<-2>");
+  EXPECT_EQ(sgVar.Count, 3);
+  EXPECT_EQ(sgVar.Fill, 1 + 19 + 1 + 1 + 3 + 1);
+  // The counter writes its new number, not the one it had.
+  VarSetCounterDirect(0, "cnt", 6, 1);
+  VarSetCounterDirect(0, "cnt", 17, 1);
+  EXPECT_EQ(Get("cnt"), "17");
+  EXPECT_EQ(Get("c"), "3");
+  ASSERT_EQ(Set("e", "5"), 0);
+  EXPECT_EQ(TarvFindVar("e", 1), 4);
+  EXPECT_EQ(TarvRemoveVars(gone, 4), 0);
+}
+
+TEST_F(VarStoreTest, RemovingMakesRoomInAFullStore) {
+  std::vector<std::string> names;
+  for (int i = 0; i < VAR_MAX; i++) {
+    names.push_back("v" + std::to_string(i));
+    ASSERT_EQ(Set(names.back(), std::string(10, 'x')), 0) << i;
+  }
+  EXPECT_EQ(Set("late", "1"), -3);
+  std::vector<std::string_view> views(names.begin() + 1, names.end());
+  EXPECT_EQ(TarvRemoveVars(views.data(), static_cast<int>(views.size())), VAR_MAX - 1);
+  EXPECT_EQ(Set("late", "1"), 0);
+  EXPECT_EQ(Get("v0"), std::string(10, 'x'));
+  EXPECT_EQ(sgVar.Fill, 2 + 10 + 4 + 1);
 }
 
 }  // namespace

@@ -11,6 +11,11 @@ import time
 
 HOST = "127.0.0.1"
 WAIT = 10.0
+# Shorter than the server's idle deadline (its step time-out, 6 s): an
+# answer that only comes when a slot's deadline frees it comes too late.
+PROMPT = 3.0
+# Longer than one idle deadline, shorter than several in a row.
+PATIENT = 15.0
 
 
 def connect(port):
@@ -42,16 +47,17 @@ def reset(s):
     s.close()
 
 
-def exchange(port, request):
+def exchange(port, request, limit=WAIT):
     s = connect(port)
     s.sendall(request)
-    got = read_all(s)
+    got = read_all(s, limit)
     s.close()
     return got
 
 
 def case_raw(port, request):
-    sys.stdout.buffer.write(exchange(port, request.encode("latin-1").decode("unicode_escape").encode("latin-1")))
+    request = request.encode("latin-1").decode("unicode_escape").encode("latin-1")
+    sys.stdout.buffer.write(exchange(port, request, PROMPT))
 
 
 def body(answer):
@@ -130,8 +136,85 @@ def case_post_split(port):
     print(body(read_all(s)))
 
 
+def case_resets(port):
+    """More clients than slots reset their half-sent requests; a plain
+    request is then served at once, not when a deadline frees a slot."""
+    for _ in range(25):
+        s = connect(port)
+        s.sendall(b"GET /index.htm HTTP/1.1\r\nHo")
+        time.sleep(0.02)
+        reset(s)
+    time.sleep(0.2)
+    print("then:" + body(exchange(port, b"GET /index.htm HTTP/1.1\r\n\r\n", PROMPT)))
+
+
+def case_idle(port):
+    """20 clients send half a request and stop; a plain client is served once
+    their deadline has closed them."""
+    idle = [connect(port) for _ in range(20)]
+    for s in idle:
+        s.sendall(b"GET /index.htm HTT")
+    time.sleep(0.3)
+    print("served:" + body(exchange(port, b"GET /index.htm HTTP/1.1\r\n\r\n", PATIENT)))
+    for s in idle:
+        s.close()
+
+
+def case_nonreaders(port):
+    """Clients that ask for a large file and never read it hold no one else."""
+    stuck = []
+    for _ in range(4):
+        s = connect(port)
+        s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+        s.sendall(b"GET /max.bin HTTP/1.1\r\n\r\n")
+        stuck.append(s)
+    time.sleep(0.3)
+    print("served:" + body(exchange(port, b"GET /index.htm HTTP/1.1\r\n\r\n", PATIENT)))
+    for s in stuck:
+        reset(s)
+
+
+def var_count(port, head=b""):
+    return body(exchange(port, b"GET /count.jsp HTTP/1.1\r\n" + head + b"\r\n", PROMPT))
+
+
+def case_longest_name(port):
+    """A header name of 53 bytes makes a variable (63 bytes with its prefix);
+    one of 54 does not."""
+    name = b"X-" + b"n" * 51
+    longest = var_count(port, name + b": v\r\n")
+    longer = var_count(port, name + b"x: v\r\n")
+    n = lambda text: int(text.split("=")[1])
+    print("published" if n(longest) == n(longer) + 1 else "%s then %s" % (longest, longer))
+
+
+def case_stale(port):
+    """The variables one request published are gone when the next arrives,
+    also when the next sends a value too long to be stored under that name."""
+    before = var_count(port)
+    exchange(port, b"GET /s.php?role=admin HTTP/1.1\r\nX-Admin: yes\r\n\r\n", PROMPT)
+    after = var_count(port, b"X-Admin: " + b"y" * 1100 + b"\r\n")
+    print("same" if before == after else "before %s after %s" % (before, after))
+
+
+def case_flood(port):
+    """25 requests of 200 header names and a pair each, no name twice: the
+    script's variables stay as many as before."""
+    before = var_count(port)
+    digits = "0123456789abcdefghijklmnopqrstuvwxyz"
+    for r in range(25):
+        names = [chr(ord("A") + r) + digits[k // 36] + digits[k % 36] for k in range(200)]
+        request = ("GET /f.jsp?v%d=1 HTTP/1.1\r\n" % r + "".join(n + ":v\r\n" for n in names)
+                   + "\r\n")
+        exchange(port, request.encode(), PROMPT)
+    after = var_count(port)
+    print("same" if before == after else "before %s after %s" % (before, after))
+
+
 CASES = {"slots": case_slots, "reset": case_reset, "together": case_together,
-         "post-split": case_post_split}
+         "post-split": case_post_split, "resets": case_resets, "idle": case_idle,
+         "nonreaders": case_nonreaders, "stale": case_stale, "longest-name": case_longest_name,
+         "flood": case_flood}
 
 if __name__ == "__main__":
     if sys.argv[1] == "raw":

@@ -4,6 +4,8 @@
 // argument checks, misuse before a request, listening twice, and the
 // functions behind the head and the root check.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <clocale>
 #include <cstring>
@@ -15,7 +17,10 @@
 #include <thread>
 #include <vector>
 
+#include "engine/core/engine.h"
+#include "platform/socket.h"
 #include "services/httpd/http_server.h"
+#include "services/sockets/socket_layer.h"
 #include "tests/e2e/harness_binary.h"
 #include "tests/engine/harness.h"
 #include "tests/platform/local_daemon.h"
@@ -57,16 +62,29 @@ class Served : public ::testing::Test {
   void SetUp() override {
     std::filesystem::create_directories(www + "/dir.d");
     std::filesystem::create_directories(www + "/sub");
+    std::filesystem::create_directories(dir.File("www2"));
+    std::filesystem::create_directories(dir.File("outside"));
     dir.Write("www/index.htm", "<html>hi</html>");
     dir.Write("www/style.css", "p{}");
     dir.Write("www/pic.png", std::string("\x89PNG\r\n\x1a\n\0\0", 10));
     dir.Write("www/data.bin", "bytes");
     dir.Write("www/empty.txt", "");
     dir.Write("secret.txt", "do not serve");
+    // Beside the root, under names that begin with the root's own.
+    dir.Write("www2/secret.txt", "do not serve");
+    dir.Write("www2-x.txt", "do not serve");
+    dir.Write("outside/passwd", "do not serve");
+    std::filesystem::create_directory_symlink(dir.File("outside"), www + "/link");
+    dir.Write("www/page.jsp", "<% source %>");
+    dir.Write("www/c\x01.txt", "control");
+    dir.Write("www/a.js", "js");
     std::string big(3 * 1024 * 1024, '\0');
     std::mt19937 rng(7);
     for (char& c : big) c = static_cast<char>(rng());
     bigFile = dir.Write("www/big.bin", big);
+    // The largest file served: more than the system buffers of a client
+    // that does not read take.
+    dir.Write("www/max.bin", std::string(HTTP_FILE_MAX, 'm'));
     ASSERT_GT(port, 0);
     tarv.Start({tarvtest::TarvBinary(), "hide", kHere + "serve.nms", std::to_string(port), www,
                 dir.File("served.txt")},
@@ -159,6 +177,56 @@ TEST_F(Served, StaticFilesDynamicRequestsAndRefusals) {
   EXPECT_EQ(ReadFile(dir.File("served.txt")), log + "errors=0");
 }
 
+TEST_F(Served, HostileClients) {
+  const std::string dyn = Head("text/html");
+  struct Case {
+    std::string request;  // with \r\n written as escapes for the driver
+    std::string answer;
+  };
+  const Case cases[] = {
+      // A URI that does not start with '/' would join the root's own name.
+      {"GET 2/secret.txt HTTP/1.1\\r\\n\\r\\n", ""},
+      {"GET 2-x.txt HTTP/1.1\\r\\n\\r\\n", ""},
+      {"POST 2/x.jsp HTTP/1.1\\r\\nContent-Length: 3\\r\\n\\r\\np=1", ""},
+      // A NUL or another control byte would end the path after its checked
+      // extension, or name a file no URI should.
+      {"GET /page.jsp\\x00.txt HTTP/1.1\\r\\n\\r\\n", ""},
+      {"GET /link/passwd\\x00.txt HTTP/1.1\\r\\n\\r\\n", ""},
+      {"GET /c\\x01.txt HTTP/1.1\\r\\n\\r\\n", ""},
+      // More than the buffer holds is refused at once, not waited for.
+      {"POST /huge.jsp HTTP/1.1\\r\\nContent-Length: 3000\\r\\n\\r\\np=1", ""},
+      // The body ends where Content-Length says, whatever follows it.
+      {"POST /leak.jsp HTTP/1.1\\r\\nContent-Length: 7\\r\\n\\r\\np=1&q=2zz&x=9",
+       dyn + "POST /leak.jsp x=- y=- p=1 q=2 accept=- from=127.0.0.1"},
+      {"POST /lower.jsp HTTP/1.1\\r\\ncontent-LENGTH: 7\\r\\n\\r\\np=1&q=2",
+       dyn + "POST /lower.jsp x=- y=- p=1 q=2 accept=- from=127.0.0.1"},
+      // An empty value is a counted error and sets nothing.
+      {"GET /e.php?p=&q=2 HTTP/1.1\\r\\n\\r\\n", dyn + "GET /e.php x=- y=- p=- q=2 accept=- from=127.0.0.1"},
+  };
+  for (const Case& c : cases) {
+    std::string got = Drive("raw", c.request);
+    if (c.answer.empty() && got == "<reset>") got.clear();
+    EXPECT_EQ(got, c.answer) << c.request;
+  }
+  EXPECT_EQ(Drive("resets"), "then:<html>hi</html>\n");
+  EXPECT_EQ(Drive("nonreaders"), "served:<html>hi</html>\n");
+  EXPECT_EQ(Drive("idle"), "served:<html>hi</html>\n");
+  // What one request published does not show through the next, and
+  // clients cannot fill the script's variable store.
+  EXPECT_EQ(Drive("stale"), "same\n");
+  EXPECT_EQ(Drive("longest-name"), "published\n");
+  EXPECT_EQ(Drive("flood"), "same\n");
+
+  int code = -1;
+  std::string log = "POST /leak.jsp;POST /lower.jsp;GET /e.php;GET /count.jsp;GET /s.php;GET /count.jsp;"
+                    "GET /count.jsp;GET /count.jsp;GET /count.jsp;";
+  for (int r = 0; r < 25; r++) log += "GET /f.jsp;";
+  log += "GET /count.jsp;GET /stop.jsp;";
+  EXPECT_EQ(Stop(&code), Head("text/html") + log);
+  EXPECT_EQ(code, 0) << ReadFile(dir.File("tarv.out"));
+  EXPECT_EQ(ReadFile(dir.File("served.txt")), log + "errors=1");
+}
+
 TEST_F(Served, ChromiumPostsAFormBack) {
   dir.Write("www/form.htm",
             "<html><body><form method=\"post\" action=\"/submit.jsp\">"
@@ -220,6 +288,37 @@ TEST(HttpStatements, ChecksAndListeningTwice) {
   EXPECT_EQ(sgHttp.ListenSocket, -1);
 }
 
+// A slot whose socket fails on every read is closed at once, not held until
+// its deadline: slot 5 reaches its deadline first, the rest an hour later,
+// so a client that waited for a deadline would be handed over in slot 5.
+TEST(HttpStatements, AFailingSocketFreesItsSlotAtOnce) {
+  TarvEngineReset();
+  TempDir dir;
+  HttpStateClear();
+  const int port = tcppeer::FreePort();
+  sgHttp.ListenSocket = WinTcpListen(port);
+  ASSERT_GE(sgHttp.ListenSocket, 0);
+  SockSetNonBlocking(sgHttp.ListenSocket, true);
+  const std::string root = dir.path().string();
+  std::memcpy(sgHttp.Root.data(), root.data(), root.size());
+  for (int i = 0; i < HTTP_SLOTS; i++) {
+    HttpClient& c = sgHttp.Client[i];
+    // Never connected: every read fails with ENOTCONN and every wait wakes.
+    c.Socket = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(c.Socket, 0);
+    c.InUse = 1;
+    c.Deadline = SockNowMs() + (i == 5 ? 1000 : 3600 * 1000);
+  }
+  const int client = tcppeer::ConnectRetry(AF_INET, port);
+  ASSERT_GE(client, 0);
+  const std::string request = "GET /a.jsp HTTP/1.1\r\n\r\n";
+  ASSERT_EQ(send(client, request.data(), request.size(), 0), static_cast<ssize_t>(request.size()));
+  EXPECT_EQ(http_recv_request(), 0);
+  EXPECT_EQ(sgHttp.Current, 0);
+  close(client);
+  HttpStateClear();
+}
+
 // Serves uri for a client without a connection: 0 when the file was taken,
 // -1 when it was refused.
 int Serve(const std::string& root, const std::string& uri) {
@@ -269,10 +368,14 @@ TEST(HttpStatements, DateLineInEnglishWhateverTheLocale) {
   std::setlocale(LC_TIME, "C");
 }
 
-// uris.tsv: which URIs climb out of the root.
+// uris.tsv: which URIs climb out of the root, and which are refused outright.
 TEST(HttpStatements, UrisThatClimbOutOfTheRoot) {
-  for (const auto& row : tarvtest::LoadRows("services/httpd/uris.tsv"))
-    EXPECT_EQ(HttpUriClimbs(row[0].c_str(), static_cast<int>(row[0].size())), row[1] == "true") << row[0];
+  for (const auto& row : tarvtest::LoadRows("services/httpd/uris.tsv")) {
+    ASSERT_EQ(row.size(), 3u) << row[0];
+    const int len = static_cast<int>(row[0].size());
+    EXPECT_EQ(HttpUriClimbs(row[0].c_str(), len), row[1] == "true") << row[0];
+    EXPECT_EQ(HttpUriRefused(row[0].c_str(), len), row[2] == "true") << row[0];
+  }
 }
 
 }  // namespace
