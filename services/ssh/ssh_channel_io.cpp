@@ -10,6 +10,7 @@
 #include "engine/core/run_state.h"
 #include "engine/log/log.h"
 #include "platform/socket.h"
+#include "services/sockets/statement_helpers.h"
 #include "services/ssh/ssh_client.h"
 
 namespace {
@@ -34,10 +35,10 @@ void waitsocket(int sock, LIBSSH2_SESSION* session) {
 }
 
 int64_t SshStepDeadline() {
-  const int seconds = std::max(1, static_cast<int>(sgRun.StepTimeout));
+  const int64_t deadline = StepDeadlineMs();
   // The session's own blocking waits get the same bound.
-  if (sgSshSession) libssh2_session_set_timeout(sgSshSession, seconds * 1000L);
-  return SockNowMs() + int64_t{seconds} * 1000;
+  if (sgSshSession) libssh2_session_set_timeout(sgSshSession, deadline - SockNowMs());
+  return deadline;
 }
 
 bool SshAgain(const char* againText, int64_t deadline) {

@@ -31,8 +31,7 @@ constexpr int kDelayMax = 5000;
 // delay and the length, with an error that tells how far it got.
 int SendScriptBytes(const char* src, int len) {
   if (sgTelnet.Delay <= 0) return TarvTelnetSend(src, len, sgRun.StepTimeout);
-  const int seconds = std::max(1, static_cast<int>(sgRun.StepTimeout));
-  const int64_t deadline = SockNowMs() + int64_t{seconds} * 1000;
+  const int64_t deadline = StepDeadlineMs();
   int sent = 0;
   for (int i = 0; i < len && SockNowMs() < deadline; i++) {
     const int64_t left = deadline - SockNowMs();
