@@ -158,6 +158,10 @@ void SshCloseAll() {
     ssh_close_ShellChannel();
     libssh2_session_disconnect_ex(sgSshSession, kDisconnectByApplication,
                                   "Normal Shutdown, Thank you for playing", "");
+    // Nothing the server may still send matters now: the free must not wait
+    // for the close of a channel a silent server never confirmed, or it
+    // gives up and keeps the session.
+    SockShutdownRead(sgSsh.Socket);
     libssh2_session_free(sgSshSession);
     sgSshSession = nullptr;
   }
