@@ -71,6 +71,8 @@ int SockSetResetOnClose(int fd) {
   return setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort) == 0 ? 0 : Fail();
 }
 
+int SockShutdownRead(int fd) { return shutdown(fd, SHUT_RD) == 0 ? 0 : Fail(); }
+
 int SockSetReuseAddr(int fd) {
   const int one = 1;
   return setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) == 0 ? 0 : Fail();

@@ -488,6 +488,13 @@ int WinUdpListenV6(int port) {
     const int n =
         SockRecvFrom(socks.at(i), sgUdp.Buf.data(), UDP_BUF, true, false, &from, &fromLen);
     if (n == -EAGAIN) continue;
+    if (n == -EMSGSIZE) {
+      // A datagram too long for the buffer says nothing of the peer to come:
+      // it is taken off the queue, and the wait goes on for the next one.
+      SockRecvFrom(socks.at(i), sgUdp.Buf.data(), UDP_BUF, false, false, &from, &fromLen);
+      HtmlLogWarning("WinUdpListenV6: a datagram longer than %d bytes is dropped", UDP_BUF);
+      continue;
+    }
     // Every other socket closes with the scan; the kept one is closed here
     // on a failure.
     int32_t fd = socks.Release(i);

@@ -65,6 +65,7 @@ int WinUdpConnect2V6(const char* ipv6, int port);
 // Binds every local address and waits without limit for the first datagram:
 // the socket it is queued on (it stays queued); its sender becomes the peer
 // and is published in udp.client.ip and udp.client.port; -1, -5..-8 on failure.
+// A datagram longer than UDP_BUF is dropped with a warning, and the wait goes on.
 int WinUdpListenV6(int port);
 // One datagram within max(1, seconds) seconds, or without limit when seconds
 // is 0: its length, or 0 on time-out or error.  The sender becomes the peer.

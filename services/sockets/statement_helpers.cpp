@@ -10,6 +10,7 @@
 #include "engine/core/text_buffer.h"
 #include "engine/log/log.h"
 #include "engine/statements/arg_checks.h"
+#include "platform/socket.h"
 #include "services/sockets/socket_layer.h"
 
 bool ArgLength(int w, int max) { return ArgCheckLength(w, max, -w) == 0; }
@@ -133,4 +134,8 @@ bool SendSelection(const char** data, int* len) {
   *data = sgRun.Text.data() + head;
   *len = static_cast<int>(tail - head + 1);
   return true;
+}
+
+int64_t StepDeadlineMs() {
+  return SockNowMs() + int64_t{std::max(1, static_cast<int>(sgRun.StepTimeout))} * 1000;
 }

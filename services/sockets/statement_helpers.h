@@ -18,6 +18,10 @@ inline int Left(int64_t budget, SocketClock::time_point start) {
       std::clamp<int64_t>(budget - SecondsSince(start), INT32_MIN, INT32_MAX));
 }
 
+// The end of a wait of the step time-out (at least a second) from now, in
+// SockNowMs time.
+int64_t StepDeadlineMs();
+
 // Length of argument w in 1..max; on failure the run error's code is -w.
 bool ArgLength(int w, int max);
 // Whole-number argument w in lo..hi into *value (and its integer slot); on

@@ -4,11 +4,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <thread>
 
 #include "engine/core/run_state.h"
 #include "engine/log/log.h"
 #include "platform/socket.h"
+#include "services/sockets/statement_helpers.h"
 #include "services/ssh/ssh_client.h"
 
 namespace {
@@ -32,13 +34,28 @@ void waitsocket(int sock, LIBSSH2_SESSION* session) {
   SshWaitSocket(kWaitSocketMs);
 }
 
-void SshAgain(const char* againText) {
-  TarvDebugLog("%s", againText);
-  std::this_thread::sleep_for(std::chrono::milliseconds(kAgainSleepMs));
-  waitsocket(sgSsh.Socket, sgSshSession);
+int64_t SshStepDeadline() {
+  const int64_t deadline = StepDeadlineMs();
+  // The session's own blocking waits get the same bound.
+  if (sgSshSession) libssh2_session_set_timeout(sgSshSession, deadline - SockNowMs());
+  return deadline;
 }
 
-LIBSSH2_CHANNEL* SshOpenSessionChannel(const char* againText) {
+bool SshAgain(const char* againText, int64_t deadline) {
+  const int64_t left = deadline - SockNowMs();
+  if (left <= 0) return false;
+  TarvDebugLog("%s", againText);
+  std::this_thread::sleep_for(std::chrono::milliseconds(std::min<int64_t>(kAgainSleepMs, left)));
+  if (deadline == SSH_NO_DEADLINE) {
+    waitsocket(sgSsh.Socket, sgSshSession);
+  } else {
+    const int64_t rest = deadline - SockNowMs();
+    if (rest > 0) SshWaitSocket(static_cast<int>(std::min<int64_t>(kWaitSocketMs, rest)));
+  }
+  return true;
+}
+
+LIBSSH2_CHANNEL* SshOpenSessionChannel(const char* againText, int64_t deadline) {
   for (;;) {
     LIBSSH2_CHANNEL* ch =
         libssh2_channel_open_ex(sgSshSession, "session", 7, LIBSSH2_CHANNEL_WINDOW_DEFAULT,
@@ -46,12 +63,15 @@ LIBSSH2_CHANNEL* SshOpenSessionChannel(const char* againText) {
     if (ch) return ch;
     if (libssh2_session_last_error(sgSshSession, nullptr, nullptr, 0) != LIBSSH2_ERROR_EAGAIN)
       return nullptr;
-    SshAgain(againText);
+    if (!SshAgain(againText, deadline)) {
+      TarvDebugLog("\nlibssh2_channel_open: no answer within the step time-out");
+      return nullptr;
+    }
   }
 }
 
 int SshWriteAll(LIBSSH2_CHANNEL* channel, const char* buf, int len) {
-  const int64_t deadline = SockNowMs() + int64_t{std::max(1, sgRun.StepTimeout)} * 1000;
+  const int64_t deadline = SshStepDeadline();
   int sent = 0;
   while (sent < len) {
     const ssize_t n = libssh2_channel_write_ex(channel, 0, buf + sent, len - sent);
@@ -79,10 +99,10 @@ void SshChannelFinish(LIBSSH2_CHANNEL* channel, bool wait, const char* againText
   int exitCode = 127;
   char* signal = nullptr;
   int rc = libssh2_channel_close(channel);
-  while (wait && rc == LIBSSH2_ERROR_EAGAIN) {
-    SshAgain(againText);
+  // A server that never confirms the close is given up at the step time-out.
+  const int64_t deadline = wait ? SshStepDeadline() : 0;
+  while (wait && rc == LIBSSH2_ERROR_EAGAIN && SshAgain(againText, deadline))
     rc = libssh2_channel_close(channel);
-  }
   if (!wait) TarvDebugLog("\nssh_channel_close sgShellChannel: ret=<%d>", rc);
   if (rc == 0) {
     exitCode = libssh2_channel_get_exit_status(channel);

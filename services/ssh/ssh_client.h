@@ -63,12 +63,18 @@ int SshWriteAll(LIBSSH2_CHANNEL* channel, const char* buf, int len);
 // Appends what one read of the channel gives straight into the text: the
 // libssh2 result.
 int SshReadIntoText(LIBSSH2_CHANNEL* channel);
-// A session channel; while a non-blocking session says "again", logs
-// againText, sleeps a second and waits for the socket: null on any other
-// error.
-LIBSSH2_CHANNEL* SshOpenSessionChannel(const char* againText);
-// The pause and wait of a non-blocking session that said "again".
-void SshAgain(const char* againText);
+// The end, in SockNowMs time, of a wait bounded by the step time-out; the
+// session's own blocking calls are bounded by the same time from now on.
+int64_t SshStepDeadline();
+inline constexpr int64_t SSH_NO_DEADLINE = INT64_MAX;
+// A session channel; while a non-blocking session says "again" and the
+// deadline has not passed, logs againText, sleeps a second and waits for the
+// socket: null on any other error or at the deadline.
+LIBSSH2_CHANNEL* SshOpenSessionChannel(const char* againText, int64_t deadline);
+// The pause and wait of a non-blocking session that said "again", cut at
+// the deadline: false, without waiting, once it has passed.
+bool SshAgain(const char* againText, int64_t deadline = SSH_NO_DEADLINE);
 // Closes a channel that ran a command or the shell, logs its exit code or
-// signal and frees it; the loop of a busy session is run when wait is set.
+// signal and frees it; when wait is set, the close of a busy session is
+// tried again until the step time-out.
 void SshChannelFinish(LIBSSH2_CHANNEL* channel, bool wait, const char* againText);

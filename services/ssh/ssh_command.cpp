@@ -18,8 +18,11 @@ int ssh_command_a2() {
   if (!sgSshSession || sgSsh.Authenticated < 1)
     return NmsRunError(-5, "ssh_command_a2:  Session == NULL, Error");
 
-  LIBSSH2_CHANNEL* ch =
-      SshOpenSessionChannel("\nssh_command_a2 ,channel_open: LIBSSH2_ERROR_EAGAIN, waitsocket ...");
+  // A server that stops answering must not hold the step: the channel and
+  // the command's start get the step time-out between them.
+  const int64_t deadline = SshStepDeadline();
+  LIBSSH2_CHANNEL* ch = SshOpenSessionChannel(
+      "\nssh_command_a2 ,channel_open: LIBSSH2_ERROR_EAGAIN, waitsocket ...", deadline);
   if (!ch) {
     SshCloseAll();
     return NmsRunError(-3, "ssh_command_a2: libssh2_channel_open_session Error");
@@ -28,8 +31,10 @@ int ssh_command_a2() {
   int rc;
   while ((rc = libssh2_channel_process_startup(ch, "exec", 4, agA[2],
                                                static_cast<unsigned>(igL[2]))) ==
-         LIBSSH2_ERROR_EAGAIN)
-    SshAgain("\nssh_command_a2 ,channel_exec: LIBSSH2_ERROR_EAGAIN, waitsocket ...");
+             LIBSSH2_ERROR_EAGAIN &&
+         SshAgain("\nssh_command_a2 ,channel_exec: LIBSSH2_ERROR_EAGAIN, waitsocket ...",
+                  deadline)) {
+  }
   if (rc != 0) {
     libssh2_channel_free(ch);
     SshCloseAll();

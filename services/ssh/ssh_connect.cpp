@@ -28,6 +28,7 @@ constexpr int kUserMax = 120;
 constexpr int kPasswordMax = 90;
 constexpr int kHashLen = 20;
 constexpr int kDisconnectByApplication = 11;
+constexpr const char* kMasked = "********";
 
 #define SSH_CONNECT "ssh_connect_ip_a3_port_a5_username_a7_password_a9"
 
@@ -62,7 +63,8 @@ void SshKbdInteractiveCallBack(const char* name, int nameLen, const char* instru
     }
     std::memcpy(responses[i].text, sgSsh.Password.data(), len + 1);
     responses[i].length = static_cast<unsigned>(len);
-    TarvDebugLogEscaped("\nResponse %d from user is [%s],len=%d", i, responses[i].text, len);
+    // The password never reaches the log: only its length does.
+    TarvDebugLog("\nResponse %d from user is [%s],len=%d", i, len > 0 ? kMasked : "", len);
   }
   TarvDebugLog("\nDone. Sending keyboard-interactive responses to server now.\n");
 }
@@ -111,7 +113,8 @@ int Authenticate(const char* user, int userLen) {
 
 // The shell channel with its pty: 0, or the run error's code.
 int OpenShell() {
-  sgShellChannel = SshOpenSessionChannel("\nssh,channel_open: LIBSSH2_ERROR_EAGAIN, waitsocket ...");
+  sgShellChannel = SshOpenSessionChannel("\nssh,channel_open: LIBSSH2_ERROR_EAGAIN, waitsocket ...",
+                                         SshStepDeadline());
   if (!sgShellChannel) {
     ssh_close_ShellChannel();
     return NmsRunError(-3, "libssh2_channel_open_session Error");
@@ -155,6 +158,10 @@ void SshCloseAll() {
     ssh_close_ShellChannel();
     libssh2_session_disconnect_ex(sgSshSession, kDisconnectByApplication,
                                   "Normal Shutdown, Thank you for playing", "");
+    // Nothing the server may still send matters now: the free must not wait
+    // for the close of a channel a silent server never confirmed, or it
+    // gives up and keeps the session.
+    SockShutdownRead(sgSsh.Socket);
     libssh2_session_free(sgSshSession);
     sgSshSession = nullptr;
   }

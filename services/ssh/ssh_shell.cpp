@@ -28,11 +28,12 @@ bool ShellUsable() {
 }
 
 // The automatic answer, when the onrecv text is among the n new bytes
-// behind the text's end and the bytes just before them.
+// behind the text's end and the L - 1 bytes just before them: an occurrence
+// split across reads is found, one already answered is not found again.
 void AnswerOnRecv(int n) {
   const int L = sgSsh.OnRecvLen;
   if (L <= 0 || int64_t{sgRun.TextLen} + n < L) return;
-  const int before = std::min<int>(sgRun.TextLen, L);
+  const int before = std::min<int>(sgRun.TextLen, L - 1);
   const char* from = sgRun.Text.data() + 1 + sgRun.TextLen - before;
   if (TarvMemFind4(from, before + n, sgSsh.OnRecv.data(), L) < 0) return;
   TarvDebugLog("\nssh_recv_expect_a3:onrecv receved expected string");

@@ -73,11 +73,17 @@ bool PlainWord(const char* p) {
 char* Terminal(TelnetDecoder* d, uint8_t b, char* out) {
   switch (d->Ansi) {
     case AnsiState::Csi:
-      if (b >= 'A' && b <= 'z') d->Ansi = AnsiState::Text;
+      if (b >= 'A' && b <= 'z') {
+        d->Ansi = AnsiState::Text;
+      } else if (++d->CsiLen >= TELNET_CSI_MAX) {
+        TarvDebugLog("\nTelnet ESC [ without its final byte after %d bytes, dropped", d->CsiLen);
+        d->Ansi = AnsiState::Text;
+      }
       return out;
     case AnsiState::Esc:
       if (b == '[') {
         d->Ansi = AnsiState::Csi;
+        d->CsiLen = 0;
         return out;
       }
       // A lone ESC stays; the byte after it is looked at afresh.

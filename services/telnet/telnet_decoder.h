@@ -24,6 +24,8 @@ inline constexpr uint8_t TELOPT_NAWS = 31;
 // A subnegotiation that has not ended after this many bytes is given up, so
 // that a peer that never sends IAC SE cannot swallow the session's output.
 inline constexpr int TELNET_SB_MAX = 2048;
+// The same bound for an ESC '[' sequence that never reaches its final byte.
+inline constexpr int TELNET_CSI_MAX = 2048;
 
 enum class TelnetPhase : uint8_t {
   Data,   // plain data
@@ -46,6 +48,7 @@ struct TelnetDecoder {
   uint8_t Verb;      // the verb waiting for its option
   uint8_t SbOption;  // the option of the open subnegotiation
   int32_t SbLen;     // bytes of the open subnegotiation so far
+  int32_t CsiLen;    // bytes of the open ESC '[' sequence after its '['
 };
 
 // Back to plain data, nothing held.

@@ -13,6 +13,7 @@
 #include "engine/core/var_store.h"
 #include "engine/log/log.h"
 #include "engine/statements/arg_checks.h"
+#include "platform/socket.h"
 #include "services/sockets/statement_helpers.h"
 #include "services/sockets/tcp_statements.h"
 #include "services/telnet/telnet_session.h"
@@ -26,16 +27,22 @@ constexpr int kDelayMin = 100;
 constexpr int kDelayMax = 5000;
 
 // What a script sends: all at once, or byte by byte with the set delay
-// after each byte.
+// after each byte.  A paced send ends at the step time-out, whatever the
+// delay and the length, with an error that tells how far it got.
 int SendScriptBytes(const char* src, int len) {
   if (sgTelnet.Delay <= 0) return TarvTelnetSend(src, len, sgRun.StepTimeout);
+  const int64_t deadline = StepDeadlineMs();
   int sent = 0;
-  for (int i = 0; i < len; i++) {
-    const int n = TarvTelnetSend(src + i, 1, sgRun.StepTimeout);
-    if (n < 1) break;
+  for (int i = 0; i < len && SockNowMs() < deadline; i++) {
+    const int64_t left = deadline - SockNowMs();
+    const int n = TarvTelnetSend(src + i, 1, static_cast<int>((left + 999) / 1000));
+    if (n < 1) return sent;
     sent += n;
-    std::this_thread::sleep_for(std::chrono::milliseconds(sgTelnet.Delay));
+    const int64_t pause = std::min<int64_t>(sgTelnet.Delay, deadline - SockNowMs());
+    if (pause > 0) std::this_thread::sleep_for(std::chrono::milliseconds(pause));
   }
+  if (sent < len)
+    return NmsRunError(sent, "TarvTelnetSend: step timeOut, send return,len=%d of %d.", sent, len);
   return sent;
 }
 

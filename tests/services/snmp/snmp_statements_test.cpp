@@ -74,11 +74,13 @@ TEST_F(SnmpdTest, WalkAndGetToPastTheEnd) {
 
 TEST_F(SnmpdTest, ThroughTheBinary) {
   const std::string b = snmppeer::kBase;
+  // An OID may start with a dot.
   EXPECT_EQ(tarvtest::RunSaved(dir, "snmp.nms",
                                Open("2c", agent.port()) + "snmp.get var {ticks} oid {" + b +
                                    ".2}\nsnmp.getnext oid {" + b + ".3}\n"
-                                   "text.add {~ticks~|~snmp.oid~|~snmp.value~|~run.errors~}\n"),
-            "1 Days 0 Hours 0 Minutes 0 Seconds|" + b + ".4|4294967295|0");
+                                   "snmp.get var {dotted} oid {." + b + ".1}\n"
+                                   "text.add {~ticks~|~snmp.oid~|~snmp.value~|~dotted~|~run.errors~}\n"),
+            "1 Days 0 Hours 0 Minutes 0 Seconds|" + b + ".4|4294967295|-5|0");
 }
 
 TEST_F(SnmpdTest, FailuresLeaveTheVariableEmpty) {
@@ -117,9 +119,12 @@ TEST(SnmpStatements, ArgumentChecks) {
   EXPECT_EQ(sgSnmp.Port, 161);
 }
 
-// A fake agent on the target's port: it answers each request first with a
-// wrong request id and from another port, which must both be dropped, and
-// then with the real answer built by the callback.
+// A fake agent on the target's port: it answers each request first with the
+// request id of the one before and from another port, each with a value of
+// its own, which must both be dropped, and then with the real answer built
+// by the callback.
+const oid kName[] = {1, 3, 6, 1, 4, 1, 99999, 9};
+
 class FakeAgent {
  public:
   using Answer = void (*)(netsnmp_pdu* answer, int request);
@@ -163,11 +168,15 @@ class FakeAgent {
     for (int k = 0; k < 3; k++) {
       netsnmp_pdu* pdu = snmp_pdu_create(SNMP_MSG_RESPONSE);
       pdu->version = SNMP_VERSION_2c;
-      pdu->reqid = k == 0 ? req->reqid + 1 : req->reqid;
+      pdu->reqid = k == 0 ? req->reqid - 1 : req->reqid;
       pdu->community = static_cast<u_char*>(malloc(req->community_len));
       memcpy(pdu->community, req->community, req->community_len);
       pdu->community_len = req->community_len;
-      answer_(pdu, request);
+      if (k == 2)
+        answer_(pdu, request);
+      else
+        snmp_pdu_add_variable(pdu, kName, 8, ASN_OCTET_STR, k == 0 ? "stale" : "elsewhere",
+                              k == 0 ? 5 : 9);
       size_t room = 1500, offset = 0;
       auto* out = static_cast<u_char*>(malloc(room));
       if (snmp_build(&out, &room, &offset, &s, pdu) == 0) {
@@ -187,8 +196,6 @@ class FakeAgent {
   int port_ = -1;
   std::thread thread_;
 };
-
-const oid kName[] = {1, 3, 6, 1, 4, 1, 99999, 9};
 
 // Answers a well-formed agent never gives: two bindings, and an OID whose
 // text needs more than 512 bytes.

@@ -105,17 +105,20 @@ std::string Connect(const char* family, int port) {
   return std::string(family) + ".connect ip {127.0.0.1} port {" + std::to_string(port) + "}\n";
 }
 
-// True when the stream ends in a reset rather than an orderly close.
-bool EndsInReset(int fd) {
+// How the stream ends within ten seconds, dropping what comes before:
+// "end" (an orderly close), "reset", or "" (neither came).
+std::string StreamEnd(int fd) {
   char buf[4096];
   for (;;) {
     pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, 10000) != 1) return false;
+    if (poll(&p, 1, 10000) != 1) return "";
     const ssize_t n = recv(fd, buf, sizeof buf, 0);
-    if (n == 0) return false;
-    if (n < 0) return errno == ECONNRESET;
+    if (n == 0) return "end";
+    if (n < 0) return errno == ECONNRESET ? "reset" : "";
   }
 }
+
+bool EndsInReset(int fd) { return StreamEnd(fd) == "reset"; }
 
 // A script that closes with bytes unread resets its peer, whether they are
 // still in the system or already in the inbox, and the next connection
@@ -155,6 +158,26 @@ TEST_F(SocketInboxScript, UnreadBytesAtTheEndOfTheProgramResetThePeer) {
   peer.Join();
   EXPECT_EQ(r.exitCode, 0) << r.output;
   EXPECT_TRUE(reset);
+}
+
+// A program that read everything and ends without tcp.close closes its
+// connection in order: the peer reads the last word, then the end.
+TEST_F(SocketInboxScript, NothingUnreadAtTheEndOfTheProgramClosesInOrder) {
+  std::string got, end;
+  Peer peer([&](int fd) {
+    Write(fd, Pattern(3000, 'a', 26));
+    got = Read(fd, 3);
+    end = StreamEnd(fd);
+  });
+  const std::string script = dir.Write(
+      "read-all.nms", Connect("tcp", peer.port()) +
+                          "tcp.recv for {2048} bytes\ntcp.recv for {952} bytes\n"
+                          "tcp.send {bye}\nrun.end\n");
+  const auto r = tarvtest::RunProgram(tarvtest::TarvBinary(), {"hide", script}, dir.path().string());
+  peer.Join();
+  EXPECT_EQ(r.exitCode, 0) << r.output;
+  EXPECT_EQ(got, "bye");
+  EXPECT_EQ(end, "end");
 }
 
 // Bytes that came before the peer reset the connection all reach the text;

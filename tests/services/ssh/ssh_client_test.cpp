@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -75,10 +76,84 @@ TEST(SshPassword, ShellDialogueAndCommands) {
   EXPECT_EQ(Count(log, "exit code: <3> , readbytes:"), 1);
   // The signal name is the server's data: the log shows it escaped.
   EXPECT_EQ(Count(log, "Got signal: &lt;TERM&gt;"), 1);
-  // "Name? " ends its read: the next read takes it in again with the bytes
-  // before it and answers once more (the shell then runs "Bob").
-  EXPECT_EQ(Count(log, "onrecv receved expected string"), 2);
+  // "Name? " ends its read: the next read must not find it again and answer
+  // once more (the shell would then run "Bob").
+  EXPECT_EQ(Count(log, "onrecv receved expected string"), 1);
+  EXPECT_EQ(text.find("Bob: not found"), std::string::npos) << text;
   EXPECT_TRUE(Closed());
+}
+
+// A server that stops answering after a receive: ssh.command gives up at
+// the step time-out with the channel's error, and the run goes on.  The
+// library's own limit is a minute: a wait that kept to it instead of the
+// step time-out ends the watch first.
+TEST(SshPassword, AFrozenServerEndsTheCommandAtTheStepTimeOut) {
+  childwatch::Watchdog dog(40, "AFrozenServerEndsTheCommandAtTheStepTimeOut");
+  TempDir dir;
+  Sshd sshd(dir, Auth::Password);
+  ASSERT_TRUE(sshd.up()) << tarvtest::ReadFile(sshd.log());
+  tarvtest::Start(dir, "run.set step.timeout {2} seconds\n" + sshd.Connect() +
+                           "ssh.recv expect {$ }\n"
+                           "ssh.command {echo never}\n"
+                           "var {after} value {reached}\n");
+  while (sgRun.StepRunState != RUNEND && sgRun.CurLine <= 3) EsRunNextStep();
+  ASSERT_EQ(RunErrors(), Errors{});
+  sshd.Freeze();
+  TarvRunToEnd();
+  sshd.Thaw();
+  EXPECT_EQ(RunErrors(), Errors{"ssh_command_a2: libssh2_channel_open_session Error"});
+  EXPECT_EQ(tarvtest::Var("after"), "reached");
+  EXPECT_EQ(Text().find("never"), std::string::npos);
+  EXPECT_TRUE(Closed());
+}
+
+// Output into a text 10 bytes short of full fills it to its last byte and
+// not one byte beyond.
+TEST(SshPassword, CommandOutputStopsAtTheEndOfTheText) {
+  TempDir dir;
+  Sshd sshd(dir, Auth::Password);
+  ASSERT_TRUE(sshd.up()) << tarvtest::ReadFile(sshd.log());
+  const auto o = tarvtest::RunCase(dir, sshd.Connect() + "ssh.command {yes | head -c 100000}\n"
+                                                         "ssh.recv for {0} seconds\n",
+                                   [] {
+                                     sgRun.TextLen = TEXT_SIZE - 10;
+                                     sgRun.Text[TEXT_SIZE + 1] = '#';
+                                   });
+  EXPECT_EQ(sgRun.TextLen, TEXT_SIZE);
+  EXPECT_EQ(sgRun.Text[TEXT_SIZE + 1], '#');
+  EXPECT_EQ(o.text.substr(TEXT_SIZE - 10), "y\ny\ny\ny\ny\n");
+  EXPECT_EQ(o.errors, Errors{});
+  EXPECT_TRUE(Closed());
+}
+
+// A shell that takes no input: the channel's window runs out, and the send
+// that meets its end is an error that tells how much of it went out; every
+// send before it went out whole.
+TEST(SshPassword, ASendCutShortIsAnError) {
+  childwatch::Watchdog dog(120, "ASendCutShortIsAnError");
+  TempDir dir;
+  Sshd sshd(dir, Auth::Password);
+  ASSERT_TRUE(sshd.up()) << tarvtest::ReadFile(sshd.log());
+  std::string sends;
+  for (int i = 0; i < 8; i++) sends += "ssh.send {" + std::string(1020, 'x') + "}\n";
+  // The first error ends the run; one that never comes, the run's time limit.
+  RunLogged(dir, "run.set step.timeout {1} seconds\nrun.set run.maxtime {40} seconds\n" +
+                     sshd.Connect() +
+                     "ssh.recv expect {$ }\n"
+                     "ssh.send {stty raw -echo; sleep 60%0A}\n"
+                     "ssh.recv for {1} seconds\n"
+                     "run.set onerror {run.end}\n"
+                     "loop.begin\n" + sends + "loop.end\n");
+  const std::string log = tarvtest::LogsIn(dir);
+  static const std::regex kWrite("ssh_send_a2 , len=<1020>, libssh2_channel_write=<(-?[0-9]+)>");
+  std::vector<int> written;
+  for (std::sregex_iterator m(log.begin(), log.end(), kWrite), end; m != end; ++m)
+    written.push_back(std::stoi((*m)[1]));
+  ASSERT_GE(written.size(), 2u);
+  for (size_t i = 0; i + 1 < written.size(); i++) ASSERT_EQ(written[i], 1020) << "send " << i;
+  EXPECT_NE(written.back(), 1020);
+  EXPECT_EQ(RunErrors(), Errors{"ssh_send_a2: libssh2_channel_write sent " +
+                                std::to_string(written.back()) + " of 1020 bytes, Error"});
 }
 
 TEST(SshPassword, ThroughTheBinary) {
@@ -136,6 +211,10 @@ TEST(SshKbdInteractive, LoginThroughPam) {
   EXPECT_EQ(Count(log, "Authentication methods:[keyboard-interactive] ok"), 1);
   // The prompt is shown by its length, whatever follows it in memory.
   EXPECT_GE(Count(log, "Prompt 0 from server: [Password: ],len=10"), 2);
+  // Each answer shows as its length only.
+  EXPECT_EQ(Count(log, "Response 0 from user is [********],len=9"), 1);
+  EXPECT_EQ(Count(log, "Response 0 from user is [********],len=5"), 1);
+  EXPECT_EQ(Count(log, "from user is [" + std::string(sshpeer::kPassword)), 0);
   EXPECT_TRUE(Closed());
 }
 

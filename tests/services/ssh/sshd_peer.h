@@ -2,13 +2,18 @@
 // configuration and host key, and a test user with a password, made for the
 // test and removed after it.
 #pragma once
+#include <dirent.h>
+#include <signal.h>
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "tests/e2e/harness_binary.h"
 #include "tests/engine/harness.h"
+#include "tests/platform/child_watch.h"
 #include "tests/platform/local_daemon.h"
 #include "tests/services/sockets/tcp_peer.h"
 
@@ -59,6 +64,7 @@ class Sshd {
     }
   }
   ~Sshd() {
+    Thaw();
     daemon_.Stop();
     if (made_) Run("/usr/sbin/userdel", {"-f", user_});
   }
@@ -69,6 +75,22 @@ class Sshd {
   int port() const { return port_; }
   const std::string& user() const { return user_; }
   std::string log() const { return dir_.File("sshd.log"); }
+
+  // Stops (SIGSTOP) this server's processes: the listener and every process
+  // under it, the sessions' sshd processes among them; Thaw (and the end of
+  // the server) lets them go on.
+  void Freeze() {
+    if (daemon_.pid() <= 0) return;
+    frozen_ = {daemon_.pid()};
+    // A process's children are found after it: the list grows as it is read.
+    for (size_t i = 0; i < frozen_.size() && frozen_.size() < kFreezeMax; i++)
+      for (int child : ChildrenOf(frozen_[i])) frozen_.push_back(child);
+    for (int pid : frozen_) kill(pid, SIGSTOP);
+  }
+  void Thaw() {
+    for (int pid : frozen_) kill(pid, SIGCONT);
+    frozen_.clear();
+  }
 
   // The connect line of a script for this server.
   std::string Connect(const std::string& password = kPassword) const {
@@ -82,7 +104,24 @@ class Sshd {
     return r.exitCode == 0;
   }
 
+  static constexpr size_t kFreezeMax = 64;
+
+  static std::vector<int> ChildrenOf(int parent) {
+    std::vector<int> out;
+    DIR* d = opendir("/proc");
+    if (!d) return out;
+    while (dirent* e = readdir(d)) {
+      childwatch::Proc p;
+      if (e->d_name[0] >= '1' && e->d_name[0] <= '9' &&
+          childwatch::ReadProc(std::atoi(e->d_name), &p) && p.ppid == parent)
+        out.push_back(p.pid);
+    }
+    closedir(d);
+    return out;
+  }
+
   const tarvtest::TempDir& dir_;
+  std::vector<int> frozen_;
   localdaemon::Daemon daemon_;
   std::string user_;
   int port_ = -1;

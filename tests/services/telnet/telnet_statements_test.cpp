@@ -162,6 +162,43 @@ TEST_F(TelnetStatementsTest, ConnectWhileOpenEndsTheOldSession) {
   EXPECT_EQ(RunErrors(), Errors{});
 }
 
+// An ESC '[' whose final byte never comes is given up after its limit: the
+// prompt behind a long run of digits and blanks still reaches the text.
+TEST_F(TelnetStatementsTest, AnEndlessEscapeSequenceIsGivenUp) {
+  std::string run;
+  for (int i = 0; i < 20000; i++) run += i % 7 == 6 ? ' ' : static_cast<char>('0' + i % 10);
+  Peer peer([&](int fd) {
+    Write(fd, "before\x1b[" + run + "login: ");
+    WaitEof(fd);
+  });
+  Run("run.set step.timeout {3} seconds\n" + Connect(peer.port()) +
+      "telnet.recv expect {before}\n"
+      "text.add {|}\n"
+      "telnet.recv expect {login: }\n"
+      "telnet.close\n");
+  EXPECT_EQ(Text(), "before|" + run.substr(TELNET_CSI_MAX) + "login: ");
+  EXPECT_EQ(RunErrors(), Errors{});
+}
+
+// A paced send stops at the step time-out with an error giving the count
+// that went out; the peer has exactly those bytes.
+TEST_F(TelnetStatementsTest, APacedSendEndsAtTheStepTimeOut) {
+  Watchdog dog(60, "APacedSendEndsAtTheStepTimeOut");
+  std::string got;
+  Peer peer([&](int fd) { got = Read(fd, 1 << 10, 20000); });
+  const std::string line = "0123456789abcdefghij";
+  Run("run.set step.timeout {1} seconds\n" + Connect(peer.port()) +
+      "telnet.set delay {400} ms after per byte send\n"
+      "telnet.send {" + line + "}\n"
+      "telnet.close\n");
+  peer.Join();
+  ASSERT_FALSE(got.empty());
+  EXPECT_LT(got.size(), line.size());
+  EXPECT_EQ(got, line.substr(0, got.size()));
+  EXPECT_EQ(RunErrors(), Errors{"TarvTelnetSend: step timeOut, send return,len=" +
+                                std::to_string(got.size()) + " of 20."});
+}
+
 TEST_F(TelnetStatementsTest, ConnectRefusedAndArgumentChecks) {
   Run(Connect(FreePort()) + "var {s1} value {~telnet.status~}\n");
   EXPECT_EQ(Var("s1"), "CLOSED");
