@@ -289,6 +289,18 @@ void SlotFailed(int line, int i) {
 }  // namespace
 
 namespace {
+constexpr char kMaskedWord[] = "{********}";
+constexpr char kMaskedValue[] = "********";
+
+// The word at position i follows the keyword `password`: its text and value
+// are shown masked, so that no log or screen holds a login secret.
+bool SecretWord(int first, int i) {
+  if (i < 2) return false;
+  const int k = first + i - 2;
+  return sgNms.Words[k].Length == 8 && std::memcmp(WordText(k), "password", 8) == 0 &&
+         WordText(first + i - 1)[0] == '{';
+}
+
 // EsPrepareStep when the log or the screen shows the step.
 [[gnu::noinline]] int PrepareReported(int L, int m, int first) {
   const bool report = true;
@@ -300,14 +312,20 @@ namespace {
   if (report) {
     st.Printf("Line No. %03d : ", L);
     for (int i = 1; i <= m; i++) {
-      st.Add(WordText(first + i - 1), sgNms.Words[first + i - 1].Length);
+      if (SecretWord(first, i))
+        st.Add(kMaskedWord, sizeof kMaskedWord - 1);
+      else
+        st.Add(WordText(first + i - 1), sgNms.Words[first + i - 1].Length);
       st.Add(" ", 1);
     }
     HtmlLogStep(text);
     rw.Printf("<table><tr><td>line No. %03d</td>\r\n\t", L);
     for (int i = 1; i <= m; i++) {
       rw.Add("<td>");
-      rw.AddEscaped(WordText(first + i - 1), sgNms.Words[first + i - 1].Length);
+      if (SecretWord(first, i))
+        rw.Add(kMaskedWord);
+      else
+        rw.AddEscaped(WordText(first + i - 1), sgNms.Words[first + i - 1].Length);
       rw.Add("</td>");
     }
     rw.Add("</tr>");
@@ -334,13 +352,17 @@ namespace {
       const int result = FillSlot(i, w, word, wl);
       igL[i] = result;
       if (result >= 0 && sgRun.ArgSubErrors == 0) {
+        const bool secret = SecretWord(first, i);
         if (report) {
           rw.Add("class=\"tarv_green\"> ");
-          rw.AddEscaped(agA[i], result);
+          if (secret)
+            rw.Add(kMaskedValue);
+          else
+            rw.AddEscaped(agA[i], result);
         }
         agA[i][result] = 0;
         if (ScreenActive())
-          ScreenPrintf("\r\n    Arg No. [%d], length=[%d], value=[%s]", i, result, agA[i]);
+          ScreenPrintf("\r\n    Arg No. [%d], length=[%d], value=[%s]", i, result, secret ? kMaskedValue : agA[i]);
       } else {
         if (report) rw.Add("class=\"tarv_red\"> ");
         SlotFailed(L, i);

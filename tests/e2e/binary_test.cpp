@@ -59,6 +59,36 @@ TEST(Binary, LogGoesBesideTheProgramOnlyWhenTheFolderExists) {
   EXPECT_EQ(logs, 1);
 }
 
+// A login secret, written or substituted, reaches neither the debug log nor
+// its step tables: every statement that takes a `password` shows it masked.
+TEST(Binary, PasswordsAreMaskedInTheLog) {
+  TempDir dir;
+  std::filesystem::copy_file(TarvBinary(), dir.File("tarv"));
+  std::filesystem::permissions(dir.File("tarv"), std::filesystem::perms::owner_all);
+  std::filesystem::create_directory(dir.File("log"));
+  const std::string script = dir.Write("s.nms",
+      "run.set loglevel {debug}\nrun.set step.timeout {1} seconds\n"
+      "var {pw} value {Sekr4tPW}\n"
+      "ssh.connect ip {127.0.0.1} port {1} username {bob} password {Sekr1tPW}\n"
+      "mysql.open ip {127.0.0.1} port {1} user {bob} password {~pw~} database {x}\n"
+      "snmp.open version {2c} ip {127.0.0.1} port {1} password {Sekr3tPW}\n"
+      "smtp.server {127.0.0.1} port {1} username {bob} password {Sekr2tPW}\n"
+      "run.end\n");
+  const auto r = RunProgram(dir.File("tarv"), {"hide", script}, dir.path().string());
+  EXPECT_EQ(r.exitCode, 0) << r.output;
+  std::string log;
+  for (const auto& e : std::filesystem::directory_iterator(dir.File("log")))
+    log += tarvtest::ReadFile(e.path().string());
+  for (const char* secret : {"Sekr1tPW", "Sekr2tPW", "Sekr3tPW"})
+    EXPECT_EQ(log.find(secret), std::string::npos) << secret;
+  // The variable itself is the script's own; only its use as a password is hidden.
+  EXPECT_EQ(log.find("password {~pw~}"), std::string::npos);
+  EXPECT_EQ(tarvtest::Count(log, "password {********}"), 4) << log;
+  EXPECT_EQ(tarvtest::Count(log, "<td>{********}</td>"), 4);
+  EXPECT_EQ(tarvtest::Count(log, "class=\"tarv_green\"> ********</td>"), 4);
+  EXPECT_NE(log.find("username {bob}"), std::string::npos);
+}
+
 // Every tests/e2e/scripts/NAME.nms runs through a copy of the program in the
 // hide mode, in a fresh folder that holds a log folder and all the scripts.
 // It must exit with 0, and what it saved to out.txt must equal NAME.out, the
