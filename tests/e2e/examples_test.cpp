@@ -255,4 +255,21 @@ TEST(Examples, MySqlLogRecordsALineAndShowsTheNewestFirst) {
             (mariadbtest::Table{{"backup-checked"}, {"disk-replaced"}}));
 }
 
+// A script put into examples/ is run by this file: it has a golden folder,
+// or a case of its own starts it by name.
+TEST(Examples, EveryExampleIsRunHere) {
+  const std::string self = tarvtest::ReadFile(TARV_SOURCE_DIR "/tests/e2e/examples_test.cpp");
+  ASSERT_FALSE(self.empty());
+  int seen = 0;
+  for (const auto& e : std::filesystem::directory_iterator(kExamples)) {
+    if (e.path().extension() != ".nms") continue;
+    const std::string name = e.path().stem().string();
+    seen++;
+    const bool golden = std::filesystem::is_directory(kGolden / name);
+    const bool named = self.find("RunExample(\"" + name + "\"") != std::string::npos;
+    EXPECT_TRUE(golden || named) << "examples/" << name << ".nms is run by no test";
+  }
+  EXPECT_GT(seen, 0);
+}
+
 }  // namespace
