@@ -29,6 +29,6 @@ std::span<const Builtin> ScriptBuiltins();
 const Builtin* FindBuiltin(std::string_view key);
 
 // An optional argument: absent, or written but left empty by the caller.
-inline bool HasArg(std::span<const Value> a, std::size_t i) { return a.size() > i; }
+inline bool HasArg(std::span<const Value> a, std::size_t i) { return a.size() > i && !IsMissing(a[i]); }
 
 }  // namespace tarv::vbs

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "services/scripthost/vbs_builtins.h"
+#include "services/scripthost/vbs_class.h"
 
 namespace tarv::vbs {
 
@@ -48,8 +49,8 @@ bool Test(BinaryOp op, int c) {
   }
 }
 
-// Copy-on-write: an array shared with another variable is copied before
-// one of them changes it, so that arrays behave as values.
+}  // namespace
+
 Array& Writable(Value& v) {
   if (v.array().use_count() > 1) v = Value::Array(std::make_shared<Array>(*v.array()));
   return *v.array();
@@ -71,6 +72,8 @@ std::shared_ptr<Array> NewArray(std::span<const Value> bounds, bool fixed) {
   a->items.resize(total);
   return a;
 }
+
+namespace {
 
 // The objects every script has.
 class ErrObj : public Object {
@@ -184,8 +187,8 @@ class Interpreter::EntryScope {
   std::uint64_t saved_ceiling_ = 0;
 };
 
-Interpreter::Interpreter(ObjectFactory* factory) : factory_(factory) {}
-Interpreter::~Interpreter() = default;
+Interpreter::Interpreter(ObjectFactory* factory) : factory_(factory), class_runtime_(NewClassRuntime(this)) {}
+Interpreter::~Interpreter() { CloseClassRuntime(class_runtime_); }
 
 void Interpreter::CheckDeadline() const {
   if (deadline_ && Clock::now() >= *deadline_) ThrowRuntime(kErrTimeout);
@@ -217,6 +220,20 @@ Value Interpreter::ErrObject() {
 
 // ---- binding names --------------------------------------------------------
 
+namespace {
+
+// Every Const statement inside the blocks of `b` (not those of `b` itself).
+template <typename Fn>
+void ForNestedConsts(const Block& b, Fn&& fn, bool nested = false) {
+  for (const Stmt& s : b) {
+    if (nested && s.kind == StmtKind::Const) fn(s);
+    for (const Arm& arm : s.arms) ForNestedConsts(arm.body, fn, true);
+    ForNestedConsts(s.body, fn, true);
+  }
+}
+
+}  // namespace
+
 int Interpreter::Intern(const std::string& key) {
   auto [it, fresh] = global_index_.try_emplace(key, static_cast<int>(globals_.size()));
   if (fresh) globals_.emplace_back().name = key;
@@ -234,6 +251,15 @@ void Interpreter::BindName(Expr& e, ProcDecl* proc, const ProcDecl* scope, bool 
         r.where = NameRef::Where::Local;
         r.slot = it->second;
         r.is_const = local->const_slot[static_cast<std::size_t>(it->second)];
+        return;
+      }
+    }
+    if (local->owner) {
+      // A method sees the variables and procedures of its class.
+      if (auto it = local->owner->members.find(e.key); it != local->owner->members.end()) {
+        r.where = it->second.field >= 0 ? NameRef::Where::Field : NameRef::Where::Member;
+        r.slot = it->second.field;
+        r.member = &it->second;
         return;
       }
     }
@@ -342,6 +368,12 @@ void Interpreter::BindProgram(Program& p, const ProcDecl* scope) {
         if (!(scope && scope->slots.contains(item.target->key))) each(s, item.target->key);
       }
     }
+    // A Const inside a block of the top-level code exists before it runs.
+    ForNestedConsts(p.code, [&](const Stmt& s) {
+      for (const DimItem& item : s.items) {
+        if (!(scope && scope->slots.contains(item.target->key))) each(s, item.target->key);
+      }
+    });
   };
   for (const auto& proc : p.procs) {
     if (globals_[static_cast<std::size_t>(Intern(proc->key))].defined) ThrowRuntime(kErrNameRedefined);
@@ -355,6 +387,7 @@ void Interpreter::BindProgram(Program& p, const ProcDecl* scope) {
     g.defined = g.declared = true;
     g.is_const = s.kind == StmtKind::Const;
   });
+  RegisterClasses(p);
   BindBlock(p.code, nullptr, scope, p.option_explicit);
   for (auto& proc : p.procs) BindBlock(proc->body, proc.get(), nullptr, p.option_explicit);
 }
@@ -376,6 +409,7 @@ Value Interpreter::RunTopLevel(const Program& p, bool strict, const ProcDecl*) {
   top.source = p.source;
   top.strict = strict;
   FrameScope scope(*this, top);
+  ForNestedConsts(p.code, [&](const Stmt& s) { Exec(s); });
   ExecBlock(p.code);
   return Value();
 }
@@ -491,7 +525,9 @@ Interpreter::Flow Interpreter::ExecBlock(const Block& b) {
 Interpreter::Flow Interpreter::Exec(const Stmt& s) {
   try {
     if (--tick_ < 0) Tick();
-    return ExecStmt(s);
+    const Flow f = ExecStmt(s);
+    if (!class_runtime_->pending.empty()) RunTerminations();
+    return f;
   } catch (ScriptError& err) {
     Locate(err, s.pos);
     throw;
@@ -522,17 +558,18 @@ Interpreter::Flow Interpreter::ExecStmt(const Stmt& s) {
       frame_->resume_next = s.flag;
       err_ = Error{};
       return Flow::Normal;
-    case StmtKind::Erase: {
-      Value* v = StoreTarget(*s.target);
-      if (v->kind() != Kind::Array) ThrowRuntime(kErrTypeMismatch);
-      if (v->array()->fixed) {
-        Array& a = Writable(*v);
-        std::fill(a.items.begin(), a.items.end(), Value());
-      } else {
-        *v = Value::Array(std::make_shared<Array>());
+    case StmtKind::Erase:
+      for (std::size_t i = 0; i <= s.args.size(); ++i) {
+        Value* v = StoreTarget(i == 0 ? *s.target : *s.args[i - 1]);
+        if (v->kind() != Kind::Array) ThrowRuntime(kErrTypeMismatch);
+        if (v->array()->fixed) {
+          Array& a = Writable(*v);
+          std::fill(a.items.begin(), a.items.end(), Value());
+        } else {
+          *v = Value::Array(std::make_shared<Array>());
+        }
       }
       return Flow::Normal;
-    }
     case StmtKind::Nothing: return Flow::Normal;
   }
   return Flow::Normal;
@@ -563,6 +600,13 @@ void Interpreter::ExecAssign(const Stmt& s) {
     v = Unwrap(v);  // without Set an object gives its default value
   }
   try {
+    if ((target.kind == ExprKind::Name || target.kind == ExprKind::Call) &&
+        target.ref.where == NameRef::Where::Member) {
+      // A property of the instance whose method runs, named alone.
+      const std::vector<Value> args = EvalArgs(target.args);
+      MemberAssign(*frame_->me, target.name, args, v, s.kind == StmtKind::Set);
+      return;
+    }
     switch (target.kind) {
       case ExprKind::Name: *StoreTarget(target) = std::move(v); return;
       case ExprKind::Call: {
@@ -593,6 +637,10 @@ void Interpreter::ExecAssign(const Stmt& s) {
         }
         const std::shared_ptr<Object> obj = RequireObject(*target.lhs);
         const std::vector<Value> args = EvalArgs(target.args);
+        if (ClassInstance* inst = dynamic_cast<ClassInstance*>(obj.get())) {
+          MemberAssign(*inst, target.name, args, v, s.kind == StmtKind::Set);
+          return;
+        }
         obj->SetProperty(target.name, args, v);
         return;
       }
@@ -661,6 +709,15 @@ void Interpreter::ExecCall(const Stmt& s) {
       if (!c.has_args && !c.name.empty()) {
         // obj.Method args: a method call even without an argument list.
         const std::shared_ptr<Object> obj = RequireObject(*c.lhs);
+        if (ClassInstance* inst = dynamic_cast<ClassInstance*>(obj.get())) {
+          try {
+            MemberCall(*inst, c, s.args, 0);
+          } catch (ScriptError& err) {
+            Locate(err, c.pos);
+            throw;
+          }
+          return;
+        }
         const std::vector<Value> args = EvalArgs(s.args);
         try {
           obj->Call(c.name, args);
@@ -688,6 +745,7 @@ Interpreter::Flow Interpreter::ExecFor(const Stmt& s) {
   const Value to = Unwrap(EvalExpr(*s.to));
   const Value step = s.step ? Unwrap(EvalExpr(*s.step)) : Value::Integer(1);
   Value* var = StoreTarget(*s.target);
+  bool counting = false;  // the whole-number loop below went past 32 bits
   if (IsWhole(from) && IsWhole(to) && IsWhole(step)) {
     // Whole numbers: counted in 64 bits; the counter keeps the kind that
     // adding would give it.
@@ -706,17 +764,19 @@ Interpreter::Flow Interpreter::ExecFor(const Stmt& s) {
       if (!IsWhole(*var)) {
         *var = Add(*var, step);
         i = static_cast<std::int64_t>(ToDouble(*var));
-        if (!IsWhole(*var)) break;  // went past 32 bits: carry on in Doubles
+        counting = !IsWhole(*var);
+        if (counting) break;  // went past 32 bits: carry on in Doubles
         continue;
       }
       i = WholeOf(*var) + inc;
       *var = FitWhole(i, small && var->kind() == Kind::Integer);
-      if (var->kind() == Kind::Double) break;
+      counting = var->kind() == Kind::Double;
+      if (counting) break;
     }
   }
   const double end = ToDouble(to);
   const double inc = ToDouble(step);
-  if (!IsWhole(from) || var->kind() == Kind::Empty) *var = from;
+  if (!counting) *var = from;
   for (;;) {
     const double i = ToDouble(*var);
     if (inc >= 0 ? i > end : i < end) return Flow::Normal;
@@ -819,6 +879,10 @@ Value Interpreter::EvalExpr(const Expr& e) {
       case ExprKind::Binary: return EvalBinary(e);
       case ExprKind::With: return WithObject(e);
       case ExprKind::New: return EvalNew(e);
+      case ExprKind::Me:
+        if (!frame_ || !frame_->me) ThrowRuntime(kErrObjectRequired);
+        return Value::Object(frame_->me);
+      case ExprKind::Omitted: return MissingArgument();
     }
     return Value();
   } catch (ScriptError& err) {
@@ -838,6 +902,7 @@ bool Interpreter::Condition(const Expr& e) {
 
 Value Interpreter::EvalName(const Expr& e) {
   const NameRef& r = e.ref;
+  if (r.where == NameRef::Where::Member) return MemberCall(*frame_->me, e, e.args, 0);
   if (Value* v = Variable(r)) return *v;
   if (ProcDecl* p = ProcedureOf(r)) return CallProcedure(*p, e.args, 0);
   if (r.builtin) return CallBuiltin(*r.builtin, {});
@@ -864,6 +929,7 @@ Value Interpreter::EvalMember(const Expr& e) {
     return Index(base, args);
   }
   const std::shared_ptr<Object> obj = RequireObject(*e.lhs);
+  if (ClassInstance* inst = dynamic_cast<ClassInstance*>(obj.get())) return MemberCall(*inst, e, e.args, 0);
   const std::vector<Value> args = EvalArgs(e.args);
   return e.has_args ? obj->Call(e.name, args) : obj->GetProperty(e.name, args);
 }
@@ -875,6 +941,7 @@ Value Interpreter::WithObject(const Expr& e) {
 }
 
 Value Interpreter::EvalNew(const Expr& e) {
+  if (const auto it = classes_.find(e.key); it != classes_.end()) return NewInstance(*it->second);
   std::shared_ptr<Object> obj;
   if (factory_ && e.key == "regexp") obj = factory_->Create("VBScript.RegExp");
   if (!obj) ThrowRuntime(kErrClassNotDefined);
@@ -995,9 +1062,15 @@ Value* Interpreter::Variable(const NameRef& r) {
       if (r.strict) ThrowRuntime(kErrVariableUndefined);
       return frame_->slots[static_cast<std::size_t>(r.slot)];
     }
+    case NameRef::Where::Field: return FieldOf(r);
+    case NameRef::Where::Member:
     case NameRef::Where::Unbound: break;
   }
   return nullptr;
+}
+
+Value* Interpreter::FieldOf(const NameRef& r) {
+  return &frame_->me->fields[static_cast<std::size_t>(r.slot)];
 }
 
 ProcDecl* Interpreter::ProcedureOf(const NameRef& r) {
@@ -1033,6 +1106,8 @@ Value* Interpreter::StoreTarget(const Expr& name) {
       if (r.strict) ThrowRuntime(kErrVariableUndefined);
       return frame_->slots[static_cast<std::size_t>(r.slot)];
     }
+    case NameRef::Where::Field: return FieldOf(r);
+    case NameRef::Where::Member:
     case NameRef::Where::Unbound: break;
   }
   ThrowRuntime(kErrIllegalAssignment);
@@ -1042,6 +1117,7 @@ Value Interpreter::CallNamed(const Expr& e, const std::vector<ExprPtr>& args, st
                              bool statement) {
   const NameRef& r = e.ref;
   if (ProcDecl* p = ProcedureOf(r)) return CallProcedure(*p, args, from);
+  if (r.where == NameRef::Where::Member) return MemberCall(*frame_->me, e, args, from);
   if (Value* v = Variable(r)) {
     if (e.kind == ExprKind::Name && args.size() == from) return *v;
     const std::vector<Value> values = EvalArgs(args, from);
@@ -1083,11 +1159,14 @@ void Interpreter::OpenFrame(Frame& f, const ProcDecl& p) {
   for (std::size_t i = 0; i < n; ++i) f.slots[i] = &f.own[i];
 }
 
-Value Interpreter::CallProcedure(const ProcDecl& p, const std::vector<ExprPtr>& args, std::size_t from) {
+Value Interpreter::CallProcedure(const ProcDecl& p, const std::vector<ExprPtr>& args, std::size_t from,
+                                 std::shared_ptr<ClassInstance> me) {
   if (args.size() - from != p.params.size()) ThrowRuntime(kErrWrongArgCount);
   CheckStack();
   Frame f;
   OpenFrame(f, p);
+  f.me = std::move(me);
+  std::vector<ElementArg> back;
   for (std::size_t i = 0; i < p.params.size(); ++i) {
     const Expr& a = *args[from + i];
     // ByRef (the default): a variable written alone is passed itself.
@@ -1099,25 +1178,67 @@ Value Interpreter::CallProcedure(const ProcDecl& p, const std::vector<ExprPtr>& 
         }
       }
     }
+    std::size_t offset = 0;
+    if (!p.by_val[i] && !a.parenthesized && a.kind == ExprKind::Call && ElementOf(a, &offset, &f.own[i])) {
+      back.push_back({&a, offset, i});
+      continue;
+    }
     f.own[i] = EvalExpr(a);
   }
-  FrameScope scope(*this, f);
-  ExecBlock(p.body);
-  return p.result_slot >= 0 ? std::move(f.own[static_cast<std::size_t>(p.result_slot)]) : Value();
+  try {
+    FrameScope scope(*this, f);
+    ExecBlock(p.body);
+  } catch (...) {
+    WriteBack(back, f);
+    throw;
+  }
+  WriteBack(back, f);
+  Value result = p.result_slot >= 0 ? std::move(f.own[static_cast<std::size_t>(p.result_slot)]) : Value();
+  f = Frame();
+  if (!class_runtime_->pending.empty()) RunTerminations();
+  return result;
 }
 
-Value Interpreter::CallProcedure(const ProcDecl& p, std::span<Arg> args) {
+// `a` names an element of an array variable: its place and its value now.
+bool Interpreter::ElementOf(const Expr& a, std::size_t* offset, Value* element) {
+  if (ProcedureOf(a.ref) || a.ref.where == NameRef::Where::Member) return false;
+  Value* var = Variable(a.ref);
+  if (!var || var->kind() != Kind::Array) return false;
+  const std::vector<Value> indices = EvalArgs(a.args);
+  var = Variable(a.ref);  // an index may have run code that changed it
+  if (!var || var->kind() != Kind::Array) ThrowRuntime(kErrTypeMismatch);
+  *offset = var->array()->Offset(indices);
+  *element = var->array()->items[*offset];
+  return true;
+}
+
+void Interpreter::WriteBack(const std::vector<ElementArg>& back, const Frame& f) {
+  for (const ElementArg& b : back) {
+    Value* var = Variable(b.expr->ref);
+    // The array may have been replaced or shrunk meanwhile: then the change has nowhere to go.
+    if (!var || var->kind() != Kind::Array || b.offset >= var->array()->items.size()) continue;
+    Writable(*var).items[b.offset] = f.own[b.param];
+  }
+}
+
+Value Interpreter::CallProcedure(const ProcDecl& p, std::span<Arg> args, std::shared_ptr<ClassInstance> me) {
   if (args.size() != p.params.size()) ThrowRuntime(kErrWrongArgCount);
   CheckStack();
   Frame f;
   OpenFrame(f, p);
+  f.me = std::move(me);
   for (std::size_t i = 0; i < args.size(); ++i) {
     if (args[i].ref && !p.by_val[i]) f.slots[i] = args[i].ref;
     else f.own[i] = args[i].value;
   }
-  FrameScope scope(*this, f);
-  ExecBlock(p.body);
-  return p.result_slot >= 0 ? std::move(f.own[static_cast<std::size_t>(p.result_slot)]) : Value();
+  {
+    FrameScope scope(*this, f);
+    ExecBlock(p.body);
+  }
+  Value result = p.result_slot >= 0 ? std::move(f.own[static_cast<std::size_t>(p.result_slot)]) : Value();
+  f = Frame();
+  if (!class_runtime_->pending.empty()) RunTerminations();
+  return result;
 }
 
 }  // namespace tarv::vbs

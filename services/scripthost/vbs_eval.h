@@ -21,6 +21,14 @@ namespace tarv::vbs {
 
 using Clock = std::chrono::steady_clock;
 
+class ClassInstance;
+struct ClassRuntime;
+
+// Copy-on-write: an array shared with another variable is copied before
+// one of them changes it, so that arrays behave as values.
+Array& Writable(Value& v);
+std::shared_ptr<Array> NewArray(std::span<const Value> bounds, bool fixed);
+
 class Interpreter {
  public:
   // Without a factory, CreateObject and New fail: the script can make no
@@ -92,6 +100,7 @@ class Interpreter {
     std::vector<Value> own;
     std::vector<Value*> slots;
     std::vector<Value> with;
+    std::shared_ptr<ClassInstance> me;  // in a method: its instance
   };
 
   enum class Flow : std::uint8_t { Normal, ExitDo, ExitFor, ExitProc };
@@ -151,10 +160,31 @@ class Interpreter {
   Value* StoreTarget(const Expr& name);
   ProcDecl* ProcedureOf(const NameRef& r);
   Value CallNamed(const Expr& e, const std::vector<ExprPtr>& args, std::size_t from, bool statement);
-  Value CallProcedure(const ProcDecl& p, std::span<Arg> args);
-  Value CallProcedure(const ProcDecl& p, const std::vector<ExprPtr>& args, std::size_t from);
+  Value CallProcedure(const ProcDecl& p, std::span<Arg> args, std::shared_ptr<ClassInstance> me = nullptr);
+  Value CallProcedure(const ProcDecl& p, const std::vector<ExprPtr>& args, std::size_t from,
+                      std::shared_ptr<ClassInstance> me = nullptr);
+  // An array element passed ByRef: the procedure works on a copy that is
+  // written back when it returns.
+  struct ElementArg {
+    const Expr* expr;
+    std::size_t offset;
+    std::size_t param;
+  };
+  bool ElementOf(const Expr& a, std::size_t* offset, Value* element);
+  void WriteBack(const std::vector<ElementArg>& back, const Frame& f);
   Value CallBuiltin(const Builtin& b, std::span<const Value> args);
   void CheckStack() const;
+
+  // ---- classes (vbs_class.cpp) ----
+  void RegisterClasses(Program& p);
+  Value NewInstance(const ClassDecl& cls);
+  const ClassMember& FindMember(const ClassInstance& inst, std::string_view name) const;
+  Value MemberGet(ClassInstance& inst, std::string_view name, std::span<const Value> args);
+  Value MemberCall(ClassInstance& inst, const Expr& e, const std::vector<ExprPtr>& args, std::size_t from);
+  void MemberAssign(ClassInstance& inst, std::string_view name, std::span<const Value> args, const Value& v,
+                    bool set);
+  void RunTerminations();
+  Value* FieldOf(const NameRef& r);
 
   void Locate(ScriptError& err, Pos pos) const;
   Value RunTopLevel(const Program& p, bool strict, const ProcDecl* scope);
@@ -172,7 +202,10 @@ class Interpreter {
   Error err_;
   std::shared_ptr<Object> err_object_;
   std::shared_ptr<Object> wscript_;
+  std::unordered_map<std::string, const ClassDecl*> classes_;
+  std::shared_ptr<ClassRuntime> class_runtime_;
   friend class ProcRef;
+  friend class ClassInstance;
   friend class ErrObj;
 };
 

@@ -19,6 +19,7 @@ struct Builtin;
 struct Expr;
 struct Stmt;
 struct ProcDecl;
+struct ClassMember;
 using ExprPtr = std::unique_ptr<Expr>;
 using Block = std::vector<Stmt>;
 
@@ -37,6 +38,8 @@ struct NameRef {
     Local,    // slot of the running procedure
     Global,   // entry of the global table
     Dynamic,  // the global when one is defined at run time, else the local slot
+    Field,    // a variable of the instance whose method runs (slot: its index)
+    Member,   // a method or property of that instance, called through it
   };
   Where where = Where::Unbound;
   bool is_const = false;
@@ -44,6 +47,7 @@ struct NameRef {
   int slot = -1;    // Local and Dynamic
   int global = -1;  // Global and Dynamic
   const Builtin* builtin = nullptr;  // a built-in of that name, if any
+  const ClassMember* member = nullptr;  // Member
 };
 
 enum class ExprKind : std::uint8_t {
@@ -55,6 +59,8 @@ enum class ExprKind : std::uint8_t {
   Binary,
   With,     // the object of the innermost With block, before a leading '.'
   New,      // New ClassName
+  Me,       // the instance whose method runs
+  Omitted,  // an argument left out: f(a, , c)
 };
 
 struct Expr {
@@ -138,6 +144,9 @@ struct Stmt {
 };
 
 struct Program;
+struct ClassDecl;
+
+enum class PropertyKind : std::uint8_t { None, Get, Let, Set };
 
 struct ProcDecl {
   Pos pos;
@@ -145,6 +154,9 @@ struct ProcDecl {
   std::string key;   // lower case
   bool is_sub = false;
   bool is_private = false;
+  bool is_default = false;              // a class's Default member
+  PropertyKind property = PropertyKind::None;
+  const ClassDecl* owner = nullptr;     // the class of a method
   std::vector<std::string> params;  // lower case
   std::vector<bool> by_val;
   Block body;
@@ -161,10 +173,33 @@ struct ProcDecl {
   const Program* program = nullptr;
 };
 
+// What a name means to the code of a class: a variable of the instance
+// (`field`), or the procedures that read, let and set it.
+struct ClassMember {
+  int field = -1;
+  bool is_public = true;
+  ProcDecl* get = nullptr;  // Function, Sub or Property Get
+  ProcDecl* let = nullptr;  // Property Let
+  ProcDecl* set = nullptr;  // Property Set
+};
+
+struct ClassDecl {
+  Pos pos;
+  std::string name;  // as written
+  std::string key;   // lower case
+  std::vector<DimItem> fields;  // in the order declared; index = field slot
+  std::vector<std::unique_ptr<ProcDecl>> methods;
+  std::unordered_map<std::string, ClassMember> members;
+  std::string default_key;       // the Default member, if any
+  const ProcDecl* initialize = nullptr;
+  const ProcDecl* terminate = nullptr;
+};
+
 struct Program {
   std::string source;
   bool option_explicit = false;
   std::vector<std::unique_ptr<ProcDecl>> procs;
+  std::vector<std::unique_ptr<ClassDecl>> classes;
   Block code;  // statements outside any procedure, run in order
   // Names the top-level code declares (Dim, Const, ReDim) or assigns.
   std::vector<std::string> global_names;

@@ -207,6 +207,11 @@ std::string TypeName(const Value& v);
 // An object stands for its default property wherever a plain value is needed.
 Value Unwrap(const Value& v);
 
+// What a procedure receives for an argument left out of a call, f(a, , c):
+// TypeName calls it "Error"; a built-in treats it as not given.
+Value MissingArgument();
+bool IsMissing(const Value& v);
+
 // The plain value of v without copying it when it is not an object.
 class Plain {
  public:
