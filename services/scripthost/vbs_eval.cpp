@@ -296,6 +296,72 @@ void Interpreter::BindExpr(Expr& e, ProcDecl* proc, const ProcDecl* scope, bool 
   if (e.lhs) BindExpr(*e.lhs, proc, scope, strict);
   if (e.rhs) BindExpr(*e.rhs, proc, scope, strict);
   for (ExprPtr& a : e.args) BindExpr(*a, proc, scope, strict);
+  bool whole = false;
+  switch (e.kind) {
+    case ExprKind::Literal: whole = IsWhole(e.value); break;
+    case ExprKind::Name: whole = e.ref.where == NameRef::Where::Local; break;
+    case ExprKind::Binary:
+      switch (static_cast<BinaryOp>(e.op)) {
+        case BinaryOp::Add:
+        case BinaryOp::Subtract:
+        case BinaryOp::Multiply:
+        case BinaryOp::IntDivide:
+        case BinaryOp::Modulo: whole = e.lhs->whole && e.rhs->whole; break;
+        default: break;
+      }
+      break;
+    default: break;
+  }
+  e.whole = whole ? 2 : 0;
+  if (whole && e.lhs) e.lhs->whole = 1;
+  if (whole && e.rhs) e.rhs->whole = 1;
+}
+
+// The value of a `whole` tree when every leaf holds an Integer or a Long and
+// no step leaves 32 bits or divides by zero; `small` says it is an Integer.
+// Otherwise false, and the tree is evaluated the usual way (it has no side
+// effects, so nothing happens twice).
+bool Interpreter::TryWhole(const Expr& e, std::int64_t* v, bool* small) const {
+  const Value* leaf = nullptr;
+  switch (e.kind) {
+    case ExprKind::Literal: leaf = &e.value; break;
+    case ExprKind::Name: leaf = frame_->slots[static_cast<std::size_t>(e.ref.slot)]; break;
+    case ExprKind::Binary: {
+      std::int64_t a, b;
+      bool sa, sb;
+      if (!TryWhole(*e.lhs, &a, &sa) || !TryWhole(*e.rhs, &b, &sb)) return false;
+      std::int64_t r;
+      switch (static_cast<BinaryOp>(e.op)) {
+        case BinaryOp::Add: r = a + b; break;
+        case BinaryOp::Subtract: r = a - b; break;
+        case BinaryOp::Multiply: r = a * b; break;
+        case BinaryOp::IntDivide:
+          if (b == 0) return false;
+          r = a / b;
+          break;
+        case BinaryOp::Modulo:
+          if (b == 0) return false;
+          r = a % b;
+          break;
+        default: return false;
+      }
+      *small = sa && sb && r >= INT16_MIN && r <= INT16_MAX;
+      *v = r;
+      return r >= INT32_MIN && r <= INT32_MAX;
+    }
+    default: return false;
+  }
+  if (leaf->kind() == Kind::Integer) {
+    *v = leaf->integer();
+    *small = true;
+    return true;
+  }
+  if (leaf->kind() == Kind::Long) {
+    *v = leaf->long_value();
+    *small = false;
+    return true;
+  }
+  return false;
 }
 
 // An expression that can neither run script code nor change a variable.
@@ -876,7 +942,15 @@ Value Interpreter::EvalExpr(const Expr& e) {
         }
         return Value();
       }
-      case ExprKind::Binary: return EvalBinary(e);
+      case ExprKind::Binary:
+        if (e.whole == 2) {
+          std::int64_t v;
+          bool small;
+          if (TryWhole(e, &v, &small)) {
+            return small ? Value::Integer(static_cast<std::int16_t>(v)) : Value::Long(static_cast<std::int32_t>(v));
+          }
+        }
+        return EvalBinary(e);
       case ExprKind::With: return WithObject(e);
       case ExprKind::New: return EvalNew(e);
       case ExprKind::Me:
@@ -948,10 +1022,34 @@ Value Interpreter::EvalNew(const Expr& e) {
   return Value::Object(std::move(obj));
 }
 
+// A literal or a local variable holding a number or text, read in place:
+// nothing that runs script code can happen while it is being looked at.
+const Value* Interpreter::Peek(const Expr& e) const {
+  const Value* v;
+  if (e.kind == ExprKind::Literal) v = &e.value;
+  else if (e.kind == ExprKind::Name && e.ref.where == NameRef::Where::Local) v = frame_->slots[static_cast<std::size_t>(e.ref.slot)];
+  else return nullptr;
+  return v->kind() == Kind::Object || v->kind() == Kind::Array ? nullptr : v;
+}
+
 Value Interpreter::EvalBinary(const Expr& e) {
   const BinaryOp op = static_cast<BinaryOp>(e.op);
-  Value x = EvalExpr(*e.lhs);
-  const Value y = EvalExpr(*e.rhs);
+  // The left side is read in place only when reading the right side cannot
+  // change it.
+  Value own_x, own_y;
+  const Value* py = Peek(*e.rhs);
+  const Value* px = py ? Peek(*e.lhs) : nullptr;
+  if (!px) {
+    own_x = EvalExpr(*e.lhs);
+    px = &own_x;
+    if (py) py = Peek(*e.rhs);  // the left side may have changed its kind
+  }
+  if (!py) {
+    own_y = EvalExpr(*e.rhs);
+    py = &own_y;
+  }
+  const Value& x = *px;
+  const Value& y = *py;
   if (op == BinaryOp::Is) {
     if (x.kind() != Kind::Object || y.kind() != Kind::Object) ThrowRuntime(kErrObjectRequired);
     return Value::Boolean(x.object() == y.object());
@@ -980,8 +1078,9 @@ Value Interpreter::EvalBinary(const Expr& e) {
   }
   if (op == BinaryOp::Concat && x.kind() == Kind::String && y.kind() == Kind::String) {
     CheckTextSize(static_cast<std::uint64_t>(x.str().size()) + y.str().size());
-    x.mutable_str().append(y.str());
-    return x;
+    if (px != &own_x) own_x = x;
+    own_x.mutable_str().append(y.str());
+    return own_x;
   }
   switch (op) {
     case BinaryOp::Power: return Power(x, y);
@@ -1126,6 +1225,9 @@ Value Interpreter::CallNamed(const Expr& e, const std::vector<ExprPtr>& args, st
   }
   if (r.builtin) {
     const std::size_t n = args.size() - from;
+    if (n == 1) {
+      if (const Value* p = Peek(*args[from])) return CallBuiltin(*r.builtin, std::span<const Value>(p, 1));
+    }
     if (n <= 4) {
       std::array<Value, 4> buf;
       for (std::size_t i = 0; i < n; ++i) buf[i] = EvalExpr(*args[from + i]);

@@ -145,6 +145,8 @@ class Interpreter {
   Value EvalCall(const Expr& e);
   Value EvalMember(const Expr& e);
   Value EvalBinary(const Expr& e);
+  const Value* Peek(const Expr& e) const;
+  bool TryWhole(const Expr& e, std::int64_t* v, bool* small) const;
   Value EvalNew(const Expr& e);
   bool Condition(const Expr& e);
   std::vector<Value> EvalArgs(const std::vector<ExprPtr>& args);

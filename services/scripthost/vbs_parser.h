@@ -68,6 +68,10 @@ struct Expr {
   std::uint8_t op = 0;        // UnaryOp or BinaryOp
   bool has_args = false;      // Member written with an argument list
   bool parenthesized = false; // written inside its own parentheses
+  // Arithmetic of literals and local variables only (+ - * \ Mod), which
+  // may be counted in whole numbers without making values: 1 inside such a
+  // tree, 2 at its top.
+  std::uint8_t whole = 0;
   Pos pos;
   int depth = 1;              // height of the tree below and including this node
   Value value;                // Literal
