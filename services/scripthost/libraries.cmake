@@ -4,3 +4,4 @@ tarv_family_module(scripthost FAMILY ScriptHostFamily LIBRARIES PkgConfig::PCRE2
 # The interpreter's functions call one another directly rather than through
 # the module's symbol table.
 target_compile_options(tarv_scripthost_objects PRIVATE -fno-semantic-interposition)
+target_link_options(tarv_scripthost PRIVATE -Wl,-Bsymbolic-functions)

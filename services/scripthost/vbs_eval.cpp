@@ -317,6 +317,25 @@ void Interpreter::BindExpr(Expr& e, ProcDecl* proc, const ProcDecl* scope, bool 
   if (whole && e.rhs) e.rhs->whole = 1;
 }
 
+// A literal or local of a `whole` tree that holds an Integer or a Long.
+bool Interpreter::TryWholeLeaf(const Expr& e, std::int64_t* v, bool* small) const {
+  const Value* leaf;
+  if (e.kind == ExprKind::Literal) leaf = &e.value;
+  else if (e.kind == ExprKind::Name) leaf = frame_->slots[static_cast<std::size_t>(e.ref.slot)];
+  else return false;
+  if (leaf->kind() == Kind::Integer) {
+    *v = leaf->integer();
+    *small = true;
+    return true;
+  }
+  if (leaf->kind() == Kind::Long) {
+    *v = leaf->long_value();
+    *small = false;
+    return true;
+  }
+  return false;
+}
+
 // The value of a `whole` tree when every leaf holds an Integer or a Long and
 // no step leaves 32 bits or divides by zero; `small` says it is an Integer.
 // Otherwise false, and the tree is evaluated the usual way (it has no side
@@ -329,7 +348,12 @@ bool Interpreter::TryWhole(const Expr& e, std::int64_t* v, bool* small) const {
     case ExprKind::Binary: {
       std::int64_t a, b;
       bool sa, sb;
-      if (!TryWhole(*e.lhs, &a, &sa) || !TryWhole(*e.rhs, &b, &sb)) return false;
+      if (!TryWholeLeaf(*e.lhs, &a, &sa) && (e.lhs->kind != ExprKind::Binary || !TryWhole(*e.lhs, &a, &sa))) {
+        return false;
+      }
+      if (!TryWholeLeaf(*e.rhs, &b, &sb) && (e.rhs->kind != ExprKind::Binary || !TryWhole(*e.rhs, &b, &sb))) {
+        return false;
+      }
       std::int64_t r;
       switch (static_cast<BinaryOp>(e.op)) {
         case BinaryOp::Add: r = a + b; break;
@@ -643,6 +667,14 @@ Interpreter::Flow Interpreter::ExecStmt(const Stmt& s) {
 
 void Interpreter::ExecAssign(const Stmt& s) {
   const Expr& target = *s.target;
+  if (target.kind == ExprKind::Name && target.ref.where == NameRef::Where::Local && !target.ref.is_const &&
+      s.kind == StmtKind::Assign && !s.append) {
+    // The commonest statement: a local variable given a plain value.
+    Value v = EvalExpr(*s.value);
+    if (v.kind() == Kind::Object) v = Unwrap(v);
+    *frame_->slots[static_cast<std::size_t>(target.ref.slot)] = std::move(v);
+    return;
+  }
   if (s.append) {
     // x = x & e: append to the text in place instead of copying it.
     Value tail = EvalExpr(*s.value->rhs);
@@ -826,7 +858,9 @@ Interpreter::Flow Interpreter::ExecFor(const Stmt& s) {
       const Flow f = ExecBlock(s.body);
       if (f == Flow::ExitFor) return Flow::Normal;
       if (f != Flow::Normal) return f;
-      var = StoreTarget(*s.target);
+      var = s.target->ref.where == NameRef::Where::Local && !s.target->ref.is_const
+                ? frame_->slots[static_cast<std::size_t>(s.target->ref.slot)]
+                : StoreTarget(*s.target);
       if (!IsWhole(*var)) {
         *var = Add(*var, step);
         i = static_cast<std::int64_t>(ToDouble(*var));
@@ -1022,16 +1056,6 @@ Value Interpreter::EvalNew(const Expr& e) {
   return Value::Object(std::move(obj));
 }
 
-// A literal or a local variable holding a number or text, read in place:
-// nothing that runs script code can happen while it is being looked at.
-const Value* Interpreter::Peek(const Expr& e) const {
-  const Value* v;
-  if (e.kind == ExprKind::Literal) v = &e.value;
-  else if (e.kind == ExprKind::Name && e.ref.where == NameRef::Where::Local) v = frame_->slots[static_cast<std::size_t>(e.ref.slot)];
-  else return nullptr;
-  return v->kind() == Kind::Object || v->kind() == Kind::Array ? nullptr : v;
-}
-
 Value Interpreter::EvalBinary(const Expr& e) {
   const BinaryOp op = static_cast<BinaryOp>(e.op);
   // The left side is read in place only when reading the right side cannot
@@ -1215,6 +1239,10 @@ Value* Interpreter::StoreTarget(const Expr& name) {
 Value Interpreter::CallNamed(const Expr& e, const std::vector<ExprPtr>& args, std::size_t from,
                              bool statement) {
   const NameRef& r = e.ref;
+  if (r.builtin && r.where == NameRef::Where::Global) {
+    const GlobalEntry& g = globals_[static_cast<std::size_t>(r.global)];
+    if (!g.defined && !g.proc) return CallBuiltinWith(*r.builtin, args, from);
+  }
   if (ProcDecl* p = ProcedureOf(r)) return CallProcedure(*p, args, from);
   if (r.where == NameRef::Where::Member) return MemberCall(*frame_->me, e, args, from);
   if (Value* v = Variable(r)) {
@@ -1223,25 +1251,27 @@ Value Interpreter::CallNamed(const Expr& e, const std::vector<ExprPtr>& args, st
     const Value container = *v;
     return Index(container, values);
   }
-  if (r.builtin) {
-    const std::size_t n = args.size() - from;
-    if (n == 1) {
-      if (const Value* p = Peek(*args[from])) return CallBuiltin(*r.builtin, std::span<const Value>(p, 1));
-    }
-    if (n <= 4) {
-      std::array<Value, 4> buf;
-      for (std::size_t i = 0; i < n; ++i) buf[i] = EvalExpr(*args[from + i]);
-      return CallBuiltin(*r.builtin, std::span<const Value>(buf.data(), n));
-    }
-    const std::vector<Value> values = EvalArgs(args, from);
-    return CallBuiltin(*r.builtin, values);
-  }
+  if (r.builtin) return CallBuiltinWith(*r.builtin, args, from);
   if (e.kind == ExprKind::Name && args.size() == from && !statement) {
     if (r.strict) ThrowRuntime(kErrVariableUndefined);
     return Value();
   }
   // Calling a name nothing defines fails the way a script sees it.
   ThrowRuntime(kErrTypeMismatch);
+}
+
+Value Interpreter::CallBuiltinWith(const Builtin& b, const std::vector<ExprPtr>& args, std::size_t from) {
+  const std::size_t n = args.size() - from;
+  if (n == 1) {
+    if (const Value* p = Peek(*args[from])) return CallBuiltin(b, std::span<const Value>(p, 1));
+  }
+  if (n <= 4) {
+    std::array<Value, 4> buf;
+    for (std::size_t i = 0; i < n; ++i) buf[i] = EvalExpr(*args[from + i]);
+    return CallBuiltin(b, std::span<const Value>(buf.data(), n));
+  }
+  const std::vector<Value> values = EvalArgs(args, from);
+  return CallBuiltin(b, values);
 }
 
 Value Interpreter::CallBuiltin(const Builtin& b, std::span<const Value> args) {

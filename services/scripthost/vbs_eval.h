@@ -147,6 +147,7 @@ class Interpreter {
   Value EvalBinary(const Expr& e);
   const Value* Peek(const Expr& e) const;
   bool TryWhole(const Expr& e, std::int64_t* v, bool* small) const;
+  bool TryWholeLeaf(const Expr& e, std::int64_t* v, bool* small) const;
   Value EvalNew(const Expr& e);
   bool Condition(const Expr& e);
   std::vector<Value> EvalArgs(const std::vector<ExprPtr>& args);
@@ -175,6 +176,7 @@ class Interpreter {
   bool ElementOf(const Expr& a, std::size_t* offset, Value* element);
   void WriteBack(const std::vector<ElementArg>& back, const Frame& f);
   Value CallBuiltin(const Builtin& b, std::span<const Value> args);
+  Value CallBuiltinWith(const Builtin& b, const std::vector<ExprPtr>& args, std::size_t from);
   void CheckStack() const;
 
   // ---- classes (vbs_class.cpp) ----
@@ -210,5 +212,15 @@ class Interpreter {
   friend class ClassInstance;
   friend class ErrObj;
 };
+
+// A literal or a local variable holding a number or text, read in place:
+// nothing that runs script code can happen while it is being looked at.
+inline const Value* Interpreter::Peek(const Expr& e) const {
+  const Value* v;
+  if (e.kind == ExprKind::Literal) v = &e.value;
+  else if (e.kind == ExprKind::Name && e.ref.where == NameRef::Where::Local) v = frame_->slots[static_cast<std::size_t>(e.ref.slot)];
+  else return nullptr;
+  return v->kind() == Kind::Object || v->kind() == Kind::Array ? nullptr : v;
+}
 
 }  // namespace tarv::vbs
