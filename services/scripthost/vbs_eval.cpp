@@ -6,6 +6,7 @@
 
 #include "services/scripthost/vbs_builtins.h"
 #include "services/scripthost/vbs_class.h"
+#include "services/scripthost/vbs_text.h"
 
 namespace tarv::vbs {
 
@@ -300,6 +301,12 @@ void Interpreter::BindExpr(Expr& e, ProcDecl* proc, const ProcDecl* scope, bool 
   switch (e.kind) {
     case ExprKind::Literal: whole = IsWhole(e.value); break;
     case ExprKind::Name: whole = e.ref.where == NameRef::Where::Local; break;
+    case ExprKind::Call:
+      // Len of a local or a literal: counted in place, like the numbers.
+      whole = e.key == "len" && e.ref.builtin && e.ref.where == NameRef::Where::Global && e.args.size() == 1 &&
+              (e.args[0]->kind == ExprKind::Literal ||
+               (e.args[0]->kind == ExprKind::Name && e.args[0]->ref.where == NameRef::Where::Local));
+      break;
     case ExprKind::Binary:
       switch (static_cast<BinaryOp>(e.op)) {
         case BinaryOp::Add:
@@ -317,23 +324,16 @@ void Interpreter::BindExpr(Expr& e, ProcDecl* proc, const ProcDecl* scope, bool 
   if (whole && e.rhs) e.rhs->whole = 1;
 }
 
-// A literal or local of a `whole` tree that holds an Integer or a Long.
-bool Interpreter::TryWholeLeaf(const Expr& e, std::int64_t* v, bool* small) const {
-  const Value* leaf;
-  if (e.kind == ExprKind::Literal) leaf = &e.value;
-  else if (e.kind == ExprKind::Name) leaf = frame_->slots[static_cast<std::size_t>(e.ref.slot)];
-  else return false;
-  if (leaf->kind() == Kind::Integer) {
-    *v = leaf->integer();
-    *small = true;
-    return true;
-  }
-  if (leaf->kind() == Kind::Long) {
-    *v = leaf->long_value();
-    *small = false;
-    return true;
-  }
-  return false;
+// Len(text) of a `whole` tree, unless a script defined something named Len.
+bool Interpreter::TryLen(const Expr& e, std::int64_t* v, bool* small) const {
+  const GlobalEntry& g = globals_[static_cast<std::size_t>(e.ref.global)];
+  if (g.defined || g.proc) return false;
+  const Expr& a = *e.args[0];
+  const Value& text = a.kind == ExprKind::Literal ? a.value : *frame_->slots[static_cast<std::size_t>(a.ref.slot)];
+  if (text.kind() != Kind::String) return false;
+  *v = Units(text.str());
+  *small = false;
+  return *v <= INT32_MAX;
 }
 
 // The value of a `whole` tree when every leaf holds an Integer or a Long and
@@ -341,51 +341,48 @@ bool Interpreter::TryWholeLeaf(const Expr& e, std::int64_t* v, bool* small) cons
 // Otherwise false, and the tree is evaluated the usual way (it has no side
 // effects, so nothing happens twice).
 bool Interpreter::TryWhole(const Expr& e, std::int64_t* v, bool* small) const {
-  const Value* leaf = nullptr;
-  switch (e.kind) {
-    case ExprKind::Literal: leaf = &e.value; break;
-    case ExprKind::Name: leaf = frame_->slots[static_cast<std::size_t>(e.ref.slot)]; break;
-    case ExprKind::Binary: {
-      std::int64_t a, b;
-      bool sa, sb;
-      if (!TryWholeLeaf(*e.lhs, &a, &sa) && (e.lhs->kind != ExprKind::Binary || !TryWhole(*e.lhs, &a, &sa))) {
-        return false;
-      }
-      if (!TryWholeLeaf(*e.rhs, &b, &sb) && (e.rhs->kind != ExprKind::Binary || !TryWhole(*e.rhs, &b, &sb))) {
-        return false;
-      }
-      std::int64_t r;
-      switch (static_cast<BinaryOp>(e.op)) {
-        case BinaryOp::Add: r = a + b; break;
-        case BinaryOp::Subtract: r = a - b; break;
-        case BinaryOp::Multiply: r = a * b; break;
-        case BinaryOp::IntDivide:
-          if (b == 0) return false;
-          r = a / b;
-          break;
-        case BinaryOp::Modulo:
-          if (b == 0) return false;
-          r = a % b;
-          break;
-        default: return false;
-      }
-      *small = sa && sb && r >= INT16_MIN && r <= INT16_MAX;
-      *v = r;
-      return r >= INT32_MIN && r <= INT32_MAX;
+  // An operand: a literal or a local holding an Integer or a Long, or a tree below.
+  auto operand = [this](const Expr& x, std::int64_t* out, bool* is_small) __attribute__((always_inline)) {
+    const Value* leaf;
+    if (x.kind == ExprKind::Literal) leaf = &x.value;
+    else if (x.kind == ExprKind::Name) leaf = frame_->slots[static_cast<std::size_t>(x.ref.slot)];
+    else if (x.kind == ExprKind::Call) return TryLen(x, out, is_small);
+    else return TryWhole(x, out, is_small);
+    if (leaf->kind() == Kind::Integer) {
+      *out = leaf->integer();
+      *is_small = true;
+      return true;
     }
+    if (leaf->kind() == Kind::Long) {
+      *out = leaf->long_value();
+      *is_small = false;
+      return true;
+    }
+    return false;
+  };
+  std::int64_t a, b;
+  bool sa, sb;
+  if (e.kind != ExprKind::Binary || !operand(*e.lhs, &a, &sa) || !operand(*e.rhs, &b, &sb)) return false;
+  std::int64_t r;
+  switch (static_cast<BinaryOp>(e.op)) {
+    case BinaryOp::Add: r = a + b; break;
+    case BinaryOp::Subtract: r = a - b; break;
+    case BinaryOp::Multiply: r = a * b; break;
+    // Both sides hold 32 bits, and dividing in 32 bits is quicker; only
+    // -2147483648 / -1 does not fit.
+    case BinaryOp::IntDivide:
+      if (b == 0) return false;
+      r = b == -1 ? -a : static_cast<std::int32_t>(a) / static_cast<std::int32_t>(b);
+      break;
+    case BinaryOp::Modulo:
+      if (b == 0) return false;
+      r = b == -1 ? 0 : static_cast<std::int32_t>(a) % static_cast<std::int32_t>(b);
+      break;
     default: return false;
   }
-  if (leaf->kind() == Kind::Integer) {
-    *v = leaf->integer();
-    *small = true;
-    return true;
-  }
-  if (leaf->kind() == Kind::Long) {
-    *v = leaf->long_value();
-    *small = false;
-    return true;
-  }
-  return false;
+  *small = sa && sb && r >= INT16_MIN && r <= INT16_MAX;
+  *v = r;
+  return r >= INT32_MIN && r <= INT32_MAX;
 }
 
 // An expression that can neither run script code nor change a variable.

@@ -147,7 +147,7 @@ class Interpreter {
   Value EvalBinary(const Expr& e);
   const Value* Peek(const Expr& e) const;
   bool TryWhole(const Expr& e, std::int64_t* v, bool* small) const;
-  bool TryWholeLeaf(const Expr& e, std::int64_t* v, bool* small) const;
+  bool TryLen(const Expr& e, std::int64_t* v, bool* small) const;
   Value EvalNew(const Expr& e);
   bool Condition(const Expr& e);
   std::vector<Value> EvalArgs(const std::vector<ExprPtr>& args);

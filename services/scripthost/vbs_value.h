@@ -216,10 +216,7 @@ bool IsMissing(const Value& v);
 class Plain {
  public:
   explicit Plain(const Value& v) : p_(&v) {
-    if (v.kind() == Kind::Object) {
-      own_ = Unwrap(v);
-      p_ = &own_;
-    }
+    if (v.kind() == Kind::Object) p_ = &own_.emplace(Unwrap(v));
   }
   Plain(const Plain&) = delete;
   Plain& operator=(const Plain&) = delete;
@@ -227,7 +224,7 @@ class Plain {
 
  private:
   const Value* p_;
-  Value own_;
+  std::optional<Value> own_;  // only objects need one: most values pass without
 };
 
 // Coercions as CDbl, CInt, CLng, CBool and CStr do them.
