@@ -319,9 +319,43 @@ void Interpreter::BindExpr(Expr& e, ProcDecl* proc, const ProcDecl* scope, bool 
       break;
     default: break;
   }
-  e.whole = whole ? 2 : 0;
-  if (whole && e.lhs) e.lhs->whole = 1;
-  if (whole && e.rhs) e.rhs->whole = 1;
+  e.whole = whole;
+  if (!whole || e.kind != ExprKind::Binary) return;
+  // The top of the tree so far: its parts give their steps to it.
+  e.steps.clear();
+  for (Expr* side : {e.lhs.get(), e.rhs.get()}) {
+    WholeStep w;
+    switch (side->kind) {
+      case ExprKind::Literal:
+        w.kind = WholeStep::Literal;
+        w.value = WholeOf(side->value);
+        w.small = side->value.kind() == Kind::Integer;
+        e.steps.push_back(w);
+        break;
+      case ExprKind::Name:
+        w.kind = WholeStep::Local;
+        w.slot = side->ref.slot;
+        e.steps.push_back(w);
+        break;
+      case ExprKind::Call:
+        w.kind = WholeStep::Len;
+        w.len = side;
+        e.steps.push_back(w);
+        break;
+      default:
+        e.steps.insert(e.steps.end(), side->steps.begin(), side->steps.end());
+        side->steps.clear();
+        break;
+    }
+  }
+  WholeStep w;
+  w.kind = WholeStep::Op;
+  w.op = e.op;
+  e.steps.push_back(w);
+  if (e.steps.size() > kMaxWholeSteps) {
+    e.whole = false;
+    e.steps.clear();
+  }
 }
 
 // Len(text) of a `whole` tree, unless a script defined something named Len.
@@ -341,48 +375,62 @@ bool Interpreter::TryLen(const Expr& e, std::int64_t* v, bool* small) const {
 // Otherwise false, and the tree is evaluated the usual way (it has no side
 // effects, so nothing happens twice).
 bool Interpreter::TryWhole(const Expr& e, std::int64_t* v, bool* small) const {
-  // An operand: a literal or a local holding an Integer or a Long, or a tree below.
-  auto operand = [this](const Expr& x, std::int64_t* out, bool* is_small) __attribute__((always_inline)) {
-    const Value* leaf;
-    if (x.kind == ExprKind::Literal) leaf = &x.value;
-    else if (x.kind == ExprKind::Name) leaf = frame_->slots[static_cast<std::size_t>(x.ref.slot)];
-    else if (x.kind == ExprKind::Call) return TryLen(x, out, is_small);
-    else return TryWhole(x, out, is_small);
-    if (leaf->kind() == Kind::Integer) {
-      *out = leaf->integer();
-      *is_small = true;
-      return true;
+  std::array<std::int64_t, kMaxWholeSteps> num;
+  std::array<bool, kMaxWholeSteps> sm;
+  std::size_t top = 0;
+  for (const WholeStep& w : e.steps) {
+    switch (w.kind) {
+      case WholeStep::Literal:
+        num[top] = w.value;
+        sm[top++] = w.small;
+        continue;
+      case WholeStep::Local: {
+        const Value& x = *frame_->slots[static_cast<std::size_t>(w.slot)];
+        if (x.kind() == Kind::Integer) {
+          num[top] = x.integer();
+          sm[top++] = true;
+        } else if (x.kind() == Kind::Long) {
+          num[top] = x.long_value();
+          sm[top++] = false;
+        } else {
+          return false;
+        }
+        continue;
+      }
+      case WholeStep::Len: {
+        bool is_small;
+        if (!TryLen(*w.len, &num[top], &is_small)) return false;
+        sm[top++] = is_small;
+        continue;
+      }
+      case WholeStep::Op: break;
     }
-    if (leaf->kind() == Kind::Long) {
-      *out = leaf->long_value();
-      *is_small = false;
-      return true;
+    --top;
+    const std::int64_t a = num[top - 1], b = num[top];
+    std::int64_t r;
+    switch (static_cast<BinaryOp>(w.op)) {
+      case BinaryOp::Add: r = a + b; break;
+      case BinaryOp::Subtract: r = a - b; break;
+      case BinaryOp::Multiply: r = a * b; break;
+      // Both sides hold 32 bits, and dividing in 32 bits is quicker; only
+      // -2147483648 / -1 does not fit.
+      case BinaryOp::IntDivide:
+        if (b == 0) return false;
+        r = b == -1 ? -a : static_cast<std::int32_t>(a) / static_cast<std::int32_t>(b);
+        break;
+      case BinaryOp::Modulo:
+        if (b == 0) return false;
+        r = b == -1 ? 0 : static_cast<std::int32_t>(a) % static_cast<std::int32_t>(b);
+        break;
+      default: return false;
     }
-    return false;
-  };
-  std::int64_t a, b;
-  bool sa, sb;
-  if (e.kind != ExprKind::Binary || !operand(*e.lhs, &a, &sa) || !operand(*e.rhs, &b, &sb)) return false;
-  std::int64_t r;
-  switch (static_cast<BinaryOp>(e.op)) {
-    case BinaryOp::Add: r = a + b; break;
-    case BinaryOp::Subtract: r = a - b; break;
-    case BinaryOp::Multiply: r = a * b; break;
-    // Both sides hold 32 bits, and dividing in 32 bits is quicker; only
-    // -2147483648 / -1 does not fit.
-    case BinaryOp::IntDivide:
-      if (b == 0) return false;
-      r = b == -1 ? -a : static_cast<std::int32_t>(a) / static_cast<std::int32_t>(b);
-      break;
-    case BinaryOp::Modulo:
-      if (b == 0) return false;
-      r = b == -1 ? 0 : static_cast<std::int32_t>(a) % static_cast<std::int32_t>(b);
-      break;
-    default: return false;
+    if (r < INT32_MIN || r > INT32_MAX) return false;
+    sm[top - 1] = sm[top - 1] && sm[top] && r >= INT16_MIN && r <= INT16_MAX;
+    num[top - 1] = r;
   }
-  *small = sa && sb && r >= INT16_MIN && r <= INT16_MAX;
-  *v = r;
-  return r >= INT32_MIN && r <= INT32_MAX;
+  *v = num[0];
+  *small = sm[0];
+  return true;
 }
 
 // An expression that can neither run script code nor change a variable.
@@ -974,7 +1022,7 @@ Value Interpreter::EvalExpr(const Expr& e) {
         return Value();
       }
       case ExprKind::Binary:
-        if (e.whole == 2) {
+        if (!e.steps.empty()) {
           std::int64_t v;
           bool small;
           if (TryWhole(e, &v, &small)) {

@@ -63,15 +63,29 @@ enum class ExprKind : std::uint8_t {
   Omitted,  // an argument left out: f(a, , c)
 };
 
+// One step of a whole-number tree in postfix order: push a literal, a local
+// or Len of one; or combine the two values on top with `op`.
+struct WholeStep {
+  enum Kind : std::uint8_t { Literal, Local, Len, Op };
+  Kind kind = Literal;
+  std::uint8_t op = 0;  // a BinaryOp
+  bool small = false;   // Literal: an Integer
+  int slot = -1;        // Local
+  std::int64_t value = 0;       // Literal
+  const Expr* len = nullptr;    // Len: the call
+};
+inline constexpr std::size_t kMaxWholeSteps = 31;
+
 struct Expr {
   ExprKind kind = ExprKind::Literal;
   std::uint8_t op = 0;        // UnaryOp or BinaryOp
   bool has_args = false;      // Member written with an argument list
   bool parenthesized = false; // written inside its own parentheses
   // Arithmetic of literals and local variables only (+ - * \ Mod), which
-  // may be counted in whole numbers without making values: 1 inside such a
-  // tree, 2 at its top.
-  std::uint8_t whole = 0;
+  // may be counted in whole numbers without making values; the top of such a
+  // tree keeps it in `steps`.
+  bool whole = false;
+  std::vector<WholeStep> steps;
   Pos pos;
   int depth = 1;              // height of the tree below and including this node
   Value value;                // Literal
@@ -82,6 +96,7 @@ struct Expr {
   ExprPtr rhs;                // Binary: right
   std::vector<ExprPtr> args;
 };
+
 
 // True for a literal, or a sign in front of one: such a side of a comparison
 // pulls the other side to its own kind.
