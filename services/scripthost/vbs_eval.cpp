@@ -611,9 +611,10 @@ void Interpreter::ExecuteHere(std::string_view code, bool global) {
   std::unique_ptr<Program> program = ParseProgram(code);
   Program& p = *program;
   const ProcDecl* scope = (!global && frame_) ? frame_->proc : nullptr;
-  // Procedures are registered while binding, so a program that has any is
-  // kept before binding can fail half-way; one without is dropped after its run.
-  if (!p.procs.empty()) programs_.push_back(std::move(program));
+  // Procedures and classes are registered while binding, so a program that
+  // has any is kept before binding can fail half-way; one without is dropped
+  // after its run.
+  if (!p.procs.empty() || !p.classes.empty()) programs_.push_back(std::move(program));
   BindProgram(p, scope);
   if (global || !frame_) {
     RunTopLevel(p, p.option_explicit, nullptr);
