@@ -725,8 +725,25 @@ void Interpreter::ExecAssign(const Stmt& s) {
     std::int64_t n;
     bool small;
     if (!s.value->steps.empty() && TryWhole(*s.value, &n, &small)) {
-      *slot = small ? Value::Integer(static_cast<std::int16_t>(n)) : Value::Long(static_cast<std::int32_t>(n));
+      slot->SetWhole(static_cast<std::int32_t>(n), small);
       return;
+    }
+    const Expr& value = *s.value;
+    if (value.kind == ExprKind::Call && value.ref.builtin && value.ref.where == NameRef::Where::Global) {
+      // x = Builtin(...): straight to the built-in unless a script defined that name.
+      const GlobalEntry& g = globals_[static_cast<std::size_t>(value.ref.global)];
+      if (!g.defined && !g.proc) {
+        Value v;
+        try {
+          v = CallBuiltinWith(*value.ref.builtin, value.args, 0);
+        } catch (ScriptError& err) {
+          Locate(err, value.pos);
+          throw;
+        }
+        if (v.kind() == Kind::Object) v = Unwrap(v);
+        *slot = std::move(v);
+        return;
+      }
     }
     Value v = EvalExpr(*s.value);
     if (v.kind() == Kind::Object) v = Unwrap(v);
@@ -927,7 +944,12 @@ Interpreter::Flow Interpreter::ExecFor(const Stmt& s) {
         continue;
       }
       i = WholeOf(*var) + inc;
-      *var = FitWhole(i, small && var->kind() == Kind::Integer);
+      if (i >= INT32_MIN && i <= INT32_MAX) {
+        var->SetWhole(static_cast<std::int32_t>(i),
+                      small && var->kind() == Kind::Integer && i >= INT16_MIN && i <= INT16_MAX);
+      } else {
+        *var = FitWhole(i, false);
+      }
       counting = var->kind() == Kind::Double;
       if (counting) break;
     }

@@ -168,6 +168,19 @@ class Value {
   float single() const { return std::get<float>(data_); }
   // The text of a String value, to be changed in place.
   std::string& mutable_str() { return std::get<std::string>(data_); }
+  // A whole number stored without going through the general assignment
+  // when the value holds one of that kind already.
+  void SetWhole(std::int32_t n, bool integer) {
+    if (integer && data_.index() == static_cast<std::size_t>(Kind::Integer)) {
+      *std::get_if<std::int16_t>(&data_) = static_cast<std::int16_t>(n);
+    } else if (!integer && data_.index() == static_cast<std::size_t>(Kind::Long)) {
+      *std::get_if<std::int32_t>(&data_) = n;
+    } else if (integer) {
+      data_ = static_cast<std::int16_t>(n);
+    } else {
+      data_ = n;
+    }
+  }
 
  private:
   struct NullTag {};
