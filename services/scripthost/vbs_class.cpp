@@ -67,6 +67,16 @@ void ClassInstance::SetProperty(std::string_view name, std::span<const Value> ar
 
 // ---- the interpreter's side ----------------------------------------------
 
+namespace {
+
+// obj.Items(2) where Items takes no arguments: the index applies to what it
+// gives (an array, or an object's default member).
+bool IndexesResult(const ProcDecl& p, std::size_t arg_count) {
+  return arg_count > 0 && p.params.empty() && !p.is_sub;
+}
+
+}  // namespace
+
 void Interpreter::RegisterClasses(Program& p) {
   for (const auto& cls : p.classes) {
     if (classes_.contains(cls->key)) ThrowRuntime(kErrNameRedefined);
@@ -111,6 +121,7 @@ Value Interpreter::MemberGet(ClassInstance& inst, std::string_view name, std::sp
     return args.empty() ? field : Index(field, args);
   }
   if (!m.get) ThrowRuntime(kErrNoSuchMember);
+  if (IndexesResult(*m.get, args.size())) return Index(CallProcedure(*m.get, std::span<Arg>(), inst.shared_from_this()), args);
   std::vector<Arg> a(args.size());
   for (std::size_t i = 0; i < args.size(); ++i) a[i].value = args[i];
   return CallProcedure(*m.get, a, inst.shared_from_this());
@@ -125,6 +136,11 @@ Value Interpreter::MemberCall(ClassInstance& inst, const Expr& e, const std::vec
     return Index(field, values);
   }
   if (!m.get) ThrowRuntime(kErrNoSuchMember);
+  if (IndexesResult(*m.get, args.size() - from)) {
+    const Value result = CallProcedure(*m.get, std::span<Arg>(), inst.shared_from_this());
+    const std::vector<Value> values = EvalArgs(args, from);
+    return Index(result, values);
+  }
   return CallProcedure(*m.get, args, from, inst.shared_from_this());
 }
 
