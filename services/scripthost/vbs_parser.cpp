@@ -162,12 +162,12 @@ class Parser {
     EndOfStatement();
     for (;;) {
       SkipSeparators();
-      if (Is(Tok::End) ) Fail(kErrExpectedEnd, Cur().pos);
+      if (Is(Tok::End)) Fail(kErrExpectedEnd, Cur().pos);
       if (IsWord("end")) break;
-      const Pos at = Cur().pos;
-      bool is_public = true, is_default = false, is_dim = false;
+      bool is_public = true, is_default = false, is_dim = false, marked = false;
       if (IsWord("public") || IsWord("private")) {
         is_public = IsWord("public");
+        marked = true;
         Next();
         if (is_public && IsWord("default")) {
           is_default = true;
@@ -183,9 +183,9 @@ class Parser {
         proc->is_default = is_default;
         AddMethod(*cls, std::move(proc));
       } else {
-        if (is_default || (!is_dim && at.line == Cur().pos.line && at.column == Cur().pos.column)) {
-          Fail(kErrExpectedStatement, Cur().pos);
-        }
+        // Variables are declared with Dim, Public or Private; nothing else
+        // stands in a class.
+        if (is_default || (!is_dim && !marked)) Fail(kErrExpectedStatement, Cur().pos);
         ClassFields(*cls, is_public);
       }
       EndOfStatement();
