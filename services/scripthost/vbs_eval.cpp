@@ -729,6 +729,10 @@ void Interpreter::ExecAssign(const Stmt& s) {
       return;
     }
     const Expr& value = *s.value;
+    if (value.kind == ExprKind::Literal && value.value.kind() != Kind::Object) {
+      *slot = value.value;
+      return;
+    }
     if (value.kind == ExprKind::Call && value.ref.builtin && value.ref.where == NameRef::Where::Global) {
       // x = Builtin(...): straight to the built-in unless a script defined that name.
       const GlobalEntry& g = globals_[static_cast<std::size_t>(value.ref.global)];
