@@ -485,13 +485,15 @@ class Parser {
       return s;
     }
     s.kind = StmtKind::Call;
-    if (target->kind == ExprKind::Call && target->args.size() == 1 && !AtEndOfStatement()) {
+    const bool method = target->kind == ExprKind::Member && target->has_args && !target->name.empty();
+    if ((target->kind == ExprKind::Call || method) && target->args.size() == 1 && !AtEndOfStatement()) {
       // `Name (a), b` or `Name (a) + 1`: the parentheses belonged to the first
       // argument, which is then passed by value.
       ExprPtr first = std::move(target->args.front());
       first->parenthesized = true;
       target->args.clear();
-      target->kind = ExprKind::Name;
+      if (method) target->has_args = false;
+      else target->kind = ExprKind::Name;
       s.target = std::move(target);
       s.args.push_back(ContinueExpression(std::move(first)));
       while (Is(Tok::Comma)) {
@@ -500,7 +502,7 @@ class Parser {
       }
       return s;
     }
-    if (target->kind == ExprKind::Call && target->args.size() == 1) {
+    if ((target->kind == ExprKind::Call || method) && target->args.size() == 1) {
       // `Name (x)` as a statement passes x by value.
       target->args.front()->parenthesized = true;
     }
