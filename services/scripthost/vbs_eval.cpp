@@ -737,13 +737,16 @@ void Interpreter::ExecAssign(const Stmt& s) {
       // x = Builtin(...): straight to the built-in unless a script defined that name.
       const GlobalEntry& g = globals_[static_cast<std::size_t>(value.ref.global)];
       if (!g.defined && !g.proc) {
-        Value v;
-        try {
-          v = CallBuiltinWith(*value.ref.builtin, value.args, 0);
-        } catch (ScriptError& err) {
-          Locate(err, value.pos);
-          throw;
-        }
+        // Made by the call itself: a Value declared first and assigned
+        // after costs a clearing of its storage on every statement.
+        Value v = [&] {
+          try {
+            return CallBuiltinWith(*value.ref.builtin, value.args, 0);
+          } catch (ScriptError& err) {
+            Locate(err, value.pos);
+            throw;
+          }
+        }();
         if (v.kind() == Kind::Object) v = Unwrap(v);
         *slot = std::move(v);
         return;
@@ -1349,10 +1352,23 @@ Value Interpreter::CallBuiltinWith(const Builtin& b, const std::vector<ExprPtr>&
   if (n == 1) {
     if (const Value* p = Peek(*args[from])) return CallBuiltin(b, std::span<const Value>(p, 1));
   }
-  if (n <= 4) {
-    std::array<Value, 4> buf;
-    for (std::size_t i = 0; i < n; ++i) buf[i] = EvalExpr(*args[from + i]);
-    return CallBuiltin(b, std::span<const Value>(buf.data(), n));
+  // Up to three arguments are evaluated, left to right, straight into place.
+  auto arg = [&](std::size_t i) { return EvalExpr(*args[from + i]); };
+  switch (n) {
+    case 0: return CallBuiltin(b, {});
+    case 1: {
+      const Value one[1] = {arg(0)};
+      return CallBuiltin(b, one);
+    }
+    case 2: {
+      const Value two[2] = {arg(0), arg(1)};
+      return CallBuiltin(b, two);
+    }
+    case 3: {
+      const Value three[3] = {arg(0), arg(1), arg(2)};
+      return CallBuiltin(b, three);
+    }
+    default: break;
   }
   const std::vector<Value> values = EvalArgs(args, from);
   return CallBuiltin(b, values);
