@@ -716,47 +716,57 @@ Interpreter::Flow Interpreter::ExecStmt(const Stmt& s) {
   return Flow::Normal;
 }
 
+// The commonest statement, a local variable given a plain value, kept small;
+// whatever needs a Value of its own is done out of line.
 void Interpreter::ExecAssign(const Stmt& s) {
   const Expr& target = *s.target;
-  if (target.kind == ExprKind::Name && target.ref.where == NameRef::Where::Local && !target.ref.is_const &&
-      s.kind == StmtKind::Assign && !s.append) {
-    // The commonest statement: a local variable given a plain value.
-    Value* slot = frame_->slots[static_cast<std::size_t>(target.ref.slot)];
-    std::int64_t n;
-    bool small;
-    if (!s.value->steps.empty() && TryWhole(*s.value, &n, &small)) {
-      slot->SetWhole(static_cast<std::int32_t>(n), small);
-      return;
-    }
-    const Expr& value = *s.value;
-    if (value.kind == ExprKind::Literal && value.value.kind() != Kind::Object) {
-      *slot = value.value;
-      return;
-    }
-    if (value.kind == ExprKind::Call && value.ref.builtin && value.ref.where == NameRef::Where::Global) {
-      // x = Builtin(...): straight to the built-in unless a script defined that name.
-      const GlobalEntry& g = globals_[static_cast<std::size_t>(value.ref.global)];
-      if (!g.defined && !g.proc) {
-        // Made by the call itself: a Value declared first and assigned
-        // after costs a clearing of its storage on every statement.
-        Value v = [&] {
-          try {
-            return CallBuiltinWith(*value.ref.builtin, value.args, 0);
-          } catch (ScriptError& err) {
-            Locate(err, value.pos);
-            throw;
-          }
-        }();
-        if (v.kind() == Kind::Object) v = Unwrap(v);
-        *slot = std::move(v);
-        return;
-      }
-    }
-    Value v = EvalExpr(*s.value);
-    if (v.kind() == Kind::Object) v = Unwrap(v);
-    *slot = std::move(v);
+  if (!(target.kind == ExprKind::Name && target.ref.where == NameRef::Where::Local && !target.ref.is_const &&
+        s.kind == StmtKind::Assign && !s.append)) {
+    ExecAssignGeneral(s);
     return;
   }
+  Value* slot = frame_->slots[static_cast<std::size_t>(target.ref.slot)];
+  const Expr& value = *s.value;
+  std::int64_t n;
+  bool small;
+  if (!value.steps.empty() && TryWhole(value, &n, &small)) {
+    slot->SetWhole(static_cast<std::int32_t>(n), small);
+    return;
+  }
+  if (value.kind == ExprKind::Literal && value.value.kind() != Kind::Object) {
+    *slot = value.value;
+    return;
+  }
+  AssignLocal(slot, value);
+}
+
+void Interpreter::AssignLocal(Value* slot, const Expr& value) {
+  if (value.kind == ExprKind::Call && value.ref.builtin && value.ref.where == NameRef::Where::Global) {
+    // x = Builtin(...): straight to the built-in unless a script defined that name.
+    const GlobalEntry& g = globals_[static_cast<std::size_t>(value.ref.global)];
+    if (!g.defined && !g.proc) {
+      // Made by the call itself: a Value declared first and assigned after
+      // costs a clearing of its storage on every statement.
+      Value v = [&] {
+        try {
+          return CallBuiltinWith(*value.ref.builtin, value.args, 0);
+        } catch (ScriptError& err) {
+          Locate(err, value.pos);
+          throw;
+        }
+      }();
+      if (v.kind() == Kind::Object) v = Unwrap(v);
+      *slot = std::move(v);
+      return;
+    }
+  }
+  Value v = EvalExpr(value);
+  if (v.kind() == Kind::Object) v = Unwrap(v);
+  *slot = std::move(v);
+}
+
+void Interpreter::ExecAssignGeneral(const Stmt& s) {
+  const Expr& target = *s.target;
   if (s.append) {
     // x = x & e: append to the text in place instead of copying it.
     Value tail = EvalExpr(*s.value->rhs);

@@ -129,6 +129,8 @@ class Interpreter {
   Flow Exec(const Stmt& s);
   Flow ExecStmt(const Stmt& s);
   void ExecAssign(const Stmt& s);
+  [[gnu::noinline]] void AssignLocal(Value* slot, const Expr& value);
+  [[gnu::noinline]] void ExecAssignGeneral(const Stmt& s);
   void ExecDim(const Stmt& s);
   void ExecCall(const Stmt& s);
   Flow ExecIf(const Stmt& s);
