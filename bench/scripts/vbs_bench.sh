@@ -50,3 +50,4 @@ py_result="$(cat "$work/out.txt")"
 echo "result: $result"
 printf '%-8s %8s s\n' $vbs $tcl $py
 awk -v v="${vbs#* }" -v t="${tcl#* }" 'BEGIN { printf "tarv / tclsh: %.2f\n", v / t }'
+awk -v v="${vbs#* }" -v p="${py#* }" 'BEGIN { printf "tarv / python3: %.2f\n", v / p }'

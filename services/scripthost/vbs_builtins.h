@@ -34,6 +34,6 @@ const Builtin* FindBuiltin(std::string_view key);
 std::size_t SearchStart(std::span<const Value> a, std::int64_t* start);
 
 // An optional argument: absent, or written but left empty by the caller.
-inline bool HasArg(std::span<const Value> a, std::size_t i) { return a.size() > i; }
+inline bool HasArg(std::span<const Value> a, std::size_t i) { return a.size() > i && !IsMissing(a[i]); }
 
 }  // namespace tarv::vbs

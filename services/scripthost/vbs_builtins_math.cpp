@@ -47,7 +47,7 @@ Value KeepWholeKinds(const Value& x, F f) {
 
 Value Round(Interpreter&, Args a) {
   const Plain x(a[0]);
-  const std::int32_t digits = a.size() > 1 ? ToLong(a[1]) : 0;
+  const std::int32_t digits = HasArg(a, 1) ? ToLong(a[1]) : 0;
   if (digits < 0) ThrowRuntime(kErrInvalidCall);
   return KeepWholeKinds(*x, [digits](double d) { return RoundDigits(d, digits); });
 }

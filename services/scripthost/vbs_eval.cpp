@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "services/scripthost/vbs_builtins.h"
+#include "services/scripthost/vbs_class.h"
 #include "services/scripthost/vbs_text.h"
 
 namespace tarv::vbs {
@@ -49,8 +50,8 @@ bool Test(BinaryOp op, int c) {
   }
 }
 
-// Copy-on-write: an array shared with another variable is copied before
-// one of them changes it, so that arrays behave as values.
+}  // namespace
+
 Array& Writable(Value& v) {
   if (v.array().use_count() > 1) v = Value::Array(std::make_shared<Array>(*v.array()));
   return *v.array();
@@ -72,6 +73,8 @@ std::shared_ptr<Array> NewArray(std::span<const Value> bounds, bool fixed) {
   a->items.resize(total);
   return a;
 }
+
+namespace {
 
 // The objects every script has.
 class ErrObj : public Object {
@@ -189,8 +192,8 @@ class Interpreter::EntryScope {
   std::uint64_t saved_ceiling_ = 0;
 };
 
-Interpreter::Interpreter(ObjectFactory* factory) : factory_(factory) {}
-Interpreter::~Interpreter() = default;
+Interpreter::Interpreter(ObjectFactory* factory) : factory_(factory), class_runtime_(NewClassRuntime(this)) {}
+Interpreter::~Interpreter() { CloseClassRuntime(class_runtime_); }
 
 void Interpreter::CheckDeadline() const {
   if (deadline_ && Clock::now() >= *deadline_) ThrowRuntime(kErrTimeout);
@@ -222,6 +225,20 @@ Value Interpreter::ErrObject() {
 
 // ---- binding names --------------------------------------------------------
 
+namespace {
+
+// Every Const statement inside the blocks of `b` (not those of `b` itself).
+template <typename Fn>
+void ForNestedConsts(const Block& b, Fn&& fn, bool nested = false) {
+  for (const Stmt& s : b) {
+    if (nested && s.kind == StmtKind::Const) fn(s);
+    for (const Arm& arm : s.arms) ForNestedConsts(arm.body, fn, true);
+    ForNestedConsts(s.body, fn, true);
+  }
+}
+
+}  // namespace
+
 int Interpreter::Intern(const std::string& key) {
   auto [it, fresh] = global_index_.try_emplace(key, static_cast<int>(globals_.size()));
   if (fresh) globals_.emplace_back().name = key;
@@ -239,6 +256,15 @@ void Interpreter::BindName(Expr& e, ProcDecl* proc, const ProcDecl* scope, bool 
         r.where = NameRef::Where::Local;
         r.slot = it->second;
         r.is_const = local->const_slot[static_cast<std::size_t>(it->second)];
+        return;
+      }
+    }
+    if (local->owner) {
+      // A method sees the variables and procedures of its class.
+      if (auto it = local->owner->members.find(e.key); it != local->owner->members.end()) {
+        r.where = it->second.field >= 0 ? NameRef::Where::Field : NameRef::Where::Member;
+        r.slot = it->second.field;
+        r.member = &it->second;
         return;
       }
     }
@@ -275,6 +301,140 @@ void Interpreter::BindExpr(Expr& e, ProcDecl* proc, const ProcDecl* scope, bool 
   if (e.lhs) BindExpr(*e.lhs, proc, scope, strict);
   if (e.rhs) BindExpr(*e.rhs, proc, scope, strict);
   for (ExprPtr& a : e.args) BindExpr(*a, proc, scope, strict);
+  bool whole = false;
+  switch (e.kind) {
+    case ExprKind::Literal: whole = IsWhole(e.value); break;
+    case ExprKind::Name: whole = e.ref.where == NameRef::Where::Local; break;
+    case ExprKind::Call:
+      // Len of a local or a literal: counted in place, like the numbers.
+      whole = e.key == "len" && e.ref.builtin && e.ref.where == NameRef::Where::Global && e.args.size() == 1 &&
+              (e.args[0]->kind == ExprKind::Literal ||
+               (e.args[0]->kind == ExprKind::Name && e.args[0]->ref.where == NameRef::Where::Local));
+      break;
+    case ExprKind::Binary:
+      switch (static_cast<BinaryOp>(e.op)) {
+        case BinaryOp::Add:
+        case BinaryOp::Subtract:
+        case BinaryOp::Multiply:
+        case BinaryOp::IntDivide:
+        case BinaryOp::Modulo: whole = e.lhs->whole && e.rhs->whole; break;
+        default: break;
+      }
+      break;
+    default: break;
+  }
+  e.whole = whole;
+  if (!whole || e.kind != ExprKind::Binary) return;
+  // The top of the tree so far: its parts give their steps to it.
+  e.steps.clear();
+  for (Expr* side : {e.lhs.get(), e.rhs.get()}) {
+    WholeStep w;
+    switch (side->kind) {
+      case ExprKind::Literal:
+        w.kind = WholeStep::Literal;
+        w.value = WholeOf(side->value);
+        w.small = side->value.kind() == Kind::Integer;
+        e.steps.push_back(w);
+        break;
+      case ExprKind::Name:
+        w.kind = WholeStep::Local;
+        w.slot = side->ref.slot;
+        e.steps.push_back(w);
+        break;
+      case ExprKind::Call:
+        w.kind = WholeStep::Len;
+        w.len = side;
+        e.steps.push_back(w);
+        break;
+      default:
+        e.steps.insert(e.steps.end(), side->steps.begin(), side->steps.end());
+        side->steps.clear();
+        break;
+    }
+  }
+  WholeStep w;
+  w.kind = WholeStep::Op;
+  w.op = e.op;
+  e.steps.push_back(w);
+  if (e.steps.size() > kMaxWholeSteps) {
+    e.whole = false;
+    e.steps.clear();
+  }
+}
+
+// Len(text) of a `whole` tree, unless a script defined something named Len.
+bool Interpreter::TryLen(const Expr& e, std::int64_t* v, bool* small) const {
+  const GlobalEntry& g = globals_[static_cast<std::size_t>(e.ref.global)];
+  if (g.defined || g.proc) return false;
+  const Expr& a = *e.args[0];
+  const Value& text = a.kind == ExprKind::Literal ? a.value : *frame_->slots[static_cast<std::size_t>(a.ref.slot)];
+  if (text.kind() != Kind::String) return false;
+  *v = Units(text.str());
+  *small = false;
+  return *v <= INT32_MAX;
+}
+
+// The value of a `whole` tree when every leaf holds an Integer or a Long and
+// no step leaves 32 bits or divides by zero; `small` says it is an Integer.
+// Otherwise false, and the tree is evaluated the usual way (it has no side
+// effects, so nothing happens twice).
+bool Interpreter::TryWhole(const Expr& e, std::int64_t* v, bool* small) const {
+  std::array<std::int64_t, kMaxWholeSteps> num;
+  std::array<bool, kMaxWholeSteps> sm;
+  std::size_t top = 0;
+  for (const WholeStep& w : e.steps) {
+    switch (w.kind) {
+      case WholeStep::Literal:
+        num[top] = w.value;
+        sm[top++] = w.small;
+        continue;
+      case WholeStep::Local: {
+        const Value& x = *frame_->slots[static_cast<std::size_t>(w.slot)];
+        if (x.kind() == Kind::Integer) {
+          num[top] = x.integer();
+          sm[top++] = true;
+        } else if (x.kind() == Kind::Long) {
+          num[top] = x.long_value();
+          sm[top++] = false;
+        } else {
+          return false;
+        }
+        continue;
+      }
+      case WholeStep::Len: {
+        bool is_small;
+        if (!TryLen(*w.len, &num[top], &is_small)) return false;
+        sm[top++] = is_small;
+        continue;
+      }
+      case WholeStep::Op: break;
+    }
+    --top;
+    const std::int64_t a = num[top - 1], b = num[top];
+    std::int64_t r;
+    switch (static_cast<BinaryOp>(w.op)) {
+      case BinaryOp::Add: r = a + b; break;
+      case BinaryOp::Subtract: r = a - b; break;
+      case BinaryOp::Multiply: r = a * b; break;
+      // Both sides hold 32 bits, and dividing in 32 bits is quicker; only
+      // -2147483648 / -1 does not fit.
+      case BinaryOp::IntDivide:
+        if (b == 0) return false;
+        r = b == -1 ? -a : static_cast<std::int32_t>(a) / static_cast<std::int32_t>(b);
+        break;
+      case BinaryOp::Modulo:
+        if (b == 0) return false;
+        r = b == -1 ? 0 : static_cast<std::int32_t>(a) % static_cast<std::int32_t>(b);
+        break;
+      default: return false;
+    }
+    if (r < INT32_MIN || r > INT32_MAX) return false;
+    sm[top - 1] = sm[top - 1] && sm[top] && r >= INT16_MIN && r <= INT16_MAX;
+    num[top - 1] = r;
+  }
+  *v = num[0];
+  *small = sm[0];
+  return true;
 }
 
 // An expression that can neither run script code nor change a variable.
@@ -347,6 +507,12 @@ void Interpreter::BindProgram(Program& p, const ProcDecl* scope) {
         if (!(scope && scope->slots.contains(item.target->key))) each(s, item.target->key);
       }
     }
+    // A Const inside a block of the top-level code exists before it runs.
+    ForNestedConsts(p.code, [&](const Stmt& s) {
+      for (const DimItem& item : s.items) {
+        if (!(scope && scope->slots.contains(item.target->key))) each(s, item.target->key);
+      }
+    });
   };
   for (const auto& proc : p.procs) {
     if (globals_[static_cast<std::size_t>(Intern(proc->key))].defined) ThrowRuntime(kErrNameRedefined);
@@ -360,6 +526,7 @@ void Interpreter::BindProgram(Program& p, const ProcDecl* scope) {
     g.defined = g.declared = true;
     g.is_const = s.kind == StmtKind::Const;
   });
+  RegisterClasses(p);
   BindBlock(p.code, nullptr, scope, p.option_explicit);
   for (auto& proc : p.procs) BindBlock(proc->body, proc.get(), nullptr, p.option_explicit);
 }
@@ -381,6 +548,7 @@ Value Interpreter::RunTopLevel(const Program& p, bool strict, const ProcDecl*) {
   top.source = p.source;
   top.strict = strict;
   FrameScope scope(*this, top);
+  ForNestedConsts(p.code, [&](const Stmt& s) { Exec(s); });
   ExecBlock(p.code);
   return Value();
 }
@@ -447,9 +615,10 @@ void Interpreter::ExecuteHere(std::string_view code, bool global) {
   std::unique_ptr<Program> program = ParseProgram(code);
   Program& p = *program;
   const ProcDecl* scope = (!global && frame_) ? frame_->proc : nullptr;
-  // Procedures are registered while binding, so a program that has any is
-  // kept before binding can fail half-way; one without is dropped after its run.
-  if (!p.procs.empty()) programs_.push_back(std::move(program));
+  // Procedures and classes are registered while binding, so a program that
+  // has any is kept before binding can fail half-way; one without is dropped
+  // after its run.
+  if (!p.procs.empty() || !p.classes.empty()) programs_.push_back(std::move(program));
   BindProgram(p, scope);
   if (global || !frame_) {
     RunTopLevel(p, p.option_explicit, nullptr);
@@ -478,10 +647,15 @@ Value Interpreter::ProcedureReference(std::string_view name) {
 
 Interpreter::Flow Interpreter::ExecBlock(const Block& b) {
   for (const Stmt& s : b) {
-    Flow f;
+    Flow f = Flow::Normal;
     try {
-      f = Exec(s);
+      // What Exec does, without a call of its own for every statement.
+      if (--tick_ < 0) Tick();
+      if (s.kind == StmtKind::Assign) ExecAssign(s);
+      else f = ExecStmt(s);
+      if (!class_runtime_->pending.empty()) RunTerminations();
     } catch (ScriptError& err) {
+      Locate(err, s.pos);
       // The time limit ends the run whatever the script asked for.
       if (!frame_->resume_next || err.error().number == kErrTimeout) throw;
       err_ = err.error();
@@ -496,7 +670,9 @@ Interpreter::Flow Interpreter::ExecBlock(const Block& b) {
 Interpreter::Flow Interpreter::Exec(const Stmt& s) {
   try {
     if (--tick_ < 0) Tick();
-    return ExecStmt(s);
+    const Flow f = ExecStmt(s);
+    if (!class_runtime_->pending.empty()) RunTerminations();
+    return f;
   } catch (ScriptError& err) {
     Locate(err, s.pos);
     throw;
@@ -527,23 +703,73 @@ Interpreter::Flow Interpreter::ExecStmt(const Stmt& s) {
       frame_->resume_next = s.flag;
       err_ = Error{};
       return Flow::Normal;
-    case StmtKind::Erase: {
-      Value* v = StoreTarget(*s.target);
-      if (v->kind() != Kind::Array) ThrowRuntime(kErrTypeMismatch);
-      if (v->array()->fixed) {
-        Array& a = Writable(*v);
-        std::fill(a.items.begin(), a.items.end(), Value());
-      } else {
-        *v = Value::Array(std::make_shared<Array>());
+    case StmtKind::Erase:
+      for (std::size_t i = 0; i <= s.args.size(); ++i) {
+        Value* v = StoreTarget(i == 0 ? *s.target : *s.args[i - 1]);
+        if (v->kind() != Kind::Array) ThrowRuntime(kErrTypeMismatch);
+        if (v->array()->fixed) {
+          Array& a = Writable(*v);
+          std::fill(a.items.begin(), a.items.end(), Value());
+        } else {
+          *v = Value::Array(std::make_shared<Array>());
+        }
       }
       return Flow::Normal;
-    }
     case StmtKind::Nothing: return Flow::Normal;
   }
   return Flow::Normal;
 }
 
+// The commonest statement, a local variable given a plain value, kept small;
+// whatever needs a Value of its own is done out of line.
 void Interpreter::ExecAssign(const Stmt& s) {
+  const Expr& target = *s.target;
+  if (!(target.kind == ExprKind::Name && target.ref.where == NameRef::Where::Local && !target.ref.is_const &&
+        s.kind == StmtKind::Assign && !s.append)) {
+    ExecAssignGeneral(s);
+    return;
+  }
+  Value* slot = frame_->slots[static_cast<std::size_t>(target.ref.slot)];
+  const Expr& value = *s.value;
+  std::int64_t n;
+  bool small;
+  if (!value.steps.empty() && TryWhole(value, &n, &small)) {
+    slot->SetWhole(static_cast<std::int32_t>(n), small);
+    return;
+  }
+  if (value.kind == ExprKind::Literal && value.value.kind() != Kind::Object) {
+    *slot = value.value;
+    return;
+  }
+  AssignLocal(slot, value);
+}
+
+void Interpreter::AssignLocal(Value* slot, const Expr& value) {
+  if (value.kind == ExprKind::Call && value.ref.builtin && value.ref.where == NameRef::Where::Global) {
+    // x = Builtin(...): straight to the built-in unless a script defined that name.
+    const GlobalEntry& g = globals_[static_cast<std::size_t>(value.ref.global)];
+    if (!g.defined && !g.proc) {
+      // Made by the call itself: a Value declared first and assigned after
+      // costs a clearing of its storage on every statement.
+      Value v = [&] {
+        try {
+          return CallBuiltinWith(*value.ref.builtin, value.args, 0);
+        } catch (ScriptError& err) {
+          Locate(err, value.pos);
+          throw;
+        }
+      }();
+      if (v.kind() == Kind::Object) v = Unwrap(v);
+      *slot = std::move(v);
+      return;
+    }
+  }
+  Value v = EvalExpr(value);
+  if (v.kind() == Kind::Object) v = Unwrap(v);
+  *slot = std::move(v);
+}
+
+void Interpreter::ExecAssignGeneral(const Stmt& s) {
   const Expr& target = *s.target;
   if (s.append) {
     // x = x & e: append to the text in place instead of copying it.
@@ -568,6 +794,13 @@ void Interpreter::ExecAssign(const Stmt& s) {
     v = Unwrap(v);  // without Set an object gives its default value
   }
   try {
+    if ((target.kind == ExprKind::Name || target.kind == ExprKind::Call) &&
+        target.ref.where == NameRef::Where::Member) {
+      // A property of the instance whose method runs, named alone.
+      const std::vector<Value> args = EvalArgs(target.args);
+      MemberAssign(*frame_->me, target.name, args, v, s.kind == StmtKind::Set);
+      return;
+    }
     switch (target.kind) {
       case ExprKind::Name: *StoreTarget(target) = std::move(v); return;
       case ExprKind::Call: {
@@ -598,6 +831,10 @@ void Interpreter::ExecAssign(const Stmt& s) {
         }
         const std::shared_ptr<Object> obj = RequireObject(*target.lhs);
         const std::vector<Value> args = EvalArgs(target.args);
+        if (ClassInstance* inst = dynamic_cast<ClassInstance*>(obj.get())) {
+          MemberAssign(*inst, target.name, args, v, s.kind == StmtKind::Set);
+          return;
+        }
         obj->SetProperty(target.name, args, v);
         return;
       }
@@ -666,6 +903,15 @@ void Interpreter::ExecCall(const Stmt& s) {
       if (!c.has_args && !c.name.empty()) {
         // obj.Method args: a method call even without an argument list.
         const std::shared_ptr<Object> obj = RequireObject(*c.lhs);
+        if (ClassInstance* inst = dynamic_cast<ClassInstance*>(obj.get())) {
+          try {
+            MemberCall(*inst, c, s.args, 0);
+          } catch (ScriptError& err) {
+            Locate(err, c.pos);
+            throw;
+          }
+          return;
+        }
         const std::vector<Value> args = EvalArgs(s.args);
         try {
           obj->Call(c.name, args);
@@ -693,6 +939,7 @@ Interpreter::Flow Interpreter::ExecFor(const Stmt& s) {
   const Value to = Unwrap(EvalExpr(*s.to));
   const Value step = s.step ? Unwrap(EvalExpr(*s.step)) : Value::Integer(1);
   Value* var = StoreTarget(*s.target);
+  bool counting = false;  // the whole-number loop below went past 32 bits
   if (IsWhole(from) && IsWhole(to) && IsWhole(step)) {
     // Whole numbers: counted in 64 bits; the counter keeps the kind that
     // adding would give it.
@@ -707,21 +954,30 @@ Interpreter::Flow Interpreter::ExecFor(const Stmt& s) {
       const Flow f = ExecBlock(s.body);
       if (f == Flow::ExitFor) return Flow::Normal;
       if (f != Flow::Normal) return f;
-      var = StoreTarget(*s.target);
+      var = s.target->ref.where == NameRef::Where::Local && !s.target->ref.is_const
+                ? frame_->slots[static_cast<std::size_t>(s.target->ref.slot)]
+                : StoreTarget(*s.target);
       if (!IsWhole(*var)) {
         *var = Add(*var, step);
         i = static_cast<std::int64_t>(ToDouble(*var));
-        if (!IsWhole(*var)) break;  // went past 32 bits: carry on in Doubles
+        counting = !IsWhole(*var);
+        if (counting) break;  // went past 32 bits: carry on in Doubles
         continue;
       }
       i = WholeOf(*var) + inc;
-      *var = FitWhole(i, small && var->kind() == Kind::Integer);
-      if (var->kind() == Kind::Double) break;
+      if (i >= INT32_MIN && i <= INT32_MAX) {
+        var->SetWhole(static_cast<std::int32_t>(i),
+                      small && var->kind() == Kind::Integer && i >= INT16_MIN && i <= INT16_MAX);
+      } else {
+        *var = FitWhole(i, false);
+      }
+      counting = var->kind() == Kind::Double;
+      if (counting) break;
     }
   }
   const double end = ToDouble(to);
   const double inc = ToDouble(step);
-  if (!IsWhole(from) || var->kind() == Kind::Empty) *var = from;
+  if (!counting) *var = from;
   for (;;) {
     const double i = ToDouble(*var);
     if (inc >= 0 ? i > end : i < end) return Flow::Normal;
@@ -821,9 +1077,21 @@ Value Interpreter::EvalExpr(const Expr& e) {
         }
         return Value();
       }
-      case ExprKind::Binary: return EvalBinary(e);
+      case ExprKind::Binary:
+        if (!e.steps.empty()) {
+          std::int64_t v;
+          bool small;
+          if (TryWhole(e, &v, &small)) {
+            return small ? Value::Integer(static_cast<std::int16_t>(v)) : Value::Long(static_cast<std::int32_t>(v));
+          }
+        }
+        return EvalBinary(e);
       case ExprKind::With: return WithObject(e);
       case ExprKind::New: return EvalNew(e);
+      case ExprKind::Me:
+        if (!frame_ || !frame_->me) ThrowRuntime(kErrObjectRequired);
+        return Value::Object(frame_->me);
+      case ExprKind::Omitted: return MissingArgument();
     }
     return Value();
   } catch (ScriptError& err) {
@@ -843,6 +1111,7 @@ bool Interpreter::Condition(const Expr& e) {
 
 Value Interpreter::EvalName(const Expr& e) {
   const NameRef& r = e.ref;
+  if (r.where == NameRef::Where::Member) return MemberCall(*frame_->me, e, e.args, 0);
   if (Value* v = Variable(r)) return *v;
   if (ProcDecl* p = ProcedureOf(r)) return CallProcedure(*p, e.args, 0);
   if (r.builtin) return CallBuiltin(*r.builtin, {});
@@ -869,6 +1138,7 @@ Value Interpreter::EvalMember(const Expr& e) {
     return Index(base, args);
   }
   const std::shared_ptr<Object> obj = RequireObject(*e.lhs);
+  if (ClassInstance* inst = dynamic_cast<ClassInstance*>(obj.get())) return MemberCall(*inst, e, e.args, 0);
   const std::vector<Value> args = EvalArgs(e.args);
   return e.has_args ? obj->Call(e.name, args) : obj->GetProperty(e.name, args);
 }
@@ -880,6 +1150,7 @@ Value Interpreter::WithObject(const Expr& e) {
 }
 
 Value Interpreter::EvalNew(const Expr& e) {
+  if (const auto it = classes_.find(e.key); it != classes_.end()) return NewInstance(*it->second);
   std::shared_ptr<Object> obj;
   if (factory_ && e.key == "regexp") obj = factory_->Create("VBScript.RegExp");
   if (!obj) ThrowRuntime(kErrClassNotDefined);
@@ -888,8 +1159,22 @@ Value Interpreter::EvalNew(const Expr& e) {
 
 Value Interpreter::EvalBinary(const Expr& e) {
   const BinaryOp op = static_cast<BinaryOp>(e.op);
-  Value x = EvalExpr(*e.lhs);
-  const Value y = EvalExpr(*e.rhs);
+  // The left side is read in place only when reading the right side cannot
+  // change it.
+  Value own_x, own_y;
+  const Value* py = Peek(*e.rhs);
+  const Value* px = py ? Peek(*e.lhs) : nullptr;
+  if (!px) {
+    own_x = EvalExpr(*e.lhs);
+    px = &own_x;
+    if (py) py = Peek(*e.rhs);  // the left side may have changed its kind
+  }
+  if (!py) {
+    own_y = EvalExpr(*e.rhs);
+    py = &own_y;
+  }
+  const Value& x = *px;
+  const Value& y = *py;
   if (op == BinaryOp::Is) {
     if (x.kind() != Kind::Object || y.kind() != Kind::Object) ThrowRuntime(kErrObjectRequired);
     return Value::Boolean(x.object() == y.object());
@@ -918,8 +1203,9 @@ Value Interpreter::EvalBinary(const Expr& e) {
   }
   if (op == BinaryOp::Concat && x.kind() == Kind::String && y.kind() == Kind::String && !EndsWithHalfUnit(x.str())) {
     CheckTextSize(static_cast<std::uint64_t>(x.str().size()) + y.str().size());
-    x.mutable_str().append(y.str());
-    return x;
+    if (px != &own_x) own_x = x;
+    own_x.mutable_str().append(y.str());
+    return own_x;
   }
   switch (op) {
     case BinaryOp::Power: return Power(x, y);
@@ -1000,9 +1286,15 @@ Value* Interpreter::Variable(const NameRef& r) {
       if (r.strict) ThrowRuntime(kErrVariableUndefined);
       return frame_->slots[static_cast<std::size_t>(r.slot)];
     }
+    case NameRef::Where::Field: return FieldOf(r);
+    case NameRef::Where::Member:
     case NameRef::Where::Unbound: break;
   }
   return nullptr;
+}
+
+Value* Interpreter::FieldOf(const NameRef& r) {
+  return &frame_->me->fields[static_cast<std::size_t>(r.slot)];
 }
 
 ProcDecl* Interpreter::ProcedureOf(const NameRef& r) {
@@ -1038,6 +1330,8 @@ Value* Interpreter::StoreTarget(const Expr& name) {
       if (r.strict) ThrowRuntime(kErrVariableUndefined);
       return frame_->slots[static_cast<std::size_t>(r.slot)];
     }
+    case NameRef::Where::Field: return FieldOf(r);
+    case NameRef::Where::Member:
     case NameRef::Where::Unbound: break;
   }
   ThrowRuntime(kErrIllegalAssignment);
@@ -1046,29 +1340,52 @@ Value* Interpreter::StoreTarget(const Expr& name) {
 Value Interpreter::CallNamed(const Expr& e, const std::vector<ExprPtr>& args, std::size_t from,
                              bool statement) {
   const NameRef& r = e.ref;
+  if (r.builtin && r.where == NameRef::Where::Global) {
+    const GlobalEntry& g = globals_[static_cast<std::size_t>(r.global)];
+    if (!g.defined && !g.proc) return CallBuiltinWith(*r.builtin, args, from);
+  }
   if (ProcDecl* p = ProcedureOf(r)) return CallProcedure(*p, args, from);
+  if (r.where == NameRef::Where::Member) return MemberCall(*frame_->me, e, args, from);
   if (Value* v = Variable(r)) {
     if (e.kind == ExprKind::Name && args.size() == from) return *v;
     const std::vector<Value> values = EvalArgs(args, from);
     const Value container = *v;
     return Index(container, values);
   }
-  if (r.builtin) {
-    const std::size_t n = args.size() - from;
-    if (n <= 4) {
-      std::array<Value, 4> buf;
-      for (std::size_t i = 0; i < n; ++i) buf[i] = EvalExpr(*args[from + i]);
-      return CallBuiltin(*r.builtin, std::span<const Value>(buf.data(), n));
-    }
-    const std::vector<Value> values = EvalArgs(args, from);
-    return CallBuiltin(*r.builtin, values);
-  }
+  if (r.builtin) return CallBuiltinWith(*r.builtin, args, from);
   if (e.kind == ExprKind::Name && args.size() == from && !statement) {
     if (r.strict) ThrowRuntime(kErrVariableUndefined);
     return Value();
   }
   // Calling a name nothing defines fails the way a script sees it.
   ThrowRuntime(kErrTypeMismatch);
+}
+
+Value Interpreter::CallBuiltinWith(const Builtin& b, const std::vector<ExprPtr>& args, std::size_t from) {
+  const std::size_t n = args.size() - from;
+  if (n == 1) {
+    if (const Value* p = Peek(*args[from])) return CallBuiltin(b, std::span<const Value>(p, 1));
+  }
+  // Up to three arguments are evaluated, left to right, straight into place.
+  auto arg = [&](std::size_t i) { return EvalExpr(*args[from + i]); };
+  switch (n) {
+    case 0: return CallBuiltin(b, {});
+    case 1: {
+      const Value one[1] = {arg(0)};
+      return CallBuiltin(b, one);
+    }
+    case 2: {
+      const Value two[2] = {arg(0), arg(1)};
+      return CallBuiltin(b, two);
+    }
+    case 3: {
+      const Value three[3] = {arg(0), arg(1), arg(2)};
+      return CallBuiltin(b, three);
+    }
+    default: break;
+  }
+  const std::vector<Value> values = EvalArgs(args, from);
+  return CallBuiltin(b, values);
 }
 
 Value Interpreter::CallBuiltin(const Builtin& b, std::span<const Value> args) {
@@ -1088,11 +1405,14 @@ void Interpreter::OpenFrame(Frame& f, const ProcDecl& p) {
   for (std::size_t i = 0; i < n; ++i) f.slots[i] = &f.own[i];
 }
 
-Value Interpreter::CallProcedure(const ProcDecl& p, const std::vector<ExprPtr>& args, std::size_t from) {
+Value Interpreter::CallProcedure(const ProcDecl& p, const std::vector<ExprPtr>& args, std::size_t from,
+                                 std::shared_ptr<ClassInstance> me) {
   if (args.size() - from != p.params.size()) ThrowRuntime(kErrWrongArgCount);
   CheckStack();
   Frame f;
   OpenFrame(f, p);
+  f.me = std::move(me);
+  std::vector<ElementArg> back;
   for (std::size_t i = 0; i < p.params.size(); ++i) {
     const Expr& a = *args[from + i];
     // ByRef (the default): a variable written alone is passed itself.
@@ -1104,25 +1424,67 @@ Value Interpreter::CallProcedure(const ProcDecl& p, const std::vector<ExprPtr>& 
         }
       }
     }
+    std::size_t offset = 0;
+    if (!p.by_val[i] && !a.parenthesized && a.kind == ExprKind::Call && ElementOf(a, &offset, &f.own[i])) {
+      back.push_back({&a, offset, i});
+      continue;
+    }
     f.own[i] = EvalExpr(a);
   }
-  FrameScope scope(*this, f);
-  ExecBlock(p.body);
-  return p.result_slot >= 0 ? std::move(f.own[static_cast<std::size_t>(p.result_slot)]) : Value();
+  try {
+    FrameScope scope(*this, f);
+    ExecBlock(p.body);
+  } catch (...) {
+    WriteBack(back, f);
+    throw;
+  }
+  WriteBack(back, f);
+  Value result = p.result_slot >= 0 ? std::move(f.own[static_cast<std::size_t>(p.result_slot)]) : Value();
+  f = Frame();
+  if (!class_runtime_->pending.empty()) RunTerminations();
+  return result;
 }
 
-Value Interpreter::CallProcedure(const ProcDecl& p, std::span<Arg> args) {
+// `a` names an element of an array variable: its place and its value now.
+bool Interpreter::ElementOf(const Expr& a, std::size_t* offset, Value* element) {
+  if (ProcedureOf(a.ref) || a.ref.where == NameRef::Where::Member) return false;
+  Value* var = Variable(a.ref);
+  if (!var || var->kind() != Kind::Array) return false;
+  const std::vector<Value> indices = EvalArgs(a.args);
+  var = Variable(a.ref);  // an index may have run code that changed it
+  if (!var || var->kind() != Kind::Array) ThrowRuntime(kErrTypeMismatch);
+  *offset = var->array()->Offset(indices);
+  *element = var->array()->items[*offset];
+  return true;
+}
+
+void Interpreter::WriteBack(const std::vector<ElementArg>& back, const Frame& f) {
+  for (const ElementArg& b : back) {
+    Value* var = Variable(b.expr->ref);
+    // The array may have been replaced or shrunk meanwhile: then the change has nowhere to go.
+    if (!var || var->kind() != Kind::Array || b.offset >= var->array()->items.size()) continue;
+    Writable(*var).items[b.offset] = f.own[b.param];
+  }
+}
+
+Value Interpreter::CallProcedure(const ProcDecl& p, std::span<Arg> args, std::shared_ptr<ClassInstance> me) {
   if (args.size() != p.params.size()) ThrowRuntime(kErrWrongArgCount);
   CheckStack();
   Frame f;
   OpenFrame(f, p);
+  f.me = std::move(me);
   for (std::size_t i = 0; i < args.size(); ++i) {
     if (args[i].ref && !p.by_val[i]) f.slots[i] = args[i].ref;
     else f.own[i] = args[i].value;
   }
-  FrameScope scope(*this, f);
-  ExecBlock(p.body);
-  return p.result_slot >= 0 ? std::move(f.own[static_cast<std::size_t>(p.result_slot)]) : Value();
+  {
+    FrameScope scope(*this, f);
+    ExecBlock(p.body);
+  }
+  Value result = p.result_slot >= 0 ? std::move(f.own[static_cast<std::size_t>(p.result_slot)]) : Value();
+  f = Frame();
+  if (!class_runtime_->pending.empty()) RunTerminations();
+  return result;
 }
 
 }  // namespace tarv::vbs

@@ -21,6 +21,14 @@ namespace tarv::vbs {
 
 using Clock = std::chrono::steady_clock;
 
+class ClassInstance;
+struct ClassRuntime;
+
+// Copy-on-write: an array shared with another variable is copied before
+// one of them changes it, so that arrays behave as values.
+Array& Writable(Value& v);
+std::shared_ptr<Array> NewArray(std::span<const Value> bounds, bool fixed);
+
 class Interpreter {
  public:
   // Without a factory, CreateObject and New fail: the script can make no
@@ -94,6 +102,7 @@ class Interpreter {
     std::vector<Value> own;
     std::vector<Value*> slots;
     std::vector<Value> with;
+    std::shared_ptr<ClassInstance> me;  // in a method: its instance
   };
 
   enum class Flow : std::uint8_t { Normal, ExitDo, ExitFor, ExitProc };
@@ -122,6 +131,8 @@ class Interpreter {
   Flow Exec(const Stmt& s);
   Flow ExecStmt(const Stmt& s);
   void ExecAssign(const Stmt& s);
+  [[gnu::noinline]] void AssignLocal(Value* slot, const Expr& value);
+  [[gnu::noinline]] void ExecAssignGeneral(const Stmt& s);
   void ExecDim(const Stmt& s);
   void ExecCall(const Stmt& s);
   Flow ExecIf(const Stmt& s);
@@ -138,6 +149,9 @@ class Interpreter {
   Value EvalCall(const Expr& e);
   Value EvalMember(const Expr& e);
   Value EvalBinary(const Expr& e);
+  const Value* Peek(const Expr& e) const;
+  bool TryWhole(const Expr& e, std::int64_t* v, bool* small) const;
+  bool TryLen(const Expr& e, std::int64_t* v, bool* small) const;
   Value EvalNew(const Expr& e);
   bool Condition(const Expr& e);
   std::vector<Value> EvalArgs(const std::vector<ExprPtr>& args);
@@ -153,10 +167,32 @@ class Interpreter {
   Value* StoreTarget(const Expr& name);
   ProcDecl* ProcedureOf(const NameRef& r);
   Value CallNamed(const Expr& e, const std::vector<ExprPtr>& args, std::size_t from, bool statement);
-  Value CallProcedure(const ProcDecl& p, std::span<Arg> args);
-  Value CallProcedure(const ProcDecl& p, const std::vector<ExprPtr>& args, std::size_t from);
+  Value CallProcedure(const ProcDecl& p, std::span<Arg> args, std::shared_ptr<ClassInstance> me = nullptr);
+  Value CallProcedure(const ProcDecl& p, const std::vector<ExprPtr>& args, std::size_t from,
+                      std::shared_ptr<ClassInstance> me = nullptr);
+  // An array element passed ByRef: the procedure works on a copy that is
+  // written back when it returns.
+  struct ElementArg {
+    const Expr* expr;
+    std::size_t offset;
+    std::size_t param;
+  };
+  bool ElementOf(const Expr& a, std::size_t* offset, Value* element);
+  void WriteBack(const std::vector<ElementArg>& back, const Frame& f);
   Value CallBuiltin(const Builtin& b, std::span<const Value> args);
+  Value CallBuiltinWith(const Builtin& b, const std::vector<ExprPtr>& args, std::size_t from);
   void CheckStack() const;
+
+  // ---- classes (vbs_class.cpp) ----
+  void RegisterClasses(Program& p);
+  Value NewInstance(const ClassDecl& cls);
+  const ClassMember& FindMember(const ClassInstance& inst, std::string_view name) const;
+  Value MemberGet(ClassInstance& inst, std::string_view name, std::span<const Value> args);
+  Value MemberCall(ClassInstance& inst, const Expr& e, const std::vector<ExprPtr>& args, std::size_t from);
+  void MemberAssign(ClassInstance& inst, std::string_view name, std::span<const Value> args, const Value& v,
+                    bool set);
+  void RunTerminations();
+  Value* FieldOf(const NameRef& r);
 
   void Locate(ScriptError& err, Pos pos) const;
   Value RunTopLevel(const Program& p, bool strict, const ProcDecl* scope);
@@ -174,8 +210,21 @@ class Interpreter {
   Error err_;
   std::shared_ptr<Object> err_object_;
   std::shared_ptr<Object> wscript_;
+  std::unordered_map<std::string, const ClassDecl*> classes_;
+  std::shared_ptr<ClassRuntime> class_runtime_;
   friend class ProcRef;
+  friend class ClassInstance;
   friend class ErrObj;
 };
+
+// A literal or a local variable holding a number or text, read in place:
+// nothing that runs script code can happen while it is being looked at.
+inline const Value* Interpreter::Peek(const Expr& e) const {
+  const Value* v;
+  if (e.kind == ExprKind::Literal) v = &e.value;
+  else if (e.kind == ExprKind::Name && e.ref.where == NameRef::Where::Local) v = frame_->slots[static_cast<std::size_t>(e.ref.slot)];
+  else return nullptr;
+  return v->kind() == Kind::Object || v->kind() == Kind::Array ? nullptr : v;
+}
 
 }  // namespace tarv::vbs

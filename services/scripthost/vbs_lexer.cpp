@@ -4,6 +4,9 @@
 #include <array>
 #include <charconv>
 #include <cstdint>
+#include <optional>
+
+#include "services/scripthost/vbs_date.h"
 
 namespace tarv::vbs {
 
@@ -11,12 +14,12 @@ namespace {
 
 constexpr std::size_t kMaxIdentifier = 255;
 
-constexpr std::array<std::string_view, 55> kReserved = {
+constexpr std::array<std::string_view, 54> kReserved = {
     "and",     "byref",   "byval",  "call",    "case",    "class",    "const",  "dim",
     "do",      "each",    "else",   "elseif",  "empty",   "end",      "eqv",    "erase",
     "exit",    "false",   "for",    "function", "goto",   "if",       "imp",    "in",
     "is",      "let",     "loop",   "me",      "mod",     "new",      "next",   "not",
-    "nothing", "null",    "on",     "option",  "or",      "preserve", "private", "property",
+    "nothing", "null",    "on",     "option",  "or",      "preserve", "private",
     "public",  "redim",   "rem",    "resume",  "select",  "set",      "stop",   "sub",
     "then",    "to",      "true",   "until",   "wend",    "while",    "with",
 };
@@ -120,6 +123,7 @@ class Lexer {
     if (IsLetter(c)) return Word(start);
     if (IsDigit(c) || (c == '.' && IsDigit(Peek(1)))) return Number(start);
     if (c == '"') return StringLiteral(start);
+    if (c == '#') return DateLiteral(start);
     if (c == '&') {
       const char tag = Peek(1);
       const bool hex = (tag == 'h' || tag == 'H') && DigitValue(Peek(2)) < 16;
@@ -140,13 +144,17 @@ class Lexer {
       case '\\': kind = Tok::Backslash; break;
       case '^': kind = Tok::Caret; break;
       case '&': kind = Tok::Ampersand; break;
-      case '=': kind = Tok::Eq; break;
+      // The operators may also be written turned round: => =< ><.
+      case '=':
+        kind = Peek(1) == '>' ? Tok::Ge : Peek(1) == '<' ? Tok::Le : Tok::Eq;
+        if (kind != Tok::Eq) Advance();
+        break;
       case '<':
         kind = Peek(1) == '>' ? Tok::Ne : Peek(1) == '=' ? Tok::Le : Tok::Lt;
         if (kind != Tok::Lt) Advance();
         break;
       case '>':
-        kind = Peek(1) == '=' ? Tok::Ge : Tok::Gt;
+        kind = Peek(1) == '=' ? Tok::Ge : Peek(1) == '<' ? Tok::Ne : Tok::Gt;
         if (kind != Tok::Gt) Advance();
         break;
       default: Fail(kErrInvalidCharacter, start);
@@ -235,6 +243,21 @@ class Lexer {
     } else {
       t.value = Value::Long(static_cast<std::int32_t>(static_cast<std::uint32_t>(v)));
     }
+    return t;
+  }
+
+  // #1/2/2020#, #3:04:05 PM#, #2020-01-02 15:04#: a Date written in the source.
+  Token DateLiteral(Pos start) {
+    const std::size_t begin = i_;
+    Advance();
+    while (!AtEnd() && Peek() != '#' && !IsLineEnd(Peek())) Advance();
+    if (Peek() != '#') Fail(kErrInvalidCharacter, start);
+    const std::string_view inside = src_.substr(begin + 1, i_ - begin - 1);
+    Advance();
+    const std::optional<double> serial = ParseDate(inside);
+    if (!serial) Fail(kErrInvalidCharacter, start);
+    Token t = Make(Tok::Number, start, begin);
+    t.value = Value::Date(*serial);
     return t;
   }
 

@@ -26,12 +26,8 @@ class Parser {
     for (;;) {
       SkipSeparators();
       if (Is(Tok::End)) break;
-      if (IsProcedureStart()) {
-        auto proc = Procedure();
-        for (const auto& other : prog->procs) {
-          if (other->key == proc->key) Fail(kErrNameRedefined, proc->pos);
-        }
-        prog->procs.push_back(std::move(proc));
+      if (IsProcedureStart() || IsWord("class")) {
+        Definition();
       } else {
         Stmt s = Statement(nullptr);
         if (s.kind == StmtKind::Dim || s.kind == StmtKind::Const) {
@@ -78,8 +74,9 @@ class Parser {
   void Next() {
     if (i_ + 1 < toks_.size()) ++i_;
   }
+  // `End` closes a block even without a separator before it: Sub s() x = 1 End Sub.
   bool AtEndOfStatement() const {
-    return Is(Tok::Newline) || Is(Tok::Colon) || Is(Tok::End) ||
+    return Is(Tok::Newline) || Is(Tok::Colon) || Is(Tok::End) || IsWord("end") ||
            (single_line_ > 0 && IsWord("else"));
   }
 
@@ -136,15 +133,115 @@ class Parser {
     return proc.slot_count++;
   }
 
-  std::unique_ptr<ProcDecl> Procedure() {
+  // A Sub, Function or Class of the program. Those written inside a block of
+  // the top-level code (If False Then Sub s ... End If) exist all the same.
+  void Definition() {
+    if (IsWord("class")) {
+      auto cls = ClassBlock();
+      for (const auto& other : program_->classes) {
+        if (other->key == cls->key) Fail(kErrNameRedefined, cls->pos);
+      }
+      program_->classes.push_back(std::move(cls));
+      return;
+    }
+    auto proc = Procedure(nullptr);
+    for (const auto& other : program_->procs) {
+      if (other->key == proc->key) Fail(kErrNameRedefined, proc->pos);
+    }
+    program_->procs.push_back(std::move(proc));
+  }
+
+  // Class Name ... End Class: variables (Dim, Public, Private) and
+  // procedures, Public unless marked Private.
+  std::unique_ptr<ClassDecl> ClassBlock() {
+    auto cls = std::make_unique<ClassDecl>();
+    cls->pos = Cur().pos;
+    Next();
+    cls->name = Identifier();
+    cls->key = FoldCase(cls->name);
+    EndOfStatement();
+    for (;;) {
+      SkipSeparators();
+      if (Is(Tok::End)) Fail(kErrExpectedEnd, Cur().pos);
+      if (IsWord("end")) break;
+      bool is_public = true, is_default = false, is_dim = false, marked = false;
+      if (IsWord("public") || IsWord("private")) {
+        is_public = IsWord("public");
+        marked = true;
+        Next();
+        if (is_public && IsWord("default")) {
+          is_default = true;
+          Next();
+        }
+      } else if (IsWord("dim")) {
+        is_dim = true;
+        Next();
+      }
+      if (!is_dim && (IsWord("sub") || IsWord("function") || IsWord("property"))) {
+        auto proc = Procedure(cls.get());
+        proc->is_private = !is_public;
+        proc->is_default = is_default;
+        AddMethod(*cls, std::move(proc));
+      } else {
+        // Variables are declared with Dim, Public or Private; nothing else
+        // stands in a class.
+        if (is_default || (!is_dim && !marked)) Fail(kErrExpectedStatement, Cur().pos);
+        ClassFields(*cls, is_public);
+      }
+      EndOfStatement();
+    }
+    Next();
+    ExpectWord("class", kErrExpectedEnd);
+    return cls;
+  }
+
+  void ClassFields(ClassDecl& cls, bool is_public) {
+    Stmt s = Declaration(Stmt{}, StmtKind::Dim, nullptr);
+    for (DimItem& item : s.items) {
+      ClassMember& m = cls.members[item.target->key];
+      if (m.field >= 0 || m.get || m.let || m.set) Fail(kErrNameRedefined, item.target->pos);
+      m.field = static_cast<int>(cls.fields.size());
+      m.is_public = is_public;
+      cls.fields.push_back(std::move(item));
+    }
+  }
+
+  void AddMethod(ClassDecl& cls, std::unique_ptr<ProcDecl> proc) {
+    ClassMember& m = cls.members[proc->key];
+    ProcDecl** place = proc->property == PropertyKind::Let   ? &m.let
+                       : proc->property == PropertyKind::Set ? &m.set
+                                                             : &m.get;
+    if (m.field >= 0 || *place) Fail(kErrNameRedefined, proc->pos);
+    if (proc->property == PropertyKind::None && (m.let || m.set)) Fail(kErrNameRedefined, proc->pos);
+    *place = proc.get();
+    m.is_public = !proc->is_private;
+    if (proc->is_default) {
+      if (!cls.default_key.empty() && cls.default_key != proc->key) Fail(kErrNameRedefined, proc->pos);
+      cls.default_key = proc->key;
+    }
+    if (proc->key == "class_initialize" && proc->is_sub) cls.initialize = proc.get();
+    if (proc->key == "class_terminate" && proc->is_sub) cls.terminate = proc.get();
+    cls.methods.push_back(std::move(proc));
+  }
+
+  std::unique_ptr<ProcDecl> Procedure(const ClassDecl* owner) {
     auto proc = std::make_unique<ProcDecl>();
     proc->pos = Cur().pos;
     proc->program = program_;
+    proc->owner = owner;
     if (IsWord("private") || IsWord("public")) {
       proc->is_private = IsWord("private");
       Next();
     }
     proc->is_sub = IsWord("sub");
+    if (IsWord("property")) {
+      Next();
+      if (IsWord("get")) proc->property = PropertyKind::Get;
+      else if (IsWord("let")) proc->property = PropertyKind::Let;
+      else if (IsWord("set")) proc->property = PropertyKind::Set;
+      else Fail(kErrSyntax, Cur().pos);
+      proc->is_sub = proc->property != PropertyKind::Get;
+    }
     Next();
     proc->name = Identifier();
     proc->key = FoldCase(proc->name);
@@ -172,12 +269,16 @@ class Parser {
       Expect(Tok::RParen, kErrExpectedRParen);
     }
     if (!proc->is_sub) proc->result_slot = AddSlot(*proc, proc->key, false, proc->pos);
-    EndOfStatement();
+    if (proc->property != PropertyKind::None && proc->property != PropertyKind::Get && proc->params.empty()) {
+      Fail(kErrSyntax, Cur().pos);  // Let and Set take the new value
+    }
+    if (!Is(Tok::Identifier)) EndOfStatement();  // else the body starts on this line
     proc_ = proc.get();
     proc->body = BlockUntil({"end"}, kErrExpectedEnd);
     proc_ = nullptr;
     Next();  // End
-    ExpectWord(proc->is_sub ? "sub" : "function", proc->is_sub ? kErrExpectedSub : kErrExpectedFunction);
+    if (proc->property != PropertyKind::None) ExpectWord("property", kErrExpectedEnd);
+    else ExpectWord(proc->is_sub ? "sub" : "function", proc->is_sub ? kErrExpectedSub : kErrExpectedFunction);
     return proc;
   }
 
@@ -199,9 +300,14 @@ class Parser {
         if (std::find(std::begin(kClosers), std::end(kClosers), Cur().folded) != std::end(kClosers)) {
           Fail(missing, Cur().pos);
         }
+        if (!proc_ && program_ && (IsProcedureStart() || IsWord("class"))) {
+          Definition();
+          EndOfStatement();
+          continue;
+        }
       }
       b.push_back(Statement(proc_));
-      EndOfStatement();
+      if (!IsWord("end")) EndOfStatement();
     }
   }
 
@@ -222,7 +328,7 @@ class Parser {
   Stmt Statement(ProcDecl* proc) {
     Stmt s;
     s.pos = Cur().pos;
-    if (Is(Tok::Dot)) return AssignOrCall(std::move(s));
+    if (Is(Tok::Dot) || IsWord("me")) return AssignOrCall(std::move(s));
     if (!Is(Tok::Identifier)) Fail(kErrExpectedStatement, s.pos);
     const std::string& w = Cur().folded;
     if (w == "dim" || ((w == "private" || w == "public") && !IsWordAt(1, "const"))) {
@@ -259,7 +365,7 @@ class Parser {
     if (w == "call") {
       Next();
       s.kind = StmtKind::Call;
-      s.target = NameChain();
+      s.target = CallTarget();
       return s;
     }
     if (w == "if") return IfStatement(std::move(s));
@@ -282,7 +388,8 @@ class Parser {
       if (IsWord("do") && loop_do_ > 0) s.exit = ExitKind::Do;
       else if (IsWord("for") && loop_for_ > 0) s.exit = ExitKind::For;
       else if (IsWord("function") && proc && !proc->is_sub) s.exit = ExitKind::Function;
-      else if (IsWord("sub") && proc && proc->is_sub) s.exit = ExitKind::Sub;
+      else if (IsWord("sub") && proc && proc->is_sub && proc->property == PropertyKind::None) s.exit = ExitKind::Sub;
+      else if (IsWord("property") && proc && proc->property != PropertyKind::None) s.exit = ExitKind::Sub;
       else Fail(kErrInvalidExit, s.pos);
       Next();
       return s;
@@ -321,6 +428,10 @@ class Parser {
       Next();
       s.kind = StmtKind::Erase;
       s.target = NameChain();
+      while (Is(Tok::Comma)) {  // Erase a, b
+        Next();
+        s.args.push_back(NameChain());
+      }
       return s;
     }
     if (IsReservedWord(w)) Fail(kErrExpectedStatement, s.pos);
@@ -374,33 +485,59 @@ class Parser {
       return s;
     }
     s.kind = StmtKind::Call;
-    if (target->kind == ExprKind::Call && target->args.size() == 1 && !AtEndOfStatement()) {
+    const bool method = target->kind == ExprKind::Member && target->has_args && !target->name.empty();
+    if ((target->kind == ExprKind::Call || method) && target->args.size() == 1 && !AtEndOfStatement()) {
       // `Name (a), b` or `Name (a) + 1`: the parentheses belonged to the first
       // argument, which is then passed by value.
       ExprPtr first = std::move(target->args.front());
       first->parenthesized = true;
       target->args.clear();
-      target->kind = ExprKind::Name;
+      if (method) target->has_args = false;
+      else target->kind = ExprKind::Name;
       s.target = std::move(target);
       s.args.push_back(ContinueExpression(std::move(first)));
       while (Is(Tok::Comma)) {
         Next();
-        s.args.push_back(Expression());
+        s.args.push_back(Argument());
       }
       return s;
     }
-    if (target->kind == ExprKind::Call && target->args.size() == 1) {
+    if ((target->kind == ExprKind::Call || method) && target->args.size() == 1) {
       // `Name (x)` as a statement passes x by value.
       target->args.front()->parenthesized = true;
     }
     s.target = std::move(target);
     if (AtEndOfStatement() || WrittenWithArguments(*s.target)) return s;
     for (;;) {
-      s.args.push_back(Expression());
+      s.args.push_back(Argument());
       if (!Is(Tok::Comma)) break;
       Next();
     }
     return s;
+  }
+
+  // What Call names: a name chain, possibly inside parentheses of its own,
+  // and then perhaps an argument list: Call (((s))) ((1)).
+  ExprPtr CallTarget() {
+    if (!Is(Tok::LParen)) return NameChain();
+    NestingGuard guard(*this);
+    Next();
+    ExprPtr inner = CallTarget();
+    Expect(Tok::RParen, kErrExpectedRParen);
+    if (!Is(Tok::LParen)) return inner;
+    if (inner->kind == ExprKind::Name) {
+      inner->kind = ExprKind::Call;
+      inner->args = ArgumentList();
+      inner->depth = MaxDepth(inner->args) + 1;
+      return inner;
+    }
+    if (inner->kind == ExprKind::Member && !inner->has_args) {
+      inner->has_args = true;
+      inner->args = ArgumentList();
+      inner->depth = std::max(inner->depth, MaxDepth(inner->args) + 1);
+      return inner;
+    }
+    Fail(kErrExpectedEndOfStatement, Cur().pos);
   }
 
   static bool WrittenWithArguments(const Expr& e) {
@@ -413,6 +550,14 @@ class Parser {
     Arm first;
     first.cond = Expression();
     ExpectWord("then", kErrExpectedThen);
+    std::size_t colons = 0;
+    while (At(colons).kind == Tok::Colon) ++colons;
+    if (colons > 0 && (At(colons).kind == Tok::Newline || At(colons).kind == Tok::End)) {
+      // If c Then : with nothing after it is a single-line If without a body.
+      for (; colons > 0; --colons) Next();
+      s.arms.push_back(std::move(first));
+      return s;
+    }
     if (!Is(Tok::Newline) && !Is(Tok::Colon) && !Is(Tok::End)) {
       // Single-line form: If c Then a : b Else d : e
       ++single_line_;
@@ -715,28 +860,19 @@ class Parser {
   }
 
   ExprPtr MulLevel(ExprPtr first) {
-    ExprPtr lhs = first ? PowerLevel(std::move(first)) : Negation();
+    ExprPtr lhs = PowerLevel(std::move(first));
     while (Is(Tok::Star) || Is(Tok::Slash)) {
       const BinaryOp op = Is(Tok::Star) ? BinaryOp::Multiply : BinaryOp::Divide;
       const Pos at = Cur().pos;
       Next();
-      lhs = MakeBinary(op, at, std::move(lhs), Negation());
+      lhs = MakeBinary(op, at, std::move(lhs), PowerLevel(nullptr));
     }
     return lhs;
   }
 
-  // A sign binds looser than ^, so -2^2 is -(2^2).
-  ExprPtr Negation() {
-    if (!Is(Tok::Minus) && !Is(Tok::Plus)) return PowerLevel(nullptr);
-    NestingGuard guard(*this);
-    const UnaryOp op = Is(Tok::Minus) ? UnaryOp::Negate : UnaryOp::Plus;
-    const Pos at = Cur().pos;
-    Next();
-    return MakeUnary(op, at, Negation());
-  }
-
+  // A sign binds tighter than ^, so -3^2 is (-3)^2.
   ExprPtr PowerLevel(ExprPtr first) {
-    ExprPtr lhs = first ? std::move(first) : Postfix();
+    ExprPtr lhs = first ? std::move(first) : PowerOperand();
     while (Is(Tok::Caret)) {
       const Pos at = Cur().pos;
       Next();
@@ -745,7 +881,7 @@ class Parser {
     return lhs;
   }
 
-  // The right side of ^ may carry its own sign: 2^-1.
+  // An operand with its signs: -x, and the right side of ^ as in 2^-1.
   ExprPtr PowerOperand() {
     if (!Is(Tok::Minus) && !Is(Tok::Plus)) return Postfix();
     NestingGuard guard(*this);
@@ -773,7 +909,9 @@ class Parser {
         return inner;
       }
       case Tok::Dot: return NameChain();
-      case Tok::Identifier: break;
+      case Tok::Identifier:
+        if (t.folded == "me") return NameChain();
+        break;
       default: Fail(kErrExpectedExpression, t.pos);
     }
     ExprPtr e = Node(ExprKind::Literal, t.pos);
@@ -808,12 +946,18 @@ class Parser {
       return args;
     }
     for (;;) {
-      args.push_back(Expression());
+      args.push_back(Argument());
       if (!Is(Tok::Comma)) break;
       Next();
     }
     Expect(Tok::RParen, kErrExpectedRParen);
     return args;
+  }
+
+  // An argument of a call, which may be left out between commas: f(a, , c).
+  ExprPtr Argument() {
+    if (Is(Tok::Comma) || Is(Tok::RParen)) return Node(ExprKind::Omitted, Cur().pos);
+    return Expression();
   }
 
   static int MaxDepth(const std::vector<ExprPtr>& args) {
@@ -828,6 +972,9 @@ class Parser {
     ExprPtr e;
     if (Is(Tok::Dot)) {
       e = Node(ExprKind::With, Cur().pos);
+    } else if (IsWord("me")) {
+      e = Node(ExprKind::Me, Cur().pos);
+      Next();
     } else {
       e = Node(ExprKind::Name, Cur().pos);
       e->name = Identifier();
@@ -856,7 +1003,7 @@ class Parser {
         if (m->depth > kMaxTreeDepth) Fail(kErrOutOfStack, at);
         m->lhs = std::move(e);
         e = std::move(m);
-      } else if (Is(Tok::LParen) && e->kind != ExprKind::With && e->kind != ExprKind::Name) {
+      } else if (Is(Tok::LParen) && e->kind != ExprKind::With && e->kind != ExprKind::Name && e->kind != ExprKind::Me) {
         // a(1)(2), f()(0).x: index or call what the left side gave.
         ExprPtr c = Node(ExprKind::Member, Cur().pos);
         c->has_args = true;

@@ -19,6 +19,7 @@ struct Builtin;
 struct Expr;
 struct Stmt;
 struct ProcDecl;
+struct ClassMember;
 using ExprPtr = std::unique_ptr<Expr>;
 using Block = std::vector<Stmt>;
 
@@ -37,6 +38,8 @@ struct NameRef {
     Local,    // slot of the running procedure
     Global,   // entry of the global table
     Dynamic,  // the global when one is defined at run time, else the local slot
+    Field,    // a variable of the instance whose method runs (slot: its index)
+    Member,   // a method or property of that instance, called through it
   };
   Where where = Where::Unbound;
   bool is_const = false;
@@ -44,6 +47,7 @@ struct NameRef {
   int slot = -1;    // Local and Dynamic
   int global = -1;  // Global and Dynamic
   const Builtin* builtin = nullptr;  // a built-in of that name, if any
+  const ClassMember* member = nullptr;  // Member
 };
 
 enum class ExprKind : std::uint8_t {
@@ -55,13 +59,33 @@ enum class ExprKind : std::uint8_t {
   Binary,
   With,     // the object of the innermost With block, before a leading '.'
   New,      // New ClassName
+  Me,       // the instance whose method runs
+  Omitted,  // an argument left out: f(a, , c)
 };
+
+// One step of a whole-number tree in postfix order: push a literal, a local
+// or Len of one; or combine the two values on top with `op`.
+struct WholeStep {
+  enum Kind : std::uint8_t { Literal, Local, Len, Op };
+  Kind kind = Literal;
+  std::uint8_t op = 0;  // a BinaryOp
+  bool small = false;   // Literal: an Integer
+  int slot = -1;        // Local
+  std::int64_t value = 0;       // Literal
+  const Expr* len = nullptr;    // Len: the call
+};
+inline constexpr std::size_t kMaxWholeSteps = 31;
 
 struct Expr {
   ExprKind kind = ExprKind::Literal;
   std::uint8_t op = 0;        // UnaryOp or BinaryOp
   bool has_args = false;      // Member written with an argument list
   bool parenthesized = false; // written inside its own parentheses
+  // Arithmetic of literals and local variables only (+ - * \ Mod), which
+  // may be counted in whole numbers without making values; the top of such a
+  // tree keeps it in `steps`.
+  bool whole = false;
+  std::vector<WholeStep> steps;
   Pos pos;
   int depth = 1;              // height of the tree below and including this node
   Value value;                // Literal
@@ -72,6 +96,7 @@ struct Expr {
   ExprPtr rhs;                // Binary: right
   std::vector<ExprPtr> args;
 };
+
 
 // True for a literal, or a sign in front of one: such a side of a comparison
 // pulls the other side to its own kind.
@@ -138,6 +163,9 @@ struct Stmt {
 };
 
 struct Program;
+struct ClassDecl;
+
+enum class PropertyKind : std::uint8_t { None, Get, Let, Set };
 
 struct ProcDecl {
   Pos pos;
@@ -145,6 +173,9 @@ struct ProcDecl {
   std::string key;   // lower case
   bool is_sub = false;
   bool is_private = false;
+  bool is_default = false;              // a class's Default member
+  PropertyKind property = PropertyKind::None;
+  const ClassDecl* owner = nullptr;     // the class of a method
   std::vector<std::string> params;  // lower case
   std::vector<bool> by_val;
   Block body;
@@ -161,10 +192,33 @@ struct ProcDecl {
   const Program* program = nullptr;
 };
 
+// What a name means to the code of a class: a variable of the instance
+// (`field`), or the procedures that read, let and set it.
+struct ClassMember {
+  int field = -1;
+  bool is_public = true;
+  ProcDecl* get = nullptr;  // Function, Sub or Property Get
+  ProcDecl* let = nullptr;  // Property Let
+  ProcDecl* set = nullptr;  // Property Set
+};
+
+struct ClassDecl {
+  Pos pos;
+  std::string name;  // as written
+  std::string key;   // lower case
+  std::vector<DimItem> fields;  // in the order declared; index = field slot
+  std::vector<std::unique_ptr<ProcDecl>> methods;
+  std::unordered_map<std::string, ClassMember> members;
+  std::string default_key;       // the Default member, if any
+  const ProcDecl* initialize = nullptr;
+  const ProcDecl* terminate = nullptr;
+};
+
 struct Program {
   std::string source;
   bool option_explicit = false;
   std::vector<std::unique_ptr<ProcDecl>> procs;
+  std::vector<std::unique_ptr<ClassDecl>> classes;
   Block code;  // statements outside any procedure, run in order
   // Names the top-level code declares (Dim, Const, ReDim) or assigns.
   std::vector<std::string> global_names;

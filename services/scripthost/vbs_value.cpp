@@ -201,6 +201,29 @@ Value Unwrap(const Value& v) {
   return inner;
 }
 
+namespace {
+
+class Missing : public Object {
+ public:
+  std::string TypeName() const override { return "Error"; }
+  Value GetProperty(std::string_view, std::span<const Value>) override { ThrowRuntime(kErrTypeMismatch); }
+  void SetProperty(std::string_view, std::span<const Value>, const Value&) override {
+    ThrowRuntime(kErrTypeMismatch);
+  }
+  Value Call(std::string_view, std::span<const Value>) override { ThrowRuntime(kErrTypeMismatch); }
+};
+
+const std::shared_ptr<Object>& MissingObject() {
+  static const std::shared_ptr<Object> missing = std::make_shared<Missing>();
+  return missing;
+}
+
+}  // namespace
+
+Value MissingArgument() { return Value::Object(MissingObject()); }
+
+bool IsMissing(const Value& v) { return v.kind() == Kind::Object && v.object() == MissingObject(); }
+
 // ---- Text and numbers -----------------------------------------------------
 
 std::string FoldCase(std::string_view name) {
@@ -474,8 +497,9 @@ bool ToBoolean(const Value& v) {
       std::string_view s = u.str();
       while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
       while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
-      if (EqualsNoCase(s, "true")) return true;
-      if (EqualsNoCase(s, "false")) return false;
+      // "#TRUE#" and "#FALSE#" are how Booleans are written to files.
+      if (EqualsNoCase(s, "true") || EqualsNoCase(s, "#true#")) return true;
+      if (EqualsNoCase(s, "false") || EqualsNoCase(s, "#false#")) return false;
       return StringToDouble(u.str()) != 0;
     }
     case Kind::Date: return u.date() != 0;
@@ -568,6 +592,22 @@ Value Finite(double d) {
   return Value::Double(d);
 }
 
+// A Single meeting a Single, an Integer, a Byte, a Boolean or Empty gives a
+// Single; meeting anything wider it gives a Double.
+bool SinglePrecision(const Value& x, const Value& y) {
+  auto narrow = [](Kind k) {
+    return k == Kind::Single || k == Kind::Integer || k == Kind::Byte || k == Kind::Boolean || k == Kind::Empty;
+  };
+  return (x.kind() == Kind::Single || y.kind() == Kind::Single) && narrow(x.kind()) && narrow(y.kind());
+}
+
+// The Single nearest to d, or d as a Double when it is beyond the Single range.
+Value SingleOrDouble(double d) {
+  if (!std::isfinite(d)) ThrowRuntime(kErrOverflow);
+  if (std::fabs(d) > std::numeric_limits<float>::max()) return Value::Double(d);
+  return Value::Single(static_cast<float>(d));
+}
+
 enum class ArithOp { Add, Sub, Mul };
 
 Value Arith(const Value& a, const Value& b, ArithOp op) {
@@ -578,6 +618,12 @@ Value Arith(const Value& a, const Value& b, ArithOp op) {
   if (ua.kind() == Kind::Null || ub.kind() == Kind::Null) return Value::Null();
   const Num x = ToNum(ua);
   const Num y = ToNum(ub);
+  if (SinglePrecision(ua, ub)) {
+    // Each side is exact in a double, and so is their sum or product before
+    // it is rounded to a Single once.
+    const double p = x.AsDouble(), q = y.AsDouble();
+    return SingleOrDouble(op == ArithOp::Add ? p + q : op == ArithOp::Sub ? p - q : p * q);
+  }
   const Rank rank = std::max(x.rank, y.rank);
   if (rank == Rank::Currency) {
     // Below 2^64 each, so neither sum nor product overflows 128 bits.
@@ -638,6 +684,7 @@ Value Negate(const Value& a) {
   const Plain u_plain(a);
   const Value& u = *u_plain;
   if (u.kind() == Kind::Null) return u;
+  if (u.kind() == Kind::Single) return Value::Single(-u.single());
   const Num n = ToNum(u);
   if (n.rank == Rank::Double) return Value::Double(-n.d);
   if (n.rank == Rank::Currency) return FitCurrency(-n.Units());
@@ -685,7 +732,7 @@ Value Add(const Value& a, const Value& b) {
   if (ua.kind() == Kind::Empty && ub.kind() == Kind::String) return ub;
   if (ua.kind() == Kind::String && ub.kind() == Kind::Empty) return ua;
   Value r = Arith(ua, ub, ArithOp::Add);
-  if ((ua.kind() == Kind::Date) != (ub.kind() == Kind::Date)) return Value::Date(ToDouble(r));
+  if (ua.kind() == Kind::Date || ub.kind() == Kind::Date) return Value::Date(ToDouble(r));
   return r;
 }
 
@@ -698,6 +745,7 @@ Value Divide(const Value& a, const Value& b) {
   const double x = ToNum(ua).AsDouble();
   const double y = ToNum(ub).AsDouble();
   if (y == 0) ThrowRuntime(x == 0 ? kErrOverflow : kErrDivisionByZero);
+  if (SinglePrecision(ua, ub)) return SingleOrDouble(static_cast<double>(static_cast<float>(x / y)));
   return Finite(x / y);
 }
 
@@ -765,7 +813,10 @@ std::optional<int> Compare(const Value& a, const Value& b, bool a_literal, bool 
   const bool num_literal = a_str ? b_literal : a_literal;
   const bool str_literal = a_str ? a_literal : b_literal;
   int c;
-  if (num_literal) {
+  if (num.kind() == Kind::Boolean && (num_literal || str_literal) && !ParseNumber(str.str())) {
+    // A Boolean and text that is no number compare as text: "true" <> True.
+    c = CompareStrings(ToString(num), str.str());
+  } else if (num_literal) {
     c = CompareNumbers(num, Value::Double(StringToDouble(str.str())));
   } else if (str_literal) {
     c = CompareStrings(ToString(num), str.str());

@@ -173,6 +173,19 @@ class Value {
   std::int64_t currency_units() const { return std::get<CurrencyTag>(data_).units; }
   // The text of a String value, to be changed in place.
   std::string& mutable_str() { return std::get<std::string>(data_); }
+  // A whole number stored without going through the general assignment
+  // when the value holds one of that kind already.
+  void SetWhole(std::int32_t n, bool integer) {
+    if (integer && data_.index() == static_cast<std::size_t>(Kind::Integer)) {
+      *std::get_if<std::int16_t>(&data_) = static_cast<std::int16_t>(n);
+    } else if (!integer && data_.index() == static_cast<std::size_t>(Kind::Long)) {
+      *std::get_if<std::int32_t>(&data_) = n;
+    } else if (integer) {
+      data_ = static_cast<std::int16_t>(n);
+    } else {
+      data_ = n;
+    }
+  }
 
  private:
   struct NullTag {};
@@ -215,14 +228,16 @@ std::string TypeName(const Value& v);
 // An object stands for its default property wherever a plain value is needed.
 Value Unwrap(const Value& v);
 
+// What a procedure receives for an argument left out of a call, f(a, , c):
+// TypeName calls it "Error"; a built-in treats it as not given.
+Value MissingArgument();
+bool IsMissing(const Value& v);
+
 // The plain value of v without copying it when it is not an object.
 class Plain {
  public:
   explicit Plain(const Value& v) : p_(&v) {
-    if (v.kind() == Kind::Object) {
-      own_ = Unwrap(v);
-      p_ = &own_;
-    }
+    if (v.kind() == Kind::Object) p_ = &own_.emplace(Unwrap(v));
   }
   Plain(const Plain&) = delete;
   Plain& operator=(const Plain&) = delete;
@@ -230,7 +245,7 @@ class Plain {
 
  private:
   const Value* p_;
-  Value own_;
+  std::optional<Value> own_;  // only objects need one: most values pass without
 };
 
 // Coercions as CDbl, CInt, CLng, CBool and CStr do them.
