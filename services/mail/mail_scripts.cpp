@@ -45,9 +45,10 @@ std::string CutUtf8(std::string_view s, std::size_t room) {
   return std::string(s.substr(0, n));
 }
 
-std::optional<vbs::Clock::time_point> StepDeadline() {
-  if (sgRun.StepTimeout <= 0) return std::nullopt;
-  return vbs::Clock::now() + std::chrono::seconds(sgRun.StepTimeout);
+// A step time-out of 0 still gives a second: a server that stops answering
+// mid-dialogue must not hold the run.
+vbs::Clock::time_point StepDeadline() {
+  return vbs::Clock::now() + std::chrono::seconds(std::max(1, sgRun.StepTimeout));
 }
 
 // Runs a template whose script may create only `prog_id`, and gives the value

@@ -157,6 +157,27 @@ TEST(MailStatements, TlsRequiredAndEveryRecipientInTheHeader) {
   EXPECT_FALSE(std::filesystem::exists(plain_dir.File("mail1.txt")));
 }
 
+// A server that greets and then never answers holds the send only up to the
+// step time-out, and a time-out of 0 still means one second, not no limit.
+TEST(MailBinary, AServerThatStallsMidDialogueEndsTheSendAtTheStepTimeOut) {
+  tarvtest::TempDir dir;
+  mailtest::SmtpPeer peer(dir.path().string(), "stall", "me", "secret");
+  ASSERT_GT(peer.port(), 0);
+  for (const char* seconds : {"0", "2"}) {
+    SCOPED_TRACE(seconds);
+    // Without the step's bound the run would outlast the 30 seconds given to it.
+    const std::string out = tarvtest::RunSaved(
+        dir, "stall.nms",
+        std::string("run.set step.timeout {") + seconds + "} seconds\n" + "smtp.server {127.0.0.1} port {" +
+            std::to_string(peer.port()) + "} username {me@example.test} password {secret}\n"
+            "smtp.subject {s} body {b}\nsmtp.send to {a@example.test}\n"
+            "text.add {~smtp.status~ ~run.errors~ ~run.error.1~}\n",
+        30);
+    EXPECT_TRUE(out.starts_with("SEND_MAIL_ERROR 1 ")) << out;
+    EXPECT_NE(out.find("Timeout was reached"), std::string::npos) << out;
+  }
+}
+
 TEST(ExcelStatements, ReadWriteAndReadBackWithOpenpyxl) {
   tarvtest::TempDir dir;
   const std::string book = dir.File("book.xlsx");
