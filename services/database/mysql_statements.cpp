@@ -3,6 +3,7 @@
 #include "services/database/mysql_statements.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 #include "engine/core/handler.h"
@@ -65,6 +66,9 @@ int MySqlConnectTest() {
 }
 
 int TarvMySqlExecSql(const std::string& sql) {
+  // Rows that come one by one, each within the read time-out, end here too.
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(std::max(1, sgRun.StepTimeout));
   sgMySql.Rows = 0;
   MySqlSession session;
   if (const int rc = session.Connect(MySqlReport::RunErrorAndVars); rc < 0) return rc;
@@ -74,7 +78,7 @@ int TarvMySqlExecSql(const std::string& sql) {
     SetRowsVar();
     return 0;
   }
-  MYSQL_RES* result = session.StoreResult();
+  MYSQL_RES* result = session.UseResult();
   if (!result) {
     SetRowsVar();
     return 0;
@@ -88,6 +92,7 @@ int TarvMySqlExecSql(const std::string& sql) {
   // Made before the rows can fill the store, so that it can tell how many were kept.
   TarvSetVarInt2("mysql.rows", 0);
   RowVars vars("TarvMySqlExecSql SetVar<", ">Err!");
+  bool cut = false;  // the rest of the rows given up
   while (MYSQL_ROW row = mysql_fetch_row(result)) {
     const unsigned long* lengths = mysql_fetch_lengths(result);
     sgMySql.Rows++;
@@ -98,11 +103,23 @@ int TarvMySqlExecSql(const std::string& sql) {
     }
     if (!vars.EndRow()) {
       sgMySql.Rows = vars.Kept();
+      cut = true;
+      break;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) {
+      NmsRunError(-403, "TarvMySqlExecSql: rows still coming at the step time-out, %d rows kept, "
+                  "later rows dropped.", sgMySql.Rows);
+      cut = true;
       break;
     }
   }
+  if (cut) session.Abandon();
+  // A fetch that ended without the last row lost the connection or its time.
+  const int rc = !cut && mysql_errno(session.Handle()) != 0
+                     ? session.Failed("mysql_fetch_row", MySqlReport::RunErrorAndVars)
+                     : 0;
   SetRowsVar();
-  return 0;
+  return rc;
 }
 
 int MySqlLog(std::string_view text) {

@@ -304,4 +304,59 @@ TEST_F(MySqlStatementsTest, AnAnswerSlowerThanTheStepTimeOutIsAnError) {
   EXPECT_EQ(tarvtest::Text(), "ran");
 }
 
+// Rows are read as they are turned into variables: a select of millions of
+// rows ends at the full store with its one error, the rest never fetched,
+// within an address-space limit of 600 MB that storing them all would break.
+TEST_F(MySqlStatementsTest, AHugeSelectIsNotReadWhole) {
+  if (tarvtest::kSanitized) GTEST_SKIP() << "the sanitizer's shadow memory cannot live under an address-space limit";
+  const std::string out = tarvtest::RunSaved(
+      dir, "huge.nms",
+      // The full store could not take the error's own variable: it is made beforehand.
+      OpenLine() + "var {run.error.1} value {" + std::string(200, '-') + "}\n" +
+          "mysql.exec {select seq as x from seq_1_to_15000000}\n"
+                   "text.add {~run.errors~|~mysql.rows~|~run.error.1~}\n",
+      120, {"/usr/bin/prlimit", "--as=600000000"});
+  EXPECT_TRUE(tarvtest::Shaped(out, "1|#|run.steps [3], Line No. [3], Error: [TarvMySqlExecSql SetVar<mysql.#.x>Err! "
+                                    "# rows kept, later rows dropped.]"))
+      << out;
+}
+
+// Rows that keep coming, each within the read time-out, end at the step
+// time-out; a row that does not come within it is a failure of the fetch
+// with the rows before it kept. The server sends each row as it is made.
+TEST_F(MySqlStatementsTest, RowsAreFetchedWithinTheStepTimeOut) {
+  struct KeepBuffer {
+    Table size = Sql("select @@global.net_buffer_length");
+    ~KeepBuffer() {
+      if (size.size() == 1) Sql("set global net_buffer_length = " + size[0][0]);
+    }
+  } keep;
+  ASSERT_EQ(keep.size.size(), 1u);
+  ASSERT_EQ(Sql("set global net_buffer_length = 1024"), Table{});
+  // Each row is longer than the server's buffer, so it goes out as soon as it is made.
+  const std::string rows = "select seq as n, repeat('x', 1020) as pad, ";
+  const struct {
+    std::string select;
+    std::string error;  // as a regular expression
+    std::string kept;   // mysql.rows, as a regular expression
+    std::string code;   // mysql.errno
+  } cases[] = {
+      {rows + "sleep(0.4) as s from seq_1_to_20",
+       "TarvMySqlExecSql: rows still coming at the step time-out, [0-9] rows kept, later rows dropped\\.",
+       "[1-4]", "0"},
+      {rows + "if(seq = 3, sleep(4), 0) as s from seq_1_to_5", "mysql_fetch_row: Error 2013: .+", "[12]",
+       "2013"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.select);
+    Run("run.set step.timeout {1} seconds\n" + OpenLine() + "mysql.exec {" + c.select + "}\n");
+    const Strings errors = RunErrors();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_TRUE(std::regex_match(errors[0], std::regex(c.error))) << errors[0];
+    EXPECT_TRUE(std::regex_match(Var("mysql.rows"), std::regex(c.kept))) << Var("mysql.rows");
+    EXPECT_EQ(Var("mysql.1.n"), "1");
+    EXPECT_EQ(Var("mysql.errno"), c.code);
+  }
+}
+
 }  // namespace

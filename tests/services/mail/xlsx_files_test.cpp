@@ -19,15 +19,6 @@ namespace {
 using Strings = std::vector<std::string>;
 namespace fs = std::filesystem;
 
-// gcc says so with a macro, clang with a feature.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-constexpr bool kSanitized = __has_feature(address_sanitizer);
-#else
-constexpr bool kSanitized = false;
-#endif
-
 // Runs a Python program with Debian's interpreter in the folder; its output.
 std::string Python(const tarvtest::TempDir& dir, const std::string& program) {
   const auto r = tarvtest::RunProgram("/usr/bin/python3", {"-c", program}, dir.path().string(), 120);
@@ -106,7 +97,7 @@ TEST(ExcelFiles, PackagesThatUnpackPastTheBoundsAreRefused) {
     // The sanitizer's shadow memory cannot live under an address-space
     // limit: there the limit is left out.
     const std::vector<std::string> limit =
-        kSanitized ? std::vector<std::string>{} : std::vector<std::string>{"/usr/bin/prlimit", "--as=600000000"};
+        tarvtest::kSanitized ? std::vector<std::string>{} : std::vector<std::string>{"/usr/bin/prlimit", "--as=600000000"};
     const std::string out = tarvtest::RunSaved(dir, "bomb.nms",
                                                "excel.open {" + book + "} sheet {S}\n"
                                                "excel.get var {v} cell {A1}\n"
