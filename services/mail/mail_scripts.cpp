@@ -31,6 +31,8 @@ std::string_view EscapeOf(char c) {
       return "\"&chr(10)&\"";
     case '\r':
       return "\"&chr(13)&\"";
+    case '\0':
+      return "\"&chr(0)&\"";
     default:
       return {};
   }
@@ -219,7 +221,7 @@ std::optional<scripthost::ScriptOutcome> RunCellScript(const std::string& script
 
 }  // namespace
 
-int vbscript_set_excel_cell(const char* path, const char* sheet, const char* cell, const char* value) {
+int vbscript_set_excel_cell(const char* path, const char* sheet, const char* cell, std::string_view value) {
   TarvDebugLog("\nvbscript_set_excel_cell ,begin ...");
   try {
     RunCellScript(mailscript::BuildSetCellScript(path, sheet, cell, value), "vbscript_set_excel_cell,Error:%s");

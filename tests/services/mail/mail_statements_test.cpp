@@ -223,6 +223,32 @@ TEST(ExcelStatements, ReadWriteAndReadBackWithOpenpyxl) {
                 "True [1, 2, 3, 4, 5, 6]\n");
 }
 
+// A value goes into the sheet by its length and comes back byte for byte:
+// a NUL byte, other control bytes and text that looks like the format's own
+// escapes included.
+TEST(ExcelStatements, ValuesRoundTripByteForByte) {
+  tarvtest::TempDir dir;
+  const std::string book = dir.File("book.xlsx");
+  Python(dir, "import openpyxl\nwb = openpyxl.Workbook(); wb.active.title = 'S'\nwb.save('" + book + "')\n");
+  const struct {
+    std::string script;  // as a script writes it
+    std::string bytes;
+  } values[] = {
+      {"ab%00cd", std::string("ab\0cd", 5)},
+      {"%00", std::string(1, '\0')},
+      {"x%00%01%1F%7F", std::string("x\0\x01\x1F\x7F", 5)},
+      {"_x0041_ and _x0000_", "_x0041_ and _x0000_"},
+      {"tab%09end", "tab\tend"},
+  };
+  for (const auto& v : values) {
+    SCOPED_TRACE(v.script);
+    tarvtest::Run(dir, "excel.open {" + book + "} sheet {S}\nexcel.cell {C3} value {" + v.script +
+                           "}\nexcel.get var {got} cell {C3}\n");
+    EXPECT_EQ(tarvtest::RunErrors(), Strings{});
+    EXPECT_EQ(tarvtest::Var("got"), v.bytes);
+  }
+}
+
 // A formula cell that gets a value takes the calculation chain with it, so
 // that Excel does not find the chain pointing at a cell without a formula.
 TEST(ExcelStatements, OverwrittenFormulaDropsTheCalculationChain) {
