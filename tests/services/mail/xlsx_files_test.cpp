@@ -174,4 +174,24 @@ TEST(ExcelFiles, NonOwnerCannotReplaceAWorkbook) {
   EXPECT_TRUE(tarvtest::ReadFile(book) == before) << "the workbook changed";
 }
 
+// A name that is no regular file is refused at once: a FIFO would hold an
+// open until some writer came, and a device never ends.
+TEST(ExcelFiles, AFifoOrADeviceIsNoWorkbook) {
+  tarvtest::TempDir dir;
+  const std::string fifo = dir.File("fifo.xlsx");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  for (const std::string& path : {fifo, std::string("/dev/zero")}) {
+    SCOPED_TRACE(path);
+    // The run is given 30 seconds; a read that waits for a writer would outlast them.
+    const std::string out = tarvtest::RunSaved(dir, "odd.nms",
+                                               "excel.open {" + path + "} sheet {S}\n"
+                                               "excel.get var {v} cell {A1}\n"
+                                               "excel.cell {A1} value {x}\n"
+                                               "text.add {~run.errors~ ~run.error.1~}\n",
+                                               30);
+    EXPECT_NE(out.find("vbscript_get_excel_cell,Error:Not a workbook: " + path), std::string::npos) << out;
+    EXPECT_TRUE(out.starts_with("3 ")) << out;
+  }
+}
+
 }  // namespace
