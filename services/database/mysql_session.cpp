@@ -93,11 +93,6 @@ int MySqlSession::Failed(const char* call, MySqlReport how) {
   return Fail(how, -403, err, text, SqlFormat("%s: Error %u: %s", call, err, text));
 }
 
-MYSQL_RES* MySqlSession::StoreResult() {
-  if (!result_) result_ = mysql_store_result(db_);
-  return result_;
-}
-
 MYSQL_RES* MySqlSession::UseResult() {
   if (!result_) result_ = mysql_use_result(db_);
   return result_;

@@ -41,8 +41,6 @@ class MySqlSession {
   // The connection's last error, reported as `how` says as a failure of
   // `call`: -403.
   int Failed(const char* call, MySqlReport how);
-  // The statement's result set, kept until the session ends; null for none.
-  MYSQL_RES* StoreResult();
   // The statement's rows read from the server one at a time as they are
   // fetched, so that no more of them sit in memory than are asked for; null
   // for none.  Kept until the session ends.

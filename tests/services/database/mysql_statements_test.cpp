@@ -49,6 +49,16 @@ class MySqlStatementsTest : public ::testing::Test {
   static std::string OpenLine() { return OpenLine(server_->port()); }
   void Run(const std::string& script) { tarvtest::Run(dir, script); }
 
+  // The server sends each row as soon as it is made while this lives: rows
+  // longer than its buffer of 1024 bytes do not wait for the next ones.
+  struct RowByRow {
+    Table size = Sql("select @@global.net_buffer_length");
+    RowByRow() { Sql("set global net_buffer_length = 1024"); }
+    ~RowByRow() {
+      if (size.size() == 1) Sql("set global net_buffer_length = " + size[0][0]);
+    }
+  };
+
   static Server* server_;
   static bool started_;
   static std::string why_;
@@ -325,15 +335,8 @@ TEST_F(MySqlStatementsTest, AHugeSelectIsNotReadWhole) {
 // time-out; a row that does not come within it is a failure of the fetch
 // with the rows before it kept. The server sends each row as it is made.
 TEST_F(MySqlStatementsTest, RowsAreFetchedWithinTheStepTimeOut) {
-  struct KeepBuffer {
-    Table size = Sql("select @@global.net_buffer_length");
-    ~KeepBuffer() {
-      if (size.size() == 1) Sql("set global net_buffer_length = " + size[0][0]);
-    }
-  } keep;
-  ASSERT_EQ(keep.size.size(), 1u);
-  ASSERT_EQ(Sql("set global net_buffer_length = 1024"), Table{});
-  // Each row is longer than the server's buffer, so it goes out as soon as it is made.
+  const RowByRow rowByRow;
+  ASSERT_EQ(Sql("select @@global.net_buffer_length"), (Table{{"1024"}}));
   const std::string rows = "select seq as n, repeat('x', 1020) as pad, ";
   const struct {
     std::string select;
@@ -356,6 +359,42 @@ TEST_F(MySqlStatementsTest, RowsAreFetchedWithinTheStepTimeOut) {
     EXPECT_TRUE(std::regex_match(Var("mysql.rows"), std::regex(c.kept))) << Var("mysql.rows");
     EXPECT_EQ(Var("mysql.1.n"), "1");
     EXPECT_EQ(Var("mysql.errno"), c.code);
+  }
+}
+
+// The object statements' lookups read one row and count the rest only up to
+// the step time-out; a lookup that breaks off finds nothing. The class list is
+// a view here whose rows come one by one.
+TEST_F(MySqlStatementsTest, ObjectLookupsEndAtTheStepTimeOut) {
+  const RowByRow rowByRow;
+  struct ClassesKept {
+    ClassesKept() { Sql("rename table class_list to class_list_kept"); }
+    ~ClassesKept() { Sql("drop view if exists class_list; rename table class_list_kept to class_list"); }
+  } kept;
+  // A class id of digits and blanks, long enough to leave the server at once.
+  const std::string view = "create view class_list as select concat(seq, repeat(' ', 1020)) as class_id, "
+                           "'slow' as class_name from seq_1_to_20 where ";
+  const struct {
+    std::string where;
+    std::string error;  // the first, as a regular expression
+    std::string id;       // mysql.object.id
+    std::string objects;  // rows of object_list
+  } cases[] = {
+      {"sleep(0.4) = 0", "TarvMySqlSelectOne: rows still coming at the step time-out, [1-4] rows counted\\.", "1",
+       "1"},
+      // The class is not found, and the object not made.
+      {"if(seq = 2, sleep(4), 0) = 0", "mysql_fetch_row: Error 2013: .+", "<missing>", "0"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.where);
+    ASSERT_EQ(Sql("drop view if exists class_list; " + view + c.where), Table{});
+    ASSERT_EQ(Sql("truncate object_list"), Table{});
+    Run("run.set step.timeout {1} seconds\n" + OpenLine() + "mysql.object create {x} class {slow}\n");
+    const Strings errors = RunErrors();
+    ASSERT_FALSE(errors.empty());
+    EXPECT_TRUE(std::regex_match(errors[0], std::regex(c.error))) << errors[0];
+    EXPECT_EQ(Var("mysql.object.id"), c.id);
+    EXPECT_EQ(Sql("select count(*) from object_list"), (Table{{c.objects}}));
   }
 }
 
