@@ -1,5 +1,7 @@
 #include "services/database/mysql_session.h"
 
+#include <sys/socket.h>
+
 #include <algorithm>
 #include <cstdint>
 
@@ -82,14 +84,24 @@ std::string MySqlSession::Fill(const std::string& sql, const SqlValues& values) 
 
 int MySqlSession::Query(const std::string& sql, MySqlReport how) {
   if (mysql_real_query(db_, sql.data(), sql.size()) == 0) return 0;
-  const unsigned err = mysql_errno(db_);
-  const char* text = mysql_error(db_);
-  return Fail(how, -403, err, text, SqlFormat("mysql_query: Error %u: %s", err, text));
+  return Failed("mysql_query", how);
 }
 
-MYSQL_RES* MySqlSession::StoreResult() {
-  if (!result_) result_ = mysql_store_result(db_);
+int MySqlSession::Failed(const char* call, MySqlReport how) {
+  const unsigned err = mysql_errno(db_);
+  const char* text = mysql_error(db_);
+  return Fail(how, -403, err, text, SqlFormat("%s: Error %u: %s", call, err, text));
+}
+
+MYSQL_RES* MySqlSession::UseResult() {
+  if (!result_) result_ = mysql_use_result(db_);
   return result_;
+}
+
+void MySqlSession::Abandon() {
+  // Reads on the socket end at once from now on; the library then finds
+  // the connection lost and frees the result without waiting for its rows.
+  if (const my_socket fd = mysql_get_socket(db_); fd >= 0) shutdown(fd, SHUT_RDWR);
 }
 
 int MySqlSession::AffectedRows() const {

@@ -38,8 +38,16 @@ class MySqlSession {
   std::string Fill(const std::string& sql, const SqlValues& values) const;
   // Sends one statement, by its length: 0, or -403 reported as `how` says.
   int Query(const std::string& sql, MySqlReport how);
-  // The statement's result set, kept until the session ends; null for none.
-  MYSQL_RES* StoreResult();
+  // The connection's last error, reported as `how` says as a failure of
+  // `call`: -403.
+  int Failed(const char* call, MySqlReport how);
+  // The statement's rows read from the server one at a time as they are
+  // fetched, so that no more of them sit in memory than are asked for; null
+  // for none.  Kept until the session ends.
+  MYSQL_RES* UseResult();
+  // Gives up the rows of UseResult not yet fetched: the connection is cut, so
+  // that ending the session does not first read all the rest.
+  void Abandon();
   // Rows the statement changed; 0 when the library has no count.
   int AffectedRows() const;
   MYSQL* Handle() const { return db_; }

@@ -3,6 +3,7 @@
 #include "services/database/mysql_statements.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 #include "engine/core/handler.h"
@@ -26,6 +27,14 @@ constexpr int kExecMax = 1022;
 constexpr int kLogMax = 1020;
 
 bool IsSelect(const std::string& sql) { return sql.starts_with("select"); }
+
+using Clock = std::chrono::steady_clock;
+
+// Rows that come one by one, each within the read time-out, end here: the
+// step time-out from the start of the statement.
+Clock::time_point RowsDeadline() {
+  return Clock::now() + std::chrono::seconds(std::max(1, sgRun.StepTimeout));
+}
 
 void ResetRow() {
   sgMySql.Rows = 0;
@@ -65,6 +74,7 @@ int MySqlConnectTest() {
 }
 
 int TarvMySqlExecSql(const std::string& sql) {
+  const Clock::time_point deadline = RowsDeadline();
   sgMySql.Rows = 0;
   MySqlSession session;
   if (const int rc = session.Connect(MySqlReport::RunErrorAndVars); rc < 0) return rc;
@@ -74,7 +84,7 @@ int TarvMySqlExecSql(const std::string& sql) {
     SetRowsVar();
     return 0;
   }
-  MYSQL_RES* result = session.StoreResult();
+  MYSQL_RES* result = session.UseResult();
   if (!result) {
     SetRowsVar();
     return 0;
@@ -88,6 +98,7 @@ int TarvMySqlExecSql(const std::string& sql) {
   // Made before the rows can fill the store, so that it can tell how many were kept.
   TarvSetVarInt2("mysql.rows", 0);
   RowVars vars("TarvMySqlExecSql SetVar<", ">Err!");
+  bool cut = false;  // the rest of the rows given up
   while (MYSQL_ROW row = mysql_fetch_row(result)) {
     const unsigned long* lengths = mysql_fetch_lengths(result);
     sgMySql.Rows++;
@@ -98,11 +109,23 @@ int TarvMySqlExecSql(const std::string& sql) {
     }
     if (!vars.EndRow()) {
       sgMySql.Rows = vars.Kept();
+      cut = true;
+      break;
+    }
+    if (Clock::now() >= deadline) {
+      NmsRunError(-403, "TarvMySqlExecSql: rows still coming at the step time-out, %d rows kept, "
+                  "later rows dropped.", sgMySql.Rows);
+      cut = true;
       break;
     }
   }
+  if (cut) session.Abandon();
+  // A fetch that ended without the last row lost the connection or its time.
+  const int rc = !cut && mysql_errno(session.Handle()) != 0
+                     ? session.Failed("mysql_fetch_row", MySqlReport::RunErrorAndVars)
+                     : 0;
   SetRowsVar();
-  return 0;
+  return rc;
 }
 
 int MySqlLog(std::string_view text) {
@@ -115,6 +138,7 @@ int MySqlLog(std::string_view text) {
 }
 
 int TarvMySqlSelectOne(const std::string& sql, const SqlValues& values) {
+  const Clock::time_point deadline = RowsDeadline();
   ResetRow();
   if (!IsSelect(sql))
     return NmsRunError(-400, "TarvMySqlSelectOne: Sql Error! Must begin with <select>.");
@@ -123,7 +147,7 @@ int TarvMySqlSelectOne(const std::string& sql, const SqlValues& values) {
   const std::string text = session.Fill(sql, values);
   TarvDebugLogEscaped("\nTarvMySqlSelectOne (%s)", text.c_str());
   if (const int rc = session.Query(text, MySqlReport::RunError); rc < 0) return rc;
-  MYSQL_RES* result = session.StoreResult();
+  MYSQL_RES* result = session.UseResult();
   const unsigned fields = result ? mysql_num_fields(result) : 0;
   if (fields == 0) {
     TarvDebugLog("\nMySql return or changed rows=%d", 0);
@@ -131,8 +155,14 @@ int TarvMySqlSelectOne(const std::string& sql, const SqlValues& values) {
   }
   sgMySql.One.fill(0);
   const unsigned keep = std::min<unsigned>(fields, MYSQL_ONE_FIELDS);
+  bool cut = false;  // the rest of the rows given up
   while (MYSQL_ROW row = mysql_fetch_row(result)) {
-    if (++sgMySql.Rows > 1) continue;
+    if (++sgMySql.Rows > 1) {
+      // Further rows are only counted, and only up to the step time-out.
+      if (Clock::now() < deadline) continue;
+      cut = true;
+      break;
+    }
     const unsigned long* lengths = mysql_fetch_lengths(result);
     for (unsigned k = 0; k < keep; k++) {
       const char* text = row[k] ? row[k] : "NULL";
@@ -144,6 +174,15 @@ int TarvMySqlSelectOne(const std::string& sql, const SqlValues& values) {
       sgMySql.Offsets[k + 1] = at + static_cast<int>(len);
       sgMySql.FieldCount++;
     }
+  }
+  if (cut) {
+    session.Abandon();
+    NmsRunError(-403, "TarvMySqlSelectOne: rows still coming at the step time-out, %d rows counted.",
+                sgMySql.Rows);
+  } else if (mysql_errno(session.Handle()) != 0) {
+    // A row of a result that broke off is no answer.
+    ResetRow();
+    return session.Failed("mysql_fetch_row", MySqlReport::RunError);
   }
   TarvDebugLogEscaped("\nTarvMySqlSelectOne=[%.*s]", sgMySql.Offsets[sgMySql.FieldCount],
                       sgMySql.One.data());

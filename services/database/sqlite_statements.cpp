@@ -5,6 +5,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <functional>
 #include <string_view>
@@ -56,9 +57,12 @@ constexpr const char* kCreateVar =
 // Receives each result row; false ends the text there, without an error.
 using RowSink = std::function<bool(sqlite3_stmt*)>;
 
+using Clock = std::chrono::steady_clock;
+
 // One operation's connection, closed when the operation ends.
 struct SqliteDb {
   sqlite3* Db = nullptr;
+  Clock::time_point Deadline;  // the operation's work ends here, interrupted
   SqliteDb() = default;
   SqliteDb(const SqliteDb&) = delete;
   SqliteDb& operator=(const SqliteDb&) = delete;
@@ -73,10 +77,21 @@ struct SqliteStatement {
   ~SqliteStatement() { sqlite3_finalize(St); }
 };
 
+// Asked every few thousand steps of the virtual machine: a query that runs
+// on (a recursion without end, a join of huge tables) is interrupted at the
+// step time-out like any other wait.
+int PastDeadline(void* deadline) {
+  return Clock::now() >= *static_cast<const Clock::time_point*>(deadline) ? 1 : 0;
+}
+
 // Opens the remembered file: 0, or -3 recorded.
 int SqliteOpen(SqliteDb* d) {
   const int rc = sqlite3_open(sgSqlite.Path, &d->Db);
-  if (rc == SQLITE_OK) return 0;
+  d->Deadline = Clock::now() + std::chrono::seconds(std::max(1, sgRun.StepTimeout));
+  if (rc == SQLITE_OK) {
+    sqlite3_progress_handler(d->Db, 10000, PastDeadline, &d->Deadline);
+    return 0;
+  }
   NmsRunError(-3, "sqlite3_open: rc=%d,%s", rc, sqlite3_errmsg(d->Db));
   return -3;
 }

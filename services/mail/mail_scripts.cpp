@@ -31,6 +31,8 @@ std::string_view EscapeOf(char c) {
       return "\"&chr(10)&\"";
     case '\r':
       return "\"&chr(13)&\"";
+    case '\0':
+      return "\"&chr(0)&\"";
     default:
       return {};
   }
@@ -50,14 +52,21 @@ std::optional<vbs::Clock::time_point> StepDeadline() {
   return vbs::Clock::now() + std::chrono::seconds(sgRun.StepTimeout);
 }
 
-// Runs a template whose script may create only `prog_id`, and gives the value
-// of its TarvMain as text.
-scripthost::ScriptOutcome RunTemplate(std::string_view script, std::string_view prog_id) {
+// A step time-out of 0 still gives the mail a second: a server that stops
+// answering mid-dialogue must not hold the run.
+vbs::Clock::time_point MailDeadline() {
+  return vbs::Clock::now() + std::chrono::seconds(std::max(1, sgRun.StepTimeout));
+}
+
+// Runs a template whose script may create only `prog_id` and must end by
+// `deadline`, and gives the value of its TarvMain as text.
+scripthost::ScriptOutcome RunTemplate(std::string_view script, std::string_view prog_id,
+                                      std::optional<vbs::Clock::time_point> deadline) {
   scripthost::ScriptOutcome out;
   hostobj::SingleClassFactory factory(prog_id);
   vbs::Interpreter vm(&factory);
   factory.SetInterpreter(&vm);
-  vm.SetDeadline(StepDeadline());
+  vm.SetDeadline(deadline);
   try {
     vm.AddCode(script);
     out.text = scripthost::TarvMainText(vm);
@@ -185,7 +194,8 @@ int vbscript_smtp() {
   try {
     const std::string script = mailscript::BuildMailScript(sgSmtp, false);
     TarvDebugLog("\nVbs.Len=%d", static_cast<int>(script.size()));
-    const scripthost::ScriptOutcome out = mailscript::RunTemplate(script, hostobj::kMailClass);
+    const scripthost::ScriptOutcome out =
+        mailscript::RunTemplate(script, hostobj::kMailClass, mailscript::MailDeadline());
     if (out.ok) {
       const std::string status = mailscript::CutUtf8(out.text, scripthost::kErrorRoom);
       TarvSetVar3("smtp.status", status.c_str(), static_cast<int>(status.size()));
@@ -207,7 +217,8 @@ std::optional<scripthost::ScriptOutcome> RunCellScript(const std::string& script
   TarvDebugLog("\nVbs.Len=%d", static_cast<int>(script.size()));
   const bool log_before = script.size() <= mailscript::kLogSplit;
   if (log_before) mailscript::LogScript(script);
-  scripthost::ScriptOutcome out = mailscript::RunTemplate(script, hostobj::kExcelClass);
+  scripthost::ScriptOutcome out =
+      mailscript::RunTemplate(script, hostobj::kExcelClass, mailscript::StepDeadline());
   if (!log_before) mailscript::LogScript(script);
   if (!out.ok) {
     mailscript::Report(format, out.error);
@@ -218,7 +229,7 @@ std::optional<scripthost::ScriptOutcome> RunCellScript(const std::string& script
 
 }  // namespace
 
-int vbscript_set_excel_cell(const char* path, const char* sheet, const char* cell, const char* value) {
+int vbscript_set_excel_cell(const char* path, const char* sheet, const char* cell, std::string_view value) {
   TarvDebugLog("\nvbscript_set_excel_cell ,begin ...");
   try {
     RunCellScript(mailscript::BuildSetCellScript(path, sheet, cell, value), "vbscript_set_excel_cell,Error:%s");
@@ -254,7 +265,8 @@ void vbscript_speak(const char* text) {
     const std::string script = mailscript::BuildSpeakScript(text ? text : "");
     TarvDebugLog("\nVbs.Len=%d", static_cast<int>(script.size()));
     TarvDebugLogEscaped("\n%s", script.c_str());
-    const scripthost::ScriptOutcome out = mailscript::RunTemplate(script, hostobj::kVoiceClass);
+    const scripthost::ScriptOutcome out =
+        mailscript::RunTemplate(script, hostobj::kVoiceClass, mailscript::StepDeadline());
     if (!out.ok) mailscript::Report("vbscript_speak, exception.Description :[%s]", out.error);
   } catch (const std::exception&) {
     NmsRunError(-9, "vbscript_speak  COM Error.");

@@ -111,7 +111,7 @@ int excel_cell_a2_value_a4() {
   if (const int r = ArgCheckLength(4, kTextField, -4)) return r;
   const std::string cell(agA[2], static_cast<std::size_t>(igL[2]));
   const std::string value(agA[4], static_cast<std::size_t>(igL[4]));
-  vbscript_set_excel_cell(sgExcel.Path, sgExcel.Sheet, cell.c_str(), value.c_str());
+  vbscript_set_excel_cell(sgExcel.Path, sgExcel.Sheet, cell.c_str(), value);
   return TarvReturn(0, "excel_cell_a2_value_a4 return.");
 }
 

@@ -46,7 +46,8 @@ int excel_close();
 // reports a failure as a run error.
 // Sends the mail of sgSmtp; sets smtp.status.
 int vbscript_smtp();
-int vbscript_set_excel_cell(const char* path, const char* sheet, const char* cell, const char* value);
+// The value goes by its length: a NUL byte is part of it.
+int vbscript_set_excel_cell(const char* path, const char* sheet, const char* cell, std::string_view value);
 // Copies the cell's text (no NUL) into dest (1024 bytes) and gives its
 // length; -1 after a reported failure.
 int vbscript_get_excel_cell(const char* path, const char* sheet, const char* cell, char* dest);

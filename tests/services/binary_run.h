@@ -11,6 +11,17 @@
 
 namespace tarvtest {
 
+// Whether the tests run under the address sanitizer, whose shadow memory
+// cannot live under an address-space limit (gcc says so with a macro, clang
+// with a feature).
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+inline constexpr bool kSanitized = __has_feature(address_sanitizer);
+#else
+inline constexpr bool kSanitized = false;
+#endif
+
 // Writes `body` as dir/name, with the whole text saved to dir/out.txt after
 // it, and runs it in the hide mode; the run must exit with 0 within
 // `seconds`.  What it saved ("" when nothing).

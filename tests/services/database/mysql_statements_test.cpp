@@ -49,6 +49,16 @@ class MySqlStatementsTest : public ::testing::Test {
   static std::string OpenLine() { return OpenLine(server_->port()); }
   void Run(const std::string& script) { tarvtest::Run(dir, script); }
 
+  // The server sends each row as soon as it is made while this lives: rows
+  // longer than its buffer of 1024 bytes do not wait for the next ones.
+  struct RowByRow {
+    Table size = Sql("select @@global.net_buffer_length");
+    RowByRow() { Sql("set global net_buffer_length = 1024"); }
+    ~RowByRow() {
+      if (size.size() == 1) Sql("set global net_buffer_length = " + size[0][0]);
+    }
+  };
+
   static Server* server_;
   static bool started_;
   static std::string why_;
@@ -302,6 +312,90 @@ TEST_F(MySqlStatementsTest, AnAnswerSlowerThanTheStepTimeOutIsAnError) {
   EXPECT_NE(errors[0].find("2013"), std::string::npos) << errors[0];
   EXPECT_EQ(Var("mysql.1.x"), "<missing>");
   EXPECT_EQ(tarvtest::Text(), "ran");
+}
+
+// Rows are read as they are turned into variables: a select of millions of
+// rows ends at the full store with its one error, the rest never fetched,
+// within an address-space limit of 600 MB that storing them all would break.
+TEST_F(MySqlStatementsTest, AHugeSelectIsNotReadWhole) {
+  if (tarvtest::kSanitized) GTEST_SKIP() << "the sanitizer's shadow memory cannot live under an address-space limit";
+  const std::string out = tarvtest::RunSaved(
+      dir, "huge.nms",
+      // The full store could not take the error's own variable: it is made beforehand.
+      OpenLine() + "var {run.error.1} value {" + std::string(200, '-') + "}\n" +
+          "mysql.exec {select seq as x from seq_1_to_15000000}\n"
+                   "text.add {~run.errors~|~mysql.rows~|~run.error.1~}\n",
+      120, {"/usr/bin/prlimit", "--as=600000000"});
+  EXPECT_TRUE(tarvtest::Shaped(out, "1|#|run.steps [3], Line No. [3], Error: [TarvMySqlExecSql SetVar<mysql.#.x>Err! "
+                                    "# rows kept, later rows dropped.]"))
+      << out;
+}
+
+// Rows that keep coming, each within the read time-out, end at the step
+// time-out; a row that does not come within it is a failure of the fetch
+// with the rows before it kept. The server sends each row as it is made.
+TEST_F(MySqlStatementsTest, RowsAreFetchedWithinTheStepTimeOut) {
+  const RowByRow rowByRow;
+  ASSERT_EQ(Sql("select @@global.net_buffer_length"), (Table{{"1024"}}));
+  const std::string rows = "select seq as n, repeat('x', 1020) as pad, ";
+  const struct {
+    std::string select;
+    std::string error;  // as a regular expression
+    std::string kept;   // mysql.rows, as a regular expression
+    std::string code;   // mysql.errno
+  } cases[] = {
+      {rows + "sleep(0.4) as s from seq_1_to_20",
+       "TarvMySqlExecSql: rows still coming at the step time-out, [0-9] rows kept, later rows dropped\\.",
+       "[1-4]", "0"},
+      {rows + "if(seq = 3, sleep(4), 0) as s from seq_1_to_5", "mysql_fetch_row: Error 2013: .+", "[12]",
+       "2013"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.select);
+    Run("run.set step.timeout {1} seconds\n" + OpenLine() + "mysql.exec {" + c.select + "}\n");
+    const Strings errors = RunErrors();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_TRUE(std::regex_match(errors[0], std::regex(c.error))) << errors[0];
+    EXPECT_TRUE(std::regex_match(Var("mysql.rows"), std::regex(c.kept))) << Var("mysql.rows");
+    EXPECT_EQ(Var("mysql.1.n"), "1");
+    EXPECT_EQ(Var("mysql.errno"), c.code);
+  }
+}
+
+// The object statements' lookups read one row and count the rest only up to
+// the step time-out; a lookup that breaks off finds nothing. The class list is
+// a view here whose rows come one by one.
+TEST_F(MySqlStatementsTest, ObjectLookupsEndAtTheStepTimeOut) {
+  const RowByRow rowByRow;
+  struct ClassesKept {
+    ClassesKept() { Sql("rename table class_list to class_list_kept"); }
+    ~ClassesKept() { Sql("drop view if exists class_list; rename table class_list_kept to class_list"); }
+  } kept;
+  // A class id of digits and blanks, long enough to leave the server at once.
+  const std::string view = "create view class_list as select concat(seq, repeat(' ', 1020)) as class_id, "
+                           "'slow' as class_name from seq_1_to_20 where ";
+  const struct {
+    std::string where;
+    std::string error;  // the first, as a regular expression
+    std::string id;       // mysql.object.id
+    std::string objects;  // rows of object_list
+  } cases[] = {
+      {"sleep(0.4) = 0", "TarvMySqlSelectOne: rows still coming at the step time-out, [1-4] rows counted\\.", "1",
+       "1"},
+      // The class is not found, and the object not made.
+      {"if(seq = 2, sleep(4), 0) = 0", "mysql_fetch_row: Error 2013: .+", "<missing>", "0"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.where);
+    ASSERT_EQ(Sql("drop view if exists class_list; " + view + c.where), Table{});
+    ASSERT_EQ(Sql("truncate object_list"), Table{});
+    Run("run.set step.timeout {1} seconds\n" + OpenLine() + "mysql.object create {x} class {slow}\n");
+    const Strings errors = RunErrors();
+    ASSERT_FALSE(errors.empty());
+    EXPECT_TRUE(std::regex_match(errors[0], std::regex(c.error))) << errors[0];
+    EXPECT_EQ(Var("mysql.object.id"), c.id);
+    EXPECT_EQ(Sql("select count(*) from object_list"), (Table{{c.objects}}));
+  }
 }
 
 }  // namespace

@@ -258,4 +258,29 @@ TEST_F(SqliteStatementsTest, LoadVarNeedsExactlyOneRowThatFitsAVariable) {
   }
 }
 
+// A query that works on without giving rows (a recursion without end, a join
+// of billions of pairs) is interrupted at the step time-out: one counted
+// error, and the run goes on.
+TEST_F(SqliteStatementsTest, AQueryPastTheStepTimeOutIsInterrupted) {
+  const std::string endless = "with recursive c(x) as (select 1 union all select x+1 from c) ";
+  const std::string million =
+      "with recursive c(x) as (select 1 union all select x+1 from c where x < 1000000) ";
+  const std::string cases[] = {
+      "sqlite.exec {" + endless + "select count(*) as n from c}",
+      "sqlite.exec {" + million + "select count(*) as n from c a, c b}",
+      "sqlite.exec {create table t(x); insert into t " + endless + "select x from c}",
+  };
+  Run(OpenLine());
+  for (const std::string& statement : cases) {
+    SCOPED_TRACE(statement);
+    const tarvtest::Outcome o = tarvtest::RunCase(
+        dir, "run.set step.timeout {1} seconds\n" + OpenLine() + statement + "\ntext.add {ran}\n");
+    EXPECT_EQ(o.errors, Strings{"sqlite3_exec: SqlCode=9,SQL error: interrupted"});
+    EXPECT_EQ(Var("sqlite.1.n"), "<missing>");
+    EXPECT_EQ(o.text, "ran");
+  }
+  // The interrupted insert is undone whole; the statement before it stays.
+  EXPECT_EQ(Rows(db, "select count(*) from t"), (Table{{"0"}}));
+}
+
 }  // namespace

@@ -157,6 +157,27 @@ TEST(MailStatements, TlsRequiredAndEveryRecipientInTheHeader) {
   EXPECT_FALSE(std::filesystem::exists(plain_dir.File("mail1.txt")));
 }
 
+// A server that greets and then never answers holds the send only up to the
+// step time-out, and a time-out of 0 still means one second, not no limit.
+TEST(MailBinary, AServerThatStallsMidDialogueEndsTheSendAtTheStepTimeOut) {
+  tarvtest::TempDir dir;
+  mailtest::SmtpPeer peer(dir.path().string(), "stall", "me", "secret");
+  ASSERT_GT(peer.port(), 0);
+  for (const char* seconds : {"0", "2"}) {
+    SCOPED_TRACE(seconds);
+    // Without the step's bound the run would outlast the 30 seconds given to it.
+    const std::string out = tarvtest::RunSaved(
+        dir, "stall.nms",
+        std::string("run.set step.timeout {") + seconds + "} seconds\n" + "smtp.server {127.0.0.1} port {" +
+            std::to_string(peer.port()) + "} username {me@example.test} password {secret}\n"
+            "smtp.subject {s} body {b}\nsmtp.send to {a@example.test}\n"
+            "text.add {~smtp.status~ ~run.errors~ ~run.error.1~}\n",
+        30);
+    EXPECT_TRUE(out.starts_with("SEND_MAIL_ERROR 1 ")) << out;
+    EXPECT_NE(out.find("Timeout was reached"), std::string::npos) << out;
+  }
+}
+
 TEST(ExcelStatements, ReadWriteAndReadBackWithOpenpyxl) {
   tarvtest::TempDir dir;
   const std::string book = dir.File("book.xlsx");
@@ -200,6 +221,32 @@ TEST(ExcelStatements, ReadWriteAndReadBackWithOpenpyxl) {
                 "[('B5', 'two\\nlines \"quoted\"')], [('A6', 'six'), ('D6', False)]]\n"
                 "Other [[('A1', 'keep')], [('B2', 3)]]\n"
                 "True [1, 2, 3, 4, 5, 6]\n");
+}
+
+// A value goes into the sheet by its length and comes back byte for byte:
+// a NUL byte, other control bytes and text that looks like the format's own
+// escapes included.
+TEST(ExcelStatements, ValuesRoundTripByteForByte) {
+  tarvtest::TempDir dir;
+  const std::string book = dir.File("book.xlsx");
+  Python(dir, "import openpyxl\nwb = openpyxl.Workbook(); wb.active.title = 'S'\nwb.save('" + book + "')\n");
+  const struct {
+    std::string script;  // as a script writes it
+    std::string bytes;
+  } values[] = {
+      {"ab%00cd", std::string("ab\0cd", 5)},
+      {"%00", std::string(1, '\0')},
+      {"x%00%01%1F%7F", std::string("x\0\x01\x1F\x7F", 5)},
+      {"_x0041_ and _x0000_", "_x0041_ and _x0000_"},
+      {"tab%09end", "tab\tend"},
+  };
+  for (const auto& v : values) {
+    SCOPED_TRACE(v.script);
+    tarvtest::Run(dir, "excel.open {" + book + "} sheet {S}\nexcel.cell {C3} value {" + v.script +
+                           "}\nexcel.get var {got} cell {C3}\n");
+    EXPECT_EQ(tarvtest::RunErrors(), Strings{});
+    EXPECT_EQ(tarvtest::Var("got"), v.bytes);
+  }
 }
 
 // A formula cell that gets a value takes the calculation chain with it, so

@@ -3,7 +3,8 @@
 usage: smtp_peer.py DIR MODE USER PASSWORD [PORT]
 MODE is "starttls" (plain connection, STARTTLS required before AUTH),
 "implicit" (TLS from the first byte) or "plain" (no STARTTLS offered, AUTH
-taken in clear text: the server a man in the middle shows). The peer makes a self-signed
+taken in clear text: the server a man in the middle shows) or "stall" (greets,
+then never answers again). The peer makes a self-signed
 certificate DIR/cert.pem for 127.0.0.1, prints "PORT n" once it listens, and
 writes each mail it accepts as DIR/mailN.txt: envelope, login, whether TLS
 was on, the subject and body as Python's email module decodes them, and the
@@ -18,6 +19,7 @@ import socket
 import ssl
 import subprocess
 import sys
+import threading
 
 from aiosmtpd.controller import Controller
 from aiosmtpd.smtp import AuthResult
@@ -69,6 +71,9 @@ def main():
         with socket.socket() as s:
             s.bind(("127.0.0.1", 0))
             port = s.getsockname()[1]
+    if mode == "stall":
+        stall(port)
+        return
     if mode == "implicit":
         ctl = Controller(Handler(), hostname="127.0.0.1", port=port, ssl_context=context,
                          authenticator=authenticate, auth_require_tls=False)
@@ -85,6 +90,23 @@ def main():
     print(f"PORT {port}", flush=True)
     signal.sigwait({signal.SIGTERM})
     ctl.stop()
+
+
+def stall(port):
+    """Greets each client, then holds its connection without another word."""
+    listener = socket.create_server(("127.0.0.1", port))
+    print(f"PORT {port}", flush=True)
+    held = []
+    signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGTERM})
+
+    def serve():
+        while True:
+            client, _ = listener.accept()
+            client.sendall(b"220 127.0.0.1 ESMTP\r\n")
+            held.append(client)
+
+    threading.Thread(target=serve, daemon=True).start()
+    signal.sigwait({signal.SIGTERM})
 
 
 if __name__ == "__main__":

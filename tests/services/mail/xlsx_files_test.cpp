@@ -19,15 +19,6 @@ namespace {
 using Strings = std::vector<std::string>;
 namespace fs = std::filesystem;
 
-// gcc says so with a macro, clang with a feature.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-constexpr bool kSanitized = __has_feature(address_sanitizer);
-#else
-constexpr bool kSanitized = false;
-#endif
-
 // Runs a Python program with Debian's interpreter in the folder; its output.
 std::string Python(const tarvtest::TempDir& dir, const std::string& program) {
   const auto r = tarvtest::RunProgram("/usr/bin/python3", {"-c", program}, dir.path().string(), 120);
@@ -106,7 +97,7 @@ TEST(ExcelFiles, PackagesThatUnpackPastTheBoundsAreRefused) {
     // The sanitizer's shadow memory cannot live under an address-space
     // limit: there the limit is left out.
     const std::vector<std::string> limit =
-        kSanitized ? std::vector<std::string>{} : std::vector<std::string>{"/usr/bin/prlimit", "--as=600000000"};
+        tarvtest::kSanitized ? std::vector<std::string>{} : std::vector<std::string>{"/usr/bin/prlimit", "--as=600000000"};
     const std::string out = tarvtest::RunSaved(dir, "bomb.nms",
                                                "excel.open {" + book + "} sheet {S}\n"
                                                "excel.get var {v} cell {A1}\n"
@@ -181,6 +172,26 @@ TEST(ExcelFiles, NonOwnerCannotReplaceAWorkbook) {
                                              60, nobody);
   EXPECT_NE(out.find("Workbook is read-only: " + book), std::string::npos) << out;
   EXPECT_TRUE(tarvtest::ReadFile(book) == before) << "the workbook changed";
+}
+
+// A name that is no regular file is refused at once: a FIFO would hold an
+// open until some writer came, and a device never ends.
+TEST(ExcelFiles, AFifoOrADeviceIsNoWorkbook) {
+  tarvtest::TempDir dir;
+  const std::string fifo = dir.File("fifo.xlsx");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  for (const std::string& path : {fifo, std::string("/dev/zero")}) {
+    SCOPED_TRACE(path);
+    // The run is given 30 seconds; a read that waits for a writer would outlast them.
+    const std::string out = tarvtest::RunSaved(dir, "odd.nms",
+                                               "excel.open {" + path + "} sheet {S}\n"
+                                               "excel.get var {v} cell {A1}\n"
+                                               "excel.cell {A1} value {x}\n"
+                                               "text.add {~run.errors~ ~run.error.1~}\n",
+                                               30);
+    EXPECT_NE(out.find("vbscript_get_excel_cell,Error:Not a workbook: " + path), std::string::npos) << out;
+    EXPECT_TRUE(out.starts_with("3 ")) << out;
+  }
 }
 
 }  // namespace
