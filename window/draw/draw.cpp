@@ -23,6 +23,7 @@
 #include "engine/util/util.h"
 #include "window/draw/back_buffer.h"
 #include "window/draw/font_catalog.h"
+#include "window/draw/png_scaled.h"
 #include "window/draw/screen_state.h"
 #include "window/midi/midi_player.h"
 
@@ -245,6 +246,14 @@ cairo_surface_t* SurfaceFromPixbuf(GdkPixbuf* pb) {
   return s;
 }
 
+// The pixbuf (taken over) as a cairo image; nullptr for none.
+cairo_surface_t* ImageFromPixbuf(GdkPixbuf* pb) {
+  if (pb == nullptr) return nullptr;
+  cairo_surface_t* image = SurfaceFromPixbuf(pb);
+  g_object_unref(pb);
+  return image;
+}
+
 // An image standing for a picture of iw x ih whose pixels it holds from
 // (ix, iy) on, drawn scaled into the rectangle of width w x h at (x, y),
 // turned clockwise by degrees about (x, y).  Beyond the image its edge
@@ -409,8 +418,15 @@ ImageDecode ImageDecodeFor(int64_t width, int64_t height, int64_t fileBytes, int
   // No format packs more pixels into a byte than this: a header claiming
   // more describes data the file does not hold.
   if (pixels / kImagePixelsPerByte > fileBytes) return {ImageDecode::kRefuse, 0, 0};
-  const int64_t w = std::clamp<int64_t>(std::llabs(targetW), 1, width);
-  const int64_t h = std::clamp<int64_t>(std::llabs(targetH), 1, height);
+  int64_t w = std::clamp<int64_t>(std::llabs(targetW), 1, width);
+  int64_t h = std::clamp<int64_t>(std::llabs(targetH), 1, height);
+  // A rectangle larger than what is read whole is painted from an image of
+  // that many pixels, stretched.
+  if (w * h > kImageWholePixels) {
+    const double shrink = std::sqrt(static_cast<double>(kImageWholePixels) / static_cast<double>(w * h));
+    w = std::max<int64_t>(1, static_cast<int64_t>(static_cast<double>(w) * shrink));
+    h = std::max<int64_t>(1, static_cast<int64_t>(static_cast<double>(h) * shrink));
+  }
   return {ImageDecode::kScaled, w, h};
 }
 
@@ -421,20 +437,27 @@ void DrawImageFile(const char* file, int32_t x1, int32_t y1, int32_t x2, int32_t
   // The size its header declares comes first: the decoder would take the
   // memory for all of it, whatever the file holds.
   int width = 0, height = 0;
-  if (gdk_pixbuf_get_file_info(file, &width, &height) == nullptr) return;
+  GdkPixbufFormat* format = gdk_pixbuf_get_file_info(file, &width, &height);
+  if (format == nullptr) return;
   std::error_code ec;
   const auto bytes = std::filesystem::file_size(file, ec);
   const int64_t fileBytes = ec ? 0 : static_cast<int64_t>(bytes);
   const ImageDecode plan = ImageDecodeFor(width, height, fileBytes, targetW, targetH);
-  GdkPixbuf* pb = nullptr;
-  if (plan.kind == ImageDecode::kWhole)
-    pb = gdk_pixbuf_new_from_file(file, nullptr);
-  else if (plan.kind == ImageDecode::kScaled)
-    pb = gdk_pixbuf_new_from_file_at_scale(file, static_cast<int>(plan.width), static_cast<int>(plan.height),
-                                           FALSE, nullptr);
-  if (pb == nullptr) return;
-  cairo_surface_t* image = SurfaceFromPixbuf(pb);
-  g_object_unref(pb);
+  cairo_surface_t* image = nullptr;
+  if (plan.kind == ImageDecode::kWhole) {
+    image = ImageFromPixbuf(gdk_pixbuf_new_from_file(file, nullptr));
+  } else if (plan.kind == ImageDecode::kScaled) {
+    // Only these two are read at a smaller size without the whole image
+    // held first; larger files of other kinds draw nothing.
+    gchar* name = gdk_pixbuf_format_get_name(format);
+    const std::string kind = name != nullptr ? name : "";
+    g_free(name);
+    const int w = static_cast<int>(plan.width), h = static_cast<int>(plan.height);
+    if (kind == "png")
+      image = PngReadScaled(file, w, h);
+    else if (kind == "jpeg")
+      image = ImageFromPixbuf(gdk_pixbuf_new_from_file_at_scale(file, w, h, FALSE, nullptr));
+  }
   if (image == nullptr) return;
   PaintScaled(image, x1, y1, static_cast<int64_t>(x2) - x1, static_cast<int64_t>(y2) - y1, 0, false);
   cairo_surface_destroy(image);
