@@ -7,8 +7,12 @@
 #include <thread>
 #include <vector>
 
+#include "engine/core/engine.h"
+#include "engine/core/family.h"
 #include "engine/core/run_state.h"
+#include "engine/log/log.h"
 #include "tests/engine/harness.h"
+#include "window/draw/draw.h"
 #include "tests/window/harness_display.h"
 #include "window/draw/back_buffer.h"
 #include "window/frame.h"
@@ -194,6 +198,125 @@ TEST_F(WatchedRun, APausedRunShowsItsLastStepInTheStepColoursAtOnce) {
     return gShown.text.rfind("Display Var: Type = 92, Page = 0 .\n", 0) == 0;
   }));
   EXPECT_NE(gShown.text.find(" i=["), std::string::npos) << gShown.text;
+}
+
+// Texts that run out of the panel's boxes and the banner bar: a long
+// variable line, values and text bytes holding line breaks, a script line
+// wider than the bar.  Each pass changes what they show.
+std::string Overflowing(int passes) {
+  return "var {i} value {0}\n"
+         "text.add {|%0a|%0a|%0a|%0a|%0a|%0a|%0a|%0a|%0a|}\n"
+         "text.headpointer move to head\n"
+         "loop.begin\n"
+         "var {i} add number {1}\n"
+         "var {reply} value {HTTP/1.1%0d%0aN:~i~}\n"
+         "var {a_long_variable_name_that_runs_far_out_of_its_box} value {WWWWWWWWWWWWWWW~i~}\n"
+         "if.var {i} >= {" + std::to_string(passes) + "}\n"
+         "loop.exit\n"
+         "if.end\n"
+         "text.headpointer move right {1} bytes # and a comment long enough to run the step's line "
+         "out of the banner bar's right end, WWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWW\n"
+         "loop.next\n"
+         "loop.end\n";
+}
+
+void NoClear() {}
+void NoAppend(const char*, int) {}
+constexpr EditTarget kNoPane = {NoClear, NoAppend};
+void BannerAtOnce(const char* text, int len) { DrawBannerBar(text, len); }
+constexpr EngineObserver kAtOnce = {Showing, EditAppend, EditLog, BannerAtOnce, nullptr, nullptr};
+
+std::vector<uint32_t> WholeBuffer() {
+  std::vector<uint32_t> px;
+  BackBufferReadRegion(0, 0, BackBufferWidth(), BackBufferHeight(), px);
+  return px;
+}
+
+// The same script drawn the way the window once drew it: the banner bar at
+// each step's start, the whole panel after each step and after the end.
+// With `steps`, the run pauses after so many, its panel in the step colours.
+// The last panel shows `seconds` run, as the run compared with showed.
+std::vector<uint32_t> DrawnStepByStep(const tarvtest::TempDir& dir, const std::string& script,
+                                      int32_t seconds, int32_t steps = -1) {
+  tarvtest::Start(dir, script, "debug");
+  if (!BackBufferCreate()) return {};
+  WindowStateReset();
+  EditSetTarget(&kNoPane);
+  TarvSetObserver(&kAtOnce);
+  DrawStatusPanel();
+  while (sgRun.StepRunState != RUNEND && sgRun.RunSteps != steps) {
+    sgRun.RunMode = RUNMODE_RUN;
+    EsRunNextStep();
+    DrawStatusPanel();
+  }
+  if (steps >= 0) {
+    sgRun.RunMode = RUNMODE_STEP;
+  } else {
+    TarvFamiliesEndOfRun();
+    EsRunEnd(false);
+    TarvCloseLog();
+  }
+  sgRun.RunSeconds = seconds;
+  DrawStatusPanel();
+  std::vector<uint32_t> px = WholeBuffer();
+  TarvSetObserver(nullptr);
+  EditSetTarget(nullptr);
+  BackBufferDestroy();
+  return px;
+}
+
+// Ink (not white) within the columns and rows given.
+int InkIn(const std::vector<uint32_t>& px, int x1, int y1, int x2, int y2) {
+  int n = 0;
+  for (int y = y1; y < y2; y++)
+    for (int x = x1; x < x2; x++) n += px[static_cast<size_t>(y) * BACK_WIDTH + x] != 0xFFFFFF;
+  return n;
+}
+
+TEST_F(WatchedRun, TextsRunningOutOfTheirBoxesLeaveWhatDrawingEveryStepLeft) {
+  for (int passes : {3, 40}) {
+    const std::string script = Overflowing(passes);
+    Begin(script);
+    RunModeCommand(RUNMODE_RUN);
+    ASSERT_TRUE(tarvtest::WaitFor([] {
+      Frame();
+      return sgWin.threadEnded.load() != 0;
+    }));
+    runner_.join();
+    Frame();
+    const std::vector<uint32_t> shown = WholeBuffer();
+    const int32_t seconds = sgRun.RunSeconds;
+    TearDown();
+
+    const std::vector<uint32_t> want = DrawnStepByStep(dir_, script, seconds);
+    ASSERT_EQ(want.size(), static_cast<size_t>(BACK_WIDTH) * BACK_HEIGHT);
+    // The run leaves ink right of the panel and bar, between the boxes,
+    // and below the panel.
+    EXPECT_GT(InkIn(want, 841, 0, BACK_WIDTH, 212), 0) << passes;
+    EXPECT_GT(InkIn(want, 841, 482, BACK_WIDTH, 510), 0) << passes;
+    EXPECT_GT(InkIn(want, 725, 213, 841, 215), 0) << passes;
+    EXPECT_GT(InkIn(want, 725, 410, 841, 412), 0) << passes;
+    EXPECT_EQ(Differing(shown, want), 0) << passes;
+  }
+}
+
+TEST_F(WatchedRun, APausedRunShowsTheInkOutOfItsBoxesOfEveryStep) {
+  const std::string script = Overflowing(100000000);
+  Begin(script);
+  RunModeCommand(RUNMODE_RUN);
+  ASSERT_TRUE(tarvtest::WaitFor([] {
+    Frame();
+    return Steps() > 200;
+  }));
+  RunModeCommand(RUNMODE_STEP);
+  ASSERT_TRUE(tarvtest::WaitFor([] { return StepEventWaiting() && sgRun.RunMode == RUNMODE_STEP; }));
+  Frame();
+  const int32_t paused = Steps(), seconds = sgRun.RunSeconds;
+  const std::vector<uint32_t> shown = WholeBuffer();
+  TearDown();
+  const std::vector<uint32_t> want = DrawnStepByStep(dir_, script, seconds, paused);
+  EXPECT_GT(InkIn(want, 841, 0, BACK_WIDTH, 212), 0);
+  EXPECT_EQ(Differing(shown, want), 0) << paused;
 }
 
 }  // namespace

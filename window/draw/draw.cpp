@@ -15,6 +15,8 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -52,13 +54,41 @@ struct Snapshot {
 };
 Snapshot gCopy;
 
+// The clip of DrawClip and the sink of DrawTextCapture on this thread.
+struct Clip {
+  const DrawBox* boxes = nullptr;
+  int count = 0;
+  bool inside = true;
+};
+thread_local Clip tClip;
+struct Capture {
+  void (*sink)(const DrawnText&, void*) = nullptr;
+  void* context = nullptr;
+};
+thread_local Capture tCapture;
+
+void ApplyClip(cairo_t* cr, int w, int h) {
+  if (tClip.boxes == nullptr) return;
+  if (!tClip.inside) cairo_rectangle(cr, 0, 0, w, h);
+  for (int i = 0; i < tClip.count; ++i) {
+    const DrawBox& b = tClip.boxes[i];
+    cairo_rectangle(cr, b.x1, b.y1, b.x2 - b.x1, b.y2 - b.y1);
+  }
+  // The buffer less the boxes: each box lies in it once more.
+  cairo_set_fill_rule(cr, tClip.inside ? CAIRO_FILL_RULE_WINDING : CAIRO_FILL_RULE_EVEN_ODD);
+  cairo_clip(cr);
+  cairo_set_fill_rule(cr, CAIRO_FILL_RULE_WINDING);
+}
+
 // Runs f(cr, width, height) on the back buffer under its lock; nothing in the
 // hide mode or without a buffer.
 template <typename F>
 void WithBuffer(bool antialias, F f) {
+  if (tCapture.sink != nullptr) return;
   BackBufferLock lock;
   if (lock.Surface() == nullptr) return;
   cairo_t* cr = cairo_create(lock.Surface());
+  ApplyClip(cr, cairo_image_surface_get_width(lock.Surface()), cairo_image_surface_get_height(lock.Surface()));
   cairo_set_antialias(cr, antialias ? CAIRO_ANTIALIAS_DEFAULT : CAIRO_ANTIALIAS_NONE);
   cairo_set_line_width(cr, 1.0);
   f(cr, cairo_image_surface_get_width(lock.Surface()), cairo_image_surface_get_height(lock.Surface()));
@@ -172,27 +202,33 @@ std::string DrawableText(const char* text, int32_t len) {
   return out;
 }
 
-void TextOn(cairo_t* cr, double x, double y, const std::string& text, uint8_t red, uint8_t green,
-            uint8_t blue, const std::string& family, int32_t size) {
+// The layout of the text as drawn on cr (unref it after use).
+PangoLayout* TextLayout(cairo_t* cr, const std::string& text, const std::string& family, int32_t size) {
   // One font map for the process, used only under the buffer's lock; the
   // per-thread default map would be rebuilt by every thread that draws.
   static PangoFontMap* const fontMap = pango_cairo_font_map_new();
   PangoContext* context = pango_font_map_create_context(fontMap);
   pango_cairo_update_context(cr, context);
   PangoLayout* layout = pango_layout_new(context);
+  g_object_unref(context);  // the layout keeps it
   PangoFontDescription* desc = pango_font_description_new();
   pango_font_description_set_family(desc, family.c_str());
   pango_font_description_set_style(desc, PANGO_STYLE_NORMAL);
   pango_font_description_set_weight(desc, PANGO_WEIGHT_NORMAL);
   pango_font_description_set_absolute_size(desc, static_cast<double>(size) * PANGO_SCALE);
   pango_layout_set_font_description(layout, desc);
+  pango_font_description_free(desc);
   pango_layout_set_text(layout, text.data(), static_cast<int>(text.size()));
+  return layout;
+}
+
+void TextOn(cairo_t* cr, double x, double y, const std::string& text, uint8_t red, uint8_t green,
+            uint8_t blue, const std::string& family, int32_t size) {
+  PangoLayout* layout = TextLayout(cr, text, family, size);
   SetColour(cr, red, green, blue);
   cairo_move_to(cr, x, y);
   pango_cairo_show_layout(cr, layout);
-  pango_font_description_free(desc);
   g_object_unref(layout);
-  g_object_unref(context);
 }
 
 // A new opaque image of w x h holding the buffer region at (x1, y1); pixels
@@ -323,8 +359,106 @@ Snapshot CopyOverlap(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
 
 }  // namespace
 
+DrawClip::DrawClip(const DrawBox* boxes, int count, bool inside)
+    : boxes_(tClip.boxes), count_(tClip.count), inside_(tClip.inside) {
+  tClip = {boxes, count, inside};
+}
+DrawClip::~DrawClip() { tClip = {boxes_, count_, inside_}; }
+
+DrawTextCapture::DrawTextCapture(void (*sink)(const DrawnText&, void*), void* context) {
+  tCapture = {sink, context};
+}
+DrawTextCapture::~DrawTextCapture() { tCapture = {}; }
+
+DrawBox DrawTextInk(int32_t x, int32_t y, const char* text, int32_t len, const char* family,
+                    int32_t size) {
+  if (family == nullptr || size <= 0) return {};
+  const std::string face = FontFaceFor(family);
+  if (face.empty()) return {};
+  const std::string drawable = DrawableText(text, len);
+  if (drawable.empty()) return {};
+  // The lock only, not a drawing's: nothing waiting to be drawn need go first.
+  std::lock_guard lock(BackBufferMutex());
+  cairo_surface_t* surface = BackBufferSurface();
+  if (surface == nullptr) return {};
+  const int w = cairo_image_surface_get_width(surface), h = cairo_image_surface_get_height(surface);
+  cairo_t* cr = cairo_create(surface);
+  PangoLayout* layout = TextLayout(cr, drawable, face, size);
+  PangoRectangle ink;
+  pango_layout_get_pixel_extents(layout, &ink, nullptr);
+  g_object_unref(layout);
+  cairo_destroy(cr);
+  if (ink.width <= 0 || ink.height <= 0) return {};
+  // A pixel more on each side for the edges' shading.
+  const double ox = ClampX(x, w), oy = ClampY(y, h);
+  auto at = [](double v) { return static_cast<int32_t>(std::clamp(v, -1e9, 1e9)); };
+  return {at(ox + ink.x - 1), at(oy + ink.y - 1), at(ox + ink.x + ink.width + 1),
+          at(oy + ink.y + ink.height + 1)};
+}
+
+namespace {
+
+// What bounds the ink of a line of printable ASCII in one font: each
+// character's advance, and how far ink reaches beyond the advances.
+struct AsciiMetrics {
+  int32_t advance[95];
+  int32_t left, right, top, bottom;  // ink beyond the line's start and end, top and bottom
+};
+
+AsciiMetrics MeasureAscii(cairo_t* cr, const std::string& face, int32_t size) {
+  AsciiMetrics m{};
+  std::string all;
+  for (int c = 0x20; c < 0x7F; ++c) {
+    PangoLayout* layout = TextLayout(cr, std::string(1, static_cast<char>(c)), face, size);
+    PangoRectangle ink, logical;
+    pango_layout_get_pixel_extents(layout, &ink, &logical);
+    g_object_unref(layout);
+    m.advance[c - 0x20] = logical.width + 1;  // rounding and kerning within a line
+    if (ink.width > 0) {
+      m.left = std::min(m.left, ink.x);
+      m.right = std::max(m.right, ink.x + ink.width - logical.width);
+      m.top = std::min(m.top, ink.y);
+      m.bottom = std::max(m.bottom, ink.y + ink.height);
+    }
+  }
+  return m;
+}
+
+}  // namespace
+
+bool DrawTextInkBound(int32_t x, int32_t y, const char* text, int32_t len, const char* family,
+                      int32_t size, DrawBox& box) {
+  if (text == nullptr || len <= 0 || len > kTextUnits || family == nullptr || size <= 0) return false;
+  for (int32_t i = 0; i < len; ++i)
+    if (text[i] < 0x20 || text[i] > 0x7E) return false;
+  const std::string face = FontFaceFor(family);
+  if (face.empty()) return false;
+  // Fonts and sizes the window draws in are few; bounded all the same.
+  static std::map<std::pair<std::string, int32_t>, AsciiMetrics> known;
+  std::lock_guard lock(BackBufferMutex());
+  auto it = known.find({face, size});
+  if (it == known.end()) {
+    cairo_surface_t* surface = BackBufferSurface();
+    if (surface == nullptr || known.size() >= 64) return false;
+    cairo_t* cr = cairo_create(surface);
+    it = known.emplace(std::make_pair(face, size), MeasureAscii(cr, face, size)).first;
+    cairo_destroy(cr);
+  }
+  const AsciiMetrics& m = it->second;
+  int64_t width = 0;
+  for (int32_t i = 0; i < len; ++i) width += m.advance[text[i] - 0x20];
+  const int64_t bx = x, by = y;
+  auto at = [](int64_t v) { return static_cast<int32_t>(std::clamp<int64_t>(v, -1000000000, 1000000000)); };
+  box = {at(bx + m.left - 1), at(by + m.top - 1), at(bx + width + m.right + 1), at(by + m.bottom + 1)};
+  return true;
+}
+
 void DrawTextAt(int32_t x, int32_t y, const char* text, int32_t len, uint8_t red, uint8_t green,
                 uint8_t blue, const char* family, int32_t size) {
+  if (tCapture.sink != nullptr) {
+    tCapture.sink({x, y, text, len, red, green, blue, family, size}, tCapture.context);
+    return;
+  }
   if (!DrawingEnabled() || family == nullptr || size <= 0) return;
   const std::string face = FontFaceFor(family);
   if (face.empty()) return;
