@@ -434,6 +434,104 @@ TEST_F(Draw, CopyKeepsOnlyWhatOverlapsTheBufferAndPastesBlackBeyond) {
   EXPECT_EQ(ScreenCopyBytes(), 0);
 }
 
+// The box around the pixels not white, empty for none.
+DrawBox InkedBox(int x1, int y1, int x2, int y2) {
+  DrawBox box{x2, y2, x1, y1};
+  for (int y = y1; y < y2; ++y)
+    for (int x = x1; x < x2; ++x)
+      if (BackBufferPixel(x, y) != kWhite)
+        box = {std::min(box.x1, x), std::min(box.y1, y), std::max(box.x2, x + 1), std::max(box.y2, y + 1)};
+  return box;
+}
+
+TEST_F(Draw, InkBoxesHoldEveryPixelATextInks) {
+  const struct {
+    int x, y;
+    const char* text;
+    const char* family;
+    int size;
+    bool ascii;
+  } cases[] = {
+      {727, 166, "a_long_variable_name = WWWWWWWWWWW@@", "Arial", 12, true},
+      {10, 10, "@@@@WWWWjjjQ|||", "Arial", 20, true},
+      {680, 200, "  12", "Arial Narrow", 12, true},
+      {2, 487, "Line No. 012 : var {i} add number {1} # fj", "Arial", 14, true},
+      {736, 310, "|\n|\n|\r\n|", "Arial", 12, false},
+      {50, 50, "\xe4\xb8\xad\xe6\x96\x87 text", "Arial", 14, false},
+  };
+  for (const auto& c : cases) {
+    ASSERT_TRUE(BackBufferCreate());
+    const int len = static_cast<int>(std::strlen(c.text));
+    DrawTextAt(c.x, c.y, c.text, len, 0, 0, 0, c.family, c.size);
+    const DrawBox inked = InkedBox(0, 0, BACK_WIDTH, BACK_HEIGHT);
+    ASSERT_LT(inked.x1, inked.x2) << c.text;
+    const DrawBox ink = DrawTextInk(c.x, c.y, c.text, len, c.family, c.size);
+    EXPECT_TRUE(DrawBoxWithin(inked, ink)) << c.text << ": " << ink.x1 << "," << ink.y1 << " " << ink.x2
+                                           << "," << ink.y2 << " holds not " << inked.x1 << ","
+                                           << inked.y1 << " " << inked.x2 << "," << inked.y2;
+    DrawBox bound{};
+    EXPECT_EQ(DrawTextInkBound(c.x, c.y, c.text, len, c.family, c.size, bound), c.ascii) << c.text;
+    if (c.ascii) {
+      EXPECT_TRUE(DrawBoxWithin(ink, bound)) << c.text;
+    }
+  }
+  const DrawBox none = DrawTextInk(5, 5, "   ", 3, "Arial", 12);
+  EXPECT_FALSE(none.x1 < none.x2 && none.y1 < none.y2);
+}
+
+void Collect(const DrawnText& t, void* context) {
+  static_cast<std::string*>(context)->append(t.text, t.len).append(t.family).push_back(';');
+}
+
+TEST_F(Draw, ClipsKeepDrawingInsideOrOutsideTheBoxesAndCapturesDrawNothing) {
+  const DrawBox boxes[] = {{10, 10, 20, 20}, {30, 10, 40, 20}};
+  {
+    DrawClip clip(boxes, 2, true);
+    DrawRect(0, 0, 50, 30, 255, 0, 0, 1);
+  }
+  ExpectPixels({{10, 10, kRed}, {19, 19, kRed}, {35, 15, kRed}, {9, 15, kWhite}, {20, 15, kWhite},
+                {25, 15, kWhite}, {15, 20, kWhite}});
+  EXPECT_EQ(Inked(0, 0, 50, 30), 200);
+  ASSERT_TRUE(BackBufferCreate());
+  {
+    DrawClip clip(boxes, 2, false);
+    DrawRect(0, 0, 50, 30, 255, 0, 0, 1);
+  }
+  ExpectPixels({{10, 10, kWhite}, {19, 19, kWhite}, {35, 15, kWhite}, {9, 15, kRed}, {20, 15, kRed},
+                {25, 15, kRed}, {15, 20, kRed}, {0, 0, kRed}});
+  EXPECT_EQ(Inked(0, 0, 60, 40), 50 * 30 - 200);
+  // A text clipped to a box inks there what it inks unclipped.
+  const char text[] = "WWWW jjj";
+  auto drawText = [&] { DrawTextAt(5, 5, text, 8, 0, 0, 0, "Arial", 20); };
+  ASSERT_TRUE(BackBufferCreate());
+  drawText();
+  std::vector<uint32_t> whole, clipped;
+  BackBufferReadRegion(10, 10, 10, 10, whole);
+  ASSERT_TRUE(BackBufferCreate());
+  {
+    DrawClip clip(boxes, 1, true);
+    drawText();
+  }
+  BackBufferReadRegion(10, 10, 10, 10, clipped);
+  EXPECT_EQ(clipped, whole);
+  EXPECT_GT(Inked(10, 10, 20, 20), 0);
+  EXPECT_EQ(Inked(0, 0, 100, 60), Inked(10, 10, 20, 20));
+  // Captured: texts handed over in order, nothing drawn.
+  ASSERT_TRUE(BackBufferCreate());
+  std::string seen;
+  {
+    DrawTextCapture capture(Collect, &seen);
+    DrawRect(0, 0, 50, 30, 255, 0, 0, 1);
+    DrawTextAt(5, 5, "ab", 2, 0, 0, 0, "Arial", 12);
+    DrawLine(0, 0, 40, 40, 0, 0, 0);
+    DrawPercentGauge(50, 50, 30, 40);
+  }
+  EXPECT_EQ(seen, "abArial;40%Arial;");
+  EXPECT_EQ(Inked(0, 0, BACK_WIDTH, BACK_HEIGHT), 0);
+  DrawTextAt(5, 5, "ab", 2, 0, 0, 0, "Arial", 12);
+  EXPECT_GT(Inked(0, 0, 50, 30), 0);
+}
+
 TEST_F(Draw, HugeCoordinatesAreClippedNotWrapped) {
   DrawLine(0, 0, INT32_MAX, INT32_MAX, 255, 0, 0);
   ExpectPixels({{10, 10, kRed}, {100, 100, kRed}, {10, 11, kWhite}});
