@@ -38,7 +38,11 @@ constexpr auto kFrameTime = std::chrono::microseconds(16667);
 std::chrono::steady_clock::time_point gLastFrame;  // runner thread only
 
 void DrawPendingFirst() {
-  if (!tDrawing && gPending.load(std::memory_order_acquire)) FrameDraw();
+  if (tDrawing) return;
+  if (gPending.load(std::memory_order_acquire)) FrameDraw();
+  tDrawing = true;
+  SpillDrawPanelWithin();
+  tDrawing = false;
 }
 
 void PaneClear() {
@@ -153,6 +157,7 @@ void FrameTakePane(const EditTarget& edit) {
 void FrameSetWake(void (*wake)()) { gWake = wake; }
 
 void FrameShowNow() {
+  SpillPanelShown();
   FramePanel();
   FrameDraw();
   if (auto wake = gWake.load()) wake();

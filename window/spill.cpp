@@ -29,6 +29,9 @@ std::vector<size_t> gOut;  // those whose ink leaves every box
 std::unordered_map<std::string, DrawBox> gBanners;
 constexpr size_t kBannersKept = 1024;
 PanelState gState;
+bool gStateDrawn = true;
+bool gSpilling = false;  // the ink drawn here lies outside the boxes
+thread_local bool tRunner = false;
 
 bool WithinOneBox(const DrawBox& ink, const DrawBox* boxes, int count) {
   if (ink.x2 <= ink.x1 || ink.y2 <= ink.y1) return true;  // no ink
@@ -63,6 +66,7 @@ void Draw(const Measured& m) {
 }  // namespace
 
 void SpillReset() {
+  gStateDrawn = true;
   gPanel.clear();
   gBanners.clear();
   gCaptured = 0;
@@ -78,10 +82,13 @@ void SpillBanner(const char* text, int len) {
   }
   if (WithinOneBox(it->second, &kBannerBox, 1)) return;
   DrawClip clip(kBannerAndPanelBoxes, kPanelBoxCount + 1, false);
+  gSpilling = true;
   DrawTextAt(2, 487, it->first.data(), static_cast<int32_t>(it->first.size()), 255, 250, 205, "Arial", 14);
+  gSpilling = false;
 }
 
 void SpillPanel() {
+  tRunner = true;
   PanelCapture(gState);
   gCaptured = 0;
   {
@@ -92,7 +99,19 @@ void SpillPanel() {
   gOut.clear();
   for (size_t i = 0; i < gPanel.size(); ++i)
     if (!WithinOneBox(gPanel[i].ink, kPanelBoxes, kPanelBoxCount)) gOut.push_back(i);
+  gStateDrawn = false;
   if (gOut.empty()) return;
   DrawClip clip(kPanelBoxes, kPanelBoxCount, false);
+  gSpilling = true;
   for (size_t i : gOut) Draw(gPanel[i]);
+  gSpilling = false;
+}
+
+void SpillPanelShown() { gStateDrawn = true; }
+
+void SpillDrawPanelWithin() {
+  if (!tRunner || gStateDrawn || gSpilling) return;
+  gStateDrawn = true;
+  DrawClip clip(kPanelBoxes, kPanelBoxCount, true);
+  PanelDraw(gState);
 }

@@ -29,3 +29,10 @@ void SpillBanner(const char* text, int len);
 // Runner thread, after each step and after the run's end: the ink beyond
 // the boxes of the panel as the run's state is now.
 void SpillPanel();
+// Runner thread, before its own drawing reads or draws on the buffer: the
+// panel within its boxes as the last SpillPanel found it, once, so that
+// what a step draws or saves meets the panel of the step before, as it
+// always did.  Nothing on other threads.
+void SpillDrawPanelWithin();
+// Runner thread: the panel has just been drawn from the run's state.
+void SpillPanelShown();

@@ -1,8 +1,10 @@
 // The runner thread without a display: closing the window while it waits,
 // and what a watched run leaves shown.
+#include <cairo.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -317,6 +319,38 @@ TEST_F(WatchedRun, APausedRunShowsTheInkOutOfItsBoxesOfEveryStep) {
   const std::vector<uint32_t> want = DrawnStepByStep(dir_, script, seconds, paused);
   EXPECT_GT(InkIn(want, 841, 0, BACK_WIDTH, 212), 0);
   EXPECT_EQ(Differing(shown, want), 0) << paused;
+}
+
+std::vector<uint32_t> PngPixels(const std::string& path) {
+  std::vector<uint32_t> out;
+  cairo_surface_t* png = cairo_image_surface_create_from_png(path.c_str());
+  if (cairo_surface_status(png) == CAIRO_STATUS_SUCCESS) {
+    const int stride = cairo_image_surface_get_stride(png);
+    const unsigned char* data = cairo_image_surface_get_data(png);
+    for (int y = 0; y < cairo_image_surface_get_height(png); y++)
+      for (int x = 0; x < cairo_image_surface_get_width(png); x++)
+        out.push_back(reinterpret_cast<const uint32_t*>(data + y * stride)[x] & 0xFFFFFF);
+  }
+  cairo_surface_destroy(png);
+  return out;
+}
+
+// What a step saves of the panel is the panel after the step before, as
+// when every step drew it, however long ago the last frame was drawn.
+TEST_F(WatchedRun, AStepSavingThePanelMeetsItAsTheStepBeforeLeftIt) {
+  const std::string saved = dir_.File("panel.png"), watched = dir_.File("watched.png");
+  const std::string script = Loop(40) + "text.headpointer move to head\n"
+                             "screen.save to file {" + saved + "} from point {643} {215} to point {841} {410}\n";
+  Begin(script);
+  RunModeCommand(RUNMODE_RUN);
+  ASSERT_TRUE(tarvtest::WaitFor([] { return sgWin.threadEnded.load() != 0; }));
+  runner_.join();
+  TearDown();
+  std::filesystem::rename(saved, watched);
+  ASSERT_FALSE(DrawnStepByStep(dir_, script, 0).empty());
+  const std::vector<uint32_t> want = PngPixels(saved);
+  ASSERT_EQ(want.size(), 198u * 195u);
+  EXPECT_EQ(Differing(PngPixels(watched), want), 0);
 }
 
 }  // namespace
