@@ -347,7 +347,13 @@ TEST(PngReadScaled, ReadsEveryKindOfPixelAsTheWholeRead) {
     EXPECT_EQ(Pixels(small), want) << name;
     cairo_surface_destroy(small);
   }
-  // Rows missing before the last one sampled, or no PNG at all: nothing.
+  // More bytes of rows than may be read (13 x 6 one-bit pixels: 2 bytes a
+  // row), rows missing before the last one sampled, or no PNG: nothing.
+  const std::string bits = dir.File("t3d1.png");
+  EXPECT_EQ(PngReadScaled(bits.c_str(), 4, 3, 11), nullptr);
+  cairo_surface_t* within = PngReadScaled(bits.c_str(), 4, 3, 12);
+  EXPECT_NE(within, nullptr);
+  cairo_surface_destroy(within);
   const std::string lying = dir.File("lying.png"), text = dir.Write("text.png", "not an image");
   std::ofstream(lying, std::ios::binary) << tarvtest::PngClaiming(100, 100);
   EXPECT_EQ(PngReadScaled(lying.c_str(), 10, 10), nullptr);

@@ -107,7 +107,7 @@ bool ReadRows(PngReader& r, const Layout& l, uint32_t fileWidth, uint32_t fileHe
 
 }  // namespace
 
-cairo_surface_t* PngReadScaled(const char* file, int32_t width, int32_t height) {
+cairo_surface_t* PngReadScaled(const char* file, int32_t width, int32_t height, int64_t rowBytes) {
   if (file == nullptr || width < 1 || height < 1) return nullptr;
   std::unique_ptr<FILE, FileCloser> f(std::fopen(file, "rb"));
   if (!f) return nullptr;
@@ -124,11 +124,15 @@ cairo_surface_t* PngReadScaled(const char* file, int32_t width, int32_t height) 
   // The caller has checked the declared size; libpng's own cap would refuse
   // what is read here a row at a time.
   png_set_user_limits(r.png, 0x7fffffff, 0x7fffffff);
+  // The rows' checksum costs as much as reading them; a damaged row shows
+  // as damaged pixels, as in any image.
+  png_set_option(r.png, PNG_IGNORE_ADLER32, PNG_OPTION_ON);
   png_read_info(r.png, r.info);
   const uint32_t fileWidth = png_get_image_width(r.png, r.info);
   const uint32_t fileHeight = png_get_image_height(r.png, r.info);
   if (png_get_interlace_type(r.png, r.info) != PNG_INTERLACE_NONE) return nullptr;
   if (fileWidth == 0 || fileHeight == 0) return nullptr;
+  if (static_cast<int64_t>(png_get_rowbytes(r.png, r.info)) * fileHeight > rowBytes) return nullptr;
   Layout l;
   l.colourType = png_get_color_type(r.png, r.info);
   l.depth = png_get_bit_depth(r.png, r.info);
