@@ -38,7 +38,7 @@ constexpr auto kFrameTime = std::chrono::microseconds(16667);
 std::chrono::steady_clock::time_point gLastFrame;  // runner thread only
 
 void DrawPendingFirst() {
-  if (tDrawing) return;
+  if (tDrawing || SpillDrawingOut()) return;
   if (gPending.load(std::memory_order_acquire)) FrameDraw();
   tDrawing = true;
   SpillDrawPanelWithin();

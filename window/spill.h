@@ -36,3 +36,5 @@ void SpillPanel();
 void SpillDrawPanelWithin();
 // Runner thread: the panel has just been drawn from the run's state.
 void SpillPanelShown();
+// True on the thread drawing ink out of the boxes here, while it does.
+bool SpillDrawingOut();

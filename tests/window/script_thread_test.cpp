@@ -204,22 +204,26 @@ TEST_F(WatchedRun, APausedRunShowsItsLastStepInTheStepColoursAtOnce) {
 
 // Texts that run out of the panel's boxes and the banner bar: a long
 // variable line, values and text bytes holding line breaks, a script line
-// wider than the bar.  Each pass changes what they show.
+// wider than the bar; some change each pass, some stay.  At the end,
+// drawing over where they ran out.
 std::string Overflowing(int passes) {
   return "var {i} value {0}\n"
+         "screen.set color red {0} green {128} blue {0}\nscreen.set mode {fill}\n"
          "text.add {|%0a|%0a|%0a|%0a|%0a|%0a|%0a|%0a|%0a|}\n"
          "text.headpointer move to head\n"
          "loop.begin\n"
          "var {i} add number {1}\n"
          "var {reply} value {HTTP/1.1%0d%0aN:~i~}\n"
-         "var {a_long_variable_name_that_runs_far_out_of_its_box} value {WWWWWWWWWWWWWWW~i~}\n"
+         "var {a_long_variable_name_that_runs_far_out_of_its_box} value {WWWWWWWWWWWWWWW}\n"
          "if.var {i} >= {" + std::to_string(passes) + "}\n"
          "loop.exit\n"
          "if.end\n"
          "text.headpointer move right {1} bytes # and a comment long enough to run the step's line "
          "out of the banner bar's right end, WWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWW\n"
          "loop.next\n"
-         "loop.end\n";
+         "loop.end\n"
+         "screen.rect from point {838} {150} to point {850} {200}\n"
+         "text.headpointer move to head\n";
 }
 
 void NoClear() {}
@@ -249,17 +253,19 @@ std::vector<uint32_t> DrawnStepByStep(const tarvtest::TempDir& dir, const std::s
   while (sgRun.StepRunState != RUNEND && sgRun.RunSteps != steps) {
     sgRun.RunMode = RUNMODE_RUN;
     EsRunNextStep();
+    if (sgRun.RunSteps == steps) {
+      sgRun.RunMode = RUNMODE_STEP;
+      sgRun.RunSeconds = seconds;
+    }
     DrawStatusPanel();
   }
-  if (steps >= 0) {
-    sgRun.RunMode = RUNMODE_STEP;
-  } else {
+  if (steps < 0) {
     TarvFamiliesEndOfRun();
     EsRunEnd(false);
     TarvCloseLog();
+    sgRun.RunSeconds = seconds;
+    DrawStatusPanel();
   }
-  sgRun.RunSeconds = seconds;
-  DrawStatusPanel();
   std::vector<uint32_t> px = WholeBuffer();
   TarvSetObserver(nullptr);
   EditSetTarget(nullptr);
