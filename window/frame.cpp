@@ -9,6 +9,7 @@
 #include "window/draw/back_buffer.h"
 #include "window/draw/draw.h"
 #include "window/screen_flush.h"
+#include "window/spill.h"
 #include "window/status_panel.h"
 
 namespace {
@@ -37,7 +38,11 @@ constexpr auto kFrameTime = std::chrono::microseconds(16667);
 std::chrono::steady_clock::time_point gLastFrame;  // runner thread only
 
 void DrawPendingFirst() {
-  if (!tDrawing && gPending.load(std::memory_order_acquire)) FrameDraw();
+  if (tDrawing || SpillDrawingOut()) return;
+  if (gPending.load(std::memory_order_acquire)) FrameDraw();
+  tDrawing = true;
+  SpillDrawPanelWithin();
+  tDrawing = false;
 }
 
 void PaneClear() {
@@ -73,14 +78,18 @@ void FrameReset() {
   }
   gPending = false;
   gLastFrame = {};
+  SpillReset();
   BackBufferSetBeforeDraw(DrawPendingFirst);
 }
 
 void FrameBanner(const char* text, int len) {
-  std::lock_guard lock(gFrame.mutex);
-  gFrame.banner.assign(text, static_cast<size_t>(std::max(len, 0)));
-  gFrame.bannerSet = true;
-  gPending.store(true, std::memory_order_release);
+  {
+    std::lock_guard lock(gFrame.mutex);
+    gFrame.banner.assign(text, static_cast<size_t>(std::max(len, 0)));
+    gFrame.bannerSet = true;
+    gPending.store(true, std::memory_order_release);
+  }
+  SpillBanner(text, len);
 }
 
 void DrawBannerBar(const char* text, int len) {
@@ -118,8 +127,15 @@ bool FrameDraw() {
     gFrame.bannerSet = gFrame.panelSet = false;
     gPending.store(false, std::memory_order_release);
   }
-  if (banner) DrawBannerBar(text.data(), static_cast<int>(text.size()));
-  if (panel) PanelDraw(state);
+  // Within their boxes: what runs out of them is drawn step by step.
+  if (banner) {
+    DrawClip clip(&kBannerBox, 1, true);
+    DrawBannerBar(text.data(), static_cast<int>(text.size()));
+  }
+  if (panel) {
+    DrawClip clip(kPanelBoxes, kPanelBoxCount, true);
+    PanelDraw(state);
+  }
   if (banner || panel) ScreenFlush();
   tDrawing = outer;
   return banner || panel;
@@ -141,6 +157,7 @@ void FrameTakePane(const EditTarget& edit) {
 void FrameSetWake(void (*wake)()) { gWake = wake; }
 
 void FrameShowNow() {
+  SpillPanelShown();
   FramePanel();
   FrameDraw();
   if (auto wake = gWake.load()) wake();

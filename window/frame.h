@@ -19,7 +19,8 @@ const EditTarget* FramePaneTarget();
 // Forgets everything published; drawing before other drawing is set up.
 void FrameReset();
 
-// The banner bar's text for the next frame (any thread).
+// Runner thread: the banner bar's text for the next frame; what runs out
+// of the bar is drawn at once.
 void FrameBanner(const char* text, int len);
 // Draws the banner bar at once (no flush).
 void DrawBannerBar(const char* text, int len);

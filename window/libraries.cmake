@@ -1,7 +1,7 @@
 # Drawing without a display: cairo surfaces, pango text through fontconfig,
-# gdk-pixbuf image reading; GIF writing with giflib; MIDI through the ALSA
-# sequencer or FluidSynth.
-pkg_check_modules(TARV_DRAW REQUIRED IMPORTED_TARGET cairo pangocairo fontconfig gdk-pixbuf-2.0 alsa fluidsynth)
+# gdk-pixbuf image reading (libpng for PNGs too large to read whole); GIF
+# writing with giflib; MIDI through the ALSA sequencer or FluidSynth.
+pkg_check_modules(TARV_DRAW REQUIRED IMPORTED_TARGET cairo pangocairo fontconfig gdk-pixbuf-2.0 libpng alsa fluidsynth)
 find_library(TARV_GIF_LIBRARY gif REQUIRED)
 
 # The main window, its buttons and the output pane: FLTK 1.3 over X11.

@@ -11,6 +11,7 @@
 #include "engine/log/log.h"
 #include "window/frame.h"
 #include "window/output_pane.h"
+#include "window/spill.h"
 #include "window/window_state.h"
 
 namespace {
@@ -153,6 +154,7 @@ void ScriptThread() {
     // A click on "run" during the wait counts for this step already.
     SetRunMode(sgWin.requestedMode.load());
     EsRunNextStep();
+    SpillPanel();
     if (sgRun.RunMode == RUNMODE_RUN && FrameDue()) FramePanel();
     ShowPages();
     StepEventReset();
@@ -161,6 +163,7 @@ void ScriptThread() {
   // The log's end waits for the window's closing message.
   EsRunEnd(false);
   TarvCloseLog();
+  SpillPanel();
   FrameShowNow();
   RunnerGone();
   sgWin.threadEnded = 1;

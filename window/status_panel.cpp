@@ -70,14 +70,14 @@ void DrawBytes(int32_t x, int32_t y, const PanelBytes& b, Rgb c) {
   if (b.len > 0) Text(x, y, b.bytes, b.len, c, "Arial", 12);
 }
 
-void ScriptBox(const PanelState& s) {
+void ScriptBox(const PanelState& s, bool textsOnly) {
   Fill(643, 1, 80, 409, kBoxBlue);
   DrawPercentGauge(680, 35, 30, std::max(Percent(s.lines, 1024), Percent(s.scriptLen, 65536)));
   const int32_t top = s.mapTop;
   const int32_t shown = std::clamp(s.lines - top, 0, PANEL_MAP_LINES);
   Fill(647, 91, 7, shown, kGreen);
   Fill(655, 91, 65, 309, kMapGrey);
-  for (int32_t k = 0; k < s.mapCount; k++) {
+  for (int32_t k = 0; k < (textsOnly ? 0 : s.mapCount); k++) {
     const int32_t y = PANEL_MAP_Y + k;
     const PanelMapLine& line = s.map[k];
     if (line.id == 0) {
@@ -262,12 +262,12 @@ void PanelCapture(PanelState& s) {
   s.runSteps = sgRun.RunSteps;
 }
 
-void PanelDraw(const PanelState& s) {
-  ScriptBox(s);
+void PanelDraw(const PanelState& s, bool textsOnly) {
+  ScriptBox(s, textsOnly);
   VarBox(s);
   TextBox(s);
   Titles(s.textLen);
-  PointerBar(s.textLen, s.head, s.tail);
+  if (!textsOnly) PointerBar(s.textLen, s.head, s.tail);
   Glyphs(s.runMode, s.runSteps);
 }
 

@@ -54,8 +54,9 @@ struct PanelState {
   int32_t runMode, runSteps;
 };
 void PanelCapture(PanelState& state);
-// Draws the whole panel into the back buffer (no flush).
-void PanelDraw(const PanelState& state);
+// Draws the whole panel into the back buffer (no flush); with textsOnly,
+// leaves out the map's lines and the pointer bar, which hold no text.
+void PanelDraw(const PanelState& state, bool textsOnly = false);
 
 // Redraws the whole panel from the run's state into the back buffer, then
 // flushes; nothing in the hide mode.

@@ -1,7 +1,9 @@
 // The drawing primitives on a back buffer made by the test, read back pixel
 // by pixel.
 #include <cairo.h>
+#include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gtest/gtest.h>
+#include <png.h>
 
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -19,6 +21,7 @@
 #include "tests/window/harness_display.h"
 #include "window/draw/back_buffer.h"
 #include "window/draw/draw.h"
+#include "window/draw/png_scaled.h"
 #include "window/draw/screen_state.h"
 
 namespace {
@@ -214,6 +217,9 @@ TEST(ImageDecode, ReadsWholeScaledOrNotAtAll) {
       {4096, 4096, 2000, 10, 10, K::kWhole, 4096, 4096},
       {30000, 30000, 10 << 20, 640, 480, K::kScaled, 640, 480},
       {20000, 20000, 10 << 20, -50, 100000, K::kScaled, 50, 20000},
+      // A rectangle as large as the image: no more pixels than one read whole.
+      {30000, 30000, 10 << 20, 30000, 30000, K::kScaled, 4096, 4096},
+      {30000, 20000, 10 << 20, -30000, 20000, K::kScaled, 5016, 3344},
   };
   for (const auto& c : cases) {
     const ImageDecode d = ImageDecodeFor(c.w, c.h, c.bytes, c.tw, c.th);
@@ -221,6 +227,137 @@ TEST(ImageDecode, ReadsWholeScaledOrNotAtAll) {
     EXPECT_EQ(d.width, c.ow) << c.w << "x" << c.h;
     EXPECT_EQ(d.height, c.oh) << c.w << "x" << c.h;
   }
+}
+
+// A small PNG of the colour type and depth whose samples follow a pattern
+// (every value the depth allows appears), with a transparent entry or
+// colour when asked.
+bool WritePatternPng(const std::string& path, int type, int depth, bool transparent, int w, int h) {
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) return false;
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  const int channels = type == PNG_COLOR_TYPE_RGB ? 3 : type == PNG_COLOR_TYPE_RGBA ? 4
+                       : type == PNG_COLOR_TYPE_GRAY_ALPHA ? 2 : 1;
+  const uint32_t top = (1u << depth) - 1;
+  bool ok = false;
+  if (setjmp(png_jmpbuf(png)) == 0) {
+    png_init_io(png, f);
+    png_set_IHDR(png, info, w, h, depth, type, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    std::vector<png_color> palette;
+    if (type == PNG_COLOR_TYPE_PALETTE) {
+      for (uint32_t i = 0; i <= top; ++i)
+        palette.push_back({static_cast<png_byte>(i * 37), static_cast<png_byte>(255 - i * 11), static_cast<png_byte>(i * 5)});
+      png_set_PLTE(png, info, palette.data(), static_cast<int>(palette.size()));
+    }
+    png_byte alphas[2] = {0, 128};
+    png_color_16 clear{};
+    clear.gray = static_cast<png_uint_16>(top);
+    clear.red = static_cast<png_uint_16>(top), clear.green = 0, clear.blue = static_cast<png_uint_16>(top / 3);
+    if (transparent) png_set_tRNS(png, info, alphas, 2, type == PNG_COLOR_TYPE_PALETTE ? nullptr : &clear);
+    png_write_info(png, info);
+    std::vector<png_byte> row(png_get_rowbytes(png, info));
+    for (int y = 0; y < h; ++y) {
+      std::fill(row.begin(), row.end(), 0);
+      for (int x = 0; x < w; ++x)
+        for (int k = 0; k < channels; ++k) {
+          uint32_t v = static_cast<uint32_t>(x * 7 + y * 13 + k * 29) % (top + 1);
+          if (transparent && type == PNG_COLOR_TYPE_RGB && x == 1) v = k == 0 ? top : k == 1 ? 0 : top / 3;
+          if (transparent && type == PNG_COLOR_TYPE_GRAY && x == 1) v = top;
+          const size_t i = static_cast<size_t>(x * channels + k);
+          if (depth == 16) {
+            row[i * 2] = static_cast<png_byte>(v >> 8), row[i * 2 + 1] = static_cast<png_byte>(v);
+          } else if (depth == 8) {
+            row[i] = static_cast<png_byte>(v);
+          } else {
+            const size_t bit = i * depth;
+            row[bit / 8] |= static_cast<png_byte>(v << (8 - depth - bit % 8));
+          }
+        }
+      png_write_row(png, row.data());
+    }
+    png_write_end(png, nullptr);
+    ok = true;
+  }
+  png_destroy_write_struct(&png, &info);
+  return std::fclose(f) == 0 && ok;
+}
+
+// The file read whole by the image library, premultiplied as drawing does.
+std::vector<uint32_t> ReadWhole(const std::string& path) {
+  std::vector<uint32_t> out;
+  GdkPixbuf* pb = gdk_pixbuf_new_from_file(path.c_str(), nullptr);
+  if (pb == nullptr) return out;
+  const int n = gdk_pixbuf_get_n_channels(pb), stride = gdk_pixbuf_get_rowstride(pb);
+  const guchar* px = gdk_pixbuf_read_pixels(pb);
+  for (int y = 0; y < gdk_pixbuf_get_height(pb); ++y)
+    for (int x = 0; x < gdk_pixbuf_get_width(pb); ++x) {
+      const guchar* p = px + y * stride + x * n;
+      const uint32_t a = n == 4 ? p[3] : 255;
+      out.push_back(a << 24 | (p[0] * a / 255) << 16 | (p[1] * a / 255) << 8 | p[2] * a / 255);
+    }
+  g_object_unref(pb);
+  return out;
+}
+
+std::vector<uint32_t> Pixels(cairo_surface_t* image) {
+  std::vector<uint32_t> out;
+  const int stride = cairo_image_surface_get_stride(image);
+  const unsigned char* data = cairo_image_surface_get_data(image);
+  for (int y = 0; y < cairo_image_surface_get_height(image); ++y)
+    for (int x = 0; x < cairo_image_surface_get_width(image); ++x)
+      out.push_back(reinterpret_cast<const uint32_t*>(data + y * stride)[x]);
+  return out;
+}
+
+// Read a row at a time at its own size, every kind of PNG gives the pixels
+// the image library gives; smaller, the pixels at the parts' centres.
+TEST(PngReadScaled, ReadsEveryKindOfPixelAsTheWholeRead) {
+  tarvtest::TempDir dir;
+  const struct {
+    int type, depth;
+    bool transparent;
+  } cases[] = {
+      {PNG_COLOR_TYPE_GRAY, 1, false},      {PNG_COLOR_TYPE_GRAY, 2, false},
+      {PNG_COLOR_TYPE_GRAY, 4, true},       {PNG_COLOR_TYPE_GRAY, 8, true},
+      {PNG_COLOR_TYPE_GRAY, 16, true},      {PNG_COLOR_TYPE_PALETTE, 1, true},
+      {PNG_COLOR_TYPE_PALETTE, 2, false},   {PNG_COLOR_TYPE_PALETTE, 4, true},
+      {PNG_COLOR_TYPE_PALETTE, 8, false},   {PNG_COLOR_TYPE_RGB, 8, true},
+      {PNG_COLOR_TYPE_RGB, 16, true},       {PNG_COLOR_TYPE_GRAY_ALPHA, 8, false},
+      {PNG_COLOR_TYPE_GRAY_ALPHA, 16, false}, {PNG_COLOR_TYPE_RGBA, 8, false},
+      {PNG_COLOR_TYPE_RGBA, 16, false},
+  };
+  for (const auto& c : cases) {
+    const std::string name = "t" + std::to_string(c.type) + "d" + std::to_string(c.depth);
+    const std::string path = dir.File(name + ".png");
+    ASSERT_TRUE(WritePatternPng(path, c.type, c.depth, c.transparent, 13, 6)) << name;
+    const std::vector<uint32_t> whole = ReadWhole(path);
+    ASSERT_EQ(whole.size(), 13u * 6u) << name;
+    cairo_surface_t* same = PngReadScaled(path.c_str(), 13, 6);
+    ASSERT_NE(same, nullptr) << name;
+    EXPECT_EQ(Pixels(same), whole) << name;
+    cairo_surface_destroy(same);
+    // 13 x 6 into 4 x 3: columns 1, 4, 8, 11 of rows 1, 3, 5.
+    cairo_surface_t* small = PngReadScaled(path.c_str(), 4, 3);
+    ASSERT_NE(small, nullptr) << name;
+    std::vector<uint32_t> want;
+    for (int y : {1, 3, 5})
+      for (int x : {1, 4, 8, 11}) want.push_back(whole[static_cast<size_t>(y * 13 + x)]);
+    EXPECT_EQ(Pixels(small), want) << name;
+    cairo_surface_destroy(small);
+  }
+  // More bytes of rows than may be read (13 x 6 one-bit pixels: 2 bytes a
+  // row), rows missing before the last one sampled, or no PNG: nothing.
+  const std::string bits = dir.File("t3d1.png");
+  EXPECT_EQ(PngReadScaled(bits.c_str(), 4, 3, 11), nullptr);
+  cairo_surface_t* within = PngReadScaled(bits.c_str(), 4, 3, 12);
+  EXPECT_NE(within, nullptr);
+  cairo_surface_destroy(within);
+  const std::string lying = dir.File("lying.png"), text = dir.Write("text.png", "not an image");
+  std::ofstream(lying, std::ios::binary) << tarvtest::PngClaiming(100, 100);
+  EXPECT_EQ(PngReadScaled(lying.c_str(), 10, 10), nullptr);
+  EXPECT_EQ(PngReadScaled(text.c_str(), 10, 10), nullptr);
 }
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -243,20 +380,26 @@ int64_t AddressSpace() {
 
 TEST_F(Draw, ImageWithAHugeHeaderDrawsNothingWithinAMemoryLimit) {
   if (kAddressSanitizer) GTEST_SKIP() << "the sanitizer's shadow memory needs more address space";
-  const std::string huge = dir.File("huge.png");
-  std::ofstream(huge, std::ios::binary) << tarvtest::PngClaiming(60000, 60000);
+  const std::string lying = dir.File("lying.png"), real = dir.File("real.png");
+  std::ofstream(lying, std::ios::binary) << tarvtest::PngClaiming(60000, 60000);
+  // 30000 x 30000 real pixels: 3.6 GB once read whole, 110 KB on disk.
+  ASSERT_TRUE(tarvtest::WritePngOfOneColour(real, 30000, 30000, kRed));
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    // 256 MB beyond what the process holds: far below the declared image.
+    // 256 MB beyond what the process holds: far below either image.
     const rlim_t limit = static_cast<rlim_t>(AddressSpace() + (256 << 20));
     const rlimit r{limit, limit};
     if (setrlimit(RLIMIT_AS, &r) != 0) _exit(2);
-    for (int i = 0; i < 3; ++i) DrawImageFile(huge.c_str(), 0, 0, 150, 100);
-    _exit(Inked(0, 0, 200, 150) == 0 ? 0 : 3);
+    for (int i = 0; i < 3; ++i) DrawImageFile(lying.c_str(), 0, 0, 150, 100);
+    if (Inked(0, 0, 200, 150) != 0) _exit(3);
+    // The real one is drawn, read at the rectangle's size.
+    DrawImageFile(real.c_str(), 10, 10, 160, 110);
+    if (Inked(0, 0, 200, 150) != 150 * 100) _exit(4);
+    _exit(BackBufferPixel(10, 10) == kRed && BackBufferPixel(159, 109) == kRed ? 0 : 5);
   }
   int status = 0;
-  ASSERT_TRUE(tarvtest::WaitFor([&] { return waitpid(child, &status, WNOHANG) == child; }, 60));
+  ASSERT_TRUE(tarvtest::WaitFor([&] { return waitpid(child, &status, WNOHANG) == child; }, 120));
   ASSERT_TRUE(WIFEXITED(status)) << status;
   EXPECT_EQ(WEXITSTATUS(status), 0);
 }
@@ -295,6 +438,104 @@ TEST_F(Draw, CopyKeepsOnlyWhatOverlapsTheBufferAndPastesBlackBeyond) {
   ExpectPixels({{20, 20, 0}, {59, 59, 0}, {60, 59, kWhite}});
   ScreenCopyRelease();
   EXPECT_EQ(ScreenCopyBytes(), 0);
+}
+
+// The box around the pixels not white, empty for none.
+DrawBox InkedBox(int x1, int y1, int x2, int y2) {
+  DrawBox box{x2, y2, x1, y1};
+  for (int y = y1; y < y2; ++y)
+    for (int x = x1; x < x2; ++x)
+      if (BackBufferPixel(x, y) != kWhite)
+        box = {std::min(box.x1, x), std::min(box.y1, y), std::max(box.x2, x + 1), std::max(box.y2, y + 1)};
+  return box;
+}
+
+TEST_F(Draw, InkBoxesHoldEveryPixelATextInks) {
+  const struct {
+    int x, y;
+    const char* text;
+    const char* family;
+    int size;
+    bool ascii;
+  } cases[] = {
+      {727, 166, "a_long_variable_name = WWWWWWWWWWW@@", "Arial", 12, true},
+      {10, 10, "@@@@WWWWjjjQ|||", "Arial", 20, true},
+      {680, 200, "  12", "Arial Narrow", 12, true},
+      {2, 487, "Line No. 012 : var {i} add number {1} # fj", "Arial", 14, true},
+      {736, 310, "|\n|\n|\r\n|", "Arial", 12, false},
+      {50, 50, "\xe4\xb8\xad\xe6\x96\x87 text", "Arial", 14, false},
+  };
+  for (const auto& c : cases) {
+    ASSERT_TRUE(BackBufferCreate());
+    const int len = static_cast<int>(std::strlen(c.text));
+    DrawTextAt(c.x, c.y, c.text, len, 0, 0, 0, c.family, c.size);
+    const DrawBox inked = InkedBox(0, 0, BACK_WIDTH, BACK_HEIGHT);
+    ASSERT_LT(inked.x1, inked.x2) << c.text;
+    const DrawBox ink = DrawTextInk(c.x, c.y, c.text, len, c.family, c.size);
+    EXPECT_TRUE(DrawBoxWithin(inked, ink)) << c.text << ": " << ink.x1 << "," << ink.y1 << " " << ink.x2
+                                           << "," << ink.y2 << " holds not " << inked.x1 << ","
+                                           << inked.y1 << " " << inked.x2 << "," << inked.y2;
+    DrawBox bound{};
+    EXPECT_EQ(DrawTextInkBound(c.x, c.y, c.text, len, c.family, c.size, bound), c.ascii) << c.text;
+    if (c.ascii) {
+      EXPECT_TRUE(DrawBoxWithin(ink, bound)) << c.text;
+    }
+  }
+  const DrawBox none = DrawTextInk(5, 5, "   ", 3, "Arial", 12);
+  EXPECT_FALSE(none.x1 < none.x2 && none.y1 < none.y2);
+}
+
+void Collect(const DrawnText& t, void* context) {
+  static_cast<std::string*>(context)->append(t.text, t.len).append(t.family).push_back(';');
+}
+
+TEST_F(Draw, ClipsKeepDrawingInsideOrOutsideTheBoxesAndCapturesDrawNothing) {
+  const DrawBox boxes[] = {{10, 10, 20, 20}, {30, 10, 40, 20}};
+  {
+    DrawClip clip(boxes, 2, true);
+    DrawRect(0, 0, 50, 30, 255, 0, 0, 1);
+  }
+  ExpectPixels({{10, 10, kRed}, {19, 19, kRed}, {35, 15, kRed}, {9, 15, kWhite}, {20, 15, kWhite},
+                {25, 15, kWhite}, {15, 20, kWhite}});
+  EXPECT_EQ(Inked(0, 0, 50, 30), 200);
+  ASSERT_TRUE(BackBufferCreate());
+  {
+    DrawClip clip(boxes, 2, false);
+    DrawRect(0, 0, 50, 30, 255, 0, 0, 1);
+  }
+  ExpectPixels({{10, 10, kWhite}, {19, 19, kWhite}, {35, 15, kWhite}, {9, 15, kRed}, {20, 15, kRed},
+                {25, 15, kRed}, {15, 20, kRed}, {0, 0, kRed}});
+  EXPECT_EQ(Inked(0, 0, 60, 40), 50 * 30 - 200);
+  // A text clipped to a box inks there what it inks unclipped.
+  const char text[] = "WWWW jjj";
+  auto drawText = [&] { DrawTextAt(5, 5, text, 8, 0, 0, 0, "Arial", 20); };
+  ASSERT_TRUE(BackBufferCreate());
+  drawText();
+  std::vector<uint32_t> whole, clipped;
+  BackBufferReadRegion(10, 10, 10, 10, whole);
+  ASSERT_TRUE(BackBufferCreate());
+  {
+    DrawClip clip(boxes, 1, true);
+    drawText();
+  }
+  BackBufferReadRegion(10, 10, 10, 10, clipped);
+  EXPECT_EQ(clipped, whole);
+  EXPECT_GT(Inked(10, 10, 20, 20), 0);
+  EXPECT_EQ(Inked(0, 0, 100, 60), Inked(10, 10, 20, 20));
+  // Captured: texts handed over in order, nothing drawn.
+  ASSERT_TRUE(BackBufferCreate());
+  std::string seen;
+  {
+    DrawTextCapture capture(Collect, &seen);
+    DrawRect(0, 0, 50, 30, 255, 0, 0, 1);
+    DrawTextAt(5, 5, "ab", 2, 0, 0, 0, "Arial", 12);
+    DrawLine(0, 0, 40, 40, 0, 0, 0);
+    DrawPercentGauge(50, 50, 30, 40);
+  }
+  EXPECT_EQ(seen, "abArial;40%Arial;");
+  EXPECT_EQ(Inked(0, 0, BACK_WIDTH, BACK_HEIGHT), 0);
+  DrawTextAt(5, 5, "ab", 2, 0, 0, 0, "Arial", 12);
+  EXPECT_GT(Inked(0, 0, 50, 30), 0);
 }
 
 TEST_F(Draw, HugeCoordinatesAreClippedNotWrapped) {

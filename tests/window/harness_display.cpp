@@ -2,9 +2,11 @@
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <png.h>
 #include <poll.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "tests/e2e/harness_binary.h"
@@ -124,6 +126,28 @@ std::string PngClaiming(uint32_t width, uint32_t height) {
   const std::string ihdr = be32(width) + be32(height) + std::string("\x08\x02\x00\x00\x00", 5);
   return std::string("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", ihdr) +
          chunk("IDAT", std::string("\x78\x9c\x03\x00\x00\x00\x00\x01", 8)) + chunk("IEND", "");
+}
+
+bool WritePngOfOneColour(const std::string& path, uint32_t width, uint32_t height, uint32_t rgb) {
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) return false;
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
+  std::vector<png_byte> row((width + 7) / 8, 0);
+  bool ok = false;
+  if (info != nullptr && setjmp(png_jmpbuf(png)) == 0) {
+    png_init_io(png, f);
+    png_set_IHDR(png, info, width, height, 1, PNG_COLOR_TYPE_PALETTE, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_color colour{static_cast<png_byte>(rgb >> 16), static_cast<png_byte>(rgb >> 8), static_cast<png_byte>(rgb)};
+    png_set_PLTE(png, info, &colour, 1);
+    png_write_info(png, info);
+    for (uint32_t y = 0; y < height; ++y) png_write_row(png, row.data());
+    png_write_end(png, nullptr);
+    ok = true;
+  }
+  png_destroy_write_struct(&png, info != nullptr ? &info : nullptr);
+  return std::fclose(f) == 0 && ok;
 }
 
 }  // namespace tarvtest

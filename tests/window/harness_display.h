@@ -73,6 +73,9 @@ bool WaitFor(F done, int seconds = 20) {
 }
 // A PNG of a few bytes whose header declares width x height pixels.
 std::string PngClaiming(uint32_t width, uint32_t height);
+// Writes a real PNG of width x height pixels all of one colour (a palette of
+// one entry, one bit a pixel: small on disk whatever its size).
+bool WritePngOfOneColour(const std::string& path, uint32_t width, uint32_t height, uint32_t rgb);
 
 inline void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 

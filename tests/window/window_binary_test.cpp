@@ -188,6 +188,8 @@ TEST(WindowNoDisplay, WindowModesWithoutADisplayFailWithAMessage) {
 TEST_F(WindowBinary, DrawingReachesTheScreenThePngAndTheGif) {
   const std::string png = dir_.File("s.png"), gif = dir_.File("s.gif"), done = dir_.File("done");
   const std::string huge = dir_.Write("huge.png", tarvtest::PngClaiming(60000, 60000));
+  const std::string real = dir_.File("real.png");
+  ASSERT_TRUE(tarvtest::WritePngOfOneColour(real, 30000, 30000, 0x0000FF));
   const std::string script = dir_.Write(
       "draw.nms", "screen.set color red {255} green {0} blue {0}\nscreen.set mode {fill}\n"
                   "screen.rect from point {100} {100} to point {200} {150}\n"
@@ -199,6 +201,8 @@ TEST_F(WindowBinary, DrawingReachesTheScreenThePngAndTheGif) {
                   "screen.copy from point {0} {0} to point {16000} {16000}\n"
                   "screen.paste from point {400} {300} to point {420} {320} rotate {0}\n"
                   "screen.image url {" + huge + "} from point {0} {0} to point {640} {480}\n"
+                  // A real one as large is drawn, read at the rectangle's size.
+                  "screen.image url {" + real + "} from point {500} {100} to point {600} {200}\n"
                   "sys.command {touch " + done + "}\n");
   WindowRun run(tarvtest::TarvBinary(), "nolog", script, dir_.path().string());
   ASSERT_TRUE(run.WaitShown());
@@ -210,6 +214,9 @@ TEST_F(WindowBinary, DrawingReachesTheScreenThePngAndTheGif) {
   // The copy pasted back small: mostly the black beyond the buffer.
   EXPECT_EQ(run.Pixel(410, 310), kBlack);
   EXPECT_EQ(run.Pixel(421, 321), kWhite);
+  EXPECT_EQ(run.Pixel(500, 100), 0x0000FFu);
+  EXPECT_EQ(run.Pixel(599, 199), 0x0000FFu);
+  EXPECT_EQ(run.Pixel(600, 200), kWhite);
   // What the files hold is the drawing tests' business; here they must
   // exist, the GIF with the PNG's permissions.
   EXPECT_TRUE(std::filesystem::exists(png));

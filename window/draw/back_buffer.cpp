@@ -10,6 +10,7 @@ namespace {
 std::mutex gBackMutex;
 cairo_surface_t* gBack = nullptr;  // guarded by gBackMutex
 std::atomic<void (*)()> gBeforeDraw{nullptr};
+std::atomic<uint64_t> gAccesses{0};
 
 // The hook before the lock: it may draw, and so take the lock itself.
 std::mutex& BeforeDraw() {
@@ -64,8 +65,11 @@ int32_t BackBufferHeight() {
 }
 
 BackBufferLock::BackBufferLock() : lock_(BeforeDraw()), surface_(nullptr) {
+  gAccesses.fetch_add(1, std::memory_order_relaxed);
   if (sgRun.RunMode != RUNMODE_HIDE) surface_ = gBack;
 }
+
+uint64_t BackBufferAccesses() { return gAccesses.load(std::memory_order_relaxed); }
 
 BackBufferLock::~BackBufferLock() {
   if (surface_ != nullptr) cairo_surface_flush(surface_);
@@ -109,12 +113,12 @@ uint32_t BackBufferPixel(int32_t x, int32_t y) {
   return px & 0xFFFFFFu;
 }
 
-bool BackBufferReadRegion(int32_t x, int32_t y, int64_t w, int64_t h, std::vector<uint32_t>& out) {
+namespace {
+
+// BackBufferReadRegion's work on a surface held locked (nullptr: none).
+bool ReadRegion(cairo_surface_t* s, int32_t x, int32_t y, int64_t w, int64_t h, std::vector<uint32_t>& out) {
   out.clear();
-  if (w <= 0 || h <= 0) return false;
-  BackBufferLock lock;
-  cairo_surface_t* s = lock.Surface();
-  if (s == nullptr) return false;
+  if (w <= 0 || h <= 0 || s == nullptr) return false;
   cairo_surface_flush(s);
   const int64_t bw = cairo_image_surface_get_width(s), bh = cairo_image_surface_get_height(s);
   const int64_t stride = cairo_image_surface_get_stride(s);
@@ -132,4 +136,20 @@ bool BackBufferReadRegion(int32_t x, int32_t y, int64_t w, int64_t h, std::vecto
     }
   }
   return true;
+}
+
+}  // namespace
+
+bool BackBufferReadRegion(int32_t x, int32_t y, int64_t w, int64_t h, std::vector<uint32_t>& out) {
+  if (w <= 0 || h <= 0) {
+    out.clear();
+    return false;
+  }
+  BackBufferLock lock;
+  return ReadRegion(lock.Surface(), x, y, w, h, out);
+}
+
+bool BackBufferPeekRegion(int32_t x, int32_t y, int64_t w, int64_t h, std::vector<uint32_t>& out) {
+  std::lock_guard<std::mutex> g(gBackMutex);
+  return ReadRegion(sgRun.RunMode != RUNMODE_HIDE ? gBack : nullptr, x, y, w, h, out);
 }

@@ -66,3 +66,10 @@ uint32_t BackBufferPixel(int32_t x, int32_t y);
 // pixels outside the buffer are black.  false, with `out` empty, in the hide
 // mode, without a buffer, or for an empty region.
 bool BackBufferReadRegion(int32_t x, int32_t y, int64_t w, int64_t h, std::vector<uint32_t>& out);
+// The same under the lock alone: nothing waiting to be drawn goes first,
+// and the read is not counted below.
+bool BackBufferPeekRegion(int32_t x, int32_t y, int64_t w, int64_t h, std::vector<uint32_t>& out);
+
+// The scoped accesses so far, each counted as it begins: a count unchanged
+// between two moments means nothing was drawn between them.
+uint64_t BackBufferAccesses();

@@ -15,6 +15,8 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -23,6 +25,7 @@
 #include "engine/util/util.h"
 #include "window/draw/back_buffer.h"
 #include "window/draw/font_catalog.h"
+#include "window/draw/png_scaled.h"
 #include "window/draw/screen_state.h"
 #include "window/midi/midi_player.h"
 
@@ -51,13 +54,41 @@ struct Snapshot {
 };
 Snapshot gCopy;
 
+// The clip of DrawClip and the sink of DrawTextCapture on this thread.
+struct Clip {
+  const DrawBox* boxes = nullptr;
+  int count = 0;
+  bool inside = true;
+};
+thread_local Clip tClip;
+struct Capture {
+  void (*sink)(const DrawnText&, void*) = nullptr;
+  void* context = nullptr;
+};
+thread_local Capture tCapture;
+
+void ApplyClip(cairo_t* cr, int w, int h) {
+  if (tClip.boxes == nullptr) return;
+  if (!tClip.inside) cairo_rectangle(cr, 0, 0, w, h);
+  for (int i = 0; i < tClip.count; ++i) {
+    const DrawBox& b = tClip.boxes[i];
+    cairo_rectangle(cr, b.x1, b.y1, b.x2 - b.x1, b.y2 - b.y1);
+  }
+  // The buffer less the boxes: each box lies in it once more.
+  cairo_set_fill_rule(cr, tClip.inside ? CAIRO_FILL_RULE_WINDING : CAIRO_FILL_RULE_EVEN_ODD);
+  cairo_clip(cr);
+  cairo_set_fill_rule(cr, CAIRO_FILL_RULE_WINDING);
+}
+
 // Runs f(cr, width, height) on the back buffer under its lock; nothing in the
 // hide mode or without a buffer.
 template <typename F>
 void WithBuffer(bool antialias, F f) {
+  if (tCapture.sink != nullptr) return;
   BackBufferLock lock;
   if (lock.Surface() == nullptr) return;
   cairo_t* cr = cairo_create(lock.Surface());
+  ApplyClip(cr, cairo_image_surface_get_width(lock.Surface()), cairo_image_surface_get_height(lock.Surface()));
   cairo_set_antialias(cr, antialias ? CAIRO_ANTIALIAS_DEFAULT : CAIRO_ANTIALIAS_NONE);
   cairo_set_line_width(cr, 1.0);
   f(cr, cairo_image_surface_get_width(lock.Surface()), cairo_image_surface_get_height(lock.Surface()));
@@ -171,27 +202,33 @@ std::string DrawableText(const char* text, int32_t len) {
   return out;
 }
 
-void TextOn(cairo_t* cr, double x, double y, const std::string& text, uint8_t red, uint8_t green,
-            uint8_t blue, const std::string& family, int32_t size) {
+// The layout of the text as drawn on cr (unref it after use).
+PangoLayout* TextLayout(cairo_t* cr, const std::string& text, const std::string& family, int32_t size) {
   // One font map for the process, used only under the buffer's lock; the
   // per-thread default map would be rebuilt by every thread that draws.
   static PangoFontMap* const fontMap = pango_cairo_font_map_new();
   PangoContext* context = pango_font_map_create_context(fontMap);
   pango_cairo_update_context(cr, context);
   PangoLayout* layout = pango_layout_new(context);
+  g_object_unref(context);  // the layout keeps it
   PangoFontDescription* desc = pango_font_description_new();
   pango_font_description_set_family(desc, family.c_str());
   pango_font_description_set_style(desc, PANGO_STYLE_NORMAL);
   pango_font_description_set_weight(desc, PANGO_WEIGHT_NORMAL);
   pango_font_description_set_absolute_size(desc, static_cast<double>(size) * PANGO_SCALE);
   pango_layout_set_font_description(layout, desc);
+  pango_font_description_free(desc);
   pango_layout_set_text(layout, text.data(), static_cast<int>(text.size()));
+  return layout;
+}
+
+void TextOn(cairo_t* cr, double x, double y, const std::string& text, uint8_t red, uint8_t green,
+            uint8_t blue, const std::string& family, int32_t size) {
+  PangoLayout* layout = TextLayout(cr, text, family, size);
   SetColour(cr, red, green, blue);
   cairo_move_to(cr, x, y);
   pango_cairo_show_layout(cr, layout);
-  pango_font_description_free(desc);
   g_object_unref(layout);
-  g_object_unref(context);
 }
 
 // A new opaque image of w x h holding the buffer region at (x1, y1); pixels
@@ -243,6 +280,14 @@ cairo_surface_t* SurfaceFromPixbuf(GdkPixbuf* pb) {
   }
   cairo_surface_mark_dirty(s);
   return s;
+}
+
+// The pixbuf (taken over) as a cairo image; nullptr for none.
+cairo_surface_t* ImageFromPixbuf(GdkPixbuf* pb) {
+  if (pb == nullptr) return nullptr;
+  cairo_surface_t* image = SurfaceFromPixbuf(pb);
+  g_object_unref(pb);
+  return image;
 }
 
 // An image standing for a picture of iw x ih whose pixels it holds from
@@ -314,8 +359,106 @@ Snapshot CopyOverlap(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
 
 }  // namespace
 
+DrawClip::DrawClip(const DrawBox* boxes, int count, bool inside)
+    : boxes_(tClip.boxes), count_(tClip.count), inside_(tClip.inside) {
+  tClip = {boxes, count, inside};
+}
+DrawClip::~DrawClip() { tClip = {boxes_, count_, inside_}; }
+
+DrawTextCapture::DrawTextCapture(void (*sink)(const DrawnText&, void*), void* context) {
+  tCapture = {sink, context};
+}
+DrawTextCapture::~DrawTextCapture() { tCapture = {}; }
+
+DrawBox DrawTextInk(int32_t x, int32_t y, const char* text, int32_t len, const char* family,
+                    int32_t size) {
+  if (family == nullptr || size <= 0) return {};
+  const std::string face = FontFaceFor(family);
+  if (face.empty()) return {};
+  const std::string drawable = DrawableText(text, len);
+  if (drawable.empty()) return {};
+  // The lock only, not a drawing's: nothing waiting to be drawn need go first.
+  std::lock_guard lock(BackBufferMutex());
+  cairo_surface_t* surface = BackBufferSurface();
+  if (surface == nullptr) return {};
+  const int w = cairo_image_surface_get_width(surface), h = cairo_image_surface_get_height(surface);
+  cairo_t* cr = cairo_create(surface);
+  PangoLayout* layout = TextLayout(cr, drawable, face, size);
+  PangoRectangle ink;
+  pango_layout_get_pixel_extents(layout, &ink, nullptr);
+  g_object_unref(layout);
+  cairo_destroy(cr);
+  if (ink.width <= 0 || ink.height <= 0) return {};
+  // A pixel more on each side for the edges' shading.
+  const double ox = ClampX(x, w), oy = ClampY(y, h);
+  auto at = [](double v) { return static_cast<int32_t>(std::clamp(v, -1e9, 1e9)); };
+  return {at(ox + ink.x - 1), at(oy + ink.y - 1), at(ox + ink.x + ink.width + 1),
+          at(oy + ink.y + ink.height + 1)};
+}
+
+namespace {
+
+// What bounds the ink of a line of printable ASCII in one font: each
+// character's advance, and how far ink reaches beyond the advances.
+struct AsciiMetrics {
+  int32_t advance[95];
+  int32_t left, right, top, bottom;  // ink beyond the line's start and end, top and bottom
+};
+
+AsciiMetrics MeasureAscii(cairo_t* cr, const std::string& face, int32_t size) {
+  AsciiMetrics m{};
+  std::string all;
+  for (int c = 0x20; c < 0x7F; ++c) {
+    PangoLayout* layout = TextLayout(cr, std::string(1, static_cast<char>(c)), face, size);
+    PangoRectangle ink, logical;
+    pango_layout_get_pixel_extents(layout, &ink, &logical);
+    g_object_unref(layout);
+    m.advance[c - 0x20] = logical.width + 1;  // rounding and kerning within a line
+    if (ink.width > 0) {
+      m.left = std::min(m.left, ink.x);
+      m.right = std::max(m.right, ink.x + ink.width - logical.width);
+      m.top = std::min(m.top, ink.y);
+      m.bottom = std::max(m.bottom, ink.y + ink.height);
+    }
+  }
+  return m;
+}
+
+}  // namespace
+
+bool DrawTextInkBound(int32_t x, int32_t y, const char* text, int32_t len, const char* family,
+                      int32_t size, DrawBox& box) {
+  if (text == nullptr || len <= 0 || len > kTextUnits || family == nullptr || size <= 0) return false;
+  for (int32_t i = 0; i < len; ++i)
+    if (text[i] < 0x20 || text[i] > 0x7E) return false;
+  const std::string face = FontFaceFor(family);
+  if (face.empty()) return false;
+  // Fonts and sizes the window draws in are few; bounded all the same.
+  static std::map<std::pair<std::string, int32_t>, AsciiMetrics> known;
+  std::lock_guard lock(BackBufferMutex());
+  auto it = known.find({face, size});
+  if (it == known.end()) {
+    cairo_surface_t* surface = BackBufferSurface();
+    if (surface == nullptr || known.size() >= 64) return false;
+    cairo_t* cr = cairo_create(surface);
+    it = known.emplace(std::make_pair(face, size), MeasureAscii(cr, face, size)).first;
+    cairo_destroy(cr);
+  }
+  const AsciiMetrics& m = it->second;
+  int64_t width = 0;
+  for (int32_t i = 0; i < len; ++i) width += m.advance[text[i] - 0x20];
+  const int64_t bx = x, by = y;
+  auto at = [](int64_t v) { return static_cast<int32_t>(std::clamp<int64_t>(v, -1000000000, 1000000000)); };
+  box = {at(bx + m.left - 1), at(by + m.top - 1), at(bx + width + m.right + 1), at(by + m.bottom + 1)};
+  return true;
+}
+
 void DrawTextAt(int32_t x, int32_t y, const char* text, int32_t len, uint8_t red, uint8_t green,
                 uint8_t blue, const char* family, int32_t size) {
+  if (tCapture.sink != nullptr) {
+    tCapture.sink({x, y, text, len, red, green, blue, family, size}, tCapture.context);
+    return;
+  }
   if (!DrawingEnabled() || family == nullptr || size <= 0) return;
   const std::string face = FontFaceFor(family);
   if (face.empty()) return;
@@ -409,8 +552,15 @@ ImageDecode ImageDecodeFor(int64_t width, int64_t height, int64_t fileBytes, int
   // No format packs more pixels into a byte than this: a header claiming
   // more describes data the file does not hold.
   if (pixels / kImagePixelsPerByte > fileBytes) return {ImageDecode::kRefuse, 0, 0};
-  const int64_t w = std::clamp<int64_t>(std::llabs(targetW), 1, width);
-  const int64_t h = std::clamp<int64_t>(std::llabs(targetH), 1, height);
+  int64_t w = std::clamp<int64_t>(std::llabs(targetW), 1, width);
+  int64_t h = std::clamp<int64_t>(std::llabs(targetH), 1, height);
+  // A rectangle larger than what is read whole is painted from an image of
+  // that many pixels, stretched.
+  if (w * h > kImageWholePixels) {
+    const double shrink = std::sqrt(static_cast<double>(kImageWholePixels) / static_cast<double>(w * h));
+    w = std::max<int64_t>(1, static_cast<int64_t>(static_cast<double>(w) * shrink));
+    h = std::max<int64_t>(1, static_cast<int64_t>(static_cast<double>(h) * shrink));
+  }
   return {ImageDecode::kScaled, w, h};
 }
 
@@ -421,20 +571,27 @@ void DrawImageFile(const char* file, int32_t x1, int32_t y1, int32_t x2, int32_t
   // The size its header declares comes first: the decoder would take the
   // memory for all of it, whatever the file holds.
   int width = 0, height = 0;
-  if (gdk_pixbuf_get_file_info(file, &width, &height) == nullptr) return;
+  GdkPixbufFormat* format = gdk_pixbuf_get_file_info(file, &width, &height);
+  if (format == nullptr) return;
   std::error_code ec;
   const auto bytes = std::filesystem::file_size(file, ec);
   const int64_t fileBytes = ec ? 0 : static_cast<int64_t>(bytes);
   const ImageDecode plan = ImageDecodeFor(width, height, fileBytes, targetW, targetH);
-  GdkPixbuf* pb = nullptr;
-  if (plan.kind == ImageDecode::kWhole)
-    pb = gdk_pixbuf_new_from_file(file, nullptr);
-  else if (plan.kind == ImageDecode::kScaled)
-    pb = gdk_pixbuf_new_from_file_at_scale(file, static_cast<int>(plan.width), static_cast<int>(plan.height),
-                                           FALSE, nullptr);
-  if (pb == nullptr) return;
-  cairo_surface_t* image = SurfaceFromPixbuf(pb);
-  g_object_unref(pb);
+  cairo_surface_t* image = nullptr;
+  if (plan.kind == ImageDecode::kWhole) {
+    image = ImageFromPixbuf(gdk_pixbuf_new_from_file(file, nullptr));
+  } else if (plan.kind == ImageDecode::kScaled) {
+    // Only these two are read at a smaller size without the whole image
+    // held first; larger files of other kinds draw nothing.
+    gchar* name = gdk_pixbuf_format_get_name(format);
+    const std::string kind = name != nullptr ? name : "";
+    g_free(name);
+    const int w = static_cast<int>(plan.width), h = static_cast<int>(plan.height);
+    if (kind == "png")
+      image = PngReadScaled(file, w, h);
+    else if (kind == "jpeg")
+      image = ImageFromPixbuf(gdk_pixbuf_new_from_file_at_scale(file, w, h, FALSE, nullptr));
+  }
   if (image == nullptr) return;
   PaintScaled(image, x1, y1, static_cast<int64_t>(x2) - x1, static_cast<int64_t>(y2) - y1, 0, false);
   cairo_surface_destroy(image);

@@ -11,6 +11,59 @@ struct DrawPoint {
   int32_t y;
 };
 
+// A box of pixels: columns x1 .. x2 - 1, rows y1 .. y2 - 1.
+struct DrawBox {
+  int32_t x1, y1, x2, y2;
+};
+inline bool DrawBoxWithin(const DrawBox& inner, const DrawBox& outer) {
+  return inner.x1 >= outer.x1 && inner.y1 >= outer.y1 && inner.x2 <= outer.x2 && inner.y2 <= outer.y2;
+}
+
+// While one lives, drawing on its thread reaches only the inside of the
+// boxes, or only what lies outside all of them (the boxes must not
+// overlap).  Pixels drawn are those drawing without it would draw there.
+class DrawClip {
+ public:
+  DrawClip(const DrawBox* boxes, int count, bool inside);
+  ~DrawClip();
+  DrawClip(const DrawClip&) = delete;
+  DrawClip& operator=(const DrawClip&) = delete;
+
+ private:
+  const DrawBox* boxes_;
+  int count_;
+  bool inside_;
+};
+
+// A text as DrawTextAt was asked to draw it.
+struct DrawnText {
+  int32_t x, y;
+  const char* text;
+  int32_t len;
+  uint8_t red, green, blue;
+  const char* family;
+  int32_t size;
+};
+// While one lives, DrawTextAt on its thread hands its text to `sink`
+// instead of drawing, and every other primitive draws nothing.
+class DrawTextCapture {
+ public:
+  DrawTextCapture(void (*sink)(const DrawnText&, void*), void* context);
+  ~DrawTextCapture();
+  DrawTextCapture(const DrawTextCapture&) = delete;
+  DrawTextCapture& operator=(const DrawTextCapture&) = delete;
+};
+
+// A box holding every pixel DrawTextAt would ink for the text (an empty box
+// at (0, 0) when it would ink none).  Draws nothing.
+DrawBox DrawTextInk(int32_t x, int32_t y, const char* text, int32_t len, const char* family,
+                    int32_t size);
+// A quicker box, larger than DrawTextInk's, for a text of printable ASCII
+// alone (from the widths of its characters, laid out once a font); false
+// for any other text.
+bool DrawTextInkBound(int32_t x, int32_t y, const char* text, int32_t len, const char* family,
+                      int32_t size, DrawBox& box);
+
 // Text with its layout origin (top-left) at (x, y); `len` bytes of UTF-8.
 // An unknown family draws nothing.
 void DrawTextAt(int32_t x, int32_t y, const char* text, int32_t len, uint8_t red, uint8_t green,
