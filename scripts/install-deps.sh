@@ -43,8 +43,10 @@ SUDO=""
 export DEBIAN_FRONTEND=noninteractive
 
 if [ "$mode" = run ]; then
+  # Without the packages' recommendations: those bring the system bus daemon
+  # onto a minimal machine, and tarv needs none of them.
   $SUDO apt-get update
-  $SUDO apt-get install -y "${missing[@]}"
+  $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
   exit 0
 fi
 
