@@ -36,9 +36,14 @@ void waitsocket(int sock, LIBSSH2_SESSION* session) {
 
 int64_t SshStepDeadline() {
   const int64_t deadline = StepDeadlineMs();
-  // The session's own blocking waits get the same bound.
-  if (sgSshSession) libssh2_session_set_timeout(sgSshSession, deadline - SockNowMs());
+  SshBoundBy(deadline);
   return deadline;
+}
+
+void SshBoundBy(int64_t deadline) {
+  // The library reads a time-out of 0 as none: what is left is at least 1 ms.
+  if (sgSshSession)
+    libssh2_session_set_timeout(sgSshSession, std::max<int64_t>(1, deadline - SockNowMs()));
 }
 
 bool SshAgain(const char* againText, int64_t deadline) {

@@ -66,6 +66,8 @@ int SshReadIntoText(LIBSSH2_CHANNEL* channel);
 // The end, in SockNowMs time, of a wait bounded by the step time-out; the
 // session's own blocking calls are bounded by the same time from now on.
 int64_t SshStepDeadline();
+// Bounds the session's own blocking calls by what is left until deadline.
+void SshBoundBy(int64_t deadline);
 inline constexpr int64_t SSH_NO_DEADLINE = INT64_MAX;
 // A session channel; while a non-blocking session says "again" and the
 // deadline has not passed, logs againText, sleeps a second and waits for the

@@ -107,6 +107,33 @@ TEST(SshPassword, AFrozenServerEndsTheCommandAtTheStepTimeOut) {
   EXPECT_TRUE(Closed());
 }
 
+// A server that has become slow to answer: once the command starts, each of
+// its answers comes 2 s late, so the channel opens after 2 s and the start
+// of the command would be confirmed 2 s after that.  The start gets what
+// the open left of the 3 s step time-out and fails; had it a step time-out
+// of its own, it would be confirmed and the command would run.
+TEST(SshPassword, TheChannelAndTheCommandsStartShareTheStepTimeOut) {
+  childwatch::Watchdog dog(60, "TheChannelAndTheCommandsStartShareTheStepTimeOut");
+  TempDir dir;
+  Sshd sshd(dir, Auth::Password);
+  ASSERT_TRUE(sshd.up()) << tarvtest::ReadFile(sshd.log());
+  sshpeer::SlowRelay relay(sshd.port());
+  tarvtest::Start(dir, "run.set step.timeout {3} seconds\n" +
+                           sshd.Connect(sshpeer::kPassword, relay.port()) +
+                           "ssh.command {echo never}\n"
+                           "var {after} value {reached}\n");
+  while (sgRun.StepRunState != RUNEND && sgRun.CurLine <= 2) EsRunNextStep();
+  ASSERT_EQ(RunErrors(), Errors{});
+  // The shell's first output passes before the server turns slow.
+  tcppeer::Pause(500);
+  relay.Slow(2000);
+  TarvRunToEnd();
+  EXPECT_EQ(RunErrors(), Errors{"ssh_command_a2: libssh2_channel_exec Error"});
+  EXPECT_EQ(tarvtest::Var("after"), "reached");
+  EXPECT_EQ(Text().find("never"), std::string::npos);
+  EXPECT_TRUE(Closed());
+}
+
 // Output into a text 10 bytes short of full fills it to its last byte and
 // not one byte beyond.
 TEST(SshPassword, CommandOutputStopsAtTheEndOfTheText) {
