@@ -203,6 +203,13 @@ TEST_F(Served, HostileClients) {
        dyn + "POST /lower.jsp x=- y=- p=1 q=2 accept=- from=127.0.0.1"},
       // An empty value is a counted error and sets nothing.
       {"GET /e.php?p=&q=2 HTTP/1.1\\r\\n\\r\\n", dyn + "GET /e.php x=- y=- p=- q=2 accept=- from=127.0.0.1"},
+      // However many pairs of a request fail, the request is one counted
+      // error: each would pause the run and keep a variable of its own.
+      {"GET /many.php?a=&b=&c=&d=&e=&f=&q=4 HTTP/1.1\\r\\n\\r\\n",
+       dyn + "GET /many.php x=- y=- p=- q=4 accept=- from=127.0.0.1"},
+      {"GET /long.php?" + std::string(60, 'n') + "1=1&" + std::string(60, 'n') + "2=1&" +
+           std::string(60, 'n') + "3=&q=5 HTTP/1.1\\r\\n\\r\\n",
+       dyn + "GET /long.php x=- y=- p=- q=5 accept=- from=127.0.0.1"},
   };
   for (const Case& c : cases) {
     std::string got = Drive("raw", c.request);
@@ -219,13 +226,14 @@ TEST_F(Served, HostileClients) {
   EXPECT_EQ(Drive("flood"), "same\n");
 
   int code = -1;
-  std::string log = "POST /leak.jsp;POST /lower.jsp;GET /e.php;GET /count.jsp;GET /s.php;GET /count.jsp;"
+  std::string log = "POST /leak.jsp;POST /lower.jsp;GET /e.php;GET /many.php;GET /long.php;"
+                    "GET /count.jsp;GET /s.php;GET /count.jsp;"
                     "GET /count.jsp;GET /count.jsp;GET /count.jsp;";
   for (int r = 0; r < 25; r++) log += "GET /f.jsp;";
   log += "GET /count.jsp;GET /stop.jsp;";
   EXPECT_EQ(Stop(&code), Head("text/html") + log);
   EXPECT_EQ(code, 0) << ReadFile(dir.File("tarv.out"));
-  EXPECT_EQ(ReadFile(dir.File("served.txt")), log + "errors=1");
+  EXPECT_EQ(ReadFile(dir.File("served.txt")), log + "errors=3");
 }
 
 TEST_F(Served, ChromiumPostsAFormBack) {
