@@ -47,9 +47,10 @@ void SshEndOfRun();
 void SshCloseAll();
 // Closes and frees the shell channel; 0.
 int ssh_close_ShellChannel();
-// Writes to the shell channel (the automatic answer): the bytes written,
-// -1 for an empty buffer, -2 when the shell is not usable.
-int ssh_send(const char* buf, int len);
+// Writes to the shell channel (the automatic answer) until deadline (in
+// SockNowMs time): the bytes written, -1 for an empty buffer, -2 when the
+// shell is not usable.
+int ssh_send(const char* buf, int len, int64_t deadline);
 
 // Waits up to ms for the socket in the directions the session is blocked
 // on.
@@ -57,9 +58,9 @@ void SshWaitSocket(int ms);
 // waitsocket: the same wait of ten seconds.
 void waitsocket(int sock, LIBSSH2_SESSION* session);
 // Writes all len bytes to stream 0 of the channel, retrying short and
-// refused writes within the step time-out: the bytes written, or a libssh2
-// error when none could be.
-int SshWriteAll(LIBSSH2_CHANNEL* channel, const char* buf, int len);
+// refused writes until deadline (in SockNowMs time): the bytes written, or
+// a libssh2 error when none could be.
+int SshWriteAll(LIBSSH2_CHANNEL* channel, const char* buf, int len, int64_t deadline);
 // Appends what one read of the channel gives straight into the text: the
 // libssh2 result.
 int SshReadIntoText(LIBSSH2_CHANNEL* channel);

@@ -141,7 +141,9 @@ class Sshd {
 
 // One connection relayed to a server on a loopback port; once slowed, each
 // piece the server sends is passed on only after the given delay (in order),
-// like a server that has become slow to answer.
+// like a server that has become slow to answer; once deaf, what the client
+// sends is read and dropped, like a server that takes no more input (its
+// channel windows are never opened again).
 class SlowRelay {
  public:
   explicit SlowRelay(int serverPort) {
@@ -156,6 +158,7 @@ class SlowRelay {
 
   int port() const { return listener_.port(); }
   void Slow(int ms) { delayMs_ = ms; }
+  void Deaf() { deaf_ = true; }
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -172,7 +175,7 @@ class SlowRelay {
       poll(p, 2, kPassMs);
       if (p[0].revents != 0) {
         const ssize_t n = recv(client, buf, sizeof buf, 0);
-        if (n <= 0 || !tcppeer::Write(server, std::string_view(buf, n))) break;
+        if (n <= 0 || (!deaf_ && !tcppeer::Write(server, std::string_view(buf, n)))) break;
       }
       if (p[1].revents != 0) {
         const ssize_t n = recv(server, buf, sizeof buf, 0);
@@ -191,6 +194,7 @@ class SlowRelay {
 
   tcppeer::Listener listener_;
   std::atomic<int> delayMs_{0};
+  std::atomic<bool> deaf_{false};
   std::atomic<bool> stop_{false};
   std::thread thread_;
 };
