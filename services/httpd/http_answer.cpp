@@ -107,6 +107,7 @@ void Http_CloseClientByIndex(int i) {
   c.FileOff = c.FileLeft = 0;
   c.OutLen = c.OutSent = 0;
   c.Deadline = 0;
+  c.SendWaitMs = 0;
   c.InUse = 0;
   c.Len = 0;
   c.RequestType = HTTP_UNDECIDED;
@@ -125,9 +126,11 @@ int64_t HttpDeadlineFromNow() { return SockNowMs() + int64_t{std::max(1, sgRun.S
 
 int HttpSendAll(int i, const char* data, int len) {
   HttpClient& c = sgHttp.Client[i];
-  // A client that stops reading holds the statement for one step time-out
-  // at most, however it paces what it takes.
-  const int64_t deadline = HttpDeadlineFromNow();
+  // A client that stops reading holds the script for one step time-out in
+  // all, however many sends its answer takes and however it paces what it
+  // takes: the waits for one client share that time, and a client that
+  // has not taken what it was sent within it is cut off.
+  const int64_t budget = int64_t{std::max(1, sgRun.StepTimeout)} * 1000;
   int sent = 0;
   while (sent < len && c.Socket >= 0) {
     const int n = SockSend(c.Socket, data + sent, len - sent);
@@ -135,12 +138,19 @@ int HttpSendAll(int i, const char* data, int len) {
       sent += n;
       continue;
     }
-    if (n != -EAGAIN) break;
-    const int64_t left = deadline - SockNowMs();
+    const int64_t left = budget - c.SendWaitMs;
+    if (n != -EAGAIN || left <= 0) break;
+    const int64_t before = SockNowMs();
     short revents = 0;
-    if (left <= 0 || SockWaitOne(c.Socket, POLLOUT, &revents,
-                                 static_cast<int>(std::min<int64_t>(left, INT_MAX))) <= 0)
-      break;
+    const int r = SockWaitOne(c.Socket, POLLOUT, &revents,
+                              static_cast<int>(std::min<int64_t>(left, INT_MAX)));
+    c.SendWaitMs += SockNowMs() - before;
+    if (r < 0) break;
+  }
+  if (sent < len && c.Socket >= 0) {
+    TarvDebugLog("\nWinHttpTcpSend4: client[%d] took %d of %d bytes in time, its connection closed.",
+                 i, sent, len);
+    SockClose(&c.Socket);
   }
   TarvDebugLog("WinHttpTcpSend4: send return,len=%d.", sent);
   return sent;

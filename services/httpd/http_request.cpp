@@ -136,8 +136,18 @@ int CheckPost(int i) {
   return TarvReturn(0, "Http_CheckRequest index=%d, POST requestType=%d", i, c.RequestType);
 }
 
+// A pair the server cannot take.  A request full of them is one counted
+// error, not one per pair: each counted error pauses the run and keeps a
+// variable of its own, so a client could stall and fill the script.
+void PairError(int* failures, const char* message) {
+  if ((*failures)++ == 0)
+    NmsRunError(-2, "%s", message);
+  else
+    TarvDebugLog("\n%s", message);
+}
+
 void SetPair(const HttpClient& c, int nameStart, int nameEnd, int valueStart, int valueEnd,
-             int* count) {
+             int* count, int* failures) {
   char name[kNameRoom + 1];
   char value[kValueRoom + 1];
   const int nl = TarvUrlDecode(c.Buf.data() + nameStart, nameEnd - nameStart + 1, name, kNameRoom);
@@ -146,7 +156,7 @@ void SetPair(const HttpClient& c, int nameStart, int nameEnd, int valueStart, in
                                      kValueRoom)
                      : 0;
   if (nl < 0 || vl <= 0) {
-    NmsRunError(-2, "Http_ParserVars NameLen or ValueLen < 0 ");
+    PairError(failures, "Http_ParserVars NameLen or ValueLen < 0 ");
     return;
   }
   char var[VAR_NAME + kNameRoom];
@@ -155,7 +165,7 @@ void SetPair(const HttpClient& c, int nameStart, int nameEnd, int valueStart, in
   std::memcpy(var + varLen, name, nl);
   varLen += nl;
   if (varLen > kVarNameMax) {
-    NmsRunError(-2, "Http_ParserVars NameLen > VAR_NAME -2");
+    PairError(failures, "Http_ParserVars NameLen > VAR_NAME -2");
     varLen = kVarNameMax;
   }
   HttpPublish(var, varLen, value, vl);
@@ -288,6 +298,7 @@ int Http_ParserVars(int i) {
   }
 
   int count = 0;
+  int failures = 0;
   int p = c.VarsStart;
   while (p <= end) {
     int eq = p;
@@ -297,7 +308,7 @@ int Http_ParserVars(int i) {
                         count);
     int amp = eq + 1;
     while (amp <= end && c.Buf[amp] != '&') amp++;
-    SetPair(c, p, eq - 1, eq + 1, amp <= end ? amp - 1 : end, &count);
+    SetPair(c, p, eq - 1, eq + 1, amp <= end ? amp - 1 : end, &count, &failures);
     p = amp + 1;
   }
   return TarvReturn(count, "Http_ParserVars index=%d, Var count=%d.", i, count);

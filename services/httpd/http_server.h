@@ -54,6 +54,7 @@ struct HttpClient {
   int32_t ContentLength;             // a POST's "Content-Length"
   int32_t Handed;                    // handed to the script and not ended yet
   int64_t Deadline;                  // monotonic ms: the request, or a static answer, ends by then
+  int64_t SendWaitMs;                // ms the script's answers have waited for the client
   // A static answer under way: its head, then the file from FileOff on.
   int32_t Answering;
   int32_t FileFd;                    // open while answering
@@ -112,7 +113,9 @@ bool HttpUriRefused(const char* uri, int len);
 
 // Answers (http_answer.cpp).
 void Http_CloseClientByIndex(int i);
-// Sends all len bytes to the slot; the count sent.
+// Sends all len bytes to the slot; the count sent.  A client that leaves
+// bytes unsent once the slot's waits reach the step time-out is cut off:
+// its socket is closed, the slot stays for the script to end.
 int HttpSendAll(int i, const char* data, int len);
 int HttpSend_AnswerHead(int i, const char* contentType, int contentLength);
 // Starts serving the slot's URI from the root directory: 0 the file was

@@ -36,9 +36,14 @@ void waitsocket(int sock, LIBSSH2_SESSION* session) {
 
 int64_t SshStepDeadline() {
   const int64_t deadline = StepDeadlineMs();
-  // The session's own blocking waits get the same bound.
-  if (sgSshSession) libssh2_session_set_timeout(sgSshSession, deadline - SockNowMs());
+  SshBoundBy(deadline);
   return deadline;
+}
+
+void SshBoundBy(int64_t deadline) {
+  // The library reads a time-out of 0 as none: what is left is at least 1 ms.
+  if (sgSshSession)
+    libssh2_session_set_timeout(sgSshSession, std::max<int64_t>(1, deadline - SockNowMs()));
 }
 
 bool SshAgain(const char* againText, int64_t deadline) {
@@ -70,8 +75,8 @@ LIBSSH2_CHANNEL* SshOpenSessionChannel(const char* againText, int64_t deadline) 
   }
 }
 
-int SshWriteAll(LIBSSH2_CHANNEL* channel, const char* buf, int len) {
-  const int64_t deadline = SshStepDeadline();
+int SshWriteAll(LIBSSH2_CHANNEL* channel, const char* buf, int len, int64_t deadline) {
+  SshBoundBy(deadline);
   int sent = 0;
   while (sent < len) {
     const ssize_t n = libssh2_channel_write_ex(channel, 0, buf + sent, len - sent);
@@ -121,11 +126,11 @@ void SshChannelFinish(LIBSSH2_CHANNEL* channel, bool wait, const char* againText
   libssh2_session_set_blocking(sgSshSession, blocking);
 }
 
-int ssh_send(const char* buf, int len) {
+int ssh_send(const char* buf, int len, int64_t deadline) {
   if (len < 1) return TarvReturn(-1, "ssh_send() Len<=0 return.");
   if (sgSsh.Authenticated < 1 || sgSsh.ShellOpen < 1 || !sgShellChannel)
     return TarvReturn(-2, "ssh_send():  ShellChannel == NULL, Error");
-  const int n = SshWriteAll(sgShellChannel, buf, len);
+  const int n = SshWriteAll(sgShellChannel, buf, len, deadline);
   TarvDebugLog("\nssh_send() , len=<%d>, libssh2_channel_write=<%d>", len, n);
   return TarvReturn(n, "ssh_send() return.");
 }

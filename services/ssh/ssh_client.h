@@ -47,9 +47,10 @@ void SshEndOfRun();
 void SshCloseAll();
 // Closes and frees the shell channel; 0.
 int ssh_close_ShellChannel();
-// Writes to the shell channel (the automatic answer): the bytes written,
-// -1 for an empty buffer, -2 when the shell is not usable.
-int ssh_send(const char* buf, int len);
+// Writes to the shell channel (the automatic answer) until deadline (in
+// SockNowMs time): the bytes written, -1 for an empty buffer, -2 when the
+// shell is not usable.
+int ssh_send(const char* buf, int len, int64_t deadline);
 
 // Waits up to ms for the socket in the directions the session is blocked
 // on.
@@ -57,15 +58,17 @@ void SshWaitSocket(int ms);
 // waitsocket: the same wait of ten seconds.
 void waitsocket(int sock, LIBSSH2_SESSION* session);
 // Writes all len bytes to stream 0 of the channel, retrying short and
-// refused writes within the step time-out: the bytes written, or a libssh2
-// error when none could be.
-int SshWriteAll(LIBSSH2_CHANNEL* channel, const char* buf, int len);
+// refused writes until deadline (in SockNowMs time): the bytes written, or
+// a libssh2 error when none could be.
+int SshWriteAll(LIBSSH2_CHANNEL* channel, const char* buf, int len, int64_t deadline);
 // Appends what one read of the channel gives straight into the text: the
 // libssh2 result.
 int SshReadIntoText(LIBSSH2_CHANNEL* channel);
 // The end, in SockNowMs time, of a wait bounded by the step time-out; the
 // session's own blocking calls are bounded by the same time from now on.
 int64_t SshStepDeadline();
+// Bounds the session's own blocking calls by what is left until deadline.
+void SshBoundBy(int64_t deadline);
 inline constexpr int64_t SSH_NO_DEADLINE = INT64_MAX;
 // A session channel; while a non-blocking session says "again" and the
 // deadline has not passed, logs againText, sleeps a second and waits for the

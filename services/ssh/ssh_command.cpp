@@ -28,6 +28,8 @@ int ssh_command_a2() {
     return NmsRunError(-3, "ssh_command_a2: libssh2_channel_open_session Error");
   }
   libssh2_channel_handle_extended_data2(ch, LIBSSH2_CHANNEL_EXTENDED_DATA_IGNORE);
+  // A blocking session waits inside the call: it gets what the open left.
+  SshBoundBy(deadline);
   int rc;
   while ((rc = libssh2_channel_process_startup(ch, "exec", 4, agA[2],
                                                static_cast<unsigned>(igL[2]))) ==
@@ -41,7 +43,9 @@ int ssh_command_a2() {
     return NmsRunError(-3, "ssh_command_a2: libssh2_channel_exec Error");
   }
   // No time limit: the command runs to its end.  A blocking session's read
-  // that timed out is waited for again like a non-blocking one's.
+  // waits a step time-out, and one that timed out is waited for again like
+  // a non-blocking one's.
+  SshStepDeadline();
   for (;;) {
     const int n = SshReadIntoText(ch);
     if (n > 0) {

@@ -12,6 +12,7 @@
 #include "engine/log/log.h"
 #include "engine/statements/arg_checks.h"
 #include "engine/util/util.h"
+#include "platform/socket.h"
 #include "services/ssh/ssh_client.h"
 
 namespace {
@@ -30,20 +31,23 @@ bool ShellUsable() {
 // The automatic answer, when the onrecv text is among the n new bytes
 // behind the text's end and the L - 1 bytes just before them: an occurrence
 // split across reads is found, one already answered is not found again.
-void AnswerOnRecv(int n) {
+// The answer waits for the channel only within the receive's own time.
+void AnswerOnRecv(int n, int64_t deadline) {
   const int L = sgSsh.OnRecvLen;
   if (L <= 0 || int64_t{sgRun.TextLen} + n < L) return;
   const int before = std::min<int>(sgRun.TextLen, L - 1);
   const char* from = sgRun.Text.data() + 1 + sgRun.TextLen - before;
   if (TarvMemFind4(from, before + n, sgSsh.OnRecv.data(), L) < 0) return;
   TarvDebugLog("\nssh_recv_expect_a3:onrecv receved expected string");
-  ssh_send(sgSsh.AutoSend.data(), sgSsh.AutoSendLen);
+  ssh_send(sgSsh.AutoSend.data(), sgSsh.AutoSendLen, deadline);
 }
 
-// Reads the shell for at most `passes` passes of 100 ms (at least one):
-// true when the expected text (if any) arrived among the new bytes.
+// Reads the shell for at most `passes` passes of 100 ms (at least one), and
+// no longer than they take together, automatic answers included: true when
+// the expected text (if any) arrived among the new bytes.
 bool ReceiveLoop(int passes, const char* expect, int expectLen, const char* againText) {
   libssh2_session_set_blocking(sgSshSession, 0);
+  const int64_t deadline = SockNowMs() + int64_t{passes} * kPassMs;
   const int start = sgRun.TextLen;
   int pass = 0;
   do {
@@ -52,7 +56,7 @@ bool ReceiveLoop(int passes, const char* expect, int expectLen, const char* agai
     const int n = SshReadIntoText(sgShellChannel);
     TarvDebugLog("\nlibssh2_channel_read , times = <%d> , bytes = <%d>", pass, n);
     if (n > 0) {
-      AnswerOnRecv(n);
+      AnswerOnRecv(n, deadline);
       sgRun.TextLen += n;
       sgSsh.ReadBytes += n;
       const int appended = sgRun.TextLen - start;
@@ -66,7 +70,7 @@ bool ReceiveLoop(int passes, const char* expect, int expectLen, const char* agai
     } else {
       break;
     }
-  } while (pass < passes);
+  } while (pass < passes && SockNowMs() < deadline);
   return false;
 }
 
@@ -111,7 +115,7 @@ int ssh_send_a2() {
   HandlerBegin();
   if (ArgCheckLength(2, kSendMax, -3) != 0) return -3;
   if (!ShellUsable()) return NmsRunError(-5, "ssh_send_a2:  ShellChannel == NULL, Error");
-  const int n = SshWriteAll(sgShellChannel, agA[2], igL[2]);
+  const int n = SshWriteAll(sgShellChannel, agA[2], igL[2], SshStepDeadline());
   TarvDebugLog("\nssh_send_a2 , len=<%d>, libssh2_channel_write=<%d>", igL[2], n);
   // What the channel did not take within the step time-out is an error.
   if (n != igL[2])

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "engine/core/engine.h"
+#include "engine/core/run_state.h"
 #include "platform/socket.h"
 #include "services/httpd/http_server.h"
 #include "services/sockets/socket_layer.h"
@@ -202,6 +203,13 @@ TEST_F(Served, HostileClients) {
        dyn + "POST /lower.jsp x=- y=- p=1 q=2 accept=- from=127.0.0.1"},
       // An empty value is a counted error and sets nothing.
       {"GET /e.php?p=&q=2 HTTP/1.1\\r\\n\\r\\n", dyn + "GET /e.php x=- y=- p=- q=2 accept=- from=127.0.0.1"},
+      // However many pairs of a request fail, the request is one counted
+      // error: each would pause the run and keep a variable of its own.
+      {"GET /many.php?a=&b=&c=&d=&e=&f=&q=4 HTTP/1.1\\r\\n\\r\\n",
+       dyn + "GET /many.php x=- y=- p=- q=4 accept=- from=127.0.0.1"},
+      {"GET /long.php?" + std::string(60, 'n') + "1=1&" + std::string(60, 'n') + "2=1&" +
+           std::string(60, 'n') + "3=&q=5 HTTP/1.1\\r\\n\\r\\n",
+       dyn + "GET /long.php x=- y=- p=- q=5 accept=- from=127.0.0.1"},
   };
   for (const Case& c : cases) {
     std::string got = Drive("raw", c.request);
@@ -218,13 +226,14 @@ TEST_F(Served, HostileClients) {
   EXPECT_EQ(Drive("flood"), "same\n");
 
   int code = -1;
-  std::string log = "POST /leak.jsp;POST /lower.jsp;GET /e.php;GET /count.jsp;GET /s.php;GET /count.jsp;"
+  std::string log = "POST /leak.jsp;POST /lower.jsp;GET /e.php;GET /many.php;GET /long.php;"
+                    "GET /count.jsp;GET /s.php;GET /count.jsp;"
                     "GET /count.jsp;GET /count.jsp;GET /count.jsp;";
   for (int r = 0; r < 25; r++) log += "GET /f.jsp;";
   log += "GET /count.jsp;GET /stop.jsp;";
   EXPECT_EQ(Stop(&code), Head("text/html") + log);
   EXPECT_EQ(code, 0) << ReadFile(dir.File("tarv.out"));
-  EXPECT_EQ(ReadFile(dir.File("served.txt")), log + "errors=1");
+  EXPECT_EQ(ReadFile(dir.File("served.txt")), log + "errors=3");
 }
 
 TEST_F(Served, ChromiumPostsAFormBack) {
@@ -316,6 +325,65 @@ TEST(HttpStatements, AFailingSocketFreesItsSlotAtOnce) {
   EXPECT_EQ(http_recv_request(), 0);
   EXPECT_EQ(sgHttp.Current, 0);
   close(client);
+  HttpStateClear();
+}
+
+// The script's answers to a client that does not take them: the waits for
+// one client share one step time-out, and a client that has not taken what
+// it was sent by then is cut off, so that the script's later sends to it
+// return at once.
+TEST(HttpStatements, AClientThatDoesNotTakeItsAnswerIsCutOff) {
+  struct Case {
+    const char* name;
+    bool drains;       // the client reads all the time
+    int64_t waitedMs;  // what earlier sends to it have waited
+    bool whole;        // the answer goes out whole and the connection stays
+  };
+  const Case cases[] = {
+      {"a client that never reads", false, 0, false},
+      {"a client that reads everything", true, 0, true},
+      {"a client whose time earlier sends used up", true, 3000, false},
+  };
+  const std::string answer(1 << 20, 'x');
+  for (const Case& k : cases) {
+    TarvEngineReset();
+    HttpStateClear();
+    sgRun.StepTimeout = 3;
+    tcppeer::Listener listener;
+    ASSERT_GE(listener.fd(), 0);
+    const int client = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int small = 16384;
+    setsockopt(client, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_storage a;
+    const socklen_t len = tcppeer::Loopback(AF_INET, listener.port(), &a);
+    ASSERT_EQ(connect(client, reinterpret_cast<sockaddr*>(&a), len), 0) << k.name;
+    HttpClient& c = sgHttp.Client[3];
+    c.Socket = listener.Accept();
+    ASSERT_GE(c.Socket, 0) << k.name;
+    setsockopt(c.Socket, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    c.InUse = 1;
+    c.RequestType = HTTP_DYNAMIC;
+    c.Handed = 1;
+    c.SendWaitMs = k.waitedMs;
+    sgHttp.Current = 3;
+    // What the client gets until the connection ends.
+    std::string got;
+    std::thread reader;
+    const auto readAll = [&] { got = tcppeer::Read(client, answer.size() + 16, 20000); };
+    if (k.drains) reader = std::thread(readAll);
+    const int sent = HttpSendAll(3, answer.data(), static_cast<int>(answer.size()));
+    const int more = HttpSendAll(3, "more", 4);
+    EXPECT_EQ(sgHttp.Client[3].InUse, 1) << k.name;
+    Http_CloseClientByIndex(3);
+    if (!k.drains) readAll();
+    if (reader.joinable()) reader.join();
+    close(client);
+    EXPECT_EQ(sent == static_cast<int>(answer.size()), k.whole) << k.name << ": " << sent;
+    EXPECT_EQ(more, k.whole ? 4 : 0) << k.name;
+    // Compared whole, shown by its size: a megabyte of x says nothing more.
+    EXPECT_TRUE(got == answer.substr(0, sent) + (k.whole ? "more" : ""))
+        << k.name << ": the client got " << got.size() << " bytes of " << sent;
+  }
   HttpStateClear();
 }
 

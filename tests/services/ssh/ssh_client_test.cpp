@@ -35,6 +35,13 @@ void RunLogged(const TempDir& dir, const std::string& script) {
 
 using tarvtest::Count;
 
+// Runs the started script up to and including line `last`: the run errors
+// so far.
+Errors RunThroughLine(int last) {
+  while (sgRun.StepRunState != RUNEND && sgRun.CurLine <= last) EsRunNextStep();
+  return RunErrors();
+}
+
 bool Closed() { return sgSshSession == nullptr && sgShellChannel == nullptr && sgSsh.Socket == -1; }
 
 TEST(SshPassword, ShellDialogueAndCommands) {
@@ -96,8 +103,7 @@ TEST(SshPassword, AFrozenServerEndsTheCommandAtTheStepTimeOut) {
                            "ssh.recv expect {$ }\n"
                            "ssh.command {echo never}\n"
                            "var {after} value {reached}\n");
-  while (sgRun.StepRunState != RUNEND && sgRun.CurLine <= 3) EsRunNextStep();
-  ASSERT_EQ(RunErrors(), Errors{});
+  ASSERT_EQ(RunThroughLine(3), Errors{});
   sshd.Freeze();
   TarvRunToEnd();
   sshd.Thaw();
@@ -105,6 +111,65 @@ TEST(SshPassword, AFrozenServerEndsTheCommandAtTheStepTimeOut) {
   EXPECT_EQ(tarvtest::Var("after"), "reached");
   EXPECT_EQ(Text().find("never"), std::string::npos);
   EXPECT_TRUE(Closed());
+}
+
+// A server that has become slow to answer: once the command starts, each of
+// its answers comes 2 s late, so the channel opens after 2 s and the start
+// of the command would be confirmed 2 s after that.  The start gets what
+// the open left of the 3 s step time-out and fails; had it a step time-out
+// of its own, it would be confirmed and the command would run.
+TEST(SshPassword, TheChannelAndTheCommandsStartShareTheStepTimeOut) {
+  childwatch::Watchdog dog(60, "TheChannelAndTheCommandsStartShareTheStepTimeOut");
+  TempDir dir;
+  Sshd sshd(dir, Auth::Password);
+  ASSERT_TRUE(sshd.up()) << tarvtest::ReadFile(sshd.log());
+  sshpeer::SlowRelay relay(sshd.port());
+  tarvtest::Start(dir, "run.set step.timeout {3} seconds\n" +
+                           sshd.Connect(sshpeer::kPassword, relay.port()) +
+                           "ssh.command {echo never}\n"
+                           "var {after} value {reached}\n");
+  ASSERT_EQ(RunThroughLine(2), Errors{});
+  // The shell's first output passes before the server turns slow.
+  tcppeer::Pause(500);
+  relay.Slow(2000);
+  TarvRunToEnd();
+  EXPECT_EQ(RunErrors(), Errors{"ssh_command_a2: libssh2_channel_exec Error"});
+  EXPECT_EQ(tarvtest::Var("after"), "reached");
+  EXPECT_EQ(Text().find("never"), std::string::npos);
+  EXPECT_TRUE(Closed());
+}
+
+// A server that takes no more input while a trigger keeps coming: once the
+// channel's window is spent, the automatic answers wait within the
+// receive's step time-out, so only the first is tried, not one for each
+// read with a step time-out of its own.
+TEST(SshPassword, AutomaticAnswersWaitWithinTheReceive) {
+  childwatch::Watchdog dog(90, "AutomaticAnswersWaitWithinTheReceive");
+  TempDir dir;
+  std::filesystem::create_directories(dir.path() / "log");
+  Sshd sshd(dir, Auth::Password);
+  ASSERT_TRUE(sshd.up()) << tarvtest::ReadFile(sshd.log());
+  sshpeer::SlowRelay relay(sshd.port());
+  // The window is then spent by sends nothing takes: the one that meets
+  // its end fails and ends the loop.
+  tarvtest::Start(dir, "run.set step.timeout {2} seconds\nrun.set run.maxtime {60} seconds\n" +
+                           sshd.Connect(sshpeer::kPassword, relay.port()) +
+                           "ssh.recv expect {$ }\n"
+                           "ssh.send {while :; do printf 'Q''?'; sleep 0.2; done%0A}\n"
+                           "ssh.recv for {1} seconds\n"
+                           "loop.begin\nssh.send {" + std::string(1020, 'x') +
+                           "}\nif.var {run.errors} > {0}\nloop.exit\nif.end\nloop.end\n"
+                           "run.set loglevel {debug}\n"
+                           "ssh.set onrecv {Q?} send {a}\n"
+                           "ssh.recv expect {never}\n"
+                           "ssh.close\n");
+  ASSERT_EQ(RunThroughLine(6), Errors{});
+  relay.Deaf();
+  TarvRunToEnd();
+  const Errors errors = RunErrors();
+  ASSERT_EQ(errors.size(), 2u) << ::testing::PrintToString(errors);
+  EXPECT_EQ(errors[1], "ssh_recv_expect_a3: TimeOut, expected string not received !");
+  EXPECT_EQ(Count(tarvtest::LogsIn(dir), "onrecv receved expected string"), 1);
 }
 
 // Output into a text 10 bytes short of full fills it to its last byte and
@@ -149,7 +214,9 @@ TEST(SshPassword, ASendCutShortIsAnError) {
   std::vector<int> written;
   for (std::sregex_iterator m(log.begin(), log.end(), kWrite), end; m != end; ++m)
     written.push_back(std::stoi((*m)[1]));
-  ASSERT_GE(written.size(), 2u);
+  // A run that ended before its sends says why.
+  ASSERT_GE(written.size(), 2u) << ::testing::PrintToString(RunErrors()) << "\n"
+                                << tarvtest::ReadFile(sshd.log());
   for (size_t i = 0; i + 1 < written.size(); i++) ASSERT_EQ(written[i], 1020) << "send " << i;
   EXPECT_NE(written.back(), 1020);
   EXPECT_EQ(RunErrors(), Errors{"ssh_send_a2: libssh2_channel_write sent " +
@@ -181,8 +248,7 @@ TEST(SshPassword, WrongPasswordAndReconnects) {
   ASSERT_TRUE(sshd.up()) << tarvtest::ReadFile(sshd.log());
   tarvtest::Start(dir, sshd.Connect("wrong") + sshd.Connect() + sshd.Connect() +
                            "ssh.command {echo again}\n");
-  while (sgRun.StepRunState != RUNEND && sgRun.CurLine <= 3) EsRunNextStep();
-  EXPECT_EQ(RunErrors(),
+  EXPECT_EQ(RunThroughLine(3),
             Errors{"ssh_connect_ip_a3_port_a5_username_a7_password_a9: Failure "
                    "libssh2_userauth_password: -18"});
   // The failed login and the connection that the third connect replaced

@@ -6,9 +6,18 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
+#include <deque>
 #include <random>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "tests/e2e/harness_binary.h"
@@ -92,10 +101,11 @@ class Sshd {
     frozen_.clear();
   }
 
-  // The connect line of a script for this server.
-  std::string Connect(const std::string& password = kPassword) const {
-    return "ssh.connect ip {127.0.0.1} port {" + std::to_string(port_) + "} username {" + user_ +
-           "} password {" + password + "}\n";
+  // The connect line of a script for this server (or for a relay to it on
+  // another port).
+  std::string Connect(const std::string& password = kPassword, int port = -1) const {
+    return "ssh.connect ip {127.0.0.1} port {" + std::to_string(port > 0 ? port : port_) +
+           "} username {" + user_ + "} password {" + password + "}\n";
   }
 
  private:
@@ -127,6 +137,66 @@ class Sshd {
   int port_ = -1;
   bool made_ = false;
   bool up_ = false;
+};
+
+// One connection relayed to a server on a loopback port; once slowed, each
+// piece the server sends is passed on only after the given delay (in order),
+// like a server that has become slow to answer; once deaf, what the client
+// sends is read and dropped, like a server that takes no more input (its
+// channel windows are never opened again).
+class SlowRelay {
+ public:
+  explicit SlowRelay(int serverPort) {
+    thread_ = std::thread([this, serverPort] { Run(serverPort); });
+  }
+  ~SlowRelay() {
+    stop_ = true;
+    thread_.join();
+  }
+  SlowRelay(const SlowRelay&) = delete;
+  SlowRelay& operator=(const SlowRelay&) = delete;
+
+  int port() const { return listener_.port(); }
+  void Slow(int ms) { delayMs_ = ms; }
+  void Deaf() { deaf_ = true; }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  static constexpr int kAcceptMs = 20000;
+  static constexpr int kPassMs = 20;
+
+  void Run(int serverPort) {
+    const int client = listener_.Accept(kAcceptMs);
+    const int server = client >= 0 ? tcppeer::ConnectRetry(AF_INET, serverPort) : -1;
+    std::deque<std::pair<Clock::time_point, std::string>> held;
+    char buf[65536];
+    while (!stop_ && client >= 0 && server >= 0) {
+      pollfd p[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
+      poll(p, 2, kPassMs);
+      if (p[0].revents != 0) {
+        const ssize_t n = recv(client, buf, sizeof buf, 0);
+        if (n <= 0 || (!deaf_ && !tcppeer::Write(server, std::string_view(buf, n)))) break;
+      }
+      if (p[1].revents != 0) {
+        const ssize_t n = recv(server, buf, sizeof buf, 0);
+        if (n <= 0) break;
+        held.emplace_back(Clock::now() + std::chrono::milliseconds(delayMs_.load()),
+                          std::string(buf, n));
+      }
+      while (!held.empty() && held.front().first <= Clock::now()) {
+        if (!tcppeer::Write(client, held.front().second)) break;
+        held.pop_front();
+      }
+    }
+    if (client >= 0) close(client);
+    if (server >= 0) close(server);
+  }
+
+  tcppeer::Listener listener_;
+  std::atomic<int> delayMs_{0};
+  std::atomic<bool> deaf_{false};
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
 };
 
 }  // namespace sshpeer
