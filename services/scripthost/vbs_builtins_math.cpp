@@ -56,6 +56,8 @@ Value Round(Interpreter&, Args a) {
 template <double (*F)(double)>
 Value WholePart(Interpreter&, Args a) {
   const Plain x(a[0]);
+  // Int(Now) is today's date: a date stays a date.
+  if ((*x).kind() == Kind::Date) return Value::Date(F((*x).date()));
   return KeepWholeKinds(*x, F);
 }
 

@@ -53,7 +53,10 @@ bool Test(BinaryOp op, int c) {
 }  // namespace
 
 Array& Writable(Value& v) {
-  if (v.array().use_count() > 1) v = Value::Array(std::make_shared<Array>(*v.array()));
+  if (v.array().use_count() > 1) {
+    v = Value::Array(std::make_shared<Array>(*v.array()));
+    v.array()->locks = 0;  // a copy is not what was passed
+  }
   return *v.array();
 }
 
@@ -707,6 +710,7 @@ Interpreter::Flow Interpreter::ExecStmt(const Stmt& s) {
       for (std::size_t i = 0; i <= s.args.size(); ++i) {
         Value* v = StoreTarget(i == 0 ? *s.target : *s.args[i - 1]);
         if (v->kind() != Kind::Array) ThrowRuntime(kErrTypeMismatch);
+        if (v->array()->locks > 0) ThrowRuntime(kErrArrayFixed);
         if (v->array()->fixed) {
           Array& a = Writable(*v);
           std::fill(a.items.begin(), a.items.end(), Value());
@@ -870,7 +874,9 @@ void Interpreter::ExecDim(const Stmt& s) {
     // ReDim
     const std::vector<Value> bounds = EvalArgs(item.bounds);
     Value* slot = StoreTarget(name);
-    if (slot->kind() == Kind::Array && slot->array()->fixed) ThrowRuntime(kErrArrayFixed);
+    if (slot->kind() == Kind::Array && (slot->array()->fixed || slot->array()->locks > 0)) {
+      ThrowRuntime(kErrArrayFixed);
+    }
     std::shared_ptr<Array> fresh = NewArray(bounds, false);
     if (s.flag && slot->kind() == Kind::Array && !slot->array()->upper.empty()) {
       const Array& old = *slot->array();
@@ -1412,7 +1418,8 @@ Value Interpreter::CallProcedure(const ProcDecl& p, const std::vector<ExprPtr>& 
   Frame f;
   OpenFrame(f, p);
   f.me = std::move(me);
-  std::vector<ElementArg> back;
+  ElementLocks locks;
+  std::vector<ElementArg>& back = locks.back;
   for (std::size_t i = 0; i < p.params.size(); ++i) {
     const Expr& a = *args[from + i];
     // ByRef (the default): a variable written alone is passed itself.
@@ -1424,9 +1431,9 @@ Value Interpreter::CallProcedure(const ProcDecl& p, const std::vector<ExprPtr>& 
         }
       }
     }
-    std::size_t offset = 0;
-    if (!p.by_val[i] && !a.parenthesized && a.kind == ExprKind::Call && ElementOf(a, &offset, &f.own[i])) {
-      back.push_back({&a, offset, i});
+    ElementArg element{&a, 0, i, {}};
+    if (!p.by_val[i] && !a.parenthesized && a.kind == ExprKind::Call && ElementOf(a, &element, &f.own[i])) {
+      back.push_back(std::move(element));
       continue;
     }
     f.own[i] = EvalExpr(a);
@@ -1446,15 +1453,17 @@ Value Interpreter::CallProcedure(const ProcDecl& p, const std::vector<ExprPtr>& 
 }
 
 // `a` names an element of an array variable: its place and its value now.
-bool Interpreter::ElementOf(const Expr& a, std::size_t* offset, Value* element) {
+bool Interpreter::ElementOf(const Expr& a, ElementArg* arg, Value* element) {
   if (ProcedureOf(a.ref) || a.ref.where == NameRef::Where::Member) return false;
   Value* var = Variable(a.ref);
   if (!var || var->kind() != Kind::Array) return false;
   const std::vector<Value> indices = EvalArgs(a.args);
   var = Variable(a.ref);  // an index may have run code that changed it
   if (!var || var->kind() != Kind::Array) ThrowRuntime(kErrTypeMismatch);
-  *offset = var->array()->Offset(indices);
-  *element = var->array()->items[*offset];
+  arg->offset = var->array()->Offset(indices);
+  ++Writable(*var).locks;  // not on a copy that another variable shares
+  arg->locked = var->array();
+  *element = var->array()->items[arg->offset];
   return true;
 }
 

@@ -176,8 +176,18 @@ class Interpreter {
     const Expr* expr;
     std::size_t offset;
     std::size_t param;
+    std::weak_ptr<Array> locked;  // the array, locked until the call returns
   };
-  bool ElementOf(const Expr& a, std::size_t* offset, Value* element);
+  // Unlocks the arrays of the elements however the call ends.
+  struct ElementLocks {
+    std::vector<ElementArg> back;
+    ~ElementLocks() {
+      for (ElementArg& b : back) {
+        if (const std::shared_ptr<Array> a = b.locked.lock()) --a->locks;
+      }
+    }
+  };
+  bool ElementOf(const Expr& a, ElementArg* arg, Value* element);
   void WriteBack(const std::vector<ElementArg>& back, const Frame& f);
   Value CallBuiltin(const Builtin& b, std::span<const Value> args);
   Value CallBuiltinWith(const Builtin& b, const std::vector<ExprPtr>& args, std::size_t from);
