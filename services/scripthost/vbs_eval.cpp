@@ -53,7 +53,8 @@ bool Test(BinaryOp op, int c) {
 }  // namespace
 
 Array& Writable(Value& v) {
-  if (v.array().use_count() > 1) {
+  // Each ByRef element of a call still running holds the array once more.
+  if (v.array().use_count() > 1 + static_cast<long>(v.array()->locks)) {
     v = Value::Array(std::make_shared<Array>(*v.array()));
     v.array()->locks = 0;  // a copy is not what was passed
   }
@@ -1418,8 +1419,7 @@ Value Interpreter::CallProcedure(const ProcDecl& p, const std::vector<ExprPtr>& 
   Frame f;
   OpenFrame(f, p);
   f.me = std::move(me);
-  ElementLocks locks;
-  std::vector<ElementArg>& back = locks.back;
+  ElementLocks elements;
   for (std::size_t i = 0; i < p.params.size(); ++i) {
     const Expr& a = *args[from + i];
     // ByRef (the default): a variable written alone is passed itself.
@@ -1431,49 +1431,39 @@ Value Interpreter::CallProcedure(const ProcDecl& p, const std::vector<ExprPtr>& 
         }
       }
     }
-    ElementArg element{&a, 0, i, {}};
-    if (!p.by_val[i] && !a.parenthesized && a.kind == ExprKind::Call && ElementOf(a, &element, &f.own[i])) {
-      back.push_back(std::move(element));
+    ElementArg element;
+    if (!p.by_val[i] && !a.parenthesized && a.kind == ExprKind::Call && ElementOf(a, &element)) {
+      f.slots[i] = &element.pinned->items[element.offset];
+      elements.held.push_back(std::move(element));
       continue;
     }
     f.own[i] = EvalExpr(a);
   }
-  try {
+  {
     FrameScope scope(*this, f);
     ExecBlock(p.body);
-  } catch (...) {
-    WriteBack(back, f);
-    throw;
   }
-  WriteBack(back, f);
   Value result = p.result_slot >= 0 ? std::move(f.own[static_cast<std::size_t>(p.result_slot)]) : Value();
   f = Frame();
   if (!class_runtime_->pending.empty()) RunTerminations();
   return result;
 }
 
-// `a` names an element of an array variable: its place and its value now.
-bool Interpreter::ElementOf(const Expr& a, ElementArg* arg, Value* element) {
+// `a` names an element of an array variable: the array, held and locked,
+// and the element's place in it.
+bool Interpreter::ElementOf(const Expr& a, ElementArg* arg) {
   if (ProcedureOf(a.ref) || a.ref.where == NameRef::Where::Member) return false;
   Value* var = Variable(a.ref);
   if (!var || var->kind() != Kind::Array) return false;
   const std::vector<Value> indices = EvalArgs(a.args);
   var = Variable(a.ref);  // an index may have run code that changed it
   if (!var || var->kind() != Kind::Array) ThrowRuntime(kErrTypeMismatch);
-  arg->offset = var->array()->Offset(indices);
-  ++Writable(*var).locks;  // not on a copy that another variable shares
-  arg->locked = var->array();
-  *element = var->array()->items[arg->offset];
+  const std::size_t offset = var->array()->Offset(indices);
+  Array& own = Writable(*var);  // not a copy that another variable shares
+  ++own.locks;
+  arg->pinned = var->array();
+  arg->offset = offset;
   return true;
-}
-
-void Interpreter::WriteBack(const std::vector<ElementArg>& back, const Frame& f) {
-  for (const ElementArg& b : back) {
-    Value* var = Variable(b.expr->ref);
-    // The array may have been replaced or shrunk meanwhile: then the change has nowhere to go.
-    if (!var || var->kind() != Kind::Array || b.offset >= var->array()->items.size()) continue;
-    Writable(*var).items[b.offset] = f.own[b.param];
-  }
 }
 
 Value Interpreter::CallProcedure(const ProcDecl& p, std::span<Arg> args, std::shared_ptr<ClassInstance> me) {

@@ -170,25 +170,20 @@ class Interpreter {
   Value CallProcedure(const ProcDecl& p, std::span<Arg> args, std::shared_ptr<ClassInstance> me = nullptr);
   Value CallProcedure(const ProcDecl& p, const std::vector<ExprPtr>& args, std::size_t from,
                       std::shared_ptr<ClassInstance> me = nullptr);
-  // An array element passed ByRef: the procedure works on a copy that is
-  // written back when it returns.
+  // An array element passed ByRef: the parameter is the element itself.
+  // Until the call ends the array is held, so the element stays where it
+  // is whatever happens to the variable, and locked against ReDim and Erase.
   struct ElementArg {
-    const Expr* expr;
-    std::size_t offset;
-    std::size_t param;
-    std::weak_ptr<Array> locked;  // the array, locked until the call returns
+    std::shared_ptr<Array> pinned;
+    std::size_t offset = 0;
   };
-  // Unlocks the arrays of the elements however the call ends.
   struct ElementLocks {
-    std::vector<ElementArg> back;
+    std::vector<ElementArg> held;
     ~ElementLocks() {
-      for (ElementArg& b : back) {
-        if (const std::shared_ptr<Array> a = b.locked.lock()) --a->locks;
-      }
+      for (ElementArg& h : held) --h.pinned->locks;
     }
   };
-  bool ElementOf(const Expr& a, ElementArg* arg, Value* element);
-  void WriteBack(const std::vector<ElementArg>& back, const Frame& f);
+  bool ElementOf(const Expr& a, ElementArg* arg);
   Value CallBuiltin(const Builtin& b, std::span<const Value> args);
   Value CallBuiltinWith(const Builtin& b, const std::vector<ExprPtr>& args, std::size_t from);
   void CheckStack() const;
