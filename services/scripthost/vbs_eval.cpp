@@ -61,6 +61,14 @@ Array& Writable(Value& v) {
   return *v.array();
 }
 
+void Unfix(Value& v) {
+  if (v.kind() != Kind::Array || !v.array()->fixed) return;
+  auto copy = std::make_shared<Array>(*v.array());
+  copy->fixed = false;
+  copy->locks = 0;
+  v = Value::Array(std::move(copy));
+}
+
 std::shared_ptr<Array> NewArray(std::span<const Value> bounds, bool fixed) {
   auto a = std::make_shared<Array>();
   a->fixed = fixed;
@@ -771,6 +779,7 @@ void Interpreter::AssignLocal(Value* slot, const Expr& value) {
   }
   Value v = EvalExpr(value);
   if (v.kind() == Kind::Object) v = Unwrap(v);
+  Unfix(v);
   *slot = std::move(v);
 }
 
@@ -798,6 +807,7 @@ void Interpreter::ExecAssignGeneral(const Stmt& s) {
   } else if (v.kind() == Kind::Object) {
     v = Unwrap(v);  // without Set an object gives its default value
   }
+  Unfix(v);
   try {
     if ((target.kind == ExprKind::Name || target.kind == ExprKind::Call) &&
         target.ref.where == NameRef::Where::Member) {
@@ -1438,6 +1448,7 @@ Value Interpreter::CallProcedure(const ProcDecl& p, const std::vector<ExprPtr>& 
       continue;
     }
     f.own[i] = EvalExpr(a);
+    Unfix(f.own[i]);
   }
   {
     FrameScope scope(*this, f);
