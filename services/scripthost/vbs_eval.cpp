@@ -62,7 +62,8 @@ Array& Writable(Value& v) {
 }
 
 void Unfix(Value& v) {
-  if (v.kind() != Kind::Array || !v.array()->fixed) return;
+  // A locked array has parameters writing into it: the copy must not see them.
+  if (v.kind() != Kind::Array || (!v.array()->fixed && v.array()->locks == 0)) return;
   auto copy = std::make_shared<Array>(*v.array());
   copy->fixed = false;
   copy->locks = 0;

@@ -27,8 +27,9 @@ struct ClassRuntime;
 // Copy-on-write: an array shared with another variable is copied before
 // one of them changes it, so that arrays behave as values.
 Array& Writable(Value& v);
-// A fixed array given to another variable (or a ByVal parameter) becomes
-// that variable's own dynamic copy: only the declared one refuses ReDim.
+// A fixed or locked array given to another variable (or a ByVal parameter)
+// becomes that variable's own dynamic copy: only the declared one refuses
+// ReDim, and only the one passed sees its ByRef elements change.
 void Unfix(Value& v);
 std::shared_ptr<Array> NewArray(std::span<const Value> bounds, bool fixed);
 
