@@ -46,19 +46,40 @@ Value KeepWholeKinds(const Value& x, F f) {
   }
 }
 
+// A Currency rounded to `digits` decimals in its own units: a Double would
+// lose the last digits of the range. `mode` is 'e' half to even, 'f' down,
+// 't' toward zero.
+Value RoundUnits(std::int64_t units, std::int32_t digits, char mode) {
+  if (digits >= 4) return Value::Currency(units);
+  std::int64_t drop = 1;
+  for (std::int32_t i = digits; i < 4; ++i) drop *= 10;
+  std::int64_t q = units / drop;
+  const std::int64_t rem = units % drop;  // carries the sign of units
+  if (mode == 'f' && rem < 0) --q;
+  if (mode == 'e') {
+    const std::int64_t twice = 2 * (rem < 0 ? -rem : rem);
+    if (twice > drop || (twice == drop && (q & 1) != 0)) q += rem < 0 ? -1 : 1;
+  }
+  const __int128 out = static_cast<__int128>(q) * drop;
+  if (out < INT64_MIN || out > INT64_MAX) ThrowRuntime(kErrOverflow);
+  return Value::Currency(static_cast<std::int64_t>(out));
+}
+
 Value Round(Interpreter&, Args a) {
   const Plain x(a[0]);
   const std::int32_t digits = HasArg(a, 1) ? ToLong(a[1]) : 0;
   if (digits < 0) ThrowRuntime(kErrInvalidCall);
+  if ((*x).kind() == Kind::Currency) return RoundUnits((*x).currency_units(), digits, 'e');
   return KeepWholeKinds(*x, [digits](double d) { return RoundDigits(d, digits); });
 }
 
 // Int rounds down, Fix toward zero.
-template <double (*F)(double)>
+template <double (*F)(double), char kMode>
 Value WholePart(Interpreter&, Args a) {
   const Plain x(a[0]);
   // Int(Now) is today's date: a date stays a date.
   if ((*x).kind() == Kind::Date) return Value::Date(F((*x).date()));
+  if ((*x).kind() == Kind::Currency) return RoundUnits((*x).currency_units(), 0, kMode);
   return KeepWholeKinds(*x, F);
 }
 
@@ -301,11 +322,11 @@ constexpr Builtin kMath[] = {
     {"csng", 1, 1, CSng},
     {"cstr", 1, 1, CStr},
     {"exp", 1, 1, Real<Expo>},
-    {"fix", 1, 1, WholePart<Trunc>},
+    {"fix", 1, 1, WholePart<Trunc, 't'>},
     {"formatcurrency", 1, 5, FormatCurrency},
     {"formatnumber", 1, 5, FormatNumber},
     {"formatpercent", 1, 5, FormatPercent},
-    {"int", 1, 1, WholePart<Floor>},
+    {"int", 1, 1, WholePart<Floor, 'f'>},
     {"isnumeric", 1, 1, IsNumeric},
     {"log", 1, 1, Real<Ln>},
     {"randomize", 0, 1, Randomize},
