@@ -779,7 +779,7 @@ void Interpreter::AssignLocal(Value* slot, const Expr& value) {
     }
   }
   Value v = EvalExpr(value);
-  if (v.kind() == Kind::Object) v = Unwrap(v);
+  if (v.kind() == Kind::Object && !IsMissing(v)) v = Unwrap(v);  // an argument left out is copied as it is
   Unfix(v);
   *slot = std::move(v);
 }
@@ -804,8 +804,8 @@ void Interpreter::ExecAssignGeneral(const Stmt& s) {
   }
   Value v = EvalExpr(*s.value);
   if (s.kind == StmtKind::Set) {
-    if (v.kind() != Kind::Object) ThrowRuntime(kErrObjectRequired);
-  } else if (v.kind() == Kind::Object) {
+    if (v.kind() != Kind::Object || IsMissing(v)) ThrowRuntime(kErrObjectRequired);
+  } else if (v.kind() == Kind::Object && !IsMissing(v)) {
     v = Unwrap(v);  // without Set an object gives its default value
   }
   Unfix(v);
@@ -1066,7 +1066,7 @@ Interpreter::Flow Interpreter::ExecSelect(const Stmt& s) {
 
 Interpreter::Flow Interpreter::ExecWith(const Stmt& s) {
   Value v = EvalExpr(*s.value);
-  if (v.kind() != Kind::Object) ThrowRuntime(kErrObjectRequired);
+  if (v.kind() != Kind::Object || IsMissing(v)) ThrowRuntime(kErrObjectRequired);
   frame_->with.push_back(std::move(v));
   struct Pop {
     std::vector<Value>& with;
@@ -1279,7 +1279,7 @@ Value Interpreter::Index(const Value& container, std::span<const Value> args) {
 std::shared_ptr<Object> Interpreter::RequireObject(const Expr& e) {
   const Value v = EvalExpr(e);
   try {
-    if (v.kind() != Kind::Object) ThrowRuntime(kErrObjectRequired);
+    if (v.kind() != Kind::Object || IsMissing(v)) ThrowRuntime(kErrObjectRequired);
     if (!v.object()) ThrowRuntime(kErrObjectNotSet);
   } catch (ScriptError& err) {
     Locate(err, e.pos);
