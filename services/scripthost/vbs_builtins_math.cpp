@@ -1,4 +1,5 @@
 // Number functions and conversions.
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -45,17 +46,40 @@ Value KeepWholeKinds(const Value& x, F f) {
   }
 }
 
+// A Currency rounded to `digits` decimals in its own units: a Double would
+// lose the last digits of the range. `mode` is 'e' half to even, 'f' down,
+// 't' toward zero.
+Value RoundUnits(std::int64_t units, std::int32_t digits, char mode) {
+  if (digits >= 4) return Value::Currency(units);
+  std::int64_t drop = 1;
+  for (std::int32_t i = digits; i < 4; ++i) drop *= 10;
+  std::int64_t q = units / drop;
+  const std::int64_t rem = units % drop;  // carries the sign of units
+  if (mode == 'f' && rem < 0) --q;
+  if (mode == 'e') {
+    const std::int64_t twice = 2 * (rem < 0 ? -rem : rem);
+    if (twice > drop || (twice == drop && (q & 1) != 0)) q += rem < 0 ? -1 : 1;
+  }
+  const __int128 out = static_cast<__int128>(q) * drop;
+  if (out < INT64_MIN || out > INT64_MAX) ThrowRuntime(kErrOverflow);
+  return Value::Currency(static_cast<std::int64_t>(out));
+}
+
 Value Round(Interpreter&, Args a) {
   const Plain x(a[0]);
   const std::int32_t digits = HasArg(a, 1) ? ToLong(a[1]) : 0;
   if (digits < 0) ThrowRuntime(kErrInvalidCall);
+  if ((*x).kind() == Kind::Currency) return RoundUnits((*x).currency_units(), digits, 'e');
   return KeepWholeKinds(*x, [digits](double d) { return RoundDigits(d, digits); });
 }
 
 // Int rounds down, Fix toward zero.
-template <double (*F)(double)>
+template <double (*F)(double), char kMode>
 Value WholePart(Interpreter&, Args a) {
   const Plain x(a[0]);
+  // Int(Now) is today's date: a date stays a date.
+  if ((*x).kind() == Kind::Date) return Value::Date(F((*x).date()));
+  if ((*x).kind() == Kind::Currency) return RoundUnits((*x).currency_units(), 0, kMode);
   return KeepWholeKinds(*x, F);
 }
 
@@ -174,10 +198,48 @@ Value Randomize(Interpreter& in, Args a) {
   return Value();
 }
 
+// An amount as text with a number of decimals, without its sign.
+struct Amount {
+  std::string num;
+  bool negative = false;
+};
+
+Amount DoubleAmount(double d, std::int32_t digits) {
+  const double r = RoundDigits(d, digits);
+  char buf[512];
+  std::snprintf(buf, sizeof buf, "%.*f", static_cast<int>(digits), std::fabs(r));
+  return {buf, r < 0};
+}
+
+// A Currency's decimals come from its units, exact over its whole range;
+// fewer than four round half to even as Round does.
+Amount CurrencyAmount(std::int64_t units, std::int32_t digits) {
+  std::uint64_t mag = units < 0 ? 0 - static_cast<std::uint64_t>(units) : static_cast<std::uint64_t>(units);
+  std::uint64_t unit_scale = kCurrencyScale;
+  if (digits < 4) {
+    std::uint64_t drop = 1;
+    for (std::int32_t i = digits; i < 4; ++i) drop *= 10;
+    const std::uint64_t rem = mag % drop;
+    mag /= drop;
+    if (rem > drop / 2 || (rem == drop / 2 && (mag & 1) != 0)) ++mag;
+    unit_scale /= drop;
+  }
+  std::string num = std::to_string(mag / unit_scale);
+  if (digits > 0) {
+    std::string frac = std::to_string(mag % unit_scale);
+    const std::size_t shown = static_cast<std::size_t>(std::min<std::int32_t>(digits, 4));
+    frac.insert(0, shown - frac.size(), '0');
+    frac.append(static_cast<std::size_t>(digits) - shown, '0');
+    num += "." + frac;
+  }
+  return {num, units < 0};
+}
+
 // FormatNumber(x[, digits[, leading zero[, parentheses[, grouping]]]]):
 // -1 or an absent argument means the default (2 digits, leading zero, no
 // parentheses, grouping by thousands).
-std::string FormatFixed(double d, std::int32_t digits, Args a, std::size_t first_flag, bool parens_default = false) {
+std::string FormatFixed(const Value& x, double factor, std::int32_t digits, Args a, std::size_t first_flag,
+                        bool parens_default = false) {
   auto flag = [&](std::size_t i, bool dflt) {
     if (!HasArg(a, i) || a[i].kind() == Kind::Empty) return dflt;
     const std::int32_t v = ToLong(a[i]);
@@ -189,10 +251,9 @@ std::string FormatFixed(double d, std::int32_t digits, Args a, std::size_t first
   const bool group = flag(first_flag + 2, true);
   if (digits < 0) digits = 2;
   if (digits > 255) ThrowRuntime(kErrInvalidCall);
-  const double r = RoundDigits(d, digits);
-  char buf[512];
-  std::snprintf(buf, sizeof buf, "%.*f", static_cast<int>(digits), std::fabs(r));
-  std::string num(buf);
+  const Amount amount = x.kind() == Kind::Currency && factor == 1 ? CurrencyAmount(x.currency_units(), digits)
+                                                                   : DoubleAmount(ToDouble(x) * factor, digits);
+  const std::string& num = amount.num;
   const std::size_t dot = num.find('.');
   std::string whole = num.substr(0, dot);
   std::string frac = dot == std::string::npos ? "" : num.substr(dot);
@@ -207,7 +268,7 @@ std::string FormatFixed(double d, std::int32_t digits, Args a, std::size_t first
   }
   if (whole == "0" && !leading && !frac.empty()) whole.clear();
   std::string out = whole + frac;
-  const bool negative = r < 0 && out.find_first_not_of("0.,") != std::string::npos;
+  const bool negative = amount.negative && out.find_first_not_of("0.,") != std::string::npos;
   if (negative) out = parens ? "(" + out + ")" : "-" + out;
   return out;
 }
@@ -216,14 +277,14 @@ Value FormatNumber(Interpreter&, Args a) {
   const Plain x(a[0]);
   if ((*x).kind() == Kind::Null) ThrowRuntime(kErrTypeMismatch);
   const std::int32_t digits = HasArg(a, 1) ? ToLong(a[1]) : -1;
-  return Value::String(FormatFixed(ToDouble(*x), digits, a, 2));
+  return Value::String(FormatFixed(*x, 1, digits, a, 2));
 }
 
 Value FormatPercent(Interpreter&, Args a) {
   const Plain x(a[0]);
   if ((*x).kind() == Kind::Null) ThrowRuntime(kErrTypeMismatch);
   const std::int32_t digits = HasArg(a, 1) ? ToLong(a[1]) : -1;
-  return Value::String(FormatFixed(ToDouble(*x) * 100, digits, a, 2) + "%");
+  return Value::String(FormatFixed(*x, 100, digits, a, 2) + "%");
 }
 
 // RGB(red, green, blue): each part above 255 counts as 255.
@@ -243,7 +304,7 @@ Value FormatCurrency(Interpreter&, Args a) {
   const Plain x(a[0]);
   if ((*x).kind() == Kind::Null) ThrowRuntime(kErrTypeMismatch);
   const std::int32_t digits = HasArg(a, 1) ? ToLong(a[1]) : -1;
-  std::string text = FormatFixed(ToDouble(*x), digits, a, 2, true);
+  std::string text = FormatFixed(*x, 1, digits, a, 2, true);
   const std::size_t at = (!text.empty() && (text[0] == '-' || text[0] == '(')) ? 1 : 0;
   return Value::String(text.insert(at, "$"));
 }
@@ -261,11 +322,11 @@ constexpr Builtin kMath[] = {
     {"csng", 1, 1, CSng},
     {"cstr", 1, 1, CStr},
     {"exp", 1, 1, Real<Expo>},
-    {"fix", 1, 1, WholePart<Trunc>},
+    {"fix", 1, 1, WholePart<Trunc, 't'>},
     {"formatcurrency", 1, 5, FormatCurrency},
     {"formatnumber", 1, 5, FormatNumber},
     {"formatpercent", 1, 5, FormatPercent},
-    {"int", 1, 1, WholePart<Floor>},
+    {"int", 1, 1, WholePart<Floor, 'f'>},
     {"isnumeric", 1, 1, IsNumeric},
     {"log", 1, 1, Real<Ln>},
     {"randomize", 0, 1, Randomize},

@@ -16,7 +16,8 @@ using Args = std::span<const Value>;
 Value IsEmpty(Interpreter&, Args a) { return Value::Boolean(a[0].kind() == Kind::Empty); }
 Value IsNull(Interpreter&, Args a) { return Value::Boolean(a[0].kind() == Kind::Null); }
 Value IsArray(Interpreter&, Args a) { return Value::Boolean(a[0].kind() == Kind::Array); }
-Value IsObject(Interpreter&, Args a) { return Value::Boolean(a[0].kind() == Kind::Object); }
+// An argument left out is an Error value, not an object.
+Value IsObject(Interpreter&, Args a) { return Value::Boolean(a[0].kind() == Kind::Object && !IsMissing(a[0])); }
 
 Value TypeNameOf(Interpreter&, Args a) { return Value::String(TypeName(a[0])); }
 
@@ -32,7 +33,7 @@ Value VarType(Interpreter&, Args a) {
     case Kind::Currency: t = 6; break;
     case Kind::Date: t = 7; break;
     case Kind::String: t = 8; break;
-    case Kind::Object: t = 9; break;
+    case Kind::Object: t = IsMissing(a[0]) ? 10 : 9; break;
     case Kind::Boolean: t = 11; break;
     case Kind::Byte: t = 17; break;
     case Kind::Array: t = 8192 + 12; break;

@@ -53,8 +53,21 @@ bool Test(BinaryOp op, int c) {
 }  // namespace
 
 Array& Writable(Value& v) {
-  if (v.array().use_count() > 1) v = Value::Array(std::make_shared<Array>(*v.array()));
+  // Each ByRef element of a call still running holds the array once more.
+  if (v.array().use_count() > 1 + static_cast<long>(v.array()->locks)) {
+    v = Value::Array(std::make_shared<Array>(*v.array()));
+    v.array()->locks = 0;  // a copy is not what was passed
+  }
   return *v.array();
+}
+
+void Unfix(Value& v) {
+  // A locked array has parameters writing into it: the copy must not see them.
+  if (v.kind() != Kind::Array || (!v.array()->fixed && v.array()->locks == 0)) return;
+  auto copy = std::make_shared<Array>(*v.array());
+  copy->fixed = false;
+  copy->locks = 0;
+  v = Value::Array(std::move(copy));
 }
 
 std::shared_ptr<Array> NewArray(std::span<const Value> bounds, bool fixed) {
@@ -707,6 +720,7 @@ Interpreter::Flow Interpreter::ExecStmt(const Stmt& s) {
       for (std::size_t i = 0; i <= s.args.size(); ++i) {
         Value* v = StoreTarget(i == 0 ? *s.target : *s.args[i - 1]);
         if (v->kind() != Kind::Array) ThrowRuntime(kErrTypeMismatch);
+        if (v->array()->locks > 0) ThrowRuntime(kErrArrayFixed);
         if (v->array()->fixed) {
           Array& a = Writable(*v);
           std::fill(a.items.begin(), a.items.end(), Value());
@@ -765,7 +779,8 @@ void Interpreter::AssignLocal(Value* slot, const Expr& value) {
     }
   }
   Value v = EvalExpr(value);
-  if (v.kind() == Kind::Object) v = Unwrap(v);
+  if (v.kind() == Kind::Object && !IsMissing(v)) v = Unwrap(v);  // an argument left out is copied as it is
+  Unfix(v);
   *slot = std::move(v);
 }
 
@@ -789,10 +804,11 @@ void Interpreter::ExecAssignGeneral(const Stmt& s) {
   }
   Value v = EvalExpr(*s.value);
   if (s.kind == StmtKind::Set) {
-    if (v.kind() != Kind::Object) ThrowRuntime(kErrObjectRequired);
-  } else if (v.kind() == Kind::Object) {
+    if (v.kind() != Kind::Object || IsMissing(v)) ThrowRuntime(kErrObjectRequired);
+  } else if (v.kind() == Kind::Object && !IsMissing(v)) {
     v = Unwrap(v);  // without Set an object gives its default value
   }
+  Unfix(v);
   try {
     if ((target.kind == ExprKind::Name || target.kind == ExprKind::Call) &&
         target.ref.where == NameRef::Where::Member) {
@@ -870,7 +886,9 @@ void Interpreter::ExecDim(const Stmt& s) {
     // ReDim
     const std::vector<Value> bounds = EvalArgs(item.bounds);
     Value* slot = StoreTarget(name);
-    if (slot->kind() == Kind::Array && slot->array()->fixed) ThrowRuntime(kErrArrayFixed);
+    if (slot->kind() == Kind::Array && (slot->array()->fixed || slot->array()->locks > 0)) {
+      ThrowRuntime(kErrArrayFixed);
+    }
     std::shared_ptr<Array> fresh = NewArray(bounds, false);
     if (s.flag && slot->kind() == Kind::Array && !slot->array()->upper.empty()) {
       const Array& old = *slot->array();
@@ -1048,7 +1066,7 @@ Interpreter::Flow Interpreter::ExecSelect(const Stmt& s) {
 
 Interpreter::Flow Interpreter::ExecWith(const Stmt& s) {
   Value v = EvalExpr(*s.value);
-  if (v.kind() != Kind::Object) ThrowRuntime(kErrObjectRequired);
+  if (v.kind() != Kind::Object || IsMissing(v)) ThrowRuntime(kErrObjectRequired);
   frame_->with.push_back(std::move(v));
   struct Pop {
     std::vector<Value>& with;
@@ -1261,7 +1279,7 @@ Value Interpreter::Index(const Value& container, std::span<const Value> args) {
 std::shared_ptr<Object> Interpreter::RequireObject(const Expr& e) {
   const Value v = EvalExpr(e);
   try {
-    if (v.kind() != Kind::Object) ThrowRuntime(kErrObjectRequired);
+    if (v.kind() != Kind::Object || IsMissing(v)) ThrowRuntime(kErrObjectRequired);
     if (!v.object()) ThrowRuntime(kErrObjectNotSet);
   } catch (ScriptError& err) {
     Locate(err, e.pos);
@@ -1412,7 +1430,7 @@ Value Interpreter::CallProcedure(const ProcDecl& p, const std::vector<ExprPtr>& 
   Frame f;
   OpenFrame(f, p);
   f.me = std::move(me);
-  std::vector<ElementArg> back;
+  ElementLocks elements;
   for (std::size_t i = 0; i < p.params.size(); ++i) {
     const Expr& a = *args[from + i];
     // ByRef (the default): a variable written alone is passed itself.
@@ -1424,47 +1442,40 @@ Value Interpreter::CallProcedure(const ProcDecl& p, const std::vector<ExprPtr>& 
         }
       }
     }
-    std::size_t offset = 0;
-    if (!p.by_val[i] && !a.parenthesized && a.kind == ExprKind::Call && ElementOf(a, &offset, &f.own[i])) {
-      back.push_back({&a, offset, i});
+    ElementArg element;
+    if (!p.by_val[i] && !a.parenthesized && a.kind == ExprKind::Call && ElementOf(a, &element)) {
+      f.slots[i] = &element.pinned->items[element.offset];
+      elements.held.push_back(std::move(element));
       continue;
     }
     f.own[i] = EvalExpr(a);
+    Unfix(f.own[i]);
   }
-  try {
+  {
     FrameScope scope(*this, f);
     ExecBlock(p.body);
-  } catch (...) {
-    WriteBack(back, f);
-    throw;
   }
-  WriteBack(back, f);
   Value result = p.result_slot >= 0 ? std::move(f.own[static_cast<std::size_t>(p.result_slot)]) : Value();
   f = Frame();
   if (!class_runtime_->pending.empty()) RunTerminations();
   return result;
 }
 
-// `a` names an element of an array variable: its place and its value now.
-bool Interpreter::ElementOf(const Expr& a, std::size_t* offset, Value* element) {
+// `a` names an element of an array variable: the array, held and locked,
+// and the element's place in it.
+bool Interpreter::ElementOf(const Expr& a, ElementArg* arg) {
   if (ProcedureOf(a.ref) || a.ref.where == NameRef::Where::Member) return false;
   Value* var = Variable(a.ref);
   if (!var || var->kind() != Kind::Array) return false;
   const std::vector<Value> indices = EvalArgs(a.args);
   var = Variable(a.ref);  // an index may have run code that changed it
   if (!var || var->kind() != Kind::Array) ThrowRuntime(kErrTypeMismatch);
-  *offset = var->array()->Offset(indices);
-  *element = var->array()->items[*offset];
+  const std::size_t offset = var->array()->Offset(indices);
+  Array& own = Writable(*var);  // not a copy that another variable shares
+  ++own.locks;
+  arg->pinned = var->array();
+  arg->offset = offset;
   return true;
-}
-
-void Interpreter::WriteBack(const std::vector<ElementArg>& back, const Frame& f) {
-  for (const ElementArg& b : back) {
-    Value* var = Variable(b.expr->ref);
-    // The array may have been replaced or shrunk meanwhile: then the change has nowhere to go.
-    if (!var || var->kind() != Kind::Array || b.offset >= var->array()->items.size()) continue;
-    Writable(*var).items[b.offset] = f.own[b.param];
-  }
 }
 
 Value Interpreter::CallProcedure(const ProcDecl& p, std::span<Arg> args, std::shared_ptr<ClassInstance> me) {

@@ -27,6 +27,10 @@ struct ClassRuntime;
 // Copy-on-write: an array shared with another variable is copied before
 // one of them changes it, so that arrays behave as values.
 Array& Writable(Value& v);
+// A fixed or locked array given to another variable (or a ByVal parameter)
+// becomes that variable's own dynamic copy: only the declared one refuses
+// ReDim, and only the one passed sees its ByRef elements change.
+void Unfix(Value& v);
 std::shared_ptr<Array> NewArray(std::span<const Value> bounds, bool fixed);
 
 class Interpreter {
@@ -170,15 +174,20 @@ class Interpreter {
   Value CallProcedure(const ProcDecl& p, std::span<Arg> args, std::shared_ptr<ClassInstance> me = nullptr);
   Value CallProcedure(const ProcDecl& p, const std::vector<ExprPtr>& args, std::size_t from,
                       std::shared_ptr<ClassInstance> me = nullptr);
-  // An array element passed ByRef: the procedure works on a copy that is
-  // written back when it returns.
+  // An array element passed ByRef: the parameter is the element itself.
+  // Until the call ends the array is held, so the element stays where it
+  // is whatever happens to the variable, and locked against ReDim and Erase.
   struct ElementArg {
-    const Expr* expr;
-    std::size_t offset;
-    std::size_t param;
+    std::shared_ptr<Array> pinned;
+    std::size_t offset = 0;
   };
-  bool ElementOf(const Expr& a, std::size_t* offset, Value* element);
-  void WriteBack(const std::vector<ElementArg>& back, const Frame& f);
+  struct ElementLocks {
+    std::vector<ElementArg> held;
+    ~ElementLocks() {
+      for (ElementArg& h : held) --h.pinned->locks;
+    }
+  };
+  bool ElementOf(const Expr& a, ElementArg* arg);
   Value CallBuiltin(const Builtin& b, std::span<const Value> args);
   Value CallBuiltinWith(const Builtin& b, const std::vector<ExprPtr>& args, std::size_t from);
   void CheckStack() const;

@@ -418,6 +418,50 @@ double ToDouble(const Value& v) {
   ThrowRuntime(kErrTypeMismatch);
 }
 
+namespace {
+
+// Text that is a plain decimal number, "-922337203685477.5808" say, made
+// into Currency units exactly: a Double would lose the last digits of the
+// range. Digits past the fourth decimal round half to even. Anything else
+// (exponents, grouping, &H) is for the general conversion.
+std::optional<std::int64_t> ExactCurrencyText(std::string_view t) {
+  while (!t.empty() && (t.front() == ' ' || t.front() == '\t')) t.remove_prefix(1);
+  while (!t.empty() && (t.back() == ' ' || t.back() == '\t')) t.remove_suffix(1);
+  bool negative = false;
+  if (!t.empty() && (t.front() == '-' || t.front() == '+')) {
+    negative = t.front() == '-';
+    t.remove_prefix(1);
+  }
+  __int128 units = 0;
+  int decimals = -1;  // digits after the point so far; -1 before it
+  int digits = 0, next = -1;
+  bool rest = false;  // a non-zero digit after the one that decides rounding
+  for (char c : t) {
+    if (c == '.' && decimals < 0) {
+      decimals = 0;
+      continue;
+    }
+    if (c < '0' || c > '9') return std::nullopt;
+    ++digits;
+    if (decimals >= 4) {
+      if (next < 0) next = c - '0';
+      else rest = rest || c != '0';
+      continue;
+    }
+    if (decimals >= 0) ++decimals;
+    units = units * 10 + (c - '0');
+    if (units > static_cast<__int128>(INT64_MAX) * 10) return std::nullopt;  // the Double path says Overflow
+  }
+  if (digits == 0) return std::nullopt;
+  for (int d = decimals < 0 ? 0 : decimals; d < 4; ++d) units *= 10;
+  if (next > 5 || (next == 5 && (rest || (units & 1) != 0))) ++units;
+  if (negative) units = -units;
+  if (units < INT64_MIN || units > INT64_MAX) ThrowRuntime(kErrOverflow);
+  return static_cast<std::int64_t>(units);
+}
+
+}  // namespace
+
 std::int64_t ToCurrencyUnits(const Value& v) {
   const Plain u_plain(v);
   const Value& u = *u_plain;
@@ -428,6 +472,9 @@ std::int64_t ToCurrencyUnits(const Value& v) {
     case Kind::Integer:
     case Kind::Long:
     case Kind::Byte: return ToWhole(u, INT32_MIN, INT32_MAX) * kCurrencyScale;
+    case Kind::String:
+      if (const std::optional<std::int64_t> exact = ExactCurrencyText(u.str())) return *exact;
+      break;
     default: break;
   }
   const double d = ToDouble(u);

@@ -215,6 +215,8 @@ struct Array {
   std::vector<std::int32_t> upper;  // upper bound of each dimension; -1: none
   std::vector<Value> items;
   bool fixed = false;  // declared with its size: no ReDim
+  // Elements of it passed ByRef to calls still running: no ReDim or Erase.
+  std::uint32_t locks = 0;
 
   // Throws "Subscript out of range" for wrong indices or count.
   std::size_t Offset(std::span<const Value> indices) const;
