@@ -382,7 +382,7 @@ bool Interpreter::TryLen(const Expr& e, std::int64_t* v, bool* small) const {
   const Expr& a = *e.args[0];
   const Value& text = a.kind == ExprKind::Literal ? a.value : *frame_->slots[static_cast<std::size_t>(a.ref.slot)];
   if (text.kind() != Kind::String) return false;
-  *v = Units(text.str());
+  *v = Units(text.str()) - (EndsWithHalfUnit(text.str()) ? 1 : 0);
   *small = false;
   return *v <= INT32_MAX;
 }
