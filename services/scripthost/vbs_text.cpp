@@ -56,8 +56,10 @@ std::string MapText(std::string_view s) {
 
 // Walks characters as ByteAt does, so that both agree on broken text too.
 std::int64_t Units(std::string_view s) {
-  std::int64_t u = 0;
+  // Plain ASCII, the usual text, is one unit a byte.
   std::size_t i = 0;
+  while (i < s.size() && static_cast<unsigned char>(s[i]) < 0x80) i++;
+  std::int64_t u = static_cast<std::int64_t>(i);
   while (i < s.size()) {
     const std::size_t n = SeqLength(static_cast<unsigned char>(s[i]));
     u += n == 4 ? 2 : 1;  // outside the BMP: a surrogate pair
