@@ -1451,6 +1451,12 @@ Value Interpreter::CallProcedure(const ProcDecl& p, const std::vector<ExprPtr>& 
     f.own[i] = EvalExpr(a);
     Unfix(f.own[i]);
   }
+  return RunFrame(p, f);
+}
+
+// Runs p's body in the frame its arguments were put in: its result. The
+// frame is emptied before any Class_Terminate its values left pending runs.
+Value Interpreter::RunFrame(const ProcDecl& p, Frame& f) {
   {
     FrameScope scope(*this, f);
     ExecBlock(p.body);
@@ -1488,14 +1494,7 @@ Value Interpreter::CallProcedure(const ProcDecl& p, std::span<Arg> args, std::sh
     if (args[i].ref && !p.by_val[i]) f.slots[i] = args[i].ref;
     else f.own[i] = args[i].value;
   }
-  {
-    FrameScope scope(*this, f);
-    ExecBlock(p.body);
-  }
-  Value result = p.result_slot >= 0 ? std::move(f.own[static_cast<std::size_t>(p.result_slot)]) : Value();
-  f = Frame();
-  if (!class_runtime_->pending.empty()) RunTerminations();
-  return result;
+  return RunFrame(p, f);
 }
 
 }  // namespace tarv::vbs
