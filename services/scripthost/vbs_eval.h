@@ -136,6 +136,7 @@ class Interpreter {
   Flow ExecStmt(const Stmt& s);
   void ExecAssign(const Stmt& s);
   [[gnu::noinline]] void AssignLocal(Value* slot, const Expr& value);
+  bool TextOfWhole(Value* slot, const Expr& arg);
   [[gnu::noinline]] void ExecAssignGeneral(const Stmt& s);
   void ExecDim(const Stmt& s);
   void ExecCall(const Stmt& s);
