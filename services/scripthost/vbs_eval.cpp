@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cstdint>
 
 #include "services/scripthost/vbs_builtins.h"
@@ -323,6 +324,10 @@ void Interpreter::BindExpr(Expr& e, ProcDecl* proc, const ProcDecl* scope, bool 
       whole = e.key == "len" && e.ref.builtin && e.ref.where == NameRef::Where::Global && e.args.size() == 1 &&
               (e.args[0]->kind == ExprKind::Literal ||
                (e.args[0]->kind == ExprKind::Name && e.args[0]->ref.where == NameRef::Where::Local));
+      e.text_of_whole = e.key == "cstr" && e.ref.builtin && e.ref.where == NameRef::Where::Global &&
+                        e.args.size() == 1 &&
+                        (e.args[0]->kind == ExprKind::Literal ||
+                         (e.args[0]->kind == ExprKind::Name && e.args[0]->ref.where == NameRef::Where::Local));
       break;
     case ExprKind::Binary:
       switch (static_cast<BinaryOp>(e.op)) {
@@ -763,6 +768,7 @@ void Interpreter::AssignLocal(Value* slot, const Expr& value) {
     // x = Builtin(...): straight to the built-in unless a script defined that name.
     const GlobalEntry& g = globals_[static_cast<std::size_t>(value.ref.global)];
     if (!g.defined && !g.proc) {
+      if (value.text_of_whole && TextOfWhole(slot, *value.args[0])) return;
       // Made by the call itself: a Value declared first and assigned after
       // costs a clearing of its storage on every statement.
       Value v = [&] {
@@ -782,6 +788,22 @@ void Interpreter::AssignLocal(Value* slot, const Expr& value) {
   if (v.kind() == Kind::Object && !IsMissing(v)) v = Unwrap(v);  // an argument left out is copied as it is
   Unfix(v);
   *slot = std::move(v);
+}
+
+// x = CStr(n) for an Integer or a Long n: its digits written into x, in
+// the text x already holds when it is one. False for any other kind of n.
+bool Interpreter::TextOfWhole(Value* slot, const Expr& arg) {
+  const Value& n = arg.kind == ExprKind::Literal ? arg.value : *frame_->slots[static_cast<std::size_t>(arg.ref.slot)];
+  std::int32_t whole;
+  if (n.kind() == Kind::Integer) whole = n.integer();
+  else if (n.kind() == Kind::Long) whole = n.long_value();
+  else return false;
+  char digits[16];
+  const auto end = std::to_chars(digits, digits + sizeof digits, whole).ptr;
+  const std::size_t size = static_cast<std::size_t>(end - digits);
+  if (slot->kind() == Kind::String) slot->mutable_str().assign(digits, size);
+  else *slot = Value::String(std::string(digits, size));
+  return true;
 }
 
 void Interpreter::ExecAssignGeneral(const Stmt& s) {

@@ -131,16 +131,19 @@ class Interpreter {
   bool Pure(const Expr& e) const;
 
   // ---- statements ----
-  Flow ExecBlock(const Block& b);
+  // Those marked hot run on every turn of a loop; the compiler keeps them
+  // side by side, away from the code that runs once.
+  [[gnu::hot]] Flow ExecBlock(const Block& b);
   Flow Exec(const Stmt& s);
   Flow ExecStmt(const Stmt& s);
-  void ExecAssign(const Stmt& s);
-  [[gnu::noinline]] void AssignLocal(Value* slot, const Expr& value);
+  [[gnu::hot]] void ExecAssign(const Stmt& s);
+  [[gnu::noinline, gnu::hot]] void AssignLocal(Value* slot, const Expr& value);
+  [[gnu::hot]] bool TextOfWhole(Value* slot, const Expr& arg);
   [[gnu::noinline]] void ExecAssignGeneral(const Stmt& s);
   void ExecDim(const Stmt& s);
   void ExecCall(const Stmt& s);
   Flow ExecIf(const Stmt& s);
-  Flow ExecFor(const Stmt& s);
+  [[gnu::hot]] Flow ExecFor(const Stmt& s);
   Flow ExecForEach(const Stmt& s);
   Flow ExecDo(const Stmt& s);
   Flow ExecSelect(const Stmt& s);
@@ -154,8 +157,8 @@ class Interpreter {
   Value EvalMember(const Expr& e);
   Value EvalBinary(const Expr& e);
   const Value* Peek(const Expr& e) const;
-  bool TryWhole(const Expr& e, std::int64_t* v, bool* small) const;
-  bool TryLen(const Expr& e, std::int64_t* v, bool* small) const;
+  [[gnu::hot]] bool TryWhole(const Expr& e, std::int64_t* v, bool* small) const;
+  [[gnu::hot]] bool TryLen(const Expr& e, std::int64_t* v, bool* small) const;
   Value EvalNew(const Expr& e);
   bool Condition(const Expr& e);
   std::vector<Value> EvalArgs(const std::vector<ExprPtr>& args);
@@ -189,8 +192,8 @@ class Interpreter {
     }
   };
   bool ElementOf(const Expr& a, ElementArg* arg);
-  Value CallBuiltin(const Builtin& b, std::span<const Value> args);
-  Value CallBuiltinWith(const Builtin& b, const std::vector<ExprPtr>& args, std::size_t from);
+  [[gnu::hot]] Value CallBuiltin(const Builtin& b, std::span<const Value> args);
+  [[gnu::hot]] Value CallBuiltinWith(const Builtin& b, const std::vector<ExprPtr>& args, std::size_t from);
   void CheckStack() const;
 
   // ---- classes (vbs_class.cpp) ----

@@ -85,6 +85,9 @@ struct Expr {
   // may be counted in whole numbers without making values; the top of such a
   // tree keeps it in `steps`.
   bool whole = false;
+  // CStr of a local or a literal: a whole number's digits go straight into
+  // the variable assigned, without a Value made and moved on the way.
+  bool text_of_whole = false;
   std::vector<WholeStep> steps;
   Pos pos;
   int depth = 1;              // height of the tree below and including this node
