@@ -99,8 +99,11 @@ TEST(SshPassword, AFrozenServerEndsTheCommandAtTheStepTimeOut) {
   TempDir dir;
   Sshd sshd(dir, Auth::Password);
   ASSERT_TRUE(sshd.up()) << tarvtest::ReadFile(sshd.log());
-  tarvtest::Start(dir, "run.set step.timeout {2} seconds\n" + sshd.Connect() +
+  // Short time-outs start after the login, which a loaded machine may take
+  // seconds over.
+  tarvtest::Start(dir, sshd.Connect() +
                            "ssh.recv expect {$ }\n"
+                           "run.set step.timeout {2} seconds\n"
                            "ssh.command {echo never}\n"
                            "var {after} value {reached}\n");
   ASSERT_EQ(RunThroughLine(3), Errors{});
@@ -124,8 +127,8 @@ TEST(SshPassword, TheChannelAndTheCommandsStartShareTheStepTimeOut) {
   Sshd sshd(dir, Auth::Password);
   ASSERT_TRUE(sshd.up()) << tarvtest::ReadFile(sshd.log());
   sshpeer::SlowRelay relay(sshd.port());
-  tarvtest::Start(dir, "run.set step.timeout {3} seconds\n" +
-                           sshd.Connect(sshpeer::kPassword, relay.port()) +
+  tarvtest::Start(dir, sshd.Connect(sshpeer::kPassword, relay.port()) +
+                           "run.set step.timeout {3} seconds\n"
                            "ssh.command {echo never}\n"
                            "var {after} value {reached}\n");
   ASSERT_EQ(RunThroughLine(2), Errors{});
@@ -152,9 +155,10 @@ TEST(SshPassword, AutomaticAnswersWaitWithinTheReceive) {
   sshpeer::SlowRelay relay(sshd.port());
   // The window is then spent by sends nothing takes: the one that meets
   // its end fails and ends the loop.
-  tarvtest::Start(dir, "run.set step.timeout {2} seconds\nrun.set run.maxtime {60} seconds\n" +
+  tarvtest::Start(dir, "run.set run.maxtime {60} seconds\n" +
                            sshd.Connect(sshpeer::kPassword, relay.port()) +
                            "ssh.recv expect {$ }\n"
+                           "run.set step.timeout {2} seconds\n"
                            "ssh.send {while :; do printf 'Q''?'; sleep 0.2; done%0A}\n"
                            "ssh.recv for {1} seconds\n"
                            "loop.begin\nssh.send {" + std::string(1020, 'x') +
@@ -202,9 +206,11 @@ TEST(SshPassword, ASendCutShortIsAnError) {
   std::string sends;
   for (int i = 0; i < 8; i++) sends += "ssh.send {" + std::string(1020, 'x') + "}\n";
   // The first error ends the run; one that never comes, the run's time limit.
-  RunLogged(dir, "run.set step.timeout {1} seconds\nrun.set run.maxtime {40} seconds\n" +
-                     sshd.Connect() +
+  // The login keeps the default time-out: a loaded machine may take over a
+  // second for the key exchange.
+  RunLogged(dir, "run.set run.maxtime {40} seconds\n" + sshd.Connect() +
                      "ssh.recv expect {$ }\n"
+                     "run.set step.timeout {1} seconds\n"
                      "ssh.send {stty raw -echo; sleep 60%0A}\n"
                      "ssh.recv for {1} seconds\n"
                      "run.set onerror {run.end}\n"
