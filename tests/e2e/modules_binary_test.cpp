@@ -48,12 +48,7 @@ TEST(Modules, AnEmptyRunMapsNoLibraryOfAModule) {
 TEST(Modules, ScriptLoadsOnlyTheModulesItUses) {
   tarvtest::TempDir dir;
   const std::string script = dir.Write("s.nms",
-      "sqlite.open {" + dir.File("t.db") + "}\n"
-      "var {a} value {kept}\n"
-      "sqlite.save var {a}\n"
-      "var {a} value {lost}\n"
-      "sqlite.load var {a}\n"
-      "sqlite.close\n"
+      tarvtest::SqliteKeptLines(dir) +
       "var {n} value number {6*7}\n"
       "sys.vbscript {Function TarvMain() : TarvMain = UCase(\"~a~\") : End Function}\n"
       // A new database file's first open counts its two missing tables.

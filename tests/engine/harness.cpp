@@ -44,6 +44,15 @@ std::string TempDir::Write(const std::string& name, const std::string& bytes) co
   return p;
 }
 
+std::string SqliteKeptLines(const TempDir& dir) {
+  return "sqlite.open {" + dir.File("t.db") + "}\n"
+         "var {a} value {kept}\n"
+         "sqlite.save var {a}\n"
+         "var {a} value {lost}\n"
+         "sqlite.load var {a}\n"
+         "sqlite.close\n";
+}
+
 std::string ReadFile(const std::string& path) {
   std::ifstream f(path, std::ios::binary);
   std::stringstream ss;

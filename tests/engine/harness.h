@@ -26,6 +26,10 @@ class TempDir {
 
 std::string ReadFile(const std::string& path);
 
+// Script lines that save the variable `a` as "kept" in dir/t.db, change it
+// and load it back: a run that loads the database module leaves a = kept.
+std::string SqliteKeptLines(const TempDir& dir);
+
 // Writes the script into dir, starts the engine on "tarv MODE script" with
 // the program's folder set to dir (so dir/log receives the log when it
 // exists), without the run-error pause.  Does not run a step.

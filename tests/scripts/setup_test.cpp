@@ -65,12 +65,7 @@ TEST(Setup, AnInstalledTreeRunsAModuleWithoutTheBuild) {
   ASSERT_TRUE(std::filesystem::exists(prefix + "/bin/tarv"));
 
   const std::string script = dir.Write("s.nms",
-      "sqlite.open {" + dir.File("t.db") + "}\n"
-      "var {a} value {kept}\n"
-      "sqlite.save var {a}\n"
-      "var {a} value {lost}\n"
-      "sqlite.load var {a}\n"
-      "sqlite.close\n"
+      tarvtest::SqliteKeptLines(dir) +
       "text.add {~a~}\n"
       "text.headpointer move to head\ntext.tailpointer move to tail\n"
       "text.save to file {out.txt}\nrun.end\n");
