@@ -38,34 +38,22 @@ void* Open(const char* path, char* error, int room) {
 void* TarvOpenModule(const char* name, char* error, int room) {
   char dir[1024];
   ProgramDir(dir, sizeof dir);
+  // Only folders found from the program itself: a folder named at build time
+  // may be gone, and then anyone who re-creates it would choose the code an
+  // installed program runs.
   char beside[1024 + 64];
   std::snprintf(beside, sizeof beside, "%s/modules", dir);
   // Where `cmake --install` puts them: PREFIX/bin/tarv, PREFIX/lib/tarv/modules.
   char installed[1024 + 64];
   std::snprintf(installed, sizeof installed, "%s/../lib/tarv/modules", dir);
-  const char* const dirs[] = {
-      beside,
-      installed,
-#ifdef TARV_MODULE_DIR
-      // A program copied away from its build still finds the build's modules.
-      TARV_MODULE_DIR,
-#endif
-  };
+  const char* const dirs[] = {beside, installed};
   // The first folder that holds the module's file is the one used: a module
   // there that fails to load is reported, not passed over.
-  const char* chosen = nullptr;
   char path[1024 + 128];
-  for (const char* d : dirs) {
-    if (ModulePath(d, name, path, sizeof path) && access(path, F_OK) == 0) {
-      chosen = d;
-      break;
-    }
-  }
-  if (!chosen && !ModulePath(dirs[0], name, path, sizeof path)) {
-    std::snprintf(error, room, "tarv_%s.so: the program's folder name is too long", name);
-    return nullptr;
-  }
-  return Open(path, error, room);
+  for (const char* d : dirs)
+    if (ModulePath(d, name, path, sizeof path) && access(path, F_OK) == 0) return Open(path, error, room);
+  std::snprintf(error, room, "tarv_%s.so is in neither %s nor %s", name, beside, installed);
+  return nullptr;
 }
 
 void* TarvModuleSymbol(void* module, const char* symbol) { return dlsym(module, symbol); }

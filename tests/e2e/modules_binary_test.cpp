@@ -77,26 +77,33 @@ std::string LoggedRun(const tarvtest::TempDir& dir, const std::string& script) {
   return log;
 }
 
+// The module folder of the build the tests run.
+std::filesystem::path BuildModules() {
+  return std::filesystem::path(tarvtest::TarvBinary()).parent_path() / "modules";
+}
+
+const std::string kEveryModuleScript =
+    "run.set loglevel {error}\n"
+    "sys.vbscript {Function TarvMain() : TarvMain = 1 : End Function}\n"
+    "sqlite.close\nweb.close\nsnmp.getnext oid {x}\nssh.command {x}\nexcel.close\nscreen.clear\n"
+    "text.add {errors=~run.errors~}\n"
+    "text.headpointer move to head\ntext.tailpointer move to tail\n"
+    "text.save to file {out.txt}\nrun.end\n";
+
 // Every module loads into the program (all its symbols bound at once), also
-// into a copy of it that has no modules beside it, and a broken module
-// beside the program fails only its own statements.
+// into a copy of it with its modules beside it, and a broken module beside
+// the program fails only its own statements.
 TEST(Modules, EveryModuleLoadsAndABrokenOneIsACountedError) {
   tarvtest::TempDir dir;
-  const std::string script = dir.Write("s.nms",
-      "run.set loglevel {error}\n"
-      "sys.vbscript {Function TarvMain() : TarvMain = 1 : End Function}\n"
-      "sqlite.close\nweb.close\nsnmp.getnext oid {x}\nssh.command {x}\nexcel.close\nscreen.clear\n"
-      "text.add {errors=~run.errors~}\n"
-      "text.headpointer move to head\ntext.tailpointer move to tail\n"
-      "text.save to file {out.txt}\nrun.end\n");
+  const std::string script = dir.Write("s.nms", kEveryModuleScript);
   std::filesystem::copy_file(tarvtest::TarvBinary(), dir.File("tarv"));
+  std::filesystem::copy(BuildModules(), dir.File("modules"));
   std::string log = LoggedRun(dir, script);
   EXPECT_NE(log.find("ssh_command_a2:"), std::string::npos) << log;  // the log holds the errors
   EXPECT_EQ(log.find("cannot be loaded"), std::string::npos) << log;
   const std::string errors = tarvtest::ReadFile(dir.File("out.txt"));
   ASSERT_TRUE(errors.starts_with("errors=")) << errors;
 
-  std::filesystem::create_directory(dir.File("modules"));
   dir.Write("modules/tarv_database.so", "not a module");
   log = LoggedRun(dir, script);
   const std::string expected = "description: [sqlite_close:The module [tarv_database.so] cannot be loaded: " +
@@ -106,6 +113,45 @@ TEST(Modules, EveryModuleLoadsAndABrokenOneIsACountedError) {
   EXPECT_EQ(tarvtest::ReadFile(dir.File("out.txt")), "errors=" + std::to_string(std::stoi(errors.substr(7)) + 1));
   for (size_t at = log.find("cannot be loaded"); at != std::string::npos; at = log.find("cannot be loaded", at + 1))
     EXPECT_EQ(log.compare(at - 43, 43, "sqlite_close:The module [tarv_database.so] "), 0) << log.substr(at - 43, 80);
+}
+
+// An installed program takes its modules from PREFIX/lib/tarv/modules and
+// from nowhere else: with its own database module removed, the build's
+// module (which still exists) is not loaded either, and the error names the
+// folders looked in.
+TEST(Modules, AnInstalledProgramLoadsOnlyItsOwnModules) {
+  tarvtest::TempDir dir;
+  const std::string prefix = dir.File("prefix");
+  const auto install = tarvtest::RunProgram(
+      "/usr/bin/cmake", {"--install", std::filesystem::path(tarvtest::TarvBinary()).parent_path().string(),
+                         "--prefix", prefix},
+      dir.path().string());
+  ASSERT_EQ(install.exitCode, 0) << install.output;
+  const std::string program = prefix + "/bin/tarv";
+  const std::string installed = prefix + "/lib/tarv/modules";
+  ASSERT_TRUE(std::filesystem::exists(installed + "/tarv_database.so")) << install.output;
+  ASSERT_TRUE(std::filesystem::exists(BuildModules() / "tarv_database.so"));
+
+  const std::string script = dir.Write("s.nms", kEveryModuleScript);
+  const auto whole = Traced(program, script, dir.path().string());
+  EXPECT_EQ(whole.exitCode, 0) << whole.output;
+  EXPECT_TRUE(FilesOpened(whole.output).contains("tarv_database.so")) << whole.output;
+  const std::string errors = tarvtest::ReadFile(dir.File("out.txt"));
+  ASSERT_TRUE(errors.starts_with("errors=")) << errors;
+
+  std::filesystem::remove(installed + "/tarv_database.so");
+  std::filesystem::create_directory(prefix + "/bin/log");
+  const auto r = Traced(program, script, dir.path().string());
+  EXPECT_EQ(r.exitCode, 0) << r.output;
+  EXPECT_FALSE(FilesOpened(r.output).contains("tarv_database.so")) << r.output;
+  // One error more: the statement of the missing module.
+  EXPECT_EQ(tarvtest::ReadFile(dir.File("out.txt")), "errors=" + std::to_string(std::stoi(errors.substr(7)) + 1));
+  std::string log;
+  for (const auto& e : std::filesystem::directory_iterator(prefix + "/bin/log")) log += tarvtest::ReadFile(e.path().string());
+  const std::string expected = "description: [sqlite_close:The module [tarv_database.so] cannot be loaded: "
+                               "tarv_database.so is in neither " + prefix + "/bin/modules nor " + prefix +
+                               "/bin/../lib/tarv/modules]";
+  EXPECT_NE(log.find(expected), std::string::npos) << log;
 }
 
 }  // namespace
