@@ -23,6 +23,7 @@ command -v tclsh >/dev/null || { echo "tclsh is needed (apt-get install tcl)" >&
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp "$tarv" "$work/tarv"
+ln -s "$(cd "$(dirname "$tarv")" && pwd)/modules" "$work/modules"
 cp "$here"/scripts/*.nms "$work/"
 cd "$work"
 

@@ -31,6 +31,7 @@ cleanup() {
 trap cleanup EXIT
 # The log folder beside the program keeps the debug runs' logs alike.
 cp "$bin" "$work/tarv"
+ln -s "$(cd "$(dirname "$bin")" && pwd)/modules" "$work/modules"
 mkdir "$work/log"
 cp "$here/scripts/loop_hide.nms" "$here/scripts/loop_log4.nms" "$work/"
 cd "$work"

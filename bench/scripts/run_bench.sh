@@ -23,6 +23,7 @@ work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 # The log folder must sit beside the program.
 cp "$bin" "$work/tarv"
+ln -s "$(cd "$(dirname "$bin")" && pwd)/modules" "$work/modules"
 mkdir "$work/log"
 cp "$here/loop_hide.nms" "$here/loop_log4.nms" "$work/"
 cd "$work"

@@ -38,8 +38,7 @@ TEST(Binary, HideRunsExitZeroWhateverTheScript) {
 
 TEST(Binary, LogGoesBesideTheProgramOnlyWhenTheFolderExists) {
   TempDir dir;
-  std::filesystem::copy_file(TarvBinary(), dir.File("tarv"));
-  std::filesystem::permissions(dir.File("tarv"), std::filesystem::perms::owner_all);
+  tarvtest::CopyProgram(dir.path().string());
   std::string script = dir.Write("s.nms", "run.set loglevel {debug}\n# x\nrun.end\n");
 
   auto r = RunProgram(dir.File("tarv"), {"hide", script}, dir.path().string());
@@ -63,8 +62,7 @@ TEST(Binary, LogGoesBesideTheProgramOnlyWhenTheFolderExists) {
 // its step tables: every statement that takes a `password` shows it masked.
 TEST(Binary, PasswordsAreMaskedInTheLog) {
   TempDir dir;
-  std::filesystem::copy_file(TarvBinary(), dir.File("tarv"));
-  std::filesystem::permissions(dir.File("tarv"), std::filesystem::perms::owner_all);
+  tarvtest::CopyProgram(dir.path().string());
   std::filesystem::create_directory(dir.File("log"));
   const std::string script = dir.Write("s.nms",
       "run.set loglevel {debug}\nrun.set step.timeout {1} seconds\n"
@@ -121,8 +119,7 @@ TEST_P(Script, SavesWhatItsExpectedOutputHolds) {
   const std::string name = GetParam();
   TempDir dir;
   const std::string d = dir.path().string();
-  std::filesystem::copy_file(TarvBinary(), dir.File("tarv"));
-  std::filesystem::permissions(dir.File("tarv"), std::filesystem::perms::owner_all);
+  tarvtest::CopyProgram(dir.path().string());
   std::filesystem::create_directory(dir.File("log"));
   for (const auto& e : std::filesystem::directory_iterator(kScripts))
     std::filesystem::copy_file(e.path(), dir.path() / e.path().filename());

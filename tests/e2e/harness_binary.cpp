@@ -7,10 +7,20 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 
 namespace tarvtest {
 
 std::string TarvBinary() { return TARV_BINARY; }
+
+std::string CopyProgram(const std::string& folder) {
+  namespace fs = std::filesystem;
+  const fs::path program = fs::path(folder) / "tarv";
+  fs::copy_file(TarvBinary(), program);
+  fs::permissions(program, fs::perms::owner_all);
+  fs::create_directory_symlink(fs::path(TarvBinary()).parent_path() / "modules", fs::path(folder) / "modules");
+  return program.string();
+}
 
 BinaryRun RunProgram(const std::string& program, const std::vector<std::string>& args,
                      const std::string& cwd, int timeoutSeconds) {

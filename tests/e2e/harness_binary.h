@@ -19,4 +19,8 @@ BinaryRun RunProgram(const std::string& program, const std::vector<std::string>&
 // The built tarv binary.
 std::string TarvBinary();
 
+// A copy of the built program as `folder`/tarv, with the build's modules
+// reachable beside it as the program looks for them; returns its path.
+std::string CopyProgram(const std::string& folder);
+
 }  // namespace tarvtest

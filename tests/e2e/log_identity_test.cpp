@@ -55,16 +55,14 @@ std::string NumbersBesideFolder(const std::string& log) {
 std::string RunInMode(const std::string& mode, const std::string& level) {
   tarvtest::TempDir dir;
   const std::string d = dir.path().string();
-  std::filesystem::copy_file(tarvtest::TarvBinary(), dir.File("tarv"));
-  std::filesystem::permissions(dir.File("tarv"), std::filesystem::perms::owner_all);
+  tarvtest::CopyProgram(d);
   std::filesystem::create_directory(dir.File("log"));
   std::filesystem::create_directory(dir.File("peer"));
   for (const char* f : {"families.nms", "families.peer.nms"})
     std::filesystem::copy_file(kScripts / f, dir.path() / f);
 
   // The peer runs from a folder of its own so that only the run under test logs.
-  std::filesystem::copy_file(tarvtest::TarvBinary(), dir.File("peer/tarv"));
-  std::filesystem::permissions(dir.File("peer/tarv"), std::filesystem::perms::owner_all);
+  tarvtest::CopyProgram(dir.File("peer"));
   const std::string port = std::to_string(tcppeer::FreePort());
   tarvtest::BinaryRun peer;
   std::thread peerRun([&] {

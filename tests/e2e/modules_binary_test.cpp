@@ -96,6 +96,7 @@ const std::string kEveryModuleScript =
 TEST(Modules, EveryModuleLoadsAndABrokenOneIsACountedError) {
   tarvtest::TempDir dir;
   const std::string script = dir.Write("s.nms", kEveryModuleScript);
+  // A real copy of the modules: one of them is broken below.
   std::filesystem::copy_file(tarvtest::TarvBinary(), dir.File("tarv"));
   std::filesystem::copy(BuildModules(), dir.File("modules"));
   std::string log = LoggedRun(dir, script);

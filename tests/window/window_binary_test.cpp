@@ -35,9 +35,9 @@ using tarvtest::Count;
 
 // The binary copied beside a log folder, so that its debug log is kept.
 std::string BinaryWithLog(const TempDir& dir) {
-  std::filesystem::copy_file(tarvtest::TarvBinary(), dir.File("tarv"));
+  const std::string program = tarvtest::CopyProgram(dir.path().string());
   std::filesystem::create_directory(dir.File("log"));
-  return dir.File("tarv");
+  return program;
 }
 
 class WindowBinary : public ::testing::Test {
