@@ -210,6 +210,10 @@ TEST(Examples, SnmpAlertComparesTheObjectWithItsLimit) {
       {false, base + ".6", "5", base + ".6 = 7\nALERT (limit 5)\n"},
       {false, base + ".6", "7", base + ".6 = 7\nok (limit 7)\n"},
       {false, base + ".9", "5", base + ".9 = NULL\nmissing (limit 5)\n"},
+      // Values that if.var cannot compare: never an alert.
+      {false, base + ".2", "5", base + ".2 = 1 Days 0 Hours 0 Minutes 0 Seconds\nnot a number (limit 5)\n"},
+      {false, base + ".1", "5", base + ".1 = -5\nnot a number (limit 5)\n"},
+      {false, base + ".7", "5", base + ".7 = hello world\nnot a number (limit 5)\n"},
       {true, base + ".6", "5", base + ".6 = \nno answer (limit 5)\n"},
   };
   for (const Case& c : cases) {
