@@ -29,6 +29,7 @@ constexpr int kSqlMax = 1020;
 constexpr int kNameMax = 62;
 constexpr int kTooLong = -12;  // SqliteSelectOne: the column does not fit
 constexpr int kSaveMax = 1022;  // bytes of a value sqlite.save var takes
+constexpr const char* kRowsVar = "sqlite.rows";
 
 constexpr const char* kCreateLog =
     "CREATE TABLE tarv_log(\n"
@@ -215,13 +216,14 @@ int EsSqliteExecSql(const std::string& sql, const SqlValues& values) {
   SqliteDb db;
   if (const int rc = SqliteOpen(&db); rc < 0) return rc;
   sgSqlite.RowCount = 0;
-  // Made before the rows can fill the store, so that it can tell how many were kept.
-  if (TarvFindVar("sqlite.rows", 11) < 0) TarvSetVarInt2("sqlite.rows", 0);
   RowVars vars("EsSqliteCallBack SetVar ", " Err!");
   const auto row = [&vars](sqlite3_stmt* st) {
     // Once the store is full, later statements still run, making no variables.
     if (vars.Stopped()) return false;
     const int n = ++sgSqlite.RowCount;
+    // Made before the rows can fill the store, so that it can tell how many were kept.
+    if (n == 1 && TarvFindVar(kRowsVar, static_cast<int>(std::strlen(kRowsVar))) < 0)
+      TarvSetVarInt2(kRowsVar, 0);
     for (int i = 0; i < sqlite3_column_count(st); i++)
       vars.Set(SqlFormat("sqlite.%d.%s", n, Text(sqlite3_column_name(st, i))), Column(st, i));
     return vars.EndRow();
@@ -232,7 +234,7 @@ int EsSqliteExecSql(const std::string& sql, const SqlValues& values) {
   else if (sgSqlite.RowCount < 1)
     sgSqlite.RowCount = sqlite3_changes(db.Db);
   if (sgSqlite.RowCount < 0) sgSqlite.RowCount = 0;
-  if (TarvSetVarInt2("sqlite.rows", sgSqlite.RowCount) < 0)
+  if (TarvSetVarInt2(kRowsVar, sgSqlite.RowCount) < 0)
     return NmsRunError(-5, "EsSqliteExecSql SetVar sqlite.rows Err!");
   return 0;
 }
