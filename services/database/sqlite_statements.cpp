@@ -293,10 +293,10 @@ int sqlite_log_a2() {
 int sqlite_save_var_a3() {
   HandlerBegin();
   if (const int rc = ArgCheckLength(3, kNameMax, -3); rc != 0) return rc;
-  char value[VAR_VAL] = {};
-  const int len = TarvGetVar4(agA[3], igL[3], value, kSaveMax);
   if (const int i = TarvFindVar(agA[3], igL[3]); i > 0 && sgVar.ValLen[i] > kSaveMax)
     return NmsRunError(-3, "sqlite_save_var_a3, Value longer than %d bytes, too long to save.", kSaveMax);
+  char value[VAR_VAL] = {};
+  const int len = TarvGetVar4(agA[3], igL[3], value, kSaveMax);
   if (len < 1) return NmsRunError(-3, "sqlite_save_var_a3, Var Not Found.");
   SqliteSaveVar(Arg(3), std::string_view(value, static_cast<size_t>(len)));
   return TarvReturn(0, "sqlite_save_var_a3( )");
