@@ -12,6 +12,7 @@
 
 #include "engine/core/run_state.h"
 #include "engine/core/script.h"
+#include "engine/core/step_args.h"
 #include "engine/core/var_store.h"
 #include "engine/log/log_sink.h"
 
@@ -20,6 +21,9 @@ namespace {
 // Formatting rooms: a longer message is cut to fit.
 constexpr int kRunErrorRoom = 1022;
 constexpr int kNmsErrorRoom = 1020;
+// run.error.N holds no more than an argument can take in, so that a script
+// can read back every error it is given.
+constexpr int kRunErrorValueMost = ARG_ROOM - 1;
 
 std::atomic<bool> gRunErrorPause{true};
 
@@ -87,7 +91,7 @@ int NmsRunError(int code, const char* fmt, ...) {
   char value[VAR_VAL];
   const int hn = std::snprintf(value, sizeof value, "run.steps [%d], Line No. [%d], Error: [", sgRun.RunSteps,
                                sgRun.CurLine);
-  const int dn = CutLength(msg, n, VAR_VAL - 2 - hn);
+  const int dn = CutLength(msg, n, kRunErrorValueMost - 1 - hn);
   const int vn = std::snprintf(value + hn, sizeof value - hn, "%.*s]", dn, msg);
   TarvSetVar3(name, value, hn + vn);
   return code;

@@ -1,9 +1,12 @@
 #include "services/database/mysql_session.h"
 
+#include <errmsg.h>
 #include <sys/socket.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 
 #include "engine/core/run_state.h"
 #include "engine/core/var_store.h"
@@ -17,6 +20,7 @@ namespace {
 // made (both would read through a null handle).
 constexpr unsigned kOutOfMemory = 2008;
 constexpr const char* kOutOfMemoryText = "MySQL client ran out of memory";
+constexpr const char* kCharset = "utf8mb4";
 
 int Fail(MySqlReport how, int code, unsigned err, const char* text, const std::string& message) {
   if (how == MySqlReport::RunErrorAndVars) MySqlSetErrorVars(err, text);
@@ -54,13 +58,16 @@ int MySqlSession::Connect(MySqlReport how) {
   // A server that stalls after the handshake must not hold the step either.
   mysql_options(db_, MYSQL_OPT_READ_TIMEOUT, &seconds);
   mysql_options(db_, MYSQL_OPT_WRITE_TIMEOUT, &seconds);
+  // UTF-8 whole: the server's "utf8" is its three-byte form, which loses or
+  // refuses every character past U+FFFF (an emoji, say).
+  mysql_options(db_, MYSQL_SET_CHARSET_NAME, kCharset);
   if (!mysql_real_connect(db_, sgMySql.Host, sgMySql.User, sgMySql.Password, sgMySql.Database,
                           static_cast<unsigned>(sgMySql.Port), nullptr, 0)) {
     const unsigned err = mysql_errno(db_);
     const char* text = mysql_error(db_);
     return Fail(how, -402, err, text, SqlFormat("mysql_real_connect: Error %u: %s", err, text));
   }
-  mysql_query(db_, "set names 'utf8'");
+  mysql_query(db_, "set names 'utf8mb4'");
   return 0;
 }
 
@@ -91,6 +98,30 @@ int MySqlSession::Failed(const char* call, MySqlReport how) {
   const unsigned err = mysql_errno(db_);
   const char* text = mysql_error(db_);
   return Fail(how, -403, err, text, SqlFormat("%s: Error %u: %s", call, err, text));
+}
+
+bool MySqlSession::ServerRefused() const {
+  const unsigned err = mysql_errno(db_);
+  return err != 0 && err < CR_MIN_ERROR;
+}
+
+int MySqlSession::Altered(const char* call, MySqlReport how) {
+  if (mysql_warning_count(db_) == 0) return 0;
+  // The server keeps a bounded list (max_error_count).
+  constexpr const char* kShow = "show warnings";
+  if (mysql_real_query(db_, kShow, std::strlen(kShow)) != 0) return Failed(call, how);
+  MYSQL_RES* rows = mysql_store_result(db_);
+  if (!rows) return Failed(call, how);
+  // Level, Code, Message; a note tells, it does not alter.
+  MYSQL_ROW row = nullptr;
+  if (mysql_num_fields(rows) >= 3)
+    while ((row = mysql_fetch_row(rows)) && row[0] && std::strcmp(row[0], "Note") == 0) {
+    }
+  const unsigned err = row && row[1] ? static_cast<unsigned>(std::strtoul(row[1], nullptr, 10)) : 0;
+  const std::string text = row && row[2] ? row[2] : "";
+  mysql_free_result(rows);
+  if (!row) return 0;
+  return Fail(how, -403, err, text.c_str(), SqlFormat("%s: Warning %u: %s", call, err, text.c_str()));
 }
 
 MYSQL_RES* MySqlSession::UseResult() {

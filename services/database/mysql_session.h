@@ -1,5 +1,5 @@
 // The connection sequence every mysql operation runs by itself: initialise
-// the client, connect over TCP with the stored settings, "set names 'utf8'",
+// the client, connect over TCP with the stored settings, "set names 'utf8mb4'",
 // one statement, and at the end free, close and end the client library.
 #pragma once
 #include <mysql.h>
@@ -27,7 +27,7 @@ class MySqlSession {
   // Frees the result, closes the connection and ends the client library.
   ~MySqlSession();
 
-  // Initialises and connects, then sends "set names 'utf8'": 0, -401 (no
+  // Initialises and connects, then sends "set names 'utf8mb4'": 0, -401 (no
   // client handle) or -402 (no connection), reported as `how` says.
   int Connect(MySqlReport how);
   // A value as a literal between single quotes, escaped by the client library
@@ -48,6 +48,14 @@ class MySqlSession {
   // Gives up the rows of UseResult not yet fetched: the connection is cut, so
   // that ending the session does not first read all the rest.
   void Abandon();
+  // True when the last statement's error came from the server (it refused
+  // the statement), not from the client library or the connection.
+  bool ServerRefused() const;
+  // After a statement that succeeded: when the server stored something other
+  // than it was sent (a value cut or a character replaced, which it reports
+  // as a warning), -403 reported as `how` says with the first warning's code
+  // and text as a failure of `call`; else 0.
+  int Altered(const char* call, MySqlReport how);
   // Rows the statement changed; 0 when the library has no count.
   int AffectedRows() const;
   MYSQL* Handle() const { return db_; }

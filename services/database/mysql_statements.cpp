@@ -134,7 +134,12 @@ int MySqlLog(std::string_view text) {
   if (const int rc = session.Connect(MySqlReport::Warning); rc < 0) return rc;
   const std::string sql = session.Fill(LogRowSql(), {sgNms.FileName, text});
   TarvDebugLogEscaped("\nMySqlLog( %s ).", sql.c_str());
-  return session.Query(sql, MySqlReport::Warning);
+  // A server out of reach is only a warning: a log row that cannot be
+  // written never stops a run.  A row the server refuses, or keeps altered,
+  // is text lost, and counted.
+  if (mysql_real_query(session.Handle(), sql.data(), sql.size()) != 0)
+    return session.Failed("mysql_query", session.ServerRefused() ? MySqlReport::RunError : MySqlReport::Warning);
+  return session.Altered("mysql_query", MySqlReport::RunError);
 }
 
 int TarvMySqlSelectOne(const std::string& sql, const SqlValues& values) {

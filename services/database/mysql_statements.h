@@ -45,7 +45,8 @@ int MySqlConnectTest();
 // more, and mysql.rows counts the rows kept whole).  0 or a negative code
 // (recorded).
 int TarvMySqlExecSql(const std::string& sql);
-// Writes the run-log row into tarv_log; failures are only warnings.
+// Writes the run-log row into tarv_log; failing to reach the server is only a
+// warning, a row the server refuses or alters a run error.
 int MySqlLog(std::string_view text);
 // Runs a select, the values quoted into its "?" marks, and keeps its first
 // row's fields: 0 or a negative code.

@@ -28,6 +28,8 @@ namespace {
 constexpr int kSqlMax = 1020;
 constexpr int kNameMax = 62;
 constexpr int kTooLong = -12;  // SqliteSelectOne: the column does not fit
+constexpr int kSaveMax = 1022;  // bytes of a value sqlite.save var takes
+constexpr const char* kRowsVar = "sqlite.rows";
 
 constexpr const char* kCreateLog =
     "CREATE TABLE tarv_log(\n"
@@ -54,7 +56,8 @@ constexpr const char* kCreateVar =
     "\tupdate_time datetime,\n"
     "\tvar_value varchar(1024) );\n";
 
-// Receives each result row; false ends the text there, without an error.
+// Receives each result row; false gives up the rest of that statement's rows,
+// without an error, and the text goes on with its next statement.
 using RowSink = std::function<bool(sqlite3_stmt*)>;
 
 using Clock = std::chrono::steady_clock;
@@ -131,9 +134,11 @@ int SqliteRun(const SqliteDb& d, std::string_view sql, const SqlValues& values,
       rc = Bind(s.St, values);
     }
     if (rc == SQLITE_OK && s.St) {
-      while ((rc = sqlite3_step(s.St)) == SQLITE_ROW)
-        if (!rows(s.St)) return 0;
-      if (rc == SQLITE_DONE) rc = SQLITE_OK;
+      // A statement given up has made its changes already: those of one
+      // with RETURNING are all made at its first step.
+      while ((rc = sqlite3_step(s.St)) == SQLITE_ROW && rows(s.St)) {
+      }
+      if (rc == SQLITE_DONE || rc == SQLITE_ROW) rc = SQLITE_OK;
     }
     if (rc != SQLITE_OK) return ExecFailed(d, rc);
     if (!tail || tail <= at) break;
@@ -213,7 +218,12 @@ int EsSqliteExecSql(const std::string& sql, const SqlValues& values) {
   sgSqlite.RowCount = 0;
   RowVars vars("EsSqliteCallBack SetVar ", " Err!");
   const auto row = [&vars](sqlite3_stmt* st) {
+    // Once the store is full, later statements still run, making no variables.
+    if (vars.Stopped()) return false;
     const int n = ++sgSqlite.RowCount;
+    // Made before the rows can fill the store, so that it can tell how many were kept.
+    if (n == 1 && TarvFindVar(kRowsVar, static_cast<int>(std::strlen(kRowsVar))) < 0)
+      TarvSetVarInt2(kRowsVar, 0);
     for (int i = 0; i < sqlite3_column_count(st); i++)
       vars.Set(SqlFormat("sqlite.%d.%s", n, Text(sqlite3_column_name(st, i))), Column(st, i));
     return vars.EndRow();
@@ -224,7 +234,7 @@ int EsSqliteExecSql(const std::string& sql, const SqlValues& values) {
   else if (sgSqlite.RowCount < 1)
     sgSqlite.RowCount = sqlite3_changes(db.Db);
   if (sgSqlite.RowCount < 0) sgSqlite.RowCount = 0;
-  if (TarvSetVarInt2("sqlite.rows", sgSqlite.RowCount) < 0)
+  if (TarvSetVarInt2(kRowsVar, sgSqlite.RowCount) < 0)
     return NmsRunError(-5, "EsSqliteExecSql SetVar sqlite.rows Err!");
   return 0;
 }
@@ -283,8 +293,10 @@ int sqlite_log_a2() {
 int sqlite_save_var_a3() {
   HandlerBegin();
   if (const int rc = ArgCheckLength(3, kNameMax, -3); rc != 0) return rc;
+  if (const int i = TarvFindVar(agA[3], igL[3]); i > 0 && sgVar.ValLen[i] > kSaveMax)
+    return NmsRunError(-3, "sqlite_save_var_a3, Value longer than %d bytes, too long to save.", kSaveMax);
   char value[VAR_VAL] = {};
-  const int len = TarvGetVar4(agA[3], igL[3], value, 1022);
+  const int len = TarvGetVar4(agA[3], igL[3], value, kSaveMax);
   if (len < 1) return NmsRunError(-3, "sqlite_save_var_a3, Var Not Found.");
   SqliteSaveVar(Arg(3), std::string_view(value, static_cast<size_t>(len)));
   return TarvReturn(0, "sqlite_save_var_a3( )");

@@ -230,10 +230,10 @@ TEST_F(LogTest, RunErrorAtLevelZeroStillCountsAndSetsVariables) {
   };
   sgRun.RunSteps = 12;
   sgRun.CurLine = 4;
-  // A value holds 1023 bytes: a long description is cut to leave room for
+  // The value is cut to the 1021 bytes an argument takes in, leaving room for
   // its closing bracket, never inside a character.
   const std::string head = "run.steps [12], Line No. [4], Error: [";
-  const std::size_t room = 1023 - head.size() - 1;
+  const std::size_t room = 1021 - head.size() - 1;
   std::string wide;
   for (int i = 0; i < 600; i++) wide += "\xC3\xA9";
   const std::vector<Case> cases = {
@@ -294,11 +294,12 @@ TEST_F(LogTest, OverlongReportsAreCutNotDropped) {
     from = end;
   }
   const std::string first = tarvtest::Var("run.error.1");
-  EXPECT_EQ(first.size(), 1023u);
+  EXPECT_EQ(first.size(), 1021u);
   EXPECT_TRUE(first.ends_with("&&]"));
   const std::string second = tarvtest::Var("run.error.2");
   EXPECT_TRUE(second.ends_with("\xE4\xBD\xA0]"));
-  EXPECT_GE(second.size(), 1021u);
+  EXPECT_GE(second.size(), 1019u);
+  EXPECT_LE(second.size(), 1021u);
   EXPECT_EQ(tarvtest::Var("nms.error.1"), std::string(1019, '&'));
   EXPECT_EQ(tarvtest::Var("nms.error.2"), wide.substr(0, 1017));
   EXPECT_EQ(tarvtest::Var("nms.errors"), "2");

@@ -5,10 +5,13 @@
 #include <gtest/gtest.h>
 #include <mysql.h>
 
+#include <chrono>
+#include <functional>
 #include <regex>
 #include <string>
 #include <vector>
 
+#include "engine/core/run_state.h"
 #include "tests/engine/harness.h"
 #include "tests/services/binary_run.h"
 #include "tests/services/database/harness_mariadb.h"
@@ -23,6 +26,14 @@ using mariadbtest::Table;
 using tarvtest::RunErrors;
 using tarvtest::Var;
 using Strings = std::vector<std::string>;
+
+// Bytes as the server's hex() shows them.
+std::string Hex(const std::string& bytes) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string out;
+  for (const unsigned char b : bytes) out += {kDigits[b >> 4], kDigits[b & 15]};
+  return out;
+}
 
 class MySqlStatementsTest : public ::testing::Test {
  protected:
@@ -56,6 +67,14 @@ class MySqlStatementsTest : public ::testing::Test {
     RowByRow() { Sql("set global net_buffer_length = 1024"); }
     ~RowByRow() {
       if (size.size() == 1) Sql("set global net_buffer_length = " + size[0][0]);
+    }
+  };
+
+  // The server's mode as it was comes back however the test ends.
+  struct KeepMode {
+    Table mode = Sql("select @@global.sql_mode");
+    ~KeepMode() {
+      if (mode.size() == 1) Sql("set global sql_mode = '" + mode[0][0] + "'");
     }
   };
 
@@ -170,6 +189,47 @@ TEST_F(MySqlStatementsTest, ObjectsKeepTheirPropertiesAndHistory) {
                                   "Length of Arg 5 is :-1  < 1 !"}));
 }
 
+// Setting a property value fails with the code of what failed: a decimal
+// property given no number (-5), a stored row too wide to keep whole (-12),
+// a change the server refuses (-13, after the server's own -403).
+TEST_F(MySqlStatementsTest, PropertyValueFailuresHaveTheirOwnCodes) {
+  struct TablesKept {
+    ~TablesKept() {
+      Sql("rename table history_kept to object_property_history; truncate object_property; "
+          "alter table object_property modify property_char_value varchar(1024)");
+    }
+  } kept;
+  ASSERT_EQ(Sql("alter table object_property modify property_char_value varchar(3000)"), Table{});
+  const std::string setup = OpenLine() + "mysql.object create {r} class {router}\n"
+                            "mysql.object property {load} type {dec} log {yes}\n"
+                            "mysql.object property {wide} type {char} log {yes}\n";
+  ASSERT_EQ(tarvtest::RunCase(dir, setup).errors, Strings{});
+  const std::string id = Sql("select max(object_id) from object_list")[0][0];
+  ASSERT_EQ(Sql("update object_property set property_char_value = repeat('w', 2100) "
+                "where property_name = 'wide'; rename table object_property_history to history_kept"),
+            Table{});
+  const struct {
+    std::string line;
+    int code;
+    Strings errors;  // as regular expressions
+  } cases[] = {
+      {"mysql.object property {load} value {high}", -5, {"Arg:5 is not number !"}},
+      {"mysql.object property {wide} value {x}", -12,
+       {"select object_id = " + id + ",property_name = \\[wide\\],Out Fields=3<5!!! "}},
+      {"mysql.object property {load} value {3}", -13,
+       {"mysql_query: Error 1146: .*", "TarvMySqlExecOne \\(insert into object_property_history .*\\) < 0"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    // The object is made current as mysql.object open would, could its words reach it.
+    const tarvtest::Outcome o = tarvtest::RunCase(dir, c.line + "\n", [] { MySqlObjectOpen("r", "max"); });
+    EXPECT_EQ(o.Code(1), c.code);
+    ASSERT_EQ(o.errors.size(), c.errors.size());
+    for (size_t i = 0; i < c.errors.size(); i++)
+      EXPECT_TRUE(std::regex_match(o.errors[i], std::regex(c.errors[i]))) << o.errors[i];
+  }
+}
+
 TEST_F(MySqlStatementsTest, ObjectOpenFindsByIdNameMinMaxOrCreatesAndKeepsItsRow) {
   ASSERT_EQ(Sql("insert into object_list (class_id, object_name) values (2, 'sw'), (2, 'sw'), "
                 "(2, 'other')"),
@@ -248,13 +308,7 @@ TEST_F(MySqlStatementsTest, QuotesBackslashesAndNulBytesRoundTripInEitherQuoting
       {"ab%00cd", "ab\0cd"s},
       {"%00'%00\\", "\0'\0\\"s},
   };
-  // The server's mode as it was comes back however the test ends.
-  struct KeepMode {
-    Table mode = Sql("select @@global.sql_mode");
-    ~KeepMode() {
-      if (mode.size() == 1) Sql("set global sql_mode = '" + mode[0][0] + "'");
-    }
-  } keep;
+  const KeepMode keep;
   ASSERT_EQ(keep.mode.size(), 1u);
   for (const std::string quoting : {"", "NO_BACKSLASH_ESCAPES"}) {
     ASSERT_EQ(Sql("set global sql_mode = '" + quoting + "'"), Table{});
@@ -281,6 +335,59 @@ TEST_F(MySqlStatementsTest, QuotesBackslashesAndNulBytesRoundTripInEitherQuoting
       EXPECT_EQ(sgMySql.ObjectId, 1);
     }
   }
+}
+
+// Characters past U+FFFF (an emoji) go to the server and come back whole, in
+// strict and in forgiving mode.  A column that cannot hold them makes the log
+// row a counted error with the server's words, whether the server refuses the
+// row or keeps it altered.
+TEST_F(MySqlStatementsTest, FourByteCharactersGoBothWaysWhole) {
+  const std::string emoji = "\xF0\x9F\x98\x80";
+  const std::string text = "emoji " + emoji + "x";
+  const KeepMode keep;
+  ASSERT_EQ(keep.mode.size(), 1u);
+  struct LogColumnKept {
+    ~LogColumnKept() { Sql("alter table tarv_log modify log varchar(1020) character set utf8mb4"); }
+  } column;
+  const std::string refused = "Incorrect string value: '\\\\xF0\\\\x9F\\\\x98\\\\x80x' for column .*";
+  const struct {
+    std::string mode, charset;
+    Table stored;       // the log column, as it is
+    std::string error;  // as a regular expression; "" for none
+  } cases[] = {
+      {"STRICT_TRANS_TABLES", "utf8mb4", {{text}}, ""},
+      {"", "utf8mb4", {{text}}, ""},
+      {"STRICT_TRANS_TABLES", "utf8mb3", {}, "mysql_query: Error 1366: " + refused},
+      {"", "utf8mb3", {{"emoji ?x"}}, "mysql_query: Warning 1366: " + refused},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.mode + " " + c.charset);
+    ASSERT_EQ(Sql("set global sql_mode = '" + c.mode + "'; alter table tarv_log modify log varchar(1020) "
+                  "character set " + c.charset + "; truncate tarv_log"),
+              Table{});
+    Run(OpenLine() + "mysql.log {" + text + "}\nmysql.exec {select log from tarv_log}\n");
+    Table stored;
+    for (const Strings& row : c.stored) stored.push_back({Hex(row[0])});
+    EXPECT_EQ(Sql("select hex(log) from tarv_log"), stored);
+    EXPECT_EQ(Var("mysql.1.log"), c.stored.empty() ? "<missing>" : c.stored[0][0]);
+    const Strings errors = RunErrors();
+    if (c.error.empty()) {
+      EXPECT_EQ(errors, Strings{});
+    } else {
+      ASSERT_EQ(errors.size(), 1u);
+      EXPECT_TRUE(std::regex_match(errors[0], std::regex(c.error))) << errors[0];
+    }
+  }
+  // A column written by another program comes back whole, and goes back whole.
+  ASSERT_EQ(Sql("create table t (v varchar(40) character set utf8mb4); "
+                "insert into t values (convert(x'" + Hex("smile " + emoji + " end") +
+                "' using utf8mb4))"),
+            Table{});
+  Run(OpenLine() + "mysql.exec {select v from t}\nmysql.exec {insert into t values ('~mysql.1.v~!')}\n");
+  EXPECT_EQ(Var("mysql.1.v"), "smile " + emoji + " end");
+  EXPECT_EQ(RunErrors(), Strings{});
+  EXPECT_EQ(Sql("select hex(v) from t order by length(v)"),
+            (Table{{Hex("smile " + emoji + " end")}, {Hex("smile " + emoji + " end!")}}));
 }
 
 TEST_F(MySqlStatementsTest, ManyRowsEndAtTheFirstRefusalWithOneCountedError) {
@@ -359,6 +466,37 @@ TEST_F(MySqlStatementsTest, RowsAreFetchedWithinTheStepTimeOut) {
     EXPECT_TRUE(std::regex_match(Var("mysql.rows"), std::regex(c.kept))) << Var("mysql.rows");
     EXPECT_EQ(Var("mysql.1.n"), "1");
     EXPECT_EQ(Var("mysql.errno"), c.code);
+  }
+}
+
+// Rows given up at the step time-out are cut off with the connection, not
+// read to the last one first: the statement ends within the step time-out
+// and a second, although the server would go on sending for eight.
+TEST_F(MySqlStatementsTest, RowsGivenUpAreNotReadToTheEnd) {
+  const RowByRow rowByRow;
+  ASSERT_EQ(Sql("select @@global.net_buffer_length"), (Table{{"1024"}}));
+  const std::string slow = "select seq as n, repeat('x', 1020) as pad, sleep(0.4) as s from seq_1_to_20";
+  Run(OpenLine());
+  const struct {
+    const char* what;
+    std::function<int()> run;
+    std::string error;  // as a regular expression
+  } cases[] = {
+      {"exec", [&] { return TarvMySqlExecSql(slow); },
+       "TarvMySqlExecSql: rows still coming at the step time-out, [0-9] rows kept, later rows dropped\\."},
+      {"select one", [&] { return TarvMySqlSelectOne(slow); },
+       "TarvMySqlSelectOne: rows still coming at the step time-out, [1-4] rows counted\\."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    sgRun.StepTimeout = 1;
+    const size_t before = RunErrors().size();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(c.run(), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    const Strings errors = RunErrors();
+    ASSERT_EQ(errors.size(), before + 1);
+    EXPECT_TRUE(std::regex_match(errors.back(), std::regex(c.error))) << errors.back();
   }
 }
 

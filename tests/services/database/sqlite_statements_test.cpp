@@ -5,12 +5,14 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <regex>
 #include <string>
 #include <vector>
 
 #include "tests/engine/harness.h"
+#include "tests/platform/child_watch.h"
 #include "tests/services/statement_checks.h"
 
 namespace {
@@ -227,6 +229,82 @@ TEST_F(SqliteStatementsTest, ManyRowsEndAtTheFirstRefusalWithOneCountedError) {
   }
 }
 
+// A full store ends only the making of variables: sqlite.rows still tells the
+// rows kept, on a file and on the private temporary database alike, and the
+// statements after the select still run, without a second error.
+TEST_F(SqliteStatementsTest, AFullStoreStopsOnlyTheMakingOfVariables) {
+  const std::string tenThousand =
+      "with recursive c(x) as (select 1 union all select x+1 from c where x < 10000) select x from c";
+  const std::string reserve = "var {run.error.#} value {" + std::string(200, '-') + "}\n";
+  const struct {
+    std::string open;
+    std::string exec;
+    size_t errors;  // the last is the one of the full store
+    Table t;        // rows of t afterwards, when there is a file
+  } cases[] = {
+      {"", "sqlite.exec {" + tenThousand + "}", 1, {}},
+      {OpenLine() + "sqlite.exec {create table t(x)}\n",
+       "sqlite.exec {" + tenThousand + "; insert into t values (99); select x as y from t; "
+       "insert into t values (100)}",
+       3, {{"99"}, {"100"}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.exec);
+    std::filesystem::remove(db);
+    // The full store could not take the error's own variable: it is made beforehand.
+    std::string made = reserve;
+    made.replace(made.find('#'), 1, std::to_string(c.errors));
+    Run(c.open + made + c.exec + "\ntext.add {~sqlite.rows~}\n");
+    const Strings errors = RunErrors();
+    ASSERT_EQ(errors.size(), c.errors) << errors.back();
+    EXPECT_TRUE(tarvtest::Shaped(errors.back(), "EsSqliteCallBack SetVar sqlite.#.x Err! # rows kept, later rows dropped."))
+        << errors.back();
+    std::smatch kept;
+    ASSERT_TRUE(std::regex_search(errors.back(), kept, std::regex("([0-9]+) rows kept")));
+    EXPECT_GT(std::stoi(kept[1]), 3000);
+    EXPECT_EQ(Var("sqlite.rows"), kept[1]);
+    EXPECT_EQ(tarvtest::Text(), kept[1]);
+    EXPECT_EQ(Var("sqlite.1.y"), "<missing>");
+    if (!c.open.empty()) {
+      EXPECT_EQ(Rows(db, "select x from t order by rowid"), c.t);
+    }
+  }
+}
+
+// sqlite.save var takes a value of 1 to 1022 bytes; a longer one (loaded from
+// the table) is refused as too long, not as missing, and its row stays.
+TEST_F(SqliteStatementsTest, SaveVarRefusesWhatItCannotStore) {
+  constexpr const char* kNotFound = "sqlite_save_var_a3, Var Not Found.";
+  const std::string longest(1022, 'a');
+  const std::string over(1023, '0');
+  const struct {
+    std::string stored;  // v's row before the run; "" for none
+    std::string make;    // the lines that make v
+    std::string error;
+    Table after;  // v's rows after the run
+  } cases[] = {
+      {"", "var {v} value {" + longest.substr(1) + "}\nvar {v} add {a}\n", "", {{longest}}},
+      {over, "sqlite.load var {v}\n", "sqlite_save_var_a3, Value longer than 1022 bytes, too long to save.",
+       {{over}}},
+      {"", "var {v} value {}\n", kNotFound, {}},
+      {"", "", kNotFound, {}},
+  };
+  Run(OpenLine());
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.make.substr(0, 40));
+    ASSERT_EQ(Rows(db, "delete from tarv_var"), Table{});
+    if (!c.stored.empty()) {
+      ASSERT_EQ(Rows(db, "insert into tarv_var (var_name, var_value) values ('v', '" + c.stored + "')"), Table{});
+    }
+    const tarvtest::Outcome o = tarvtest::RunCase(dir, OpenLine() + c.make + "sqlite.save var {v}\n");
+    EXPECT_EQ(o.errors, c.error.empty() ? Strings{} : Strings{c.error});
+    const int saveLine = 2 + static_cast<int>(std::count(c.make.begin(), c.make.end(), '\n'));
+    EXPECT_EQ(o.ErrorOn(saveLine), c.error);
+    EXPECT_EQ(o.Code(saveLine), c.error.empty() ? 0 : -3);
+    EXPECT_EQ(Rows(db, "select var_value from tarv_var where var_name = 'v'"), c.after);
+  }
+}
+
 TEST_F(SqliteStatementsTest, LoadVarNeedsExactlyOneRowThatFitsAVariable) {
   constexpr const char* kNotFound = "sqlite_load_var_a3, Var Not Found.";
   constexpr const char* kTooLong =
@@ -262,6 +340,8 @@ TEST_F(SqliteStatementsTest, LoadVarNeedsExactlyOneRowThatFitsAVariable) {
 // of billions of pairs) is interrupted at the step time-out: one counted
 // error, and the run goes on.
 TEST_F(SqliteStatementsTest, AQueryPastTheStepTimeOutIsInterrupted) {
+  // A query that is not interrupted would run for ever: that is a failure too.
+  const childwatch::Watchdog dog(60, "AQueryPastTheStepTimeOutIsInterrupted");
   const std::string endless = "with recursive c(x) as (select 1 union all select x+1 from c) ";
   const std::string million =
       "with recursive c(x) as (select 1 union all select x+1 from c where x < 1000000) ";
