@@ -184,7 +184,8 @@ int Http_CheckRequest(int i) {
   if (TarvLogLevel() >= 4) {
     // What a client sends to log in (its Authorization, its cookies) stays
     // out of the log.
-    const std::string shown = HeaderBlockMasked({c.Buf.data(), strnlen(c.Buf.data(), static_cast<size_t>(c.Len))});
+    const size_t len = strnlen(c.Buf.data(), static_cast<size_t>(c.Len));
+    const std::string shown = HeaderBlockMasked({c.Buf.data(), len});
     TarvDebugLogEscaped("\nHttp_CheckRequest client[%d],Http Parser ......\r\n[%s]\r\n", i,
                         shown.c_str());
   }

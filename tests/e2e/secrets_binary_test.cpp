@@ -42,8 +42,8 @@ struct RecordingPeer {
   localdaemon::Daemon proc;
   bool up = false;
   explicit RecordingPeer(const TempDir& dir) {
-    proc.Start({"/usr/bin/python3", std::string(TARV_SOURCE_DIR) + "/tests/services/web/recording_server.py",
-                std::to_string(port), dir.File("heads.txt")},
+    const std::string server = std::string(TARV_SOURCE_DIR) + "/tests/services/web/recording_server.py";
+    proc.Start({"/usr/bin/python3", server, std::to_string(port), dir.File("heads.txt")},
                dir.File("peer.out"));
     up = tcppeer::Listening(port, 20000);
   }
@@ -112,7 +112,8 @@ void ExpectMaskedLog(const std::string& log, int listings) {
 // Both requests reached the server with their headers whole.
 void ExpectHeadersSent(const TempDir& dir) {
   const std::string sent = tarvtest::ReadFile(dir.File("heads.txt"));
-  for (const char* line : {"Authorization: Bearer TOPSECRET1\n", "proxy-authorization: Basic PROXYSECRET2\n",
+  for (const char* line : {"Authorization: Bearer TOPSECRET1\n",
+                           "proxy-authorization: Basic PROXYSECRET2\n",
                            "COOKIE: session=COOKIESECRET3\n", "X-Plain: plain-value\n"})
     EXPECT_EQ(Count(sent, line), line[0] == 'A' ? 1 : 2) << line << sent;
   EXPECT_EQ(Count(sent, "Authorization: Bearer VARSECRET4\n"), 1) << sent;
@@ -144,7 +145,8 @@ TEST(Secrets, StayOutOfTheLogAndThePaneAtTheDebugLevel) {
     tarvtest::WindowRun run(program, "debug", script, dir.path().string());
     ASSERT_TRUE(run.WaitShown());
     run.Click(694, 522);  // "run"
-    ASSERT_TRUE(tarvtest::WaitFor([&] { return std::filesystem::exists(dir.File("done.txt")); }, 60));
+    ASSERT_TRUE(
+        tarvtest::WaitFor([&] { return std::filesystem::exists(dir.File("done.txt")); }, 60));
     tarvtest::SleepMs(500);
     // The steps as the pane showed them, then the script page.
     const std::string steps = run.PaneText();
@@ -152,7 +154,8 @@ TEST(Secrets, StayOutOfTheLogAndThePaneAtTheDebugLevel) {
     EXPECT_EQ(Count(steps, "value=[********]"), 9) << steps;
     EXPECT_NE(steps.find("password {********}"), std::string::npos) << steps;
     run.Click(694, 672);  // "script"
-    ASSERT_TRUE(tarvtest::WaitFor([&] { return run.PaneText().find("Display Script") != std::string::npos; }));
+    ASSERT_TRUE(tarvtest::WaitFor(
+        [&] { return run.PaneText().find("Display Script") != std::string::npos; }));
     const std::string listing = run.PaneText();
     ExpectNoSecret(listing, "the script page");
     EXPECT_EQ(Count(listing, "password {********}"), 5) << listing;

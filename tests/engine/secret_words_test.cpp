@@ -1,12 +1,16 @@
 // Which words of a script are secrets, and how header lines are masked.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "engine/core/engine.h"
 #include "engine/core/script.h"
 #include "engine/core/secret_words.h"
+#include "engine/core/step_args.h"
+#include "engine/core/var_store.h"
+#include "engine/log/log.h"
 #include "tests/engine/harness.h"
 
 namespace {
@@ -43,6 +47,25 @@ TEST(SecretWords, OnlyPasswordsAndCredentialHeaderValues) {
       if (SecretWord(sgNms.FirstWord[line] + k)) found.push_back(k + 1);
     EXPECT_EQ(found, cases[line - 1].secret) << cases[line - 1].line;
   }
+  TarvEngineReset();
+}
+
+// A handler that reads a secret word itself gets its value; the debug traces
+// of the reading show it masked.
+TEST(SecretWords, ReadByAHandlerTheyAreTracedMasked) {
+  tarvtest::TempDir dir;
+  std::filesystem::create_directory(dir.File("log"));
+  tarvtest::Start(dir, "ssh.connect ip {h} port {22} username {u} password {Asm~pw~}\n", "debug");
+  TarvSetVar2("pw", "Zq9xV");
+  char value[ARG_SIZE] = {};
+  EXPECT_EQ(EsGetArg(sgNms.FirstWord[1] + 8, value, ARG_SIZE - 2), 8);
+  EXPECT_STREQ(value, "AsmZq9xV");
+  TarvFlushLog();
+  const std::string log = tarvtest::LogsIn(dir);
+  EXPECT_EQ(log.find("Asm~pw~"), std::string::npos) << log;
+  EXPECT_EQ(log.find("AsmZq9xV"), std::string::npos) << log;
+  EXPECT_EQ(log.find("Zq9xV&gt;"), std::string::npos) << log;
+  EXPECT_NE(log.find("EsGetArg:9,={********},l=7."), std::string::npos) << log;
   TarvEngineReset();
 }
 
