@@ -10,6 +10,7 @@
 #include "engine/log/reporters.h"
 #include "engine/core/run_state.h"
 #include "engine/core/script.h"
+#include "engine/core/secret_words.h"
 #include "engine/util/util.h"
 #include "engine/core/var_store.h"
 #include "engine/core/observer.h"
@@ -145,8 +146,9 @@ int EsDecodeEscapes(const char* src, int len, char* dest, int room) {
 
 namespace {
 // TarvReplaceVar, with the numbers of the variables named kept in cache
-// when there is one.
-int ReplaceVar(const char* src, int len, char* dest, int room, WordFillCache* cache) {
+// when there is one; a secret word's value and the values it is made of are
+// traced masked.
+int ReplaceVar(const char* src, int len, char* dest, int room, WordFillCache* cache, bool secret) {
   int marks[ARG_SIZE];
   int count = 0;
   for (int i = 0; i < len && count < ARG_SIZE; i++)
@@ -183,11 +185,11 @@ int ReplaceVar(const char* src, int len, char* dest, int room, WordFillCache* ca
     char value[ARG_SIZE];
     int vl;
     if (cache == nullptr) {
-      vl = TarvGetVar4(name, nameLen, value, ARG_ROOM);
+      vl = TarvGetVar4(name, nameLen, value, ARG_ROOM, secret);
     } else {
       const int i = WordVar(*cache, k / 2 - 1, name, nameLen);
-      vl = i > 0 ? TarvGetVarAt(i, name, nameLen, value, ARG_ROOM)
-                 : TarvGetVar4(name, nameLen, value, ARG_ROOM);
+      vl = i > 0 ? TarvGetVarAt(i, name, nameLen, value, ARG_ROOM, secret)
+                 : TarvGetVar4(name, nameLen, value, ARG_ROOM, secret);
     }
     if (vl < 0) {
       sgRun.ArgSubErrors++;
@@ -216,12 +218,12 @@ int ReplaceVar(const char* src, int len, char* dest, int room, WordFillCache* ca
     }
   }
   dest[L] = 0;
-  return TarvReturn(L, "TarvReplaceVar:=<%s>,l=%d.", dest, L);
+  return TarvReturn(L, "TarvReplaceVar:=<%s>,l=%d.", secret ? kMaskedValue.data() : dest, L);
 }
 }  // namespace
 
 int TarvReplaceVar(const char* src, int len, char* dest, int room) {
-  return ReplaceVar(src, len, dest, room, nullptr);
+  return ReplaceVar(src, len, dest, room, nullptr, false);
 }
 
 namespace {
@@ -249,7 +251,11 @@ int FillSlot(int i, int w, const char* word, int wl) {
     } else if (c.fill == WordFill::OneVar && TarvLogLevel() < 4) {
       result = FillOneVar(word + 1, n, agA[i], c);
     }
-    if (result < 0) result = ReplaceVar(word + 1, n, agA[i], ARG_ROOM, &c);
+    if (result < 0) {
+      // Only the debug traces show what a word is made of.
+      const bool secret = TarvLogLevel() >= 4 && SecretWord(w);
+      result = ReplaceVar(word + 1, n, agA[i], ARG_ROOM, &c, secret);
+    }
   }
   return result;
 }
@@ -289,18 +295,6 @@ void SlotFailed(int line, int i) {
 }  // namespace
 
 namespace {
-constexpr char kMaskedWord[] = "{********}";
-constexpr char kMaskedValue[] = "********";
-
-// The word at position i follows the keyword `password`: its text and value
-// are shown masked, so that no log or screen holds a login secret.
-bool SecretWord(int first, int i) {
-  if (i < 2) return false;
-  const int k = first + i - 2;
-  return sgNms.Words[k].Length == 8 && std::memcmp(WordText(k), "password", 8) == 0 &&
-         WordText(first + i - 1)[0] == '{';
-}
-
 // EsPrepareStep when the log or the screen shows the step.
 [[gnu::noinline]] int PrepareReported(int L, int m, int first) {
   const bool report = true;
@@ -312,8 +306,8 @@ bool SecretWord(int first, int i) {
   if (report) {
     st.Printf("Line No. %03d : ", L);
     for (int i = 1; i <= m; i++) {
-      if (SecretWord(first, i))
-        st.Add(kMaskedWord, sizeof kMaskedWord - 1);
+      if (SecretWord(first + i - 1))
+        st.Add(kMaskedWord.data(), static_cast<int>(kMaskedWord.size()));
       else
         st.Add(WordText(first + i - 1), sgNms.Words[first + i - 1].Length);
       st.Add(" ", 1);
@@ -322,8 +316,8 @@ bool SecretWord(int first, int i) {
     rw.Printf("<table><tr><td>line No. %03d</td>\r\n\t", L);
     for (int i = 1; i <= m; i++) {
       rw.Add("<td>");
-      if (SecretWord(first, i))
-        rw.Add(kMaskedWord);
+      if (SecretWord(first + i - 1))
+        rw.Add(kMaskedWord.data());
       else
         rw.AddEscaped(WordText(first + i - 1), sgNms.Words[first + i - 1].Length);
       rw.Add("</td>");
@@ -352,17 +346,17 @@ bool SecretWord(int first, int i) {
       const int result = FillSlot(i, w, word, wl);
       igL[i] = result;
       if (result >= 0 && sgRun.ArgSubErrors == 0) {
-        const bool secret = SecretWord(first, i);
+        const bool secret = SecretWord(w);
         if (report) {
           rw.Add("class=\"tarv_green\"> ");
           if (secret)
-            rw.Add(kMaskedValue);
+            rw.Add(kMaskedValue.data());
           else
             rw.AddEscaped(agA[i], result);
         }
         agA[i][result] = 0;
         if (ScreenActive())
-          ScreenPrintf("\r\n    Arg No. [%d], length=[%d], value=[%s]", i, result, secret ? kMaskedValue : agA[i]);
+          ScreenPrintf("\r\n    Arg No. [%d], length=[%d], value=[%s]", i, result, secret ? kMaskedValue.data() : agA[i]);
       } else {
         if (report) rw.Add("class=\"tarv_red\"> ");
         SlotFailed(L, i);
@@ -400,13 +394,17 @@ int EsGetArg(int w, char* dest, int room) {
   if (n > room) return -2;
   if (word[0] != '{') return NmsError(-1, "run:EsGetArg w<%d> not begin whith [", w);
   if (n < 0) return NmsRunError(-2, "run:EsGetArg Len=<%d> < 0 Err!", n);
-  TarvDebugLogEscaped("\nEsGetArg:%d,={%.*s},l=%d. ", w, n, word + 1, n);
+  const bool secret = TarvLogLevel() >= 4 && SecretWord(w);
+  if (secret)
+    TarvDebugLog("\nEsGetArg:%d,={%s},l=%d. ", w, kMaskedValue.data(), n);
+  else
+    TarvDebugLogEscaped("\nEsGetArg:%d,={%.*s},l=%d. ", w, n, word + 1, n);
   if (n < 3) {
     std::memcpy(dest, word + 1, n);
     if (n < room) dest[n] = 0;
     return n;
   }
-  return TarvReplaceVar(word + 1, n, dest, room);
+  return ReplaceVar(word + 1, n, dest, room, nullptr, secret);
 }
 
 namespace {

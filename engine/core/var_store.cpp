@@ -9,6 +9,7 @@
 #include "engine/log/log_sink.h"
 #include "engine/core/run_state.h"
 #include "engine/core/observer.h"
+#include "engine/core/secret_words.h"
 #include "engine/util/util.h"
 
 VarStore sgVar;
@@ -260,22 +261,23 @@ int TarvSetVarInt2(const char* name, int value) {
   return TarvSetVar3(name, buf, static_cast<int>(r.ptr - buf));
 }
 
-int TarvGetVar4(const char* name, int nameLen, char* dest, int capacity) {
+int TarvGetVar4(const char* name, int nameLen, char* dest, int capacity, bool secret) {
   const int i = TarvFindVar(name, nameLen);
   if (i < 0) {
     // The name as the log shows it: at most VAR_NAME - 1 bytes, up to a NUL.
     const int shown = nameLen < 0 ? 0 : (nameLen < VAR_NAME - 1 ? nameLen : VAR_NAME - 1);
     return TarvReturn(-2, "GetVar4(%.*s) NotFound", shown, name);
   }
-  return TarvGetVarAt(i, name, nameLen, dest, capacity);
+  return TarvGetVarAt(i, name, nameLen, dest, capacity, secret);
 }
 
-int TarvGetVarAt(int i, const char* name, int nameLen, char* dest, int capacity) {
+int TarvGetVarAt(int i, const char* name, int nameLen, char* dest, int capacity, bool secret) {
   const int shown = nameLen < VAR_NAME - 1 ? nameLen : VAR_NAME - 1;
   const int len = sgVar.ValLen[i];
   if (len > capacity) return TarvReturn(-3, "GetVar4(%.*s) Buf too small", shown, name);
   const char* value = VarValue(i);
   TarvCopyBytes(dest, value, len);
+  if (secret) return TarvReturn(len, "GetVar4(%.*s)=<%s>", shown, name, kMaskedValue.data());
   return TarvReturn(len, "GetVar4(%.*s)=<%.*s>", shown, name, len, value);
 }
 

@@ -119,10 +119,13 @@ inline void TarvSetCounter(int slot, std::string_view name, int32_t value) {
     VarSetCounterByName(slot, name, value);
 }
 
-int TarvGetVar4(const char* name, int nameLen, char* dest, int capacity);
+// With `secret` the debug trace shows the value masked: it is read for an
+// argument whose value no log line may hold.
+int TarvGetVar4(const char* name, int nameLen, char* dest, int capacity, bool secret = false);
 int TarvFindVar(const char* name, int nameLen);
 // TarvGetVar4 of variable i, known to be the one named.
-int TarvGetVarAt(int i, const char* name, int nameLen, char* dest, int capacity);
+int TarvGetVarAt(int i, const char* name, int nameLen, char* dest, int capacity,
+                 bool secret = false);
 int TarvZeroVar(const char* name);
 // Removes the named variables that exist and closes the gaps they leave, in
 // the numbering and in the pool; the others keep their order and values.

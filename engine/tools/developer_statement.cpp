@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 #include "engine/statements/arg_checks.h"
@@ -14,6 +15,7 @@
 #include "engine/log/reporters.h"
 #include "engine/core/run_state.h"
 #include "engine/core/script.h"
+#include "engine/core/secret_words.h"
 #include "engine/core/step_args.h"
 #include "engine/core/text_buffer.h"
 #include "engine/util/util.h"
@@ -104,9 +106,15 @@ void WinHashTest() {
   TarvDebugLog("\nSHA = [%s] Len =%d", sha, s);
 }
 
+// The script's bytes, each secret word's inside as '*': the offsets stay
+// those of the file.
 void HexLogNms() {
   TarvDebugLog("\nnms.length=[%d]", sgNms.ScriptLen);
-  HexLog(sgNms.Script.data() + 1, sgNms.ScriptLen);
+  std::string bytes(sgNms.Script.data(), static_cast<size_t>(sgNms.ScriptLen) + 1);
+  for (int k = 1; k <= sgNms.WordCount; k++)
+    if (SecretWord(k))
+      std::fill_n(bytes.begin() + sgNms.Words[k].Offset + 1, sgNms.Words[k].Length - 2, '*');
+  HexLog(bytes.data() + 1, sgNms.ScriptLen);
 }
 
 struct Action {

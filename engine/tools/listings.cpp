@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "engine/core/script.h"
+#include "engine/core/secret_words.h"
 #include "engine/core/statement_table.h"
 #include "engine/core/observer.h"
 
@@ -92,7 +93,10 @@ int NmsListingLine(int line, int* level, const char* tail, char* dest) {
     for (int k = 0; k < sgNms.LineWords[line]; k++) {
       const int idx = first + k;
       if (first < 1 || idx > sgNms.WordCount) break;
-      w.Put(WordText(idx), sgNms.Words[idx].Length);
+      if (SecretWord(idx))
+        w.Put(kMaskedWord.data(), static_cast<int>(kMaskedWord.size()));
+      else
+        w.Put(WordText(idx), sgNms.Words[idx].Length);
       w.Put(" ", 1);
     }
   }

@@ -14,8 +14,8 @@ using ListingSink = void (*)(void* context, const char* text, int len);
 int NmsLineLevel(int line, int* level);
 
 // One listing line into dest (LISTING_LINE bytes, NUL-terminated): the line
-// number, the statement id, the indentation, each word followed by a blank,
-// then `tail`.  A line that would not fit is cut at a character boundary,
+// number, the statement id, the indentation, each word followed by a blank
+// (a secret word masked), then `tail`.  A line that would not fit is cut at a character boundary,
 // the tail kept.  Returns the length.
 int NmsListingLine(int line, int* level, const char* tail, char* dest);
 

@@ -5,6 +5,7 @@
 #include "engine/tools/listings.h"
 #include "engine/log/log_sink.h"
 #include "engine/core/script.h"
+#include "engine/core/secret_words.h"
 
 namespace {
 
@@ -46,11 +47,13 @@ int NmsWordReport() {
       "\n-------- -------- ------ --------------------------------------------------------");
   for (int k = 1; k <= sgNms.WordCount; k++) {
     const NmsWord& w = sgNms.Words[k];
+    const bool secret = SecretWord(k);
+    const char* text = secret ? kMaskedWord.data() : WordText(k);
+    const int shown = secret ? static_cast<int>(kMaskedWord.size()) : w.Length;
     if (w.Pos == 1)
-      TarvDebugLogEscaped("\nLine No. %3d (%2d,%2d)[%-17.*s] ", w.Line, 1, w.Length, w.Length,
-                          WordText(k));
+      TarvDebugLogEscaped("\nLine No. %3d (%2d,%2d)[%-17.*s] ", w.Line, 1, w.Length, shown, text);
     else
-      TarvDebugLogEscaped("(%2d,%2d)[%-10.*s] ", w.Pos, w.Length, w.Length, WordText(k));
+      TarvDebugLogEscaped("(%2d,%2d)[%-10.*s] ", w.Pos, w.Length, shown, text);
   }
   TarvDebugLog("\n--------nms Parser Words,Report End.---------\n");
   return 0;

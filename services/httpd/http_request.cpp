@@ -3,8 +3,10 @@
 #include <strings.h>
 
 #include <cstring>
+#include <string>
 #include <string_view>
 
+#include "engine/core/secret_words.h"
 #include "engine/core/var_store.h"
 #include "engine/log/log.h"
 #include "engine/util/util.h"
@@ -179,8 +181,14 @@ int Http_CheckRequest(int i) {
   TarvDebugLog("\nHttp_CheckRequest client[%d],len =%d,...", i, c.Len);
   if (c.Len < 15) return 1;
   c.Buf[c.Len] = 0;
-  TarvDebugLogEscaped("\nHttp_CheckRequest client[%d],Http Parser ......\r\n[%s]\r\n", i,
-                      c.Buf.data());
+  if (TarvLogLevel() >= 4) {
+    // What a client sends to log in (its Authorization, its cookies) stays
+    // out of the log.
+    const size_t len = strnlen(c.Buf.data(), static_cast<size_t>(c.Len));
+    const std::string shown = HeaderBlockMasked({c.Buf.data(), len});
+    TarvDebugLogEscaped("\nHttp_CheckRequest client[%d],Http Parser ......\r\n[%s]\r\n", i,
+                        shown.c_str());
+  }
   if (StartsWith(c, "GET ")) {
     c.Method = HTTP_GET;
     if (!HasEmptyLine(c))

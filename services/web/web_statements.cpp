@@ -8,11 +8,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <string>
 #include <string_view>
 
 #include "engine/core/handler.h"
 #include "engine/core/observer.h"
 #include "engine/core/run_state.h"
+#include "engine/core/secret_words.h"
 #include "engine/core/step_args.h"
 #include "engine/core/var_store.h"
 #include "engine/log/log.h"
@@ -146,9 +148,15 @@ bool ScriptSets(std::string_view lowerName) {
 // on its own (Accept, Content-Type, Expect) unless the script sets it.
 curl_slist* BuildHeaders() {
   curl_slist* list = nullptr;
-  if (sgWeb.headCount > 0)
+  if (sgWeb.headCount > 0 && TarvLogLevel() >= 4) {
+    // The entries as they are kept, back to back, credentials masked.
+    std::string shown;
+    for (int k = 1; k <= sgWeb.headCount; k++)
+      AppendHeaderMasked(shown, {sgWeb.HeadBuf.data() + sgWeb.HeadOff[k],
+                                 static_cast<size_t>(sgWeb.HeadSize[k])});
     TarvDebugLogEscaped("\nsgWeb.headCount=%d,Len=%d\r\n{%s}", sgWeb.headCount, sgWeb.HeadLen,
-                        sgWeb.HeadBuf.data());
+                        shown.c_str());
+  }
   for (int k = 1; k <= sgWeb.headCount; k++) {
     if (Replaced(k)) continue;
     char entry[WEB_BUF + 1];
@@ -293,9 +301,11 @@ int Request(const Verb& v) {
   const CURLcode rc = curl_easy_perform(curl);
   curl_slist_free_all(headers);
 
-  if (sink.RawFits && sink.RawLen > 0) {
-    sink.Raw[sink.RawLen] = 0;
-    TarvDebugLogEscaped("Headers Len = %d/strlen=%d {\r\n%s}", sink.RawLen, sink.RawLen, sink.Raw);
+  if (sink.RawFits && sink.RawLen > 0 && TarvLogLevel() >= 4) {
+    // A cookie the server sets is a credential as much as one sent to it.
+    const std::string shown = HeaderBlockMasked({sink.Raw, static_cast<size_t>(sink.RawLen)});
+    TarvDebugLogEscaped("Headers Len = %d/strlen=%d {\r\n%s}", sink.RawLen, sink.RawLen,
+                        shown.c_str());
   }
   if (sink.Low) return NmsRunError(-22, "%s:text buf is low !", v.Name);
   if (rc != CURLE_OK) {

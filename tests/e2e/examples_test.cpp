@@ -151,10 +151,14 @@ TEST(Examples, SshCheckReportsTheLoginAndWarnsAboveTheLimit) {
   TempDir dir;
   sshpeer::Sshd sshd(dir, sshpeer::Auth::Password);
   ASSERT_TRUE(sshd.up()) << tarvtest::ReadFile(sshd.log());
+  // The password comes from a file only its owner may read, never from the
+  // command line.
+  const std::string passwordFile = dir.Write("ssh.password", std::string(sshpeer::kPassword) + "\n");
+  ASSERT_EQ(chmod(passwordFile.c_str(), 0600), 0);
   for (const int limit : {100, 0}) {
     SCOPED_TRACE(limit);
     const auto r = RunExample("ssh_check", dir,
-                              {std::to_string(sshd.port()), sshd.user(), sshpeer::kPassword,
+                              {std::to_string(sshd.port()), sshd.user(), passwordFile,
                                std::to_string(limit)});
     EXPECT_EQ(r.exitCode, 0) << r.output;
     const std::string report = tarvtest::ReadFile(dir.File("ssh.txt"));
