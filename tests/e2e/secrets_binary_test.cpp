@@ -78,15 +78,11 @@ std::string Script(const std::string& url, bool raiseLevel) {
          "text.save to file {done.txt}\n";
 }
 
-// The program copied beside a log folder (its log is written there) and a
-// link to its modules.
+// The program copied beside a log folder (its log is written there).
 std::string ProgramWithLog(const TempDir& dir) {
-  const std::filesystem::path built = tarvtest::TarvBinary();
-  std::filesystem::copy_file(built, dir.File("tarv"));
-  std::filesystem::permissions(dir.File("tarv"), std::filesystem::perms::owner_all);
-  std::filesystem::create_directory_symlink(built.parent_path() / "modules", dir.File("modules"));
+  const std::string program = tarvtest::CopyProgram(dir.path().string());
   std::filesystem::create_directory(dir.File("log"));
-  return dir.File("tarv");
+  return program;
 }
 
 void ExpectNoSecret(const std::string& text, const std::string& where) {
