@@ -60,8 +60,17 @@ bool SshAgain(const char* againText, int64_t deadline) {
   return true;
 }
 
+bool SshWaitUntil(int64_t deadline) {
+  const int64_t left = deadline - SockNowMs();
+  if (left <= 0) return false;
+  SshWaitSocket(static_cast<int>(std::min<int64_t>(kWaitSocketMs, left)));
+  return true;
+}
+
 LIBSSH2_CHANNEL* SshOpenSessionChannel(const char* againText, int64_t deadline) {
   for (;;) {
+    // A blocking session waits inside the call: only for what is left.
+    SshBoundBy(deadline);
     LIBSSH2_CHANNEL* ch =
         libssh2_channel_open_ex(sgSshSession, "session", 7, LIBSSH2_CHANNEL_WINDOW_DEFAULT,
                                 LIBSSH2_CHANNEL_PACKET_DEFAULT, nullptr, 0);
@@ -100,15 +109,23 @@ int SshReadIntoText(LIBSSH2_CHANNEL* channel) {
   return static_cast<int>(n);
 }
 
-void SshChannelFinish(LIBSSH2_CHANNEL* channel, bool wait, const char* againText) {
+void SshChannelFinish(LIBSSH2_CHANNEL* channel, int64_t deadline, const char* againText) {
   int exitCode = 127;
   char* signal = nullptr;
-  int rc = libssh2_channel_close(channel);
-  // A server that never confirms the close is given up at the step time-out.
-  const int64_t deadline = wait ? SshStepDeadline() : 0;
-  while (wait && rc == LIBSSH2_ERROR_EAGAIN && SshAgain(againText, deadline))
+  const int blocking = libssh2_session_get_blocking(sgSshSession);
+  int rc;
+  if (againText) {
+    // A blocking session waits inside the call, within what is left.
+    SshBoundBy(deadline);
     rc = libssh2_channel_close(channel);
-  if (!wait) TarvDebugLog("\nssh_channel_close sgShellChannel: ret=<%d>", rc);
+    while (rc == LIBSSH2_ERROR_EAGAIN && SshAgain(againText, deadline))
+      rc = libssh2_channel_close(channel);
+  } else {
+    libssh2_session_set_blocking(sgSshSession, 0);
+    rc = libssh2_channel_close(channel);
+    while (rc == LIBSSH2_ERROR_EAGAIN && SshWaitUntil(deadline)) rc = libssh2_channel_close(channel);
+    TarvDebugLog("\nssh_channel_close sgShellChannel: ret=<%d>", rc);
+  }
   if (rc == 0) {
     exitCode = libssh2_channel_get_exit_status(channel);
     libssh2_channel_get_exit_signal(channel, &signal, nullptr, nullptr, nullptr, nullptr, nullptr);
@@ -118,11 +135,13 @@ void SshChannelFinish(LIBSSH2_CHANNEL* channel, bool wait, const char* againText
   else
     TarvDebugLog("exit code: <%d> , readbytes: <%d>", exitCode, sgSsh.ReadBytes);
   if (signal) libssh2_free(sgSshSession, signal);
-  // The free waits for the channel's last messages even when the receive
-  // statements left the session non-blocking.
-  const int blocking = libssh2_session_get_blocking(sgSshSession);
-  libssh2_session_set_blocking(sgSshSession, 1);
-  libssh2_channel_free(channel);
+  // After a confirmed close the free needs nothing from the server; after
+  // an unconfirmed one it would wait for the confirmation again, so it is
+  // tried once without waiting, and the session's own free, which does not
+  // wait, takes the channel if it is still there.
+  libssh2_session_set_blocking(sgSshSession, 0);
+  if (libssh2_channel_free(channel) != 0)
+    TarvDebugLog("\nlibssh2_channel_free: the channel is freed with the session");
   libssh2_session_set_blocking(sgSshSession, blocking);
 }
 

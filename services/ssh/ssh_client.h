@@ -43,10 +43,13 @@ void SshReset();
 // End of a run: the connection still open is closed.
 void SshEndOfRun();
 
-// ssh.close's sequence: the shell channel, the session, the socket.
-void SshCloseAll();
-// Closes and frees the shell channel; 0.
-int ssh_close_ShellChannel();
+// ssh.close's sequence: the shell channel, the session, the socket.  The
+// server's answers are waited for until deadline (in SockNowMs time) and not
+// beyond: the session and the socket are freed in any case.
+void SshCloseAll(int64_t deadline);
+// Closes and frees the shell channel, waiting for the server until
+// deadline; 0.
+int ssh_close_ShellChannel(int64_t deadline);
 // Writes to the shell channel (the automatic answer) until deadline (in
 // SockNowMs time): the bytes written, -1 for an empty buffer, -2 when the
 // shell is not usable.
@@ -78,6 +81,12 @@ LIBSSH2_CHANNEL* SshOpenSessionChannel(const char* againText, int64_t deadline);
 // the deadline: false, without waiting, once it has passed.
 bool SshAgain(const char* againText, int64_t deadline = SSH_NO_DEADLINE);
 // Closes a channel that ran a command or the shell, logs its exit code or
-// signal and frees it; when wait is set, the close of a busy session is
-// tried again until the step time-out.
-void SshChannelFinish(LIBSSH2_CHANNEL* channel, bool wait, const char* againText);
+// signal and frees it, waiting for the server until deadline.  With
+// againText (a command's channel), a non-blocking session pauses and logs
+// between tries as the command's other waits do; without, the close waits
+// for the socket alone and logs its result.  A channel whose close the
+// server never confirmed is freed with the session.
+void SshChannelFinish(LIBSSH2_CHANNEL* channel, int64_t deadline, const char* againText);
+// Waits for the socket in the directions the session is blocked on, until
+// deadline: false, without waiting, once it has passed.
+bool SshWaitUntil(int64_t deadline);

@@ -24,7 +24,7 @@ int ssh_command_a2() {
   LIBSSH2_CHANNEL* ch = SshOpenSessionChannel(
       "\nssh_command_a2 ,channel_open: LIBSSH2_ERROR_EAGAIN, waitsocket ...", deadline);
   if (!ch) {
-    SshCloseAll();
+    SshCloseAll(deadline);
     return NmsRunError(-3, "ssh_command_a2: libssh2_channel_open_session Error");
   }
   libssh2_channel_handle_extended_data2(ch, LIBSSH2_CHANNEL_EXTENDED_DATA_IGNORE);
@@ -38,8 +38,8 @@ int ssh_command_a2() {
                   deadline)) {
   }
   if (rc != 0) {
-    libssh2_channel_free(ch);
-    SshCloseAll();
+    // The session's free takes the channel without waiting for the server.
+    SshCloseAll(deadline);
     return NmsRunError(-3, "ssh_command_a2: libssh2_channel_exec Error");
   }
   // No time limit: the command runs to its end.  A blocking session's read
@@ -58,7 +58,7 @@ int ssh_command_a2() {
       break;
     }
   }
-  SshChannelFinish(ch, true,
+  SshChannelFinish(ch, SshStepDeadline(),
                    "\nssh_command_a2 ,channel_close: LIBSSH2_ERROR_EAGAIN, waitsocket ...");
   return TarvReturn(0, "ssh_command_a2 return.");
 }
