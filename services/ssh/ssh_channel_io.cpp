@@ -67,21 +67,20 @@ bool SshWaitUntil(int64_t deadline) {
   return true;
 }
 
+bool SshSaidAgain(int result) { return result == LIBSSH2_ERROR_EAGAIN; }
+
+bool SshSaidAgain(const void* result) {
+  return !result &&
+         libssh2_session_last_error(sgSshSession, nullptr, nullptr, 0) == LIBSSH2_ERROR_EAGAIN;
+}
+
 LIBSSH2_CHANNEL* SshOpenSessionChannel(const char* againText, int64_t deadline) {
-  for (;;) {
-    // A blocking session waits inside the call: only for what is left.
-    SshBoundBy(deadline);
-    LIBSSH2_CHANNEL* ch =
-        libssh2_channel_open_ex(sgSshSession, "session", 7, LIBSSH2_CHANNEL_WINDOW_DEFAULT,
-                                LIBSSH2_CHANNEL_PACKET_DEFAULT, nullptr, 0);
-    if (ch) return ch;
-    if (libssh2_session_last_error(sgSshSession, nullptr, nullptr, 0) != LIBSSH2_ERROR_EAGAIN)
-      return nullptr;
-    if (!SshAgain(againText, deadline)) {
-      TarvDebugLog("\nlibssh2_channel_open: no answer within the step time-out");
-      return nullptr;
-    }
-  }
+  LIBSSH2_CHANNEL* ch = SshRetry(againText, deadline, [] {
+    return libssh2_channel_open_ex(sgSshSession, "session", 7, LIBSSH2_CHANNEL_WINDOW_DEFAULT,
+                                   LIBSSH2_CHANNEL_PACKET_DEFAULT, nullptr, 0);
+  });
+  if (SshSaidAgain(ch)) TarvDebugLog("\nlibssh2_channel_open: no answer within the step time-out");
+  return ch;
 }
 
 int SshWriteAll(LIBSSH2_CHANNEL* channel, const char* buf, int len, int64_t deadline) {
@@ -112,20 +111,8 @@ int SshReadIntoText(LIBSSH2_CHANNEL* channel) {
 void SshChannelFinish(LIBSSH2_CHANNEL* channel, int64_t deadline, const char* againText) {
   int exitCode = 127;
   char* signal = nullptr;
-  const int blocking = libssh2_session_get_blocking(sgSshSession);
-  int rc;
-  if (againText) {
-    // A blocking session waits inside the call, within what is left.
-    SshBoundBy(deadline);
-    rc = libssh2_channel_close(channel);
-    while (rc == LIBSSH2_ERROR_EAGAIN && SshAgain(againText, deadline))
-      rc = libssh2_channel_close(channel);
-  } else {
-    libssh2_session_set_blocking(sgSshSession, 0);
-    rc = libssh2_channel_close(channel);
-    while (rc == LIBSSH2_ERROR_EAGAIN && SshWaitUntil(deadline)) rc = libssh2_channel_close(channel);
-    TarvDebugLog("\nssh_channel_close sgShellChannel: ret=<%d>", rc);
-  }
+  const int rc = SshRetry(againText, deadline, [channel] { return libssh2_channel_close(channel); });
+  if (!againText) TarvDebugLog("\nssh_channel_close sgShellChannel: ret=<%d>", rc);
   if (rc == 0) {
     exitCode = libssh2_channel_get_exit_status(channel);
     libssh2_channel_get_exit_signal(channel, &signal, nullptr, nullptr, nullptr, nullptr, nullptr);
@@ -139,6 +126,7 @@ void SshChannelFinish(LIBSSH2_CHANNEL* channel, int64_t deadline, const char* ag
   // an unconfirmed one it would wait for the confirmation again, so it is
   // tried once without waiting, and the session's own free, which does not
   // wait, takes the channel if it is still there.
+  const int blocking = libssh2_session_get_blocking(sgSshSession);
   libssh2_session_set_blocking(sgSshSession, 0);
   if (libssh2_channel_free(channel) != 0)
     TarvDebugLog("\nlibssh2_channel_free: the channel is freed with the session");

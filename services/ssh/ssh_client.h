@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <type_traits>
 
 struct Family;
 const Family* SshFamily();
@@ -73,20 +74,43 @@ int64_t SshStepDeadline();
 // Bounds the session's own blocking calls by what is left until deadline.
 void SshBoundBy(int64_t deadline);
 inline constexpr int64_t SSH_NO_DEADLINE = INT64_MAX;
-// A session channel; while a non-blocking session says "again" and the
-// deadline has not passed, logs againText, sleeps a second and waits for the
-// socket: null on any other error or at the deadline.
+// A session channel, tried until deadline as SshRetry does: null on any
+// other error or at the deadline.
 LIBSSH2_CHANNEL* SshOpenSessionChannel(const char* againText, int64_t deadline);
 // The pause and wait of a non-blocking session that said "again", cut at
 // the deadline: false, without waiting, once it has passed.
 bool SshAgain(const char* againText, int64_t deadline = SSH_NO_DEADLINE);
 // Closes a channel that ran a command or the shell, logs its exit code or
-// signal and frees it, waiting for the server until deadline.  With
-// againText (a command's channel), a non-blocking session pauses and logs
-// between tries as the command's other waits do; without, the close waits
-// for the socket alone and logs its result.  A channel whose close the
-// server never confirmed is freed with the session.
+// signal and frees it, waiting for the server until deadline (as SshRetry
+// does; without againText, the shell's, it logs the close's result).  A
+// channel whose close the server never confirmed is freed with the session.
 void SshChannelFinish(LIBSSH2_CHANNEL* channel, int64_t deadline, const char* againText);
 // Waits for the socket in the directions the session is blocked on, until
 // deadline: false, without waiting, once it has passed.
 bool SshWaitUntil(int64_t deadline);
+// Whether a library call's result says "again": the code itself, or a null
+// result with "again" as the session's last error.
+bool SshSaidAgain(int result);
+bool SshSaidAgain(const void* result);
+
+// Runs one library call until it no longer says "again" or the deadline has
+// passed: its last result.  A session left blocking waits for its socket
+// between tries, as the library would but never past the deadline (the
+// library's own time-out counts whole seconds and starts again with each
+// call), and a call still unanswered then gives the library's time-out
+// code; a non-blocking one pauses and logs againText between tries, as the
+// receive statements left it to (with no againText, it waits like a
+// blocking one).
+template <typename Call>
+auto SshRetry(const char* againText, int64_t deadline, Call call) {
+  const int blocking = libssh2_session_get_blocking(sgSshSession);
+  libssh2_session_set_blocking(sgSshSession, 0);
+  auto result = call();
+  while (SshSaidAgain(result) &&
+         (blocking || !againText ? SshWaitUntil(deadline) : SshAgain(againText, deadline)))
+    result = call();
+  libssh2_session_set_blocking(sgSshSession, blocking);
+  if constexpr (std::is_integral_v<decltype(result)>)
+    if (blocking && result == LIBSSH2_ERROR_EAGAIN) result = LIBSSH2_ERROR_TIMEOUT;
+  return result;
+}

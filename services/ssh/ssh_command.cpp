@@ -28,15 +28,13 @@ int ssh_command_a2() {
     return NmsRunError(-3, "ssh_command_a2: libssh2_channel_open_session Error");
   }
   libssh2_channel_handle_extended_data2(ch, LIBSSH2_CHANNEL_EXTENDED_DATA_IGNORE);
-  // A blocking session waits inside the call: it gets what the open left.
-  SshBoundBy(deadline);
-  int rc;
-  while ((rc = libssh2_channel_process_startup(ch, "exec", 4, agA[2],
-                                               static_cast<unsigned>(igL[2]))) ==
-             LIBSSH2_ERROR_EAGAIN &&
-         SshAgain("\nssh_command_a2 ,channel_exec: LIBSSH2_ERROR_EAGAIN, waitsocket ...",
-                  deadline)) {
-  }
+  // The start gets what the open left.
+  const int rc =
+      SshRetry("\nssh_command_a2 ,channel_exec: LIBSSH2_ERROR_EAGAIN, waitsocket ...", deadline,
+               [ch] {
+                 return libssh2_channel_process_startup(ch, "exec", 4, agA[2],
+                                                        static_cast<unsigned>(igL[2]));
+               });
   if (rc != 0) {
     // The session's free takes the channel without waiting for the server.
     SshCloseAll(deadline);

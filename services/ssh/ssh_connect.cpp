@@ -71,8 +71,9 @@ void SshKbdInteractiveCallBack(const char* name, int nameLen, const char* instru
 // within the login's deadline: 0, or the run error's code.
 int Authenticate(const char* user, int userLen, int64_t deadline) {
   TarvDebugLogEscaped("\nget libssh2_userauth_list username:[%s]", user);
-  SshBoundBy(deadline);
-  const char* list = libssh2_userauth_list(sgSshSession, user, static_cast<unsigned>(userLen));
+  const char* list = SshRetry(nullptr, deadline, [&] {
+    return libssh2_userauth_list(sgSshSession, user, static_cast<unsigned>(userLen));
+  });
   if (!list && libssh2_userauth_authenticated(sgSshSession)) {
     // The server took the user without asking for anything.
     TarvDebugLog("\nAuthentication methods:[none] ok");
@@ -87,17 +88,16 @@ int Authenticate(const char* user, int userLen, int64_t deadline) {
     return NmsRunError(-9, SSH_CONNECT ": Authentication methods:[%s] Not Support!", shown);
   }
   const char* pw = sgSsh.Password.data();
-  int r;
-  SshBoundBy(deadline);
-  if (password) {
-    TarvDebugLog("\nAuthentication methods:[password] ......");
-    r = libssh2_userauth_password_ex(sgSshSession, user, static_cast<unsigned>(userLen), pw,
-                                     static_cast<unsigned>(std::strlen(pw)), nullptr);
-  } else {
-    TarvDebugLog("\nAuthentication methods:[keyboard-interactive] ......");
-    r = libssh2_userauth_keyboard_interactive_ex(sgSshSession, user, static_cast<unsigned>(userLen),
-                                                 SshKbdInteractiveCallBack);
-  }
+  TarvDebugLog(password ? "\nAuthentication methods:[password] ......"
+                        : "\nAuthentication methods:[keyboard-interactive] ......");
+  const int r = SshRetry(nullptr, deadline, [&] {
+    return password ? libssh2_userauth_password_ex(sgSshSession, user,
+                                                   static_cast<unsigned>(userLen), pw,
+                                                   static_cast<unsigned>(std::strlen(pw)), nullptr)
+                    : libssh2_userauth_keyboard_interactive_ex(
+                          sgSshSession, user, static_cast<unsigned>(userLen),
+                          SshKbdInteractiveCallBack);
+  });
   if (r != 0) {
     char* msg = nullptr;
     libssh2_session_last_error(sgSshSession, &msg, nullptr, 0);
@@ -120,13 +120,16 @@ int OpenShell(int64_t deadline) {
     ssh_close_ShellChannel(deadline);
     return NmsRunError(-3, "libssh2_channel_open_session Error");
   }
-  SshBoundBy(deadline);
-  if (libssh2_channel_request_pty_ex(sgShellChannel, "vt100", 5, nullptr, 0, 80, 24, 0, 0) != 0) {
+  if (SshRetry(nullptr, deadline, [] {
+        return libssh2_channel_request_pty_ex(sgShellChannel, "vt100", 5, nullptr, 0, 80, 24, 0,
+                                              0);
+      }) != 0) {
     ssh_close_ShellChannel(deadline);
     return NmsRunError(-4, "libssh2_channel_request_pty <vt100>, Error");
   }
-  SshBoundBy(deadline);
-  if (libssh2_channel_process_startup(sgShellChannel, "shell", 5, nullptr, 0) != 0) {
+  if (SshRetry(nullptr, deadline, [] {
+        return libssh2_channel_process_startup(sgShellChannel, "shell", 5, nullptr, 0);
+      }) != 0) {
     ssh_close_ShellChannel(deadline);
     return NmsRunError(-4, "libssh2_channel_shell, Unable to request shell on allocated pty!");
   }
@@ -157,17 +160,16 @@ void SshCloseAll(int64_t deadline) {
   if (sgSshSession) {
     // Closing waits for the server's answers until the deadline and not
     // beyond, whatever mode the receive statements left the session in.
-    libssh2_session_set_blocking(sgSshSession, 0);
     ssh_close_ShellChannel(deadline);
-    while (libssh2_session_disconnect_ex(sgSshSession, kDisconnectByApplication,
-                                         "Normal Shutdown, Thank you for playing",
-                                         "") == LIBSSH2_ERROR_EAGAIN &&
-           SshWaitUntil(deadline)) {
-    }
+    SshRetry(nullptr, deadline, [] {
+      return libssh2_session_disconnect_ex(sgSshSession, kDisconnectByApplication,
+                                           "Normal Shutdown, Thank you for playing", "");
+    });
     // Nothing more passes between the two ends: the free must not wait for
     // the close of a channel a silent server never confirmed (nor for room
     // to send one), or it gives up and keeps the session.
     SockShutdownBoth(sgSsh.Socket);
+    libssh2_session_set_blocking(sgSshSession, 0);
     libssh2_session_free(sgSshSession);
     sgSshSession = nullptr;
   }
@@ -207,10 +209,10 @@ int ssh_connect_ip_a3_port_a5_username_a7_password_a9() {
     return NmsRunError(-3, SSH_CONNECT ": libssh2 session initialization failed");
   }
   libssh2_session_set_blocking(sgSshSession, 1);
-  // Every blocking call of the login, the handshake first, waits only for
-  // what is left of its deadline.
-  SshBoundBy(deadline);
-  const int hs = libssh2_session_handshake(sgSshSession, sgSsh.Socket);
+  // Every call of the login, the handshake first, waits only for what is
+  // left of its deadline.
+  const int hs =
+      SshRetry(nullptr, deadline, [] { return libssh2_session_handshake(sgSshSession, sgSsh.Socket); });
   if (hs != 0) {
     SshCloseAll(deadline);
     return NmsRunError(-4, SSH_CONNECT ": Failure establishing SSH session: %d", hs);
