@@ -71,7 +71,7 @@ int SockSetResetOnClose(int fd) {
   return setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort) == 0 ? 0 : Fail();
 }
 
-int SockShutdownRead(int fd) { return shutdown(fd, SHUT_RD) == 0 ? 0 : Fail(); }
+int SockShutdownBoth(int fd) { return shutdown(fd, SHUT_RDWR) == 0 ? 0 : Fail(); }
 
 int SockSetReuseAddr(int fd) {
   const int one = 1;

@@ -27,9 +27,10 @@ int SockSetReuseAddr(int fd);
 // Makes the close of a stream socket reset the connection at once (as a
 // close with unread bytes does) instead of ending it in order.
 int SockSetResetOnClose(int fd);
-// Ends the reading side of a stream socket: every later read finds the end
-// of the stream at once.
-int SockShutdownRead(int fd);
+// Ends both sides of a stream socket: every later read finds the end of the
+// stream at once, every later write fails at once (what was sent before
+// still goes out).
+int SockShutdownBoth(int fd);
 int SockSetV6Only(int fd, bool on);
 int SockBind(int fd, const sockaddr_storage& addr, socklen_t len);
 int SockListen(int fd, int backlog);

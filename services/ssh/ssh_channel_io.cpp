@@ -60,19 +60,27 @@ bool SshAgain(const char* againText, int64_t deadline) {
   return true;
 }
 
+bool SshWaitUntil(int64_t deadline) {
+  const int64_t left = deadline - SockNowMs();
+  if (left <= 0) return false;
+  SshWaitSocket(static_cast<int>(std::min<int64_t>(kWaitSocketMs, left)));
+  return true;
+}
+
+bool SshSaidAgain(int result) { return result == LIBSSH2_ERROR_EAGAIN; }
+
+bool SshSaidAgain(const void* result) {
+  return !result &&
+         libssh2_session_last_error(sgSshSession, nullptr, nullptr, 0) == LIBSSH2_ERROR_EAGAIN;
+}
+
 LIBSSH2_CHANNEL* SshOpenSessionChannel(const char* againText, int64_t deadline) {
-  for (;;) {
-    LIBSSH2_CHANNEL* ch =
-        libssh2_channel_open_ex(sgSshSession, "session", 7, LIBSSH2_CHANNEL_WINDOW_DEFAULT,
-                                LIBSSH2_CHANNEL_PACKET_DEFAULT, nullptr, 0);
-    if (ch) return ch;
-    if (libssh2_session_last_error(sgSshSession, nullptr, nullptr, 0) != LIBSSH2_ERROR_EAGAIN)
-      return nullptr;
-    if (!SshAgain(againText, deadline)) {
-      TarvDebugLog("\nlibssh2_channel_open: no answer within the step time-out");
-      return nullptr;
-    }
-  }
+  LIBSSH2_CHANNEL* ch = SshRetry(againText, deadline, [] {
+    return libssh2_channel_open_ex(sgSshSession, "session", 7, LIBSSH2_CHANNEL_WINDOW_DEFAULT,
+                                   LIBSSH2_CHANNEL_PACKET_DEFAULT, nullptr, 0);
+  });
+  if (SshSaidAgain(ch)) TarvDebugLog("\nlibssh2_channel_open: no answer within the step time-out");
+  return ch;
 }
 
 int SshWriteAll(LIBSSH2_CHANNEL* channel, const char* buf, int len, int64_t deadline) {
@@ -100,15 +108,11 @@ int SshReadIntoText(LIBSSH2_CHANNEL* channel) {
   return static_cast<int>(n);
 }
 
-void SshChannelFinish(LIBSSH2_CHANNEL* channel, bool wait, const char* againText) {
+void SshChannelFinish(LIBSSH2_CHANNEL* channel, int64_t deadline, const char* againText) {
   int exitCode = 127;
   char* signal = nullptr;
-  int rc = libssh2_channel_close(channel);
-  // A server that never confirms the close is given up at the step time-out.
-  const int64_t deadline = wait ? SshStepDeadline() : 0;
-  while (wait && rc == LIBSSH2_ERROR_EAGAIN && SshAgain(againText, deadline))
-    rc = libssh2_channel_close(channel);
-  if (!wait) TarvDebugLog("\nssh_channel_close sgShellChannel: ret=<%d>", rc);
+  const int rc = SshRetry(againText, deadline, [channel] { return libssh2_channel_close(channel); });
+  if (!againText) TarvDebugLog("\nssh_channel_close sgShellChannel: ret=<%d>", rc);
   if (rc == 0) {
     exitCode = libssh2_channel_get_exit_status(channel);
     libssh2_channel_get_exit_signal(channel, &signal, nullptr, nullptr, nullptr, nullptr, nullptr);
@@ -118,11 +122,14 @@ void SshChannelFinish(LIBSSH2_CHANNEL* channel, bool wait, const char* againText
   else
     TarvDebugLog("exit code: <%d> , readbytes: <%d>", exitCode, sgSsh.ReadBytes);
   if (signal) libssh2_free(sgSshSession, signal);
-  // The free waits for the channel's last messages even when the receive
-  // statements left the session non-blocking.
+  // After a confirmed close the free needs nothing from the server; after
+  // an unconfirmed one it would wait for the confirmation again, so it is
+  // tried once without waiting, and the session's own free, which does not
+  // wait, takes the channel if it is still there.
   const int blocking = libssh2_session_get_blocking(sgSshSession);
-  libssh2_session_set_blocking(sgSshSession, 1);
-  libssh2_channel_free(channel);
+  libssh2_session_set_blocking(sgSshSession, 0);
+  if (libssh2_channel_free(channel) != 0)
+    TarvDebugLog("\nlibssh2_channel_free: the channel is freed with the session");
   libssh2_session_set_blocking(sgSshSession, blocking);
 }
 

@@ -24,22 +24,20 @@ int ssh_command_a2() {
   LIBSSH2_CHANNEL* ch = SshOpenSessionChannel(
       "\nssh_command_a2 ,channel_open: LIBSSH2_ERROR_EAGAIN, waitsocket ...", deadline);
   if (!ch) {
-    SshCloseAll();
+    SshCloseAll(deadline);
     return NmsRunError(-3, "ssh_command_a2: libssh2_channel_open_session Error");
   }
   libssh2_channel_handle_extended_data2(ch, LIBSSH2_CHANNEL_EXTENDED_DATA_IGNORE);
-  // A blocking session waits inside the call: it gets what the open left.
-  SshBoundBy(deadline);
-  int rc;
-  while ((rc = libssh2_channel_process_startup(ch, "exec", 4, agA[2],
-                                               static_cast<unsigned>(igL[2]))) ==
-             LIBSSH2_ERROR_EAGAIN &&
-         SshAgain("\nssh_command_a2 ,channel_exec: LIBSSH2_ERROR_EAGAIN, waitsocket ...",
-                  deadline)) {
-  }
+  // The start gets what the open left.
+  const int rc =
+      SshRetry("\nssh_command_a2 ,channel_exec: LIBSSH2_ERROR_EAGAIN, waitsocket ...", deadline,
+               [ch] {
+                 return libssh2_channel_process_startup(ch, "exec", 4, agA[2],
+                                                        static_cast<unsigned>(igL[2]));
+               });
   if (rc != 0) {
-    libssh2_channel_free(ch);
-    SshCloseAll();
+    // The session's free takes the channel without waiting for the server.
+    SshCloseAll(deadline);
     return NmsRunError(-3, "ssh_command_a2: libssh2_channel_exec Error");
   }
   // No time limit: the command runs to its end.  A blocking session's read
@@ -58,7 +56,7 @@ int ssh_command_a2() {
       break;
     }
   }
-  SshChannelFinish(ch, true,
+  SshChannelFinish(ch, SshStepDeadline(),
                    "\nssh_command_a2 ,channel_close: LIBSSH2_ERROR_EAGAIN, waitsocket ...");
   return TarvReturn(0, "ssh_command_a2 return.");
 }

@@ -1,13 +1,11 @@
 // ssh.connect and ssh.close: the socket from the socket layer, the libssh2
 // session with its handshake and user authentication, and the shell on a
 // vt100 pty.
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "engine/core/handler.h"
-#include "engine/core/run_state.h"
 #include "engine/core/step_args.h"
 #include "engine/log/log.h"
 #include "engine/statements/arg_checks.h"
@@ -69,11 +67,13 @@ void SshKbdInteractiveCallBack(const char* name, int nameLen, const char* instru
   TarvDebugLog("\nDone. Sending keyboard-interactive responses to server now.\n");
 }
 
-// Authenticates with the first method of the server's list that is known:
-// 0, or the run error's code.
-int Authenticate(const char* user, int userLen) {
+// Authenticates with the first method of the server's list that is known,
+// within the login's deadline: 0, or the run error's code.
+int Authenticate(const char* user, int userLen, int64_t deadline) {
   TarvDebugLogEscaped("\nget libssh2_userauth_list username:[%s]", user);
-  const char* list = libssh2_userauth_list(sgSshSession, user, static_cast<unsigned>(userLen));
+  const char* list = SshRetry(nullptr, deadline, [&] {
+    return libssh2_userauth_list(sgSshSession, user, static_cast<unsigned>(userLen));
+  });
   if (!list && libssh2_userauth_authenticated(sgSshSession)) {
     // The server took the user without asking for anything.
     TarvDebugLog("\nAuthentication methods:[none] ok");
@@ -84,25 +84,25 @@ int Authenticate(const char* user, int userLen) {
   if (!password && !(list && std::strstr(list, "keyboard-interactive"))) {
     char shown[512];
     std::snprintf(shown, sizeof shown, "%s", list ? list : "");
-    SshCloseAll();
+    SshCloseAll(deadline);
     return NmsRunError(-9, SSH_CONNECT ": Authentication methods:[%s] Not Support!", shown);
   }
   const char* pw = sgSsh.Password.data();
-  int r;
-  if (password) {
-    TarvDebugLog("\nAuthentication methods:[password] ......");
-    r = libssh2_userauth_password_ex(sgSshSession, user, static_cast<unsigned>(userLen), pw,
-                                     static_cast<unsigned>(std::strlen(pw)), nullptr);
-  } else {
-    TarvDebugLog("\nAuthentication methods:[keyboard-interactive] ......");
-    r = libssh2_userauth_keyboard_interactive_ex(sgSshSession, user, static_cast<unsigned>(userLen),
-                                                 SshKbdInteractiveCallBack);
-  }
+  TarvDebugLog(password ? "\nAuthentication methods:[password] ......"
+                        : "\nAuthentication methods:[keyboard-interactive] ......");
+  const int r = SshRetry(nullptr, deadline, [&] {
+    return password ? libssh2_userauth_password_ex(sgSshSession, user,
+                                                   static_cast<unsigned>(userLen), pw,
+                                                   static_cast<unsigned>(std::strlen(pw)), nullptr)
+                    : libssh2_userauth_keyboard_interactive_ex(
+                          sgSshSession, user, static_cast<unsigned>(userLen),
+                          SshKbdInteractiveCallBack);
+  });
   if (r != 0) {
     char* msg = nullptr;
     libssh2_session_last_error(sgSshSession, &msg, nullptr, 0);
     TarvDebugLogEscaped("\nlibssh2_session_last_error {%s}", msg ? msg : "");
-    SshCloseAll();
+    SshCloseAll(deadline);
     if (password) return NmsRunError(-5, SSH_CONNECT ": Failure libssh2_userauth_password: %d", r);
     return NmsRunError(-6, SSH_CONNECT ": Failure libssh2_userauth_keyboard_interactive: %d", r);
   }
@@ -111,20 +111,26 @@ int Authenticate(const char* user, int userLen) {
   return 0;
 }
 
-// The shell channel with its pty: 0, or the run error's code.
-int OpenShell() {
+// The shell channel with its pty, within the login's deadline: 0, or the
+// run error's code.
+int OpenShell(int64_t deadline) {
   sgShellChannel = SshOpenSessionChannel("\nssh,channel_open: LIBSSH2_ERROR_EAGAIN, waitsocket ...",
-                                         SshStepDeadline());
+                                         deadline);
   if (!sgShellChannel) {
-    ssh_close_ShellChannel();
+    ssh_close_ShellChannel(deadline);
     return NmsRunError(-3, "libssh2_channel_open_session Error");
   }
-  if (libssh2_channel_request_pty_ex(sgShellChannel, "vt100", 5, nullptr, 0, 80, 24, 0, 0) != 0) {
-    ssh_close_ShellChannel();
+  if (SshRetry(nullptr, deadline, [] {
+        return libssh2_channel_request_pty_ex(sgShellChannel, "vt100", 5, nullptr, 0, 80, 24, 0,
+                                              0);
+      }) != 0) {
+    ssh_close_ShellChannel(deadline);
     return NmsRunError(-4, "libssh2_channel_request_pty <vt100>, Error");
   }
-  if (libssh2_channel_process_startup(sgShellChannel, "shell", 5, nullptr, 0) != 0) {
-    ssh_close_ShellChannel();
+  if (SshRetry(nullptr, deadline, [] {
+        return libssh2_channel_process_startup(sgShellChannel, "shell", 5, nullptr, 0);
+      }) != 0) {
+    ssh_close_ShellChannel(deadline);
     return NmsRunError(-4, "libssh2_channel_shell, Unable to request shell on allocated pty!");
   }
   sgSsh.ShellOpen = 1;
@@ -134,34 +140,36 @@ int OpenShell() {
 }  // namespace
 
 void SshReset() {
-  SshCloseAll();
+  SshCloseAll(StepDeadlineMs());
   sgSsh = {-1, 0, {}, 0, 0, 0, 0, {}, {}};
 }
 
-void SshEndOfRun() { SshCloseAll(); }
+void SshEndOfRun() { SshCloseAll(StepDeadlineMs()); }
 
-int ssh_close_ShellChannel() {
+int ssh_close_ShellChannel(int64_t deadline) {
   TarvDebugLog("\nssh_close_ShellChannel ,begin ...");
   sgSsh.ShellOpen = 0;
   if (sgShellChannel) {
-    SshChannelFinish(sgShellChannel, false, nullptr);
+    SshChannelFinish(sgShellChannel, deadline, nullptr);
     sgShellChannel = nullptr;
   }
   return TarvReturn(0, "ssh_close_ShellChannel return.");
 }
 
-void SshCloseAll() {
+void SshCloseAll(int64_t deadline) {
   if (sgSshSession) {
-    // Closing waits for the server's answers within the session's time-out,
-    // whatever mode the receive statements left the session in.
-    libssh2_session_set_blocking(sgSshSession, 1);
-    ssh_close_ShellChannel();
-    libssh2_session_disconnect_ex(sgSshSession, kDisconnectByApplication,
-                                  "Normal Shutdown, Thank you for playing", "");
-    // Nothing the server may still send matters now: the free must not wait
-    // for the close of a channel a silent server never confirmed, or it
-    // gives up and keeps the session.
-    SockShutdownRead(sgSsh.Socket);
+    // Closing waits for the server's answers until the deadline and not
+    // beyond, whatever mode the receive statements left the session in.
+    ssh_close_ShellChannel(deadline);
+    SshRetry(nullptr, deadline, [] {
+      return libssh2_session_disconnect_ex(sgSshSession, kDisconnectByApplication,
+                                           "Normal Shutdown, Thank you for playing", "");
+    });
+    // Nothing more passes between the two ends: the free must not wait for
+    // the close of a channel a silent server never confirmed (nor for room
+    // to send one), or it gives up and keeps the session.
+    SockShutdownBoth(sgSsh.Socket);
+    libssh2_session_set_blocking(sgSshSession, 0);
     libssh2_session_free(sgSshSession);
     sgSshSession = nullptr;
   }
@@ -179,11 +187,14 @@ int ssh_connect_ip_a3_port_a5_username_a7_password_a9() {
   if (ArgCheckLength(7, kUserMax, -7) != 0) return -7;
   if (ArgCheckLength(9, kPasswordMax, -9) != 0) return -9;
 
-  // One connection at a time: the one this replaces is closed, not leaked.
-  SshCloseAll();
+  // One connection at a time: the one this replaces is closed, not leaked,
+  // within a step time-out of its own, as ssh.close would close it.
+  SshCloseAll(StepDeadlineMs());
   sgSsh.Password.fill(0);
   std::memcpy(sgSsh.Password.data(), agA[9], igL[9]);
 
+  // The login as a whole, the TCP connect included, gets one step time-out.
+  const int64_t deadline = StepDeadlineMs();
   const int sock = TcpConnectArg(SSH_CONNECT, 3, port, -1);
   if (sock < 0) return sock;
   sgSsh.Socket = sock;
@@ -194,16 +205,16 @@ int ssh_connect_ip_a3_port_a5_username_a7_password_a9() {
   sgShellChannel = nullptr;
   sgSshSession = libssh2_session_init_ex(nullptr, nullptr, nullptr, nullptr);
   if (!sgSshSession) {
-    SshCloseAll();
+    SshCloseAll(deadline);
     return NmsRunError(-3, SSH_CONNECT ": libssh2 session initialization failed");
   }
   libssh2_session_set_blocking(sgSshSession, 1);
-  // Every blocking call of the connection, the handshake first, is bounded
-  // by the step time-out.
-  libssh2_session_set_timeout(sgSshSession, std::max(1, sgRun.StepTimeout) * 1000L);
-  const int hs = libssh2_session_handshake(sgSshSession, sgSsh.Socket);
+  // Every call of the login, the handshake first, waits only for what is
+  // left of its deadline.
+  const int hs =
+      SshRetry(nullptr, deadline, [] { return libssh2_session_handshake(sgSshSession, sgSsh.Socket); });
   if (hs != 0) {
-    SshCloseAll();
+    SshCloseAll(deadline);
     return NmsRunError(-4, SSH_CONNECT ": Failure establishing SSH session: %d", hs);
   }
   const char* hash = libssh2_hostkey_hash(sgSshSession, LIBSSH2_HOSTKEY_HASH_SHA1);
@@ -212,16 +223,16 @@ int ssh_connect_ip_a3_port_a5_username_a7_password_a9() {
 
   char user[kUserMax + 1] = {};
   std::memcpy(user, agA[7], igL[7]);
-  const int auth = Authenticate(user, igL[7]);
+  const int auth = Authenticate(user, igL[7], deadline);
   if (auth != 0) return auth;
   sgSsh.Authenticated = 1;
-  const int shell = OpenShell();
+  const int shell = OpenShell(deadline);
   if (shell != 0) return shell;
   return TarvReturn(0, SSH_CONNECT " return.");
 }
 
 int ssh_close() {
   HandlerBegin();
-  SshCloseAll();
+  SshCloseAll(StepDeadlineMs());
   return TarvReturn(0, "ssh_close return.");
 }

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <optional>
 #include <regex>
 #include <string>
 #include <vector>
@@ -142,6 +144,31 @@ TEST(SshPassword, TheChannelAndTheCommandsStartShareTheStepTimeOut) {
   EXPECT_TRUE(Closed());
 }
 
+// A server whose every answer comes 1.2 s late: each call of the login
+// (handshake, method list, password, channel, pty, shell) would be answered
+// within the 4 s step time-out, but the login as a whole would take about
+// ten seconds.  It gets one step time-out and fails; the connection is
+// closed.
+TEST(SshPassword, TheLoginAsAWholeGetsOneStepTimeOut) {
+  childwatch::Watchdog dog(60, "TheLoginAsAWholeGetsOneStepTimeOut");
+  TempDir dir;
+  Sshd sshd(dir, Auth::Password);
+  ASSERT_TRUE(sshd.up()) << tarvtest::ReadFile(sshd.log());
+  sshpeer::SlowRelay relay(sshd.port());
+  relay.Slow(1200);
+  tarvtest::Start(dir, "run.set step.timeout {4} seconds\n" +
+                           sshd.Connect(sshpeer::kPassword, relay.port()));
+  ASSERT_EQ(RunThroughLine(1), Errors{});
+  const auto start = std::chrono::steady_clock::now();
+  const Errors errors = RunThroughLine(2);
+  EXPECT_LE(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
+            4 + 1.5);
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0].rfind("ssh_connect_ip_a3_port_a5_username_a7_password_a9: ", 0), 0u)
+      << errors[0];
+  EXPECT_TRUE(Closed());
+}
+
 // A server that takes no more input while a trigger keeps coming: once the
 // channel's window is spent, the automatic answers wait within the
 // receive's step time-out, so only the first is tried, not one for each
@@ -174,6 +201,138 @@ TEST(SshPassword, AutomaticAnswersWaitWithinTheReceive) {
   ASSERT_EQ(errors.size(), 2u) << ::testing::PrintToString(errors);
   EXPECT_EQ(errors[1], "ssh_recv_expect_a3: TimeOut, expected string not received !");
   EXPECT_EQ(Count(tarvtest::LogsIn(dir), "onrecv receved expected string"), 1);
+}
+
+// What a server that has gone silent does to one statement: the server
+// freezes (or, through a relay, stops taking input) after `before`; `after`
+// runs untimed, then the timed statement must end within its own time (its
+// receive time or the step time-out) plus 1.5 s, with the errors it records.
+// A close that waited for the server beyond that, or gave up and kept the
+// session (the leak checker of the sanitizer build sees it), fails here.
+struct SilentCase {
+  const char* name;
+  bool deaf;           // the relay drops what the client sends; else the server freezes
+  std::string before;  // while the server still answers
+  std::string after;   // once it has gone silent, untimed
+  std::string timed;   // one statement
+  int ownSeconds;
+  Errors errors;       // what the timed statement records
+  bool closes;         // the connection is gone after it
+};
+
+TEST(SshPassword, EachWaitOnASilentServerEndsWithinItsOwnTime) {
+  childwatch::Watchdog dog(240, "EachWaitOnASilentServerEndsWithinItsOwnTime");
+  TempDir dir;
+  Sshd sshd(dir, Auth::Password);
+  ASSERT_TRUE(sshd.up()) << tarvtest::ReadFile(sshd.log());
+  // A shell that keeps printing the trigger to a client whose sends are all
+  // dropped once the channel's window is spent.
+  const std::string trigger = "ssh.recv expect {$ }\n"
+                              "ssh.send {while :; do printf 'Q''?'; sleep 0.2; done%0A}\n"
+                              "ssh.recv for {1} seconds\n";
+  const std::string spend = "run.set step.timeout {2} seconds\nloop.begin\nssh.send {" +
+                            std::string(1020, 'x') +
+                            "}\nif.var {run.errors} > {0}\nloop.exit\nif.end\nloop.end\n";
+  const std::string opened = "ssh_command_a2: libssh2_channel_open_session Error";
+  const SilentCase cases[] = {
+      {"command, blocking session", false, "", "run.set step.timeout {3} seconds\n",
+       "ssh.command {echo never}\n", 3, {opened}, true},
+      {"command after a receive", false, "ssh.recv expect {$ }\n",
+       "run.set step.timeout {3} seconds\n", "ssh.command {echo never}\n", 3, {opened}, true},
+      {"close, blocking session", false, "", "run.set step.timeout {3} seconds\n", "ssh.close\n",
+       3, {}, true},
+      {"close after a receive", false, "ssh.recv expect {$ }\n",
+       "run.set step.timeout {3} seconds\n", "ssh.close\n", 3, {}, true},
+      {"close of a server that takes no input", true, trigger,
+       spend + "run.set step.timeout {3} seconds\n", "ssh.close\n", 3, {}, true},
+      // Each answer waits for the shell within the receive's second, not a
+      // step time-out of its own.
+      {"automatic answer", true, trigger,
+       spend + "ssh.set onrecv {Q?} send {a}\nrun.set step.timeout {6} seconds\n",
+       "ssh.recv for {1} seconds\n", 1, {}, false},
+  };
+  for (const SilentCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::optional<sshpeer::SlowRelay> relay;
+    if (c.deaf) relay.emplace(sshd.port());
+    const std::string head = "run.set run.maxtime {90} seconds\n" +
+                             sshd.Connect(sshpeer::kPassword, c.deaf ? relay->port() : -1) +
+                             c.before;
+    const int silentAt = Count(head, "\n");
+    const int timedAt = silentAt + Count(c.after, "\n") + 1;
+    // The end of the run closes what is left under a short time-out.
+    tarvtest::Start(dir, head + c.after + c.timed + "run.set step.timeout {1} seconds\n");
+    ASSERT_EQ(RunThroughLine(silentAt), Errors{});
+    if (c.deaf)
+      relay->Deaf();
+    else
+      sshd.Freeze();
+    const size_t known = RunThroughLine(timedAt - 1).size();
+    const auto start = std::chrono::steady_clock::now();
+    const Errors all = RunThroughLine(timedAt);
+    const double took =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LE(took, c.ownSeconds + 1.5);
+    EXPECT_EQ(Errors(all.begin() + static_cast<std::ptrdiff_t>(known), all.end()), c.errors);
+    EXPECT_EQ(Closed(), c.closes);
+    TarvRunToEnd();
+    sshd.Thaw();
+    EXPECT_TRUE(Closed());
+  }
+}
+
+// The same through the program, which pauses a second after each run error:
+// a frozen server holds ssh.command and ssh.close one step time-out each.
+// A peer of the test tells the script when the server has been frozen and
+// takes the time of each statement's end.
+TEST(SshPassword, AFrozenServerHoldsCommandAndCloseOneStepTimeOutThroughTheBinary) {
+  TempDir dir;
+  Sshd sshd(dir, Auth::Password);
+  ASSERT_TRUE(sshd.up()) << tarvtest::ReadFile(sshd.log());
+  using Clock = std::chrono::steady_clock;
+  double commandTook = -1, closeTook = -1;
+  tcppeer::Peer control([&](int fd) {
+    // Freezes the server once the script is ready, lets it go on and takes
+    // the time until its mark.
+    auto timed = [&](const char* mark) {
+      if (tcppeer::Read(fd, 5, 60000) != "ready") return -1.0;
+      sshd.Freeze();
+      const auto start = Clock::now();
+      if (!tcppeer::Write(fd, "go")) return -1.0;
+      const bool marked = tcppeer::Read(fd, 1, 60000) == mark;
+      const double took = std::chrono::duration<double>(Clock::now() - start).count();
+      sshd.Thaw();
+      return marked ? took : -1.0;
+    };
+    commandTook = timed("a");
+    closeTook = timed("b");
+  });
+  const std::string ready = "ssh.recv expect {$ }\n"
+                            "tcp.send {ready}\n"
+                            "tcp.recv expect {go}\n"
+                            "run.set step.timeout {4} seconds\n";
+  const std::string text = tarvtest::RunSaved(
+      dir, "frozen.nms",
+      "tcp.connect ip {127.0.0.1} port {" + std::to_string(control.port()) + "}\n" +
+          sshd.Connect() + ready +
+          "ssh.command {uptime}\n"
+          "tcp.send {a}\n"
+          "run.set step.timeout {10} seconds\n" +
+          sshd.Connect() + ready +
+          "ssh.close\n"
+          "tcp.send {b}\n"
+          "text.add {|errors=~run.errors~|~run.error.1~}\n",
+      120);
+  control.Join();
+  ASSERT_GE(commandTook, 0) << text;
+  ASSERT_GE(closeTook, 0) << text;
+  EXPECT_LE(commandTook, 4 + 1 + 1.5);  // with the run error's pause
+  EXPECT_LE(closeTook, 4 + 1.5);
+  const size_t errors = text.find("|errors=");
+  ASSERT_NE(errors, std::string::npos) << text;
+  EXPECT_EQ(text.substr(errors), "|errors=1|run.steps [7], Line No. [7], Error: [" +
+                                     std::string("ssh_command_a2: libssh2_channel_open_session "
+                                                 "Error]"));
 }
 
 // Output into a text 10 bytes short of full fills it to its last byte and
