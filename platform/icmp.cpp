@@ -21,7 +21,9 @@ namespace {
 constexpr size_t kHeader = 8;       // type, code, checksum, identifier, sequence
 constexpr size_t kIpv4MinHeader = 20;
 constexpr size_t kIpv6Header = 40;
-constexpr int kAnswerRoom = 1024;  // beyond our data: headers, quoted requests
+// Room for the largest IP packet, so that no answer is ever cut: a reply is
+// reported at its own size and its checksum is summed over all of it.
+constexpr size_t kAnswerRoom = 65536;
 
 std::atomic<uint16_t> gIdentSeed{0};
 
@@ -97,6 +99,10 @@ bool Match(const IcmpSocket& s, const sockaddr_storage& dest, uint16_t seq, cons
     std::memcpy(&src.sin_addr, p + 12, 4);
     p += ihl;
     len -= ihl;
+    // The kernel does not check the ICMP checksum for a raw IPv4 socket (it
+    // does for ICMPv6, and for datagram sockets): a damaged message is no
+    // answer, as on those paths.
+    if (Checksum(p, len) != 0) return false;
   }
   if (len < kHeader) return false;
   const int type = p[0];
@@ -201,8 +207,10 @@ bool Drain(const IcmpSocket& s, const sockaddr_storage& dest, uint16_t seq,
         if (errno == EINTR) continue;
         break;  // nothing more here (a pending socket error is cleared by the read)
       }
-      // A message larger than the room is judged on what fits.
-      const size_t got = static_cast<size_t>(n) < buf.size() ? static_cast<size_t>(n) : buf.size();
+      // The room holds the largest IP packet; a message cut short could be
+      // neither sized nor checked.
+      if (static_cast<size_t>(n) > buf.size()) continue;
+      const size_t got = static_cast<size_t>(n);
       bool ok = queue == 0 ? MatchQueued(s, seq, &msg, buf.data(), got, out)
                                  : Match(s, dest, seq, buf.data(), got, from, TtlOf(&msg, 0), out);
       // An error report this host sent itself (a neighbour that never
@@ -309,7 +317,7 @@ int IcmpEcho(const IcmpSocket& s, const sockaddr_storage& dest, socklen_t destLe
 
   // Answers to earlier requests carry other sequence numbers and are read
   // and dropped with any foreign traffic.
-  std::vector<unsigned char> buf(msg.size() + kAnswerRoom);
+  std::vector<unsigned char> buf(kAnswerRoom);
 
   const int64_t start = SockNowMs();
   const int sent = SockSendTo(s.Fd, reinterpret_cast<const char*>(msg.data()),

@@ -47,7 +47,17 @@ ResolveError ResolveHostV4(const char* host, HostV4* out) {
   return RESOLVE_OK;
 }
 
+namespace {
+constexpr int kAnyFamily = AF_UNSPEC;
+constexpr int kAnyType = SOCK_STREAM;
+constexpr int kAnyProtocol = IPPROTO_TCP;
+}  // namespace
+
 int ResolveHostAny(const char* host, bool numericOnly, SockAddrInfo* out, int room, int* count) {
-  return SockGetAddrInfo(host, nullptr, numericOnly ? AI_NUMERICHOST : 0, AF_UNSPEC, SOCK_STREAM,
-                         IPPROTO_TCP, out, room, count);
+  return SockGetAddrInfo(host, nullptr, numericOnly ? AI_NUMERICHOST : 0, kAnyFamily, kAnyType,
+                         kAnyProtocol, out, room, count);
+}
+
+int ResolveHostAll(const char* host, SockAddrList* out) {
+  return out->Resolve(host, nullptr, 0, kAnyFamily, kAnyType, kAnyProtocol);
 }

@@ -45,3 +45,5 @@ inline constexpr int RESOLVE_ANSWERS = 32;  // answers kept of one look-up
 // looked up.  0, or the resolver's non-zero error code
 // (SockResolveErrorText).
 int ResolveHostAny(const char* host, bool numericOnly, SockAddrInfo* out, int room, int* count);
+// The same look-up of a name with every answer kept in *out.
+int ResolveHostAll(const char* host, SockAddrList* out);

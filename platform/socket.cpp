@@ -258,29 +258,45 @@ int SockResolveNumeric(const char* host, const char* port, bool passive, int fam
                          family, type, protocol, out, room, count);
 }
 
-int SockGetAddrInfo(const char* host, const char* port, int flags, int family, int type,
-                    int protocol, SockAddrInfo* out, int room, int* count) {
-  *count = 0;
+SockAddrList::~SockAddrList() {
+  if (list_) freeaddrinfo(list_);
+}
+
+int SockAddrList::Resolve(const char* host, const char* port, int flags, int family, int type,
+                          int protocol) {
+  if (list_) freeaddrinfo(list_);
+  list_ = nullptr;
   addrinfo hints = {};
   hints.ai_flags = flags;
   hints.ai_family = family;
   hints.ai_socktype = type;
   hints.ai_protocol = protocol;
-  addrinfo* list = nullptr;
-  const int r = getaddrinfo(host, port, &hints, &list);
+  const int r = getaddrinfo(host, port, &hints, &list_);
+  if (r != 0) list_ = nullptr;
+  return r;
+}
+
+bool SockAddrList::Copy(const addrinfo& ai, SockAddrInfo* out) {
+  if (!ai.ai_addr || ai.ai_addrlen > sizeof(sockaddr_storage)) return false;
+  out->Flags = ai.ai_flags;
+  out->Family = ai.ai_family;
+  out->SockType = ai.ai_socktype;
+  out->Protocol = ai.ai_protocol;
+  out->Len = ai.ai_addrlen;
+  std::memset(&out->Addr, 0, sizeof out->Addr);
+  std::memcpy(&out->Addr, ai.ai_addr, ai.ai_addrlen);
+  return true;
+}
+
+int SockGetAddrInfo(const char* host, const char* port, int flags, int family, int type,
+                    int protocol, SockAddrInfo* out, int room, int* count) {
+  *count = 0;
+  SockAddrList list;
+  const int r = list.Resolve(host, port, flags, family, type, protocol);
   if (r != 0) return r;
-  for (addrinfo* ai = list; ai && *count < room; ai = ai->ai_next) {
-    if (ai->ai_addrlen > sizeof(sockaddr_storage)) continue;
-    SockAddrInfo& o = out[(*count)++];
-    o.Flags = ai->ai_flags;
-    o.Family = ai->ai_family;
-    o.SockType = ai->ai_socktype;
-    o.Protocol = ai->ai_protocol;
-    o.Len = ai->ai_addrlen;
-    std::memset(&o.Addr, 0, sizeof o.Addr);
-    std::memcpy(&o.Addr, ai->ai_addr, ai->ai_addrlen);
-  }
-  freeaddrinfo(list);
+  list.ForEach([&](const SockAddrInfo& a, int) {
+    if (*count < room) out[(*count)++] = a;
+  });
   return 0;
 }
 

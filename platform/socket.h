@@ -6,6 +6,7 @@
 // the functions that close one set the caller's field to -1.  Sockets are
 // close-on-exec and never take the standard descriptors 0, 1 and 2.
 #pragma once
+#include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
@@ -98,6 +99,32 @@ struct SockAddrInfo {
   sockaddr_storage Addr;
 };
 inline constexpr int SOCK_ADDR_INFO_MAX = 64;
+
+// The answers of one getaddrinfo, all of them however many the resolver
+// gave, held until the list goes out of scope.
+class SockAddrList {
+ public:
+  SockAddrList() = default;
+  ~SockAddrList();
+  SockAddrList(const SockAddrList&) = delete;
+  SockAddrList& operator=(const SockAddrList&) = delete;
+  // getaddrinfo with the given AI_* flags, replacing what the list held:
+  // 0 or the resolver's (non-zero) error code.
+  int Resolve(const char* host, const char* port, int flags, int family, int type, int protocol);
+  // Calls each(answer, index) for every answer in the resolver's order,
+  // numbered from 0; an answer too long for its record is left out.
+  template <class Each>
+  void ForEach(Each each) const {
+    int index = 0;
+    SockAddrInfo answer;
+    for (const addrinfo* ai = list_; ai; ai = ai->ai_next)
+      if (Copy(*ai, &answer)) each(static_cast<const SockAddrInfo&>(answer), index++);
+  }
+
+ private:
+  static bool Copy(const addrinfo& ai, SockAddrInfo* out);
+  addrinfo* list_ = nullptr;
+};
 
 // getaddrinfo with the given AI_* flags: fills at most room answers in the
 // resolver's order (an answer too long for its record is left out) and sets

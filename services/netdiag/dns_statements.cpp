@@ -66,41 +66,42 @@ void AddrText(const SockAddrInfo& a, char* dest, socklen_t room) {
 }  // namespace
 
 void DnsTraceAnswers(const SockAddrInfo* answers, int count, bool longForm) {
-  for (int i = 0; i < count; ++i) {
-    const SockAddrInfo& a = answers[i];
-    TarvDebugLog("\ngetaddrinfo response %d\n", i);
-    TarvDebugLog("\n\tFlags: 0x%x\n", static_cast<unsigned>(a.Flags));
-    TarvDebugLog("\n\tFamily: ");
-    if (!longForm) {
-      if (a.Family == AF_INET6)
-        TarvDebugLog("\nAF_INET6 (IPv6)\n");
-      else
-        TarvDebugLog("\nai_family: Other %ld\n", static_cast<long>(a.Family));
-      continue;
-    }
-    if (const char* t = FamilyText(a.Family))
-      TarvDebugLog("%s", t);
+  for (int i = 0; i < count; ++i) DnsTraceAnswer(answers[i], i, longForm);
+}
+
+void DnsTraceAnswer(const SockAddrInfo& a, int index, bool longForm) {
+  TarvDebugLog("\ngetaddrinfo response %d\n", index);
+  TarvDebugLog("\n\tFlags: 0x%x\n", static_cast<unsigned>(a.Flags));
+  TarvDebugLog("\n\tFamily: ");
+  if (!longForm) {
+    if (a.Family == AF_INET6)
+      TarvDebugLog("\nAF_INET6 (IPv6)\n");
     else
-      TarvDebugLog("\nOther %ld\n", static_cast<long>(a.Family));
-    if (a.Family == AF_INET) {
-      char text[INET_ADDRSTRLEN];
-      AddrText(a, text, sizeof text);
-      TarvDebugLog("\n\tIPv4 address %s\n", text);
-    }
-    TarvDebugLog("\n\tSocket type: ");
-    if (const char* t = SockTypeText(a.SockType))
-      TarvDebugLog("%s", t);
-    else
-      TarvDebugLog("\nOther %ld\n", static_cast<long>(a.SockType));
-    TarvDebugLog("\n\tProtocol: ");
-    if (const char* t = ProtocolText(a.Protocol))
-      TarvDebugLog("%s", t);
-    else
-      TarvDebugLog("\nOther %ld\n", static_cast<long>(a.Protocol));
-    TarvDebugLog("\n\tLength of this sockaddr: %d\n", static_cast<int>(a.Len));
-    // A plain look-up asks for no canonical name.
-    TarvDebugLog("\n\tCanonical name: %s\n", "");
+      TarvDebugLog("\nai_family: Other %ld\n", static_cast<long>(a.Family));
+    return;
   }
+  if (const char* t = FamilyText(a.Family))
+    TarvDebugLog("%s", t);
+  else
+    TarvDebugLog("\nOther %ld\n", static_cast<long>(a.Family));
+  if (a.Family == AF_INET) {
+    char text[INET_ADDRSTRLEN];
+    AddrText(a, text, sizeof text);
+    TarvDebugLog("\n\tIPv4 address %s\n", text);
+  }
+  TarvDebugLog("\n\tSocket type: ");
+  if (const char* t = SockTypeText(a.SockType))
+    TarvDebugLog("%s", t);
+  else
+    TarvDebugLog("\nOther %ld\n", static_cast<long>(a.SockType));
+  TarvDebugLog("\n\tProtocol: ");
+  if (const char* t = ProtocolText(a.Protocol))
+    TarvDebugLog("%s", t);
+  else
+    TarvDebugLog("\nOther %ld\n", static_cast<long>(a.Protocol));
+  TarvDebugLog("\n\tLength of this sockaddr: %d\n", static_cast<int>(a.Len));
+  // A plain look-up asks for no canonical name.
+  TarvDebugLog("\n\tCanonical name: %s\n", "");
 }
 
 int WinDnsGetIpV4(const char* host, char* out, int room) {
@@ -145,17 +146,18 @@ int WinDnsGetIpV4(const char* host, char* out, int room) {
 int WinDnsGetIpV6(const char* host, char* out, int room) {
   if (room > 0) out[0] = 0;
   if (TarvWsaStartup() != 0) return -1;
-  SockAddrInfo answers[RESOLVE_ANSWERS];
-  int count = 0;
-  const int r = ResolveHostAny(host, false, answers, RESOLVE_ANSWERS, &count);
+  // Every answer counts, however many: the last IPv6 one may come after
+  // dozens of IPv4 ones that the system's address sorting put first.
+  SockAddrList answers;
+  const int r = ResolveHostAll(host, &answers);
   if (r != 0) return NmsRunError(-1, "getaddrinfo failed with error: %d\n", r);
   TarvDebugLog("\ngetaddrinfo returned success\n");
-  DnsTraceAnswers(answers, count, true);
+  answers.ForEach([](const SockAddrInfo& a, int index) { DnsTraceAnswer(a, index, true); });
   bool found = false;
-  for (int i = 0; i < count; ++i) {
-    if (answers[i].Family != AF_INET6) continue;
+  answers.ForEach([&](const SockAddrInfo& a, int) {
+    if (a.Family != AF_INET6) return;
     char text[INET6_ADDRSTRLEN];
-    AddrText(answers[i], text, sizeof text);
+    AddrText(a, text, sizeof text);
     TarvDebugLog("\n\tIPv6 address %s\n", text);
     // Each IPv6 answer replaces the one before: the last one wins.
     const int len = static_cast<int>(strnlen(text, kV6Out - 1));
@@ -166,7 +168,7 @@ int WinDnsGetIpV6(const char* host, char* out, int room) {
     TarvDebugLog("\n\tIPv6 address %s, iRetval=%d\n", out, len + 1);
     HexLog(out, len);
     found = true;
-  }
+  });
   if (!found) return NmsRunError(-1, "getaddrinfo for ipv6 failed");
   return 0;
 }

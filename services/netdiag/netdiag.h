@@ -33,6 +33,7 @@ int WinArpGetMac(const char* ip, char* out, int room);
 // The ping status name of an IP_STATUS number.
 const char* PingStatusName(int status, bool ipv6);
 
-// Writes the trace entries of a getaddrinfo answer list (the long form for
-// dns.get, the short form for ping).
+// Writes the trace entries of a getaddrinfo answer, numbered index (the
+// long form for dns.get, the short form for ping), or of a whole list.
+void DnsTraceAnswer(const SockAddrInfo& answer, int index, bool longForm);
 void DnsTraceAnswers(const SockAddrInfo* answers, int count, bool longForm);

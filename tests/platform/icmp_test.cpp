@@ -29,13 +29,16 @@ socklen_t Loopback(int family, sockaddr_storage* out) {
 
 // An ICMP message as a forged answer to 127.0.0.1, sent from a raw socket
 // that writes its own IPv4 header: the sender is 198.18.5.5, an address no
-// interface here holds, unless said otherwise.
-void Forge(int raw, std::vector<unsigned char> icmp, unsigned char senderLast = 0) {
+// interface here holds, unless said otherwise.  A damaged message has its
+// checksum off by one.
+void Forge(int raw, std::vector<unsigned char> icmp, unsigned char senderLast = 0,
+           bool damaged = false) {
   uint32_t sum = 0;
   icmp[2] = icmp[3] = 0;
   for (size_t i = 0; i + 1 < icmp.size(); i += 2) sum += icmp[i] << 8 | icmp[i + 1];
   if (icmp.size() % 2) sum += icmp.back() << 8;
   while (sum >> 16) sum = (sum & 0xffff) + (sum >> 16);
+  if (damaged) sum ^= 1;
   icmp[2] = static_cast<unsigned char>(~sum >> 8);
   icmp[3] = static_cast<unsigned char>(~sum);
   std::vector<unsigned char> packet = {0x45, 0, 0, 0,   0, 0, 0, 0, 64, IPPROTO_ICMP,
@@ -88,6 +91,8 @@ TEST(IcmpEcho, RawSocketTakesOnlyAnswersToItsOwnRequest) {
   Forge(forger, TimeExceeded(other, seq));              // quotes someone else's request
   Forge(forger, {11, 0, 0, 0, 0, 0, 0, 0, 0x45, 0, 0});  // quotes a cut header
   Forge(forger, TimeExceeded(s.Ident, seq), 1);          // this host's own report
+  Forge(forger, Echo(0, s.Ident, seq), 0, true);         // our reply, damaged
+  Forge(forger, TimeExceeded(s.Ident, seq), 0, true);    // a report about us, damaged
   IcmpAnswer a;
   EXPECT_EQ(IcmpEcho(s, dest, len, 5, seq, "", 0, 400, &a), 0);
   EXPECT_EQ(a.Status, IP_REQ_TIMED_OUT);

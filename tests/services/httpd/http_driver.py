@@ -160,10 +160,11 @@ def case_idle(port):
         s.close()
 
 
-def case_nonreaders(port):
-    """Clients that ask for a large file and never read it hold no one else."""
+def served_beside_nonreaders(port, count):
+    """count clients ask for a large file and never read it; then a plain
+    client's answer, waited for patiently."""
     stuck = []
-    for _ in range(4):
+    for _ in range(count):
         s = connect(port)
         s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
         s.sendall(b"GET /max.bin HTTP/1.1\r\n\r\n")
@@ -172,6 +173,18 @@ def case_nonreaders(port):
     print("served:" + body(exchange(port, b"GET /index.htm HTTP/1.1\r\n\r\n", PATIENT)))
     for s in stuck:
         reset(s)
+
+
+def case_nonreaders(port):
+    """Clients that ask for a large file and never read it hold no one else."""
+    served_beside_nonreaders(port, 4)
+
+
+def case_stuck_answers(port):
+    """Every slot answers a large file to a client that never reads: each is
+    closed at its deadline, slot and descriptor, and a plain client is
+    served then."""
+    served_beside_nonreaders(port, 20)
 
 
 def var_count(port, head=b""):
@@ -213,7 +226,8 @@ def case_flood(port):
 
 CASES = {"slots": case_slots, "reset": case_reset, "together": case_together,
          "post-split": case_post_split, "resets": case_resets, "idle": case_idle,
-         "nonreaders": case_nonreaders, "stale": case_stale, "longest-name": case_longest_name,
+         "nonreaders": case_nonreaders, "stuck-answers": case_stuck_answers,
+         "stale": case_stale, "longest-name": case_longest_name,
          "flood": case_flood}
 
 if __name__ == "__main__":

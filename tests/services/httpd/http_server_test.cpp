@@ -4,9 +4,12 @@
 // argument checks, misuse before a request, listening twice, and the
 // functions behind the head and the root check.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <clocale>
 #include <cstring>
 #include <filesystem>
@@ -24,6 +27,7 @@
 #include "services/sockets/socket_layer.h"
 #include "tests/e2e/harness_binary.h"
 #include "tests/engine/harness.h"
+#include "tests/platform/child_watch.h"
 #include "tests/platform/local_daemon.h"
 #include "tests/services/sockets/tcp_peer.h"
 #include "tests/services/statement_checks.h"
@@ -218,6 +222,7 @@ TEST_F(Served, HostileClients) {
   }
   EXPECT_EQ(Drive("resets"), "then:<html>hi</html>\n");
   EXPECT_EQ(Drive("nonreaders"), "served:<html>hi</html>\n");
+  EXPECT_EQ(Drive("stuck-answers"), "served:<html>hi</html>\n");
   EXPECT_EQ(Drive("idle"), "served:<html>hi</html>\n");
   // What one request published does not show through the next, and
   // clients cannot fill the script's variable store.
@@ -331,18 +336,23 @@ TEST(HttpStatements, AFailingSocketFreesItsSlotAtOnce) {
 // The script's answers to a client that does not take them: the waits for
 // one client share one step time-out, and a client that has not taken what
 // it was sent by then is cut off, so that the script's later sends to it
-// return at once.
+// return at once and never reach it with a hole in the answer.
 TEST(HttpStatements, AClientThatDoesNotTakeItsAnswerIsCutOff) {
+  // A wait that forgot what the earlier ones took would never end.
+  childwatch::Watchdog dog(90, "AClientThatDoesNotTakeItsAnswerIsCutOff");
+  enum Reads { kNever, kAll, kSlowly };
   struct Case {
     const char* name;
-    bool drains;       // the client reads all the time
+    Reads reads;
     int64_t waitedMs;  // what earlier sends to it have waited
     bool whole;        // the answer goes out whole and the connection stays
   };
   const Case cases[] = {
-      {"a client that never reads", false, 0, false},
-      {"a client that reads everything", true, 0, true},
-      {"a client whose time earlier sends used up", true, 3000, false},
+      {"a client that never reads", kNever, 0, false},
+      {"a client that reads everything", kAll, 0, true},
+      {"a client whose time earlier sends used up", kAll, 3000, false},
+      // 50 KB a second: far from the megabyte within the step time-out.
+      {"a client that reads slowly", kSlowly, 0, false},
   };
   const std::string answer(1 << 20, 'x');
   for (const Case& k : cases) {
@@ -366,16 +376,43 @@ TEST(HttpStatements, AClientThatDoesNotTakeItsAnswerIsCutOff) {
     c.Handed = 1;
     c.SendWaitMs = k.waitedMs;
     sgHttp.Current = 3;
-    // What the client gets until the connection ends.
+    // What the client gets until the connection ends; a slow reader
+    // hurries once the first send is over.
     std::string got;
+    std::atomic<size_t> taken{0};
+    std::atomic<bool> hurry{false};
+    const auto readAll = [&] {
+      const auto deadline = tcppeer::Clock::now() + std::chrono::seconds(20);
+      char buf[65536];
+      for (;;) {
+        const bool slow = k.reads == kSlowly && !hurry;
+        pollfd p{client, POLLIN, 0};
+        if (poll(&p, 1, tcppeer::MsLeft(deadline)) != 1) break;
+        const ssize_t n = recv(client, buf, slow ? 1024 : sizeof buf, 0);
+        if (n <= 0) break;
+        got.append(buf, n);
+        taken += n;
+        if (slow) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      }
+    };
     std::thread reader;
-    const auto readAll = [&] { got = tcppeer::Read(client, answer.size() + 16, 20000); };
-    if (k.drains) reader = std::thread(readAll);
+    if (k.reads != kNever) reader = std::thread(readAll);
     const int sent = HttpSendAll(3, answer.data(), static_cast<int>(answer.size()));
+    hurry = true;
+    // The client has taken all that was sent before the script sends more:
+    // a connection left open would now take the next send whole.
+    if (k.reads != kNever) {
+      EXPECT_TRUE(childwatch::WaitFor([&] { return taken >= static_cast<size_t>(sent); },
+                                      std::chrono::seconds(20)))
+          << k.name;
+    }
     const int more = HttpSendAll(3, "more", 4);
     EXPECT_EQ(sgHttp.Client[3].InUse, 1) << k.name;
+    if (k.reads != kNever)
+      childwatch::WaitFor([&] { return taken >= static_cast<size_t>(sent + more); },
+                          std::chrono::seconds(20));
     Http_CloseClientByIndex(3);
-    if (!k.drains) readAll();
+    if (k.reads == kNever) readAll();
     if (reader.joinable()) reader.join();
     close(client);
     EXPECT_EQ(sent == static_cast<int>(answer.size()), k.whole) << k.name << ": " << sent;
