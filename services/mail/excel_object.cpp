@@ -8,6 +8,7 @@
 
 #include "services/mail/host_objects.h"
 #include "services/mail/xlsx_workbook.h"
+#include "services/scripthost/vbs_eval.h"
 #include "services/scripthost/vbs_objects.h"
 
 namespace tarv::hostobj {
@@ -20,9 +21,11 @@ using vbs::Value;
 // The longest text a cell holds.
 constexpr std::size_t kMaxCellText = 32767;
 
-// A workbook as the objects share it; null once closed.
+// A workbook as the objects share it; null once closed. `in` is asked for
+// the run's time limit inside long writes; may be null.
 struct BookState {
   std::unique_ptr<xlsx::Workbook> book;
+  const vbs::Interpreter* in = nullptr;
 };
 
 xlsx::Workbook& Book(const std::shared_ptr<BookState>& s) {
@@ -142,9 +145,12 @@ class RangeObj : public vbs::BuiltinObject {
       vbs::ThrowRuntime(vbs::kErrNoSuchMember);
     vbs::ArgCount(args, 0, 0);
     const xlsx::CellValue cell = ToCell(v);
+    const vbs::Interpreter* in = state_->in;
     Guard([&] {
-      for (int r = first_.row; r <= last_.row; ++r)
-        for (int c = first_.col; c <= last_.col; ++c) Book(state_).Set(sheet_, {r, c}, cell);
+      // A large range ends at the run's time limit with nothing saved.
+      Book(state_).SetRange(sheet_, first_, last_, cell, [in] {
+        if (in) in->CheckDeadline();
+      });
       return 0;
     });
   }
@@ -263,6 +269,7 @@ class BookObj : public vbs::BuiltinObject {
 struct AppState {
   std::vector<std::shared_ptr<BookState>> books;
   bool visible = false;
+  const vbs::Interpreter* in = nullptr;
 };
 
 class WorkbooksObj : public vbs::BuiltinObject {
@@ -278,6 +285,7 @@ class WorkbooksObj : public vbs::BuiltinObject {
       if (!book) vbs::ThrowRuntime(vbs::kErrFileNotFound, error);
       auto state = std::make_shared<BookState>();
       state->book = std::move(book);
+      state->in = app_->in;
       app_->books.push_back(state);
       return Value::Object(std::make_shared<BookObj>(state));
     }
@@ -295,7 +303,10 @@ class WorkbooksObj : public vbs::BuiltinObject {
 
 class ExcelApp : public vbs::BuiltinObject {
  public:
-  ExcelApp() : app_(std::make_shared<AppState>()), books_(std::make_shared<WorkbooksObj>(app_)) {}
+  explicit ExcelApp(const vbs::Interpreter* in)
+      : app_(std::make_shared<AppState>()), books_(std::make_shared<WorkbooksObj>(app_)) {
+    app_->in = in;
+  }
   std::string TypeName() const override { return "Application"; }
 
   void SetProperty(std::string_view name, std::span<const Value> args, const Value& v) override {
@@ -331,6 +342,8 @@ class ExcelApp : public vbs::BuiltinObject {
 
 }  // namespace
 
-std::shared_ptr<vbs::Object> NewExcelApplication() { return std::make_shared<ExcelApp>(); }
+std::shared_ptr<vbs::Object> NewExcelApplication(const vbs::Interpreter* in) {
+  return std::make_shared<ExcelApp>(in);
+}
 
 }  // namespace tarv::hostobj

@@ -42,7 +42,7 @@ std::shared_ptr<vbs::Object> NewVoice(const vbs::Interpreter* in) { return std::
 std::shared_ptr<vbs::Object> SingleClassFactory::Create(std::string_view prog_id) {
   if (!EqualsNoCase(prog_id, prog_id_)) return nullptr;
   if (EqualsNoCase(prog_id, kMailClass)) return NewMailMessage(in_);
-  if (EqualsNoCase(prog_id, kExcelClass)) return NewExcelApplication();
+  if (EqualsNoCase(prog_id, kExcelClass)) return NewExcelApplication(in_);
   if (EqualsNoCase(prog_id, kVoiceClass)) return NewVoice(in_);
   return nullptr;
 }

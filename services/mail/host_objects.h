@@ -36,7 +36,7 @@ class SingleClassFactory : public vbs::ObjectFactory {
 };
 
 std::shared_ptr<vbs::Object> NewMailMessage(const vbs::Interpreter* in);
-std::shared_ptr<vbs::Object> NewExcelApplication();
+std::shared_ptr<vbs::Object> NewExcelApplication(const vbs::Interpreter* in);
 std::shared_ptr<vbs::Object> NewVoice(const vbs::Interpreter* in);
 
 }  // namespace tarv::hostobj

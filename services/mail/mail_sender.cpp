@@ -1,16 +1,20 @@
 #include "services/mail/mail_sender.h"
 
 #include <curl/curl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 namespace tarv::mail {
 
@@ -133,6 +137,68 @@ std::size_t ReadUpload(char* buffer, std::size_t size, std::size_t count, void* 
   up->pos += n;
   return n;
 }
+
+// Cuts the connections of one send at its deadline. libcurl waits for the
+// answer to the mail's final dot with a response time-out of its own that
+// the transfer's time-out does not shorten; shutting the socket down ends
+// that wait at once. The sockets are opened and closed through here, so a
+// descriptor is never touched after libcurl has closed it.
+class DeadlineCutter {
+ public:
+  explicit DeadlineCutter(std::optional<std::chrono::steady_clock::time_point> deadline) {
+    if (!deadline) return;
+    timer_ = std::thread([this, end = *deadline] {
+      std::unique_lock lock(mutex_);
+      if (wake_.wait_until(lock, end, [this] { return done_; })) return;
+      fired_ = true;
+      for (const curl_socket_t fd : open_) shutdown(fd, SHUT_RDWR);
+    });
+  }
+  ~DeadlineCutter() {
+    {
+      std::lock_guard lock(mutex_);
+      done_ = true;
+    }
+    wake_.notify_all();
+    if (timer_.joinable()) timer_.join();
+  }
+  DeadlineCutter(const DeadlineCutter&) = delete;
+  DeadlineCutter& operator=(const DeadlineCutter&) = delete;
+
+  void Attach(CURL* c) {
+    curl_easy_setopt(c, CURLOPT_OPENSOCKETFUNCTION, OpenSocket);
+    curl_easy_setopt(c, CURLOPT_OPENSOCKETDATA, this);
+    curl_easy_setopt(c, CURLOPT_CLOSESOCKETFUNCTION, CloseSocket);
+    curl_easy_setopt(c, CURLOPT_CLOSESOCKETDATA, this);
+  }
+  bool fired() {
+    std::lock_guard lock(mutex_);
+    return fired_;
+  }
+
+ private:
+  static curl_socket_t OpenSocket(void* self, curlsocktype, curl_sockaddr* a) {
+    auto* me = static_cast<DeadlineCutter*>(self);
+    std::lock_guard lock(me->mutex_);
+    if (me->fired_) return CURL_SOCKET_BAD;
+    const curl_socket_t fd = socket(a->family, a->socktype | SOCK_CLOEXEC, a->protocol);
+    if (fd != CURL_SOCKET_BAD) me->open_.push_back(fd);
+    return fd;
+  }
+  static int CloseSocket(void* self, curl_socket_t fd) {
+    auto* me = static_cast<DeadlineCutter*>(self);
+    std::lock_guard lock(me->mutex_);
+    me->open_.erase(std::remove(me->open_.begin(), me->open_.end(), fd), me->open_.end());
+    return close(fd);
+  }
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::vector<curl_socket_t> open_;
+  bool done_ = false;
+  bool fired_ = false;
+  std::thread timer_;
+};
 
 // The host part of an SMTP URL: an IPv6 address goes in brackets.
 std::string UrlHost(const std::string& host) {
@@ -322,9 +388,13 @@ std::string Send(const Server& server, const Message& m,
 
   static const CURLcode global = curl_global_init(CURL_GLOBAL_DEFAULT);
   if (global != CURLE_OK) return curl_easy_strerror(global);
+  // Declared first: libcurl closes its sockets through it until the handle
+  // is cleaned up.
+  DeadlineCutter cutter(deadline);
   std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
   if (!curl) return "Cannot start the SMTP client";
   CURL* c = curl.get();
+  cutter.Attach(c);
 
   const bool implicit_tls = server.implicit_tls;
   const std::string url = std::string(implicit_tls ? "smtps://" : "smtp://") + UrlHost(server.host) +
@@ -372,6 +442,7 @@ std::string Send(const Server& server, const Message& m,
   curl_easy_setopt(c, CURLOPT_ERRORBUFFER, errbuf);
   const CURLcode rc = curl_easy_perform(c);
   if (rc == CURLE_OK) return {};
+  if (cutter.fired()) return curl_easy_strerror(CURLE_OPERATION_TIMEDOUT);
   if (rc == CURLE_USE_SSL_FAILED && starttls)
     return "TLS is required but the server did not start it (no STARTTLS); nothing was sent";
   std::string why = curl_easy_strerror(rc);

@@ -43,6 +43,26 @@ void* CountedAllocate(std::size_t size) {
   return std::malloc(size);
 }
 
+// Counts pugixml's allocations against a bound while it lives.
+struct TreeCounting {
+  explicit TreeCounting(std::uint64_t* left) { tree_left = left; }
+  ~TreeCounting() { tree_left = nullptr; }
+  TreeCounting(const TreeCounting&) = delete;
+  TreeCounting& operator=(const TreeCounting&) = delete;
+};
+
+std::string TreeFull() {
+  return "Workbook too large: its cells need more than " + std::to_string(kMaxTreeBytes >> 20) + " MiB of memory";
+}
+
+// A node, attribute or value that the tree's bound let through; past the
+// bound pugixml gives an empty one (or false), and the write stops.
+template <typename T>
+T Need(T made) {
+  if (!made) throw std::runtime_error(TreeFull());
+  return made;
+}
+
 // Reads and parses a part. The size that the package gives is checked
 // before anything is unpacked, and no more than that is read.
 bool LoadPart(zip_t* z, const std::string& name, pugi::xml_document& doc, unsigned options,
@@ -64,12 +84,8 @@ bool LoadPart(zip_t* z, const std::string& name, pugi::xml_document& doc, unsign
   budget.bytes_left -= st.size;
   // The part is unpacked straight into the buffer the tree then owns and
   // parses in place, both within the tree's bound.
-  struct Counting {
-    explicit Counting(std::uint64_t* left) { tree_left = left; }
-    ~Counting() { tree_left = nullptr; }
-  } counting(&budget.tree_left);
-  const std::string too_many = "Workbook too large: its cells need more than " +
-                               std::to_string(kMaxTreeBytes >> 20) + " MiB of memory";
+  TreeCounting counting(&budget.tree_left);
+  const std::string too_many = TreeFull();
   char* buffer = static_cast<char*>(pugi::get_memory_allocation_function()(std::max<std::size_t>(st.size, 1)));
   if (!buffer) {
     budget.refused = too_many;
@@ -333,6 +349,39 @@ bool DropCalcChain(zip_t* z, const std::string& book_part, std::deque<std::strin
 
 }  // namespace
 
+std::string CellTextProblem(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    if (b < 0x80) {
+      ++i;
+      continue;
+    }
+    // The length of the sequence its first byte announces, and the least
+    // code it may carry (shorter forms of a code are not UTF-8).
+    const std::size_t len = b >= 0xC2 && b <= 0xDF ? 2 : b >= 0xE0 && b <= 0xEF ? 3 : b >= 0xF0 && b <= 0xF4 ? 4 : 0;
+    std::uint32_t code = len == 2 ? b & 0x1Fu : len == 3 ? b & 0x0Fu : b & 0x07u;
+    bool whole = len != 0 && i + len <= text.size();
+    for (std::size_t k = 1; whole && k < len; ++k) {
+      const auto cont = static_cast<unsigned char>(text[i + k]);
+      whole = (cont & 0xC0) == 0x80;
+      code = (code << 6) | (cont & 0x3Fu);
+    }
+    const std::uint32_t least = len == 3 ? 0x800 : len == 4 ? 0x10000 : 0x80;
+    if (!whole || code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+      return "Cell text is not valid UTF-8 (byte " + std::to_string(i + 1) + " of " + std::to_string(text.size()) +
+             ")";
+    if (code == 0xFFFE || code == 0xFFFF) {
+      char name[16];
+      std::snprintf(name, sizeof name, "U+%04X", static_cast<unsigned>(code));
+      return "Cell text holds " + std::string(name) + ", which a workbook cannot hold (byte " + std::to_string(i + 1) +
+             ")";
+    }
+    i += len;
+  }
+  return {};
+}
+
 std::optional<CellRef> ParseCellRef(std::string_view ref) {
   std::size_t i = 0;
   if (i < ref.size() && ref[i] == '$') ++i;
@@ -363,14 +412,33 @@ std::string FormatCellRef(CellRef c) {
 
 Workbook::~Workbook() = default;
 
+bool Workbook::StampOf(const std::string& path, Stamp& out) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return false;
+  out = {st.st_dev, st.st_ino, st.st_size, st.st_mtim};
+  return true;
+}
+
+// Empty while the file on disk is still the one read.
+std::string Workbook::ChangedOnDisk() const {
+  Stamp now;
+  if (StampOf(path_, now) && now == stamp_) return {};
+  return "Workbook changed on disk since it was opened: " + path_;
+}
+
 std::unique_ptr<Workbook> Workbook::Open(const std::string& path, std::string& error) {
+  // Taken before the package is opened: a file replaced in between then
+  // counts as changed, never the other way round.
+  Stamp stamp;
+  const bool stamped = StampOf(path, stamp);
   int zerr = 0;
   ZipPtr z(zip_open(path.c_str(), ZIP_RDONLY, &zerr));
-  if (!z) {
+  if (!z || !stamped) {
     error = std::filesystem::exists(path) ? "Not a workbook: " + path : "File not found: " + path;
     return nullptr;
   }
   std::unique_ptr<Workbook> wb(new Workbook);
+  wb->stamp_ = stamp;
   ReadBudget& budget = wb->budget_;
   std::string book_part = "xl/workbook.xml";
   for (const auto& [id, rel] : ReadRels(z.get(), "", budget)) {
@@ -442,6 +510,9 @@ pugi::xml_document& Workbook::SheetDoc(int sheet) {
   int zerr = 0;
   ZipPtr z(zip_open(path_.c_str(), ZIP_RDONLY, &zerr));
   if (!z) throw std::runtime_error("Cannot open " + path_);
+  // A sheet of another version of the file would not match the shared
+  // strings already read.
+  if (const std::string changed = ChangedOnDisk(); !changed.empty()) throw std::runtime_error(changed);
   auto doc = std::make_unique<pugi::xml_document>();
   if (!LoadPart(z.get(), s.part, *doc, kParse, budget_) || !Child(*doc, "worksheet"))
     throw std::runtime_error(budget_.refused.empty() ? "Cannot read sheet " + s.name : budget_.refused + ": " + path_);
@@ -499,72 +570,110 @@ CellValue Workbook::Get(int sheet, CellRef cell) {
   return {};
 }
 
-void Workbook::Set(int sheet, CellRef cell, const CellValue& value) {
-  pugi::xml_node ws = Child(SheetDoc(sheet), "worksheet");
-  const std::string px = PrefixOf(ws);
-  pugi::xml_node data = Child(ws, "sheetData");
-  if (!data) data = ws.append_child((px + "sheetData").c_str());
-  // The row, created in order when missing.
-  pugi::xml_node row;
-  int r = 0;
-  for (pugi::xml_node n : data.children()) {
-    if (LocalName(n.name()) != "row") continue;
-    r = RowOf(n, r);
-    if (r == cell.row) {
-      row = n;
-      break;
-    }
-    if (r > cell.row) {
-      row = data.insert_child_before((px + "row").c_str(), n);
-      break;
-    }
-  }
-  if (!row) row = data.append_child((px + "row").c_str());
-  if (!row.attribute("r")) row.prepend_attribute("r").set_value(cell.row);
-  row.remove_attribute("spans");  // an optional hint that may no longer hold
-  // The cell, created in order when missing; its style stays.
-  const std::string ref = FormatCellRef(cell);
-  pugi::xml_node c;
-  int col = 0;
-  for (pugi::xml_node n : row.children()) {
-    if (LocalName(n.name()) != "c") continue;
-    col = ColOf(n, col);
-    if (col == cell.col) {
-      c = n;
-      break;
-    }
-    if (col > cell.col) {
-      c = row.insert_child_before((px + "c").c_str(), n);
-      break;
-    }
-  }
-  if (!c) c = row.append_child((px + "c").c_str());
-  if (!c.attribute("r")) c.prepend_attribute("r").set_value(ref.c_str());
-  c.remove_attribute("t");
-  if (Child(c, "f")) formula_dropped_ = true;
-  while (pugi::xml_node child = c.first_child()) c.remove_child(child);
+void Workbook::Set(int sheet, CellRef cell, const CellValue& value) { SetRange(sheet, cell, cell, value); }
+
+namespace {
+
+// What every cell of a range write gets: its type and its value text,
+// encoded once.
+struct CellContent {
+  const char* type = nullptr;  // the "t" attribute, if any
+  bool inline_text = false;
+  std::string text;
+};
+
+CellContent ContentOf(const CellValue& value) {
+  CellContent out;
   switch (value.kind) {
     case CellValue::Kind::Empty:
       break;
     case CellValue::Kind::Number:
-      c.append_child((px + "v").c_str()).text().set(NumberText(value.number).c_str());
+      out.text = NumberText(value.number);
       break;
     case CellValue::Kind::Boolean:
-      c.append_attribute("t").set_value("b");
-      c.append_child((px + "v").c_str()).text().set(value.boolean ? "1" : "0");
+      out.type = "b";
+      out.text = value.boolean ? "1" : "0";
       break;
     case CellValue::Kind::Text:
-    case CellValue::Kind::Error: {
-      c.append_attribute("t").set_value("inlineStr");
-      pugi::xml_node t = c.append_child((px + "is").c_str()).append_child((px + "t").c_str());
-      t.append_attribute("xml:space").set_value("preserve");
-      t.text().set(EncodeText(value.text).c_str());
+    case CellValue::Kind::Error:
+      out.type = "inlineStr";
+      out.inline_text = true;
+      out.text = EncodeText(value.text);
       break;
+  }
+  return out;
+}
+
+// The next element named `local` at or after `n` whose number (by `number`
+// from the one before) is at least `want`: that element when its number is
+// `want`, else a new one put before it (or at the end of `parent`). `n` and
+// `last` move past what was walked, so that the next call goes on from
+// there; the new element takes `want` as its number.
+template <typename NumberOf>
+pugi::xml_node Seek(pugi::xml_node parent, pugi::xml_node& n, int& last, int want, std::string_view local,
+                    const std::string& qualified, NumberOf number) {
+  for (; n; n = n.next_sibling()) {
+    if (LocalName(n.name()) != local) continue;
+    const int at = number(n, last);
+    if (at > want) break;
+    last = at;
+    if (at == want) {
+      pugi::xml_node found = n;
+      n = n.next_sibling();
+      return found;
     }
   }
-  WidenDimension(ws, cell);
+  last = want;
+  return Need(n ? parent.insert_child_before(qualified.c_str(), n) : parent.append_child(qualified.c_str()));
+}
+
+}  // namespace
+
+void Workbook::SetRange(int sheet, CellRef first, CellRef last, const CellValue& value,
+                        const std::function<void()>& pace) {
+  if (value.kind == CellValue::Kind::Text || value.kind == CellValue::Kind::Error)
+    if (const std::string problem = CellTextProblem(value.text); !problem.empty()) throw std::runtime_error(problem);
+  pugi::xml_node ws = Child(SheetDoc(sheet), "worksheet");
+  // What the write adds to the tree counts against the same bound as what
+  // was read.
+  TreeCounting counting(&budget_.tree_left);
   sheets_.at(static_cast<std::size_t>(sheet)).changed = true;
   dirty_ = true;
+  const std::string px = PrefixOf(ws);
+  const std::string row_name = px + "row", cell_name = px + "c", v_name = px + "v", is_name = px + "is",
+                    t_name = px + "t";
+  const CellContent content = ContentOf(value);
+  pugi::xml_node data = Child(ws, "sheetData");
+  if (!data) data = Need(ws.append_child((px + "sheetData").c_str()));
+  pugi::xml_node next_row = data.first_child();
+  int row_at = 0;
+  std::uint64_t written = 0;
+  for (int r = first.row; r <= last.row; ++r) {
+    pugi::xml_node row = Seek(data, next_row, row_at, r, "row", row_name, RowOf);
+    if (!row.attribute("r")) Need(row.prepend_attribute("r").set_value(r));
+    row.remove_attribute("spans");  // an optional hint that may no longer hold
+    pugi::xml_node next_cell = row.first_child();
+    int col_at = 0;
+    for (int col = first.col; col <= last.col; ++col) {
+      // The cell, created in order when missing; its style stays.
+      pugi::xml_node c = Seek(row, next_cell, col_at, col, "c", cell_name, ColOf);
+      if (!c.attribute("r")) Need(c.prepend_attribute("r").set_value(FormatCellRef({r, col}).c_str()));
+      c.remove_attribute("t");
+      if (Child(c, "f")) formula_dropped_ = true;
+      while (pugi::xml_node child = c.first_child()) c.remove_child(child);
+      if (content.type) Need(c.append_attribute("t").set_value(content.type));
+      if (content.inline_text) {
+        pugi::xml_node t = Need(Need(c.append_child(is_name.c_str())).append_child(t_name.c_str()));
+        Need(t.append_attribute("xml:space").set_value("preserve"));
+        Need(t.text().set(content.text.c_str()));
+      } else if (value.kind != CellValue::Kind::Empty) {
+        Need(Need(c.append_child(v_name.c_str())).text().set(content.text.c_str()));
+      }
+      if (++written % 4096 == 0 && pace) pace();
+    }
+  }
+  WidenDimension(ws, first);
+  WidenDimension(ws, last);
 }
 
 std::string Workbook::Save() {
@@ -574,6 +683,7 @@ std::string Workbook::Save() {
   const std::filesystem::path target = std::filesystem::canonical(path_, ec);
   struct stat st {};
   if (ec || stat(target.c_str(), &st) != 0) return "File not found: " + path_;
+  if (std::string changed = ChangedOnDisk(); !changed.empty()) return changed;
   // Write protection holds for root too, as a read-only file does on the
   // desktop: the rename would get past it, so it is checked here.
   if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
@@ -599,6 +709,11 @@ std::string Workbook::Save() {
   if (ok && formula_dropped_) ok = DropCalcChain(z.get(), book_part_, texts, budget_);
   if (ok && zip_close(z.get()) == 0) {
     (void)z.release();
+    // The copy was made from the file as read only if it is still that file.
+    if (std::string changed = ChangedOnDisk(); !changed.empty()) {
+      std::filesystem::remove(temp, ec);
+      return changed;
+    }
     // The package written (a new file, as the zip library writes one) takes
     // the workbook's owner where we may give it, then its mode, as a change
     // of owner clears set-id bits.
@@ -606,6 +721,7 @@ std::string Workbook::Save() {
       // Not ours to give away: the file stays with its writer.
     }
     if (chmod(temp.c_str(), st.st_mode & 07777) == 0 && std::rename(temp.c_str(), target.c_str()) == 0) {
+      StampOf(path_, stamp_);  // the file is now the one written
       for (Sheet& s : sheets_) s.changed = false;
       dirty_ = false;
       formula_dropped_ = false;

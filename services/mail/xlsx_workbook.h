@@ -3,7 +3,11 @@
 // every other part (styles, other sheets, drawings) is copied as it was.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
+#include <ctime>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -36,6 +40,10 @@ struct CellRef {
 // limits (1048576 rows, 16384 columns).
 std::optional<CellRef> ParseCellRef(std::string_view ref);
 std::string FormatCellRef(CellRef c);
+
+// Why a text cannot be a cell's value: bytes that are not UTF-8, or U+FFFE
+// or U+FFFF, which XML cannot carry even escaped. Empty when it can.
+std::string CellTextProblem(std::string_view text);
 
 // The most that the parts read from one workbook may unpack to, and the most
 // memory the XML trees built from them may take: a small package that
@@ -72,13 +80,24 @@ class Workbook {
   // the read bounds.
   CellValue Get(int sheet, CellRef cell);
   void Set(int sheet, CellRef cell, const CellValue& value);
+  // Every cell of the rectangle from `first` to `last` (top-left and
+  // bottom-right) in one walk over the sheet's rows, so that the time taken
+  // grows with the cells written. `pace`, when given, is called every few
+  // thousand cells and may throw to stop the write; a stopped write leaves
+  // the file as it was, as nothing is saved. Throws std::runtime_error for a
+  // text CellTextProblem refuses (before anything changes) and when the
+  // sheet's tree would pass its memory bound.
+  void SetRange(int sheet, CellRef first, CellRef last, const CellValue& value,
+                const std::function<void()>& pace = {});
   bool dirty() const { return dirty_; }
 
   // Writes the changed sheets into a copy of the package beside the file the
   // path resolves to (through symbolic links) and renames the copy over that
   // file with its owner and mode. A file without write permission, for the
-  // user or in its mode bits, is refused before anything changes. Other hard
-  // links keep the old content. Empty on success, else what went wrong.
+  // user or in its mode bits, is refused before anything changes, and so is
+  // a file that is no longer the one read (another program saved or replaced
+  // it): its content is left as that program wrote it. Other hard links keep
+  // the old content. Empty on success, else what went wrong.
   std::string Save();
 
  private:
@@ -89,10 +108,25 @@ class Workbook {
     bool changed = false;
   };
 
+  // What tells one version of a file from another.
+  struct Stamp {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    off_t size = -1;
+    timespec mtime{};
+    bool operator==(const Stamp& o) const {
+      return dev == o.dev && ino == o.ino && size == o.size && mtime.tv_sec == o.mtime.tv_sec &&
+             mtime.tv_nsec == o.mtime.tv_nsec;
+    }
+  };
+  static bool StampOf(const std::string& path, Stamp& out);
+  std::string ChangedOnDisk() const;
+
   Workbook() = default;
   pugi::xml_document& SheetDoc(int sheet);
 
   std::string path_;
+  Stamp stamp_;  // the file as it was read
   std::string book_part_;  // the workbook part inside the package
   bool formula_dropped_ = false;  // a formula cell was overwritten
   std::vector<Sheet> sheets_;

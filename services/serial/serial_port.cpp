@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <chrono>
 #include <cstring>
 
@@ -201,10 +202,12 @@ int WriteComm(const char* bytes, int count) {
   return done;
 }
 
-int ReadCommChecked(char* buffer, int size) {
+int ReadCommChecked(char* buffer, int size) { return ReadCommWithin(buffer, size, INT64_MAX); }
+
+int ReadCommWithin(char* buffer, int size, int64_t maxMs) {
   if (sgCom.Fd < 0) return -1;
   if (size <= 0) return 0;
-  const int64_t end = NowMs() + size + kReadTotalMs;
+  const int64_t end = NowMs() + std::min<int64_t>(size + kReadTotalMs, std::max<int64_t>(maxMs, 0));
   int got = 0;
   while (got < size) {
     const int64_t left = end - NowMs();

@@ -50,3 +50,6 @@ int WriteComm(const char* bytes, int count);
 int ReadComm(char* buffer, int size);
 // The same read, telling a failure (or no port open) as -1 from a quiet port.
 int ReadCommChecked(char* buffer, int size);
+// ReadCommChecked that also ends within maxMs milliseconds, so that a caller
+// with a deadline of its own is not held past it by a port that trickles.
+int ReadCommWithin(char* buffer, int size, int64_t maxMs);

@@ -38,6 +38,16 @@ void Begin(const char* name) {
   TarvDebugLog("\n%s ,begin ...", name);
 }
 
+// The end of a receive's wait: a modem that keeps talking must not hold the
+// step past its time-out (one second when the time-out is 0, as for the
+// SMS exchange).
+using Clock = std::chrono::steady_clock;
+Clock::time_point StepEnd() { return Clock::now() + std::chrono::seconds(std::max(1, sgRun.StepTimeout)); }
+
+int64_t MsLeft(Clock::time_point end) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
+}
+
 }  // namespace
 
 int sys_com_open_a3_baudrate_a5_bits_a7_parity_a9_stopbit_ab() {
@@ -72,9 +82,12 @@ int sys_com_recv_string_a4() {
   const int start = sgRun.TextLen;
   int total = 0;
   char block[kBlock];
+  const Clock::time_point end = StepEnd();
   for (;;) {
-    const int n = ReadCommChecked(block, kBlock);
-    if (n < 0)
+    const int n = ReadCommWithin(block, kBlock, MsLeft(end));
+    // A port that talked and then ran into the deadline has not found the
+    // key; one that never said a word ends as a quiet port always has.
+    if (n < 0 || (n == 0 && total > 0 && MsLeft(end) <= 0))
       return NmsRunError(-2, "sys_com_recv_string_a4 recv key not found, readlen=%d", total);
     const int before = sgRun.TextLen;
     if (TextAdd(block, n) < 1)
@@ -85,6 +98,8 @@ int sys_com_recv_string_a4() {
     const int from = std::max(start, before - (keyLen - 1));
     if (TarvMemFind4(sgRun.Text.data() + from + 1, sgRun.TextLen - from, agA[4], keyLen) >= 0)
       return TarvReturn(0, "sys_com_recv_string_a4 recv key ok");
+    if (MsLeft(end) <= 0)
+      return NmsRunError(-2, "sys_com_recv_string_a4 recv key not found, readlen=%d", total);
   }
 }
 
@@ -94,14 +109,20 @@ int sys_com_recv_time_a4_seconds() {
   if (!ArgNumber(4, 0, kMaxWaitSeconds, &seconds)) return -4;
   std::this_thread::sleep_for(std::chrono::seconds(seconds));
   char buf[kMoreDrain + 1];
-  int n = ReadComm(buf, kFirstDrain);
+  // The drain ends at the step time-out; what comes later stays in the port.
+  const Clock::time_point end = StepEnd();
+  int n = std::max(ReadCommWithin(buf, kFirstDrain, MsLeft(end)), 0);
   buf[n] = 0;
   TarvDebugLogEscaped("\n\r\nsys_com_recv_time_a4_seconds = %d <%s>", n, buf);
   int total = 0;
   while (n > 0) {
     if (TextAdd(buf, n) < 0) break;  // the text is full: the run error is counted
     total += n;
-    n = ReadComm(buf, kMoreDrain);
+    if (MsLeft(end) <= 0) {
+      TarvDebugLog("\n\r\nsys_com_recv_time_a4_seconds ends at the step time-out");
+      break;
+    }
+    n = std::max(ReadCommWithin(buf, kMoreDrain, MsLeft(end)), 0);
     TarvDebugLog("\n\r\nsys_com_recv_time_a4_seconds len=%d", n);
   }
   if (total == 0) TarvDebugLog("\n...text.len = %d,!!!", sgRun.TextLen);

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -175,6 +176,34 @@ TEST(MailBinary, AServerThatStallsMidDialogueEndsTheSendAtTheStepTimeOut) {
         30);
     EXPECT_TRUE(out.starts_with("SEND_MAIL_ERROR 1 ")) << out;
     EXPECT_NE(out.find("Timeout was reached"), std::string::npos) << out;
+  }
+}
+
+// A server that goes silent once the mail's data is asked for, before it
+// reads the data or after its final dot, holds the send only up to the step
+// time-out too (a second when it is 0), and the send is reported failed.
+TEST(MailBinary, AServerSilentAfterItsDataAnswerEndsTheSendAtTheStepTimeOut) {
+  for (const char* mode : {"silent354", "silentdot"}) {
+    tarvtest::TempDir dir;
+    mailtest::SmtpPeer peer(dir.path().string(), mode, "me", "secret");
+    ASSERT_GT(peer.port(), 0);
+    setenv("TARV_MAIL_CAFILE", peer.cert().c_str(), 1);
+    for (const int seconds : {0, 3}) {
+      SCOPED_TRACE(std::string(mode) + " " + std::to_string(seconds));
+      const auto start = std::chrono::steady_clock::now();
+      const std::string out = tarvtest::RunSaved(
+          dir, "silent.nms",
+          "run.set step.timeout {" + std::to_string(seconds) + "} seconds\n" + "smtp.server {127.0.0.1} port {" +
+              std::to_string(peer.port()) + "} username {me@example.test} password {secret}\n"
+              "smtp.subject {s} body {b}\nsmtp.send to {a@example.test}\n"
+              "text.add {~smtp.status~ ~run.errors~ ~run.error.1~}\n",
+          60);
+      const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      EXPECT_TRUE(out.starts_with("SEND_MAIL_ERROR 1 ")) << out;
+      EXPECT_NE(out.find("Timeout was reached"), std::string::npos) << out;
+      // The run's own second after its error, and the start of the program.
+      EXPECT_LT(took, std::max(1, seconds) + 1 + 3.0) << out;
+    }
   }
 }
 

@@ -4,7 +4,9 @@ usage: smtp_peer.py DIR MODE USER PASSWORD [PORT]
 MODE is "starttls" (plain connection, STARTTLS required before AUTH),
 "implicit" (TLS from the first byte) or "plain" (no STARTTLS offered, AUTH
 taken in clear text: the server a man in the middle shows) or "stall" (greets,
-then never answers again). The peer makes a self-signed
+then never answers again), "silent354" (STARTTLS and a login as "starttls",
+then silent from its 354 on, reading nothing more) or "silentdot" (the same,
+but it reads the mail through its final dot before it falls silent). The peer makes a self-signed
 certificate DIR/cert.pem for 127.0.0.1, prints "PORT n" once it listens, and
 writes each mail it accepts as DIR/mailN.txt: envelope, login, whether TLS
 was on, the subject and body as Python's email module decodes them, and the
@@ -74,6 +76,9 @@ def main():
     if mode == "stall":
         stall(port)
         return
+    if mode in ("silent354", "silentdot"):
+        silent_after_data(port, context, mode == "silentdot")
+        return
     if mode == "implicit":
         ctl = Controller(Handler(), hostname="127.0.0.1", port=port, ssl_context=context,
                          authenticator=authenticate, auth_require_tls=False)
@@ -104,6 +109,72 @@ def stall(port):
             client, _ = listener.accept()
             client.sendall(b"220 127.0.0.1 ESMTP\r\n")
             held.append(client)
+
+    threading.Thread(target=serve, daemon=True).start()
+    signal.sigwait({signal.SIGTERM})
+
+
+def silent_after_data(port, context, read_mail):
+    """Leads each client through STARTTLS, AUTH, MAIL, RCPT and DATA, then
+    holds the connection without another word."""
+    listener = socket.create_server(("127.0.0.1", port))
+    print(f"PORT {port}", flush=True)
+    held = []
+    signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGTERM})
+
+    def lines(conn):
+        buf = b""
+        while len(buf) < 1 << 20:
+            chunk = conn.recv(4096)
+            if not chunk:
+                return
+            buf += chunk
+            while b"\r\n" in buf:
+                line, buf = buf.split(b"\r\n", 1)
+                yield line
+
+    def dialogue(conn):
+        conn.sendall(b"220 127.0.0.1 ESMTP\r\n")
+        for line in lines(conn):
+            verb = line.split(b" ", 1)[0].upper()
+            if verb == b"EHLO":
+                conn.sendall(b"250-127.0.0.1\r\n250-STARTTLS\r\n250 AUTH PLAIN\r\n")
+            elif verb == b"STARTTLS":
+                conn.sendall(b"220 Ready to start TLS\r\n")
+                return dialogue_tls(context.wrap_socket(conn, server_side=True))
+            else:
+                conn.sendall(b"530 Must issue a STARTTLS command first\r\n")
+        return conn
+
+    def dialogue_tls(conn):
+        held.append(conn)
+        reader = lines(conn)
+        for line in reader:
+            verb = line.split(b" ", 1)[0].upper()
+            if verb == b"EHLO":
+                conn.sendall(b"250-127.0.0.1\r\n250 AUTH PLAIN\r\n")
+            elif verb == b"AUTH":
+                if len(line.split()) < 3:  # the credentials come on a line of their own
+                    conn.sendall(b"334 \r\n")
+                    next(reader, None)
+                conn.sendall(b"235 Authentication successful\r\n")
+            elif verb in (b"MAIL", b"RCPT"):
+                conn.sendall(b"250 OK\r\n")
+            elif verb == b"DATA":
+                conn.sendall(b"354 End data with <CR><LF>.<CR><LF>\r\n")
+                if read_mail:
+                    for data in reader:
+                        if data == b".":
+                            break
+                return
+            else:
+                conn.sendall(b"502 Not here\r\n")
+
+    def serve():
+        while True:
+            client, _ = listener.accept()
+            held.append(client)
+            threading.Thread(target=dialogue, args=(client,), daemon=True).start()
 
     threading.Thread(target=serve, daemon=True).start()
     signal.sigwait({signal.SIGTERM})

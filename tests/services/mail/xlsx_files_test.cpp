@@ -12,6 +12,7 @@
 #include "tests/e2e/harness_binary.h"
 #include "tests/engine/harness.h"
 #include "tests/services/binary_run.h"
+#include "tests/services/mail/workbook_files.h"
 #include "tests/services/statement_checks.h"
 
 namespace {
@@ -19,19 +20,8 @@ namespace {
 using Strings = std::vector<std::string>;
 namespace fs = std::filesystem;
 
-// Runs a Python program with Debian's interpreter in the folder; its output.
-std::string Python(const tarvtest::TempDir& dir, const std::string& program) {
-  const auto r = tarvtest::RunProgram("/usr/bin/python3", {"-c", program}, dir.path().string(), 120);
-  EXPECT_EQ(r.exitCode, 0) << r.output;
-  return r.output;
-}
-
-// A workbook with one sheet "S" holding the given Python assignments.
-std::string Book(const tarvtest::TempDir& dir, const std::string& name, const std::string& cells) {
-  Python(dir, "import openpyxl\nwb = openpyxl.Workbook(); ws = wb.active; ws.title = 'S'\n" + cells +
-                  "\nwb.save('" + name + "')\n");
-  return dir.File(name);
-}
+using workbooktest::Book;
+using workbooktest::Python;
 
 std::string Cells(const tarvtest::TempDir& dir, const std::string& book) {
   return Python(dir, "import openpyxl\nws = openpyxl.load_workbook('" + book + "')['S']\n"

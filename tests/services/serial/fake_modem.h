@@ -1,11 +1,13 @@
 // A GSM modem on the far side of a pseudo-terminal: a thread that answers
 // AT commands as a modem in PDU mode does, and records what it got.
 #pragma once
+#include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -32,12 +34,25 @@ class FakeModem {
   ~FakeModem() {
     stop_ = true;
     if (thread_.joinable()) thread_.join();
+    if (streamer_.joinable()) streamer_.join();
     close(master_);
     close(slave_);
   }
   const std::string& path() const { return path_; }
   void Send(const std::string& s) {
     if (write(master_, s.data(), s.size()) < 0) return;
+  }
+  // From now on the modem talks on its own: `chunk` every `everyMs`
+  // milliseconds until it is destroyed, never waiting on a full line.
+  void Stream(const std::string& chunk, int everyMs) {
+    fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+    streamer_ = std::thread([this, chunk, everyMs] {
+      while (!stop_) {
+        pollfd p = {master_, POLLOUT, 0};
+        if (poll(&p, 1, 20) > 0 && write(master_, chunk.data(), chunk.size()) < 0) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(everyMs));
+      }
+    });
   }
   // The command lines, and the PDUs as "PDU:" lines, in the order they came.
   std::vector<std::string> Got() {
@@ -77,6 +92,7 @@ class FakeModem {
   std::string path_ = "<no pty>";
   std::atomic<bool> stop_{false};
   std::thread thread_;
+  std::thread streamer_;
   std::mutex mu_;
   std::vector<std::string> got_;
 };

@@ -6,6 +6,7 @@
 #include <sys/ioctl.h>
 #include <termios.h>
 
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "services/serial/sms_codec.h"
 #include "services/serial/sms_modem.h"
 #include "tests/services/handler_slots.h"
+#include "tests/platform/child_watch.h"
 #include "tests/services/serial/fake_modem.h"
 
 namespace {
@@ -121,6 +123,45 @@ TEST_F(Serial, OpenSetsARawExclusivePortThenSendsReceivesAndCloses) {
   EXPECT_EQ(sys_com_recv_string_a4(), -2);
   EXPECT_EQ(LastRunError(), "sys_com_recv_string_a4 recv key not found, readlen=0");
   EXPECT_EQ(sys_com_close(), 0);
+}
+
+// A modem that keeps talking, fast or a byte at a time, holds neither
+// receive past the step time-out (a second when it is 0): the wait for a key
+// that never comes fails, the timed drain keeps what came.
+TEST_F(Serial, ReceivesFromAModemThatNeverStopsEndAtTheStepTimeOut) {
+  childwatch::Watchdog dog(120, "ReceivesFromAModemThatNeverStopsEndAtTheStepTimeOut");
+  struct Stream {
+    std::string chunk;
+    int everyMs;
+  };
+  const Stream streams[] = {{std::string(130, 'x'), 10}, {"y", 300}};
+  for (const Stream& stream : streams) {
+    for (const int timeout : {0, 2}) {
+      for (const bool timed : {false, true}) {
+        SCOPED_TRACE(stream.chunk.substr(0, 1) + " timeout " + std::to_string(timeout) + (timed ? " drain" : " key"));
+        tarvtest::Start(dir_, "# nothing\n");
+        sgRun.StepTimeout = timeout;
+        FakeModem modem;
+        ASSERT_EQ(Open({modem.path(), "9600", "8", "N", "1"}), 0);
+        modem.Stream(stream.chunk, stream.everyMs);
+        const auto start = std::chrono::steady_clock::now();
+        SetArg(4, timed ? "0" : "NEVER");
+        const int rc = timed ? sys_com_recv_time_a4_seconds() : sys_com_recv_string_a4();
+        const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_LT(took, std::max(1, timeout) + 1.5);
+        EXPECT_EQ(rc, timed ? 0 : -2);
+        if (timed) {
+          EXPECT_EQ(tarvtest::RunErrors().size(), 0u);
+        } else {
+          EXPECT_EQ(tarvtest::RunErrors().size(), 1u);
+          EXPECT_TRUE(LastRunError().starts_with("sys_com_recv_string_a4 recv key not found, readlen=")) << LastRunError();
+        }
+        EXPECT_FALSE(Text().empty());
+        EXPECT_EQ(Text().find_first_not_of(stream.chunk.substr(0, 1)), std::string::npos);
+        CloseComm();
+      }
+    }
+  }
 }
 
 class Sms : public Serial {
