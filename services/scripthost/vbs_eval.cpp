@@ -259,7 +259,12 @@ Interpreter::Interpreter(ObjectFactory* factory) : factory_(factory), class_runt
 Interpreter::~Interpreter() { CloseClassRuntime(class_runtime_); }
 
 void Interpreter::CheckDeadline() const {
-  if (deadline_ && Clock::now() >= *deadline_) ThrowRuntime(kErrTimeout);
+  if (!deadline_ || Clock::now() < *deadline_) return;
+  Error e;
+  e.number = kErrTimeout;
+  e.description = std::string(ErrorDescription(kErrTimeout));
+  e.time_limit = true;
+  throw ScriptError(std::move(e));
 }
 
 void Interpreter::CheckStack() const {
@@ -725,7 +730,7 @@ Interpreter::Flow Interpreter::ExecBlock(const Block& b) {
     } catch (ScriptError& err) {
       Locate(err, s.pos);
       // The time limit ends the run whatever the script asked for.
-      if (!frame_->resume_next || err.error().number == kErrTimeout) throw;
+      if (!frame_->resume_next || err.error().time_limit) throw;
       err_ = err.error();
       if (err_.source.empty()) err_.source = "Microsoft VBScript runtime error";
       continue;
