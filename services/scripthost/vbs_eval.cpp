@@ -31,8 +31,8 @@ Value FitWhole(std::int64_t r, bool may_be_integer) {
   return Value::Double(static_cast<double>(r));
 }
 
-// The quotient of \ is a whole number of its operands' size: past a Long
-// (-2147483648 \ -1) it overflows rather than becoming a Double.
+// The quotient of \ is an Integer or a Long: past a Long (-2147483648 \ -1)
+// it overflows rather than becoming a Double.
 Value WholeQuotient(std::int64_t q, bool may_be_integer) {
   if (q > INT32_MAX) ThrowRuntime(kErrOverflow);
   return FitWhole(q, may_be_integer);
