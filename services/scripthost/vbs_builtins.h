@@ -14,10 +14,14 @@ class Interpreter;
 using BuiltinFn = Value (*)(Interpreter&, std::span<const Value>);
 
 struct Builtin {
+  // Where a call may stand: a Sub gives no value to use (Type mismatch), a
+  // conversion is no statement (an Automation type not supported).
+  enum class Use : std::uint8_t { Any, Statement, Value };
   std::string_view name;  // lower case
   std::uint8_t min_args;
   std::uint8_t max_args;
   BuiltinFn fn;
+  Use use = Use::Any;
 };
 
 std::span<const Builtin> TextBuiltins();

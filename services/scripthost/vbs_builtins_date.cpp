@@ -38,10 +38,12 @@ int FirstDay(Args a, std::size_t i) {
 
 int WeekdayFrom(int weekday, int first) { return (weekday - first + 7) % 7 + 1; }
 
+// The first day of the week is checked before the date, even a Null one.
 Value Weekday(Interpreter&, Args a) {
+  const int first = FirstDay(a, 1);
   const Plain x(a[0]);
   if ((*x).kind() == Kind::Null) return *x;
-  return Value::Integer(static_cast<std::int16_t>(WeekdayFrom(PartsOf(ToDate(*x)).weekday, FirstDay(a, 1))));
+  return Value::Integer(static_cast<std::int16_t>(WeekdayFrom(PartsOf(ToDate(*x)).weekday, first)));
 }
 
 Value WeekdayName(Interpreter&, Args a) {
@@ -166,6 +168,7 @@ std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
 
 Value DateDiff(Interpreter&, Args a) {
   const Unit unit = UnitOf(a[0]);
+  const int first = FirstDay(a, 3);
   if (a[1].kind() == Kind::Null || a[2].kind() == Kind::Null) return Value::Null();
   const double d1 = ToDate(a[1]);
   const double d2 = ToDate(a[2]);
@@ -182,7 +185,6 @@ Value DateDiff(Interpreter&, Args a) {
     case Unit::Weekday: r = (FloorDiv(s2, 86400) - FloorDiv(s1, 86400)) / 7; break;
     case Unit::Week: {
       // Week boundaries (Sundays by default) crossed.
-      const int first = FirstDay(a, 3);
       const std::int64_t day1 = FloorDiv(s1, 86400) - WeekdayFrom(p.weekday, first) + 1;
       const std::int64_t day2 = FloorDiv(s2, 86400) - WeekdayFrom(q.weekday, first) + 1;
       r = (day2 - day1) / 7;
@@ -198,10 +200,10 @@ Value DateDiff(Interpreter&, Args a) {
 
 Value DatePart(Interpreter&, Args a) {
   const Unit unit = UnitOf(a[0]);
+  const int first = FirstDay(a, 2);
   if (a[1].kind() == Kind::Null) return Value::Null();
   const double d = ToDate(a[1]);
   const DateParts p = PartsOf(d);
-  const int first = FirstDay(a, 2);
   std::int32_t r = 0;
   switch (unit) {
     case Unit::Year: r = p.year; break;
@@ -251,7 +253,7 @@ Value FormatDateTime(Interpreter&, Args a) {
 }
 
 constexpr Builtin kDate[] = {
-    {"cdate", 1, 1, CDate},
+    {"cdate", 1, 1, CDate, Builtin::Use::Value},
     {"date", 0, 0, Today},
     {"dateadd", 3, 3, DateAdd},
     {"datediff", 3, 5, DateDiff},

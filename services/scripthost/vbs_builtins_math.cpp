@@ -30,7 +30,8 @@ double RoundDigits(double d, std::int32_t digits) {
   return RoundHalfEven(shown) / scale;
 }
 
-// Whole-number kinds pass unchanged (Empty and Boolean as Integers); any
+// Round, Int and Fix keep their argument's subtype: whole-number kinds pass
+// unchanged (Empty and Boolean as Integers), a Single stays a Single; any
 // other value goes through f as a Double.
 template <typename F>
 Value KeepWholeKinds(const Value& x, F f) {
@@ -41,6 +42,7 @@ Value KeepWholeKinds(const Value& x, F f) {
     case Kind::Byte: return x;
     case Kind::Empty: return Value::Integer(0);
     case Kind::Boolean: return Value::Integer(x.boolean() ? -1 : 0);
+    case Kind::Single: return Value::Single(static_cast<float>(f(x.single())));
     case Kind::Currency: return Value::Currency(ToCurrencyUnits(Value::Double(f(ToDouble(x)))));
     default: return Value::Double(f(ToDouble(x)));
   }
@@ -70,6 +72,8 @@ Value Round(Interpreter&, Args a) {
   const std::int32_t digits = HasArg(a, 1) ? ToLong(a[1]) : 0;
   if (digits < 0) ThrowRuntime(kErrInvalidCall);
   if ((*x).kind() == Kind::Currency) return RoundUnits((*x).currency_units(), digits, 'e');
+  // A Boolean has nothing to round: it stays one, where Int and Fix give -1.
+  if ((*x).kind() == Kind::Boolean) return *x;
   return KeepWholeKinds(*x, [digits](double d) { return RoundDigits(d, digits); });
 }
 
@@ -97,13 +101,14 @@ Value Abs(Interpreter&, Args a) {
     case Kind::Long: return x.long_value() < 0 ? Negate(x) : x;
     case Kind::Byte: return x;
     case Kind::Currency: return x.currency_units() < 0 ? Negate(x) : x;
+    case Kind::Single: return Value::Single(std::fabs(x.single()));
     default: return Value::Double(std::fabs(ToDouble(x)));
   }
 }
 
 Value Sgn(Interpreter&, Args a) {
   const Plain x(a[0]);
-  if ((*x).kind() == Kind::Null) return *x;
+  if ((*x).kind() == Kind::Null) ThrowRuntime(kErrInvalidUseOfNull);
   const double d = ToDouble(*x);
   return Value::Integer(static_cast<std::int16_t>(d < 0 ? -1 : (d > 0 ? 1 : 0)));
 }
@@ -168,16 +173,16 @@ Value IsNumeric(Interpreter&, Args a) {
 }
 
 // The generator of VBScript's Rnd: a 24-bit linear congruence.
-float NextRnd(Interpreter& in) {
-  in.rnd_seed = (in.rnd_seed * 0x43FD43FDu + 0xC39EC3u) & 0xFFFFFFu;
-  in.rnd_last = static_cast<float>(in.rnd_seed) / 16777216.0f;
-  return in.rnd_last;
-}
+void NextRnd(Interpreter& in) { in.rnd_seed = (in.rnd_seed * 0x43FD43FDu + 0xC39EC3u) & 0xFFFFFFu; }
+
+// The seed is the number last given: Rnd(0) gives it again, and before any
+// other Rnd or Randomize the seed the generator starts from.
+float SeedValue(const Interpreter& in) { return static_cast<float>(in.rnd_seed) / 16777216.0f; }
 
 Value Rnd(Interpreter& in, Args a) {
   if (HasArg(a, 0)) {
     const double n = ToDouble(a[0]);
-    if (n == 0) return Value::Single(in.rnd_last);
+    if (n == 0) return Value::Single(SeedValue(in));
     if (n < 0) {
       // The same negative number always restarts the same sequence.
       const float f = static_cast<float>(n);
@@ -186,7 +191,8 @@ Value Rnd(Interpreter& in, Args a) {
       in.rnd_seed = (bits + (bits >> 24)) & 0xFFFFFFu;
     }
   }
-  return Value::Single(NextRnd(in));
+  NextRnd(in);
+  return Value::Single(SeedValue(in));
 }
 
 Value Randomize(Interpreter& in, Args a) {
@@ -312,15 +318,15 @@ Value FormatCurrency(Interpreter&, Args a) {
 constexpr Builtin kMath[] = {
     {"abs", 1, 1, Abs},
     {"atn", 1, 1, Real<Arctangent>},
-    {"cbool", 1, 1, CBool},
-    {"cbyte", 1, 1, CByte},
-    {"ccur", 1, 1, CCur},
-    {"cdbl", 1, 1, CDbl},
-    {"cint", 1, 1, CInt},
-    {"clng", 1, 1, CLng},
+    {"cbool", 1, 1, CBool, Builtin::Use::Value},
+    {"cbyte", 1, 1, CByte, Builtin::Use::Value},
+    {"ccur", 1, 1, CCur, Builtin::Use::Value},
+    {"cdbl", 1, 1, CDbl, Builtin::Use::Value},
+    {"cint", 1, 1, CInt, Builtin::Use::Value},
+    {"clng", 1, 1, CLng, Builtin::Use::Value},
     {"cos", 1, 1, Real<Cosine>},
-    {"csng", 1, 1, CSng},
-    {"cstr", 1, 1, CStr},
+    {"csng", 1, 1, CSng, Builtin::Use::Value},
+    {"cstr", 1, 1, CStr, Builtin::Use::Value},
     {"exp", 1, 1, Real<Expo>},
     {"fix", 1, 1, WholePart<Trunc, 't'>},
     {"formatcurrency", 1, 5, FormatCurrency},
@@ -329,7 +335,7 @@ constexpr Builtin kMath[] = {
     {"int", 1, 1, WholePart<Floor, 'f'>},
     {"isnumeric", 1, 1, IsNumeric},
     {"log", 1, 1, Real<Ln>},
-    {"randomize", 0, 1, Randomize},
+    {"randomize", 0, 1, Randomize, Builtin::Use::Statement},
     {"rgb", 3, 3, Rgb},
     {"rnd", 0, 1, Rnd},
     {"round", 1, 2, Round},

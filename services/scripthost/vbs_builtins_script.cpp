@@ -158,6 +158,12 @@ Value IntConst(Interpreter&, Args) {
   return Value::Long(N);
 }
 
+// The colours and the vbMsgBox options are Longs whatever their value.
+template <int N>
+Value LongConst(Interpreter&, Args) {
+  return Value::Long(N);
+}
+
 template <const char* kText>
 Value TextConst(Interpreter&, Args) {
   return Value::String(kText);
@@ -204,8 +210,8 @@ constexpr Builtin kScript[] = {
     {"vbarray", 0, 0, IntConst<8192>},
     {"vbback", 0, 0, TextConst<kBack>},
     {"vbbinarycompare", 0, 0, IntConst<0>},
-    {"vbblack", 0, 0, IntConst<0x000000>},
-    {"vbblue", 0, 0, IntConst<0xFF0000>},
+    {"vbblack", 0, 0, LongConst<0x000000>},
+    {"vbblue", 0, 0, LongConst<0xFF0000>},
     {"vbboolean", 0, 0, IntConst<11>},
     {"vbbyte", 0, 0, IntConst<17>},
     {"vbcancel", 0, 0, IntConst<2>},
@@ -213,7 +219,7 @@ constexpr Builtin kScript[] = {
     {"vbcritical", 0, 0, IntConst<16>},
     {"vbcrlf", 0, 0, TextConst<kCrLf>},
     {"vbcurrency", 0, 0, IntConst<6>},
-    {"vbcyan", 0, 0, IntConst<0xFFFF00>},
+    {"vbcyan", 0, 0, LongConst<0xFFFF00>},
     {"vbdatabasecompare", 0, 0, IntConst<2>},
     {"vbdataobject", 0, 0, IntConst<13>},
     {"vbdate", 0, 0, IntConst<7>},
@@ -233,7 +239,7 @@ constexpr Builtin kScript[] = {
     {"vbformfeed", 0, 0, TextConst<kFormFeed>},
     {"vbfriday", 0, 0, IntConst<6>},
     {"vbgeneraldate", 0, 0, IntConst<0>},
-    {"vbgreen", 0, 0, IntConst<0x00FF00>},
+    {"vbgreen", 0, 0, LongConst<0x00FF00>},
     {"vbignore", 0, 0, IntConst<5>},
     {"vbinformation", 0, 0, IntConst<64>},
     {"vbinteger", 0, 0, IntConst<2>},
@@ -241,12 +247,12 @@ constexpr Builtin kScript[] = {
     {"vblong", 0, 0, IntConst<3>},
     {"vblongdate", 0, 0, IntConst<1>},
     {"vblongtime", 0, 0, IntConst<3>},
-    {"vbmagenta", 0, 0, IntConst<0xFF00FF>},
+    {"vbmagenta", 0, 0, LongConst<0xFF00FF>},
     {"vbmonday", 0, 0, IntConst<2>},
-    {"vbmsgboxhelpbutton", 0, 0, IntConst<16384>},
-    {"vbmsgboxright", 0, 0, IntConst<524288>},
-    {"vbmsgboxrtlreading", 0, 0, IntConst<1048576>},
-    {"vbmsgboxsetforeground", 0, 0, IntConst<65536>},
+    {"vbmsgboxhelpbutton", 0, 0, LongConst<16384>},
+    {"vbmsgboxright", 0, 0, LongConst<524288>},
+    {"vbmsgboxrtlreading", 0, 0, LongConst<1048576>},
+    {"vbmsgboxsetforeground", 0, 0, LongConst<65536>},
     {"vbnewline", 0, 0, TextConst<kCrLf>},
     {"vbno", 0, 0, IntConst<7>},
     {"vbnull", 0, 0, IntConst<1>},
@@ -258,7 +264,7 @@ constexpr Builtin kScript[] = {
     {"vbokcancel", 0, 0, IntConst<1>},
     {"vbokonly", 0, 0, IntConst<0>},
     {"vbquestion", 0, 0, IntConst<32>},
-    {"vbred", 0, 0, IntConst<0x0000FF>},
+    {"vbred", 0, 0, LongConst<0x0000FF>},
     {"vbretry", 0, 0, IntConst<4>},
     {"vbretrycancel", 0, 0, IntConst<5>},
     {"vbsaturday", 0, 0, IntConst<7>},
@@ -279,8 +285,8 @@ constexpr Builtin kScript[] = {
     {"vbvariant", 0, 0, IntConst<12>},
     {"vbverticaltab", 0, 0, TextConst<kVerticalTab>},
     {"vbwednesday", 0, 0, IntConst<4>},
-    {"vbwhite", 0, 0, IntConst<0xFFFFFF>},
-    {"vbyellow", 0, 0, IntConst<0x00FFFF>},
+    {"vbwhite", 0, 0, LongConst<0xFFFFFF>},
+    {"vbyellow", 0, 0, LongConst<0x00FFFF>},
     {"vbyes", 0, 0, IntConst<6>},
     {"vbyesno", 0, 0, IntConst<4>},
     {"vbyesnocancel", 0, 0, IntConst<3>},

@@ -101,11 +101,12 @@ Value InStr(Interpreter&, Args a) {
   return Value::Long(static_cast<std::int32_t>(Units(std::string_view(hay).substr(0, at)) + 1));
 }
 
-// InStrRev(hay, needle[, start[, compare]])
+// InStrRev(hay, needle[, start[, compare]]): unlike InStr it takes its two
+// texts as texts, so a Null is an error rather than passed through.
 Value InStrRev(Interpreter&, Args a) {
   const Plain h(a[0]);
   const Plain n(a[1]);
-  if (IsNull(*h) || IsNull(*n)) return Value::Null();
+  if (IsNull(*h) || IsNull(*n)) ThrowRuntime(kErrInvalidUseOfNull);
   const std::string hay = ToString(*h);
   const std::string needle = ToString(*n);
   const std::int64_t total = Units(hay);

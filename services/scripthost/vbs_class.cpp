@@ -184,7 +184,7 @@ void Interpreter::RunTerminations() {
       try {
         CallProcedure(*p->cls().terminate, std::span<Arg>(), me);
       } catch (ScriptError& err) {
-        if (err.error().number != kErrTimeout) continue;
+        if (!err.error().time_limit) continue;
         rt.pending.insert(rt.pending.begin(), batch.begin() + static_cast<std::ptrdiff_t>(i) + 1, batch.end());
         throw;
       }

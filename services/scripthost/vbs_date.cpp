@@ -48,6 +48,13 @@ double CheckRange(double serial) {
   return serial;
 }
 
+// A date built from its parts (DateSerial, DateAdd) that falls outside the
+// range is a bad argument rather than a value too large.
+double InRangeFromParts(double serial) {
+  if (!(serial >= kMinDate && serial < kMaxDate + 1)) ThrowRuntime(kErrInvalidCall);
+  return serial;
+}
+
 char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
 
 // A month named by at least its first three letters.
@@ -84,13 +91,13 @@ double SerialFromDate(std::int64_t year, std::int64_t month, std::int64_t day) {
   year += m0 >= 0 ? m0 / 12 : -((11 - m0) / 12);
   const std::int64_t m = ((m0 % 12) + 12) % 12 + 1;
   const std::int64_t days = DaysFromCivil(year, m, 1) + (day - 1) + kEpochShift;
-  return CheckRange(static_cast<double>(days));
+  return InRangeFromParts(static_cast<double>(days));
 }
 
 double SerialFromTime(std::int64_t hour, std::int64_t minute, std::int64_t second) {
   const double total = static_cast<double>(hour) * 3600 + static_cast<double>(minute) * 60 +
                        static_cast<double>(second);
-  return CheckRange(total / 86400.0);
+  return InRangeFromParts(total / 86400.0);
 }
 
 DateParts PartsOf(double serial) {

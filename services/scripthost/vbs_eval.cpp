@@ -31,6 +31,13 @@ Value FitWhole(std::int64_t r, bool may_be_integer) {
   return Value::Double(static_cast<double>(r));
 }
 
+// The quotient of \ is an Integer or a Long: past a Long (-2147483648 \ -1)
+// it overflows rather than becoming a Double.
+Value WholeQuotient(std::int64_t q, bool may_be_integer) {
+  if (q > INT32_MAX) ThrowRuntime(kErrOverflow);
+  return FitWhole(q, may_be_integer);
+}
+
 std::optional<int> CompareFast(const Value& x, const Value& y, bool xl, bool yl) {
   if (IsWhole(x) && IsWhole(y)) {
     const std::int64_t a = WholeOf(x), b = WholeOf(y);
@@ -90,6 +97,47 @@ std::shared_ptr<Array> NewArray(std::span<const Value> bounds, bool fixed) {
 
 namespace {
 
+// The error Err.Raise raises for a number. A number of 1 to 65535 is the
+// error itself; a larger one is no error number (Invalid procedure call). A
+// negative one is an HRESULT: of FACILITY_CONTROL it carries the language's
+// number in its low word; a system code the language has a number of its
+// own for becomes that number (E_OUTOFMEMORY is Out of memory); any other
+// (vbObjectError + n among them) stays as it is.
+std::int32_t RaisedNumber(std::int32_t n) {
+  if (n > 0) return n <= 0xFFFF ? n : kErrInvalidCall;
+  const std::uint32_t h = static_cast<std::uint32_t>(n);
+  if ((h >> 16) == 0x800Au && (h & 0xFFFFu) != 0) return static_cast<std::int32_t>(h & 0xFFFFu);
+  static constexpr struct {
+    std::uint32_t hresult;
+    std::int32_t number;
+  } kKnown[] = {
+      {0x80004001u, kErrActionNotSupported},   // E_NOTIMPL
+      {0x80004002u, kErrNoAutomation},         // E_NOINTERFACE
+      {0x80020003u, kErrNoSuchMember},         // DISP_E_MEMBERNOTFOUND
+      {0x80020005u, kErrTypeMismatch},         // DISP_E_TYPEMISMATCH
+      {0x80020006u, kErrNoSuchMember},         // DISP_E_UNKNOWNNAME
+      {0x80020008u, kErrBadVarType},           // DISP_E_BADVARTYPE
+      {0x8002000Au, kErrOverflow},             // DISP_E_OVERFLOW
+      {0x8002000Bu, kErrSubscriptOutOfRange},  // DISP_E_BADINDEX
+      {0x8002000Du, kErrArrayFixed},           // DISP_E_ARRAYISLOCKED
+      {0x8002000Eu, kErrWrongArgCount},        // DISP_E_BADPARAMCOUNT
+      {0x80020012u, kErrDivisionByZero},       // DISP_E_DIVBYZERO
+      {0x80040154u, kErrCannotCreateObject},   // REGDB_E_CLASSNOTREG
+      {0x80070002u, kErrFileNotFound},         // FACILITY_WIN32: ERROR_FILE_NOT_FOUND
+      {0x80070003u, kErrPathNotFound},         // ERROR_PATH_NOT_FOUND
+      {0x80070005u, kErrPermissionDenied},     // ERROR_ACCESS_DENIED
+      {0x80070008u, kErrOutOfMemory},          // ERROR_NOT_ENOUGH_MEMORY
+      {0x8007000Eu, kErrOutOfMemory},          // E_OUTOFMEMORY
+      {0x80070050u, kErrFileExists},           // ERROR_FILE_EXISTS
+      {0x80070057u, kErrInvalidCall},          // E_INVALIDARG
+      {0x800700B7u, kErrFileExists},           // ERROR_ALREADY_EXISTS
+  };
+  for (const auto& k : kKnown) {
+    if (k.hresult == h) return k.number;
+  }
+  return n;
+}
+
 // The objects every script has.
 class ErrObj : public Object {
  public:
@@ -122,8 +170,9 @@ class ErrObj : public Object {
     if (EqualsNoCase(name, "raise")) {
       if (args.empty() || args.size() > 5) ThrowRuntime(kErrWrongArgCount);
       Error e;
-      e.number = ToLong(args[0]);
-      if (e.number == 0) ThrowRuntime(kErrInvalidCall);
+      const std::int32_t asked = ToLong(args[0]);
+      if (asked == 0) ThrowRuntime(kErrInvalidCall);
+      e.number = RaisedNumber(asked);
       e.source = args.size() > 1 && args[1].kind() != Kind::Empty ? ToString(args[1]) : "";
       e.description = args.size() > 2 && args[2].kind() != Kind::Empty
                           ? ToString(args[2])
@@ -210,7 +259,12 @@ Interpreter::Interpreter(ObjectFactory* factory) : factory_(factory), class_runt
 Interpreter::~Interpreter() { CloseClassRuntime(class_runtime_); }
 
 void Interpreter::CheckDeadline() const {
-  if (deadline_ && Clock::now() >= *deadline_) ThrowRuntime(kErrTimeout);
+  if (!deadline_ || Clock::now() < *deadline_) return;
+  Error e;
+  e.number = kErrTimeout;
+  e.description = std::string(ErrorDescription(kErrTimeout));
+  e.time_limit = true;
+  throw ScriptError(std::move(e));
 }
 
 void Interpreter::CheckStack() const {
@@ -435,7 +489,8 @@ bool Interpreter::TryWhole(const Expr& e, std::int64_t* v, bool* small) const {
       case BinaryOp::Subtract: r = a - b; break;
       case BinaryOp::Multiply: r = a * b; break;
       // Both sides hold 32 bits, and dividing in 32 bits is quicker; only
-      // -2147483648 / -1 does not fit.
+      // -2147483648 / -1 does not fit (the CPU traps): its 2147483648 leaves
+      // 32 bits below, and the usual way raises the overflow.
       case BinaryOp::IntDivide:
         if (b == 0) return false;
         r = b == -1 ? -a : static_cast<std::int32_t>(a) / static_cast<std::int32_t>(b);
@@ -675,7 +730,7 @@ Interpreter::Flow Interpreter::ExecBlock(const Block& b) {
     } catch (ScriptError& err) {
       Locate(err, s.pos);
       // The time limit ends the run whatever the script asked for.
-      if (!frame_->resume_next || err.error().number == kErrTimeout) throw;
+      if (!frame_->resume_next || err.error().time_limit) throw;
       err_ = err.error();
       if (err_.source.empty()) err_.source = "Microsoft VBScript runtime error";
       continue;
@@ -905,8 +960,10 @@ void Interpreter::ExecDim(const Stmt& s) {
       *slot = Value::Array(NewArray(bounds, !bounds.empty()));
       continue;
     }
-    // ReDim
-    const std::vector<Value> bounds = EvalArgs(item.bounds);
+    // ReDim: the bounds are numbers before the array is looked at, so a bad
+    // bound is a Type mismatch even for an array that cannot be resized.
+    std::vector<Value> bounds = EvalArgs(item.bounds);
+    for (Value& b : bounds) b = Value::Long(ToLong(b));
     Value* slot = StoreTarget(name);
     if (slot->kind() == Kind::Array && (slot->array()->fixed || slot->array()->locks > 0)) {
       ThrowRuntime(kErrArrayFixed);
@@ -1237,7 +1294,7 @@ Value Interpreter::EvalBinary(const Expr& e) {
         return FitWhole(a % b, small);
       case BinaryOp::IntDivide:
         if (b == 0) ThrowRuntime(kErrDivisionByZero);
-        return FitWhole(a / b, small);
+        return WholeQuotient(a / b, small);
       default: break;
     }
   }
@@ -1382,7 +1439,7 @@ Value Interpreter::CallNamed(const Expr& e, const std::vector<ExprPtr>& args, st
   const NameRef& r = e.ref;
   if (r.builtin && r.where == NameRef::Where::Global) {
     const GlobalEntry& g = globals_[static_cast<std::size_t>(r.global)];
-    if (!g.defined && !g.proc) return CallBuiltinWith(*r.builtin, args, from);
+    if (!g.defined && !g.proc) return CallBuiltinWith(*r.builtin, args, from, statement);
   }
   if (ProcDecl* p = ProcedureOf(r)) return CallProcedure(*p, args, from);
   if (r.where == NameRef::Where::Member) return MemberCall(*frame_->me, e, args, from);
@@ -1392,7 +1449,7 @@ Value Interpreter::CallNamed(const Expr& e, const std::vector<ExprPtr>& args, st
     const Value container = *v;
     return Index(container, values);
   }
-  if (r.builtin) return CallBuiltinWith(*r.builtin, args, from);
+  if (r.builtin) return CallBuiltinWith(*r.builtin, args, from, statement);
   if (e.kind == ExprKind::Name && args.size() == from && !statement) {
     if (r.strict) ThrowRuntime(kErrVariableUndefined);
     return Value();
@@ -1401,35 +1458,39 @@ Value Interpreter::CallNamed(const Expr& e, const std::vector<ExprPtr>& args, st
   ThrowRuntime(kErrTypeMismatch);
 }
 
-Value Interpreter::CallBuiltinWith(const Builtin& b, const std::vector<ExprPtr>& args, std::size_t from) {
+Value Interpreter::CallBuiltinWith(const Builtin& b, const std::vector<ExprPtr>& args, std::size_t from,
+                                   bool statement) {
   const std::size_t n = args.size() - from;
   if (n == 1) {
-    if (const Value* p = Peek(*args[from])) return CallBuiltin(b, std::span<const Value>(p, 1));
+    if (const Value* p = Peek(*args[from])) return CallBuiltin(b, std::span<const Value>(p, 1), statement);
   }
   // Up to three arguments are evaluated, left to right, straight into place.
   auto arg = [&](std::size_t i) { return EvalExpr(*args[from + i]); };
   switch (n) {
-    case 0: return CallBuiltin(b, {});
+    case 0: return CallBuiltin(b, {}, statement);
     case 1: {
       const Value one[1] = {arg(0)};
-      return CallBuiltin(b, one);
+      return CallBuiltin(b, one, statement);
     }
     case 2: {
       const Value two[2] = {arg(0), arg(1)};
-      return CallBuiltin(b, two);
+      return CallBuiltin(b, two, statement);
     }
     case 3: {
       const Value three[3] = {arg(0), arg(1), arg(2)};
-      return CallBuiltin(b, three);
+      return CallBuiltin(b, three, statement);
     }
     default: break;
   }
   const std::vector<Value> values = EvalArgs(args, from);
-  return CallBuiltin(b, values);
+  return CallBuiltin(b, values, statement);
 }
 
-Value Interpreter::CallBuiltin(const Builtin& b, std::span<const Value> args) {
+Value Interpreter::CallBuiltin(const Builtin& b, std::span<const Value> args, bool statement) {
   if (args.size() < b.min_args || args.size() > b.max_args) ThrowRuntime(kErrWrongArgCount);
+  if (b.use != Builtin::Use::Any && (b.use == Builtin::Use::Statement) != statement) [[unlikely]] {
+    ThrowRuntime(statement ? kErrBadVarType : kErrTypeMismatch);
+  }
   return b.fn(*this, args);
 }
 

@@ -84,7 +84,6 @@ class Interpreter {
 
   // Rnd's generator.
   std::uint32_t rnd_seed = 0x50000;
-  float rnd_last = 0;
   // SetLocale's choice (a Windows locale id); text keeps US English forms.
   std::int32_t locale = 1033;
 
@@ -192,8 +191,9 @@ class Interpreter {
     }
   };
   bool ElementOf(const Expr& a, ElementArg* arg);
-  [[gnu::hot]] Value CallBuiltin(const Builtin& b, std::span<const Value> args);
-  [[gnu::hot]] Value CallBuiltinWith(const Builtin& b, const std::vector<ExprPtr>& args, std::size_t from);
+  [[gnu::hot]] Value CallBuiltin(const Builtin& b, std::span<const Value> args, bool statement = false);
+  [[gnu::hot]] Value CallBuiltinWith(const Builtin& b, const std::vector<ExprPtr>& args, std::size_t from,
+                                     bool statement = false);
   void CheckStack() const;
 
   // ---- classes (vbs_class.cpp) ----

@@ -220,8 +220,9 @@ class Lexer {
     return t;
   }
 
-  // &Hxxxx and &Oxxx: up to 16 bits make an Integer (so &HFFFF is -1), up to
-  // 32 bits a Long; a trailing '&' asks for a Long.
+  // &Hxxxx and &Oxxx: up to 16 bits are read as 16 (so &HFFFF is -1), more as
+  // 32; a trailing '&' reads even a short one as 32 bits (&HFFFF& is 65535).
+  // Like any whole number written out, the value is an Integer when it fits.
   Token Radix(Pos start, int base) {
     const std::size_t begin = i_;
     Advance();
@@ -232,17 +233,15 @@ class Lexer {
       if (v > 0xFFFFFFFFu) Fail(kErrInvalidNumber, start);
       Advance();
     }
-    bool force_long = false;
+    bool wide = v > 0xFFFF;
     if (Peek() == '&') {
-      force_long = true;
+      wide = true;
       Advance();
     }
     Token t = Make(Tok::Number, start, begin);
-    if (v <= 0xFFFF && !force_long) {
-      t.value = Value::Integer(static_cast<std::int16_t>(static_cast<std::uint16_t>(v)));
-    } else {
-      t.value = Value::Long(static_cast<std::int32_t>(static_cast<std::uint32_t>(v)));
-    }
+    const std::int32_t n = wide ? static_cast<std::int32_t>(static_cast<std::uint32_t>(v))
+                                : static_cast<std::int16_t>(static_cast<std::uint16_t>(v));
+    t.value = n >= INT16_MIN && n <= INT16_MAX ? Value::Integer(static_cast<std::int16_t>(n)) : Value::Long(n);
     return t;
   }
 

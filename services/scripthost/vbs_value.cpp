@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -36,10 +37,13 @@ std::string_view ErrorDescription(int number) {
     case kErrInvalidUseOfNull: return "Invalid use of Null";
     case kErrObjectRequired: return "Object required";
     case kErrCannotCreateObject: return "ActiveX component can't create object";
+    case kErrNoAutomation: return "Class doesn't support Automation";
     case kErrNoSuchMember: return "Object doesn't support this property or method";
+    case kErrActionNotSupported: return "Object doesn't support this action";
     case kErrWrongArgCount: return "Wrong number of arguments or invalid property assignment";
     case kErrNotACollection: return "Object not a collection";
     case kErrKeyExists: return "This key is already associated with an element of this collection";
+    case kErrBadVarType: return "Variable uses an Automation type not supported in VBScript";
     case kErrVariableUndefined: return "Variable is undefined";
     case kErrIllegalAssignment: return "Illegal assignment";
     case kErrClassNotDefined: return "Class not defined";
@@ -722,7 +726,10 @@ Value WholeDivide(const Value& a, const Value& b, bool remainder) {
   const Num x = ToWholeNum(ua);
   const Num y = ToWholeNum(ub);
   if (y.i == 0) ThrowRuntime(kErrDivisionByZero);
-  return Fit(remainder ? x.i % y.i : x.i / y.i, std::max(x.rank, y.rank));
+  const std::int64_t r = remainder ? x.i % y.i : x.i / y.i;
+  // Only -2147483648 \ -1 leaves a Long, and \ gives no Double.
+  if (r > INT32_MAX) ThrowRuntime(kErrOverflow);
+  return Fit(r, std::max(x.rank, y.rank));
 }
 
 }  // namespace
@@ -823,6 +830,13 @@ namespace {
 int Sign(double d) { return d < 0 ? -1 : (d > 0 ? 1 : 0); }
 
 int CompareNumbers(const Value& a, const Value& b) {
+  // A Single meets a Double at the Single's precision: CSng(0.1) = 0.1.
+  // A Double beyond the Single range compares as it is.
+  if ((a.kind() == Kind::Single && b.kind() == Kind::Double && std::fabs(b.dbl()) <= FLT_MAX) ||
+      (a.kind() == Kind::Double && b.kind() == Kind::Single && std::fabs(a.dbl()) <= FLT_MAX)) {
+    const float x = static_cast<float>(ToDouble(a)), y = static_cast<float>(ToDouble(b));
+    return x < y ? -1 : (x > y ? 1 : 0);
+  }
   const Num x = ToNum(a);
   const Num y = ToNum(b);
   if (x.rank != Rank::Double && y.rank != Rank::Double) {

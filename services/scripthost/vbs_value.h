@@ -40,10 +40,13 @@ enum ErrorNumber : int {
   kErrInvalidUseOfNull = 94,
   kErrObjectRequired = 424,
   kErrCannotCreateObject = 429,
+  kErrNoAutomation = 430,
   kErrNoSuchMember = 438,
+  kErrActionNotSupported = 445,
   kErrWrongArgCount = 450,
   kErrNotACollection = 451,
   kErrKeyExists = 457,
+  kErrBadVarType = 458,
   kErrVariableUndefined = 500,
   kErrIllegalAssignment = 501,
   kErrClassNotDefined = 506,
@@ -92,6 +95,9 @@ struct Error {
   std::string help_file;    // set by Err.Raise
   std::int32_t help_context = 0;
   bool compile = false;     // found while compiling rather than running
+  // The run's own time limit, which no On Error catches (a script may raise
+  // the same number itself, and that it may catch).
+  bool time_limit = false;
 };
 
 class ScriptError : public std::exception {
