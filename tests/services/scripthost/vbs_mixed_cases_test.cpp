@@ -1,5 +1,6 @@
-// Numbers met as text and comparisons of numbers with text: scripts and
-// their exact results are data in scripts/*.cases.
+// Numbers met as text, comparisons of numbers with text and forms of the
+// language the compiler must accept: scripts and their exact results are
+// data in scripts/*.cases.
 #include <gtest/gtest.h>
 
 #include "tests/services/scripthost/vbs_test_util.h"
@@ -15,5 +16,9 @@ TEST(VbsComparisons, NumbersAgainstText) { vbstest::CheckCases("compare_mixed.ca
 
 // Thousands separators, and the Boolean words under Not, And and Or.
 TEST(VbsConversions, TextAsNumber) { vbstest::CheckCases("text_as_number.cases"); }
+
+// Stop, members of New, parenthesized callees, With members as the first
+// argument of a call, End Class after a declaration.
+TEST(VbsCompile, AcceptedForms) { vbstest::CheckCases("compile_forms.cases"); }
 
 }  // namespace
