@@ -1,6 +1,6 @@
-// Numbers met as text, comparisons of numbers with text and forms of the
-// language the compiler must accept: scripts and their exact results are
-// data in scripts/*.cases.
+// Numbers met as text, comparisons of numbers with text, forms of the
+// language the compiler must accept, and the size bound of a text: scripts
+// and their exact results are data in scripts/*.cases.
 #include <gtest/gtest.h>
 
 #include "tests/services/scripthost/vbs_test_util.h"
@@ -20,5 +20,8 @@ TEST(VbsConversions, TextAsNumber) { vbstest::CheckCases("text_as_number.cases")
 // Stop, members of New, parenthesized callees, With members as the first
 // argument of a call, End Class after a declaration.
 TEST(VbsCompile, AcceptedForms) { vbstest::CheckCases("compile_forms.cases"); }
+
+// 32 MiB of text is the most one value holds; past it, error 7.
+TEST(VbsLimits, TextSize) { vbstest::CheckCases("text_bounds.cases"); }
 
 }  // namespace
