@@ -1031,10 +1031,22 @@ Interpreter::Flow Interpreter::ExecIf(const Stmt& s) {
   return Flow::Normal;
 }
 
+namespace {
+
+// A bound of a For loop, taken once when the loop starts: text is read as
+// the number it holds, so that the counter counts rather than joins text.
+Value LoopBound(Value v) {
+  v = Unwrap(v);
+  if (v.kind() == Kind::String) return Value::Double(ToDouble(v));
+  return v;
+}
+
+}  // namespace
+
 Interpreter::Flow Interpreter::ExecFor(const Stmt& s) {
-  const Value from = Unwrap(EvalExpr(*s.from));
-  const Value to = Unwrap(EvalExpr(*s.to));
-  const Value step = s.step ? Unwrap(EvalExpr(*s.step)) : Value::Integer(1);
+  const Value from = LoopBound(EvalExpr(*s.from));
+  const Value to = LoopBound(EvalExpr(*s.to));
+  const Value step = s.step ? LoopBound(EvalExpr(*s.step)) : Value::Integer(1);
   Value* var = StoreTarget(*s.target);
   bool counting = false;  // the whole-number loop below went past 32 bits
   if (IsWhole(from) && IsWhole(to) && IsWhole(step)) {

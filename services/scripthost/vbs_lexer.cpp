@@ -44,7 +44,9 @@ class Lexer {
     std::vector<Token> out;
     bool statement_start = true;
     for (;;) {
-      SkipBlanksAndContinuations();
+      const std::size_t before = i_;
+      const bool continued = SkipBlanksAndContinuations();
+      const bool spaced = i_ != before && !continued;
       const Pos start = pos_;
       const std::size_t begin = i_;
       if (AtEnd()) {
@@ -68,6 +70,7 @@ class Lexer {
         continue;
       }
       statement_start = t.kind == Tok::Colon;
+      t.spaced = spaced;
       out.push_back(std::move(t));
     }
   }
@@ -95,15 +98,18 @@ class Lexer {
   }
 
   // " _" followed by blanks and a line end joins the next line to this one.
-  void SkipBlanksAndContinuations() {
+  // True when a line was joined.
+  bool SkipBlanksAndContinuations() {
+    bool joined = false;
     for (;;) {
       while (IsBlank(Peek())) Advance();
-      if (Peek() != '_') return;
+      if (Peek() != '_') return joined;
       std::size_t k = 1;
       while (IsBlank(Peek(k))) ++k;
-      if (!IsLineEnd(Peek(k))) return;
+      if (!IsLineEnd(Peek(k))) return joined;
       for (std::size_t n = 0; n < k; ++n) Advance();
       ConsumeLineEnd();
+      joined = true;
     }
   }
 

@@ -47,6 +47,7 @@ struct Token {
   std::string text;    // as written
   std::string folded;  // identifiers: lower case
   Value value;         // numbers and strings
+  bool spaced = false; // blanks of the same line stand right before it
 };
 
 // Words the language keeps for itself; none can name a variable.

@@ -187,6 +187,8 @@ class Parser {
         // stands in a class.
         if (is_default || (!is_dim && !marked)) Fail(kErrExpectedStatement, Cur().pos);
         ClassFields(*cls, is_public);
+        // The last declaration may share its line with End Class.
+        if (IsWord("end")) continue;
       }
       EndOfStatement();
     }
@@ -434,6 +436,10 @@ class Parser {
       }
       return s;
     }
+    if (w == "stop") {  // a breakpoint, for a debugger that is not there
+      Next();
+      return s;
+    }
     if (IsReservedWord(w)) Fail(kErrExpectedStatement, s.pos);
     return AssignOrCall(std::move(s));
   }
@@ -476,7 +482,7 @@ class Parser {
   }
 
   Stmt AssignOrCall(Stmt s) {
-    ExprPtr target = NameChain();
+    ExprPtr target = NameChain(true);
     if (Is(Tok::Eq)) {
       Next();
       s.kind = StmtKind::Assign;
@@ -522,8 +528,9 @@ class Parser {
     if (!Is(Tok::LParen)) return NameChain();
     NestingGuard guard(*this);
     Next();
-    ExprPtr inner = CallTarget();
+    ExprPtr inner = IsWord("new") ? Postfix() : CallTarget();
     Expect(Tok::RParen, kErrExpectedRParen);
+    if (Is(Tok::Dot)) return Chain(std::move(inner), false);  // Call (New C).Run
     if (!Is(Tok::LParen)) return inner;
     if (inner->kind == ExprKind::Name) {
       inner->kind = ExprKind::Call;
@@ -906,6 +913,14 @@ class Parser {
         ExprPtr inner = Expression();
         Expect(Tok::RParen, kErrExpectedRParen);
         inner->parenthesized = true;
+        if (Is(Tok::LParen) && inner->kind == ExprKind::Name) {
+          // (f)(x): the name in parentheses is called with the list after them.
+          inner->kind = ExprKind::Call;
+          inner->args = ArgumentList();
+          inner->depth = MaxDepth(inner->args) + 1;
+        }
+        // (New C).p, (a)(1): a member or an element of what they gave.
+        if (Is(Tok::Dot) || Is(Tok::LParen)) return Chain(std::move(inner), false);
         return inner;
       }
       case Tok::Dot: return NameChain();
@@ -967,8 +982,9 @@ class Parser {
   }
 
   // name, name(args), .name inside With, and any .member or .member(args)
-  // after them.
-  ExprPtr NameChain() {
+  // after them. At the head of a statement a '.' after a blank starts an
+  // argument instead: LogIt .Name, "x" inside With passes .Name to LogIt.
+  ExprPtr NameChain(bool head = false) {
     ExprPtr e;
     if (Is(Tok::Dot)) {
       e = Node(ExprKind::With, Cur().pos);
@@ -985,8 +1001,13 @@ class Parser {
         e->depth = MaxDepth(e->args) + 1;
       }
     }
+    return Chain(std::move(e), head);
+  }
+
+  // The members and argument lists that follow `e`.
+  ExprPtr Chain(ExprPtr e, bool head) {
     for (;;) {
-      if (Is(Tok::Dot)) {
+      if (Is(Tok::Dot) && !(head && Cur().spaced && e->kind != ExprKind::With)) {
         // A member's errors point at the start of the whole chain.
         const Pos at = e->pos;
         Next();

@@ -294,6 +294,38 @@ std::optional<double> ParseRadix(std::string_view s) {
   return static_cast<std::int32_t>(static_cast<std::uint32_t>(v));
 }
 
+// Digits grouped by thousands separators as US English writes them,
+// "1,234,567.5", made the same text without the separators. Nothing when a
+// separator stands anywhere else: "1,2,3" is a list, not the number 123.
+std::optional<std::string> WithoutGrouping(std::string_view t) {
+  std::size_t lead = 0;
+  while (lead < t.size() && IsDigit(t[lead])) ++lead;
+  if (lead == 0 || lead > 3) return std::nullopt;
+  std::string out(t.substr(0, lead));
+  std::size_t i = lead;
+  while (i < t.size() && t[i] == ',') {
+    for (std::size_t k = 1; k <= 3; ++k) {
+      if (i + k >= t.size() || !IsDigit(t[i + k])) return std::nullopt;
+    }
+    if (i + 4 < t.size() && IsDigit(t[i + 4])) return std::nullopt;
+    out.append(t.substr(i + 1, 3));
+    i += 4;
+  }
+  if (t.find(',', i) != std::string_view::npos) return std::nullopt;
+  out.append(t.substr(i));
+  return out;
+}
+
+// "True", "False" and the forms "#TRUE#" and "#FALSE#" that Booleans take
+// in files, in any case and with blanks around them.
+std::optional<bool> BooleanWord(std::string_view s) {
+  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+  if (EqualsNoCase(s, "true") || EqualsNoCase(s, "#true#")) return true;
+  if (EqualsNoCase(s, "false") || EqualsNoCase(s, "#false#")) return false;
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<double> ParseNumber(std::string_view text) {
@@ -305,6 +337,13 @@ std::optional<double> ParseNumber(std::string_view text) {
     text.remove_prefix(1);
   }
   if (text.empty()) return std::nullopt;
+  if (text.find(',') != std::string_view::npos) {
+    const std::optional<std::string> plain = WithoutGrouping(text);
+    if (!plain) return std::nullopt;
+    std::optional<double> v = ParseNumber(*plain);
+    if (v && negative) *v = -*v;
+    return v;
+  }
   if (text.front() == '&') {
     auto v = ParseRadix(text);
     if (v && negative) *v = -*v;
@@ -436,6 +475,12 @@ std::optional<std::int64_t> ExactCurrencyText(std::string_view t) {
     negative = t.front() == '-';
     t.remove_prefix(1);
   }
+  std::optional<std::string> plain;
+  if (t.find(',') != std::string_view::npos) {
+    plain = WithoutGrouping(t);
+    if (!plain) return std::nullopt;
+    t = *plain;
+  }
   __int128 units = 0;
   int decimals = -1;  // digits after the point so far; -1 before it
   int digits = 0, next = -1;
@@ -544,15 +589,9 @@ bool ToBoolean(const Value& v) {
     case Kind::Integer: return u.integer() != 0;
     case Kind::Long: return u.long_value() != 0;
     case Kind::Double: return u.dbl() != 0;
-    case Kind::String: {
-      std::string_view s = u.str();
-      while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-      while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
-      // "#TRUE#" and "#FALSE#" are how Booleans are written to files.
-      if (EqualsNoCase(s, "true") || EqualsNoCase(s, "#true#")) return true;
-      if (EqualsNoCase(s, "false") || EqualsNoCase(s, "#false#")) return false;
+    case Kind::String:
+      if (const std::optional<bool> b = BooleanWord(u.str())) return *b;
       return StringToDouble(u.str()) != 0;
-    }
     case Kind::Date: return u.date() != 0;
     case Kind::Byte: return u.byte() != 0;
     case Kind::Single: return u.single() != 0;
@@ -873,12 +912,16 @@ std::optional<int> Compare(const Value& a, const Value& b, bool a_literal, bool 
   const Value& str = a_str ? ua : ub;
   const bool num_literal = a_str ? b_literal : a_literal;
   const bool str_literal = a_str ? a_literal : b_literal;
+  // Whether the text holds a number matters only when a side is a literal.
+  const bool asks_number = num_literal || (str_literal && num.kind() == Kind::Boolean);
+  const std::optional<double> str_number = asks_number ? ParseNumber(str.str()) : std::nullopt;
   int c;
-  if (num.kind() == Kind::Boolean && (num_literal || str_literal) && !ParseNumber(str.str())) {
+  if (num.kind() == Kind::Boolean && asks_number && !str_number) {
     // A Boolean and text that is no number compare as text: "true" <> True.
     c = CompareStrings(ToString(num), str.str());
   } else if (num_literal) {
-    c = CompareNumbers(num, Value::Double(StringToDouble(str.str())));
+    // Text that holds no number stays text, and a number sorts before it.
+    c = str_number ? CompareNumbers(num, Value::Double(*str_number)) : -1;
   } else if (str_literal) {
     c = CompareStrings(ToString(num), str.str());
   } else {
@@ -905,6 +948,9 @@ Bits ToBits(const Value& u) {
     case Kind::Empty: return {false, Rank::Integer, 0};
     case Kind::Integer: return {false, Rank::Integer, u.integer()};
     case Kind::Long: return {false, Rank::Long, u.long_value()};
+    case Kind::String:
+      if (const std::optional<bool> b = BooleanWord(u.str())) return {true, Rank::Integer, *b ? -1 : 0};
+      return {false, Rank::Long, ToLong(u)};
     default: return {false, Rank::Long, ToLong(u)};
   }
 }

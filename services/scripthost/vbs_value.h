@@ -277,7 +277,8 @@ std::string FormatSingle(float f);
 // ("1E+16", "1E-05") from 1E+15 up and below 0.0001.
 std::string FormatDouble(double d);
 // Text that VBScript accepts as a number: blanks around it, a sign, digits with
-// a decimal point and exponent, or &H / &O forms. Nothing for other text;
+// a decimal point and exponent, or &H / &O forms; the whole part may be
+// grouped by thousands with ',' ("1,234,567.5"). Nothing for other text;
 // throws Overflow for a number beyond the Double range.
 std::optional<double> ParseNumber(std::string_view text);
 // Half-way cases go to the even neighbour.
