@@ -17,6 +17,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/machine_wait.h"
+
 namespace childwatch {
 
 struct Proc {
@@ -67,15 +69,11 @@ inline bool Gone(int pid) {
   return !ReadProc(pid, &p) || p.ppid != getpid();
 }
 
-// Polls cond every 20 ms until it holds or the bound passes.
+// Polls cond every 20 ms until it holds or the bound (by default the
+// machine's deadline) passes.
 template <typename Cond>
-bool WaitFor(Cond cond, std::chrono::milliseconds bound = std::chrono::seconds(10)) {
-  const auto end = std::chrono::steady_clock::now() + bound;
-  while (!cond()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
+bool WaitFor(Cond cond, std::chrono::milliseconds bound = tarvtest::MachineWait()) {
+  return tarvtest::WaitFor(cond, bound, std::chrono::milliseconds(20));
 }
 
 inline bool NoZombies() {
