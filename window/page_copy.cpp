@@ -46,6 +46,13 @@ void PagesPublish(bool mayWait) {
   gCopy.published = true;
 }
 
+void PagesAfterStep(bool frame) {
+  constexpr int64_t kSmallCopy = 64 * 1024;
+  const int64_t bytes = int64_t{std::clamp(sgVar.Count, 0, VAR_SLOTS - 1)} * 16 +
+                        std::clamp(sgVar.Fill, 0, VAR_POOL_SIZE) + std::clamp(sgRun.TextLen, 0, TEXT_SIZE);
+  if (frame || bytes <= kSmallCopy) PagesPublish(false);
+}
+
 void PagesReset() {
   std::lock_guard lock(gCopy.mutex);
   gCopy.published = false;

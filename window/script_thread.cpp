@@ -104,9 +104,10 @@ void ScriptThread() {
     SetRunMode(sgWin.requestedMode.load());
     EsRunNextStep();
     SpillPanel();
-    if (sgRun.RunMode == RUNMODE_RUN && FrameDue()) {
-      FramePanel();
-      PagesPublish(false);
+    if (sgRun.RunMode == RUNMODE_RUN) {
+      const bool frame = FrameDue();
+      if (frame) FramePanel();
+      PagesAfterStep(frame);
     }
     StepEventReset();
   }

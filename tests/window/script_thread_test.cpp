@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -99,6 +100,8 @@ class WatchedRun : public ::testing::Test {
     ASSERT_TRUE(tarvtest::WaitFor(StepEventWaiting));
   }
   void TearDown() override {
+    // A runner still running step after step stops at its next wait.
+    RunModeCommand(RUNMODE_STEP);
     StepEventClose();
     if (runner_.joinable()) runner_.join();
     FrameReset();
@@ -200,6 +203,23 @@ TEST_F(WatchedRun, APausedRunShowsItsLastStepInTheStepColoursAtOnce) {
     return gShown.text.rfind("Display Var: Type = 92, Page = 0 .\n", 0) == 0;
   }));
   EXPECT_NE(gShown.text.find(" i=["), std::string::npos) << gShown.text;
+}
+
+// A continuous run shows its progress at the display's frame rate: frames
+// drawn for three seconds of the run find a new panel many times over.
+TEST_F(WatchedRun, AContinuousRunShowsItsProgressAtTheFrameRate) {
+  Begin(Loop(100000000));
+  RunModeCommand(RUNMODE_RUN);
+  std::vector<uint32_t> shown, panel;
+  int changes = 0;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+  while (std::chrono::steady_clock::now() < end) {
+    Frame();
+    BackBufferReadRegion(643, 1, 198, 479, panel);
+    if (panel != shown) changes++, shown.swap(panel);
+    tarvtest::SleepMs(5);
+  }
+  EXPECT_GE(changes, 10);
 }
 
 // Texts that run out of the panel's boxes and the banner bar: a long
