@@ -27,15 +27,19 @@ inline constexpr bool kSanitized = false;
 inline constexpr int kMachineWaitSeconds = 60;
 inline constexpr int kSanitizedWaitFactor = 3;
 
-// The deadline of a wait for the machine, in seconds.
-inline int MachineSeconds() {
-  static const int seconds = [] {
-    const char* factor = std::getenv("TARV_TEST_WAIT_FACTOR");
-    const int extra = factor != nullptr ? std::atoi(factor) : 1;
-    return kMachineWaitSeconds * (kSanitized ? kSanitizedWaitFactor : 1) * (extra >= 1 ? extra : 1);
+// `seconds` of a wait for the machine as this build on this machine takes
+// them: a guard against a hang (a watchdog, a peer's own wait) that holds
+// `seconds` on an idle machine.
+inline int MachineScaled(int seconds) {
+  static const int factor = [] {
+    const char* given = std::getenv("TARV_TEST_WAIT_FACTOR");
+    const int extra = given != nullptr ? std::atoi(given) : 1;
+    return (kSanitized ? kSanitizedWaitFactor : 1) * (extra >= 1 ? extra : 1);
   }();
-  return seconds;
+  return seconds * factor;
 }
+// The deadline of a wait for the machine, in seconds.
+inline int MachineSeconds() { return MachineScaled(kMachineWaitSeconds); }
 inline std::chrono::milliseconds MachineWait() { return std::chrono::seconds(MachineSeconds()); }
 
 // Polls `done` every `poll` until it holds or the machine's deadline (or

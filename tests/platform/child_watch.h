@@ -93,12 +93,13 @@ int InChild(Fn fn) {
 }
 
 // Ends the process when a test that could otherwise hang (on a child that
-// never writes, a script that listens) has not finished in time: the hang
+// never writes, a script that listens) has not finished in time (`seconds`
+// on an idle machine, scaled as every wait for the machine): the hang
 // becomes a failure.
 class Watchdog {
  public:
-  explicit Watchdog(int seconds = 30, const char* what = "a test")
-      : thread_([this, seconds, what] {
+  explicit Watchdog(int idleSeconds = 30, const char* what = "a test")
+      : thread_([this, seconds = tarvtest::MachineScaled(idleSeconds), what] {
           std::unique_lock lock(mutex_);
           if (cv_.wait_for(lock, std::chrono::seconds(seconds), [this] { return done_; })) return;
           std::fprintf(stderr, "watchdog: %s did not finish in %d s\n", what, seconds);

@@ -167,10 +167,10 @@ TEST(WindowNoDisplay, WindowModesWithoutADisplayFailWithAMessage) {
   TempDir dir;
   const std::string script = dir.Write("s.nms", "text.add {x}\n");
   unsetenv("DISPLAY");
-  const auto r = tarvtest::RunProgram(tarvtest::TarvBinary(), {"debug", script}, dir.path().string(), 60);
+  const auto r = tarvtest::RunProgram(tarvtest::TarvBinary(), {"debug", script}, dir.path().string());
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_NE(r.output.find("the mode hide runs without a window"), std::string::npos) << r.output;
-  EXPECT_EQ(tarvtest::RunProgram(tarvtest::TarvBinary(), {"hide", script}, dir.path().string(), 60).exitCode, 0);
+  EXPECT_EQ(tarvtest::RunProgram(tarvtest::TarvBinary(), {"hide", script}, dir.path().string()).exitCode, 0);
 }
 
 // Drawing on the runner thread while the window paints reaches the screen,

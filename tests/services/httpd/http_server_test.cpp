@@ -24,6 +24,7 @@
 #include "services/sockets/socket_layer.h"
 #include "tests/e2e/harness_binary.h"
 #include "tests/engine/harness.h"
+#include "tests/machine_wait.h"
 #include "tests/platform/local_daemon.h"
 #include "tests/services/sockets/tcp_peer.h"
 #include "tests/services/statement_checks.h"
@@ -96,13 +97,13 @@ class Served : public ::testing::Test {
   std::string Drive(const std::string& what, const std::string& request = "") {
     std::vector<std::string> args{kHere + "http_driver.py", what, std::to_string(port)};
     if (!request.empty()) args.push_back(request);
-    return NoDate(RunProgram(kPython, args, dir.path().string(), 60).output);
+    return NoDate(RunProgram(kPython, args, dir.path().string(), tarvtest::MachineScaled(60)).output);
   }
 
   // Ends the script with its stop request: what it answered, and its exit code.
   std::string Stop(int* exitCode) {
     const std::string answer = Drive("raw", "GET /stop.jsp HTTP/1.1\\r\\n\\r\\n");
-    *exitCode = tarv.Wait(30);
+    *exitCode = tarv.Wait(tarvtest::MachineScaled(30));
     return answer;
   }
 };

@@ -11,6 +11,7 @@
 
 #include "tests/e2e/harness_binary.h"
 #include "tests/engine/harness.h"
+#include "tests/machine_wait.h"
 #include "tests/services/binary_run.h"
 #include "tests/services/statement_checks.h"
 
@@ -21,7 +22,7 @@ namespace fs = std::filesystem;
 
 // Runs a Python program with Debian's interpreter in the folder; its output.
 std::string Python(const tarvtest::TempDir& dir, const std::string& program) {
-  const auto r = tarvtest::RunProgram("/usr/bin/python3", {"-c", program}, dir.path().string(), 120);
+  const auto r = tarvtest::RunProgram("/usr/bin/python3", {"-c", program}, dir.path().string(), tarvtest::MachineScaled(120));
   EXPECT_EQ(r.exitCode, 0) << r.output;
   return r.output;
 }
@@ -158,7 +159,7 @@ TEST(ExcelFiles, NonOwnerCannotReplaceAWorkbook) {
   const std::vector<std::string> nobody = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
   std::vector<std::string> probe(nobody.begin() + 1, nobody.end());
   probe.insert(probe.end(), {"/usr/bin/test", "-x", tarvtest::TarvBinary()});
-  if (tarvtest::RunProgram(nobody.front(), probe, "/", 10).exitCode != 0)
+  if (tarvtest::RunProgram(nobody.front(), probe, "/", tarvtest::MachineScaled(10)).exitCode != 0)
     GTEST_SKIP() << "the binary's folder is closed to other users";
   tarvtest::TempDir dir;
   const std::string book = Book(dir, "book.xlsx", "ws['A1'] = 'old'");
