@@ -185,7 +185,9 @@ TEST_F(WatchedRun, APausedRunShowsItsLastStepInTheStepColoursAtOnce) {
   Frame();
   EXPECT_EQ(gShown.text, gSent.text);
 
-  // One more step by click: the same holds after it.
+  // One more step by click: the same holds after it.  From an empty count:
+  // the pane's automatic clear must not cut the step's first line.
+  sgWin.editChars = 0;
   RunModeCommand(RUNMODE_STEP);
   ASSERT_TRUE(tarvtest::WaitFor([paused] { return Steps() == paused + 1 && StepEventWaiting(); }));
   EXPECT_EQ(Differing(Shown(), DrawnEveryStep()), 0);
