@@ -20,7 +20,7 @@ class VirtualDisplay {
   VirtualDisplay();
   ~VirtualDisplay();
   bool Ready() const { return ready_; }
-  // The X server goes away, as when its session ends.
+  // The X server goes away, as when the user logs out.
   void Stop() { xvfb_.Stop(); }
 
  private:

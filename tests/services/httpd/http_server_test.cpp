@@ -263,16 +263,14 @@ TEST_F(Served, UnderLoadNoCrashNoDescriptorLeak) {
   const auto wrk = RunProgram("/usr/bin/wrk",
                               {"-t2", "-c8", "-d5s", "--timeout", "5s",
                                "http://127.0.0.1:" + std::to_string(port) + "/index.htm"},
-                              dir.path().string(), 60);
+                              dir.path().string(), tarvtest::MachineScaled(60));
   EXPECT_EQ(wrk.exitCode, 0) << wrk.output;
   EXPECT_NE(wrk.output.find("Requests/sec"), std::string::npos) << wrk.output;
   EXPECT_EQ(wrk.output.find("Non-2xx"), std::string::npos) << wrk.output;
   // Connections wrk left behind are closed once their ends are seen.
   int after = -1;
-  for (int i = 0; i < 250 && after != before; i++) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    after = tarv.OpenFds();
-  }
+  tarvtest::WaitFor([&] { return (after = tarv.OpenFds()) == before; }, tarvtest::MachineWait(),
+                    std::chrono::milliseconds(20));
   EXPECT_GT(before, 0);
   EXPECT_EQ(after, before);
   int code = -1;

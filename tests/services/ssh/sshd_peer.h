@@ -69,7 +69,7 @@ class Sshd {
                              "AllowUsers " + user_ + "\n");
       if (!daemon_.Start({"/usr/sbin/sshd", "-D", "-e", "-f", conf}, log()))
         continue;
-      up_ = tcppeer::Listening(port_, 10000) && daemon_.Running();
+      up_ = tcppeer::Listening(port_) && daemon_.Running();
       if (!up_) daemon_.Stop();
     }
   }
