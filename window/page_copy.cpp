@@ -1,6 +1,8 @@
 #include "window/page_copy.h"
 
 #include <algorithm>
+#include <array>
+#include <cstdint>
 #include <mutex>
 #include <vector>
 

@@ -16,7 +16,7 @@ struct Signature {
 constexpr Signature kSignatures[] = {
     {"png", "\x89PNG\r\n\x1a\n", 8}, {"jpeg", "\xff\xd8\xff", 3},  {"gif", "GIF8", 4},
     {"bmp", "BM", 2},                {"tiff", "II*\0", 4},         {"tiff", "MM\0*", 4},
-    {"ico", "\0\0\1\0", 4},
+    {"tiff", "II+\0", 4},            {"tiff", "MM\0+", 4},         {"ico", "\0\0\1\0", 4},
 };
 
 struct FileCloser {
