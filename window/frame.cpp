@@ -8,6 +8,7 @@
 
 #include "window/draw/back_buffer.h"
 #include "window/draw/draw.h"
+#include "window/page_copy.h"
 #include "window/screen_flush.h"
 #include "window/spill.h"
 #include "window/status_panel.h"
@@ -79,6 +80,7 @@ void FrameReset() {
   gPending = false;
   gLastFrame = {};
   SpillReset();
+  PagesReset();
   BackBufferSetBeforeDraw(DrawPendingFirst);
 }
 
@@ -159,6 +161,7 @@ void FrameSetWake(void (*wake)()) { gWake = wake; }
 void FrameShowNow() {
   SpillPanelShown();
   FramePanel();
+  PagesPublish(true);
   FrameDraw();
   if (auto wake = gWake.load()) wake();
 }

@@ -10,7 +10,12 @@
 #include <FL/fl_draw.H>
 #include <FL/x.H>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -25,6 +30,7 @@
 #include "window/draw/draw.h"
 #include "window/frame.h"
 #include "window/output_pane.h"
+#include "window/page_copy.h"
 #include "window/screen_flush.h"
 #include "window/script_thread.h"
 #include "window/status_panel.h"
@@ -189,16 +195,47 @@ void Build() {
 // The runner thread's life: the script's run, then nothing more.
 void RunnerMain() { ScriptThread(); }
 
-[[noreturn]] void EndProcess() {
-  TarvDebugLog("\ntarv windows is closed.");
-  if (sgWin.threadEnded.load()) EsEndLog();
-  TarvFlushLog();
-  TarvCloseLog();
+// However the program ends, its log ends as a whole file: `message` where
+// the window was closed, then the closing lines.  The runner may still be
+// inside a step: the process ends here, before static destructors could
+// tear down what it uses, and by the signal that stopped it, if any.
+[[noreturn]] void EndProcess(const char* message, int signal, int code) {
+  TarvFinishLog(message);
   std::fflush(nullptr);
-  // The runner may still be inside a step: end here, before static
-  // destructors could tear down what it uses.
-  std::_Exit(0);
+  if (signal != 0) {
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+  }
+  std::_Exit(code);
 }
+
+// SIGTERM, SIGHUP and SIGINT reach the window's thread through a pipe: the
+// log's end takes a lock a signal handler must not take.
+constexpr int kStopSignals[] = {SIGTERM, SIGHUP, SIGINT};
+int gSignalPipe[2] = {-1, -1};
+volatile std::sig_atomic_t gStopSignal = 0;
+
+void OnStopSignal(int signal) {
+  gStopSignal = signal;
+  const char byte = 0;
+  const int saved = errno;
+  [[maybe_unused]] const ssize_t n = write(gSignalPipe[1], &byte, 1);
+  errno = saved;
+}
+
+void StopSignalArrived(FL_SOCKET, void*) { EndProcess(nullptr, gStopSignal, 1); }
+
+void CatchStopSignals() {
+  if (pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  action.sa_flags = SA_RESTART;
+  sigemptyset(&action.sa_mask);
+  for (int signal : kStopSignals) sigaction(signal, &action, nullptr);
+}
+
+// The X server has gone: nothing more can be shown, the run ends with it.
+int OnDisplayLost(Display*) { EndProcess(nullptr, 0, 1); }
 
 }  // namespace
 
@@ -213,6 +250,9 @@ int WindowMain() {
     return 1;
   }
   fl_open_display(display);
+  XSetIOErrorHandler(OnDisplayLost);
+  CatchStopSignals();
+  if (gSignalPipe[0] >= 0) Fl::add_fd(gSignalPipe[0], FL_READ, StopSignalArrived);
   Fl::lock();  // the runner wakes the window thread through Fl::awake
   gWindowThread = std::this_thread::get_id();
   WindowStateReset();
@@ -241,6 +281,8 @@ int WindowMain() {
   DrawTextAt(2, 487, BANNER_START_TEXT, sizeof BANNER_START_TEXT - 1, 255, 255, 255, "Arial", 14);
   DrawStatusPanel();
 
+  // Pages asked for before the runner's first wait read this.
+  PagesPublish(true);
   std::thread runner(RunnerMain);
   sgWin.threadStarted = 1;
   Fl::add_timeout(kFrameSeconds, FrameTimer);
@@ -249,5 +291,5 @@ int WindowMain() {
   StepEventClose();
   if (sgWin.threadEnded.load()) runner.join();
   else runner.detach();
-  EndProcess();
+  EndProcess("\ntarv windows is closed.", 0, 0);
 }

@@ -71,29 +71,28 @@ bool Hidden() {
          std::atomic_ref<int32_t>(sgRun.RunMode).load(std::memory_order_relaxed) == RUNMODE_HIDE;
 }
 
-// An entry's bytes cut to what the page shows, read within the pool even
-// while the runner changes the store.
-void CopyPoolText(int32_t offset, int32_t length, char* dest, int room) {
+// An entry's bytes cut to what the page shows, read within the pool.
+void CopyPoolText(const PageSource& from, int32_t offset, int32_t length, char* dest, int room) {
   std::memset(dest, 0, room);
-  const int64_t off = std::clamp<int64_t>(offset, 0, VAR_POOL_SIZE);
-  const int64_t len = std::clamp<int64_t>(length, 0, std::min<int64_t>(room - 1, VAR_POOL_SIZE - off));
-  std::memcpy(dest, sgVar.Pool.data() + off, static_cast<size_t>(len));
+  const int64_t off = std::clamp<int64_t>(offset, 0, from.poolSize);
+  const int64_t len = std::clamp<int64_t>(length, 0, std::min<int64_t>(room - 1, from.poolSize - off));
+  std::memcpy(dest, from.pool + off, static_cast<size_t>(len));
 }
 
-void DisplayVarPage() {
+void DisplayVarPage(const PageSource& from) {
   constexpr int kEntry = 1124;
-  const int32_t count = std::clamp(sgVar.Count, 0, VAR_SLOTS - 1);
+  const int32_t count = std::clamp(from.varCount, 0, VAR_SLOTS - 1);
   const PageRange r = ComputePageRange(sgWin.displayPage.load(), count, VAR_PAGE_SIZE);
   sgWin.displayPage = r.page;
-  ScreenPrintf("Var: Count=%d,Total %d bytes. Page = %d, Range:  %d - %d .", count, sgVar.Fill,
+  ScreenPrintf("Var: Count=%d,Total %d bytes. Page = %d, Range:  %d - %d .", count, from.varFill,
                r.page, r.start, r.last);
   ScreenPrintf("\r\nindex  Name      Value");
   ScreenPrintf("\r\n----- ------------------ ---------------------------------------------");
   char text[kEntry];
   for (int32_t i = std::max(r.start, 0); i <= r.last; i++) {
-    CopyPoolText(sgVar.NameOff[i], sgVar.NameLen[i], text, kEntry);
+    CopyPoolText(from, from.nameOff[i], from.nameLen[i], text, kEntry);
     ScreenPrintf("\r\n%4d %s=", i, text);
-    CopyPoolText(sgVar.ValOff[i], sgVar.ValLen[i], text, kEntry);
+    CopyPoolText(from, from.valOff[i], from.valLen[i], text, kEntry);
     ScreenPrintf("[%s]", text);
   }
 }
@@ -187,8 +186,14 @@ PageRange ComputePageRange(int32_t page, int32_t count, int32_t size) {
           static_cast<int32_t>(start), page};
 }
 
-void DisplayTextPage() {
-  const int32_t textLen = std::clamp(sgRun.TextLen, 0, TEXT_SIZE);
+PageSource LivePageSource() {
+  return {sgVar.Count,          sgVar.Fill,          sgVar.NameOff.data(), sgVar.NameLen.data(),
+          sgVar.ValOff.data(),  sgVar.ValLen.data(), sgVar.Pool.data(),    VAR_POOL_SIZE,
+          sgRun.TextLen,        sgRun.Text.data()};
+}
+
+void DisplayTextPage(const PageSource& from) {
+  const int32_t textLen = std::clamp(from.textLen, 0, TEXT_SIZE);
   const PageRange r = ComputePageRange(sgWin.displayPage.load(), textLen, TEXT_PAGE_SIZE);
   sgWin.displayPage = r.page;
   ScreenPrintf("Text : Total %d bytes. Page = %d, Bytes:  %d - %d .\r\n", textLen, r.page, r.start,
@@ -196,11 +201,11 @@ void DisplayTextPage() {
   // Position 0 holds no data; an empty text thus shows its single zero byte.
   for (int64_t pos = std::max(r.start, 0); pos <= r.last; pos += TEXT_PAGE_CHUNK) {
     const int64_t take = std::min<int64_t>(TEXT_PAGE_CHUNK, r.last - pos + 1);
-    AppendBytes(sgRun.Text.data() + pos, static_cast<int>(take));
+    AppendBytes(from.text + pos, static_cast<int>(take));
   }
 }
 
-void DisplayPage() {
+void DisplayPage(const PageSource& from) {
   if (Hidden()) return;
   EditClear();
   const int32_t type = sgWin.displayType.load();
@@ -212,11 +217,11 @@ void DisplayPage() {
       break;
     case ID_SHOW_TEXT:
       ScreenPrintf("Display Text: Type = %d, Page = %d .\r\n", type, page);
-      DisplayTextPage();
+      DisplayTextPage(from);
       break;
     case ID_SHOW_VAR:
       ScreenPrintf("Display Var: Type = %d, Page = %d .\r\n", type, page);
-      DisplayVarPage();
+      DisplayVarPage(from);
       break;
     case ID_SHOW_LOG:
       ScreenPrintf("Display Log,Type = %d, Byte = %d .\r\n", type, page);
@@ -230,7 +235,7 @@ void DisplayPage() {
   }
 }
 
-void PageCommand(int id) {
+void PageCommand(int id, const PageSource& from) {
   switch (id) {
     case ID_PAGE_FIRST: sgWin.displayPage = 0; break;
     case ID_PAGE_NEXT: sgWin.displayPage++; break;
@@ -247,5 +252,5 @@ void PageCommand(int id) {
       sgWin.displayType = id;
       break;
   }
-  DisplayPage();
+  DisplayPage(from);
 }

@@ -47,9 +47,30 @@ struct PageRange {
 };
 PageRange ComputePageRange(int32_t page, int32_t count, int32_t size);
 
+// What the variable and text pages read: the run's own records, or a copy
+// of them the runner published (see page_copy.h).
+struct PageSource {
+  int32_t varCount;  // entries 1..varCount
+  int32_t varFill;
+  const int32_t* nameOff;
+  const int32_t* nameLen;
+  const int32_t* valOff;
+  const int32_t* valLen;
+  const char* pool;
+  int64_t poolSize;
+  int32_t textLen;
+  const char* text;  // positions 0..textLen
+};
+// The run's records as they are: for the thread running the steps, or
+// when no step runs.
+PageSource LivePageSource();
+
 // Empties the edit and shows the page of sgWin.displayType/displayPage.
-void DisplayPage();
-void DisplayTextPage();
+void DisplayPage(const PageSource& from);
+void DisplayTextPage(const PageSource& from);
+inline void DisplayPage() { DisplayPage(LivePageSource()); }
+inline void DisplayTextPage() { DisplayTextPage(LivePageSource()); }
 
 // A page button (80..83, 90..95) pressed.
-void PageCommand(int id);
+void PageCommand(int id, const PageSource& from);
+inline void PageCommand(int id) { PageCommand(id, LivePageSource()); }

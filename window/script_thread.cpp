@@ -3,7 +3,6 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
-#include <vector>
 
 #include "engine/core/engine.h"
 #include "engine/core/family.h"
@@ -11,6 +10,7 @@
 #include "engine/log/log.h"
 #include "window/frame.h"
 #include "window/output_pane.h"
+#include "window/page_copy.h"
 #include "window/spill.h"
 #include "window/window_state.h"
 
@@ -20,41 +20,9 @@ struct StepEvent {
   std::condition_variable changed;
   bool set = true;  // created signalled; the runner resets it before its first wait
   bool closed = false;
-  bool waiting = false;
-  // Page buttons pressed while the run goes on, for the runner to show;
-  // once it has gone, the window's thread shows them itself.
-  std::vector<int> pages;
-  bool runnerGone = false;
+  bool waiting = false;  // the runner is blocked in the wait
 };
 StepEvent gStep;
-std::atomic<bool> gPagesAsked{false};
-constexpr size_t kPagesKept = 64;  // clicks come at a person's pace
-
-// Shows the pages asked for; the caller holds `lock`, which is released
-// meanwhile.
-void ShowPagesLocked(std::unique_lock<std::mutex>& lock) {
-  while (!gStep.pages.empty()) {
-    std::vector<int> pages;
-    pages.swap(gStep.pages);
-    gPagesAsked = false;
-    lock.unlock();
-    for (int id : pages) PageCommand(id);
-    lock.lock();
-  }
-}
-
-void ShowPages() {
-  if (!gPagesAsked.load(std::memory_order_relaxed)) return;
-  std::unique_lock lock(gStep.mutex);
-  ShowPagesLocked(lock);
-}
-
-// The runner leaves: pages still asked for are shown first.
-void RunnerGone() {
-  std::unique_lock lock(gStep.mutex);
-  ShowPagesLocked(lock);
-  gStep.runnerGone = true;
-}
 
 void SetRunMode(int32_t mode) {
   std::atomic_ref<int32_t>(sgRun.RunMode).store(mode, std::memory_order_relaxed);
@@ -76,13 +44,13 @@ void StepEventReset() {
 
 bool StepEventWait() {
   std::unique_lock lock(gStep.mutex);
-  gStep.waiting = true;
-  for (;;) {
-    gStep.changed.wait(lock, [] { return gStep.set || gStep.closed || !gStep.pages.empty(); });
-    if (gStep.closed || gStep.pages.empty()) break;
-    ShowPagesLocked(lock);
+  // Waiting counts only while the runner is blocked: an event set before
+  // the wait lets it through at once.
+  while (!gStep.set && !gStep.closed) {
+    gStep.waiting = true;
+    gStep.changed.wait(lock);
+    gStep.waiting = false;
   }
-  gStep.waiting = false;
   return !gStep.closed;
 }
 
@@ -91,9 +59,6 @@ void StepEventInit() {
   gStep.set = true;
   gStep.closed = false;
   gStep.waiting = false;
-  gStep.pages.clear();
-  gStep.runnerGone = false;
-  gPagesAsked = false;
 }
 
 bool StepEventWaiting() {
@@ -110,19 +75,7 @@ void StepEventClose() {
 }
 
 void PageRequest(int id) {
-  bool queued = false;
-  {
-    std::lock_guard lock(gStep.mutex);
-    if (!gStep.runnerGone) {
-      if (gStep.pages.size() < kPagesKept) gStep.pages.push_back(id);
-      gPagesAsked = true;
-      queued = true;
-    }
-  }
-  if (queued)
-    gStep.changed.notify_all();
-  else
-    PageCommand(id);
+  PagesShow([id](const PageSource& from) { PageCommand(id, from); });
 }
 
 void RunModeCommand(int32_t runMode) {
@@ -135,7 +88,6 @@ void ScriptThread() {
   sgWin.requestedMode = RUNMODE_STEP;
   SetRunMode(RUNMODE_STEP);
   if (state == RUNEND) {
-    RunnerGone();
     sgWin.threadEnded = 1;
     return;
   }
@@ -146,25 +98,24 @@ void ScriptThread() {
       // The window shows the step just run, in the step mode's colours even
       // when a continuous run has just been paused.
       FrameShowNow();
-      if (!StepEventWait()) {
-        RunnerGone();
-        return;
-      }
+      if (!StepEventWait()) return;
     }
     // A click on "run" during the wait counts for this step already.
     SetRunMode(sgWin.requestedMode.load());
     EsRunNextStep();
     SpillPanel();
-    if (sgRun.RunMode == RUNMODE_RUN && FrameDue()) FramePanel();
-    ShowPages();
+    if (sgRun.RunMode == RUNMODE_RUN) {
+      const bool frame = FrameDue();
+      if (frame) FramePanel();
+      PagesAfterStep(frame);
+    }
     StepEventReset();
   }
   TarvFamiliesEndOfRun();
-  // The log's end waits for the window's closing message.
+  // The log's closing lines wait for the window to close (TarvFinishLog).
   EsRunEnd(false);
   TarvCloseLog();
   SpillPanel();
   FrameShowNow();
-  RunnerGone();
   sgWin.threadEnded = 1;
 }

@@ -13,12 +13,11 @@ void StepEventReset();
 bool StepEventWait();
 // The window has closed: every wait of the runner ends.
 void StepEventClose();
-// True while the runner waits for the event.
+// True while the runner is blocked waiting for the event.
 bool StepEventWaiting();
 
-// A page button (80..83, 90..95): shown by the runner between its steps or
-// while it waits, so that pages read the run's state on its own thread;
-// by the caller once the runner has gone.
+// A page button (80..83, 90..95): shown at once, from what the runner last
+// published, whatever step it is in.
 void PageRequest(int id);
 
 // A run button or glyph: stores the run mode, then wakes the runner.

@@ -10,7 +10,7 @@ int tarv_init_nms();
 int EsRunNextStep();
 int EsCallStep();
 // The end-of-run report, then the HTML log's end unless `endLog` is false
-// (a window writes its closing message first, then EsEndLog).
+// (a window ends the log when it closes: TarvFinishLog).
 int EsRunEnd(bool endLog = true);
 void EsEndLog();
 // Runs steps until the run ends, then writes the end-of-run report.

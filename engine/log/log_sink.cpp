@@ -59,6 +59,9 @@ std::mutex gMutex;
 // folder would otherwise cost a failing open per entry.
 FILE* gFile = nullptr;
 bool gOpenFailed = false;
+// Set once the log's closing lines are written: a thread still running a
+// step when the program ends writes nothing after them.
+bool gFinished = false;
 
 int LevelNow() {
   return std::atomic_ref<int32_t>(sgLog.LogLevel).load(std::memory_order_relaxed);
@@ -70,7 +73,7 @@ int ThreadId() { return static_cast<int>(gettid()); }
 
 bool OpenLocked() {
   if (gFile) return true;
-  if (gOpenFailed) return false;
+  if (gOpenFailed || gFinished) return false;
   if (sgLog.FileName[0]) gFile = std::fopen(sgLog.FileName, "ae");
   gOpenFailed = gFile == nullptr;
   return gFile != nullptr;
@@ -180,6 +183,8 @@ int MessageEntry(Section kind, int threshold, int room, int dropped, const char*
   return EndEntryLocked();
 }
 
+int InfoAppendLocked(const char* text, int n);
+
 // Info entries gather in the info buffer and reach the file in batches.
 int InfoEntry(bool escape, const char* fmt, va_list ap) {
   if (LevelNow() < 4) return 0;
@@ -192,6 +197,10 @@ int InfoEntry(bool escape, const char* fmt, va_list ap) {
     if (n > 0) std::memcpy(text, escaped, n);
   }
   std::lock_guard lock(gMutex);
+  return InfoAppendLocked(text, n);
+}
+
+int InfoAppendLocked(const char* text, int n) {
   if (!OpenLocked()) {
     sgLog.InfoFill = 0;
     return -1;
@@ -238,12 +247,32 @@ void TarvSetLogLevel(int level) {
 void LogStateClear() {
   std::lock_guard lock(gMutex);
   CloseLocked();
+  gFinished = false;
   std::memset(&sgLog, 0, sizeof sgLog);
 }
 
 void TarvCloseLog() {
   std::lock_guard lock(gMutex);
   CloseLocked();
+}
+
+void TarvFinishLog(const char* message) {
+  static constexpr std::string_view kEnd = "\n</td></tr></table></body></html>";
+  std::lock_guard lock(gMutex);
+  if (gFinished) return;
+  if (LevelNow() >= 4) {
+    if (message != nullptr) {
+      // An entry of its own, not the tail of what a step was writing.
+      if (sgLog.Section == kInfo) sgLog.Section = kNone;
+      InfoAppendLocked(message, static_cast<int>(std::strlen(message)));
+    }
+    InfoAppendLocked(kEnd.data(), static_cast<int>(kEnd.size()));
+  } else if (sgLog.EntryCount >= 1 && OpenLocked()) {
+    FlushLocked();
+    Put(kEnd);
+  }
+  CloseLocked();
+  gFinished = true;
 }
 
 int HtmlEscape(const char* src, int len, char* dest, int room) {

@@ -58,6 +58,11 @@ int HtmlLogText(int count);
 int TarvFlushLog();
 // Flushes the info buffer and closes the file; the next entry opens it again.
 void TarvCloseLog();
+// Ends the log for good, from any thread: `message` (when given) as a debug
+// entry of its own, then the closing lines (at every level once the file
+// has been started), flushed and closed.  Nothing is written after them,
+// whatever a step still running tries to log.
+void TarvFinishLog(const char* message);
 int FormatLocalTime(char* dest /* 40 bytes */);
 
 // The entity that writes c into the log as data; empty when c stands for

@@ -132,11 +132,11 @@ TEST_P(Script, SavesWhatItsExpectedOutputHolds) {
     const std::string port = std::to_string(tcppeer::FreePort());
     args.push_back(port);
     peerRun = std::thread([&] {
-      peer = RunProgram(dir.File("tarv"), {"hide", dir.File(name + ".peer.nms"), port}, d, 60);
+      peer = RunProgram(dir.File("tarv"), {"hide", dir.File(name + ".peer.nms"), port}, d);
     });
     EXPECT_TRUE(tcppeer::Listening(std::stoi(port), 20000));
   }
-  const auto r = RunProgram(dir.File("tarv"), args, d, 120);
+  const auto r = RunProgram(dir.File("tarv"), args, d, tarvtest::MachineScaled(120));
   if (peered) peerRun.join();
   EXPECT_FALSE(r.timedOut);
   EXPECT_EQ(r.exitCode, 0) << r.output;

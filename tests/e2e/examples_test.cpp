@@ -32,7 +32,7 @@ tarvtest::BinaryRun RunExample(const std::string& name, const TempDir& dir,
                                std::vector<std::string> more = {}) {
   std::vector<std::string> args = {"hide", (kExamples / (name + ".nms")).string(), dir.path().string()};
   args.insert(args.end(), more.begin(), more.end());
-  return RunProgram(TarvBinary(), args, dir.path().string(), 90);
+  return RunProgram(TarvBinary(), args, dir.path().string(), tarvtest::MachineScaled(90));
 }
 
 // tests/e2e/examples/NAME/ holds every file examples/NAME.nms must write, as

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/machine_wait.h"
+
 namespace tarvtest {
 
 struct BinaryRun {
@@ -12,9 +14,10 @@ struct BinaryRun {
   std::string output;  // standard output and standard error
 };
 
-// Runs `program args...` in `cwd` and waits at most timeoutSeconds (then kills it).
+// Runs `program args...` in `cwd` and waits at most timeoutSeconds (then
+// kills it); by default as long as the suite waits for the machine.
 BinaryRun RunProgram(const std::string& program, const std::vector<std::string>& args,
-                     const std::string& cwd, int timeoutSeconds = 60);
+                     const std::string& cwd, int timeoutSeconds = MachineSeconds());
 
 // The built tarv binary.
 std::string TarvBinary();

@@ -66,10 +66,10 @@ std::string RunInMode(const std::string& mode, const std::string& level) {
   const std::string port = std::to_string(tcppeer::FreePort());
   tarvtest::BinaryRun peer;
   std::thread peerRun([&] {
-    peer = RunProgram(dir.File("peer/tarv"), {"hide", dir.File("families.peer.nms"), port}, d, 60);
+    peer = RunProgram(dir.File("peer/tarv"), {"hide", dir.File("families.peer.nms"), port}, d);
   });
   EXPECT_TRUE(tcppeer::Listening(std::stoi(port), 20000));
-  const auto r = RunProgram(dir.File("tarv"), {mode, dir.File("families.nms"), port, level}, d, 120);
+  const auto r = RunProgram(dir.File("tarv"), {mode, dir.File("families.nms"), port, level}, d, tarvtest::MachineScaled(120));
   peerRun.join();
   EXPECT_EQ(r.exitCode, 0) << r.output;
   EXPECT_EQ(peer.exitCode, 0) << peer.output;

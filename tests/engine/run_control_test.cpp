@@ -116,8 +116,7 @@ TEST_F(RunControlTest, RunNmsStartsTheProgramOnAnotherScriptWithoutWaiting) {
   EXPECT_EQ(tarvtest::ReadFile(out), "");
   EXPECT_EQ(Var("run.errors"), "0");
   // The child ran in the hide mode on the script it was given.
-  EXPECT_TRUE(childwatch::WaitFor([&] { return !tarvtest::ReadFile(out).empty(); },
-                                  std::chrono::seconds(20)));
+  EXPECT_TRUE(childwatch::WaitFor([&] { return !tarvtest::ReadFile(out).empty(); }));
   EXPECT_EQ(tarvtest::ReadFile(out), "hide:" + child + "\n");
   EXPECT_TRUE(childwatch::NoZombies());
 }

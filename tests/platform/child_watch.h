@@ -17,6 +17,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/machine_wait.h"
+
 namespace childwatch {
 
 struct Proc {
@@ -67,15 +69,11 @@ inline bool Gone(int pid) {
   return !ReadProc(pid, &p) || p.ppid != getpid();
 }
 
-// Polls cond every 20 ms until it holds or the bound passes.
+// Polls cond every 20 ms until it holds or the bound (by default the
+// machine's deadline) passes.
 template <typename Cond>
-bool WaitFor(Cond cond, std::chrono::milliseconds bound = std::chrono::seconds(10)) {
-  const auto end = std::chrono::steady_clock::now() + bound;
-  while (!cond()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
+bool WaitFor(Cond cond, std::chrono::milliseconds bound = tarvtest::MachineWait()) {
+  return tarvtest::WaitFor(cond, bound, std::chrono::milliseconds(20));
 }
 
 inline bool NoZombies() {
@@ -95,12 +93,13 @@ int InChild(Fn fn) {
 }
 
 // Ends the process when a test that could otherwise hang (on a child that
-// never writes, a script that listens) has not finished in time: the hang
+// never writes, a script that listens) has not finished in time (`seconds`
+// on an idle machine, scaled as every wait for the machine): the hang
 // becomes a failure.
 class Watchdog {
  public:
-  explicit Watchdog(int seconds = 30, const char* what = "a test")
-      : thread_([this, seconds, what] {
+  explicit Watchdog(int idleSeconds = 30, const char* what = "a test")
+      : thread_([this, seconds = tarvtest::MachineScaled(idleSeconds), what] {
           std::unique_lock lock(mutex_);
           if (cv_.wait_for(lock, std::chrono::seconds(seconds), [this] { return done_; })) return;
           std::fprintf(stderr, "watchdog: %s did not finish in %d s\n", what, seconds);

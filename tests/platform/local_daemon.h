@@ -77,6 +77,25 @@ class Daemon {
     return -1;
   }
 
+  void Signal(int signal) {
+    if (pid_ > 0) kill(pid_, signal);
+  }
+
+  // Its exit code, or 128 + the signal that ended it, once it has ended
+  // within `seconds`; -1 (and killed) otherwise.
+  int WaitEnd(int seconds) {
+    int status = 0;
+    for (int i = 0; pid_ > 0 && i < seconds * 50; i++) {
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    Kill(SIGKILL);
+    return -1;
+  }
+
   // SIGTERM, then SIGKILL when it has not ended within five seconds.
   void Stop() {
     if (pid_ <= 0) return;

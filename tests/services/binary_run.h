@@ -11,24 +11,17 @@
 
 namespace tarvtest {
 
-// Whether the tests run under the address sanitizer, whose shadow memory
-// cannot live under an address-space limit (gcc says so with a macro, clang
-// with a feature).
-#if defined(__SANITIZE_ADDRESS__)
-inline constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-inline constexpr bool kSanitized = __has_feature(address_sanitizer);
-#else
-inline constexpr bool kSanitized = false;
-#endif
+// kSanitized (tests/machine_wait.h): the sanitizer's shadow memory cannot
+// live under an address-space limit.
 
 // Writes `body` as dir/name, with the whole text saved to dir/out.txt after
 // it, and runs it in the hide mode; the run must exit with 0 within
-// `seconds`.  What it saved ("" when nothing).
+// `seconds` (by default the machine's deadline).  What it saved ("" when
+// nothing).
 // With `wrapper` the binary runs under that program ("/usr/bin/prlimit",
 // "--as=N" ...), which is given the binary and its arguments last.
 inline std::string RunSaved(const TempDir& dir, const std::string& name, const std::string& body,
-                            int seconds = 60, const std::vector<std::string>& wrapper = {}) {
+                            int seconds = MachineSeconds(), const std::vector<std::string>& wrapper = {}) {
   const std::string out = dir.File("out.txt");
   const std::string script = dir.Write(name, body + "text.headpointer move to head\n"
                                                     "text.tailpointer move to tail\n"

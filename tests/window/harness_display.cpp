@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 
 #include "tests/e2e/harness_binary.h"
 
@@ -18,7 +19,7 @@ constexpr int kWindowX = 10;
 constexpr int kWindowY = 10;
 
 std::string Xdotool(const std::vector<std::string>& args) {
-  return RunProgram("/usr/bin/xdotool", args, "", 20).output;
+  return RunProgram("/usr/bin/xdotool", args, "", MachineSeconds()).output;
 }
 
 }  // namespace
@@ -35,7 +36,7 @@ VirtualDisplay::VirtualDisplay() {
   std::string number;
   pollfd p{fds[0], POLLIN, 0};
   char buf[32];
-  while (number.find('\n') == std::string::npos && poll(&p, 1, 15000) > 0) {
+  while (number.find('\n') == std::string::npos && poll(&p, 1, MachineSeconds() * 1000) > 0) {
     const ssize_t n = read(fds[0], buf, sizeof buf);
     if (n <= 0) break;
     number.append(buf, n);
@@ -88,7 +89,7 @@ std::string WindowRun::PaneText() {
   Click(320, 600);
   Key("ctrl+a");
   SleepMs(100);
-  return RunProgram("/usr/bin/xclip", {"-o", "-selection", "primary"}, "", 20).output;
+  return RunProgram("/usr/bin/xclip", {"-o", "-selection", "primary"}, "", MachineSeconds()).output;
 }
 
 bool WindowRun::Close() {
@@ -105,6 +106,12 @@ bool WindowRun::Close() {
   const bool sent = XSendEvent(d, w, False, NoEventMask, &e) != 0;
   XCloseDisplay(d);
   return sent;
+}
+
+std::string BinaryWithLog(const std::string& dir) {
+  const std::string program = CopyProgram(dir);
+  std::filesystem::create_directory(dir + "/log");
+  return program;
 }
 
 std::string PngClaiming(uint32_t width, uint32_t height) {

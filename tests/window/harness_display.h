@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/machine_wait.h"
 #include "tests/platform/local_daemon.h"
 
 namespace tarvtest {
@@ -19,6 +20,8 @@ class VirtualDisplay {
   VirtualDisplay();
   ~VirtualDisplay();
   bool Ready() const { return ready_; }
+  // The X server goes away, as when the user logs out.
+  void Stop() { xvfb_.Stop(); }
 
  private:
   localdaemon::Daemon xvfb_;
@@ -54,23 +57,29 @@ class WindowRun {
   // Asks the window to close, as its close box does.
   bool Close();
   // The exit code once it has ended within `seconds`; -1 otherwise.
-  int WaitExit(int seconds) { return tarv_.Wait(seconds); }
+  int WaitExit(int seconds = MachineSeconds()) { return tarv_.Wait(seconds); }
   bool Running() { return tarv_.Running(); }
+  // Sends the program a signal.
+  void Signal(int signal) { tarv_.Signal(signal); }
+  // How it ended, once it has within the machine's deadline: its exit code,
+  // or 128 + the signal that ended it; -1 while it runs.
+  int WaitEnd() { return tarv_.WaitEnd(MachineSeconds()); }
 
  private:
   localdaemon::Daemon tarv_;
 };
 
-// Polls `done` every 50 ms for at most `seconds`.
-template <typename F>
-bool WaitFor(F done, int seconds = 20) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (std::chrono::steady_clock::now() < end) {
-    if (done()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return done();
-}
+// Window coordinates of the buttons' middles and of the panel's glyphs.
+inline constexpr int kRunX = 694, kRunY = 522;
+inline constexpr int kStepX = 794, kStepY = 522;
+inline constexpr int kTextX = 694, kTextY = 582;
+inline constexpr int kVarX = 694, kVarY = 612;
+inline constexpr int kClearX = 694, kClearY = 702;
+inline constexpr int kGoX = 700, kStepGlyphX = 800, kGlyphY = 446;
+
+// The binary copied into dir beside a log folder, so that its log is kept.
+std::string BinaryWithLog(const std::string& dir);
+
 // A PNG of a few bytes whose header declares width x height pixels.
 std::string PngClaiming(uint32_t width, uint32_t height);
 // Writes a real PNG of width x height pixels all of one colour (a palette of

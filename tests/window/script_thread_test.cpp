@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -99,6 +100,8 @@ class WatchedRun : public ::testing::Test {
     ASSERT_TRUE(tarvtest::WaitFor(StepEventWaiting));
   }
   void TearDown() override {
+    // A runner still running step after step stops at its next wait.
+    RunModeCommand(RUNMODE_STEP);
     StepEventClose();
     if (runner_.joinable()) runner_.join();
     FrameReset();
@@ -182,7 +185,9 @@ TEST_F(WatchedRun, APausedRunShowsItsLastStepInTheStepColoursAtOnce) {
   Frame();
   EXPECT_EQ(gShown.text, gSent.text);
 
-  // One more step by click: the same holds after it.
+  // One more step by click: the same holds after it.  From an empty count:
+  // the pane's automatic clear must not cut the step's first line.
+  sgWin.editChars = 0;
   RunModeCommand(RUNMODE_STEP);
   ASSERT_TRUE(tarvtest::WaitFor([paused] { return Steps() == paused + 1 && StepEventWaiting(); }));
   EXPECT_EQ(Differing(Shown(), DrawnEveryStep()), 0);
@@ -200,6 +205,23 @@ TEST_F(WatchedRun, APausedRunShowsItsLastStepInTheStepColoursAtOnce) {
     return gShown.text.rfind("Display Var: Type = 92, Page = 0 .\n", 0) == 0;
   }));
   EXPECT_NE(gShown.text.find(" i=["), std::string::npos) << gShown.text;
+}
+
+// A continuous run shows its progress at the display's frame rate: frames
+// drawn for three seconds of the run find a new panel many times over.
+TEST_F(WatchedRun, AContinuousRunShowsItsProgressAtTheFrameRate) {
+  Begin(Loop(100000000));
+  RunModeCommand(RUNMODE_RUN);
+  std::vector<uint32_t> shown, panel;
+  int changes = 0;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+  while (std::chrono::steady_clock::now() < end) {
+    Frame();
+    BackBufferReadRegion(643, 1, 198, 479, panel);
+    if (panel != shown) changes++, shown.swap(panel);
+    tarvtest::SleepMs(5);
+  }
+  EXPECT_GE(changes, 10);
 }
 
 // Texts that run out of the panel's boxes and the banner bar: a long

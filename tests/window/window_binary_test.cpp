@@ -24,21 +24,11 @@ constexpr uint32_t kGreen = 0x00FF00;
 constexpr uint32_t kLightGrey = 0xDCDCDC;
 constexpr uint32_t kDarkGrey = 0xB4B4B4;
 
-// Window coordinates of the buttons' middles.
-constexpr int kRunX = 694, kRunY = 522;
-constexpr int kStepX = 794, kStepY = 522;
-constexpr int kVarX = 694, kVarY = 612;
-constexpr int kClearX = 694, kClearY = 702;
-constexpr int kGoX = 700, kStepGlyphX = 800, kGlyphY = 446;
+using namespace tarvtest;  // the window's coordinates
 
 using tarvtest::Count;
 
-// The binary copied beside a log folder, so that its debug log is kept.
-std::string BinaryWithLog(const TempDir& dir) {
-  const std::string program = tarvtest::CopyProgram(dir.path().string());
-  std::filesystem::create_directory(dir.File("log"));
-  return program;
-}
+std::string BinaryWithLog(const TempDir& dir) { return tarvtest::BinaryWithLog(dir.path().string()); }
 
 class WindowBinary : public ::testing::Test {
  protected:
@@ -140,7 +130,7 @@ TEST_F(WindowBinary, LaysOutStepsByClickRunsToTheEndAndShowsPages) {
   EXPECT_EQ(inked, 0);
 
   ASSERT_TRUE(run.Close());
-  EXPECT_EQ(run.WaitExit(20), 0);
+  EXPECT_EQ(run.WaitExit(), 0);
   // The closing message lies inside the log, just before its end.
   const std::string log = tarvtest::LogsIn(dir_);
   const std::string tail = "\ntarv windows is closed.\n</td></tr></table></body></html>";
@@ -155,7 +145,7 @@ TEST_F(WindowBinary, ClosingWhileAStepRunsEndsTheProcessAndLogsIt) {
   run.Click(kGoX, kGlyphY);
   ASSERT_TRUE(WaitFor([&] { return Count(run.PaneText(), "Run Next Step") == 1; }));
   ASSERT_TRUE(run.Close());
-  EXPECT_EQ(run.WaitExit(20), 0);
+  EXPECT_EQ(run.WaitExit(), 0);
   EXPECT_NE(tarvtest::LogsIn(dir_).find("tarv windows is closed."), std::string::npos);
 }
 
@@ -170,17 +160,17 @@ TEST_F(WindowBinary, PausingAContinuousRunShowsTheStepColoursAtOnce) {
   run.Click(kStepX, kStepY);
   ASSERT_TRUE(WaitFor([&] { return run.Pixel(700, 470) == kDarkGrey && run.Pixel(800, 420) == kLightGrey; }));
   ASSERT_TRUE(run.Close());
-  EXPECT_EQ(run.WaitExit(20), 0);
+  EXPECT_EQ(run.WaitExit(), 0);
 }
 
 TEST(WindowNoDisplay, WindowModesWithoutADisplayFailWithAMessage) {
   TempDir dir;
   const std::string script = dir.Write("s.nms", "text.add {x}\n");
   unsetenv("DISPLAY");
-  const auto r = tarvtest::RunProgram(tarvtest::TarvBinary(), {"debug", script}, dir.path().string(), 60);
+  const auto r = tarvtest::RunProgram(tarvtest::TarvBinary(), {"debug", script}, dir.path().string());
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_NE(r.output.find("the mode hide runs without a window"), std::string::npos) << r.output;
-  EXPECT_EQ(tarvtest::RunProgram(tarvtest::TarvBinary(), {"hide", script}, dir.path().string(), 60).exitCode, 0);
+  EXPECT_EQ(tarvtest::RunProgram(tarvtest::TarvBinary(), {"hide", script}, dir.path().string()).exitCode, 0);
 }
 
 // Drawing on the runner thread while the window paints reaches the screen,

@@ -18,6 +18,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/core/observer.h"
@@ -25,6 +26,7 @@
 #include "engine/util/util.h"
 #include "window/draw/back_buffer.h"
 #include "window/draw/font_catalog.h"
+#include "window/draw/image_file.h"
 #include "window/draw/png_scaled.h"
 #include "window/draw/screen_state.h"
 #include "window/midi/midi_player.h"
@@ -545,10 +547,10 @@ void DrawPolygon(const DrawPoint* points, int32_t count, uint8_t red, uint8_t gr
 
 ImageDecode ImageDecodeFor(int64_t width, int64_t height, int64_t fileBytes, int64_t targetW,
                            int64_t targetH) {
-  if (width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide || fileBytes <= 0)
-    return {ImageDecode::kRefuse, 0, 0};
+  if (width <= 0 || height <= 0 || fileBytes <= 0) return {ImageDecode::kRefuse, 0, 0};
   const int64_t pixels = width * height;
-  if (pixels <= kImageWholePixels) return {ImageDecode::kWhole, width, height};
+  if (pixels <= kImageWholePixels && width <= kImageSide && height <= kImageSide)
+    return {ImageDecode::kWhole, width, height};
   // No format packs more pixels into a byte than this: a header claiming
   // more describes data the file does not hold.
   if (pixels / kImagePixelsPerByte > fileBytes) return {ImageDecode::kRefuse, 0, 0};
@@ -561,36 +563,38 @@ ImageDecode ImageDecodeFor(int64_t width, int64_t height, int64_t fileBytes, int
     w = std::max<int64_t>(1, static_cast<int64_t>(static_cast<double>(w) * shrink));
     h = std::max<int64_t>(1, static_cast<int64_t>(static_cast<double>(h) * shrink));
   }
-  return {ImageDecode::kScaled, w, h};
+  // A long side is sampled down too: an image near cairo's largest draws
+  // nothing at all.
+  return {ImageDecode::kScaled, std::min(w, kImageSide), std::min(h, kImageSide)};
 }
 
 void DrawImageFile(const char* file, int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
   if (!DrawingEnabled() || file == nullptr) return;
   const int64_t targetW = static_cast<int64_t>(x2) - x1, targetH = static_cast<int64_t>(y2) - y1;
   if (targetW == 0 || targetH == 0) return;
+  const char* kind = ImageRasterKind(file);
+  if (kind == nullptr) return;
   // The size its header declares comes first: the decoder would take the
   // memory for all of it, whatever the file holds.
   int width = 0, height = 0;
-  GdkPixbufFormat* format = gdk_pixbuf_get_file_info(file, &width, &height);
-  if (format == nullptr) return;
+  if (!ImageFileSize(file, kind, width, height)) return;
   std::error_code ec;
   const auto bytes = std::filesystem::file_size(file, ec);
   const int64_t fileBytes = ec ? 0 : static_cast<int64_t>(bytes);
   const ImageDecode plan = ImageDecodeFor(width, height, fileBytes, targetW, targetH);
   cairo_surface_t* image = nullptr;
+  const std::string_view k = kind;
+  const int w = static_cast<int>(plan.width), h = static_cast<int>(plan.height);
   if (plan.kind == ImageDecode::kWhole) {
-    image = ImageFromPixbuf(gdk_pixbuf_new_from_file(file, nullptr));
+    image = ImageFromPixbuf(ImageFileRead(file, kind));
   } else if (plan.kind == ImageDecode::kScaled) {
-    // Only these two are read at a smaller size without the whole image
-    // held first; larger files of other kinds draw nothing.
-    gchar* name = gdk_pixbuf_format_get_name(format);
-    const std::string kind = name != nullptr ? name : "";
-    g_free(name);
-    const int w = static_cast<int>(plan.width), h = static_cast<int>(plan.height);
-    if (kind == "png")
+    // PNGs are sampled a row at a time and JPEGs decoded at a smaller
+    // scale; the other loaders hold the whole image first, so only those
+    // of no more pixels than are read whole are drawn.
+    if (k == "png")
       image = PngReadScaled(file, w, h);
-    else if (kind == "jpeg")
-      image = ImageFromPixbuf(gdk_pixbuf_new_from_file_at_scale(file, w, h, FALSE, nullptr));
+    else if (k == "jpeg" || static_cast<int64_t>(width) * height <= kImageWholePixels)
+      image = ImageFromPixbuf(ImageFileRead(file, kind, w, h));
   }
   if (image == nullptr) return;
   PaintScaled(image, x1, y1, static_cast<int64_t>(x2) - x1, static_cast<int64_t>(y2) - y1, 0, false);

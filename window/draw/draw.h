@@ -91,9 +91,10 @@ void DrawPolygon(const DrawPoint* points, int32_t count, uint8_t red, uint8_t gr
 void DrawImageFile(const char* file, int32_t x1, int32_t y1, int32_t x2, int32_t y2);
 // How an image file of width x height declared pixels and fileBytes bytes
 // is read for a target rectangle of targetW x targetH: whole, decoded at the
-// target's size (an image too large to read whole), or refused (larger than
-// an image surface can be, or more pixels than the file's bytes can hold).
+// target's size (an image too large to read whole, or with a side longer
+// than kImageSide), or refused (more pixels than the file's bytes can hold).
 inline constexpr int64_t kImageWholePixels = 4096 * 4096;
+inline constexpr int64_t kImageSide = 24576;  // cairo draws nothing from about 32,700
 inline constexpr int64_t kImagePixelsPerByte = 16384;
 struct ImageDecode {
   enum Kind { kRefuse, kWhole, kScaled } kind;

@@ -3,9 +3,11 @@
 #include <png.h>
 
 #include <algorithm>
+#include <array>
 #include <csetjmp>
 #include <cstdio>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -85,22 +87,65 @@ uint32_t Pixel(const png_byte* row, uint64_t x, const Layout& l) {
 // The centre of part i of n parts of `size`.
 uint64_t Centre(uint64_t i, uint64_t n, uint64_t size) { return (2 * i + 1) * size / (2 * n); }
 
-// Reads rows up to the last one sampled into the image; false on a damaged
-// file (libpng jumps back here).  Only plain data lives across the jump.
-bool ReadRows(PngReader& r, const Layout& l, uint32_t fileWidth, uint32_t fileHeight, png_byte* row,
-              cairo_surface_t* image) {
-  if (setjmp(png_jmpbuf(r.png)) != 0) return false;
+// Where the image's pixels come from in the file: the row of each image row
+// and the column of each image column.
+struct Samples {
+  std::vector<uint64_t> rows, cols;
+  // For an interlaced file, by pass: the image's columns whose pixels the
+  // pass holds, and where in the pass's rows.
+  std::array<std::vector<std::pair<size_t, uint64_t>>, 7> passCols;
+};
+
+Samples SamplesFor(const uint32_t fileWidth, const uint32_t fileHeight, cairo_surface_t* image) {
+  Samples s;
   const int width = cairo_image_surface_get_width(image);
   const int height = cairo_image_surface_get_height(image);
-  unsigned char* data = cairo_image_surface_get_data(image);
-  const int stride = cairo_image_surface_get_stride(image);
+  for (int ty = 0; ty < height; ++ty) s.rows.push_back(Centre(static_cast<uint64_t>(ty), static_cast<uint64_t>(height), fileHeight));
+  for (int tx = 0; tx < width; ++tx) s.cols.push_back(Centre(static_cast<uint64_t>(tx), static_cast<uint64_t>(width), fileWidth));
+  for (int pass = 0; pass < 7; ++pass)
+    for (size_t tx = 0; tx < s.cols.size(); ++tx)
+      if (PNG_COL_IN_INTERLACE_PASS(s.cols[tx], pass))
+        s.passCols[pass].emplace_back(tx, (s.cols[tx] - PNG_PASS_START_COL(pass)) >> PNG_PASS_COL_SHIFT(pass));
+  return s;
+}
+
+uint32_t* ImageRow(cairo_surface_t* image, size_t ty) {
+  return reinterpret_cast<uint32_t*>(cairo_image_surface_get_data(image) +
+                                     ty * static_cast<size_t>(cairo_image_surface_get_stride(image)));
+}
+
+// Reads rows up to the last one sampled into the image; false on a damaged
+// file (libpng jumps back here).  Only plain data lives across the jump.
+bool ReadRows(PngReader& r, const Layout& l, const Samples& s, png_byte* row, cairo_surface_t* image) {
+  if (setjmp(png_jmpbuf(r.png)) != 0) return false;
   uint64_t y = 0;
-  for (int ty = 0; ty < height; ++ty) {
-    const uint64_t wanted = Centre(static_cast<uint64_t>(ty), static_cast<uint64_t>(height), fileHeight);
-    for (; y <= wanted; ++y) png_read_row(r.png, row, nullptr);
-    auto* out = reinterpret_cast<uint32_t*>(data + static_cast<size_t>(ty) * static_cast<size_t>(stride));
-    for (int tx = 0; tx < width; ++tx)
-      out[tx] = Pixel(row, Centre(static_cast<uint64_t>(tx), static_cast<uint64_t>(width), fileWidth), l);
+  for (size_t ty = 0; ty < s.rows.size(); ++ty) {
+    for (; y <= s.rows[ty]; ++y) png_read_row(r.png, row, nullptr);
+    uint32_t* out = ImageRow(image, ty);
+    for (size_t tx = 0; tx < s.cols.size(); ++tx) out[tx] = Pixel(row, s.cols[tx], l);
+  }
+  return true;
+}
+
+// The same for an interlaced file, whose rows come as seven smaller images
+// (passes) one after the other, each holding every pixel of some columns
+// of some rows: each pixel sampled is taken from the pass that holds it.
+bool ReadPasses(PngReader& r, const Layout& l, uint32_t fileWidth, uint32_t fileHeight, const Samples& s,
+                png_byte* row, cairo_surface_t* image) {
+  if (setjmp(png_jmpbuf(r.png)) != 0) return false;
+  for (int pass = 0; pass < 7; ++pass) {
+    const uint64_t passRows = PNG_PASS_ROWS(uint64_t{fileHeight}, pass);
+    if (PNG_PASS_COLS(uint64_t{fileWidth}, pass) == 0 || passRows == 0) continue;
+    size_t ty = 0;
+    for (uint64_t passRow = 0; passRow < passRows; ++passRow) {
+      png_read_row(r.png, row, nullptr);
+      const uint64_t y = PNG_ROW_FROM_PASS_ROW(passRow, pass);
+      while (ty < s.rows.size() && s.rows[ty] < y) ++ty;
+      for (size_t t = ty; t < s.rows.size() && s.rows[t] == y; ++t) {
+        uint32_t* out = ImageRow(image, t);
+        for (const auto& [tx, x] : s.passCols[pass]) out[tx] = Pixel(row, x, l);
+      }
+    }
   }
   return true;
 }
@@ -130,7 +175,7 @@ cairo_surface_t* PngReadScaled(const char* file, int32_t width, int32_t height, 
   png_read_info(r.png, r.info);
   const uint32_t fileWidth = png_get_image_width(r.png, r.info);
   const uint32_t fileHeight = png_get_image_height(r.png, r.info);
-  if (png_get_interlace_type(r.png, r.info) != PNG_INTERLACE_NONE) return nullptr;
+  const bool interlaced = png_get_interlace_type(r.png, r.info) != PNG_INTERLACE_NONE;
   if (fileWidth == 0 || fileHeight == 0) return nullptr;
   if (static_cast<int64_t>(png_get_rowbytes(r.png, r.info)) * fileHeight > rowBytes) return nullptr;
   Layout l;
@@ -152,7 +197,10 @@ cairo_surface_t* PngReadScaled(const char* file, int32_t width, int32_t height, 
   }
   cairo_surface_flush(image);
   std::vector<png_byte> row(png_get_rowbytes(r.png, r.info));
-  if (!ReadRows(r, l, fileWidth, fileHeight, row.data(), image)) {
+  const Samples samples = SamplesFor(fileWidth, fileHeight, image);
+  const bool read = interlaced ? ReadPasses(r, l, fileWidth, fileHeight, samples, row.data(), image)
+                               : ReadRows(r, l, samples, row.data(), image);
+  if (!read) {
     cairo_surface_destroy(image);
     return nullptr;
   }

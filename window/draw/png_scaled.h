@@ -12,8 +12,8 @@
 inline constexpr int64_t kPngRowBytesRead = int64_t{512} << 20;
 
 // A premultiplied image of at most width x height (each at least 1, no
-// larger than the file's) from the PNG file; nullptr when the file is no
-// PNG, is interlaced, holds more than `rowBytes` bytes of rows, is damaged
-// before the last row sampled, or the result cannot be made.
+// larger than the file's) from the PNG file, interlaced or not; nullptr
+// when the file is no PNG, holds more than `rowBytes` bytes of rows, is
+// damaged before the last row sampled, or the result cannot be made.
 cairo_surface_t* PngReadScaled(const char* file, int32_t width, int32_t height,
                                int64_t rowBytes = kPngRowBytesRead);

@@ -10,6 +10,7 @@
 
 #include "tests/e2e/harness_binary.h"
 #include "tests/engine/harness.h"
+#include "tests/machine_wait.h"
 #include "tests/services/sockets/tcp_peer.h"
 
 namespace mariadbtest {
@@ -41,7 +42,7 @@ bool Server::Start(const std::string& setupFile, std::string* why) {
   std::vector<std::string> args = Options(dir_);
   args.push_back("--auth-root-authentication-method=normal");
   args.push_back("--skip-test-db");
-  const auto installed = tarvtest::RunProgram("/usr/bin/mariadb-install-db", args, dir_, 120);
+  const auto installed = tarvtest::RunProgram("/usr/bin/mariadb-install-db", args, dir_, tarvtest::MachineScaled(120));
   if (installed.exitCode != 0)
     return *why = "mariadb-install-db (package mariadb-server): " + Tail(installed.output), false;
 
@@ -54,7 +55,7 @@ bool Server::Start(const std::string& setupFile, std::string* why) {
     args.push_back(a);
   args.insert(args.begin(), "/usr/sbin/mariadbd");
   daemon_.Start(args, dir_ + "/stdout.log");
-  const auto deadline = Clock::now() + std::chrono::seconds(60);
+  const auto deadline = Clock::now() + tarvtest::MachineWait();
   while (Query("select 1") != Table{{"1"}}) {
     if (!daemon_.Running() || Clock::now() > deadline) {
       *why = "mariadbd did not answer: " + Tail(tarvtest::ReadFile(dir_ + "/error.log"));

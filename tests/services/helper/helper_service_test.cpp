@@ -13,6 +13,7 @@
 #include "engine/core/observer.h"
 #include "engine/core/run_state.h"
 #include "engine/log/log.h"
+#include "tests/machine_wait.h"
 #include "tests/services/case_rows.h"
 #include "tests/services/handler_slots.h"
 #include "tests/services/sockets/tcp_peer.h"
@@ -96,8 +97,8 @@ int RunScreen(const std::string& a2, const std::vector<std::string>& datagrams) 
   int result = 1;
   SetArg(2, a2);
   std::thread service([&] { result = helper_service_a2(); });
-  for (int i = 0; i < 300 && !BoundOnEveryAddress(sgHelper.ListenPort); i++)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  tarvtest::WaitFor([] { return BoundOnEveryAddress(sgHelper.ListenPort); }, tarvtest::MachineWait(),
+                    std::chrono::milliseconds(10));
   UdpPeer client;
   for (const auto& d : datagrams) client.SendTo(sgHelper.ListenPort, d);
   service.join();

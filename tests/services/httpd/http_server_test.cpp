@@ -27,6 +27,7 @@
 #include "services/sockets/socket_layer.h"
 #include "tests/e2e/harness_binary.h"
 #include "tests/engine/harness.h"
+#include "tests/machine_wait.h"
 #include "tests/platform/child_watch.h"
 #include "tests/platform/local_daemon.h"
 #include "tests/services/sockets/tcp_peer.h"
@@ -100,13 +101,13 @@ class Served : public ::testing::Test {
   std::string Drive(const std::string& what, const std::string& request = "") {
     std::vector<std::string> args{kHere + "http_driver.py", what, std::to_string(port)};
     if (!request.empty()) args.push_back(request);
-    return NoDate(RunProgram(kPython, args, dir.path().string(), 60).output);
+    return NoDate(RunProgram(kPython, args, dir.path().string(), tarvtest::MachineScaled(60)).output);
   }
 
   // Ends the script with its stop request: what it answered, and its exit code.
   std::string Stop(int* exitCode) {
     const std::string answer = Drive("raw", "GET /stop.jsp HTTP/1.1\\r\\n\\r\\n");
-    *exitCode = tarv.Wait(30);
+    *exitCode = tarv.Wait(tarvtest::MachineScaled(30));
     return answer;
   }
 };
@@ -267,16 +268,14 @@ TEST_F(Served, UnderLoadNoCrashNoDescriptorLeak) {
   const auto wrk = RunProgram("/usr/bin/wrk",
                               {"-t2", "-c8", "-d5s", "--timeout", "5s",
                                "http://127.0.0.1:" + std::to_string(port) + "/index.htm"},
-                              dir.path().string(), 60);
+                              dir.path().string(), tarvtest::MachineScaled(60));
   EXPECT_EQ(wrk.exitCode, 0) << wrk.output;
   EXPECT_NE(wrk.output.find("Requests/sec"), std::string::npos) << wrk.output;
   EXPECT_EQ(wrk.output.find("Non-2xx"), std::string::npos) << wrk.output;
   // Connections wrk left behind are closed once their ends are seen.
   int after = -1;
-  for (int i = 0; i < 250 && after != before; i++) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    after = tarv.OpenFds();
-  }
+  tarvtest::WaitFor([&] { return (after = tarv.OpenFds()) == before; }, tarvtest::MachineWait(),
+                    std::chrono::milliseconds(20));
   EXPECT_GT(before, 0);
   EXPECT_EQ(after, before);
   int code = -1;

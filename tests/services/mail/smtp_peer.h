@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "tests/engine/harness.h"
+#include "tests/machine_wait.h"
 #include "tests/platform/local_daemon.h"
 
 namespace mailtest {
@@ -22,13 +23,13 @@ class SmtpPeer {
         peer_({"/usr/bin/python3", std::string(TARV_SOURCE_DIR) + "/tests/services/mail/smtp_peer.py", dir,
                mode, user, password, std::to_string(port)},
               dir + "/peer.out") {
-    // "PORT n" within 20 seconds, or no peer.
-    for (int i = 0; i < 200 && port_ == 0 && peer_.Running(); i++) {
+    // "PORT n" within the machine's deadline, or no peer.
+    tarvtest::WaitFor([&] {
       const std::string out = tarvtest::ReadFile(dir + "/peer.out");
       const size_t at = out.find("PORT ");
       if (at != std::string::npos && out.find('\n', at) != std::string::npos) port_ = std::atoi(out.c_str() + at + 5);
-      else std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
+      return port_ != 0 || !peer_.Running();
+    }, tarvtest::MachineWait(), std::chrono::milliseconds(100));
   }
   int port() const { return port_; }
   std::string cert() const { return dir_ + "/cert.pem"; }

@@ -7,12 +7,14 @@
 
 #include "tests/e2e/harness_binary.h"
 #include "tests/engine/harness.h"
+#include "tests/machine_wait.h"
 
 namespace workbooktest {
 
 // Runs a Python program with Debian's interpreter in the folder; its output.
 inline std::string Python(const tarvtest::TempDir& dir, const std::string& program) {
-  const auto r = tarvtest::RunProgram("/usr/bin/python3", {"-c", program}, dir.path().string(), 120);
+  const auto r = tarvtest::RunProgram("/usr/bin/python3", {"-c", program}, dir.path().string(),
+                                        tarvtest::MachineScaled(120));
   EXPECT_EQ(r.exitCode, 0) << r.output;
   return r.output;
 }

@@ -11,6 +11,7 @@
 
 #include "tests/e2e/harness_binary.h"
 #include "tests/engine/harness.h"
+#include "tests/machine_wait.h"
 #include "tests/services/binary_run.h"
 #include "tests/services/mail/workbook_files.h"
 #include "tests/services/statement_checks.h"
@@ -148,7 +149,7 @@ TEST(ExcelFiles, NonOwnerCannotReplaceAWorkbook) {
   const std::vector<std::string> nobody = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
   std::vector<std::string> probe(nobody.begin() + 1, nobody.end());
   probe.insert(probe.end(), {"/usr/bin/test", "-x", tarvtest::TarvBinary()});
-  if (tarvtest::RunProgram(nobody.front(), probe, "/", 10).exitCode != 0)
+  if (tarvtest::RunProgram(nobody.front(), probe, "/", tarvtest::MachineScaled(10)).exitCode != 0)
     GTEST_SKIP() << "the binary's folder is closed to other users";
   tarvtest::TempDir dir;
   const std::string book = Book(dir, "book.xlsx", "ws['A1'] = 'old'");

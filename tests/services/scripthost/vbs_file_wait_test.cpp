@@ -14,6 +14,7 @@
 
 #include "services/scripthost/script_host.h"
 #include "tests/engine/harness.h"
+#include "tests/machine_wait.h"
 #include "tests/services/scripthost/vbs_test_util.h"
 
 namespace {
@@ -108,7 +109,7 @@ TEST(VbsFileWait, APipeEndsWhenItsWriterCloses) {
     // Opening for writing fails (ENXIO) until a reader is there: try for a
     // bounded while.
     int fd = -1;
-    for (int i = 0; i < 2000 && fd < 0; i++) {
+    for (int i = 0; i < tarvtest::MachineScaled(10) * 200 && fd < 0; i++) {
       fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
       if (fd < 0) std::this_thread::sleep_for(5ms);
     }

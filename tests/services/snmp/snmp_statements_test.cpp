@@ -14,6 +14,7 @@
 
 #include "engine/core/run_state.h"
 #include "tests/engine/harness.h"
+#include "tests/machine_wait.h"
 #include "tests/services/binary_run.h"
 #include "tests/services/case_rows.h"
 #include "tests/services/snmp/snmpd_peer.h"
@@ -150,7 +151,7 @@ class FakeAgent {
  private:
   void Serve(int request) {
     pollfd p{sock_, POLLIN, 0};
-    if (poll(&p, 1, 10000) != 1) return;
+    if (poll(&p, 1, tarvtest::MachineScaled(10) * 1000) != 1) return;
     u_char buf[2048];
     sockaddr_storage from;
     socklen_t fromLen = sizeof from;

@@ -10,6 +10,7 @@
 
 #include "tests/e2e/harness_binary.h"
 #include "tests/engine/harness.h"
+#include "tests/machine_wait.h"
 #include "tests/platform/local_daemon.h"
 #include "tests/services/sockets/tcp_peer.h"
 
@@ -78,12 +79,10 @@ class Snmpd {
 
   // The agent answers once its first object can be read.
   bool Ready() {
-    for (int i = 0; i < 50; i++) {
-      if (!daemon_.Running()) return false;
-      if (Get("2c", std::string(kBase) + ".1") == "-5") return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    }
-    return false;
+    return tarvtest::WaitFor(
+        [this] { return !daemon_.Running() || Get("2c", std::string(kBase) + ".1") == "-5"; },
+        tarvtest::MachineWait(), std::chrono::milliseconds(200)) &&
+           daemon_.Running();
   }
 
   const tarvtest::TempDir& dir_;

@@ -20,6 +20,7 @@
 #include <string_view>
 #include <thread>
 
+#include "tests/machine_wait.h"
 #include "tests/platform/child_watch.h"
 
 namespace tcppeer {
@@ -58,6 +59,10 @@ inline int PortOf(int fd) {
   if (a.ss_family == AF_INET6) return ntohs(reinterpret_cast<sockaddr_in6&>(a).sin6_port);
   return ntohs(reinterpret_cast<sockaddr_in&>(a).sin_port);
 }
+
+// How long a peer waits for the program by default: ten seconds on an idle
+// machine, scaled as every wait for the machine.
+inline int PeerWaitMs() { return tarvtest::MachineScaled(10) * 1000; }
 
 // A port that was free a moment ago on both loopback families (TCP or UDP).
 inline int FreePort(int type = SOCK_STREAM) {
@@ -100,7 +105,7 @@ class Listener {
   int fd() const { return fd_; }
   int port() const { return fd_ >= 0 ? PortOf(fd_) : -1; }
   // One connection within ms, or -1.
-  int Accept(int ms = 10000) const {
+  int Accept(int ms = PeerWaitMs()) const {
     pollfd p{fd_, POLLIN, 0};
     if (fd_ < 0 || poll(&p, 1, ms) != 1) return -1;
     return accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
@@ -111,7 +116,7 @@ class Listener {
 };
 
 // Reads until want bytes have come, the stream ends or ms have passed.
-inline std::string Read(int fd, size_t want, int ms = 10000) {
+inline std::string Read(int fd, size_t want, int ms = PeerWaitMs()) {
   std::string got;
   const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
   char buf[65536];
@@ -126,7 +131,7 @@ inline std::string Read(int fd, size_t want, int ms = 10000) {
 }
 
 // Waits at most ms for the end of the stream, dropping what comes before it.
-inline bool WaitEof(int fd, int ms = 10000) {
+inline bool WaitEof(int fd, int ms = PeerWaitMs()) {
   const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
   char buf[4096];
   for (;;) {
@@ -138,7 +143,7 @@ inline bool WaitEof(int fd, int ms = 10000) {
   }
 }
 
-inline bool Write(int fd, std::string_view data, int ms = 10000) {
+inline bool Write(int fd, std::string_view data, int ms = PeerWaitMs()) {
   const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
   while (!data.empty()) {
     pollfd p{fd, POLLOUT, 0};
@@ -154,7 +159,7 @@ inline void Pause(int ms) { std::this_thread::sleep_for(std::chrono::millisecond
 
 // Connects to the loopback port of the family, retrying while it is refused
 // (a script may not listen yet), for at most ms; the socket or -1.
-inline int ConnectRetry(int family, int port, int ms = 10000) {
+inline int ConnectRetry(int family, int port, int ms = PeerWaitMs()) {
   const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
   do {
     int fd = socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -190,7 +195,7 @@ class Peer {
 };
 
 // True once a TCP socket listens on the port (either family), within ms.
-inline bool Listening(int port, int ms = 10000) {
+inline bool Listening(int port, int ms = PeerWaitMs()) {
   char hex[8];
   std::snprintf(hex, sizeof hex, "%04X", port);
   const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
@@ -231,7 +236,7 @@ class UdpPeer {
     sendto(fd_, data.data(), data.size(), 0, reinterpret_cast<sockaddr*>(&a), len);
   }
   // One datagram within ms ("" when none came); its sender's port in *from.
-  std::string Recv(int ms = 10000, int* from = nullptr) const {
+  std::string Recv(int ms = PeerWaitMs(), int* from = nullptr) const {
     pollfd p{fd_, POLLIN, 0};
     if (poll(&p, 1, ms) != 1) return "";
     char buf[65536];
@@ -251,7 +256,7 @@ class UdpPeer {
 };
 
 // True once a UDP socket is bound to the port, within ms.
-inline bool UdpBound(int port, int ms = 10000) {
+inline bool UdpBound(int port, int ms = PeerWaitMs()) {
   const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
   do {
     const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);

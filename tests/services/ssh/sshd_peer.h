@@ -22,6 +22,7 @@
 
 #include "tests/e2e/harness_binary.h"
 #include "tests/engine/harness.h"
+#include "tests/machine_wait.h"
 #include "tests/platform/child_watch.h"
 #include "tests/platform/local_daemon.h"
 #include "tests/services/sockets/tcp_peer.h"
@@ -68,7 +69,7 @@ class Sshd {
                              "AllowUsers " + user_ + "\n");
       if (!daemon_.Start({"/usr/sbin/sshd", "-D", "-e", "-f", conf}, log()))
         continue;
-      up_ = tcppeer::Listening(port_, 10000) && daemon_.Running();
+      up_ = tcppeer::Listening(port_) && daemon_.Running();
       if (!up_) daemon_.Stop();
     }
   }
@@ -110,7 +111,7 @@ class Sshd {
 
  private:
   bool Run(const std::string& program, const std::vector<std::string>& args) const {
-    const auto r = tarvtest::RunProgram(program, args, dir_.path().string(), 60);
+    const auto r = tarvtest::RunProgram(program, args, dir_.path().string(), tarvtest::MachineScaled(60));
     return r.exitCode == 0;
   }
 

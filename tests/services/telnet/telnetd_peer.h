@@ -14,6 +14,7 @@
 
 #include "tests/e2e/harness_binary.h"
 #include "tests/engine/harness.h"
+#include "tests/machine_wait.h"
 #include "tests/platform/local_daemon.h"
 #include "tests/services/sockets/tcp_peer.h"
 
@@ -35,7 +36,7 @@ inline std::vector<std::string> CachedPackages() {
     };
     std::string deb = find();
     if (deb.empty()) {
-      tarvtest::RunProgram("/usr/bin/apt-get", {"download", name}, cache.string(), 120);
+      tarvtest::RunProgram("/usr/bin/apt-get", {"download", name}, cache.string(), tarvtest::MachineScaled(120));
       deb = find();
     }
     if (deb.empty()) return {};
@@ -55,7 +56,7 @@ class Telnetd {
     }
     const std::filesystem::path root = dir.path() / "root";
     for (const std::string& deb : debs)
-      if (tarvtest::RunProgram("/usr/bin/dpkg", {"-x", deb, root.string()}, dir.path().string(), 60)
+      if (tarvtest::RunProgram("/usr/bin/dpkg", {"-x", deb, root.string()}, dir.path().string(), tarvtest::MachineScaled(60))
               .exitCode != 0) {
         why_ = "cannot unpack " + deb;
         return;

@@ -31,7 +31,7 @@ using webpeer::EchoPeer;
 
 // Runs a script through the binary: the text it saved, its error count last.
 std::string RunSaved(const TempDir& dir, const std::string& body) {
-  return tarvtest::RunSaved(dir, "web.nms", body + "text.add {|errors=~run.errors~}\n", 120);
+  return tarvtest::RunSaved(dir, "web.nms", body + "text.add {|errors=~run.errors~}\n", tarvtest::MachineScaled(120));
 }
 
 class WebClient : public ::testing::Test {
