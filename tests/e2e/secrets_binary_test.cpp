@@ -123,7 +123,7 @@ TEST(Secrets, StayOutOfTheLogAndThePaneAtTheDebugLevel) {
     ASSERT_TRUE(peer.up);
     const std::string program = ProgramWithLog(dir);
     const std::string script = dir.Write("s.nms", Script(peer.Url(), true));
-    const auto r = tarvtest::RunProgram(program, {"hide", script}, dir.path().string(), 120);
+    const auto r = tarvtest::RunProgram(program, {"hide", script}, dir.path().string());
     EXPECT_EQ(r.exitCode, 0) << r.output;
     ExpectNoSecret(r.output, "the output");
     ExpectMaskedLog(tarvtest::LogsIn(dir), 1);
@@ -142,7 +142,7 @@ TEST(Secrets, StayOutOfTheLogAndThePaneAtTheDebugLevel) {
     ASSERT_TRUE(run.WaitShown());
     run.Click(694, 522);  // "run"
     ASSERT_TRUE(
-        tarvtest::WaitFor([&] { return std::filesystem::exists(dir.File("done.txt")); }, 60));
+        tarvtest::WaitFor([&] { return std::filesystem::exists(dir.File("done.txt")); }));
     tarvtest::SleepMs(500);
     // The steps as the pane showed them, then the script page.
     const std::string steps = run.PaneText();
@@ -157,7 +157,7 @@ TEST(Secrets, StayOutOfTheLogAndThePaneAtTheDebugLevel) {
     EXPECT_EQ(Count(listing, "password {********}"), 5) << listing;
     EXPECT_EQ(Count(listing, "value {********}"), 4) << listing;
     ASSERT_TRUE(run.Close());
-    EXPECT_EQ(run.WaitExit(20), 0);
+    EXPECT_EQ(run.WaitExit(), 0);
     // The parser's reports and the listing written at the start, the steps.
     const std::string log = tarvtest::LogsIn(dir);
     ExpectMaskedLog(log, 2);

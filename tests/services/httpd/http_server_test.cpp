@@ -381,7 +381,7 @@ TEST(HttpStatements, AClientThatDoesNotTakeItsAnswerIsCutOff) {
     std::atomic<size_t> taken{0};
     std::atomic<bool> hurry{false};
     const auto readAll = [&] {
-      const auto deadline = tcppeer::Clock::now() + std::chrono::seconds(20);
+      const auto deadline = tcppeer::Clock::now() + tarvtest::MachineWait();
       char buf[65536];
       for (;;) {
         const bool slow = k.reads == kSlowly && !hurry;
@@ -402,14 +402,14 @@ TEST(HttpStatements, AClientThatDoesNotTakeItsAnswerIsCutOff) {
     // a connection left open would now take the next send whole.
     if (k.reads != kNever) {
       EXPECT_TRUE(childwatch::WaitFor([&] { return taken >= static_cast<size_t>(sent); },
-                                      std::chrono::seconds(20)))
+                                      tarvtest::MachineWait()))
           << k.name;
     }
     const int more = HttpSendAll(3, "more", 4);
     EXPECT_EQ(sgHttp.Client[3].InUse, 1) << k.name;
     if (k.reads != kNever)
       childwatch::WaitFor([&] { return taken >= static_cast<size_t>(sent + more); },
-                          std::chrono::seconds(20));
+                          tarvtest::MachineWait());
     Http_CloseClientByIndex(3);
     if (k.reads == kNever) readAll();
     if (reader.joinable()) reader.join();

@@ -28,7 +28,7 @@ TEST(NetdiagBinary, RawPingTakesOnlyWholeRepliesAtTheirOwnSize) {
        "120"},
       log);
   ASSERT_TRUE(childwatch::WaitFor([&] { return tarvtest::ReadFile(log).find("ready") != std::string::npos; },
-                                  std::chrono::seconds(30)))
+                                  tarvtest::MachineWait()))
       << tarvtest::ReadFile(log);
   // Data of 30 bytes: a right reply; 20: a right reply of 61000 bytes; 10:
   // the right reply with a damaged checksum.
