@@ -10,7 +10,9 @@
 #include <cstring>
 #include <sys/stat.h>
 #include <filesystem>
+#include <iterator>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "engine/core/run_state.h"
@@ -172,7 +174,7 @@ std::string BigTiff(char order, uint32_t rgb) {
   std::string f;
   const auto put = [&f, order](uint64_t v, int bytes) {
     for (int i = 0; i < bytes; ++i)
-      f.push_back(static_cast<char>(v >> (8 * (order == 'I' ? i : bytes - 1 - i)) & 0xFF));
+      f.push_back(static_cast<char>((v >> (8 * (order == 'I' ? i : bytes - 1 - i))) & 0xFF));
   };
   constexpr uint16_t kShort = 3, kLong8 = 16;
   struct Entry {
@@ -203,7 +205,7 @@ std::string BigTiff(char order, uint32_t rgb) {
   }
   put(0, 8);  // no next directory
   for (int i = 0; i < kSide * kSide; ++i)
-    for (int shift : {16, 8, 0}) f.push_back(static_cast<char>(rgb >> shift & 0xFF));
+    for (int shift : {16, 8, 0}) f.push_back(static_cast<char>((rgb >> shift) & 0xFF));
   return f;
 }
 
