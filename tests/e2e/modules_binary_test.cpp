@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <regex>
 #include <set>
 #include <string>
@@ -114,6 +115,71 @@ TEST(Modules, EveryModuleLoadsAndABrokenOneIsACountedError) {
   EXPECT_EQ(tarvtest::ReadFile(dir.File("out.txt")), "errors=" + std::to_string(std::stoi(errors.substr(7)) + 1));
   for (size_t at = log.find("cannot be loaded"); at != std::string::npos; at = log.find("cannot be loaded", at + 1))
     EXPECT_EQ(log.compare(at - 43, 43, "sqlite_close:The module [tarv_database.so] "), 0) << log.substr(at - 43, 80);
+}
+
+// The paths of the modules the dynamic loader opened, in its report, with
+// their ".." folded ("bin/../lib" is "lib").
+std::set<std::string> ModulePathsOpened(const std::string& report) {
+  std::set<std::string> paths;
+  static const std::regex kFile(R"(file=(\S+/tarv_\w+\.so) \[)");
+  for (std::sregex_iterator it(report.begin(), report.end(), kFile), end; it != end; ++it)
+    paths.insert(std::filesystem::path((*it)[1].str()).lexically_normal().string());
+  return paths;
+}
+
+// A program with a modules folder beside it and an installed one, each with
+// its own copy of the database module, one of them no module at all: the
+// copy beside the program is the one loaded, and only it, whichever of the
+// two is broken.
+TEST(Modules, TheFolderBesideTheProgramIsSearchedFirst) {
+  tarvtest::TempDir dir;
+  const std::string beside = dir.File("prefix/bin/modules"), installed = dir.File("prefix/lib/tarv/modules");
+  std::filesystem::create_directories(beside);
+  std::filesystem::create_directories(installed);
+  const std::string logs = dir.File("prefix/bin/log");
+  std::filesystem::create_directories(logs);
+  const std::string program = dir.File("prefix/bin/tarv");
+  std::filesystem::copy_file(tarvtest::TarvBinary(), program);
+  const std::string script = dir.Write("s.nms", "run.set loglevel {error}\n" + tarvtest::SqliteKeptLines(dir) +
+                                                    "text.add {~a~}\n"
+                                                    "text.headpointer move to head\ntext.tailpointer move to tail\n"
+                                                    "text.save to file {out.txt}\nrun.end\n");
+  struct Case {
+    const char* name;
+    std::string broken;  // the folder whose copy is no module
+    const char* a;       // what the script's variable holds at its end
+  };
+  const Case cases[] = {
+      {"a broken installed copy", installed, "kept"},
+      {"a broken copy beside the program", beside, "lost"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (const std::string& folder : {beside, installed}) {
+      const std::string module = folder + "/tarv_database.so";
+      std::filesystem::remove(module);
+      if (folder == c.broken)
+        std::ofstream(module) << "not a module";
+      else
+        std::filesystem::copy_file(BuildModules() / "tarv_database.so", module);
+    }
+    std::filesystem::remove(dir.File("t.db"));
+    std::filesystem::remove_all(logs);
+    std::filesystem::create_directory(logs);
+    const auto r = Traced(program, script, dir.path().string());
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_EQ(tarvtest::ReadFile(dir.File("out.txt")), c.a);
+    const std::set<std::string> opened = ModulePathsOpened(r.output);
+    EXPECT_FALSE(opened.contains(installed + "/tarv_database.so")) << r.output;
+    std::string log;
+    for (const auto& e : std::filesystem::directory_iterator(logs)) log += tarvtest::ReadFile(e.path().string());
+    if (c.broken == beside) {
+      EXPECT_NE(log.find("cannot be loaded: " + beside + "/tarv_database.so: "), std::string::npos) << log;
+    } else {
+      EXPECT_TRUE(opened.contains(beside + "/tarv_database.so")) << r.output;
+      EXPECT_EQ(log.find("cannot be loaded"), std::string::npos) << log;
+    }
+  }
 }
 
 // An installed program takes its modules from PREFIX/lib/tarv/modules and

@@ -85,6 +85,28 @@ TEST_F(LogFinish, EveryLevelThatStartedTheFileClosesIt) {
   EXPECT_FALSE(std::filesystem::exists(path_));
 }
 
+// A run that lowered its level below debug still holds the debug entries
+// of its earlier steps in the info batch: the end writes them before the
+// closing lines, which stay last.
+TEST_F(LogFinish, EntriesBatchedBeforeTheLevelWasLoweredComeBeforeTheEnd) {
+  tarvtest::TempDir dir;
+  std::filesystem::create_directory(dir.path() / "log");
+  tarvtest::Start(dir, "var {x} value {batched}\nrun.set loglevel {error}\nvar {y} value {after}\n", "debug");
+  for (int step = 0; step < 3; step++) EsRunNextStep();
+  ASSERT_EQ(tarvtest::Var("y"), "after");
+  // The premise: the earlier steps' entries are still waiting.
+  ASSERT_GT(sgLog.InfoFill, 0);
+  TarvFinishLog("\ntarv windows is closed.");
+  const std::string log = tarvtest::LogsIn(dir);
+  ASSERT_GE(log.size(), sizeof kEnd - 1) << log;
+  EXPECT_EQ(log.substr(log.size() - (sizeof kEnd - 1)), kEnd) << log;
+  EXPECT_EQ(Count(log, "</html>"), 1) << log;
+  // The last entries batched: the lowering step's own, up to its level's change.
+  EXPECT_EQ(Count(log, "\nrun_set_loglevel_a3 ,begin ...\n"), 1) << log;
+  // The closing message is a debug entry: not at the error level.
+  EXPECT_EQ(Count(log, "tarv windows is closed."), 0) << log;
+}
+
 TEST_F(LogFinish, AStepWritingMeanwhileLeavesTheEndLast) {
   TarvSetLogLevel(4);
   std::atomic<bool> stop{false};

@@ -10,7 +10,9 @@
 #include <cstring>
 #include <sys/stat.h>
 #include <filesystem>
+#include <iterator>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "engine/core/run_state.h"
@@ -162,6 +164,70 @@ TEST_F(ScreenScript, DrawingReachesThePngAndTheGifFramesButNotInTheHideMode) {
   // The second save had no frame left.
   EXPECT_FALSE(Exists("b.gif"));
   EXPECT_EQ(RunErrors(), Errors{"gif_save_to_file_a4: no frame to save !"});
+}
+
+// A BigTIFF of 8 by 8 pixels of one colour: uncompressed RGB in one strip,
+// in the byte order `order` names ('I' least significant byte first, 'M'
+// most).  Values of an entry are kept in its 8-byte field from its start.
+std::string BigTiff(char order, uint32_t rgb) {
+  constexpr int kSide = 8;
+  std::string f;
+  const auto put = [&f, order](uint64_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i)
+      f.push_back(static_cast<char>((v >> (8 * (order == 'I' ? i : bytes - 1 - i))) & 0xFF));
+  };
+  constexpr uint16_t kShort = 3, kLong8 = 16;
+  struct Entry {
+    uint16_t tag, type;
+    std::vector<uint64_t> values;
+  };
+  const Entry entries[] = {
+      {256, kShort, {kSide}},      {257, kShort, {kSide}},  {258, kShort, {8, 8, 8}}, {259, kShort, {1}},
+      {262, kShort, {2}},          {273, kLong8, {0}},      {277, kShort, {3}},       {278, kShort, {kSide}},
+      {279, kLong8, {kSide * kSide * 3}}, {284, kShort, {1}},
+  };
+  constexpr uint64_t kFirstDirectory = 16;
+  const uint64_t pixels = kFirstDirectory + 8 + std::size(entries) * 20 + 8;
+  f += order;
+  f += order;
+  put(43, 2);  // the BigTIFF version
+  put(8, 2);   // the size of an offset
+  put(0, 2);
+  put(kFirstDirectory, 8);
+  put(std::size(entries), 8);
+  for (const Entry& e : entries) {
+    put(e.tag, 2);
+    put(e.type, 2);
+    put(e.values.size(), 8);
+    const int size = e.type == kShort ? 2 : 8;
+    for (uint64_t v : e.values) put(e.tag == 273 ? pixels : v, size);
+    put(0, 8 - size * static_cast<int>(e.values.size()));
+  }
+  put(0, 8);  // no next directory
+  for (int i = 0; i < kSide * kSide; ++i)
+    for (int shift : {16, 8, 0}) f.push_back(static_cast<char>((rgb >> shift) & 0xFF));
+  return f;
+}
+
+// BigTIFFs of both byte orders are drawn by screen.image, each stretched
+// into its rectangle, as the saved screen shows.
+TEST_F(ScreenScript, BigTiffsOfBothByteOrdersAreDrawn) {
+  ASSERT_TRUE(BackBufferCreate());
+  const std::string little = dir.Write("little.tif", BigTiff('I', 0x0000FF));
+  const std::string big = dir.Write("big.tif", BigTiff('M', 0x00C800));
+  EXPECT_EQ(Run("screen.image url {" + little + "} from point {10} {10} to point {50} {50}\n"
+                "screen.image url {" + big + "} from point {60} {10} to point {100} {50}\n"
+                "screen.save to file {" + dir.File("s.png") + "} from point {0} {0} to point {110} {60}\n",
+                "nolog")
+                .errors,
+            Errors{});
+  cairo_surface_t* png = cairo_image_surface_create_from_png(dir.File("s.png").c_str());
+  ASSERT_EQ(cairo_surface_status(png), CAIRO_STATUS_SUCCESS);
+  for (auto [x, y, rgb] : {std::tuple{10, 10, 0x0000FFu}, {30, 30, 0x0000FFu}, {49, 49, 0x0000FFu},
+                           {60, 10, 0x00C800u}, {80, 30, 0x00C800u}, {99, 49, 0x00C800u},
+                           {9, 9, 0xFFFFFFu}, {55, 30, 0xFFFFFFu}, {100, 50, 0xFFFFFFu}})
+    EXPECT_EQ(PngPixel(png, x, y), rgb) << x << "," << y;
+  cairo_surface_destroy(png);
 }
 
 TEST_F(ScreenScript, RecordingHoldsAtMost999FramesAndQuantisesRichFrames) {

@@ -69,6 +69,8 @@ TEST(ExcelWrites, TextsThatAreNotUtf8AreRefusedAndTheWorkbookStaysAsItWas) {
       {"ab%c3 ", "Cell text is not valid UTF-8 (byte 3 of 4)"},
       {"%ed%a0%80", "Cell text is not valid UTF-8 (byte 1 of 3)"},  // a surrogate
       {"%c0%af", "Cell text is not valid UTF-8 (byte 1 of 2)"},     // an overlong '/'
+      {"%e0%80%af", "Cell text is not valid UTF-8 (byte 1 of 3)"},  // the same in three bytes
+      {"a%f0%80%80%af", "Cell text is not valid UTF-8 (byte 2 of 5)"},  // and in four
       {"%f4%90%80%80", "Cell text is not valid UTF-8 (byte 1 of 4)"},  // past U+10FFFF
       {"%80", "Cell text is not valid UTF-8 (byte 1 of 1)"},
       {"'%ff", "Cell text is not valid UTF-8 (byte 1 of 1)"},  // text typed as text

@@ -169,6 +169,33 @@ TEST(SshPassword, TheLoginAsAWholeGetsOneStepTimeOut) {
   EXPECT_TRUE(Closed());
 }
 
+// A peer that takes the connection and never sends its banner: the
+// handshake waits only for what is left of the step time-out, the connect
+// fails and the run goes on, and the peer sees the connection closed.
+// Without the deadline the handshake waits on the library's own terms,
+// which the watch ends.
+TEST(SshPassword, APeerThatNeverSendsItsBannerEndsTheConnectAtTheStepTimeOut) {
+  childwatch::Watchdog dog(6, "APeerThatNeverSendsItsBannerEndsTheConnectAtTheStepTimeOut");
+  TempDir dir;
+  bool closed = false;
+  tcppeer::Peer mute([&closed](int fd) { closed = fd >= 0 && tcppeer::WaitEof(fd); });
+  tarvtest::Start(dir, "run.set step.timeout {2} seconds\n"
+                       "ssh.connect ip {127.0.0.1} port {" + std::to_string(mute.port()) +
+                       "} username {u} password {p}\n"
+                       "var {after} value {reached}\n");
+  ASSERT_EQ(RunThroughLine(1), Errors{});
+  const auto start = std::chrono::steady_clock::now();
+  const Errors errors = RunThroughLine(2);
+  EXPECT_LE(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 2 + 1.0);
+  EXPECT_EQ(errors, Errors{"ssh_connect_ip_a3_port_a5_username_a7_password_a9: Failure establishing SSH "
+                           "session: -9"});
+  EXPECT_TRUE(Closed());
+  TarvRunToEnd();
+  EXPECT_EQ(tarvtest::Var("after"), "reached");
+  mute.Join();
+  EXPECT_TRUE(closed);
+}
+
 // A server that takes no more input while a trigger keeps coming: once the
 // channel's window is spent, the automatic answers wait within the
 // receive's step time-out, so only the first is tried, not one for each
@@ -268,6 +295,9 @@ TEST(SshPassword, EachWaitOnASilentServerEndsWithinItsOwnTime) {
     else
       sshd.Freeze();
     const size_t known = RunThroughLine(timedAt - 1).size();
+    // The timed statement and the end of the run's close (a second) within
+    // their bounds, or the watch ends a wait that would go on.
+    std::optional<childwatch::Watchdog> timedDog(std::in_place, c.ownSeconds + 4, c.name);
     const auto start = std::chrono::steady_clock::now();
     const Errors all = RunThroughLine(timedAt);
     const double took =
@@ -276,6 +306,7 @@ TEST(SshPassword, EachWaitOnASilentServerEndsWithinItsOwnTime) {
     EXPECT_EQ(Errors(all.begin() + static_cast<std::ptrdiff_t>(known), all.end()), c.errors);
     EXPECT_EQ(Closed(), c.closes);
     TarvRunToEnd();
+    timedDog.reset();
     sshd.Thaw();
     EXPECT_TRUE(Closed());
   }
