@@ -70,8 +70,7 @@ ExpectEnd ExpectText(std::string_view expect, const ExpectSource& source, int* c
 // Receives for `seconds` with recv (wanting 1020 bytes at a time into a
 // cleared buffer, waiting the seconds left), appending what comes to the
 // text through one TextAppender and pausing a second after a receive that
-// got nothing.  0, or the
-// first negative count of recv, which ends it.
+// got nothing.  0, or the first negative count of recv, which ends it.
 int ReceiveForSeconds(int seconds, int (*recv)(char* dest, int wanted, int seconds));
 
 // The connect of tcp.connect and telnet.connect: argument 3 an IPv4 or IPv6
