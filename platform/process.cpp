@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <chrono>
@@ -212,6 +213,37 @@ int ProcWriteAll(int32_t fd, const char* data, int len) {
     }
     done += static_cast<int>(n);
   }
+  return done;
+}
+
+int ProcWriteWait(int32_t fd, const char* data, int len, int timeoutMs) {
+  if (fd < 0) return 0;
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+  // A blocking write of more than the pipe's free room waits for the reader;
+  // without blocking it takes what fits (or all of a write of up to PIPE_BUF
+  // bytes, which stays whole) and the rest waits here, by the clock.  The
+  // flag is the file description's, which only this end shares.
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags < 0) return 0;
+  if (!(flags & O_NONBLOCK) && fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) return 0;
+  int done = 0;
+  while (done < len) {
+    const ssize_t n = write(fd, data + done, len - done);
+    if (n > 0) {
+      done += static_cast<int>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EAGAIN) break;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) break;
+    pollfd p{fd, POLLOUT, 0};
+    const int r = poll(&p, 1, static_cast<int>(std::min<int64_t>(left.count(), INT32_MAX)));
+    if (r < 0 && errno != EINTR) break;
+    // POLLERR (the reader is gone) lets the next write fail with EPIPE.
+  }
+  if (!(flags & O_NONBLOCK)) fcntl(fd, F_SETFL, flags);
   return done;
 }
 

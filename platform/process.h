@@ -83,6 +83,10 @@ int ProcReadWait(int32_t fd, char* buf, int room, int timeoutMs);
 // Writes all len bytes; returns how many were written (fewer on failure,
 // such as a child that has closed its end).
 int ProcWriteAll(int32_t fd, const char* data, int len);
+// The same, waiting at most timeoutMs milliseconds in all for room in the
+// pipe: a reader that stops taking (or never takes) what is written cannot
+// hold the caller longer.  Returns how many bytes were written by then.
+int ProcWriteWait(int32_t fd, const char* data, int len, int timeoutMs);
 
 // Waits for the child to end and reaps it: its wait status, or -errno.
 int ProcWait(int32_t pid);

@@ -259,8 +259,14 @@ class BookObj : public vbs::BuiltinObject {
   }
 
  private:
+  // The save, the writing and compressing of a large sheet included, ends
+  // at the run's time limit with the file as it was.
   void SaveOrThrow() {
-    const std::string error = Book(state_).Save();
+    const vbs::Interpreter* in = state_->in;
+    const std::string error = Book(state_).Save([in] {
+      return in && in->deadline() && vbs::Clock::now() >= *in->deadline();
+    });
+    if (error == xlsx::kSaveStopped && in) in->CheckDeadline();
     if (!error.empty()) vbs::ThrowRuntime(vbs::kErrPermissionDenied, error);
   }
   std::shared_ptr<BookState> state_;

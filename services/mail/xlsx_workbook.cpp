@@ -13,7 +13,6 @@
 #include <deque>
 #include <filesystem>
 #include <pugixml.hpp>
-#include <sstream>
 #include <stdexcept>
 
 namespace tarv::xlsx {
@@ -294,10 +293,43 @@ std::vector<bool> DateStyles(const pugi::xml_document& doc) {
   return out;
 }
 
-std::string Serialize(const pugi::xml_document& doc) {
-  std::ostringstream out;
-  doc.save(out, "", kFormat, pugi::encoding_utf8);
-  return out.str();
+// Thrown by the part writer when the save's time is up; caught in Save.
+struct SaveStopped {};
+
+// Collects a serialized part. pugixml writes a carriage return in text raw,
+// and every XML reader (pugixml itself included) turns a raw one into a line
+// feed, so each is written as a character reference, which readers give
+// back as it was. `expired`, when set, is asked at every piece the
+// serializer hands over, so that a large sheet is not written past the time
+// limit.
+class PartWriter : public pugi::xml_writer {
+ public:
+  explicit PartWriter(const std::function<bool()>* expired) : expired_(expired) {}
+  void write(const void* data, std::size_t size) override {
+    const char* p = static_cast<const char*>(data);
+    const char* const end = p + size;
+    while (p < end) {
+      const char* cr = static_cast<const char*>(std::memchr(p, '\r', static_cast<std::size_t>(end - p)));
+      if (!cr) {
+        out.append(p, end);
+        break;
+      }
+      out.append(p, cr);
+      out += "&#13;";
+      p = cr + 1;
+    }
+    if (expired_ && *expired_ && (*expired_)()) throw SaveStopped{};
+  }
+  std::string out;
+
+ private:
+  const std::function<bool()>* expired_;
+};
+
+std::string Serialize(const pugi::xml_document& doc, const std::function<bool()>* expired = nullptr) {
+  PartWriter writer(expired);
+  doc.save(writer, "", kFormat, pugi::encoding_utf8);
+  return std::move(writer.out);
 }
 
 // Puts `text` into the package as `part`; the text must live until the
@@ -676,8 +708,9 @@ void Workbook::SetRange(int sheet, CellRef first, CellRef last, const CellValue&
   WidenDimension(ws, last);
 }
 
-std::string Workbook::Save() {
+std::string Workbook::Save(const std::function<bool()>& expired) {
   if (!dirty_) return {};
+  if (expired && expired()) return std::string(kSaveStopped);
   // A symbolic link stays and the file it leads to is replaced.
   std::error_code ec;
   const std::filesystem::path target = std::filesystem::canonical(path_, ec);
@@ -701,13 +734,31 @@ std::string Workbook::Save() {
   ZipPtr z(zip_open(temp.c_str(), 0, &zerr));
   std::deque<std::string> texts;  // the sources read them at zip_close: they must not move
   bool ok = static_cast<bool>(z);
-  for (Sheet& s : sheets_) {
-    if (!ok || !s.changed) continue;
-    texts.push_back(Serialize(*s.doc));
-    ok = PutPart(z.get(), s.part, texts.back());
+  bool stopped = false;
+  try {
+    for (Sheet& s : sheets_) {
+      if (!ok || !s.changed) continue;
+      texts.push_back(Serialize(*s.doc, &expired));
+      ok = PutPart(z.get(), s.part, texts.back());
+    }
+  } catch (const SaveStopped&) {
+    ok = false;
+    stopped = true;
   }
   if (ok && formula_dropped_) ok = DropCalcChain(z.get(), book_part_, texts, budget_);
-  if (ok && zip_close(z.get()) == 0) {
+  // Compressing a large sheet takes most of a save: the zip library asks
+  // between its pieces whether to give up, and a cancelled close leaves the
+  // copy to be removed below.
+  if (ok && expired)
+    zip_register_cancel_callback_with_state(
+        z.get(),
+        [](zip_t*, void* state) { return (*static_cast<const std::function<bool()>*>(state))() ? 1 : 0; },
+        nullptr, const_cast<std::function<bool()>*>(&expired));
+  if (ok && zip_close(z.get()) != 0) {
+    ok = false;
+    stopped = zip_error_code_zip(zip_get_error(z.get())) == ZIP_ER_CANCELLED;
+  }
+  if (ok) {
     (void)z.release();
     // The copy was made from the file as read only if it is still that file.
     if (std::string changed = ChangedOnDisk(); !changed.empty()) {
@@ -729,7 +780,7 @@ std::string Workbook::Save() {
     }
   }
   std::filesystem::remove(temp, ec);
-  return "Cannot save " + path_;
+  return stopped ? std::string(kSaveStopped) : "Cannot save " + path_;
 }
 
 }  // namespace tarv::xlsx

@@ -59,6 +59,9 @@ struct ReadBudget {
   std::string refused;
 };
 
+// What Save gives when its time ran out.
+inline constexpr std::string_view kSaveStopped = "Save stopped at the time limit";
+
 class Workbook {
  public:
   ~Workbook();
@@ -97,8 +100,11 @@ class Workbook {
   // user or in its mode bits, is refused before anything changes, and so is
   // a file that is no longer the one read (another program saved or replaced
   // it): its content is left as that program wrote it. Other hard links keep
-  // the old content. Empty on success, else what went wrong.
-  std::string Save();
+  // the old content. `expired`, when given, is asked while the sheets are
+  // written out and compressed; once it holds, the copy is dropped, the file
+  // stays as it was and the result is kSaveStopped. Empty on success, else
+  // what went wrong.
+  std::string Save(const std::function<bool()>& expired = {});
 
  private:
   struct Sheet {

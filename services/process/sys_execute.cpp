@@ -87,7 +87,10 @@ int sys_execute_send_a3() {
   const int len = igL[3];
   if (len < 1) return NmsRunError(-3, "Length of Arg 3 is :%d  < 1 !", len);
   if (len > kArgMax) return NmsRunError(-3, "Length of Arg 3 is :%d > 1022 !", len);
-  const int written = open ? ProcWriteAll(sgExecute.InWrite, agA[3], len) : 0;
+  // A child that does not read, or whose output nobody reads, fills the
+  // pipe: the send waits for room no longer than the step time-out.
+  const int timeoutMs = std::max(1, static_cast<int>(sgRun.StepTimeout)) * 1000;
+  const int written = open ? ProcWriteWait(sgExecute.InWrite, agA[3], len, timeoutMs) : 0;
   if (written < len) return NmsRunError(-2, "sys_execute_send_a3 send len=%d < %d", written, len);
   return TarvReturn(0, "sys_execute_send_a3 send ok,len=%d", written);
 }

@@ -30,9 +30,12 @@ ExpectEnd ExpectText(std::string_view expect, const ExpectSource& source, int* c
   char window[kWindow] = {};
   int filled = 0;
   const auto start = SocketClock::now();
-  const int64_t timeout = sgRun.StepTimeout;
+  // A time-out of 0 still gives the text a second to arrive, as every
+  // other receive does.
+  const int64_t timeout = std::max<int64_t>(1, sgRun.StepTimeout);
   int remaining = Left(timeout, start);
   if (remaining <= 0) return ExpectEnd::TimeOut;
+  TextAppender text;
 
   // The bytes are looked at in runs: those waiting, up to the next flush of
   // the window.  The clock is read after every run, before a take that may
@@ -76,7 +79,7 @@ ExpectEnd ExpectText(std::string_view expect, const ExpectSource& source, int* c
     }
     remaining = Left(timeout, start);
     if (filled - len >= kFlush) {
-      TextAdd(window, kFlush);
+      text.Add(window, kFlush);
       filled -= kFlush;
       std::memmove(window, window + kFlush, filled);
     }
@@ -87,7 +90,7 @@ ExpectEnd ExpectText(std::string_view expect, const ExpectSource& source, int* c
   }
   source.Settle();
   // What arrived before the peer fell silent still belongs to the text.
-  if (filled > 0) TextAdd(window, filled);
+  if (filled > 0) text.Add(window, filled);
   return end;
 }
 
@@ -95,12 +98,13 @@ int ReceiveForSeconds(int seconds, int (*recv)(char* dest, int wanted, int secon
   constexpr int kChunk = 1020;
   const auto start = SocketClock::now();
   char buf[1024];
+  TextAppender text;
   for (int remaining = Left(seconds, start); remaining >= 1; remaining = Left(seconds, start)) {
     std::memset(buf, 0, sizeof buf);
     const int n = recv(buf, kChunk, remaining);
     if (n < 0) return n;
     if (n > 0)
-      TextAdd(buf, n);
+      text.Add(buf, n);
     else
       std::this_thread::sleep_for(std::chrono::milliseconds(1000));
   }

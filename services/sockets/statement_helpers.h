@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "engine/core/text_buffer.h"
+
 using SocketClock = std::chrono::steady_clock;
 
 inline int64_t SecondsSince(SocketClock::time_point start) {
@@ -28,6 +30,20 @@ bool ArgLength(int w, int max);
 // failure the run error's code is -w.
 bool ArgNumber(int w, int lo, int hi, int* value);
 
+// Appends what a receive statement takes to the text.  The first append
+// the full text refuses is the statement's one counted error; what comes
+// after it is still taken off the connection but dropped, so that a flood
+// costs one error (and its pause), not one per piece.
+class TextAppender {
+ public:
+  void Add(const char* data, int len) {
+    if (appending_ && TextAdd(data, len) < 0) appending_ = false;
+  }
+
+ private:
+  bool appending_ = true;
+};
+
 // How an expect loop ended.
 enum class ExpectEnd { Match, TimeOut, NoData };
 
@@ -45,15 +61,16 @@ struct ExpectSource {
 };
 
 // Reads until the received bytes end in `expect` (1 to 1022 bytes), within
-// the step time-out from now.  Everything read goes to the text buffer, in
-// 512 byte parts while waiting and the rest when the loop ends, whatever
-// the end; *count gets the last count of Take when it ends with NoData.
+// the step time-out from now (at least a second).  Everything read goes to
+// the text buffer, in 512 byte parts while waiting and the rest when the
+// loop ends, whatever the end, through one TextAppender; *count gets the
+// last count of Take when it ends with NoData.
 ExpectEnd ExpectText(std::string_view expect, const ExpectSource& source, int* count);
 
 // Receives for `seconds` with recv (wanting 1020 bytes at a time into a
 // cleared buffer, waiting the seconds left), appending what comes to the
-// text and pausing a second after a receive that got nothing.  0, or the
-// first negative count of recv, which ends it.
+// text through one TextAppender and pausing a second after a receive that
+// got nothing.  0, or the first negative count of recv, which ends it.
 int ReceiveForSeconds(int seconds, int (*recv)(char* dest, int wanted, int seconds));
 
 // The connect of tcp.connect and telnet.connect: argument 3 an IPv4 or IPv6

@@ -38,14 +38,13 @@ bool ArgCount(int* count) {
 
 // One receive into the record's buffer; a datagram goes to the text and its
 // sender to the variables.  Once the text has refused a datagram (its one
-// counted error) *appending turns false: the receive still runs to its count
-// or its seconds, taking the rest off the socket, but drops them, so that a
-// flood costs one error and not one (with its pause) per datagram.
-void ReceiveOne(int seconds, bool* appending) {
+// counted error) the receive still runs to its count or its seconds, taking
+// the rest off the socket, but drops them.
+void ReceiveOne(int seconds, TextAppender* text) {
   const int n = WinUdpRecv4(&sgUdp.Socket, sgUdp.Buf.data(), UDP_BUF, seconds);
   sgUdp.LastLen = n;
   if (n <= 0) return;
-  if (*appending && TextAdd(sgUdp.Buf.data(), n) < 0) *appending = false;
+  text->Add(sgUdp.Buf.data(), n);
   sgUdp.LastLen = 0;
   UdpSetVar_Remote_Addr_port();
 }
@@ -114,8 +113,8 @@ int udp_recv_a2_packets() {
   // A server waits for its datagrams however long they take; a client waits
   // one step time-out for each, and never without limit.
   const int seconds = sgUdp.Mode == kServer ? 0 : std::max(1, static_cast<int>(sgRun.StepTimeout));
-  bool appending = true;
-  for (int i = 0; i < count; i++) ReceiveOne(seconds, &appending);
+  TextAppender text;
+  for (int i = 0; i < count; i++) ReceiveOne(seconds, &text);
   return TarvReturn(0, "udp_recv_a2_packets.");
 }
 
@@ -127,8 +126,8 @@ int udp_recv_a2_seconds() {
   if (!ArgCount(&seconds)) return -2;
   const auto start = SocketClock::now();
   // The wait is never 0, which would mean no limit.
-  bool appending = true;
-  for (int left = seconds; left >= 1; left = Left(seconds, start)) ReceiveOne(left, &appending);
+  TextAppender text;
+  for (int left = seconds; left >= 1; left = Left(seconds, start)) ReceiveOne(left, &text);
   return TarvReturn(0, "udp_recv_a2_seconds return.");
 }
 

@@ -6,12 +6,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <cstring>
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/engine/harness.h"
@@ -178,6 +180,49 @@ TEST_F(ProcTest, WritesSurviveAClosedReader) {
   EXPECT_EQ(p.Read, -1);  // closed ends read as none
   EXPECT_EQ(ProcWriteAll(p.Write, "abc", 3), 0);
   EXPECT_EQ(ProcWriteAll(-1, "abc", 3), 0);
+  ProcFdClose(&p.Write);
+}
+
+// A bounded write into a pipe whose reader does not take: what fits goes,
+// the rest waits for room no longer than it was given; a reader that takes
+// lets all of it go; a reader that has gone ends it at once.  The
+// descriptor's own blocking mode is kept.
+TEST_F(ProcTest, BoundedWritesWaitForRoomOnlyAsLongAsGiven) {
+  childwatch::Watchdog bound{10, "a bounded write"};
+  PipeEnds p;
+  ASSERT_EQ(ProcPipeOpen(&p), 0);
+  const int room = fcntl(p.Write, F_GETPIPE_SZ);
+  ASSERT_GT(room, 0);
+  const std::string big(static_cast<size_t>(room) + 5000, 'z');
+  const int bigLen = static_cast<int>(big.size());
+  using Clock = std::chrono::steady_clock;
+  auto start = Clock::now();
+  EXPECT_EQ(ProcWriteWait(p.Write, big.data(), bigLen, 300), room);
+  const double waited = std::chrono::duration<double>(Clock::now() - start).count();
+  EXPECT_GE(waited, 0.29);
+  EXPECT_LT(waited, 2.0);
+  EXPECT_EQ(fcntl(p.Write, F_GETFL) & O_NONBLOCK, 0);
+  // A small write into a full pipe is not cut: none of it goes.
+  EXPECT_EQ(ProcWriteWait(p.Write, "abc", 3, 0), 0);
+
+  int64_t taken = 0;
+  std::thread reader([&] {
+    char buf[4096];
+    while (taken < room + bigLen) {
+      const int n = ProcRead(p.Read, buf, sizeof buf);
+      if (n <= 0) break;
+      taken += n;
+    }
+  });
+  EXPECT_EQ(ProcWriteWait(p.Write, big.data(), bigLen, 10000), bigLen);
+  reader.join();
+  EXPECT_EQ(taken, room + bigLen);
+
+  ProcFdClose(&p.Read);
+  start = Clock::now();
+  EXPECT_EQ(ProcWriteWait(p.Write, "abc", 3, 10000), 0);
+  EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 2.0);
+  EXPECT_EQ(ProcWriteWait(-1, "abc", 3, 100), 0);
   ProcFdClose(&p.Write);
 }
 

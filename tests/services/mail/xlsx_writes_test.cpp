@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "engine/core/engine.h"
 #include "services/mail/host_objects.h"
 #include "services/mail/mail_statements.h"
 #include "services/mail/xlsx_workbook.h"
@@ -18,6 +19,7 @@
 #include "services/scripthost/vbs_eval.h"
 #include "tests/e2e/harness_binary.h"
 #include "tests/engine/harness.h"
+#include "tests/platform/child_watch.h"
 #include "tests/services/binary_run.h"
 #include "tests/services/mail/workbook_files.h"
 #include "tests/services/statement_checks.h"
@@ -110,6 +112,113 @@ TEST(ExcelWrites, EveryTextTakenIsReadByAStrictParser) {
             "[('A1', 'old'), ('B1', 'a_x0001_b_x001F_c_x007F_d'), ('B2', '<a href=\"x\">&amp;]]></a>'), "
             "('B3', '\xEF\xBF\xBD\xEF\xBF\xBC\\ue000'), ('B4', '\xF0\x9F\x98\x80\\U0010fffd'), ('B5', '\\x85\\xa0\\u2028'), "
             "('B6', 'tab\\tend')]\n");
+}
+
+// Files beside the workbook that a save makes (their names begin with a
+// dot).
+int SaveCopies(const tarvtest::TempDir& dir) {
+  int n = 0;
+  for (const auto& e : fs::directory_iterator(dir.path())) n += e.path().filename().string().starts_with(".");
+  return n;
+}
+
+// A carriage return comes back byte for byte from every reader: through
+// excel.get and through openpyxl, in the cells written, and in a cell
+// another program wrote that a save of other cells rewrites.
+TEST(ExcelWrites, ACarriageReturnComesBackAsItWasWritten) {
+  tarvtest::TempDir dir;
+  const std::string book = Book(dir, "book.xlsx", "ws['A1'] = 'theirs\\r\\nline\\r'");
+  tarvtest::Run(dir, "excel.open {" + book + "} sheet {S}\n"
+                     "excel.cell {A2} value {a%0db}\n"
+                     "excel.cell {A3} value {%0d%0a x%0d%0d}\n"
+                     "excel.get var {a1} cell {A1}\n"
+                     "excel.get var {a2} cell {A2}\n"
+                     "excel.get var {a3} cell {A3}\n");
+  EXPECT_EQ(tarvtest::RunErrors(), Strings{});
+  EXPECT_EQ(tarvtest::Vars({"a1", "a2", "a3"}), "theirs\r\nline\r|a\rb|\r\n x\r\r");
+  EXPECT_EQ(StrictCells(dir, book), "[('A1', 'theirs\\r\\nline\\r'), ('A2', 'a\\rb'), ('A3', '\\r\\n x\\r\\r')]\n");
+}
+
+// A save of one cell into a sheet of a million cells, whose writing and
+// compressing take many seconds, ends at the step time-out: one counted
+// error, the workbook byte for byte as it was, and no copy left beside it.
+TEST(ExcelWrites, ASaveOfALargeSheetEndsAtTheStepTimeOut) {
+  tarvtest::TempDir dir;
+  const std::string plain = Book(dir, "plain.xlsx", "ws['A1'] = 1");
+  const std::string book = dir.File("cells.xlsx");
+  Python(dir, "import zipfile\nsrc = zipfile.ZipFile('" + plain + "')\n"
+              "def col(n):\n"
+              "  s = ''\n"
+              "  while n: n, r = divmod(n - 1, 26); s = chr(65 + r) + s\n"
+              "  return s\n"
+              "cols = [col(c) for c in range(1, 1001)]\n"
+              "rows = ''.join('<row r=\"%d\">' % r + ''.join('<c r=\"%s%d\" s=\"0\"/>' % (c, r) for c in cols) + "
+              "'</row>' for r in range(1, 1001)).encode()\n"
+              "dst = zipfile.ZipFile('" + book + "', 'w', zipfile.ZIP_DEFLATED)\n"
+              "for i in src.infolist():\n"
+              "  d = src.read(i.filename)\n"
+              "  if i.filename == 'xl/worksheets/sheet1.xml':\n"
+              "    d = d[:d.index(b'<sheetData>') + 11] + rows + d[d.index(b'</sheetData>'):]\n"
+              "  dst.writestr(i.filename, d, zipfile.ZIP_DEFLATED)\n"
+              "dst.close()\n");
+  const std::string before = tarvtest::ReadFile(book);
+  ASSERT_GT(before.size(), 2000000u);
+  childwatch::Watchdog bound{30, "a save past the step time-out"};
+  tarvtest::Start(dir, "run.set step.timeout {1} seconds\n"
+                       "excel.open {" + book + "} sheet {S}\n"
+                       "excel.cell {B2} value {hi}\n");
+  const auto start = std::chrono::steady_clock::now();
+  TarvRunToEnd();
+  const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_EQ(tarvtest::RunErrors(), Strings{"vbscript_set_excel_cell,Error:Script timed out"});
+  EXPECT_LT(took, 2.0);
+  EXPECT_TRUE(tarvtest::ReadFile(book) == before) << "the workbook changed";
+  EXPECT_EQ(SaveCopies(dir), 0);
+  // Through the binary: the step's second, the error's second and the start.
+  const std::string out = tarvtest::RunSaved(dir, "cells.nms",
+                                             "run.set step.timeout {1} seconds\n"
+                                             "excel.open {" + book + "} sheet {S}\n"
+                                             "excel.cell {B2} value {hi}\n"
+                                             "text.add {~run.errors~|~run.error.1~}\n",
+                                             1 + 1 + tarvtest::MachineScaled(2));
+  EXPECT_EQ(out, "1|run.steps [3], Line No. [3], Error: [vbscript_set_excel_cell,Error:Script timed out]");
+  EXPECT_TRUE(tarvtest::ReadFile(book) == before) << "the workbook changed";
+  EXPECT_EQ(SaveCopies(dir), 0);
+}
+
+// A save told to stop as it begins, or while it writes a sheet out (before
+// the zip library has begun the package, which it writes to a file of its
+// own), leaves the file as it was and no copy beside it; one never told to
+// stop saves.
+TEST(ExcelWrites, ASaveStoppedByItsTimeLimitLeavesTheFileAsItWas) {
+  tarvtest::TempDir dir;
+  const std::string book = Book(dir, "book.xlsx", "ws['A1'] = 'old'");
+  const std::string before = tarvtest::ReadFile(book);
+  for (int stopAt : {1, 2, 0}) {
+    SCOPED_TRACE(stopAt);
+    std::string error;
+    auto wb = xlsx::Workbook::Open(book, error);
+    ASSERT_TRUE(wb) << error;
+    wb->Set(0, {1, 2}, TextCell("new"));
+    int asked = 0;
+    int copies = -1;
+    const std::string saved = wb->Save([&] {
+      if (++asked != stopAt) return false;
+      copies = SaveCopies(dir);
+      return true;
+    });
+    EXPECT_EQ(SaveCopies(dir), 0);
+    if (stopAt == 0) {
+      EXPECT_EQ(saved, "");
+      EXPECT_GT(asked, 2);
+      break;
+    }
+    EXPECT_EQ(saved, xlsx::kSaveStopped);
+    EXPECT_EQ(asked, stopAt);
+    EXPECT_EQ(copies, stopAt - 1);
+    EXPECT_TRUE(tarvtest::ReadFile(book) == before) << "the workbook changed";
+  }
+  EXPECT_EQ(StrictCells(dir, book), "[('A1', 'old'), ('B1', 'new')]\n");
 }
 
 // The file is replaced (a rename over it) or rewritten in place after it

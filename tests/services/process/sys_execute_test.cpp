@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <chrono>
 #include <csignal>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "engine/statements/run_control.h"
 #include "services/process/child_process.h"
 #include "tests/engine/harness.h"
+#include "tests/services/binary_run.h"
 #include "tests/platform/child_watch.h"
 #include "tests/services/statement_checks.h"
 
@@ -171,6 +173,71 @@ TEST_F(SysExecuteTest, FullTextBufferEndsTheReceiveAtOnce) {
   ASSERT_EQ(errors.size(), 2u);
   EXPECT_EQ(errors[1], "sys_execute_recv_expect_a4 recv buf full, readlen=1020");
   EXPECT_EQ(sgRun.TextLen, TEXT_ADD_LIMIT - 10);
+}
+
+// Sends of 1000 bytes in a loop of at most 200 until one fails, then the
+// count of sends, the errors and the first error's text.
+std::string SendLoop(const std::string& program) {
+  return "run.set step.timeout {1} seconds\n"
+         "sys.execute open {" + program + "}\n"
+         "var {i} value {0}\n"
+         "loop.begin\n"
+         "var {i} add number {1}\n"
+         "sys.execute send {" + std::string(1000, 'x') + "}\n"
+         "if.var {run.errors} > {0}\n"
+         "loop.exit\n"
+         "if.end\n"
+         "if.var {i} >= {200}\n"
+         "loop.exit\n"
+         "if.end\n"
+         "loop.end\n"
+         "text.add {~i~|~run.errors~|~run.error.1~}\n";
+}
+
+// The send count at which the loop above stopped; 0 when its text is not
+// the one expected.
+int SendsBeforeTheShortfall(const std::string& text) {
+  const std::string tail = "|1|run.steps [";
+  const size_t bar = text.find(tail);
+  if (bar == std::string::npos || text.find("Error: [sys_execute_send_a3 send len=0 < 1000]") == std::string::npos)
+    return 0;
+  return std::stoi(text.substr(0, bar));
+}
+
+// A child that never reads fills its input pipe: the send that finds no
+// room waits one step time-out for it and then counts the shortfall; the
+// child is left as it was.
+TEST_F(SysExecuteTest, ASendToAChildThatDoesNotReadEndsAtTheStepTimeOut) {
+  childwatch::Watchdog bound{10, "a send to a child that does not read"};
+  tarvtest::Start(dir, SendLoop("sleep 60"));
+  const auto start = std::chrono::steady_clock::now();
+  TarvRunToEnd();
+  const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const int sends = SendsBeforeTheShortfall(Text());
+  // A pipe holds some tens of kilobytes: the sends fill it first.
+  EXPECT_GT(sends, 4) << Text();
+  EXPECT_LT(sends, 200) << Text();
+  EXPECT_EQ(RunErrors(), Strings{"sys_execute_send_a3 send len=0 < 1000"});
+  // The one send that waited, its second, and the quick sends before it.
+  EXPECT_GE(took, 0.9);
+  EXPECT_LT(took, 1 + 1.5);
+  const int child = sgExecute.Pid;
+  if (child > 0) {
+    EXPECT_FALSE(childwatch::Gone(child));
+    kill(child, SIGKILL);
+  }
+}
+
+// cat whose output nobody reads: once both of its pipes are full it stops
+// reading, and the run through the binary ends within the step time-out
+// (and the error's second) instead of waiting on it for ever.
+TEST(SysExecuteBinary, ASendToCatWhoseOutputIsNotReadEndsAtTheStepTimeOut) {
+  tarvtest::TempDir dir;
+  const std::string out = tarvtest::RunSaved(dir, "cat.nms", SendLoop("cat"), 1 + 1 + tarvtest::MachineScaled(3));
+  const int sends = SendsBeforeTheShortfall(out);
+  // Both pipes and cat's own buffer take in well over the 64 KiB of one.
+  EXPECT_GT(sends, 64) << out;
+  EXPECT_LT(sends, 200) << out;
 }
 
 TEST_F(SysExecuteTest, NoOutputChildRunsOnItsOwn) {
