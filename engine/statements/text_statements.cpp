@@ -146,7 +146,18 @@ int text_add_from_file_a4() {
   if (int r = ArgCheckLength(4, 450, -4)) return r;
   // text.replace may have grown the text past this statement's own limit.
   const int room = std::max(kFileTextLimit - sgRun.TextLen, 0);
-  const int n = TarvReadFile(agA[4], sgRun.Text.data() + sgRun.TextLen + 1, room);
+  int64_t fileBytes = 0;
+  const int n = TarvReadFileSized(agA[4], sgRun.Text.data() + sgRun.TextLen + 1, room, &fileBytes);
+  // What fits is kept; a file cut to fit is no success.
+  if (n >= 0 && fileBytes > n) {
+    sgRun.TextLen += std::max(n, 0);
+    if (fileBytes == INT64_MAX)
+      return NmsRunError(-1,
+                         "text_add_from_file_a4 : kept=[%d] bytes of file [%s], which holds more: the text is full!",
+                         n, agA[4]);
+    return NmsRunError(-1, "text_add_from_file_a4 : kept=[%d] of [%lld] bytes of file [%s]: the text is full!", n,
+                       static_cast<long long>(fileBytes), agA[4]);
+  }
   if (n < 1) return NmsRunError(n, "text_add_from_file_a4 : ret<=0.");
   sgRun.TextLen += n;
   return TarvReturn(n, "text_add_from_file_a4  ok.");

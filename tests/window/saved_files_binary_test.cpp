@@ -1,6 +1,7 @@
 // The files scripts write, through the real binary: text.save, screen.save
 // and gif.save onto a full disk, onto a device node and onto a FIFO, in a
-// mount namespace of the test's own where a 64 KiB tmpfs holds them.
+// mount namespace of the test's own where a 64 KiB tmpfs holds them; and a
+// file larger than the text read with text.add from file.
 #include <cairo.h>
 #include <gif_lib.h>
 #include <gtest/gtest.h>
@@ -225,6 +226,48 @@ TEST(SavedFiles, ScreenAndGifSavesCountFailuresAndKeepWhatWasThere) {
   EXPECT_EQ(DGifSlurp(g), GIF_OK);
   EXPECT_EQ(g->ImageCount, 2);
   DGifCloseFile(g, &err);
+}
+
+// A file larger than the room the text has left: what fits is kept and one
+// error names the bytes kept and the file's size; a file that just fits is
+// no error.
+TEST(SavedFiles, AFileLargerThanTheTextKeepsWhatFitsAndCountsAnError) {
+  TempDir dir;
+  const std::string d = dir.path().string();
+  // A log whose last line holds ERROR, beyond what the text holds.
+  std::string log;
+  while (log.size() < 4400000) log += "2026-12-07 12:00:00 INFO all is well, nothing to report\n";
+  log.resize(4400022);
+  log += "ERROR\n";
+  ASSERT_EQ(log.size(), 4400028u);
+  const std::string big = dir.Write("big.log", log);
+  const std::string fits = dir.Write("fits.bin", std::string(4194261, 'f'));
+  const std::string over = dir.Write("over.bin", std::string(4194262, 'o'));
+  const std::string script = dir.Write(
+      "s.nms", "text.add from file {" + big + "}\n"
+               "var {b1} value {~text.bytes~}\n"
+               "text.delete from {0} byte\ntext.add {abc}\n"
+               "text.add from file {" + fits + "}\n"
+               "var {b2} value {~text.bytes~}\n"
+               "text.delete from {3} byte\n"
+               "text.add from file {" + over + "}\n"
+               "var {b3} value {~text.bytes~}\n"
+               "text.headpointer move to head\ntext.tailpointer move to tail\n"
+               "text.get var {head} after {0} bytes length {5}\n" +
+               ReportLines(dir, 2) +
+               "text.delete from {0} byte\ntext.add {~b1~ ~b2~ ~b3~ ~head~}\n"
+               "text.headpointer move to head\ntext.tailpointer move to tail\n"
+               "text.save to file {" + d + "/bytes.txt}\n");
+  const auto r = tarvtest::RunProgram(tarvtest::TarvBinary(), {"hide", script}, d, tarvtest::MachineScaled(30));
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  const std::vector<std::string> report = Report(dir, {1, 8});
+  ASSERT_EQ(report.size(), 3u) << ReadFile(dir.File("report.txt"));
+  EXPECT_EQ(report[0], "2");
+  EXPECT_EQ(report[1], "text_add_from_file_a4 : kept=[4194264] of [4400028] bytes of file [" + big +
+                           "]: the text is full!");
+  EXPECT_EQ(report[2], "text_add_from_file_a4 : kept=[4194261] of [4194262] bytes of file [" + over +
+                           "]: the text is full!");
+  EXPECT_EQ(ReadFile(dir.File("bytes.txt")), "4194264 4194264 4194264 abcoo");
 }
 
 }  // namespace
