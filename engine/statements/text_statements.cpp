@@ -1,9 +1,8 @@
 // Text statements that add to, replace in, save and cut back the text buffer.
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
-#include <memory>
+#include <string>
 #include <string_view>
 
 #include "engine/core/handlers.h"
@@ -15,15 +14,11 @@
 #include "engine/core/text_buffer.h"
 #include "engine/util/util.h"
 #include "engine/core/handler.h"
+#include "platform/target_file.h"
 
 namespace {
 constexpr int kFileTextLimit = 4194264;  // text.add from file fills the text up to here
 constexpr int kReplaceLimit = TEXT_SIZE;   // text.replace keeps the text below this
-
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
 
 // --- text.replace ----------------------------------------------------------
 //
@@ -151,7 +146,18 @@ int text_add_from_file_a4() {
   if (int r = ArgCheckLength(4, 450, -4)) return r;
   // text.replace may have grown the text past this statement's own limit.
   const int room = std::max(kFileTextLimit - sgRun.TextLen, 0);
-  const int n = TarvReadFile(agA[4], sgRun.Text.data() + sgRun.TextLen + 1, room);
+  int64_t fileBytes = 0;
+  const int n = TarvReadFileSized(agA[4], sgRun.Text.data() + sgRun.TextLen + 1, room, &fileBytes);
+  // What fits is kept; a file cut to fit is no success.
+  if (n >= 0 && fileBytes > n) {
+    sgRun.TextLen += std::max(n, 0);
+    if (fileBytes == INT64_MAX)
+      return NmsRunError(-1,
+                         "text_add_from_file_a4 : kept=[%d] bytes of file [%s], which holds more: the text is full!",
+                         n, agA[4]);
+    return NmsRunError(-1, "text_add_from_file_a4 : kept=[%d] of [%lld] bytes of file [%s]: the text is full!", n,
+                       static_cast<long long>(fileBytes), agA[4]);
+  }
   if (n < 1) return NmsRunError(n, "text_add_from_file_a4 : ret<=0.");
   sgRun.TextLen += n;
   return TarvReturn(n, "text_add_from_file_a4  ok.");
@@ -228,15 +234,19 @@ int CheckSavable() {
                      sgRun.TextLen, sgRun.headPointer, sgRun.tailPointer);
 }
 
-// Writes the selection to the file at the path in argument word w; false
-// when the file cannot be opened.
-bool WriteSelection(int w, const char* mode) {
-  File f(std::fopen(agA[w], mode));
-  if (!f) return false;
-  if (sgRun.TextLen > 0)
-    std::fwrite(sgRun.Text.data() + sgRun.headPointer, 1,
-                static_cast<size_t>(sgRun.tailPointer) - sgRun.headPointer + 1, f.get());
-  return true;
+// Writes the selection to the file at the path in argument word w: 0, or
+// the statement's -3 error, followed by what kept the selection from being
+// written whole.
+int WriteSelection(int w, TargetWrite how) {
+  const int64_t bytes =
+      sgRun.TextLen > 0 ? static_cast<int64_t>(sgRun.tailPointer) - sgRun.headPointer + 1 : 0;
+  TargetFile f;
+  if (f.Open(agA[w], how) && f.Write(sgRun.Text.data() + sgRun.headPointer, static_cast<size_t>(bytes)) &&
+      f.Finish())
+    return 0;
+  const std::string why = f.Why(bytes);
+  if (how == TargetWrite::kAppend) return NmsRunError(-3, "append file error! file=[%s]%s", agA[w], why.c_str());
+  return NmsRunError(-3, "write file error! file=[%s]!%s", agA[w], why.c_str());
 }
 }  // namespace
 
@@ -245,7 +255,7 @@ int text_save_to_file_a4() {
   TarvDebugLog("\ntext_save_to_file_a4  ,begin ...");
   if (int r = ArgCheckLength(4, 450, -4)) return r;
   if (int r = CheckSavable()) return r;
-  if (!WriteSelection(4, "wbe")) return NmsRunError(-3, "write file error! file=[%s]!", agA[4]);
+  if (int r = WriteSelection(4, TargetWrite::kTruncate)) return r;
   return TarvReturn(0, "text_save_to_file_a4  return.");
 }
 
@@ -253,7 +263,7 @@ int text_save_append_to_file_a5() {
   HandlerBegin();
   if (int r = ArgCheckLength(5, 550, -5)) return r;
   if (int r = CheckSavable()) return r;
-  if (!WriteSelection(5, "abe")) return NmsRunError(-3, "append file error! file=[%s]", agA[5]);
+  if (int r = WriteSelection(5, TargetWrite::kAppend)) return r;
   return TarvReturn(0, "text_save_append_to_file_a5 return.");
 }
 

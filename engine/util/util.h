@@ -45,6 +45,10 @@ void TarvEscapeQuotes(const char* in, char* dest /* >= 1023 bytes */);
 int TarvFormatInto(char* dest, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
 // Bytes read (no terminator), -3 when the file cannot be opened.
 int TarvReadFile(const char* path, char* buf, int capacity);
+// As TarvReadFile, and *fileBytes tells how much the file holds: its size
+// when it holds more than capacity (INT64_MAX when it is no regular file and
+// its size cannot be told), else the bytes read.
+int TarvReadFileSized(const char* path, char* buf, int capacity, int64_t* fileBytes);
 // Paths use '/'.  The directory part keeps its trailing separator.  Both read
 // at most 1023 bytes of path and NUL-terminate dest (1024 bytes).
 int PathDirectory(const char* path, char* dest);

@@ -112,9 +112,12 @@ class TextStream : public BuiltinObject {
   Value Call(std::string_view name, std::span<const Value> args) override {
     if (EqualsNoCase(name, "close")) {
       ArgCount(args, 0, 0);
-      file_.reset();
+      // What the C library still holds reaches the file only now: a full
+      // disk shows here, and is the script's error as a failed write is.
+      std::FILE* f = file_.release();
       ProcFdClose(fd_.put());
       closed_ = true;
+      if (f != nullptr && std::fclose(f) != 0) ThrowRuntime(kErrPermissionDenied);
       return Value();
     }
     if (closed_) ThrowRuntime(kErrBadFileName);

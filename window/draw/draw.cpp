@@ -24,6 +24,7 @@
 #include "engine/core/observer.h"
 #include "engine/log/log.h"
 #include "engine/util/util.h"
+#include "platform/target_file.h"
 #include "window/draw/back_buffer.h"
 #include "window/draw/font_catalog.h"
 #include "window/draw/image_file.h"
@@ -601,12 +602,24 @@ void DrawImageFile(const char* file, int32_t x1, int32_t y1, int32_t x2, int32_t
   cairo_surface_destroy(image);
 }
 
-void WinSaveScreen(const char* file, int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
-  if (file == nullptr) return;
+bool WinSaveScreen(const char* file, int32_t x1, int32_t y1, int32_t x2, int32_t y2, std::string* why) {
+  if (file == nullptr) return true;
   cairo_surface_t* region = CopyRegion(x1, y1, x2, y2);
-  if (region == nullptr) return;
-  cairo_surface_write_to_png(region, file);
+  if (region == nullptr) return true;
+  // Written through our own file rather than cairo's, which neither refuses
+  // a FIFO nor reports a failed close.
+  TargetFile f;
+  bool ok = f.Open(file, TargetWrite::kTruncate);
+  if (ok) {
+    const cairo_write_func_t put = [](void* target, const unsigned char* data, unsigned int n) {
+      return static_cast<TargetFile*>(target)->Write(data, n) ? CAIRO_STATUS_SUCCESS : CAIRO_STATUS_WRITE_ERROR;
+    };
+    const cairo_status_t status = cairo_surface_write_to_png_stream(region, put, &f);
+    ok = f.Finish() && status == CAIRO_STATUS_SUCCESS;
+  }
   cairo_surface_destroy(region);
+  if (!ok && why != nullptr) *why = f.Why();
+  return ok;
 }
 
 void ScreenCopy(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {

@@ -5,6 +5,7 @@
 // Nothing drawn reaches the window before its next flush.
 #pragma once
 #include <cstdint>
+#include <string>
 
 struct DrawPoint {
   int32_t x;
@@ -103,8 +104,11 @@ struct ImageDecode {
 };
 ImageDecode ImageDecodeFor(int64_t width, int64_t height, int64_t fileBytes, int64_t targetW,
                            int64_t targetH);
-// A PNG file of the buffer region; nothing written for an empty region.
-void WinSaveScreen(const char* file, int32_t x1, int32_t y1, int32_t x2, int32_t y2);
+// A PNG file of the buffer region (a target file of kTruncate); nothing
+// written for an empty region or without a buffer.  false when the file was
+// refused or not written whole, with what went wrong (TargetFile::Why) in
+// *why.
+bool WinSaveScreen(const char* file, int32_t x1, int32_t y1, int32_t x2, int32_t y2, std::string* why = nullptr);
 // Keeps a snapshot of the region for ScreenPaste.
 void ScreenCopy(int32_t x1, int32_t y1, int32_t x2, int32_t y2);
 // The snapshot scaled into the rectangle, turned clockwise by `degrees`

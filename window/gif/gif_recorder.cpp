@@ -1,17 +1,16 @@
 #include "window/gif/gif_recorder.h"
 
-#include <fcntl.h>
 #include <gif_lib.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <unordered_map>
 
 #include "engine/core/run_state.h"
 #include "engine/log/log.h"
+#include "platform/target_file.h"
 #include "window/draw/back_buffer.h"
 
 GifState sgGif;
@@ -92,26 +91,28 @@ bool PutFrame(GifFileType* gif, const std::vector<uint32_t>& px, int w, int h, i
   return ok;
 }
 
-bool WriteGif(const char* path) {
+// The library writes through the target file, which carries out every
+// write whole and renames the GIF into place only once it is.
+int PutBytes(GifFileType* gif, const GifByteType* bytes, int n) {
+  return static_cast<TargetFile*>(gif->UserData)->Write(bytes, static_cast<size_t>(n)) ? n : 0;
+}
+
+bool WriteGif(const char* path, std::string* why) {
   int err = 0;
-  // Opened here rather than by the library, which would create the file
-  // private: a GIF gets the permissions of the user's umask, as a PNG does.
-  const int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) return false;
-  GifFileType* gif = EGifOpenFileHandle(fd, &err);
-  if (gif == nullptr) {
-    close(fd);
-    std::remove(path);
-    return false;
+  TargetFile file;
+  GifFileType* gif = file.Open(path, TargetWrite::kReplace) ? EGifOpen(&file, PutBytes, &err) : nullptr;
+  bool ok = gif != nullptr;
+  if (ok) {
+    EGifSetGifVersion(gif, true);
+    ok = EGifPutScreenDesc(gif, sgGif.width, sgGif.height, 8, 0, nullptr) == GIF_OK && PutLoop(gif, sgGif.loopCount);
+    for (int32_t k = 1; ok && k <= sgGif.frameCount; ++k)
+      if (!sgGif.frames[k].empty())
+        ok = PutFrame(gif, sgGif.frames[k], sgGif.width, sgGif.height, sgGif.delays[k]);
+    if (EGifCloseFile(gif, &err) != GIF_OK) ok = false;
   }
-  EGifSetGifVersion(gif, true);
-  bool ok = EGifPutScreenDesc(gif, sgGif.width, sgGif.height, 8, 0, nullptr) == GIF_OK &&
-            PutLoop(gif, sgGif.loopCount);
-  for (int32_t k = 1; ok && k <= sgGif.frameCount; ++k)
-    if (!sgGif.frames[k].empty())
-      ok = PutFrame(gif, sgGif.frames[k], sgGif.width, sgGif.height, sgGif.delays[k]);
-  if (EGifCloseFile(gif, &err) != GIF_OK) ok = false;
-  if (!ok) std::remove(path);
+  // A failure removes only the new file: an old GIF stays as it was.
+  ok = ok && file.Finish();
+  if (!ok && why != nullptr) *why = file.Why();
   return ok;
 }
 
@@ -148,10 +149,10 @@ int GifAddFrame(int32_t delay) {
   return 0;
 }
 
-int GifSaveToFile(const char* path) {
+int GifSaveToFile(const char* path, std::string* why) {
   if (sgRun.RunMode == RUNMODE_HIDE) return 0;
   if (sgGif.frameCount == 0) return -1;
-  const bool ok = WriteGif(path);
+  const bool ok = WriteGif(path, why);
   GifReleaseFrames();
   return ok ? 0 : -2;
 }

@@ -3,6 +3,7 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 inline constexpr int GIF_MAX_FRAMES = 999;
@@ -27,8 +28,10 @@ int GifSetCaptureRect(int32_t x1, int32_t y1, int32_t x2, int32_t y2);
 // -2 the rectangle is empty.
 int GifAddFrame(int32_t delay);
 // Writes the frames and forgets them: 0 written (or the hide mode), -1 no
-// frame recorded, -2 the file could not be written.
-int GifSaveToFile(const char* path);
+// frame recorded, -2 the file was refused or not written whole (a target
+// file of kReplace: an old file stays as it was), with what went wrong
+// (TargetFile::Why) in *why.
+int GifSaveToFile(const char* path, std::string* why = nullptr);
 // Forgets every frame.
 void GifReleaseFrames();
 

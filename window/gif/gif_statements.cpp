@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <string>
 #include <utility>
 
 #include "engine/core/handler.h"
@@ -33,8 +34,9 @@ int gif_add_frame_delay_a4_seconds() {
 int gif_save_to_file_a4() {
   HandlerBegin();
   if (int rc = ScreenLengthArg(4, 0, 512, ArgFailure::Count)) return rc;
-  const int rc = GifSaveToFile(agA[4]);
+  std::string why;
+  const int rc = GifSaveToFile(agA[4], &why);
   if (rc == -1) return NmsRunError(-1, "gif_save_to_file_a4: no frame to save !");
-  if (rc == -2) return NmsRunError(-2, "gif_save_to_file_a4: cannot write file {%s} !", agA[4]);
+  if (rc == -2) return NmsRunError(-2, "gif_save_to_file_a4: cannot write file {%s} !%s", agA[4], why.c_str());
   return TarvReturn(0, "gif_save_to_file_a4 return.");
 }

@@ -158,7 +158,10 @@ int screen_save_to_file_a4_from_point_a7_a8_to_point_a11_a12() {
   if (int rc = FirstFailure([] { return ScreenLengthArg(4, 1, 1020, C); }, within(7, 850), within(8, 720),
                             within(11, 850), within(12, 720)))
     return rc;
-  WinSaveScreen(agA[4], igV[7], igV[8], igV[11], igV[12]);
+  std::string why;
+  if (!WinSaveScreen(agA[4], igV[7], igV[8], igV[11], igV[12], &why))
+    return NmsRunError(-3, "screen_save_to_file_a4_from_point_a7_a8_to_point_a11_a12: cannot write file {%s} !%s",
+                       agA[4], why.c_str());
   return TarvReturn(0, "screen_save_to_file_a4_from_point_a7_a8_to_point_a11_a12 return, call WinSaveScreen().");
 }
 
