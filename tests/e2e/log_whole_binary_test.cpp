@@ -114,4 +114,30 @@ TEST(LogWhole, AHiddenRunClosesItsLogAtEveryLevel) {
   }
 }
 
+// A script of `size` bytes whose first lines save what nms.errors is, then
+// end the run; a comment fills it up to its size.
+std::string ScriptOfSize(size_t size) {
+  std::string s =
+      "var {first} value {~nms.errors~}\ntext.add {~first~%0a}\ntext.headpointer move to head\n"
+      "text.tailpointer move to tail\ntext.save to file {out.txt}\nrun.end\n# ";
+  s.append(size - s.size() - 1, 'c');
+  return s + "\n";
+}
+
+TEST(LogWhole, AScriptCutAtTheLoadersLimitCountsAScriptError) {
+  const struct {
+    size_t size;
+    const char* saved;
+  } kCases[] = {{65531, "0\n"}, {65532, "1\n"}, {100000, "1\n"}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.size);
+    TempDir dir;
+    const std::string script = dir.Write("big.nms", ScriptOfSize(c.size));
+    ASSERT_EQ(std::filesystem::file_size(script), c.size);
+    const auto r = RunProgram(tarvtest::TarvBinary(), {"hide", script}, dir.path().string());
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_EQ(tarvtest::ReadFile(dir.File("out.txt")), c.saved);
+  }
+}
+
 }  // namespace
