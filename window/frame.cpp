@@ -161,7 +161,7 @@ void FrameSetWake(void (*wake)()) { gWake = wake; }
 void FrameShowNow() {
   SpillPanelShown();
   FramePanel();
-  PagesPublish(true);
+  PagesPublish();
   FrameDraw();
   if (auto wake = gWake.load()) wake();
 }

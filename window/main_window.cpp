@@ -282,7 +282,7 @@ int WindowMain() {
   DrawStatusPanel();
 
   // Pages asked for before the runner's first wait read this.
-  PagesPublish(true);
+  PagesPublish();
   std::thread runner(RunnerMain);
   sgWin.threadStarted = 1;
   Fl::add_timeout(kFrameSeconds, FrameTimer);

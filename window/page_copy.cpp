@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/core/run_state.h"
+#include "engine/core/text_buffer.h"
 #include "engine/core/var_store.h"
 
 namespace {
@@ -28,12 +29,8 @@ void Take(std::vector<T>& to, const std::array<T, N>& from, size_t n) {
 
 }  // namespace
 
-void PagesPublish(bool mayWait) {
-  std::unique_lock lock(gCopy.mutex, std::defer_lock);
-  if (mayWait)
-    lock.lock();
-  else if (!lock.try_lock())
-    return;
+void PagesPublish() {
+  std::lock_guard lock(gCopy.mutex);
   if (sgVar.Pending != 0) VarStoreWritePending();
   gCopy.varCount = std::clamp(sgVar.Count, 0, VAR_SLOTS - 1);
   gCopy.varFill = std::clamp(sgVar.Fill, 0, VAR_POOL_SIZE);
@@ -43,16 +40,17 @@ void PagesPublish(bool mayWait) {
   Take(gCopy.valOff, sgVar.ValOff, entries);
   Take(gCopy.valLen, sgVar.ValLen, entries);
   Take(gCopy.pool, sgVar.Pool, static_cast<size_t>(gCopy.varFill));
-  gCopy.textLen = std::clamp(sgRun.TextLen, 0, TEXT_SIZE);
-  Take(gCopy.text, sgRun.Text, static_cast<size_t>(gCopy.textLen) + 1);
+  // Bytes 0..len of the text.  What the copy holds stays below the first
+  // byte an edit changed and below both lengths: only the rest is copied,
+  // so that appending to a text of megabytes costs what is appended.
+  const int32_t len = std::clamp(sgRun.TextLen, 0, TEXT_SIZE);
+  const int32_t edited = TextTakeEdited();
+  const int64_t kept =
+      gCopy.published ? std::min({int64_t{edited}, int64_t{gCopy.textLen} + 1, int64_t{len} + 1}) : 0;
+  gCopy.text.resize(static_cast<size_t>(len) + 1);
+  std::copy(sgRun.Text.begin() + kept, sgRun.Text.begin() + len + 1, gCopy.text.begin() + kept);
+  gCopy.textLen = len;
   gCopy.published = true;
-}
-
-void PagesAfterStep(bool frame) {
-  constexpr int64_t kSmallCopy = 64 * 1024;
-  const int64_t bytes = int64_t{std::clamp(sgVar.Count, 0, VAR_SLOTS - 1)} * 16 +
-                        std::clamp(sgVar.Fill, 0, VAR_POOL_SIZE) + std::clamp(sgRun.TextLen, 0, TEXT_SIZE);
-  if (frame || bytes <= kSmallCopy) PagesPublish(false);
 }
 
 void PagesReset() {

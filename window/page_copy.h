@@ -8,15 +8,14 @@
 
 #include "window/output_pane.h"
 
-// Runner thread (or the window's before the runner starts): copies the
-// records the pages read.  With `mayWait` false the copy is skipped while
-// the window's thread is showing a page from the last one.
-void PagesPublish(bool mayWait);
-// Runner thread, after a step of a continuous run: the copy made again
-// when it is small (a few tens of kilobytes, as most runs' are); a larger
-// one only with a frame (`frame`), so that copying a big text buffer never
-// costs more than once a frame.
-void PagesAfterStep(bool frame);
+// Runner thread (or the window's before the runner starts): brings the copy
+// up to date, after each step of a continuous run and before each wait.  It
+// waits only while the window's thread is showing a page from the copy, so
+// that a step that then takes long leaves the pages with its state.  The
+// variables are copied whole and the text from its first byte edited since
+// the last copy (text_buffer.h), so that steps that append to or only read a
+// large text copy little of it.
+void PagesPublish();
 // Forgets the copy: pages read the run's records again.
 void PagesReset();
 // Calls `show` with the copy (the run's records when none was published),

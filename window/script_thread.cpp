@@ -105,9 +105,10 @@ void ScriptThread() {
     EsRunNextStep();
     SpillPanel();
     if (sgRun.RunMode == RUNMODE_RUN) {
-      const bool frame = FrameDue();
-      if (frame) FramePanel();
-      PagesAfterStep(frame);
+      if (FrameDue()) FramePanel();
+      // Whatever the next step does and however long it takes, the pages
+      // show the run as this step left it.
+      PagesPublish();
     }
     StepEventReset();
   }

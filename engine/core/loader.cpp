@@ -14,11 +14,18 @@ int TarvLoadParserScript(const char* path) {
   ZeroRecord(&sgNms, sizeof sgNms);
   std::snprintf(sgNms.FileName, sizeof sgNms.FileName, "%s", path);
   sgNms.Script[0] = ' ';
-  int n = TarvReadFile(path, sgNms.Script.data() + 1, SCRIPT_MAX_BYTES);
+  // One byte past the limit tells a longer file, which is cut there.
+  static_assert(SCRIPT_MAX_BYTES + 2 <= SCRIPT_SIZE);
+  int n = TarvReadFile(path, sgNms.Script.data() + 1, SCRIPT_MAX_BYTES + 1);
   if (n < 0) {
     NmsError(-1, "Script File <%s>, Not Found!", path);
     NmsRunError(-1, "Script File <%s>, Not Found!", path);
     return sgRun.RunErrors;
+  }
+  if (n > SCRIPT_MAX_BYTES) {
+    n = SCRIPT_MAX_BYTES;
+    sgNms.Script[n + 1] = 0;
+    NmsError(-1, "NMS file: more than %d bytes, the script is cut there!", SCRIPT_MAX_BYTES);
   }
   sgNms.ScriptLen = n;
   char* s = sgNms.Script.data() + 1;

@@ -32,6 +32,9 @@ struct RunState {
   // NUL after a full buffer.
   std::array<char, TEXT_SIZE + 2> Text;
   int32_t TextLen;
+  // The lowest byte an edit other than an append may have changed since a
+  // copy of the text last took it (TextTakeEdited); 0 after a clear.
+  int32_t TextEditedFrom;
   int32_t headPointer;
   int32_t tailPointer;
   int32_t RunErrors;

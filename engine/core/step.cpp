@@ -222,10 +222,9 @@ int EndStep(int line, int textLenBefore) {
 
 }  // namespace
 
-void EsEndLog() {
-  TarvDebugLog("\n</td></tr></table></body></html>");
-  TarvFlushLog();
-}
+// The closing lines at every level the file was started at, as a window's
+// end writes them: a log read at info or error level is a whole file too.
+void EsEndLog() { TarvFinishLog(nullptr); }
 
 int EsRunEnd(bool endLog) {
   char cmd[sizeof sgLog.CmdLine * 5];

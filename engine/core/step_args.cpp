@@ -95,9 +95,15 @@ struct Builder {
   char* buf;
   int room;  // bytes that may hold text (the NUL comes after)
   int len = 0;
+  bool full = false;  // something was cut: nothing more goes in
 
+  // A piece that does not fit is cut on a whole UTF-8 character.
   void Add(const char* s, int n) {
-    if (n > room - len) n = room - len;
+    if (full) return;
+    if (n > room - len) {
+      n = Utf8CutLength(s, n, room - len);
+      full = true;
+    }
     if (n > 0) {
       std::memcpy(buf + len, s, n);
       len += n;
@@ -105,15 +111,19 @@ struct Builder {
     buf[len] = 0;
   }
   void Add(const char* s) { Add(s, static_cast<int>(std::strlen(s))); }
-  // Script words and values are data: they must not become markup.
+  // Script words and values are data: they must not become markup.  The
+  // bytes between entities go in as one piece, so that a cut among them
+  // falls between characters.
   void AddEscaped(const char* s, int n) {
+    int run = 0;
     for (int i = 0; i < n; i++) {
       const std::string_view e = HtmlEntity(s[i]);
-      if (e.empty())
-        Add(s + i, 1);
-      else
-        Add(e.data(), static_cast<int>(e.size()));
+      if (e.empty()) continue;
+      Add(s + run, i - run);
+      Add(e.data(), static_cast<int>(e.size()));
+      run = i + 1;
     }
+    Add(s + run, n - run);
   }
   void Printf(const char* fmt, int v) {
     char tmp[64];
@@ -369,10 +379,11 @@ namespace {
   }
   if (report) {
     rw.Add("</tr></table>");
+    // A value may hold NUL bytes: the row goes out by its length.
     if (sgRun.ArgErrors > 0)
-      HtmlLogError("%s", row);
+      HtmlLogErrorBytes(row, rw.len);
     else
-      HtmlLogSuccess("%s", row);
+      HtmlLogSuccessBytes(row, rw.len);
   }
   return -sgRun.ArgErrors;
 }

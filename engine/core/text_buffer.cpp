@@ -44,6 +44,16 @@ void TextPrintf(const char* fmt, ...) {
   TextAdd(buf, static_cast<int>(strnlen(buf, 1020)));
 }
 
+void TextMarkEdited(int64_t pos) {
+  if (pos < sgRun.TextEditedFrom) sgRun.TextEditedFrom = static_cast<int32_t>(pos < 0 ? 0 : pos);
+}
+
+int32_t TextTakeEdited() {
+  const int32_t from = sgRun.TextEditedFrom;
+  sgRun.TextEditedFrom = TEXT_SIZE + 1;
+  return from;
+}
+
 bool TextSelectionInText() {
   return sgRun.tailPointer <= sgRun.TextLen && sgRun.headPointer < sgRun.tailPointer &&
          sgRun.headPointer >= 0;

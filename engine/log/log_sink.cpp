@@ -147,13 +147,7 @@ bool BeginEntryLocked() {
 }
 
 // Error, warning and success entries: one table per run of one kind.
-int MessageEntry(Section kind, int threshold, int room, int dropped, const char* fmt,
-                 va_list ap) {
-  if (LevelNow() < threshold) return 0;
-  // Formatted before the lock: a fault inside the formatting, caught by the
-  // handler's guard, must not leave the log locked for the rest of the run.
-  char text[1024];
-  const int n = fmt ? std::vsnprintf(text, room, fmt, ap) : 0;
+int MessageEntryText(Section kind, int room, int dropped, const char* text, int n) {
   std::lock_guard lock(gMutex);
   if (!BeginEntryLocked()) return -1;
   if (n <= 0 || n >= room) {
@@ -181,6 +175,16 @@ int MessageEntry(Section kind, int threshold, int room, int dropped, const char*
     Put({text, static_cast<size_t>(n)});
   }
   return EndEntryLocked();
+}
+
+int MessageEntry(Section kind, int threshold, int room, int dropped, const char* fmt,
+                 va_list ap) {
+  if (LevelNow() < threshold) return 0;
+  // Formatted before the lock: a fault inside the formatting, caught by the
+  // handler's guard, must not leave the log locked for the rest of the run.
+  char text[1024];
+  const int n = fmt ? std::vsnprintf(text, room, fmt, ap) : 0;
+  return MessageEntryText(kind, room, dropped, text, n);
 }
 
 int InfoAppendLocked(const char* text, int n);
@@ -291,6 +295,13 @@ int HtmlEscape(const char* src, int len, char* dest, int room) {
   return out;
 }
 
+int Utf8CutLength(const char* s, int n, int most) {
+  if (n <= most) return n;
+  int len = most < 0 ? 0 : most;
+  while (len > 0 && (static_cast<unsigned char>(s[len]) & 0xC0) == 0x80) len--;
+  return len;
+}
+
 int FormatLocalTime(char* dest) {
   timespec ts{};
   clock_gettime(CLOCK_REALTIME, &ts);
@@ -364,6 +375,16 @@ int HtmlLogSuccessAt(const char* fmt, ...) {
   const int r = MessageEntry(kSuccess, 2, kSuccessRoom, -1, fmt, ap);
   va_end(ap);
   return r;
+}
+
+int HtmlLogErrorBytes(const char* text, int n) {
+  if (LevelNow() < 1) return 0;
+  return MessageEntryText(kError, kErrorRoom, 0, text, n);
+}
+
+int HtmlLogSuccessBytes(const char* text, int n) {
+  if (LevelNow() < 2) return 0;
+  return MessageEntryText(kSuccess, kSuccessRoom, -1, text, n);
 }
 
 int HtmlLogStep(const char* text) {

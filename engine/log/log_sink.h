@@ -53,6 +53,11 @@ int TarvDebugLogEscapedAt(const char* fmt, ...) __attribute__((format(printf, 1,
 #define HtmlLogError(...) (TarvLogLevel() >= 1 ? HtmlLogErrorAt(__VA_ARGS__) : 0)
 #define HtmlLogWarning(...) (TarvLogLevel() >= 1 ? HtmlLogWarningAt(__VA_ARGS__) : 0)
 #define HtmlLogSuccess(...) (TarvLogLevel() >= 2 ? HtmlLogSuccessAt(__VA_ARGS__) : 0)
+// The error and success entries of a ready text of n bytes, written whole,
+// NUL bytes too (they are data, as in the text dump); like the formatted
+// entries, a text that does not fit the entry's room is not written.
+int HtmlLogErrorBytes(const char* text, int n);
+int HtmlLogSuccessBytes(const char* text, int n);
 int HtmlLogStep(const char* text);
 int HtmlLogText(int count);
 int TarvFlushLog();
@@ -78,6 +83,10 @@ constexpr std::string_view HtmlEntity(char c) {
 // Copies len bytes with &, < and > as entities; the bytes written (no NUL is
 // added), or -1 when they would not fit in room.
 int HtmlEscape(const char* src, int len, char* dest, int room);
+
+// The length of s[0..n) cut to at most `most` bytes without splitting a
+// UTF-8 character.
+int Utf8CutLength(const char* s, int n, int most);
 
 // An error or warning entry's formatted text must be shorter than this.
 inline constexpr int kLogMessageRoom = 1010;

@@ -29,15 +29,6 @@ std::atomic<bool> gRunErrorPause{true};
 
 bool Continues(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 
-// The length of msg[0..n) cut to at most `most` bytes without splitting a
-// UTF-8 character.
-int CutLength(const char* msg, int n, int most) {
-  if (n <= most) return n;
-  int len = most < 0 ? 0 : most;
-  while (len > 0 && Continues(msg[len])) len--;
-  return len;
-}
-
 // Escapes a reporter's formatted message (it carries script data) into room
 // bytes with the NUL, cut before the first character that would not fit.
 int EscapeMessage(const char* msg, int n, char* dest, int room) {
@@ -74,7 +65,7 @@ int NmsRunError(int code, const char* fmt, ...) {
   const int formatted = std::vsnprintf(msg, sizeof msg, fmt, ap);
   va_end(ap);
   if (formatted <= 0) return code;
-  const int n = CutLength(msg, std::min(formatted, static_cast<int>(sizeof msg) - 1), kRunErrorRoom - 1);
+  const int n = Utf8CutLength(msg, std::min(formatted, static_cast<int>(sizeof msg) - 1), kRunErrorRoom - 1);
   const int count = sgRun.RunErrors;
   if (LevelNow() >= 1) {
     char head[64];
@@ -91,7 +82,7 @@ int NmsRunError(int code, const char* fmt, ...) {
   char value[VAR_VAL];
   const int hn = std::snprintf(value, sizeof value, "run.steps [%d], Line No. [%d], Error: [", sgRun.RunSteps,
                                sgRun.CurLine);
-  const int dn = CutLength(msg, n, kRunErrorValueMost - 1 - hn);
+  const int dn = Utf8CutLength(msg, n, kRunErrorValueMost - 1 - hn);
   const int vn = std::snprintf(value + hn, sizeof value - hn, "%.*s]", dn, msg);
   TarvSetVar3(name, value, hn + vn);
   return code;
@@ -105,7 +96,7 @@ int NmsError(int code, const char* fmt, ...) {
     std::vsnprintf(msg, sizeof msg, fmt, ap);
     va_end(ap);
   }
-  const int n = CutLength(msg, static_cast<int>(std::strlen(msg)), kNmsErrorRoom - 1);
+  const int n = Utf8CutLength(msg, static_cast<int>(std::strlen(msg)), kNmsErrorRoom - 1);
   if (n > 0 && LevelNow() >= 1) {
     char escaped[kLogMessageRoom];
     EscapeMessage(msg, n, escaped, kLogMessageRoom);

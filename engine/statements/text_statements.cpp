@@ -206,6 +206,7 @@ int text_replace_a2_with_a4() {
 
   int64_t count;
   int64_t refused = -1;
+  TextMarkEdited(first);
   if (rl == k)
     count = ReplaceInPlace(r, first);
   else if (rl < k)
@@ -273,6 +274,7 @@ int text_delete_from_headpointer() {
     return NmsRunError(-4, " text.headpointer=[%d],text.bytes=[%d]!", sgRun.headPointer,
                        sgRun.TextLen);
   sgRun.TextLen = sgRun.headPointer - 1;
+  TextMarkEdited(int64_t{sgRun.TextLen} + 1);
   return TarvReturn(0, "text_delete_from_headpointer return.");
 }
 
@@ -282,6 +284,7 @@ int text_delete_from_tailpointer() {
     return NmsRunError(-4, "text.tailPointer=%d,text.bytes=[%d]!", sgRun.tailPointer,
                        sgRun.TextLen);
   sgRun.TextLen = sgRun.tailPointer - 1;
+  TextMarkEdited(int64_t{sgRun.TextLen} + 1);
   return TarvReturn(0, "text_delete_from_tailpointer return.");
 }
 
@@ -293,5 +296,6 @@ int text_delete_from_a3_byte() {
   if (n > sgRun.TextLen) return NmsRunError(-3, "Arg:3 = [%d] > [text.bytes=%d]!", n, sgRun.TextLen);
   // Byte n stays; only the bytes behind it go.
   sgRun.TextLen = n;
+  TextMarkEdited(int64_t{sgRun.TextLen} + 1);
   return TarvReturn(0, "text_delete_from_a3_byte return.");
 }

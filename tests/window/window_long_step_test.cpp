@@ -64,6 +64,46 @@ TEST(WindowPages, APageIsShownAtOnceWhileTheRunnerWaitsInAStep) {
   }
 }
 
+// However large the run's text, the pages during a long step show the run as
+// the step before it left it: a variable set just before, and the text as
+// the steps before edited it.
+TEST(WindowPages, ALargeRunsPagesDuringALongStepShowTheStepBefore) {
+  tarvtest::VirtualDisplay display;
+  ASSERT_TRUE(display.Ready());
+  tarvtest::TempDir dir;
+  std::string big(70000, 'a');
+  big.replace(0, 4, "MARK");
+  const std::string file = dir.Write("big.txt", big);
+  const std::string script = dir.Write(
+      "s.nms", "text.add from file {" + file + "}\ntext.headpointer move to head\n"
+               "text.tailpointer move to tail\ntext.replace {MARK} with {DONE}\n"
+               "text.delete from {69000} byte\nvar {marker} value {SEEN}\nrun.sleep {60} seconds\n");
+  tarvtest::WindowRun run(tarvtest::TarvBinary(), "nolog", script, dir.path().string());
+  ASSERT_TRUE(run.WaitShown());
+  run.Click(tarvtest::kRunX, tarvtest::kRunY);
+  ASSERT_TRUE(tarvtest::WaitFor([&] { return Count(run.PaneText(), "Line No.[7]") == 1; }));
+  SleepMs(300);  // the runner is in the sleep
+
+  // A stale page would stay so for the whole sleep: two seconds tell.
+  const std::chrono::seconds soon(tarvtest::MachineScaled(2));
+  run.Click(tarvtest::kVarX, tarvtest::kVarY);
+  std::string vars;
+  EXPECT_TRUE(tarvtest::WaitFor(
+      [&] { return (vars = run.PaneText()).find(" marker=[SEEN]") != std::string::npos; }, soon))
+      << vars;
+  run.Click(tarvtest::kTextX, tarvtest::kTextY);
+  std::string text;
+  EXPECT_TRUE(tarvtest::WaitFor([&] {
+    text = run.PaneText();
+    return text.rfind("Display Text: Type = 91, Page = 0 .\nText : Total 69000 bytes.", 0) == 0;
+  }, soon)) << text.substr(0, 200);
+  EXPECT_NE(text.find("DONEaaaa"), std::string::npos) << text.substr(0, 200);
+  EXPECT_EQ(text.find("MARK"), std::string::npos);
+
+  ASSERT_TRUE(run.Close());
+  EXPECT_EQ(run.WaitExit(), 0);
+}
+
 // An SVG whose filter takes a long time to draw.
 std::string SlowSvg() {
   return "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"4000\" height=\"4000\">"
