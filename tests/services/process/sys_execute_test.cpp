@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <chrono>
 #include <csignal>
 #include <string>
 #include <vector>
@@ -127,6 +128,21 @@ TEST_F(SysExecuteTest, SecondOpenLetsTheFirstChildEnd) {
   TarvRunToEnd();
   EXPECT_TRUE(Closed());
   EXPECT_TRUE(childwatch::WaitFor([&] { return childwatch::Gone(second); }));
+  EXPECT_EQ(RunErrors(), Strings{});
+}
+
+// Closing takes the child's pipes, not its life: one that never reads its
+// input runs on, and the script ends it by its process id.
+TEST_F(SysExecuteTest, CloseDoesNotEndAChildThatDoesNotReadItsInput) {
+  tarvtest::Start(dir, "sys.execute open {sleep 30}\nsys.execute close\n");
+  RunThrough(1);
+  const int pid = sgExecute.Pid;
+  ASSERT_GT(pid, 0);
+  TarvRunToEnd();
+  EXPECT_TRUE(Closed());
+  EXPECT_FALSE(childwatch::WaitFor([&] { return childwatch::Gone(pid); }, std::chrono::milliseconds(300)));
+  tarvtest::Run(dir, "sys.command {kill " + std::to_string(pid) + "}\n");
+  EXPECT_TRUE(childwatch::WaitFor([&] { return childwatch::Gone(pid); }));
   EXPECT_EQ(RunErrors(), Strings{});
 }
 
