@@ -2,9 +2,11 @@
 // into a fresh folder (its first argument after the script).
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <memory>
 #include <regex>
 #include <string>
 #include <thread>
@@ -12,6 +14,7 @@
 
 #include "tests/e2e/harness_binary.h"
 #include "tests/engine/harness.h"
+#include "tests/platform/local_daemon.h"
 #include "tests/services/database/harness_mariadb.h"
 #include "tests/services/snmp/snmpd_peer.h"
 #include "tests/services/sockets/tcp_peer.h"
@@ -172,6 +175,36 @@ TEST(Examples, SshCheckReportsTheLoginAndWarnsAboveTheLimit) {
   }
 }
 
+// A login that fails is reported as such, and nothing is compared: no
+// warning, even at a limit every use is above.
+TEST(Examples, SshCheckReportsAFailedLoginWithoutAWarning) {
+  TempDir dir;
+  sshpeer::Sshd sshd(dir, sshpeer::Auth::Password);
+  ASSERT_TRUE(sshd.up()) << tarvtest::ReadFile(sshd.log());
+  const std::string wrong = dir.Write("wrong.password", "not-the-password\n");
+  ASSERT_EQ(chmod(wrong.c_str(), 0600), 0);
+  const std::string right = dir.Write("ssh.password", std::string(sshpeer::kPassword) + "\n");
+  ASSERT_EQ(chmod(right.c_str(), 0600), 0);
+  struct Case {
+    const char* name;
+    int port;
+    std::string passwordFile;
+    const char* report;
+  };
+  const Case cases[] = {
+      // The socket's error, then the login's.
+      {"closed port", tcppeer::FreePort(), right, "login: failed\nerrors: 2\n"},
+      {"wrong password", sshd.port(), wrong, "login: failed\nerrors: 1\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto r = RunExample("ssh_check", dir, {std::to_string(c.port), sshd.user(), c.passwordFile, "0"});
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_EQ(tarvtest::ReadFile(dir.File("ssh.txt")), c.report);
+  }
+}
+
 TEST(Examples, UdpQueryReportsTheAnswerAndItsSender) {
   struct Case {
     const char* answer;  // nullptr: the service stays quiet
@@ -230,16 +263,101 @@ TEST(Examples, SnmpAlertComparesTheObjectWithItsLimit) {
   }
 }
 
+// Rows of a query on an SQLite file, each row's columns joined by '|'.
+std::vector<std::string> SqliteRows(const std::string& file, const std::string& sql) {
+  std::vector<std::string> rows;
+  sqlite3* db = nullptr;
+  sqlite3_stmt* st = nullptr;
+  int rc = sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  if (rc == SQLITE_OK) rc = sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr);
+  while (st != nullptr && (rc = sqlite3_step(st)) == SQLITE_ROW) {
+    std::string row;
+    for (int i = 0; i < sqlite3_column_count(st); i++) {
+      const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(st, i));
+      row += (i > 0 ? "|" : "") + (text ? std::string(text, sqlite3_column_bytes(st, i)) : "NULL");
+    }
+    rows.push_back(row);
+  }
+  if (rc != SQLITE_DONE) rows.push_back(std::string("ERROR ") + sqlite3_errmsg(db));
+  sqlite3_finalize(st);
+  sqlite3_close(db);
+  return rows;
+}
+
+// Pages that hold SQL or a quote are stored as they read, and polls that get
+// no answer are counted: every poll is a row, and the page never adds a
+// table of its own.
 TEST(Examples, WebPollKeepsEachAnswerInSqlite) {
-  TempDir dir;
-  webpeer::EchoPeer web(dir);
-  ASSERT_TRUE(web.up);
-  const auto r = RunExample("web_poll", dir, {std::to_string(web.port), "3"});
-  EXPECT_FALSE(r.timedOut);
-  EXPECT_EQ(r.exitCode, 0) << r.output;
-  EXPECT_EQ(tarvtest::ReadFile(dir.File("polls.txt")),
-            "polls: 3, answered: 3\n1: GET /health?poll=1\n2: GET /health?poll=2\n"
-            "3: GET /health?poll=3\n");
+  enum class Peer { Echo, Page, Closed, HangsUp };
+  struct Case {
+    const char* name;
+    Peer peer;
+    std::string page;  // the first line of /health for Peer::Page
+    int polls;
+    std::string report;
+    std::vector<std::string> rows;  // n|answered|first_line|bytes > 0
+  };
+  const std::string hostile = "x',0);CREATE/**/TABLE/**/pwned(a);--  ok";
+  const Case cases[] = {
+      {"echo", Peer::Echo, "", 3,
+       "polls: 3, answered: 3\n1 answered: GET /health?poll=1\n2 answered: GET /health?poll=2\n"
+       "3 answered: GET /health?poll=3\n",
+       {"1|1|GET /health?poll=1|1", "2|1|GET /health?poll=2|1", "3|1|GET /health?poll=3|1"}},
+      {"sql in the page", Peer::Page, hostile, 2,
+       "polls: 2, answered: 2\n1 answered: x',0);CREATE/**/TABLE/**/pwned(a);-- ok\n"
+       "2 answered: x',0);CREATE/**/TABLE/**/pwned(a);-- ok\n",
+       {"1|1|x',0);CREATE/**/TABLE/**/pwned(a);-- ok|1", "2|1|x',0);CREATE/**/TABLE/**/pwned(a);-- ok|1"}},
+      {"a quote", Peer::Page, "it's fine", 2, "polls: 2, answered: 2\n1 answered: it's fine\n2 answered: it's fine\n",
+       {"1|1|it's fine|1", "2|1|it's fine|1"}},
+      {"a single word", Peer::Page, "up", 1, "polls: 1, answered: 1\n1 answered: up\n", {"1|1|up|1"}},
+      {"nothing listening", Peer::Closed, "", 2, "polls: 2, answered: 0\n1 no answer\n2 no answer\n",
+       {"1|0||0", "2|0||0"}},
+      {"no HTTP answer", Peer::HangsUp, "", 2, "polls: 2, answered: 0\n1 no answer\n2 no answer\n",
+       {"1|0||0", "2|0||0"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    std::unique_ptr<webpeer::EchoPeer> echo;
+    localdaemon::Daemon files;
+    std::unique_ptr<tcppeer::Listener> hangsUp;
+    std::thread hangUps;
+    int port = tcppeer::FreePort();
+    if (c.peer == Peer::Echo) {
+      echo = std::make_unique<webpeer::EchoPeer>(dir);
+      ASSERT_TRUE(echo->up);
+      port = echo->port;
+    } else if (c.peer == Peer::Page) {
+      std::filesystem::create_directory(dir.path() / "pages");
+      dir.Write("pages/health", c.page + "\nsecond line\n");
+      ASSERT_TRUE(files.Start({"/usr/bin/python3", "-m", "http.server", std::to_string(port), "--bind",
+                               "127.0.0.1", "--directory", dir.File("pages")},
+                              dir.File("files.out")));
+      ASSERT_TRUE(tcppeer::Listening(port, 20000));
+    } else if (c.peer == Peer::HangsUp) {
+      // Takes each request and closes the connection without a word.
+      hangsUp = std::make_unique<tcppeer::Listener>();
+      ASSERT_GT(hangsUp->port(), 0);
+      port = hangsUp->port();
+      hangUps = std::thread([&] {
+        for (int i = 0; i < c.polls; i++) {
+          const int fd = hangsUp->Accept();
+          if (fd < 0) return;
+          tcppeer::Read(fd, 1, tcppeer::PeerWaitMs());
+          close(fd);
+        }
+      });
+    }
+    const auto r = RunExample("web_poll", dir, {std::to_string(port), std::to_string(c.polls)});
+    if (hangUps.joinable()) hangUps.join();
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_EQ(tarvtest::ReadFile(dir.File("polls.txt")), c.report);
+    const std::string db = dir.File("polls.db");
+    EXPECT_EQ(SqliteRows(db, "select n, answered, first_line, bytes > 0 from polls order by n"), c.rows);
+    EXPECT_EQ(SqliteRows(db, "select name from sqlite_master where type = 'table' order by name"),
+              (std::vector<std::string>{"polls", "sqlite_sequence", "tarv_log", "tarv_var"}));
+  }
 }
 
 TEST(Examples, MySqlLogRecordsALineAndShowsTheNewestFirst) {

@@ -68,10 +68,18 @@ TEST_F(ImageFile, RasterFormatsAreDrawnAndOthersRefused) {
   dir.Write("red_bm.svg", "BM" + kRedSvg);
   dir.Write("red.xpm", "/* XPM */\nstatic char * red[] = {\"2 2 1 1\", \"a c #FF0000\", \"aa\", \"aa\"};\n");
   dir.Write("red.ppm", std::string("P6\n2 2\n255\n") + std::string("\xff\x00\x00\xff\x00\x00\xff\x00\x00\xff\x00\x00", 12));
+  // An icon whose one image is stored as PNG: read as an icon, drawn as nothing.
+  const std::string png = tarvtest::ReadFile(dir.File("red.png"));
+  const auto le32 = [](size_t v) {
+    return std::string{static_cast<char>(v & 0xff), static_cast<char>((v >> 8) & 0xff),
+                       static_cast<char>((v >> 16) & 0xff), static_cast<char>((v >> 24) & 0xff)};
+  };
+  dir.Write("red_png.ico", std::string("\0\0\1\0\1\0", 6) + std::string("\x10\x10\0\0\1\0\x20\0", 8) +
+                               le32(png.size()) + le32(22) + png);
   const Case cases[] = {
       {"red.png", "png"}, {"red.jpeg", "jpeg"}, {"red.bmp", "bmp"}, {"red.tiff", "tiff"},
       {"red.ico", "ico"}, {"red.gif", "gif"},   {"red.svg", nullptr}, {"red_xml.svg", nullptr},
-      {"red_bm.svg", "bmp"}, {"red.xpm", nullptr}, {"red.ppm", nullptr},
+      {"red_bm.svg", "bmp"}, {"red.xpm", nullptr}, {"red.ppm", nullptr}, {"red_png.ico", "ico"},
   };
   for (const Case& c : cases) {
     const std::string path = dir.File(c.name);
@@ -79,7 +87,7 @@ TEST_F(ImageFile, RasterFormatsAreDrawnAndOthersRefused) {
     EXPECT_STREQ(kind, c.kind) << c.name;
     DrawRect(0, 0, 200, 150, 255, 255, 255, 1);
     DrawImageFile(path.c_str(), 40, 30, 120, 110);
-    const bool drawn = c.kind != nullptr && std::string(c.name) != "red_bm.svg";
+    const bool drawn = c.kind != nullptr && std::string(c.name) != "red_bm.svg" && std::string(c.name) != "red_png.ico";
     if (drawn) {
       EXPECT_TRUE(Reddish(BackBufferPixel(80, 70))) << c.name << " " << std::hex << BackBufferPixel(80, 70);
       EXPECT_TRUE(Reddish(BackBufferPixel(41, 31))) << c.name;

@@ -337,6 +337,28 @@ TEST_F(MySqlStatementsTest, QuotesBackslashesAndNulBytesRoundTripInEitherQuoting
   }
 }
 
+// mysql.exec sends its SQL as written: a quote inside a string must be
+// doubled, and a backslash too unless the server reads it as itself.
+TEST_F(MySqlStatementsTest, ExecTakesItsSqlAsWritten) {
+  const KeepMode keep;
+  ASSERT_EQ(keep.mode.size(), 1u);
+  ASSERT_EQ(Sql("create table t (v varchar(40))"), Table{});
+  const struct {
+    std::string quoting;
+    Table rows;
+  } modes[] = {{"", Table{{"it's a\\b"}}}, {"NO_BACKSLASH_ESCAPES", Table{{"it's a\\\\b"}}}};
+  for (const auto& m : modes) {
+    SCOPED_TRACE(m.quoting);
+    ASSERT_EQ(Sql("set global sql_mode = '" + m.quoting + "'"), Table{});
+    ASSERT_EQ(Sql("truncate t"), Table{});
+    Run(OpenLine() + "mysql.exec {insert into t values ('it''s a\\\\b')}\n"
+                     "mysql.exec {insert into t values ('it's')}\n");
+    ASSERT_EQ(RunErrors().size(), 1u);
+    EXPECT_EQ(RunErrors()[0].rfind("mysql_query: Error 1064: ", 0), 0u) << RunErrors()[0];
+    EXPECT_EQ(Sql("select v from t"), m.rows);
+  }
+}
+
 // Characters past U+FFFF (an emoji) go to the server and come back whole, in
 // strict and in forgiving mode.  A column that cannot hold them makes the log
 // row a counted error with the server's words, whether the server refuses the

@@ -4,6 +4,7 @@ forges itself (the kernel's own answers are switched off by the test).
 The request's data size says which reply goes back:
   10 bytes: the right reply with its checksum off by one
   20 bytes: a right reply carrying 61000 bytes of data
+  40 bytes (IPv4): the right reply, sent from 127.0.0.2
   other:    the right reply, the request's data echoed
 
 Prints "ready" once its sockets are open; ends after a bounded time.
@@ -17,6 +18,7 @@ import time
 DAMAGED = 10
 LARGE = 20
 LARGE_DATA = 61000
+OTHER_SENDER = 40
 
 
 def checksum(data):
@@ -48,6 +50,8 @@ def answer4(recv4, send4):
         return
     _, _, _, ident, seq = struct.unpack("!BBHHH", icmp[:8])
     src, dst = packet[12:16], packet[16:20]
+    if len(icmp) - 8 == OTHER_SENDER:
+        dst = socket.inet_aton("127.0.0.2")
     body = reply(0, ident, seq, icmp[8:], lambda n: b"")
     header = struct.pack("!BBHHHBBH4s4s", 0x45, 0, 20 + len(body), 0, 0, 64,
                          socket.IPPROTO_ICMP, 0, dst, src)

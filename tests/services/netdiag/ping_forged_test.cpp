@@ -1,6 +1,6 @@
 // ping.ip through the tarv binary on the raw-socket path, against a peer
-// that forges the echo replies: damaged ones are no answer, and a reply is
-// reported at its own size.
+// that forges the echo replies: damaged ones are no answer, a reply is
+// reported at its own size, and one from another address counts, named.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -31,8 +31,11 @@ TEST(NetdiagBinary, RawPingTakesOnlyWholeRepliesAtTheirOwnSize) {
                                   tarvtest::MachineWait()))
       << tarvtest::ReadFile(log);
   // Data of 30 bytes: a right reply; 20: a right reply of 61000 bytes; 10:
-  // the right reply with a damaged checksum.
+  // the right reply with a damaged checksum; 40: the right reply from
+  // 127.0.0.2 (a reply is matched by its identifier and sequence).
   EXPECT_EQ(tarvtest::RunSaved(dir, "ping.nms",
+                               "ping.ip {127.0.0.1} ttl {64} size {40}\n"
+                               "text.add {~ping.status~|~ping.reply_ip~|}\n"
                                "ping.ip {127.0.0.1} ttl {64} size {30}\n"
                                "text.add {~ping.status~|~ping.reply_bytes~|}\n"
                                "ping.ip {127.0.0.1} ttl {64} size {20}\n"
@@ -43,8 +46,8 @@ TEST(NetdiagBinary, RawPingTakesOnlyWholeRepliesAtTheirOwnSize) {
                                "text.add {~ping.status~|}\n"
                                "ping.ip {::1} ttl {64} size {10}\n"
                                "text.add {~ping.status~|~run.errors~|~run.error.1~}\n"),
-            "IP_SUCCESS|30|IP_SUCCESS|61000|IP_REQ_TIMED_OUT||IP_SUCCESS|IP_REQ_TIMED_OUT|2|"
-            "run.steps [5], Line No. [5], Error: [ping [127.0.0.1] Error! TimeOut!]");
+            "IP_SUCCESS|127.0.0.2|IP_SUCCESS|30|IP_SUCCESS|61000|IP_REQ_TIMED_OUT||IP_SUCCESS|IP_REQ_TIMED_OUT|2|"
+            "run.steps [7], Line No. [7], Error: [ping [127.0.0.1] Error! TimeOut!]");
 }
 
 }  // namespace

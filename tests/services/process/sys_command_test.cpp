@@ -55,6 +55,20 @@ TEST_F(SysCommandTest, SilentProgramsAppendNothingAndInputIsDevNull) {
   EXPECT_EQ(RunErrors(), Strings{});
 }
 
+// The wait lasts until the program has ended, even after it closed its
+// output, and until what it started has closed the output it shares; the
+// exit status is seen only through the shell.
+TEST_F(SysCommandTest, WaitsForTheProgramAndWhatKeepsItsOutputOpen) {
+  const std::string mark = dir.File("mark");
+  tarvtest::Run(dir,
+                "sys.command {sh -c \"exec >/dev/null 2>&1; sleep 0.3; printf ended > " + mark + "\"}\n"
+                "sys.command {cat " + mark + "}\n"
+                "sys.command {sh -c \"(sleep 0.3; printf +late) &\"}\n"
+                "sys.command {sh -c \"false; echo +rc=$?\"}\n");
+  EXPECT_EQ(Text(), "ended+late+rc=1\n");
+  EXPECT_EQ(RunErrors(), Strings{});
+}
+
 // 250 bytes are allowed (the refusals are in checks.txt).
 TEST_F(SysCommandTest, TheLongestCommandIsTaken) {
   tarvtest::Run(dir, "sys.command {printf " + std::string(243, 'y') + "}\n");

@@ -132,6 +132,21 @@ TEST_F(SysExecuteTest, SecondOpenLetsTheFirstChildEnd) {
   EXPECT_EQ(RunErrors(), Strings{});
 }
 
+// Closing takes the child's pipes, not its life: one that never reads its
+// input runs on, and the script ends it by its process id.
+TEST_F(SysExecuteTest, CloseDoesNotEndAChildThatDoesNotReadItsInput) {
+  tarvtest::Start(dir, "sys.execute open {sleep 30}\nsys.execute close\n");
+  RunThrough(1);
+  const int pid = sgExecute.Pid;
+  ASSERT_GT(pid, 0);
+  TarvRunToEnd();
+  EXPECT_TRUE(Closed());
+  EXPECT_FALSE(childwatch::WaitFor([&] { return childwatch::Gone(pid); }, std::chrono::milliseconds(300)));
+  tarvtest::Run(dir, "sys.command {kill " + std::to_string(pid) + "}\n");
+  EXPECT_TRUE(childwatch::WaitFor([&] { return childwatch::Gone(pid); }));
+  EXPECT_EQ(RunErrors(), Strings{});
+}
+
 // A day asked for: only the end of the output can end the receive before
 // the fixture's watchdog ends the test.
 TEST_F(SysExecuteTest, ReceiveForSecondsStopsAtTheEndOfOutput) {
