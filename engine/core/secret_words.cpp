@@ -97,6 +97,14 @@ std::string_view ShownWord(int w, std::string& room) {
   return UrlSecretsMasked(Word(w), room);
 }
 
+bool WordHoldsSecret(int w) {
+  if (SecretWord(w)) return true;
+  if (w < 1 || w > sgNms.WordCount) return false;
+  size_t begin = 0;
+  size_t end = 0;
+  return FindUrlSecret(Word(w), 0, begin, end);
+}
+
 void AppendHeaderMasked(std::string& out, std::string_view line) {
   const size_t colon = line.find(':');
   if (colon == std::string_view::npos || !SecretHeaderName(line.substr(0, colon))) {

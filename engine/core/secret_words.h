@@ -37,6 +37,11 @@ std::string_view UrlSecretsMasked(std::string_view text, std::string& room);
 // masked (in room when there are any).
 std::string_view ShownWord(int w, std::string& room);
 
+// True when word w is a secret word or holds a URL's credential (literal or
+// assembled, `{http://u:~pw~@h/}`): the traces of the variables read to make
+// its value show none of them.
+bool WordHoldsSecret(int w);
+
 // Appends one header line ("Name: value", without its line end) to out,
 // its value masked when the name is a credential header's, the credentials
 // of the URLs in it masked otherwise (a Location or a Referer).

@@ -257,7 +257,7 @@ int FillSlot(int i, int w, const char* word, int wl) {
     }
     if (result < 0) {
       // Only the debug traces show what a word is made of.
-      const bool secret = TarvLogLevel() >= 4 && SecretWord(w);
+      const bool secret = TarvLogLevel() >= 4 && WordHoldsSecret(w);
       result = ReplaceVar(word + 1, n, agA[i], ARG_ROOM, &c, secret);
     }
   }
@@ -409,7 +409,7 @@ int EsGetArg(int w, char* dest, int room) {
     if (n < room) dest[n] = 0;
     return n;
   }
-  return ReplaceVar(word + 1, n, dest, room, nullptr, secret);
+  return ReplaceVar(word + 1, n, dest, room, nullptr, secret || (TarvLogLevel() >= 4 && WordHoldsSecret(w)));
 }
 
 namespace {

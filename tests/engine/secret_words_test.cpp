@@ -124,8 +124,13 @@ TEST(SecretWords, UrlCredentialsAreMaskedWhereverAUrlStands) {
 TEST(SecretWords, UrlPasswordsInWordsAndValuesAreTracedMasked) {
   tarvtest::TempDir dir;
   std::filesystem::create_directory(dir.File("log"));
-  tarvtest::Start(dir, "web.open {http://usr:Pw%41rd@h/}\nweb.open {http://usr:~pw~@h/}\n", "debug");
+  tarvtest::Start(dir, "web.open {http://usr:Pw%41rd@h/}\nweb.open {http://usr:~pw~@h/}\nweb.open {~site~}\n",
+                  "debug");
   TarvSetVar2("pw", "Zq9xV");
+  TarvSetVar2("site", "http://usr:Site7@h/");
+  TarvFlushLog();
+  // What comes before shows the values as they were set, as for passwords.
+  const size_t set = tarvtest::LogsIn(dir).size();
   std::string room;
   EXPECT_EQ(ShownWord(sgNms.FirstWord[1] + 1, room), "{http://usr:********@h/}");
   EXPECT_EQ(ShownWord(sgNms.FirstWord[2] + 1, room), "{http://usr:********@h/}");
@@ -135,12 +140,19 @@ TEST(SecretWords, UrlPasswordsInWordsAndValuesAreTracedMasked) {
   EXPECT_STREQ(value, "http://usr:PwArd@h/");
   EXPECT_EQ(EsGetArg(sgNms.FirstWord[2] + 1, value, ARG_SIZE - 2), 19);
   EXPECT_STREQ(value, "http://usr:Zq9xV@h/");
+  EXPECT_EQ(EsGetArg(sgNms.FirstWord[3] + 1, value, ARG_SIZE - 2), 19);
+  EXPECT_STREQ(value, "http://usr:Site7@h/");
   TarvFlushLog();
-  const std::string log = tarvtest::LogsIn(dir);
-  for (const char* secret : {"Pw%41rd", "PwArd", "~pw~", "usr:Zq9xV"})
+  const std::string log = tarvtest::LogsIn(dir).substr(set);
+  // The variable read for the password is traced masked as well, a URL read
+  // from a variable with its password masked.
+  EXPECT_NE(log.find("GetVar4(site)=&lt;http://usr:********@h/&gt;"), std::string::npos) << log;
+  for (const char* secret : {"Pw%41rd", "PwArd", "~pw~", "Zq9xV&gt;", "usr:Zq9xV", "Site7"})
     EXPECT_EQ(log.find(secret), std::string::npos) << secret << log;
   EXPECT_NE(log.find("EsGetArg:2,={http://usr:********@h/},l=21."), std::string::npos) << log;
-  EXPECT_NE(log.find("TarvReplaceVar:=&lt;http://usr:********@h/&gt;"), std::string::npos) << log;
+  EXPECT_NE(log.find("EsGetArg:4,={http://usr:********@h/},l=18."), std::string::npos) << log;
+  EXPECT_NE(log.find("GetVar4(pw)=&lt;********&gt;"), std::string::npos) << log;
+  EXPECT_NE(log.find("TarvReplaceVar:=&lt;********&gt;"), std::string::npos) << log;
   TarvEngineReset();
 }
 
