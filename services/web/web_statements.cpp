@@ -186,11 +186,11 @@ bool ScriptSets(std::string_view lowerName) {
   return false;
 }
 
-// The request headers: the script's (without its credential headers when
-// the request goes to another host than the script named), and the removal
-// of what curl would add on its own (Accept, Content-Type, Expect) unless
-// the script sets it.
-curl_slist* BuildHeaders(bool credentials, bool trace) {
+// The request headers: the script's (without its credential headers, and
+// a Host header that names the script's host, when a redirect leads to
+// another host), and the removal of what curl would add on its own (Accept,
+// Content-Type, Expect) unless the script sets it.
+curl_slist* BuildHeaders(bool sameHost, bool trace) {
   curl_slist* list = nullptr;
   if (trace && sgWeb.headCount > 0 && TarvLogLevel() >= 4) {
     // The entries as they are kept, back to back, credentials masked.
@@ -207,9 +207,10 @@ curl_slist* BuildHeaders(bool credentials, bool trace) {
     const int len = sgWeb.HeadSize[k];
     std::memcpy(entry, sgWeb.HeadBuf.data() + sgWeb.HeadOff[k], len);
     entry[len] = 0;
-    if (!credentials) {
+    if (!sameHost) {
       const char* colon = static_cast<const char*>(std::memchr(entry, ':', len));
-      if (SecretHeaderName({entry, static_cast<size_t>(colon ? colon - entry : len)})) continue;
+      const std::string_view name(entry, static_cast<size_t>(colon ? colon - entry : len));
+      if (SecretHeaderName(name) || NameIs(entry, len, "host")) continue;
     }
     // "Name: " with nothing after it would tell curl to drop the header;
     // "Name;" sends it empty, as the script asked.
@@ -422,7 +423,7 @@ int Request(const Verb& v) {
   bool post = v.Post;
   CURLcode rc = CURLE_OK;
   for (int hop = 0;; hop++) {
-    const bool sameHost = OriginOf(target.c_str()) == home;
+    const bool sameHost = !home.Host.empty() && OriginOf(target.c_str()) == home;
     curl_slist* headers = BuildHeaders(sameHost, hop == 0);
     curl_easy_setopt(curl, CURLOPT_URL, target.c_str());
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);

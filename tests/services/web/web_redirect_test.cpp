@@ -114,6 +114,7 @@ TEST_F(WebRedirect, CredentialHeadersStayWithTheHostTheScriptNamed) {
       "web.add header { Proxy-Authorization } value {Basic PROXY2}\n"
       "web.add header {cookie} value {c=COOKIE3}\n"
       "web.add header {X-Api} value {plain}\n"
+      "web.add header {Host} value {named.host}\n"
       "web.open {" + userA + "/go?to=" + b.Url("/b1") + "}\nweb.get\ntext.add {|}\n"
       "web.open {" + userA + "/go?to=/a2}\nweb.get\ntext.add {|}\n"
       "web.open {" + userA + "/go?to=" + c.Url("/c3") + "}\nweb.get\ntext.add {|}\n"
@@ -141,6 +142,7 @@ TEST_F(WebRedirect, CredentialHeadersStayWithTheHostTheScriptNamed) {
     EXPECT_EQ(Count(head, "Proxy-Authorization: Basic PROXY2\n"), 1) << head;
     EXPECT_EQ(Count(head, "cookie: c=COOKIE3\n"), 1) << head;
     EXPECT_EQ(Count(head, "X-Api: plain\n"), 1) << head;
+    EXPECT_EQ(Count(head, "Host: named.host\n"), 1) << head;
   }
   for (const std::string& path : {"/go?to=" + b.Url("/b1"), std::string("/go?to=/a2"), std::string("/a2"),
                                  "/go?to=" + c.Url("/c3")})
@@ -153,6 +155,8 @@ TEST_F(WebRedirect, CredentialHeadersStayWithTheHostTheScriptNamed) {
   elsewhere.insert(seenC.begin(), seenC.end());
   for (const auto& [path, head] : elsewhere) {
     EXPECT_EQ(Count(head, "X-Api: plain\n"), 1) << head;
+    // The Host header that named the script's host is left to the client.
+    EXPECT_EQ(Count(head, "Host: 127.0.0."), 1) << head;
     if (path == "/b8") continue;
     for (const char* credential : kCredentials)
       EXPECT_EQ(Lower(head).find(credential), std::string::npos) << credential << head;
