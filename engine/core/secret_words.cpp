@@ -53,10 +53,63 @@ bool SecretWord(int w) {
          SecretNameWord(w - 2);
 }
 
+bool FindUrlSecret(std::string_view text, size_t from, size_t& begin, size_t& end) {
+  for (size_t start = text.find("://", from); start != std::string_view::npos;) {
+    const size_t host = start + 3;
+    // The authority ends where the path, the query or the fragment begins,
+    // at a control byte, and at the braces that close a script word.
+    size_t stop = host;
+    while (stop < text.size()) {
+      const auto c = static_cast<unsigned char>(text[stop]);
+      if (c < 0x20 || c == 0x7F || c == '/' || c == '?' || c == '#' || c == '{' || c == '}') break;
+      stop++;
+    }
+    const size_t at = text.substr(host, stop - host).rfind('@');
+    if (at != std::string_view::npos && at > 0) {
+      const size_t colon = text.substr(host, at).find(':');
+      begin = colon == std::string_view::npos ? host : host + colon + 1;
+      end = host + at;
+      if (begin < end) return true;
+    }
+    start = text.find("://", stop > host ? stop : host);
+  }
+  return false;
+}
+
+std::string_view UrlSecretsMasked(std::string_view text, std::string& room) {
+  size_t begin = 0;
+  size_t end = 0;
+  if (!FindUrlSecret(text, 0, begin, end)) return text;
+  room.clear();
+  size_t done = 0;
+  do {
+    room.append(text.substr(done, begin - done));
+    room.append(kMaskedValue);
+    done = end;
+  } while (FindUrlSecret(text, done, begin, end));
+  room.append(text.substr(done));
+  return room;
+}
+
+std::string_view ShownWord(int w, std::string& room) {
+  if (SecretWord(w)) return kMaskedWord;
+  if (w < 1 || w > sgNms.WordCount) return {};
+  return UrlSecretsMasked(Word(w), room);
+}
+
+bool WordHoldsSecret(int w) {
+  if (SecretWord(w)) return true;
+  if (w < 1 || w > sgNms.WordCount) return false;
+  size_t begin = 0;
+  size_t end = 0;
+  return FindUrlSecret(Word(w), 0, begin, end);
+}
+
 void AppendHeaderMasked(std::string& out, std::string_view line) {
   const size_t colon = line.find(':');
   if (colon == std::string_view::npos || !SecretHeaderName(line.substr(0, colon))) {
-    out += line;
+    std::string room;
+    out += UrlSecretsMasked(line, room);
     return;
   }
   out += line.substr(0, colon + 1);
@@ -68,12 +121,9 @@ std::string HeaderBlockMasked(std::string_view block) {
   std::string out;
   out.reserve(block.size());
   while (!block.empty()) {
-    size_t end = block.find('\n');
-    end = end == std::string_view::npos ? block.size() : end;
-    size_t text = end;
-    if (text > 0 && block[text - 1] == '\r') text--;
-    AppendHeaderMasked(out, block.substr(0, text));
-    out += block.substr(text, end < block.size() ? end + 1 - text : end - text);
+    const size_t end = std::min(block.find_first_of("\r\n"), block.size());
+    AppendHeaderMasked(out, block.substr(0, end));
+    if (end < block.size()) out += block[end];
     block.remove_prefix(end < block.size() ? end + 1 : end);
   }
   return out;

@@ -2,6 +2,7 @@
 #include <csetjmp>
 #include <csignal>
 #include <cstring>
+#include <string>
 #include <string_view>
 #include <ctime>
 
@@ -12,6 +13,7 @@
 #include "engine/log/reporters.h"
 #include "engine/core/run_state.h"
 #include "engine/core/script.h"
+#include "engine/core/secret_words.h"
 #include "engine/core/statement_table.h"
 #include "engine/core/step_args.h"
 #include "engine/core/var_store.h"
@@ -70,9 +72,10 @@ int HandlerFaulted(long code) {
 
 void BlankLineNote() {
   char word[1025];
-  const NmsWord& w = sgNms.Words[sgNms.FirstWord[sgRun.CurLine]];
-  int n = w.Length < 1024 ? w.Length : 1024;
-  std::memcpy(word, sgNms.Script.data() + w.Offset, n);
+  std::string room;
+  const std::string_view shown = ShownWord(sgNms.FirstWord[sgRun.CurLine], room);
+  const int n = shown.size() < 1024 ? static_cast<int>(shown.size()) : 1024;
+  std::memcpy(word, shown.data(), n);
   word[n] = 0;
   TarvDebugLogEscaped("\n[%s], Line No. [%d] be blank, don't need to run.", word,
                       sgRun.CurLine);

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 #include "engine/log/log_sink.h"
@@ -228,7 +229,10 @@ int ReplaceVar(const char* src, int len, char* dest, int room, WordFillCache* ca
     }
   }
   dest[L] = 0;
-  return TarvReturn(L, "TarvReplaceVar:=<%s>,l=%d.", secret ? kMaskedValue.data() : dest, L);
+  if (TarvLogLevel() < 4) return L;
+  std::string masked;
+  const std::string_view shown = secret ? kMaskedValue : UrlSecretsMasked({dest, static_cast<size_t>(L)}, masked);
+  return TarvReturn(L, "TarvReplaceVar:=<%.*s>,l=%d.", static_cast<int>(shown.size()), shown.data(), L);
 }
 }  // namespace
 
@@ -263,7 +267,7 @@ int FillSlot(int i, int w, const char* word, int wl) {
     }
     if (result < 0) {
       // Only the debug traces show what a word is made of.
-      const bool secret = TarvLogLevel() >= 4 && SecretWord(w);
+      const bool secret = TarvLogLevel() >= 4 && WordHoldsSecret(w);
       result = ReplaceVar(word + 1, n, agA[i], ARG_ROOM, &c, secret);
     }
   }
@@ -315,21 +319,18 @@ namespace {
   Builder rw{row, 2047};
   if (report) {
     st.Printf("Line No. %03d : ", L);
+    std::string room;
     for (int i = 1; i <= m; i++) {
-      if (SecretWord(first + i - 1))
-        st.Add(kMaskedWord.data(), static_cast<int>(kMaskedWord.size()));
-      else
-        st.Add(WordText(first + i - 1), sgNms.Words[first + i - 1].Length);
+      const std::string_view shown = ShownWord(first + i - 1, room);
+      st.Add(shown.data(), static_cast<int>(shown.size()));
       st.Add(" ", 1);
     }
     HtmlLogStep(text);
     rw.Printf("<table><tr><td>line No. %03d</td>\r\n\t", L);
     for (int i = 1; i <= m; i++) {
       rw.Add("<td>");
-      if (SecretWord(first + i - 1))
-        rw.Add(kMaskedWord.data());
-      else
-        rw.AddEscaped(WordText(first + i - 1), sgNms.Words[first + i - 1].Length);
+      const std::string_view shown = ShownWord(first + i - 1, room);
+      rw.AddEscaped(shown.data(), static_cast<int>(shown.size()));
       rw.Add("</td>");
     }
     rw.Add("</tr>");
@@ -356,17 +357,17 @@ namespace {
       const int result = FillSlot(i, w, word, wl);
       igL[i] = result;
       if (result >= 0 && sgRun.ArgSubErrors == 0) {
-        const bool secret = SecretWord(w);
+        std::string room;
+        const std::string_view shown =
+            SecretWord(w) ? kMaskedValue : UrlSecretsMasked({agA[i], static_cast<size_t>(result)}, room);
         if (report) {
           rw.Add("class=\"tarv_green\"> ");
-          if (secret)
-            rw.Add(kMaskedValue.data());
-          else
-            rw.AddEscaped(agA[i], result);
+          rw.AddEscaped(shown.data(), static_cast<int>(shown.size()));
         }
         agA[i][result] = 0;
         if (ScreenActive())
-          ScreenPrintf("\r\n    Arg No. [%d], length=[%d], value=[%s]", i, result, secret ? kMaskedValue.data() : agA[i]);
+          ScreenPrintf("\r\n    Arg No. [%d], length=[%d], value=[%.*s]", i, result,
+                       static_cast<int>(shown.size()), shown.data());
       } else {
         if (report) rw.Add("class=\"tarv_red\"> ");
         SlotFailed(L, i);
@@ -406,16 +407,20 @@ int EsGetArg(int w, char* dest, int room) {
   if (word[0] != '{') return NmsError(-1, "run:EsGetArg w<%d> not begin whith [", w);
   if (n < 0) return NmsRunError(-2, "run:EsGetArg Len=<%d> < 0 Err!", n);
   const bool secret = TarvLogLevel() >= 4 && SecretWord(w);
-  if (secret)
+  if (secret) {
     TarvDebugLog("\nEsGetArg:%d,={%s},l=%d. ", w, kMaskedValue.data(), n);
-  else
-    TarvDebugLogEscaped("\nEsGetArg:%d,={%.*s},l=%d. ", w, n, word + 1, n);
+  } else if (TarvLogLevel() >= 4) {
+    std::string room;
+    const std::string_view shown = UrlSecretsMasked({word + 1, static_cast<size_t>(n)}, room);
+    TarvDebugLogEscaped("\nEsGetArg:%d,={%.*s},l=%d. ", w, static_cast<int>(shown.size()),
+                        shown.data(), n);
+  }
   if (n < 3) {
     std::memcpy(dest, word + 1, n);
     if (n < room) dest[n] = 0;
     return n;
   }
-  return ReplaceVar(word + 1, n, dest, room, nullptr, secret);
+  return ReplaceVar(word + 1, n, dest, room, nullptr, secret || (TarvLogLevel() >= 4 && WordHoldsSecret(w)));
 }
 
 namespace {

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "engine/log/log_sink.h"
@@ -278,7 +279,11 @@ int TarvGetVarAt(int i, const char* name, int nameLen, char* dest, int capacity,
   const char* value = VarValue(i);
   TarvCopyBytes(dest, value, len);
   if (secret) return TarvReturn(len, "GetVar4(%.*s)=<%s>", shown, name, kMaskedValue.data());
-  return TarvReturn(len, "GetVar4(%.*s)=<%.*s>", shown, name, len, value);
+  if (TarvLogLevel() < 4) return len;
+  std::string room;
+  const std::string_view traced = UrlSecretsMasked({value, static_cast<size_t>(len)}, room);
+  return TarvReturn(len, "GetVar4(%.*s)=<%.*s>", shown, name, static_cast<int>(traced.size()),
+                    traced.data());
 }
 
 int TarvZeroVar(const char* name) {

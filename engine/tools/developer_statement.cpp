@@ -106,14 +106,19 @@ void WinHashTest() {
   TarvDebugLog("\nSHA = [%s] Len =%d", sha, s);
 }
 
-// The script's bytes, each secret word's inside as '*': the offsets stay
-// those of the file.
+// The script's bytes, each secret word's inside and each URL's credential
+// as '*': the offsets stay those of the file.
 void HexLogNms() {
   TarvDebugLog("\nnms.length=[%d]", sgNms.ScriptLen);
   std::string bytes(sgNms.Script.data(), static_cast<size_t>(sgNms.ScriptLen) + 1);
   for (int k = 1; k <= sgNms.WordCount; k++)
     if (SecretWord(k))
       std::fill_n(bytes.begin() + sgNms.Words[k].Offset + 1, sgNms.Words[k].Length - 2, '*');
+  size_t begin = 0;
+  size_t end = 0;
+  for (size_t from = 0; FindUrlSecret(bytes, from, begin, end); from = end)
+    std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(begin),
+              bytes.begin() + static_cast<std::ptrdiff_t>(end), '*');
   HexLog(bytes.data() + 1, sgNms.ScriptLen);
 }
 

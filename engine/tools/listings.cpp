@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 #include "engine/core/script.h"
@@ -93,10 +94,9 @@ int NmsListingLine(int line, int* level, const char* tail, char* dest) {
     for (int k = 0; k < sgNms.LineWords[line]; k++) {
       const int idx = first + k;
       if (first < 1 || idx > sgNms.WordCount) break;
-      if (SecretWord(idx))
-        w.Put(kMaskedWord.data(), static_cast<int>(kMaskedWord.size()));
-      else
-        w.Put(WordText(idx), sgNms.Words[idx].Length);
+      std::string room;
+      const std::string_view shown = ShownWord(idx, room);
+      w.Put(shown.data(), static_cast<int>(shown.size()));
       w.Put(" ", 1);
     }
   }

@@ -1,6 +1,8 @@
 // The parser's reports in the debug log: the words of the script, and the
 // script as parsed, one indented line per script line with its statement id.
 #include <algorithm>
+#include <string>
+#include <string_view>
 
 #include "engine/tools/listings.h"
 #include "engine/log/log_sink.h"
@@ -47,9 +49,10 @@ int NmsWordReport() {
       "\n-------- -------- ------ --------------------------------------------------------");
   for (int k = 1; k <= sgNms.WordCount; k++) {
     const NmsWord& w = sgNms.Words[k];
-    const bool secret = SecretWord(k);
-    const char* text = secret ? kMaskedWord.data() : WordText(k);
-    const int shown = secret ? static_cast<int>(kMaskedWord.size()) : w.Length;
+    std::string room;
+    const std::string_view word = ShownWord(k, room);
+    const char* text = word.data();
+    const int shown = static_cast<int>(word.size());
     if (w.Pos == 1)
       TarvDebugLogEscaped("\nLine No. %3d (%2d,%2d)[%-17.*s] ", w.Line, 1, w.Length, shown, text);
     else

@@ -81,7 +81,29 @@ struct BodySink {
   char Raw[kRawHeadRoom + 1] = {};
   int RawLen = 0;
   bool RawFits = true;
+  // The answer now arriving (each redirect's in turn): its status, whether
+  // it names a Location and whether that is a plain http one, and whether
+  // the request went over TLS.
+  long Status = 0;
+  bool Location = false;
+  bool LocationPlain = false;
+  bool Secure = false;
 };
+
+bool StartsIgnoringCase(std::string_view s, std::string_view prefix) {
+  if (s.size() < prefix.size()) return false;
+  for (size_t i = 0; i < prefix.size(); i++)
+    if (std::tolower(static_cast<unsigned char>(s[i])) != prefix[i]) return false;
+  return true;
+}
+
+// A redirect that goes on to its Location, whose own body is therefore no
+// part of the answer.  One from https to plain http is not followed: the
+// script's headers would travel in clear.
+bool FollowsRedirect(const BodySink& sink) {
+  return sink.Status >= 300 && sink.Status < 400 && sink.Location &&
+         !(sink.Secure && sink.LocationPlain);
+}
 
 size_t OnHeader(char* data, size_t size, size_t count, void* user) {
   auto* sink = static_cast<BodySink*>(user);
@@ -93,14 +115,34 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
   } else {
     sink->RawFits = false;
   }
+  std::string_view line(data, n);
+  if (StartsIgnoringCase(line, "http/")) {
+    // A new answer (after an interim one, or a proxy's) starts afresh.
+    const size_t blank = line.find(' ');
+    sink->Status = 0;
+    for (size_t i = blank + 1; blank != std::string_view::npos && i < line.size() && i <= blank + 3; i++) {
+      if (!std::isdigit(static_cast<unsigned char>(line[i]))) break;
+      sink->Status = sink->Status * 10 + (line[i] - '0');
+    }
+    sink->Location = false;
+    sink->LocationPlain = false;
+  } else if (StartsIgnoringCase(line, "location:") && !sink->Location) {
+    line.remove_prefix(9);
+    while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n' || line.back() == ' ')) line.remove_suffix(1);
+    sink->Location = !line.empty();
+    sink->LocationPlain = StartsIgnoringCase(line, "http:");
+  }
   return n;
 }
 
 // Each piece of the body goes straight after the text's last byte; a piece
 // for which no room is left stops the transfer, and nothing of it is kept.
+// The body of a redirect that is followed is read and dropped.
 size_t OnBody(char* data, size_t size, size_t count, void* user) {
   auto* sink = static_cast<BodySink*>(user);
   const int64_t n = static_cast<int64_t>(size) * static_cast<int64_t>(count);
+  if (FollowsRedirect(*sink)) return static_cast<size_t>(n);
   if (int64_t{sgRun.TextLen} + n > TEXT_SIZE) {
     sink->Low = true;
     return 0;
@@ -144,11 +186,13 @@ bool ScriptSets(std::string_view lowerName) {
   return false;
 }
 
-// The request headers: the script's, and the removal of what curl would add
-// on its own (Accept, Content-Type, Expect) unless the script sets it.
-curl_slist* BuildHeaders() {
+// The request headers: the script's (without its credential headers, and
+// a Host header that names the script's host, when a redirect leads to
+// another host), and the removal of what curl would add on its own (Accept,
+// Content-Type, Expect) unless the script sets it.
+curl_slist* BuildHeaders(bool sameHost, bool trace) {
   curl_slist* list = nullptr;
-  if (sgWeb.headCount > 0 && TarvLogLevel() >= 4) {
+  if (trace && sgWeb.headCount > 0 && TarvLogLevel() >= 4) {
     // The entries as they are kept, back to back, credentials masked.
     std::string shown;
     for (int k = 1; k <= sgWeb.headCount; k++)
@@ -163,6 +207,11 @@ curl_slist* BuildHeaders() {
     const int len = sgWeb.HeadSize[k];
     std::memcpy(entry, sgWeb.HeadBuf.data() + sgWeb.HeadOff[k], len);
     entry[len] = 0;
+    if (!sameHost) {
+      const char* colon = static_cast<const char*>(std::memchr(entry, ':', len));
+      const std::string_view name(entry, static_cast<size_t>(colon ? colon - entry : len));
+      if (SecretHeaderName(name) || NameIs(entry, len, "host")) continue;
+    }
     // "Name: " with nothing after it would tell curl to drop the header;
     // "Name;" sends it empty, as the script asked.
     if (len >= 2 && entry[len - 1] == ' ' && entry[len - 2] == ':') {
@@ -202,7 +251,12 @@ unsigned CrackUrl(const char* encoded) {
       curl_url_get(u, CURLUPART_HOST, &host, 0);
       curl_url_get(u, CURLUPART_PATH, &path, 0);
       curl_url_get(u, CURLUPART_PORT, &port, CURLU_DEFAULT_PORT);
-      const char* fromHost = host ? std::strstr(encoded, host) : nullptr;
+      // The pane shows the URL from its host on: found in the URL as the log
+      // shows it, so that a user name that reads like the host cannot bring
+      // the password along.
+      std::string room;
+      const std::string shownUrl(UrlSecretsMasked(encoded, room));
+      const char* fromHost = host ? std::strstr(shownUrl.c_str(), host) : nullptr;
       TarvDebugLog("\nCrackUrl, host Len=%d,: ", host ? static_cast<int>(std::strlen(host)) : 0);
       ScreenPrintf("\nCrackUrl, host Len=%d,: %s", host ? static_cast<int>(std::strlen(host)) : 0,
                    fromHost ? fromHost : "");
@@ -232,14 +286,75 @@ CURL* Session(const Verb& v) {
   return gSession;
 }
 
+// The parts of a URL that say whose it is: scheme, host and port (the
+// scheme's own when the URL names none).  Empty when it cannot be read.
+struct Origin {
+  std::string Scheme, Host, Port;
+  bool operator==(const Origin&) const = default;
+};
+
+std::string LowerCopy(const char* s) {
+  std::string out(s ? s : "");
+  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+Origin OriginOf(const char* url) {
+  Origin o;
+  CURLU* u = curl_url();
+  if (!u) return o;
+  if (curl_url_set(u, CURLUPART_URL, url, 0) == CURLUE_OK) {
+    char* part = nullptr;
+    if (curl_url_get(u, CURLUPART_SCHEME, &part, 0) == CURLUE_OK) o.Scheme = LowerCopy(part);
+    curl_free(part);
+    part = nullptr;
+    if (curl_url_get(u, CURLUPART_HOST, &part, 0) == CURLUE_OK) o.Host = LowerCopy(part);
+    curl_free(part);
+    part = nullptr;
+    if (curl_url_get(u, CURLUPART_PORT, &part, CURLU_DEFAULT_PORT) == CURLUE_OK) o.Port = LowerCopy(part);
+    curl_free(part);
+  }
+  curl_url_cleanup(u);
+  return o;
+}
+
+// The user name and password of the script's URL, decoded, which curl sends
+// as Basic credentials: a redirect to the same host gets them again.
+struct UserInfo {
+  std::string User, Password;
+  bool Given = false;
+};
+
+UserInfo UserInfoOf(const char* url) {
+  UserInfo info;
+  CURLU* u = curl_url();
+  if (!u) return info;
+  if (curl_url_set(u, CURLUPART_URL, url, 0) == CURLUE_OK) {
+    char* part = nullptr;
+    if (curl_url_get(u, CURLUPART_USER, &part, CURLU_URLDECODE) == CURLUE_OK && part) {
+      info.User = part;
+      info.Given = true;
+    }
+    curl_free(part);
+    part = nullptr;
+    if (curl_url_get(u, CURLUPART_PASSWORD, &part, CURLU_URLDECODE) == CURLUE_OK && part)
+      info.Password = part;
+    curl_free(part);
+  }
+  curl_url_cleanup(u);
+  return info;
+}
+
 int Request(const Verb& v) {
   HandlerBegin();
   // The body of a POST: the pairs without their leading '&'.  They are used
   // by this request whatever becomes of it.
   char body[WEB_BUF] = {};
   int bodyLen = 0;
+  std::string room;
   if (v.Post) {
-    TarvDebugLogEscaped("\nsgWeb.url={%s}", sgWeb.url.data());
+    const std::string_view shown = UrlSecretsMasked(sgWeb.url.data(), room);
+    TarvDebugLogEscaped("\nsgWeb.url={%.*s}", static_cast<int>(shown.size()), shown.data());
     if (sgWeb.varBufLen > 1) {
       bodyLen = sgWeb.varBufLen - 1;
       std::memcpy(body, sgWeb.varBuf.data() + 1, bodyLen);
@@ -254,7 +369,10 @@ int Request(const Verb& v) {
     sgWeb.url[urlLen + sgWeb.varBufLen] = 0;
     sgWeb.varBufLen = 0;
   }
-  if (!v.Post) TarvDebugLogEscaped("\nsgWeb.url=[%s]", sgWeb.url.data());
+  if (!v.Post) {
+    const std::string_view shown = UrlSecretsMasked(sgWeb.url.data(), room);
+    TarvDebugLogEscaped("\nsgWeb.url=[%.*s]", static_cast<int>(shown.size()), shown.data());
+  }
 
   char encoded[3 * WEB_BUF + 1];
   const int urlLen = static_cast<int>(strnlen(sgWeb.url.data(), WEB_BUF));
@@ -271,15 +389,12 @@ int Request(const Verb& v) {
 
   BodySink sink;
   sink.Name = v.Name;
-  curl_slist* headers = BuildHeaders();
-  curl_easy_setopt(curl, CURLOPT_URL, encoded);
   curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(curl, CURLOPT_MAXREDIRS, kMaxRedirects);
+  // Redirects are followed here, one request each, so that the headers of
+  // each can be chosen by where it goes.
+  curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
   curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
   curl_easy_setopt(curl, CURLOPT_USERAGENT, kUserAgent);
-  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
   curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, kReceiveTimeoutS);
@@ -298,8 +413,60 @@ int Request(const Verb& v) {
     curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(bodyLen));
     curl_easy_setopt(curl, CURLOPT_COPYPOSTFIELDS, body);
   }
-  const CURLcode rc = curl_easy_perform(curl);
-  curl_slist_free_all(headers);
+
+  // The script's URL names the host its credential headers and its user
+  // name and password are for; a redirect to any other (scheme, name or
+  // port) gets none of them.
+  const Origin home = OriginOf(encoded);
+  const UserInfo user = UserInfoOf(encoded);
+  std::string target = encoded;
+  bool post = v.Post;
+  CURLcode rc = CURLE_OK;
+  for (int hop = 0;; hop++) {
+    const bool sameHost = !home.Host.empty() && OriginOf(target.c_str()) == home;
+    curl_slist* headers = BuildHeaders(sameHost, hop == 0);
+    curl_easy_setopt(curl, CURLOPT_URL, target.c_str());
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+    if (hop > 0) {
+      const bool again = sameHost && user.Given;
+      curl_easy_setopt(curl, CURLOPT_USERNAME, again ? user.User.c_str() : nullptr);
+      curl_easy_setopt(curl, CURLOPT_PASSWORD, again ? user.Password.c_str() : nullptr);
+    }
+    sink.Secure = StartsIgnoringCase(target, "https:");
+    rc = curl_easy_perform(curl);
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
+    curl_slist_free_all(headers);
+    if (rc != CURLE_OK || sink.Low) break;
+    char* next = nullptr;
+    curl_easy_getinfo(curl, CURLINFO_REDIRECT_URL, &next);
+    if (!FollowsRedirect(sink)) {
+      if (sink.Status >= 300 && sink.Status < 400 && sink.Location) {
+        const std::string_view shown = UrlSecretsMasked(next ? next : "", room);
+        TarvDebugLogEscaped("\n%s: redirect to [%.*s] not followed", v.Name,
+                            static_cast<int>(shown.size()), shown.data());
+        HtmlLogWarning("%s: a redirect from https to http is not followed", v.Name);
+      }
+      break;
+    }
+    if (hop == kMaxRedirects) {
+      rc = CURLE_TOO_MANY_REDIRECTS;
+      break;
+    }
+    if (!next || !*next || std::strlen(next) > 3 * WEB_BUF) {
+      rc = CURLE_URL_MALFORMAT;
+      break;
+    }
+    target = next;
+    const std::string_view shown = UrlSecretsMasked(target, room);
+    TarvDebugLogEscaped("\n%s: redirect to [%.*s]", v.Name, static_cast<int>(shown.size()),
+                        shown.data());
+    // A moved or seen-other POST goes on as a GET, as browsers do; 307 and
+    // 308 send it again with its body.
+    if (post && sink.Status >= 301 && sink.Status <= 303) {
+      post = false;
+      curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
+    }
+  }
 
   if (sink.RawFits && sink.RawLen > 0 && TarvLogLevel() >= 4) {
     // A cookie the server sets is a credential as much as one sent to it.
@@ -380,13 +547,19 @@ int web_add_var_a3() {
 int web_add_header_a3_value_a5() {
   sgRun.StepRunState = ENDOK;
   if (ArgCheckLength(3, kHeaderArgMax, -3) != 0) return -3;
-  const int nameLen = igL[3];
+  // The name is sent without the blanks around it, which would make the
+  // header line malformed.
+  const char* name = agA[3];
+  int nameLen = igL[3];
+  while (nameLen > 0 && (name[0] == ' ' || name[0] == '\t')) name++, nameLen--;
+  while (nameLen > 0 && (name[nameLen - 1] == ' ' || name[nameLen - 1] == '\t')) nameLen--;
+  if (nameLen == 0) return NmsRunError(-3, "Length of Arg 3 is :%d  < 1 !", nameLen);
   const int valueLen = igL[5];
   if (valueLen < 0) return NmsRunError(-5, "Length of Arg 5 is :%d  < 0 !", valueLen);
   if (valueLen > kHeaderArgMax) return NmsRunError(-5, "Length of Arg 5 is :%d > 1020 !", valueLen);
   // A line break would end the header and start another the script never
   // added.
-  if (HasCrLf(agA[3], nameLen)) return NmsRunError(-3, "Arg 3 holds CR or LF, error!");
+  if (HasCrLf(name, nameLen)) return NmsRunError(-3, "Arg 3 holds CR or LF, error!");
   if (HasCrLf(agA[5], valueLen)) return NmsRunError(-5, "Arg 5 holds CR or LF, error!");
   if (int64_t{sgWeb.HeadLen} + 2 + nameLen + valueLen + 1 > WEB_BUF)
     return NmsRunError(-9, "HeadBuf Too Small,need len=%d, error!", nameLen + valueLen);
@@ -396,7 +569,7 @@ int web_add_header_a3_value_a5() {
   sgWeb.HeadOff[k] = sgWeb.HeadLen;
   sgWeb.HeadSize[k] = nameLen + valueLen + 2;
   char* p = sgWeb.HeadBuf.data() + sgWeb.HeadLen;
-  std::memcpy(p, agA[3], nameLen);
+  std::memcpy(p, name, nameLen);
   p += nameLen;
   *p++ = ':';
   *p++ = ' ';

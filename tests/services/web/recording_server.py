@@ -1,6 +1,7 @@
 """Recording peer of the web client: appends each request's line and headers,
 as received, to a file and answers every GET with a body of its own ("ok"),
-so that nothing the client sent comes back to it.
+so that nothing the client sent comes back to it.  Its answer sets two
+cookies, the second after a bare CR inside another header's line.
 
 usage: recording_server.py PORT FILE
 Listens on 127.0.0.1 only.
@@ -18,6 +19,7 @@ class Recorder(http.server.BaseHTTPRequestHandler):
             f.write(head + "\n")
         self.send_response(200)
         self.send_header("Set-Cookie", "id=SERVERCOOKIE5; Path=/")
+        self.send_header("X-B", "q\rSet-Cookie: e=BARECRCOOKIE6")
         self.send_header("Content-Length", "3")
         self.end_headers()
         self.wfile.write(b"ok\n")
