@@ -33,7 +33,8 @@ class TextScript : public ::testing::Test {
 
 TEST_F(TextScript, AddFromFileNeverReadsPastItsRoom) {
   // A text grown by text.replace beyond the file statement's own limit
-  // leaves it no room at all, instead of a negative one.
+  // leaves it no room at all, instead of a negative one: nothing of the
+  // file is kept, and that is the statement's error.
   const std::string big = dir.Write("big.bin", std::string(4194260, 'q') + "aaaa");
   dir.Write("more.bin", std::string(100, 'm'));
   Run("text.add from file {" + big + "}\n"
@@ -44,7 +45,8 @@ TEST_F(TextScript, AddFromFileNeverReadsPastItsRoom) {
       [] { std::memset(sgRun.Text.data() + 4194265, '.', 41); });
   EXPECT_EQ(Code(5), 0);
   ASSERT_EQ(sgRun.TextLen, 4194272);
-  EXPECT_EQ(Code(6), 0);
+  EXPECT_EQ(Code(6), -1);
+  EXPECT_NE(ErrorOn(6).find("kept=[0] of [100] bytes of file"), std::string::npos) << ErrorOn(6);
   EXPECT_EQ(sgRun.TextLen, 4194272);
   EXPECT_EQ(std::string(sgRun.Text.data() + 4194257, 16), "qqqqaaaaaaaaaaaa");
   EXPECT_EQ(std::string(sgRun.Text.data() + 4194273, 33), std::string(33, '.'));
