@@ -57,7 +57,7 @@ Value ArrayOf(Interpreter&, Args a) {
 
 Value CreateObject(Interpreter& in, Args a) {
   const std::string prog_id = ToString(a[0]);
-  std::shared_ptr<Object> obj = in.factory() ? in.factory()->Create(prog_id) : nullptr;
+  std::shared_ptr<Object> obj = in.MakeObject(prog_id);
   if (!obj) ThrowRuntime(kErrCannotCreateObject);
   return Value::Object(std::move(obj));
 }

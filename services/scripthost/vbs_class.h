@@ -37,6 +37,10 @@ class ClassInstance : public Object, public std::enable_shared_from_this<ClassIn
       : cls_(cls), runtime_(std::move(runtime)) {
     runtime_->live.insert(this);
   }
+  ~ClassInstance() override {
+    for (Value& f : fields) ReleaseLater(f);
+    ReleaseNow();
+  }
   std::string TypeName() const override { return cls_.name; }
   Value GetProperty(std::string_view name, std::span<const Value> args) override;
   void SetProperty(std::string_view name, std::span<const Value> args, const Value& value) override;

@@ -235,8 +235,11 @@ class Interpreter::EntryScope {
   explicit EntryScope(Interpreter& in) : in_(in), outer_(in.stack_base_ == nullptr) {
     if (outer_) {
       in_.stack_base_ = static_cast<const char*>(__builtin_frame_address(0));
-      const std::uint64_t now = in_.memory_budget_ == 0 ? 0 : ResidentBytes();
-      saved_ceiling_ = SetMemoryCeiling(now == 0 ? 0 : now + in_.memory_budget_);
+      // The budget counts from the first entry: what the top-level code
+      // still holds when TarvMain runs is part of the same run.
+      if (in_.memory_budget_ != 0 && in_.memory_base_ == 0) in_.memory_base_ = ResidentBytes();
+      const std::uint64_t base = in_.memory_budget_ == 0 ? 0 : in_.memory_base_;
+      saved_ceiling_ = SetMemoryCeiling(base == 0 ? 0 : base + in_.memory_budget_);
     }
     in_.tick_ = 0;
   }
@@ -256,7 +259,29 @@ class Interpreter::EntryScope {
 };
 
 Interpreter::Interpreter(ObjectFactory* factory) : factory_(factory), class_runtime_(NewClassRuntime(this)) {}
-Interpreter::~Interpreter() { CloseClassRuntime(class_runtime_); }
+Interpreter::~Interpreter() {
+  CloseClassRuntime(class_runtime_);
+  // Whatever an object still holds goes now: a cycle among objects made by
+  // this run is broken, and freeing what it held may free later ones.
+  std::vector<Value> held;
+  for (const std::weak_ptr<Object>& w : made_) {
+    if (const std::shared_ptr<Object> obj = w.lock()) obj->GiveUpValues(held);
+    held.clear();
+  }
+}
+
+std::shared_ptr<Object> Interpreter::MakeObject(std::string_view prog_id) {
+  std::shared_ptr<Object> obj = factory_ ? factory_->Create(prog_id) : nullptr;
+  if (!obj) return obj;
+  if (made_.size() >= made_bound_) {
+    std::erase_if(made_, [](const std::weak_ptr<Object>& w) { return w.expired(); });
+    // Dropping them again only once as many again have been made keeps
+    // each object's cost constant however many stay alive.
+    made_bound_ = std::max<std::size_t>(1024, 2 * made_.size());
+  }
+  made_.push_back(obj);
+  return obj;
+}
 
 void Interpreter::CheckDeadline() const {
   if (!deadline_ || Clock::now() < *deadline_) return;
@@ -1261,7 +1286,7 @@ Value Interpreter::WithObject(const Expr& e) {
 Value Interpreter::EvalNew(const Expr& e) {
   if (const auto it = classes_.find(e.key); it != classes_.end()) return NewInstance(*it->second);
   std::shared_ptr<Object> obj;
-  if (factory_ && e.key == "regexp") obj = factory_->Create("VBScript.RegExp");
+  if (e.key == "regexp") obj = MakeObject("VBScript.RegExp");
   if (!obj) ThrowRuntime(kErrClassNotDefined);
   return Value::Object(std::move(obj));
 }
