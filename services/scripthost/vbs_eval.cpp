@@ -985,14 +985,20 @@ void Interpreter::ExecDim(const Stmt& s) {
       *slot = Value::Array(NewArray(bounds, !bounds.empty()));
       continue;
     }
-    // ReDim: the bounds are numbers before the array is looked at, so a bad
-    // bound is a Type mismatch even for an array that cannot be resized.
+    // ReDim: a fixed array refuses before its new bounds are made numbers;
+    // with Preserve the bounds are numbers first, so a bad bound is a Type
+    // mismatch even for an array that cannot be resized.
     std::vector<Value> bounds = EvalArgs(item.bounds);
+    auto refuse_fixed = [&] {
+      const Value* slot = StoreTarget(name);
+      if (slot->kind() == Kind::Array && (slot->array()->fixed || slot->array()->locks > 0)) {
+        ThrowRuntime(kErrArrayFixed);
+      }
+    };
+    if (!s.flag) refuse_fixed();
     for (Value& b : bounds) b = Value::Long(ToLong(b));
+    if (s.flag) refuse_fixed();
     Value* slot = StoreTarget(name);
-    if (slot->kind() == Kind::Array && (slot->array()->fixed || slot->array()->locks > 0)) {
-      ThrowRuntime(kErrArrayFixed);
-    }
     std::shared_ptr<Array> fresh = NewArray(bounds, false);
     if (s.flag && slot->kind() == Kind::Array && !slot->array()->upper.empty()) {
       const Array& old = *slot->array();
@@ -1526,7 +1532,11 @@ Value Interpreter::CallBuiltinWith(const Builtin& b, const std::vector<ExprPtr>&
 Value Interpreter::CallBuiltin(const Builtin& b, std::span<const Value> args, bool statement) {
   if (args.size() < b.min_args || args.size() > b.max_args) ThrowRuntime(kErrWrongArgCount);
   if (b.use != Builtin::Use::Any && (b.use == Builtin::Use::Statement) != statement) [[unlikely]] {
-    ThrowRuntime(statement ? kErrBadVarType : kErrTypeMismatch);
+    if (!statement) ThrowRuntime(kErrTypeMismatch);
+    // A conversion's own error (of its argument) comes before the refusal
+    // of a conversion standing as a statement.
+    b.fn(*this, args);
+    ThrowRuntime(kErrBadVarType);
   }
   return b.fn(*this, args);
 }
