@@ -173,12 +173,17 @@ class ErrObj : public Object {
       const std::int32_t asked = ToLong(args[0]);
       if (asked == 0) ThrowRuntime(kErrInvalidCall);
       e.number = RaisedNumber(asked);
-      e.source = args.size() > 1 && args[1].kind() != Kind::Empty ? ToString(args[1]) : "";
-      e.description = args.size() > 2 && args[2].kind() != Kind::Empty
-                          ? ToString(args[2])
-                          : std::string(ErrorDescription(e.number));
-      if (args.size() > 3 && args[3].kind() != Kind::Empty) e.help_file = ToString(args[3]);
-      if (args.size() > 4 && args[4].kind() != Kind::Empty) e.help_context = ToLong(args[4]);
+      // What the call leaves out is what Err still holds, unless cleared.
+      const Error& held = in_.err();
+      auto given = [&](std::size_t i) {
+        return args.size() > i && args[i].kind() != Kind::Empty && !IsMissing(args[i]);
+      };
+      e.source = given(1) ? ToString(args[1]) : held.source;
+      e.description = given(2) ? ToString(args[2])
+                      : held.description.empty() ? std::string(ErrorDescription(e.number))
+                                                 : held.description;
+      e.help_file = given(3) ? ToString(args[3]) : held.help_file;
+      e.help_context = given(4) ? ToLong(args[4]) : held.help_context;
       throw ScriptError(std::move(e));
     }
     if (name.empty() && args.empty()) return GetProperty(name, args);
