@@ -24,6 +24,7 @@ TEST(SysVbscriptBinary, InstancesAndClassEnds) {
 
 TEST(SysVbscriptBinary, TextFunctionArguments) {
   vbstest::CheckCasesInBinary("functions.cases", "text of Null");
+  vbstest::CheckCasesInBinary("bytes.cases", "text of Null");
   vbstest::CheckCasesInBinary("functions.cases", "Split refuses");
 }
 
