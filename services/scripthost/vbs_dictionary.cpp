@@ -123,12 +123,10 @@ class Dictionary : public BuiltinObject {
     return true;
   }
 
-  void GiveUpValues(std::vector<Value>& out) override {
-    for (auto& [k, v] : entries_) {
-      out.push_back(std::move(k));
-      out.push_back(std::move(v));
-    }
-    entries_.clear();
+  void GiveUpValues() override {
+    // Emptied first: what freeing the entries frees finds it empty.
+    std::vector<std::pair<Value, Value>> gone;
+    gone.swap(entries_);
     index_.clear();
   }
 
@@ -189,9 +187,9 @@ class Collection : public BuiltinObject {
     out.insert(out.end(), items_.begin(), items_.end());
     return true;
   }
-  void GiveUpValues(std::vector<Value>& out) override {
-    for (Value& v : items_) out.push_back(std::move(v));
-    items_.clear();
+  void GiveUpValues() override {
+    std::vector<Value> gone;
+    gone.swap(items_);
   }
 
  private:

@@ -268,10 +268,8 @@ Interpreter::~Interpreter() {
   CloseClassRuntime(class_runtime_);
   // Whatever an object still holds goes now: a cycle among objects made by
   // this run is broken, and freeing what it held may free later ones.
-  std::vector<Value> held;
   for (const std::weak_ptr<Object>& w : made_) {
-    if (const std::shared_ptr<Object> obj = w.lock()) obj->GiveUpValues(held);
-    held.clear();
+    if (const std::shared_ptr<Object> obj = w.lock()) obj->GiveUpValues();
   }
 }
 

@@ -39,10 +39,10 @@ class Object {
     return false;
   }
 
-  // At the end of the run that made it: moves every script value the object
-  // holds into `out`, so that objects holding one another (a cycle) no longer
+  // At the end of the run that made it: lets go of every script value the
+  // object holds, so that objects holding one another (a cycle) no longer
   // keep each other alive.
-  virtual void GiveUpValues(std::vector<Value>& out) { (void)out; }
+  virtual void GiveUpValues() {}
 };
 
 // What CreateObject may make. A run without a factory can create nothing.
