@@ -42,16 +42,16 @@ Value ChrB(Interpreter&, Args a) {
 
 Value LeftB(Interpreter&, Args a) {
   const Plain x(a[0]);
-  if (IsNull(*x)) return *x;
   const std::int64_t n = ByteCount(a[1]);
+  if (IsNull(*x)) return *x;
   const std::string b = UnitBytes(ToString(*x));
   return FromBytes(std::string_view(b).substr(0, static_cast<std::size_t>(std::min<std::int64_t>(n, b.size()))));
 }
 
 Value RightB(Interpreter&, Args a) {
   const Plain x(a[0]);
-  if (IsNull(*x)) return *x;
   const std::int64_t n = ByteCount(a[1]);
+  if (IsNull(*x)) return *x;
   const std::string b = UnitBytes(ToString(*x));
   if (n >= static_cast<std::int64_t>(b.size())) return FromBytes(b);
   return FromBytes(std::string_view(b).substr(b.size() - static_cast<std::size_t>(n)));
@@ -60,14 +60,15 @@ Value RightB(Interpreter&, Args a) {
 Value MidB(Interpreter&, Args a) {
   if (IsNull(a[1]) || (HasArg(a, 2) && IsNull(a[2]))) ThrowRuntime(kErrInvalidUseOfNull);
   const Plain x(a[0]);
-  if (IsNull(*x)) return *x;
   const std::int32_t start = ToLong(a[1]);
   if (start < 1) ThrowRuntime(kErrInvalidCall);
+  const std::int64_t n = HasArg(a, 2) ? ByteCount(a[2]) : 0;
+  if (IsNull(*x)) return *x;
   const std::string b = UnitBytes(ToString(*x));
   const std::size_t from = std::min<std::size_t>(static_cast<std::size_t>(start) - 1, b.size());
   const std::string_view rest = std::string_view(b).substr(from);
   if (!HasArg(a, 2)) return FromBytes(rest);
-  return FromBytes(rest.substr(0, static_cast<std::size_t>(std::min<std::int64_t>(ByteCount(a[2]), rest.size()))));
+  return FromBytes(rest.substr(0, static_cast<std::size_t>(std::min<std::int64_t>(n, rest.size()))));
 }
 
 // InStrB([start,] hay, needle[, compare]): byte positions, always binary.

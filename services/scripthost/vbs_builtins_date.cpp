@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "services/scripthost/vbs_builtins.h"
+#include "services/scripthost/vbs_class.h"
 #include "services/scripthost/vbs_date.h"
 
 namespace tarv::vbs {
@@ -93,7 +94,7 @@ Value TimeValue(Interpreter&, Args a) {
 }
 
 Value IsDate(Interpreter&, Args a) {
-  if (a[0].kind() == Kind::Object && !a[0].object()) return Value::Boolean(false);
+  if (a[0].kind() == Kind::Object && (!a[0].object() || WithoutDefault(a[0]))) return Value::Boolean(false);
   const Plain p(a[0]);
   const Value& x = *p;
   if (x.kind() == Kind::Date) return Value::Boolean(true);

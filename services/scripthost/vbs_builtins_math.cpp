@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "services/scripthost/vbs_builtins.h"
+#include "services/scripthost/vbs_class.h"
 #include "services/scripthost/vbs_date.h"
 #include "services/scripthost/vbs_eval.h"
 
@@ -158,7 +159,7 @@ Value CByte(Interpreter&, Args a) {
 }
 
 Value IsNumeric(Interpreter&, Args a) {
-  if (a[0].kind() == Kind::Object && !a[0].object()) return Value::Boolean(false);
+  if (a[0].kind() == Kind::Object && (!a[0].object() || WithoutDefault(a[0]))) return Value::Boolean(false);
   const Plain p(a[0]);
   const Value& x = *p;
   if (x.IsNumeric() || x.kind() == Kind::Empty) return Value::Boolean(true);

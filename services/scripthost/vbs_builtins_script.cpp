@@ -57,7 +57,7 @@ Value ArrayOf(Interpreter&, Args a) {
 
 Value CreateObject(Interpreter& in, Args a) {
   const std::string prog_id = ToString(a[0]);
-  std::shared_ptr<Object> obj = in.factory() ? in.factory()->Create(prog_id) : nullptr;
+  std::shared_ptr<Object> obj = in.MakeObject(prog_id);
   if (!obj) ThrowRuntime(kErrCannotCreateObject);
   return Value::Object(std::move(obj));
 }
@@ -158,7 +158,8 @@ Value IntConst(Interpreter&, Args) {
   return Value::Long(N);
 }
 
-// The colours and the vbMsgBox options are Longs whatever their value.
+// The colours, the vbMsgBox options and the engine's version numbers are
+// Longs whatever their value.
 template <int N>
 Value LongConst(Interpreter&, Args) {
   return Value::Long(N);
@@ -195,9 +196,9 @@ constexpr Builtin kScript[] = {
     {"lbound", 1, 2, Bound<false>},
     {"msgbox", 0, 5, NoInterface<kMsgBox>},
     {"scriptengine", 0, 0, TextConst<kEngineName>},
-    {"scriptenginebuildversion", 0, 0, IntConst<16384>},
-    {"scriptenginemajorversion", 0, 0, IntConst<5>},
-    {"scriptengineminorversion", 0, 0, IntConst<8>},
+    {"scriptenginebuildversion", 0, 0, LongConst<16384>},
+    {"scriptenginemajorversion", 0, 0, LongConst<5>},
+    {"scriptengineminorversion", 0, 0, LongConst<8>},
     {"setlocale", 1, 1, SetLocale},
     {"typename", 1, 1, TypeNameOf},
     {"ubound", 1, 2, Bound<true>},

@@ -36,32 +36,34 @@ Value Len(Interpreter&, Args a) {
   return Value::Long(static_cast<std::int32_t>(Units(s) - (EndsWithHalfUnit(s) ? 1 : 0)));
 }
 
+// A start or length out of range is refused even when the text is Null.
 Value Mid(Interpreter&, Args a) {
   if (IsNull(a[1]) || (HasArg(a, 2) && IsNull(a[2]))) ThrowRuntime(kErrInvalidUseOfNull);
   const Plain x(a[0]);
-  if (IsNull(*x)) return *x;
   const std::int32_t start = ToLong(a[1]);
   if (start < 1) ThrowRuntime(kErrInvalidCall);
+  const std::int64_t n = HasArg(a, 2) ? Count(a[2]) : 0;
+  if (IsNull(*x)) return *x;
   const std::string s = ToString(*x);
   const std::size_t b = ByteAt(s, start - 1);
   if (!HasArg(a, 2)) return Value::String(s.substr(b));
-  const std::int64_t n = Count(a[2]);
   const std::size_t e = b + ByteAt(std::string_view(s).substr(b), n);
   return Value::String(s.substr(b, e - b));
 }
 
 Value Left(Interpreter&, Args a) {
   const Plain x(a[0]);
+  const std::int64_t n = Count(a[1]);
   if (IsNull(*x)) return *x;
   const std::string s = ToString(*x);
-  return Value::String(s.substr(0, ByteAt(s, Count(a[1]))));
+  return Value::String(s.substr(0, ByteAt(s, n)));
 }
 
 Value Right(Interpreter&, Args a) {
   const Plain x(a[0]);
+  const std::int64_t n = Count(a[1]);
   if (IsNull(*x)) return *x;
   const std::string s = ToString(*x);
-  const std::int64_t n = Count(a[1]);
   const std::int64_t total = Units(s);
   if (n >= total) return Value::String(s);
   return Value::String(s.substr(ByteAt(s, total - n)));
@@ -170,6 +172,8 @@ Value Split(Interpreter&, Args a) {
   const std::string delim = HasArg(a, 1) ? ToString(a[1]) : " ";
   std::int32_t count = HasArg(a, 2) ? ToLong(a[2]) : -1;
   if (count < -1) ThrowRuntime(kErrInvalidCall);
+  // Split knows only the binary and the text comparison.
+  if (HasArg(a, 3) && ToLong(a[3]) == 2) ThrowRuntime(kErrInvalidCall);
   const bool text = TextMode(a, 3);
   std::vector<Value> parts;
   if (s.empty() || count == 0) return Value::Array(Array::Of(std::move(parts)));

@@ -48,6 +48,11 @@ ClassInstance* AsInstance(const Value& v) {
   return dynamic_cast<ClassInstance*>(v.object().get());
 }
 
+bool WithoutDefault(const Value& v) {
+  const ClassInstance* inst = AsInstance(v);
+  return inst && inst->cls().default_key.empty();
+}
+
 Interpreter& ClassInstance::In() const {
   if (!runtime_->in) ThrowRuntime(kErrObjectNotSet);
   return *runtime_->in;

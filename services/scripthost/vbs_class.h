@@ -37,6 +37,10 @@ class ClassInstance : public Object, public std::enable_shared_from_this<ClassIn
       : cls_(cls), runtime_(std::move(runtime)) {
     runtime_->live.insert(this);
   }
+  ~ClassInstance() override {
+    for (Value& f : fields) ReleaseLater(f);
+    ReleaseNow();
+  }
   std::string TypeName() const override { return cls_.name; }
   Value GetProperty(std::string_view name, std::span<const Value> args) override;
   void SetProperty(std::string_view name, std::span<const Value> args, const Value& value) override;
@@ -54,6 +58,9 @@ class ClassInstance : public Object, public std::enable_shared_from_this<ClassIn
 
 // The instance a value refers to, or null when it is no script class's.
 ClassInstance* AsInstance(const Value& v);
+// An instance of a class without a Default member: it has no plain value,
+// so it is neither a number nor a date.
+bool WithoutDefault(const Value& v);
 
 // A new runtime for an interpreter, and its end: every instance left loses
 // what it holds (so that cycles of references are freed too).

@@ -15,6 +15,13 @@ constexpr std::size_t kMaxEntries = 4u << 20;
 
 class Dictionary : public BuiltinObject {
  public:
+  ~Dictionary() override {
+    for (auto& [k, v] : entries_) {
+      ReleaseLater(k);
+      ReleaseLater(v);
+    }
+    ReleaseNow();
+  }
   std::string TypeName() const override { return "Dictionary"; }
 
   Value GetProperty(std::string_view name, std::span<const Value> args) override {
@@ -116,6 +123,13 @@ class Dictionary : public BuiltinObject {
     return true;
   }
 
+  void GiveUpValues() override {
+    // Emptied first: what freeing the entries frees finds it empty.
+    std::vector<std::pair<Value, Value>> gone;
+    gone.swap(entries_);
+    index_.clear();
+  }
+
  private:
   // Keys of equal value share one text: numbers by their value, text by its
   // bytes (folded in text mode), objects by identity.
@@ -151,6 +165,10 @@ class Collection : public BuiltinObject {
  public:
   Collection(std::string type_name, std::vector<Value> items)
       : type_name_(std::move(type_name)), items_(std::move(items)) {}
+  ~Collection() override {
+    for (Value& v : items_) ReleaseLater(v);
+    ReleaseNow();
+  }
   std::string TypeName() const override { return type_name_; }
   Value Call(std::string_view name, std::span<const Value> args) override {
     if (EqualsNoCase(name, "count")) {
@@ -168,6 +186,10 @@ class Collection : public BuiltinObject {
   bool Enumerate(std::vector<Value>& out) override {
     out.insert(out.end(), items_.begin(), items_.end());
     return true;
+  }
+  void GiveUpValues() override {
+    std::vector<Value> gone;
+    gone.swap(items_);
   }
 
  private:

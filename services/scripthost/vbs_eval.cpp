@@ -173,12 +173,17 @@ class ErrObj : public Object {
       const std::int32_t asked = ToLong(args[0]);
       if (asked == 0) ThrowRuntime(kErrInvalidCall);
       e.number = RaisedNumber(asked);
-      e.source = args.size() > 1 && args[1].kind() != Kind::Empty ? ToString(args[1]) : "";
-      e.description = args.size() > 2 && args[2].kind() != Kind::Empty
-                          ? ToString(args[2])
-                          : std::string(ErrorDescription(e.number));
-      if (args.size() > 3 && args[3].kind() != Kind::Empty) e.help_file = ToString(args[3]);
-      if (args.size() > 4 && args[4].kind() != Kind::Empty) e.help_context = ToLong(args[4]);
+      // What the call leaves out is what Err still holds, unless cleared.
+      const Error& held = in_.err();
+      auto given = [&](std::size_t i) {
+        return args.size() > i && args[i].kind() != Kind::Empty && !IsMissing(args[i]);
+      };
+      e.source = given(1) ? ToString(args[1]) : held.source;
+      e.description = given(2) ? ToString(args[2])
+                      : held.description.empty() ? std::string(ErrorDescription(e.number))
+                                                 : held.description;
+      e.help_file = given(3) ? ToString(args[3]) : held.help_file;
+      e.help_context = given(4) ? ToLong(args[4]) : held.help_context;
       throw ScriptError(std::move(e));
     }
     if (name.empty() && args.empty()) return GetProperty(name, args);
@@ -235,8 +240,11 @@ class Interpreter::EntryScope {
   explicit EntryScope(Interpreter& in) : in_(in), outer_(in.stack_base_ == nullptr) {
     if (outer_) {
       in_.stack_base_ = static_cast<const char*>(__builtin_frame_address(0));
-      const std::uint64_t now = in_.memory_budget_ == 0 ? 0 : ResidentBytes();
-      saved_ceiling_ = SetMemoryCeiling(now == 0 ? 0 : now + in_.memory_budget_);
+      // The budget counts from the first entry: what the top-level code
+      // still holds when TarvMain runs is part of the same run.
+      if (in_.memory_budget_ != 0 && in_.memory_base_ == 0) in_.memory_base_ = ResidentBytes();
+      const std::uint64_t base = in_.memory_budget_ == 0 ? 0 : in_.memory_base_;
+      saved_ceiling_ = SetMemoryCeiling(base == 0 ? 0 : base + in_.memory_budget_);
     }
     in_.tick_ = 0;
   }
@@ -256,7 +264,27 @@ class Interpreter::EntryScope {
 };
 
 Interpreter::Interpreter(ObjectFactory* factory) : factory_(factory), class_runtime_(NewClassRuntime(this)) {}
-Interpreter::~Interpreter() { CloseClassRuntime(class_runtime_); }
+Interpreter::~Interpreter() {
+  CloseClassRuntime(class_runtime_);
+  // Whatever an object still holds goes now: a cycle among objects made by
+  // this run is broken, and freeing what it held may free later ones.
+  for (const std::weak_ptr<Object>& w : made_) {
+    if (const std::shared_ptr<Object> obj = w.lock()) obj->GiveUpValues();
+  }
+}
+
+std::shared_ptr<Object> Interpreter::MakeObject(std::string_view prog_id) {
+  std::shared_ptr<Object> obj = factory_ ? factory_->Create(prog_id) : nullptr;
+  if (!obj) return obj;
+  if (made_.size() >= made_bound_) {
+    std::erase_if(made_, [](const std::weak_ptr<Object>& w) { return w.expired(); });
+    // Dropping them again only once as many again have been made keeps
+    // each object's cost constant however many stay alive.
+    made_bound_ = std::max<std::size_t>(1024, 2 * made_.size());
+  }
+  made_.push_back(obj);
+  return obj;
+}
 
 void Interpreter::CheckDeadline() const {
   if (!deadline_ || Clock::now() < *deadline_) return;
@@ -960,14 +988,20 @@ void Interpreter::ExecDim(const Stmt& s) {
       *slot = Value::Array(NewArray(bounds, !bounds.empty()));
       continue;
     }
-    // ReDim: the bounds are numbers before the array is looked at, so a bad
-    // bound is a Type mismatch even for an array that cannot be resized.
+    // ReDim: a fixed array refuses before its new bounds are made numbers;
+    // with Preserve the bounds are numbers first, so a bad bound is a Type
+    // mismatch even for an array that cannot be resized.
     std::vector<Value> bounds = EvalArgs(item.bounds);
+    auto refuse_fixed = [&] {
+      const Value* slot = StoreTarget(name);
+      if (slot->kind() == Kind::Array && (slot->array()->fixed || slot->array()->locks > 0)) {
+        ThrowRuntime(kErrArrayFixed);
+      }
+    };
+    if (!s.flag) refuse_fixed();
     for (Value& b : bounds) b = Value::Long(ToLong(b));
+    if (s.flag) refuse_fixed();
     Value* slot = StoreTarget(name);
-    if (slot->kind() == Kind::Array && (slot->array()->fixed || slot->array()->locks > 0)) {
-      ThrowRuntime(kErrArrayFixed);
-    }
     std::shared_ptr<Array> fresh = NewArray(bounds, false);
     if (s.flag && slot->kind() == Kind::Array && !slot->array()->upper.empty()) {
       const Array& old = *slot->array();
@@ -1261,7 +1295,7 @@ Value Interpreter::WithObject(const Expr& e) {
 Value Interpreter::EvalNew(const Expr& e) {
   if (const auto it = classes_.find(e.key); it != classes_.end()) return NewInstance(*it->second);
   std::shared_ptr<Object> obj;
-  if (factory_ && e.key == "regexp") obj = factory_->Create("VBScript.RegExp");
+  if (e.key == "regexp") obj = MakeObject("VBScript.RegExp");
   if (!obj) ThrowRuntime(kErrClassNotDefined);
   return Value::Object(std::move(obj));
 }
@@ -1501,7 +1535,11 @@ Value Interpreter::CallBuiltinWith(const Builtin& b, const std::vector<ExprPtr>&
 Value Interpreter::CallBuiltin(const Builtin& b, std::span<const Value> args, bool statement) {
   if (args.size() < b.min_args || args.size() > b.max_args) ThrowRuntime(kErrWrongArgCount);
   if (b.use != Builtin::Use::Any && (b.use == Builtin::Use::Statement) != statement) [[unlikely]] {
-    ThrowRuntime(statement ? kErrBadVarType : kErrTypeMismatch);
+    if (!statement) ThrowRuntime(kErrTypeMismatch);
+    // A conversion's own error (of its argument) comes before the refusal
+    // of a conversion standing as a statement.
+    b.fn(*this, args);
+    ThrowRuntime(kErrBadVarType);
   }
   return b.fn(*this, args);
 }

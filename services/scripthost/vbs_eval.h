@@ -51,6 +51,11 @@ class Interpreter {
   std::optional<Clock::time_point> deadline() const { return deadline_; }
 
   ObjectFactory* factory() const { return factory_; }
+  // An object of the factory's (null when none is known by that name),
+  // kept in mind until the interpreter ends: then every one still alive
+  // gives up what it holds, so that objects holding one another (in any mix
+  // with arrays and class instances) do not outlive the run.
+  std::shared_ptr<Object> MakeObject(std::string_view prog_id);
 
   // How much the process may grow while this interpreter runs; 0: no budget
   // beyond the size limits of single pieces.
@@ -219,12 +224,15 @@ class Interpreter {
   int tick_ = 0;
   unsigned memory_ticks_ = 0;
   std::uint64_t memory_budget_ = kMemoryBudget;
+  std::uint64_t memory_base_ = 0;  // resident size at the first entry
   const char* stack_base_ = nullptr;
   Error err_;
   std::shared_ptr<Object> err_object_;
   std::shared_ptr<Object> wscript_;
   std::unordered_map<std::string, const ClassDecl*> classes_;
   std::shared_ptr<ClassRuntime> class_runtime_;
+  std::vector<std::weak_ptr<Object>> made_;  // MakeObject's, for the end
+  std::size_t made_bound_ = 1024;  // past this many the expired ones are dropped
   friend class ProcRef;
   friend class ClassInstance;
   friend class ErrObj;

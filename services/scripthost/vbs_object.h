@@ -38,6 +38,11 @@ class Object {
     (void)out;
     return false;
   }
+
+  // At the end of the run that made it: lets go of every script value the
+  // object holds, so that objects holding one another (a cycle) no longer
+  // keep each other alive.
+  virtual void GiveUpValues() {}
 };
 
 // What CreateObject may make. A run without a factory can create nothing.

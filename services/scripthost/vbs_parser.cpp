@@ -182,6 +182,8 @@ class Parser {
         proc->is_private = !is_public;
         proc->is_default = is_default;
         AddMethod(*cls, std::move(proc));
+        // End Sub (or Function, Property) and End Class may share a line.
+        if (IsWord("end")) continue;
       } else {
         // Variables are declared with Dim, Public or Private; nothing else
         // stands in a class.

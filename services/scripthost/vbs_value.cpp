@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <new>
 
 #include <unistd.h>
 
@@ -155,6 +156,38 @@ std::size_t Array::Offset(std::span<const Value> indices) const {
     stride *= static_cast<std::size_t>(upper[d]) + 1;
   }
   return offset;
+}
+
+namespace {
+thread_local std::vector<Value> tReleasing;
+thread_local bool tDraining = false;
+}  // namespace
+
+void ReleaseLater(Value& v) {
+  const bool last = (v.kind() == Kind::Array && v.array().use_count() == 1) ||
+                    (v.kind() == Kind::Object && v.object().use_count() == 1);
+  if (!last) return;
+  try {
+    tReleasing.push_back(std::move(v));
+  } catch (const std::bad_alloc&) {
+    // No room to queue it: it is freed where it is, one level deeper.
+  }
+}
+
+void ReleaseNow() {
+  if (tDraining) return;  // an outer ReleaseNow is emptying the list
+  tDraining = true;
+  while (!tReleasing.empty()) {
+    Value doomed = std::move(tReleasing.back());
+    tReleasing.pop_back();
+    doomed = Value();  // freeing it may queue what it held, behind it
+  }
+  tDraining = false;
+}
+
+Array::~Array() {
+  for (Value& v : items) ReleaseLater(v);
+  ReleaseNow();
 }
 
 std::shared_ptr<Array> Array::Of(std::vector<Value> values) {

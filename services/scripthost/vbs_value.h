@@ -215,9 +215,22 @@ class Value {
       data_;
 };
 
+// Arrays and objects nest as deep as a script makes them (each holding the
+// next); freeing one inside the destructor of the one that held it would
+// recurse that deep. A holder's destructor instead hands each value it held
+// last to ReleaseLater and then calls ReleaseNow: the outermost ReleaseNow
+// frees them one after another, so the stack stays flat at any depth.
+void ReleaseLater(Value& v);
+void ReleaseNow();
+
 // A VBScript array: every dimension counts from 0; the first index runs
 // fastest in `items`, so growing the last dimension keeps every element.
 struct Array {
+  Array() = default;
+  Array(const Array&) = default;
+  Array& operator=(const Array&) = default;
+  ~Array();
+
   std::vector<std::int32_t> upper;  // upper bound of each dimension; -1: none
   std::vector<Value> items;
   bool fixed = false;  // declared with its size: no ReDim

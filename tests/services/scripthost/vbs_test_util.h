@@ -12,6 +12,7 @@
 
 #include "services/scripthost/script_host.h"
 #include "tests/engine/harness.h"
+#include "tests/services/binary_run.h"
 #include "tests/services/case_rows.h"
 
 namespace vbstest {
@@ -118,6 +119,55 @@ inline void CheckCases(const std::string& file) {
   for (std::size_t i = 0; i < cases.size(); ++i) {
     EXPECT_EQ(got[i], cases[i].expected.starts_with("#") ? "#" : cases[i].expected) << cases[i].name << "\n" << scripts[i];
   }
+}
+
+// The cases of a file whose name starts with `topic`, each run as a
+// sys.vbscript statement of one run of the built program. A failure is read
+// from the run error the statement reports ("#n line l"); one found before
+// TarvMain runs is left to the step's guard, which names no number: it reads
+// as a bare "#", and so does such a case's expected failure.
+inline void CheckCasesInBinary(const std::string& file, const std::string& topic) {
+  std::vector<ScriptCase> cases;
+  for (ScriptCase& c : LoadCases(file)) {
+    if (c.name.starts_with(topic)) cases.push_back(std::move(c));
+  }
+  ASSERT_FALSE(cases.empty()) << file << ": " << topic;
+  const tarvtest::TempDir dir;
+  constexpr char kEnd = '\x1e';  // between the records of the cases
+  std::string nms;
+  std::size_t failures = 0;
+  for (const ScriptCase& c : cases) {
+    nms += "var {vbscript.return} value {#}\nsys.vbscript {" + AsArgument(InFolder(c.script, dir)) + "}\n";
+    nms += "text.add {~run.errors~|~vbscript.return~%1E}\n";
+    failures += c.expected.starts_with("#");
+  }
+  for (std::size_t k = 1; k <= failures; ++k) nms += "text.add {~run.error." + std::to_string(k) + "~%1E}\n";
+  std::vector<std::string> records;
+  std::istringstream saved(tarvtest::RunSaved(dir, "cases.nms", nms));
+  for (std::string r; std::getline(saved, r, kEnd);) records.push_back(r);
+  ASSERT_EQ(records.size(), cases.size() + failures) << "every case and every error is saved";
+  std::size_t errors = 0;
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const ScriptCase& c = cases[i];
+    const std::string& r = records[i];
+    const std::size_t bar = r.find('|');
+    ASSERT_NE(bar, std::string::npos) << r;
+    std::string got = r.substr(bar + 1);
+    if (std::stoul(r.substr(0, bar)) > errors) {
+      // "... COM Error:{ Line 3,Column 14,... GetNumber:13}."
+      errors = std::stoul(r.substr(0, bar));
+      const std::string e = errors <= failures ? records[cases.size() + errors - 1] : "";
+      const std::size_t line = e.find("COM Error:{ Line "), column = e.find(",Column "), number = e.find("GetNumber:");
+      got = "#";
+      if (line != std::string::npos && column != std::string::npos && number != std::string::npos) {
+        got += std::to_string(std::stol(e.substr(number + 10))) + " line " + std::to_string(std::stol(e.substr(line + 17)));
+        if (c.expected.find(" column ") != std::string::npos) got += " column " + std::to_string(std::stol(e.substr(column + 8)));
+      }
+    }
+    const bool before_main = c.expected.starts_with("#1") && c.expected.size() > 5 && c.expected[5] == ' ';
+    EXPECT_EQ(got, before_main ? "#" : c.expected) << c.name << "\n" << c.script;
+  }
+  EXPECT_EQ(errors, failures);
 }
 
 }  // namespace vbstest
