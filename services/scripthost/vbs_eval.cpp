@@ -441,7 +441,7 @@ bool Interpreter::TryLen(const Expr& e, std::int64_t* v, bool* small) const {
   const Expr& a = *e.args[0];
   const Value& text = a.kind == ExprKind::Literal ? a.value : *frame_->slots[static_cast<std::size_t>(a.ref.slot)];
   if (text.kind() != Kind::String) return false;
-  *v = Units(text.str()) - (EndsWithHalfUnit(text.str()) ? 1 : 0);
+  *v = Units(text.str(), text.AsciiPrefix()) - (EndsWithHalfUnit(text.str()) ? 1 : 0);
   *small = false;
   return *v <= INT32_MAX;
 }
@@ -872,7 +872,7 @@ void Interpreter::ExecAssignGeneral(const Stmt& s) {
         const Plain plain(tail);
         const std::string& add = (*plain).kind() == Kind::String ? (*plain).str() : ToString(*plain);
         CheckTextSize(static_cast<std::uint64_t>(slot->str().size()) + add.size(), add.size());
-        slot->mutable_str().append(add);
+        slot->AppendStr(add);
       }
       return;
     }
@@ -1484,18 +1484,78 @@ Value Interpreter::CallBuiltinWith(const Builtin& b, const std::vector<ExprPtr>&
       const Value one[1] = {arg(0)};
       return CallBuiltin(b, one, statement);
     }
-    case 2: {
-      const Value two[2] = {arg(0), arg(1)};
-      return CallBuiltin(b, two, statement);
-    }
-    case 3: {
-      const Value three[3] = {arg(0), arg(1), arg(2)};
-      return CallBuiltin(b, three, statement);
-    }
+    case 2:
+    case 3: return CallBuiltinLent(b, args, from, statement);
     default: break;
   }
   const std::vector<Value> values = EvalArgs(args, from);
   return CallBuiltin(b, values, statement);
+}
+
+// Whether evaluating e can run no script code: literals and local numbers
+// or text, and operators between them.
+bool Interpreter::Quiet(const Expr& e) const {
+  switch (e.kind) {
+    case ExprKind::Literal:
+    case ExprKind::Name: return Peek(e) != nullptr;
+    case ExprKind::Unary: return Quiet(*e.lhs);
+    case ExprKind::Binary: return Quiet(*e.lhs) && Quiet(*e.rhs);
+    default: return false;
+  }
+}
+
+// Two or three arguments of a built-in. A local variable's text is lent to
+// the call rather than copied (Mid(s, i, 1) of a long s costs no copy of s),
+// and given back after it: only while nothing evaluated after it can run
+// script code, and only to a call that is given no object, which might.
+// Built-ins that run script code themselves take one argument.
+Value Interpreter::CallBuiltinLent(const Builtin& b, const std::vector<ExprPtr>& args, std::size_t from,
+                                   bool statement) {
+  const std::size_t n = args.size() - from;
+  Value own[3];
+  Value* lent[3] = {nullptr, nullptr, nullptr};  // the variable each argument is, if lent
+  bool any = false;
+  for (std::size_t i = 0; i < n; ++i) {
+    const Expr& a = *args[from + i];
+    if (any && !Quiet(a)) {
+      // Code may run: what was read in place is copied first.
+      for (std::size_t k = 0; k < i; ++k) {
+        if (lent[k]) own[k] = *lent[k];
+        lent[k] = nullptr;
+      }
+      any = false;
+    }
+    if (a.kind == ExprKind::Name && a.ref.where == NameRef::Where::Local && Peek(a)) {
+      lent[i] = frame_->slots[static_cast<std::size_t>(a.ref.slot)];
+      any = true;
+    } else {
+      own[i] = EvalExpr(a);
+    }
+  }
+  bool objects = false;
+  for (std::size_t i = 0; i < n; ++i) objects = objects || (!lent[i] && own[i].kind() == Kind::Object);
+  for (std::size_t i = 0; i < n; ++i) {
+    if (!lent[i]) continue;
+    // The same variable twice is lent once and copied after.
+    std::size_t k = 0;
+    while (k < i && lent[k] != lent[i]) ++k;
+    if (objects || k < i) {
+      own[i] = k < i ? own[k] : *lent[i];
+      lent[i] = nullptr;
+    } else {
+      own[i] = std::move(*lent[i]);
+    }
+  }
+  struct GiveBack {
+    Value* (&lent)[3];
+    Value (&own)[3];
+    ~GiveBack() {
+      for (std::size_t i = 0; i < 3; ++i) {
+        if (lent[i]) *lent[i] = std::move(own[i]);
+      }
+    }
+  } give_back{lent, own};
+  return CallBuiltin(b, std::span<const Value>(own, n), statement);
 }
 
 Value Interpreter::CallBuiltin(const Builtin& b, std::span<const Value> args, bool statement) {
@@ -1507,23 +1567,60 @@ Value Interpreter::CallBuiltin(const Builtin& b, std::span<const Value> args, bo
 }
 
 // A procedure's frame: its own slots, each parameter's slot first pointing
-// at its own value (a ByRef argument points it elsewhere).
-void Interpreter::OpenFrame(Frame& f, const ProcDecl& p) {
-  f.proc = &p;
-  f.source = p.program->source;
-  f.strict = p.program->option_explicit;
-  const std::size_t n = static_cast<std::size_t>(p.slot_count);
-  f.own.resize(n);
-  f.slots.resize(n);
-  for (std::size_t i = 0; i < n; ++i) f.slots[i] = &f.own[i];
-}
+// at its own value (a ByRef argument points it elsewhere). Given back
+// emptied when the call ends, however it ends.
+class Interpreter::FrameSlots {
+ public:
+  FrameSlots(Interpreter& in, Frame& f, const ProcDecl& p) : in_(in), n_(static_cast<std::size_t>(p.slot_count)) {
+    f.proc = &p;
+    f.source = p.program->source;
+    f.strict = p.program->option_explicit;
+    std::vector<SlotBlock>& blocks = in_.slot_blocks_;
+    std::size_t b = in_.slot_top_;
+    if (b < blocks.size() && blocks[b].used + n_ > blocks[b].size) ++b;
+    if (b == blocks.size()) blocks.emplace_back();
+    SlotBlock& block = blocks[b];
+    if (block.used + n_ > block.size) {
+      // Unused (a block in use has room or was passed by): made big enough.
+      const std::size_t size = std::max<std::size_t>(n_, 1024);
+      block.own = std::make_unique<Value[]>(size);
+      block.slots = std::make_unique<Value*[]>(size);
+      block.size = size;
+    }
+    in_.slot_top_ = b;
+    block_ = b;
+    f.own = block.own.get() + block.used;
+    f.slots = block.slots.get() + block.used;
+    block.used += n_;
+    for (std::size_t i = 0; i < n_; ++i) f.slots[i] = &f.own[i];
+    own_ = f.own;
+  }
+  ~FrameSlots() { Release(); }
+  FrameSlots(const FrameSlots&) = delete;
+  FrameSlots& operator=(const FrameSlots&) = delete;
+
+  void Release() {
+    if (!own_) return;
+    for (std::size_t i = 0; i < n_; ++i) own_[i] = Value();
+    own_ = nullptr;
+    std::vector<SlotBlock>& blocks = in_.slot_blocks_;
+    blocks[block_].used -= n_;
+    while (in_.slot_top_ > 0 && blocks[in_.slot_top_].used == 0) --in_.slot_top_;
+  }
+
+ private:
+  Interpreter& in_;
+  std::size_t n_;
+  std::size_t block_ = 0;
+  Value* own_ = nullptr;
+};
 
 Value Interpreter::CallProcedure(const ProcDecl& p, const std::vector<ExprPtr>& args, std::size_t from,
                                  std::shared_ptr<ClassInstance> me) {
   if (args.size() - from != p.params.size()) ThrowRuntime(kErrWrongArgCount);
   CheckStack();
   Frame f;
-  OpenFrame(f, p);
+  FrameSlots slots(*this, f, p);
   f.me = std::move(me);
   ElementLocks elements;
   for (std::size_t i = 0; i < p.params.size(); ++i) {
@@ -1546,17 +1643,18 @@ Value Interpreter::CallProcedure(const ProcDecl& p, const std::vector<ExprPtr>& 
     f.own[i] = EvalExpr(a);
     Unfix(f.own[i]);
   }
-  return RunFrame(p, f);
+  return RunFrame(p, f, slots);
 }
 
 // Runs p's body in the frame its arguments were put in: its result. The
 // frame is emptied before any Class_Terminate its values left pending runs.
-Value Interpreter::RunFrame(const ProcDecl& p, Frame& f) {
+Value Interpreter::RunFrame(const ProcDecl& p, Frame& f, FrameSlots& slots) {
   {
     FrameScope scope(*this, f);
     ExecBlock(p.body);
   }
   Value result = p.result_slot >= 0 ? std::move(f.own[static_cast<std::size_t>(p.result_slot)]) : Value();
+  slots.Release();
   f = Frame();
   if (!class_runtime_->pending.empty()) RunTerminations();
   return result;
@@ -1583,13 +1681,13 @@ Value Interpreter::CallProcedure(const ProcDecl& p, std::span<Arg> args, std::sh
   if (args.size() != p.params.size()) ThrowRuntime(kErrWrongArgCount);
   CheckStack();
   Frame f;
-  OpenFrame(f, p);
+  FrameSlots slots(*this, f, p);
   f.me = std::move(me);
   for (std::size_t i = 0; i < args.size(); ++i) {
     if (args[i].ref && !p.by_val[i]) f.slots[i] = args[i].ref;
     else f.own[i] = args[i].value;
   }
-  return RunFrame(p, f);
+  return RunFrame(p, f, slots);
 }
 
 }  // namespace tarv::vbs

@@ -102,11 +102,23 @@ class Interpreter {
     std::string_view source;         // for the text of error lines
     bool strict = false;             // Option Explicit
     bool resume_next = false;
-    std::vector<Value> own;
-    std::vector<Value*> slots;
+    // A procedure's slots, taken from the slot stack while it runs.
+    Value* own = nullptr;
+    Value** slots = nullptr;
     std::vector<Value> with;
     std::shared_ptr<ClassInstance> me;  // in a method: its instance
   };
+
+  // The slots of the procedures running, taken and given back in call
+  // order, in blocks that never move: a ByRef parameter points into the
+  // frame of a caller, and a call costs no allocation once a block is there.
+  struct SlotBlock {
+    std::unique_ptr<Value[]> own;
+    std::unique_ptr<Value*[]> slots;
+    std::size_t size = 0;
+    std::size_t used = 0;
+  };
+  class FrameSlots;
 
   enum class Flow : std::uint8_t { Normal, ExitDo, ExitFor, ExitProc };
 
@@ -117,7 +129,6 @@ class Interpreter {
   };
 
   class FrameScope;
-  static void OpenFrame(Frame& f, const ProcDecl& p);
   class EntryScope;
 
   // ---- binding names ----
@@ -174,7 +185,7 @@ class Interpreter {
   ProcDecl* ProcedureOf(const NameRef& r);
   Value CallNamed(const Expr& e, const std::vector<ExprPtr>& args, std::size_t from, bool statement);
   Value CallProcedure(const ProcDecl& p, std::span<Arg> args, std::shared_ptr<ClassInstance> me = nullptr);
-  Value RunFrame(const ProcDecl& p, Frame& f);
+  Value RunFrame(const ProcDecl& p, Frame& f, FrameSlots& slots);
   Value CallProcedure(const ProcDecl& p, const std::vector<ExprPtr>& args, std::size_t from,
                       std::shared_ptr<ClassInstance> me = nullptr);
   // An array element passed ByRef: the parameter is the element itself.
@@ -194,6 +205,8 @@ class Interpreter {
   [[gnu::hot]] Value CallBuiltin(const Builtin& b, std::span<const Value> args, bool statement = false);
   [[gnu::hot]] Value CallBuiltinWith(const Builtin& b, const std::vector<ExprPtr>& args, std::size_t from,
                                      bool statement = false);
+  Value CallBuiltinLent(const Builtin& b, const std::vector<ExprPtr>& args, std::size_t from, bool statement);
+  bool Quiet(const Expr& e) const;
   void CheckStack() const;
 
   // ---- classes (vbs_class.cpp) ----
@@ -225,6 +238,8 @@ class Interpreter {
   std::shared_ptr<Object> wscript_;
   std::unordered_map<std::string, const ClassDecl*> classes_;
   std::shared_ptr<ClassRuntime> class_runtime_;
+  std::vector<SlotBlock> slot_blocks_;
+  std::size_t slot_top_ = 0;  // the block frames take their slots from
   friend class ProcRef;
   friend class ClassInstance;
   friend class ErrObj;

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <variant>
 
 #include <unistd.h>
 
@@ -131,18 +132,34 @@ void CheckMemory() {
 
 // ---- Value ----------------------------------------------------------------
 
-Value Value::Null() { return Of(NullTag{}); }
-Value Value::Boolean(bool b) { return Of(b); }
-Value Value::Integer(std::int16_t i) { return Of(i); }
-Value Value::Long(std::int32_t l) { return Of(l); }
-Value Value::Double(double d) { return Of(d); }
-Value Value::String(std::string s) { return Of(std::move(s)); }
-Value Value::Object(std::shared_ptr<vbs::Object> o) { return Of(std::move(o)); }
-Value Value::Date(double serial) { return Of(DateTag{serial}); }
-Value Value::Array(std::shared_ptr<vbs::Array> a) { return Of(std::move(a)); }
-Value Value::Byte(std::uint8_t b) { return Of(b); }
-Value Value::Single(float f) { return Of(f); }
-Value Value::Currency(std::int64_t units) { return Of(CurrencyTag{units}); }
+void Value::BadKind() { throw std::bad_variant_access(); }
+
+void Value::CopyOwned(const Value& o) {
+  switch (o.kind_) {
+    case Kind::String:
+      new (&u_.s) std::string(o.u_.s);
+      ascii_ = o.ascii_;
+      break;
+    case Kind::Object: new (&u_.o) std::shared_ptr<vbs::Object>(o.u_.o); break;
+    default: new (&u_.a) std::shared_ptr<vbs::Array>(o.u_.a); break;
+  }
+  kind_ = o.kind_;
+}
+
+void Value::Release() noexcept {
+  const Kind k = kind_;
+  kind_ = Kind::Empty;
+  switch (k) {
+    case Kind::String:
+      u_.s.~basic_string();
+      ascii_ = 0;
+      break;
+    case Kind::Object: u_.o.~shared_ptr(); break;
+    case Kind::Array: u_.a.~shared_ptr(); break;
+    default: break;
+  }
+  u_.bits = 0;
+}
 
 std::size_t Array::Offset(std::span<const Value> indices) const {
   if (indices.size() != upper.size()) ThrowRuntime(kErrSubscriptOutOfRange);
