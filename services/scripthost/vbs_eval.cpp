@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 
 #include "services/scripthost/vbs_builtins.h"
@@ -20,8 +21,8 @@ constexpr std::ptrdiff_t kStackBudget = 4 << 20;
 constexpr int kTickStatements = 256;  // statements between clock readings
 constexpr int kTicksPerMemoryCheck = 16;  // clock readings between memory checks
 
-bool IsWhole(const Value& v) { return v.kind() == Kind::Integer || v.kind() == Kind::Long; }
-std::int64_t WholeOf(const Value& v) {
+[[gnu::always_inline]] inline bool IsWhole(const Value& v) { return v.kind() == Kind::Integer || v.kind() == Kind::Long; }
+[[gnu::always_inline]] inline std::int64_t WholeOf(const Value& v) {
   return v.kind() == Kind::Integer ? v.integer() : v.long_value();
 }
 
@@ -38,6 +39,21 @@ Value WholeQuotient(std::int64_t q, bool may_be_integer) {
   return FitWhole(q, may_be_integer);
 }
 
+// An Integer, a Long or a Double as a double.
+bool Number(const Value& v, double* d) {
+  switch (v.kind()) {
+    case Kind::Integer: *d = v.integer(); return true;
+    case Kind::Long: *d = v.long_value(); return true;
+    case Kind::Double: *d = v.dbl(); return true;
+    default: return false;
+  }
+}
+
+Value FiniteDouble(double d) {
+  if (!std::isfinite(d)) ThrowRuntime(kErrOverflow);
+  return Value::Double(d);
+}
+
 std::optional<int> CompareFast(const Value& x, const Value& y, bool xl, bool yl) {
   if (IsWhole(x) && IsWhole(y)) {
     const std::int64_t a = WholeOf(x), b = WholeOf(y);
@@ -46,7 +62,7 @@ std::optional<int> CompareFast(const Value& x, const Value& y, bool xl, bool yl)
   return Compare(x, y, xl, yl);
 }
 
-bool Test(BinaryOp op, int c) {
+[[gnu::always_inline]] inline bool Test(BinaryOp op, int c) {
   switch (op) {
     case BinaryOp::Eq: return c == 0;
     case BinaryOp::Ne: return c != 0;
@@ -212,6 +228,29 @@ class ProcRef : public Object {
  private:
   Interpreter& in_;
   const ProcDecl* p_;
+};
+
+class Interpreter::ArgValues {
+ public:
+  ArgValues(Interpreter& in, const std::vector<ExprPtr>& args, std::size_t from = 0) : n_(args.size() - from) {
+    if (n_ <= kInPlace) {
+      for (std::size_t i = 0; i < n_; ++i) in_place_[i] = in.EvalExpr(*args[from + i]);
+      data_ = in_place_;
+    } else {
+      more_ = in.EvalArgs(args, from);
+      data_ = more_.data();
+    }
+  }
+  ArgValues(const ArgValues&) = delete;
+  ArgValues& operator=(const ArgValues&) = delete;
+  operator std::span<const Value>() const { return {data_, n_}; }
+
+ private:
+  static constexpr std::size_t kInPlace = 3;
+  Value in_place_[kInPlace];
+  std::vector<Value> more_;
+  const Value* data_ = nullptr;
+  std::size_t n_;
 };
 
 // ---- scopes and limits ----------------------------------------------------
@@ -811,8 +850,9 @@ void Interpreter::ExecAssign(const Stmt& s) {
     slot->SetWhole(static_cast<std::int32_t>(n), small);
     return;
   }
-  if (value.kind == ExprKind::Literal && value.value.kind() != Kind::Object) {
-    *slot = value.value;
+  if (const Value* v = Peek(value)) {
+    // A literal or another local's number or text, copied as it is.
+    *slot = *v;
     return;
   }
   AssignLocal(slot, value);
@@ -900,7 +940,7 @@ void Interpreter::ExecAssignGeneral(const Stmt& s) {
         if (ProcedureOf(target.ref)) ThrowRuntime(kErrIllegalAssignment);
         Value* var = Variable(target.ref);
         if (!var) ThrowRuntime(target.ref.builtin ? kErrIllegalAssignment : kErrTypeMismatch);
-        const std::vector<Value> args = EvalArgs(target.args);
+        const ArgValues args(*this, target.args);
         if (var->kind() == Kind::Array) {
           Array& a = Writable(*var);
           a.items[a.Offset(args)] = std::move(v);
@@ -1210,6 +1250,16 @@ Value Interpreter::EvalExpr(const Expr& e) {
 }
 
 bool Interpreter::Condition(const Expr& e) {
+  if (e.kind == ExprKind::Binary && static_cast<BinaryOp>(e.op) >= BinaryOp::Eq &&
+      static_cast<BinaryOp>(e.op) <= BinaryOp::Ge) {
+    // n < 2 and the like: two whole numbers read in place.
+    const Value* x = Peek(*e.lhs);
+    const Value* y = x ? Peek(*e.rhs) : nullptr;
+    if (y && IsWhole(*x) && IsWhole(*y)) {
+      const std::int64_t a = WholeOf(*x), b = WholeOf(*y);
+      return Test(static_cast<BinaryOp>(e.op), a < b ? -1 : (a > b ? 1 : 0));
+    }
+  }
   const Value v = EvalExpr(e);
   switch (v.kind()) {
     case Kind::Boolean: return v.boolean();
@@ -1248,8 +1298,20 @@ Value Interpreter::EvalMember(const Expr& e) {
   }
   const std::shared_ptr<Object> obj = RequireObject(*e.lhs);
   if (ClassInstance* inst = dynamic_cast<ClassInstance*>(obj.get())) return MemberCall(*inst, e, e.args, 0);
-  const std::vector<Value> args = EvalArgs(e.args);
+  return CallObject(obj, e);
+}
+
+// obj.name or obj.name(args) of an object the script host makes.
+Value Interpreter::CallObject(const std::shared_ptr<Object>& obj, const Expr& e) {
+  const ArgValues args(*this, e.args);
   return e.has_args ? obj->Call(e.name, args) : obj->GetProperty(e.name, args);
+}
+
+// v(args) of a variable: its element, or its object's default member.
+Value Interpreter::IndexVariable(const Value& v, const std::vector<ExprPtr>& args, std::size_t from) {
+  const ArgValues values(*this, args, from);
+  const Value container = v;
+  return Index(container, values);
 }
 
 Value Interpreter::WithObject(const Expr& e) {
@@ -1309,6 +1371,31 @@ Value Interpreter::EvalBinary(const Expr& e) {
         return WholeQuotient(a / b, small);
       default: break;
     }
+  }
+  double p, q;
+  if (Number(x, &p) && Number(y, &q)) {
+    // Doubles, or a Double and a whole number, or two whole numbers divided:
+    // as the general operators count them, without their conversions.
+    switch (op) {
+      case BinaryOp::Add: return FiniteDouble(p + q);
+      case BinaryOp::Subtract: return FiniteDouble(p - q);
+      case BinaryOp::Multiply: return FiniteDouble(p * q);
+      case BinaryOp::Divide:
+        if (q == 0) ThrowRuntime(p == 0 ? kErrOverflow : kErrDivisionByZero);
+        return FiniteDouble(p / q);
+      case BinaryOp::Eq: return Value::Boolean(p == q);
+      case BinaryOp::Ne: return Value::Boolean(p != q);
+      case BinaryOp::Lt: return Value::Boolean(p < q);
+      case BinaryOp::Gt: return Value::Boolean(p > q);
+      case BinaryOp::Le: return Value::Boolean(p <= q);
+      case BinaryOp::Ge: return Value::Boolean(p >= q);
+      default: break;
+    }
+  }
+  if (x.kind() == Kind::String && y.kind() == Kind::String && op >= BinaryOp::Eq && op <= BinaryOp::Ge) {
+    // Two texts compare by their bytes.
+    const int c = x.str().compare(y.str());
+    return Value::Boolean(Test(op, c < 0 ? -1 : (c > 0 ? 1 : 0)));
   }
   if (op == BinaryOp::Concat && x.kind() == Kind::String && y.kind() == Kind::String && !EndsWithHalfUnit(x.str())) {
     CheckTextSize(static_cast<std::uint64_t>(x.str().size()) + y.str().size());
@@ -1457,9 +1544,7 @@ Value Interpreter::CallNamed(const Expr& e, const std::vector<ExprPtr>& args, st
   if (r.where == NameRef::Where::Member) return MemberCall(*frame_->me, e, args, from);
   if (Value* v = Variable(r)) {
     if (e.kind == ExprKind::Name && args.size() == from) return *v;
-    const std::vector<Value> values = EvalArgs(args, from);
-    const Value container = *v;
-    return Index(container, values);
+    return IndexVariable(*v, args, from);
   }
   if (r.builtin) return CallBuiltinWith(*r.builtin, args, from, statement);
   if (e.kind == ExprKind::Name && args.size() == from && !statement) {
@@ -1525,25 +1610,30 @@ Value Interpreter::CallBuiltinLent(const Builtin& b, const std::vector<ExprPtr>&
       }
       any = false;
     }
-    if (a.kind == ExprKind::Name && a.ref.where == NameRef::Where::Local && Peek(a)) {
-      lent[i] = frame_->slots[static_cast<std::size_t>(a.ref.slot)];
-      any = true;
-    } else {
-      own[i] = EvalExpr(a);
+    if (a.kind == ExprKind::Name && a.ref.where == NameRef::Where::Local) {
+      Value* v = frame_->slots[static_cast<std::size_t>(a.ref.slot)];
+      if (v->kind() == Kind::String) {
+        lent[i] = v;
+        any = true;
+        continue;
+      }
     }
+    own[i] = EvalExpr(a);
   }
-  bool objects = false;
-  for (std::size_t i = 0; i < n; ++i) objects = objects || (!lent[i] && own[i].kind() == Kind::Object);
-  for (std::size_t i = 0; i < n; ++i) {
-    if (!lent[i]) continue;
-    // The same variable twice is lent once and copied after.
-    std::size_t k = 0;
-    while (k < i && lent[k] != lent[i]) ++k;
-    if (objects || k < i) {
-      own[i] = k < i ? own[k] : *lent[i];
-      lent[i] = nullptr;
-    } else {
-      own[i] = std::move(*lent[i]);
+  if (any) {
+    bool objects = false;
+    for (std::size_t i = 0; i < n; ++i) objects = objects || (!lent[i] && own[i].kind() == Kind::Object);
+    for (std::size_t i = 0; i < n; ++i) {
+      if (!lent[i]) continue;
+      // The same variable twice is lent once and copied after.
+      std::size_t k = 0;
+      while (k < i && lent[k] != lent[i]) ++k;
+      if (objects || k < i) {
+        own[i] = k < i ? own[k] : *lent[i];
+        lent[i] = nullptr;
+      } else {
+        own[i] = std::move(*lent[i]);
+      }
     }
   }
   struct GiveBack {
@@ -1571,23 +1661,16 @@ Value Interpreter::CallBuiltin(const Builtin& b, std::span<const Value> args, bo
 // emptied when the call ends, however it ends.
 class Interpreter::FrameSlots {
  public:
-  FrameSlots(Interpreter& in, Frame& f, const ProcDecl& p) : in_(in), n_(static_cast<std::size_t>(p.slot_count)) {
+  [[gnu::always_inline]] FrameSlots(Interpreter& in, Frame& f, const ProcDecl& p)
+      : in_(in), n_(static_cast<std::size_t>(p.slot_count)) {
     f.proc = &p;
     f.source = p.program->source;
     f.strict = p.program->option_explicit;
-    std::vector<SlotBlock>& blocks = in_.slot_blocks_;
     std::size_t b = in_.slot_top_;
-    if (b < blocks.size() && blocks[b].used + n_ > blocks[b].size) ++b;
-    if (b == blocks.size()) blocks.emplace_back();
-    SlotBlock& block = blocks[b];
-    if (block.used + n_ > block.size) {
-      // Unused (a block in use has room or was passed by): made big enough.
-      const std::size_t size = std::max<std::size_t>(n_, 1024);
-      block.own = std::make_unique<Value[]>(size);
-      block.slots = std::make_unique<Value*[]>(size);
-      block.size = size;
+    if (b >= in_.slot_blocks_.size() || in_.slot_blocks_[b].used + n_ > in_.slot_blocks_[b].size) {
+      b = in_.SlotBlockFor(n_);
     }
-    in_.slot_top_ = b;
+    SlotBlock& block = in_.slot_blocks_[b];
     block_ = b;
     f.own = block.own.get() + block.used;
     f.slots = block.slots.get() + block.used;
@@ -1599,7 +1682,7 @@ class Interpreter::FrameSlots {
   FrameSlots(const FrameSlots&) = delete;
   FrameSlots& operator=(const FrameSlots&) = delete;
 
-  void Release() {
+  [[gnu::always_inline]] void Release() {
     if (!own_) return;
     for (std::size_t i = 0; i < n_; ++i) own_[i] = Value();
     own_ = nullptr;
@@ -1614,6 +1697,23 @@ class Interpreter::FrameSlots {
   std::size_t block_ = 0;
   Value* own_ = nullptr;
 };
+
+// The block past the one in use, made big enough for n slots when it is
+// not: a block above the one in use holds no frame.
+std::size_t Interpreter::SlotBlockFor(std::size_t n) {
+  std::size_t b = slot_top_;
+  if (b < slot_blocks_.size()) ++b;
+  if (b == slot_blocks_.size()) slot_blocks_.emplace_back();
+  SlotBlock& block = slot_blocks_[b];
+  if (block.used + n > block.size) {
+    const std::size_t size = std::max<std::size_t>(n, 1024);
+    block.own = std::make_unique<Value[]>(size);
+    block.slots = std::make_unique<Value*[]>(size);
+    block.size = size;
+  }
+  slot_top_ = b;
+  return b;
+}
 
 Value Interpreter::CallProcedure(const ProcDecl& p, const std::vector<ExprPtr>& args, std::size_t from,
                                  std::shared_ptr<ClassInstance> me) {
@@ -1634,14 +1734,16 @@ Value Interpreter::CallProcedure(const ProcDecl& p, const std::vector<ExprPtr>& 
         }
       }
     }
-    ElementArg element;
-    if (!p.by_val[i] && !a.parenthesized && a.kind == ExprKind::Call && ElementOf(a, &element)) {
-      f.slots[i] = &element.pinned->items[element.offset];
-      elements.held.push_back(std::move(element));
-      continue;
+    if (!p.by_val[i] && !a.parenthesized && a.kind == ExprKind::Call) {
+      ElementArg element;
+      if (ElementOf(a, &element)) {
+        f.slots[i] = &element.pinned->items[element.offset];
+        elements.held.push_back(std::move(element));
+        continue;
+      }
     }
     f.own[i] = EvalExpr(a);
-    Unfix(f.own[i]);
+    if (f.own[i].kind() == Kind::Array) Unfix(f.own[i]);
   }
   return RunFrame(p, f, slots);
 }
@@ -1655,7 +1757,8 @@ Value Interpreter::RunFrame(const ProcDecl& p, Frame& f, FrameSlots& slots) {
   }
   Value result = p.result_slot >= 0 ? std::move(f.own[static_cast<std::size_t>(p.result_slot)]) : Value();
   slots.Release();
-  f = Frame();
+  f.with.clear();
+  f.me.reset();
   if (!class_runtime_->pending.empty()) RunTerminations();
   return result;
 }

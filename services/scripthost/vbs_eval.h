@@ -98,6 +98,9 @@ class Interpreter {
   };
 
   struct Frame {
+    // Set field by field: zeroing the whole with one block write costs a
+    // call more than the call's own work.
+    Frame() noexcept {}
     const ProcDecl* proc = nullptr;  // null outside procedures
     std::string_view source;         // for the text of error lines
     bool strict = false;             // Option Explicit
@@ -119,6 +122,7 @@ class Interpreter {
     std::size_t used = 0;
   };
   class FrameSlots;
+  [[gnu::noinline]] std::size_t SlotBlockFor(std::size_t n);
 
   enum class Flow : std::uint8_t { Normal, ExitDo, ExitFor, ExitProc };
 
@@ -166,11 +170,16 @@ class Interpreter {
   Value EvalCall(const Expr& e);
   Value EvalMember(const Expr& e);
   Value EvalBinary(const Expr& e);
-  const Value* Peek(const Expr& e) const;
+  [[gnu::always_inline]] const Value* Peek(const Expr& e) const;
   [[gnu::hot]] bool TryWhole(const Expr& e, std::int64_t* v, bool* small) const;
   [[gnu::hot]] bool TryLen(const Expr& e, std::int64_t* v, bool* small) const;
   Value EvalNew(const Expr& e);
   bool Condition(const Expr& e);
+  // Argument values of a call to an object or of an index, held in place
+  // when there are few.
+  class ArgValues;
+  [[gnu::noinline]] Value CallObject(const std::shared_ptr<Object>& obj, const Expr& e);
+  [[gnu::noinline]] Value IndexVariable(const Value& v, const std::vector<ExprPtr>& args, std::size_t from);
   std::vector<Value> EvalArgs(const std::vector<ExprPtr>& args);
   std::vector<Value> EvalArgs(const std::vector<ExprPtr>& args, std::size_t from);
   Value Index(const Value& container, std::span<const Value> args);

@@ -146,6 +146,50 @@ void Value::CopyOwned(const Value& o) {
   kind_ = o.kind_;
 }
 
+void Value::MoveOwned(Value& o) noexcept {
+  switch (o.kind_) {
+    case Kind::String:
+      new (&u_.s) std::string(std::move(o.u_.s));
+      ascii_ = o.ascii_;
+      o.ascii_ = 0;
+      break;
+    case Kind::Object: new (&u_.o) std::shared_ptr<vbs::Object>(std::move(o.u_.o)); break;
+    default: new (&u_.a) std::shared_ptr<vbs::Array>(std::move(o.u_.a)); break;
+  }
+  kind_ = o.kind_;
+}
+
+void Value::CopyAssign(const Value& o) {
+  if (this == &o) return;
+  Value copy(o);  // o may live inside what this value holds
+  MoveAssign(copy);
+}
+
+void Value::MoveAssign(Value& o) noexcept {
+  if (this == &o) return;
+  if (!Owns(kind_)) {
+    MoveOwned(o);  // o holds text, an object or an array
+    return;
+  }
+  if (kind_ == Kind::String) {
+    // Text holds no value that o could be part of.
+    if (o.kind_ == Kind::String) {
+      u_.s = std::move(o.u_.s);
+      ascii_ = o.ascii_;
+      o.ascii_ = 0;
+      return;
+    }
+    Release();
+    if (Owns(o.kind_)) MoveOwned(o);
+    else Bits(o);
+    return;
+  }
+  Value keep(std::move(o));  // o may live inside what this value holds
+  Release();
+  if (Owns(keep.kind_)) MoveOwned(keep);
+  else Bits(keep);
+}
+
 void Value::Release() noexcept {
   const Kind k = kind_;
   kind_ = Kind::Empty;
@@ -256,7 +300,15 @@ std::string FoldCase(std::string_view name) {
 }
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && FoldCase(a) == FoldCase(b);
+  // Asked for every member an object is called by: compared in place.
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
 }
 
 std::string FormatSingle(float f) {

@@ -206,36 +206,25 @@ class Value {
 
   // Numbers and the other kinds without storage of their own are copied as
   // bits; only text, objects and arrays take the longer way.
-  Value(const Value& o) {
+  [[gnu::always_inline]] Value(const Value& o) {
     if (Owns(o.kind_)) CopyOwned(o);
     else Bits(o);
   }
-  Value(Value&& o) noexcept {
+  [[gnu::always_inline]] Value(Value&& o) noexcept {
     if (Owns(o.kind_)) MoveOwned(o);
     else Bits(o);
   }
-  Value& operator=(const Value& o) {
-    if (!Owns(kind_) && !Owns(o.kind_)) {
-      Bits(o);
-    } else if (this != &o) {
-      Value copy(o);  // o may live inside what this value holds
-      *this = std::move(copy);
-    }
+  [[gnu::always_inline]] Value& operator=(const Value& o) {
+    if (!Owns(kind_) && !Owns(o.kind_)) Bits(o);
+    else CopyAssign(o);
     return *this;
   }
-  Value& operator=(Value&& o) noexcept {
-    if (!Owns(kind_)) {
-      if (Owns(o.kind_)) MoveOwned(o);
-      else Bits(o);
-    } else if (this != &o) {
-      Value keep(std::move(o));  // o may live inside what this value holds
-      Release();
-      if (Owns(keep.kind_)) MoveOwned(keep);
-      else Bits(keep);
-    }
+  [[gnu::always_inline]] Value& operator=(Value&& o) noexcept {
+    if (!Owns(kind_) && !Owns(o.kind_)) Bits(o);
+    else MoveAssign(o);
     return *this;
   }
-  ~Value() {
+  [[gnu::always_inline]] ~Value() {
     if (Owns(kind_)) Release();
   }
 
@@ -311,19 +300,10 @@ class Value {
   }
   void CopyOwned(const Value& o);
   // Leaves o's storage as a moved-from one of its kind: empty text, a null
-  // pointer (the old variant did the same).
-  void MoveOwned(Value& o) noexcept {
-    switch (o.kind_) {
-      case Kind::String:
-        new (&u_.s) std::string(std::move(o.u_.s));
-        ascii_ = o.ascii_;
-        o.ascii_ = 0;
-        break;
-      case Kind::Object: new (&u_.o) std::shared_ptr<vbs::Object>(std::move(o.u_.o)); break;
-      default: new (&u_.a) std::shared_ptr<vbs::Array>(std::move(o.u_.a)); break;
-    }
-    kind_ = o.kind_;
-  }
+  // pointer (as a moved-from variant is).
+  void MoveOwned(Value& o) noexcept;
+  void CopyAssign(const Value& o);
+  void MoveAssign(Value& o) noexcept;
   // Gives up the text, object or array held; the value is Empty after.
   void Release() noexcept;
 
