@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <typeinfo>
 
 #include "services/scripthost/vbs_builtins.h"
 #include "services/scripthost/vbs_class.h"
@@ -20,6 +21,13 @@ namespace {
 constexpr std::ptrdiff_t kStackBudget = 4 << 20;
 constexpr int kTickStatements = 256;  // statements between clock readings
 constexpr int kTicksPerMemoryCheck = 16;  // clock readings between memory checks
+
+// The instance of a script's class an object is, or null. The class is
+// final, so its exact type tells without walking the hierarchy as a
+// dynamic_cast does on every member call.
+ClassInstance* InstanceOf(Object* o) {
+  return o && typeid(*o) == typeid(ClassInstance) ? static_cast<ClassInstance*>(o) : nullptr;
+}
 
 [[gnu::always_inline]] inline bool IsWhole(const Value& v) { return v.kind() == Kind::Integer || v.kind() == Kind::Long; }
 [[gnu::always_inline]] inline std::int64_t WholeOf(const Value& v) {
@@ -490,6 +498,19 @@ bool Interpreter::TryLen(const Expr& e, std::int64_t* v, bool* small) const {
 // Otherwise false, and the tree is evaluated the usual way (it has no side
 // effects, so nothing happens twice).
 bool Interpreter::TryWhole(const Expr& e, std::int64_t* v, bool* small) const {
+  if (e.steps.size() == 3 && e.steps[0].kind == WholeStep::Local && e.steps[1].kind == WholeStep::Literal &&
+      (static_cast<BinaryOp>(e.steps[2].op) == BinaryOp::Add ||
+       static_cast<BinaryOp>(e.steps[2].op) == BinaryOp::Subtract)) {
+    // n + 1, n - 2: the commonest tree, without the stack below.
+    const Value& x = *frame_->slots[static_cast<std::size_t>(e.steps[0].slot)];
+    if (x.kind() != Kind::Integer && x.kind() != Kind::Long) return false;
+    const std::int64_t a = WholeOf(x), b = e.steps[1].value;
+    const std::int64_t r = static_cast<BinaryOp>(e.steps[2].op) == BinaryOp::Add ? a + b : a - b;
+    if (r < INT32_MIN || r > INT32_MAX) return false;
+    *v = r;
+    *small = x.kind() == Kind::Integer && e.steps[1].small && r >= INT16_MIN && r <= INT16_MAX;
+    return true;
+  }
   std::array<std::int64_t, kMaxWholeSteps> num;
   std::array<bool, kMaxWholeSteps> sm;
   std::size_t top = 0;
@@ -964,7 +985,7 @@ void Interpreter::ExecAssignGeneral(const Stmt& s) {
         }
         const std::shared_ptr<Object> obj = RequireObject(*target.lhs);
         const std::vector<Value> args = EvalArgs(target.args);
-        if (ClassInstance* inst = dynamic_cast<ClassInstance*>(obj.get())) {
+        if (ClassInstance* inst = InstanceOf(obj.get())) {
           MemberAssign(*inst, target.name, args, v, s.kind == StmtKind::Set);
           return;
         }
@@ -1040,7 +1061,7 @@ void Interpreter::ExecCall(const Stmt& s) {
       if (!c.has_args && !c.name.empty()) {
         // obj.Method args: a method call even without an argument list.
         const std::shared_ptr<Object> obj = RequireObject(*c.lhs);
-        if (ClassInstance* inst = dynamic_cast<ClassInstance*>(obj.get())) {
+        if (ClassInstance* inst = InstanceOf(obj.get())) {
           try {
             MemberCall(*inst, c, s.args, 0);
           } catch (ScriptError& err) {
@@ -1215,7 +1236,12 @@ Value Interpreter::EvalExpr(const Expr& e) {
       case ExprKind::Name:
         if (e.ref.where == NameRef::Where::Local) return *frame_->slots[static_cast<std::size_t>(e.ref.slot)];
         return EvalName(e);
-      case ExprKind::Call: return EvalCall(e);
+      case ExprKind::Call:
+        // A procedure of the script, called straight away.
+        if (e.ref.where == NameRef::Where::Global && !e.ref.builtin) {
+          if (const ProcDecl* p = ProcedureOf(e.ref)) return CallProcedure(*p, e.args, 0);
+        }
+        return EvalCall(e);
       case ExprKind::Member: return EvalMember(e);
       case ExprKind::Unary: {
         const Value v = EvalExpr(*e.lhs);
@@ -1297,7 +1323,7 @@ Value Interpreter::EvalMember(const Expr& e) {
     return Index(base, args);
   }
   const std::shared_ptr<Object> obj = RequireObject(*e.lhs);
-  if (ClassInstance* inst = dynamic_cast<ClassInstance*>(obj.get())) return MemberCall(*inst, e, e.args, 0);
+  if (ClassInstance* inst = InstanceOf(obj.get())) return MemberCall(*inst, e, e.args, 0);
   return CallObject(obj, e);
 }
 
@@ -1397,6 +1423,23 @@ Value Interpreter::EvalBinary(const Expr& e) {
     const int c = x.str().compare(y.str());
     return Value::Boolean(Test(op, c < 0 ? -1 : (c > 0 ? 1 : 0)));
   }
+  if (op == BinaryOp::Concat && ((x.kind() == Kind::String && IsWhole(y)) || (IsWhole(x) && y.kind() == Kind::String))) {
+    // "k" & n: the number's digits joined to the text without a text made
+    // of the number first.
+    const bool number_first = IsWhole(x);
+    const std::string& text = number_first ? y.str() : x.str();
+    if (number_first || !EndsWithHalfUnit(text)) {
+      char digits[16];
+      const auto end = std::to_chars(digits, digits + sizeof digits, WholeOf(number_first ? x : y)).ptr;
+      const std::size_t n = static_cast<std::size_t>(end - digits);
+      CheckTextSize(static_cast<std::uint64_t>(text.size()) + n);
+      std::string joined;
+      joined.reserve(text.size() + n);
+      if (number_first) joined.append(digits, n).append(text);
+      else joined.append(text).append(digits, n);
+      return Value::String(std::move(joined));
+    }
+  }
   if (op == BinaryOp::Concat && x.kind() == Kind::String && y.kind() == Kind::String && !EndsWithHalfUnit(x.str())) {
     CheckTextSize(static_cast<std::uint64_t>(x.str().size()) + y.str().size());
     if (px != &own_x) own_x = x;
@@ -1446,9 +1489,10 @@ Value Interpreter::Index(const Value& container, std::span<const Value> args) {
     return a.items[a.Offset(args)];
   }
   if (container.kind() == Kind::Object) {
+    // Every caller holds the container in a value of its own, which keeps
+    // the object alive through the call.
     if (!container.object()) ThrowRuntime(kErrObjectNotSet);
-    const std::shared_ptr<Object> obj = container.object();
-    return obj->Call("", args);
+    return container.object()->Call("", args);
   }
   // x() or x(1) on a plain value: no call and no element.
   ThrowRuntime(kErrTypeMismatch);
