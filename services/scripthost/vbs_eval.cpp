@@ -512,22 +512,23 @@ bool Interpreter::TryWhole(const Expr& e, std::int64_t* v, bool* small) const {
     return true;
   }
   std::array<std::int64_t, kMaxWholeSteps> num;
-  std::array<bool, kMaxWholeSteps> sm;
+  // A part is an Integer when its own parts are and it fits 16 bits, so the
+  // whole is one when every leaf is and every step's result fits.
+  bool all_small = true;
   std::size_t top = 0;
   for (const WholeStep& w : e.steps) {
     switch (w.kind) {
       case WholeStep::Literal:
-        num[top] = w.value;
-        sm[top++] = w.small;
+        num[top++] = w.value;
+        all_small = all_small && w.small;
         continue;
       case WholeStep::Local: {
         const Value& x = *frame_->slots[static_cast<std::size_t>(w.slot)];
         if (x.kind() == Kind::Integer) {
-          num[top] = x.integer();
-          sm[top++] = true;
+          num[top++] = x.integer();
         } else if (x.kind() == Kind::Long) {
-          num[top] = x.long_value();
-          sm[top++] = false;
+          num[top++] = x.long_value();
+          all_small = false;
         } else {
           return false;
         }
@@ -536,7 +537,8 @@ bool Interpreter::TryWhole(const Expr& e, std::int64_t* v, bool* small) const {
       case WholeStep::Len: {
         bool is_small;
         if (!TryLen(*w.len, &num[top], &is_small)) return false;
-        sm[top++] = is_small;
+        ++top;
+        all_small = all_small && is_small;
         continue;
       }
       case WholeStep::Op: break;
@@ -562,11 +564,11 @@ bool Interpreter::TryWhole(const Expr& e, std::int64_t* v, bool* small) const {
       default: return false;
     }
     if (r < INT32_MIN || r > INT32_MAX) return false;
-    sm[top - 1] = sm[top - 1] && sm[top] && r >= INT16_MIN && r <= INT16_MAX;
+    all_small = all_small && r >= INT16_MIN && r <= INT16_MAX;
     num[top - 1] = r;
   }
   *v = num[0];
-  *small = sm[0];
+  *small = all_small;
   return true;
 }
 
@@ -1706,7 +1708,7 @@ Value Interpreter::CallBuiltin(const Builtin& b, std::span<const Value> args, bo
 class Interpreter::FrameSlots {
  public:
   [[gnu::always_inline]] FrameSlots(Interpreter& in, Frame& f, const ProcDecl& p)
-      : in_(in), n_(static_cast<std::size_t>(p.slot_count)) {
+      : in_(in), n_(static_cast<std::size_t>(p.slot_count)), params_(p.params.size()) {
     f.proc = &p;
     f.source = p.program->source;
     f.strict = p.program->option_explicit;
@@ -1719,8 +1721,10 @@ class Interpreter::FrameSlots {
     f.own = block.own.get() + block.used;
     f.slots = block.slots.get() + block.used;
     block.used += n_;
-    for (std::size_t i = 0; i < n_; ++i) f.slots[i] = &f.own[i];
+    // Each slot points at its own value already; only a parameter is ever
+    // pointed elsewhere, and put back when the frame ends.
     own_ = f.own;
+    slots_ = f.slots;
   }
   ~FrameSlots() { Release(); }
   FrameSlots(const FrameSlots&) = delete;
@@ -1729,6 +1733,7 @@ class Interpreter::FrameSlots {
   [[gnu::always_inline]] void Release() {
     if (!own_) return;
     for (std::size_t i = 0; i < n_; ++i) own_[i] = Value();
+    for (std::size_t i = 0; i < params_; ++i) slots_[i] = &own_[i];
     own_ = nullptr;
     std::vector<SlotBlock>& blocks = in_.slot_blocks_;
     blocks[block_].used -= n_;
@@ -1738,8 +1743,10 @@ class Interpreter::FrameSlots {
  private:
   Interpreter& in_;
   std::size_t n_;
+  std::size_t params_;
   std::size_t block_ = 0;
   Value* own_ = nullptr;
+  Value** slots_ = nullptr;
 };
 
 // The block past the one in use, made big enough for n slots when it is
@@ -1754,6 +1761,7 @@ std::size_t Interpreter::SlotBlockFor(std::size_t n) {
     block.own = std::make_unique<Value[]>(size);
     block.slots = std::make_unique<Value*[]>(size);
     block.size = size;
+    for (std::size_t i = 0; i < size; ++i) block.slots[i] = &block.own[i];
   }
   slot_top_ = b;
   return b;
