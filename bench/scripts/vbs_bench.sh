@@ -17,7 +17,7 @@ set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 repo="$(cd "$here/../.." && pwd)"
 bin="${1:-$repo/build/tarv}"
-rounds="${2:-5}"
+rounds="${2:-3}"
 [[ -x "$bin" ]] || { echo "no tarv binary at $bin" >&2; exit 2; }
 command -v tclsh >/dev/null || { echo "tclsh is needed (apt-get install tcl)" >&2; exit 2; }
 # shellcheck source=../lib.sh
