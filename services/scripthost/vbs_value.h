@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <exception>
 #include <memory>
+#include <new>
 #include <optional>
 #include <span>
 #include <string>
@@ -215,12 +216,12 @@ class Value {
     else Bits(o);
   }
   [[gnu::always_inline]] Value& operator=(const Value& o) {
-    if (!Owns(kind_) && !Owns(o.kind_)) Bits(o);
+    if (!EitherOwns(kind_, o.kind_)) Bits(o);
     else CopyAssign(o);
     return *this;
   }
   [[gnu::always_inline]] Value& operator=(Value&& o) noexcept {
-    if (!Owns(kind_) && !Owns(o.kind_)) Bits(o);
+    if (!EitherOwns(kind_, o.kind_)) Bits(o);
     else MoveAssign(o);
     return *this;
   }
@@ -283,7 +284,13 @@ class Value {
   }
 
  private:
-  static constexpr bool Owns(Kind k) { return k == Kind::String || k == Kind::Object || k == Kind::Array; }
+  // The kinds with storage of their own, as bits: one test for two values.
+  static constexpr unsigned kOwning = 1u << static_cast<unsigned>(Kind::String) |
+                                      1u << static_cast<unsigned>(Kind::Object) |
+                                      1u << static_cast<unsigned>(Kind::Array);
+  static constexpr unsigned Bit(Kind k) { return 1u << static_cast<unsigned>(k); }
+  static constexpr bool Owns(Kind k) { return (Bit(k) & kOwning) != 0; }
+  static constexpr bool EitherOwns(Kind a, Kind b) { return ((Bit(a) | Bit(b)) & kOwning) != 0; }
   static Value Of(Kind k) {
     Value v;
     v.kind_ = k;
