@@ -1775,10 +1775,12 @@ Value Interpreter::CallProcedure(const ProcDecl& p, const std::vector<ExprPtr>& 
   FrameSlots slots(*this, f, p);
   f.me = std::move(me);
   ElementLocks elements;
-  for (std::size_t i = 0; i < p.params.size(); ++i) {
+  const std::size_t n = p.params.size();
+  for (std::size_t i = 0; i < n; ++i) {
     const Expr& a = *args[from + i];
+    const bool by_ref = !p.by_val[i] && !a.parenthesized;
     // ByRef (the default): a variable written alone is passed itself.
-    if (!p.by_val[i] && !a.parenthesized && a.kind == ExprKind::Name) {
+    if (by_ref && a.kind == ExprKind::Name) {
       if (Value* ref = Variable(a.ref)) {
         if (!a.ref.is_const) {
           f.slots[i] = ref;
@@ -1786,7 +1788,7 @@ Value Interpreter::CallProcedure(const ProcDecl& p, const std::vector<ExprPtr>& 
         }
       }
     }
-    if (!p.by_val[i] && !a.parenthesized && a.kind == ExprKind::Call) {
+    if (by_ref && a.kind == ExprKind::Call) {
       ElementArg element;
       if (ElementOf(a, &element)) {
         f.slots[i] = &element.pinned->items[element.offset];
