@@ -644,7 +644,7 @@ std::int16_t ToInteger(const Value& v) {
   return static_cast<std::int16_t>(ToWhole(v, INT16_MIN, INT16_MAX));
 }
 
-std::int32_t ToLong(const Value& v) {
+std::int32_t ToLongOf(const Value& v) {
   return static_cast<std::int32_t>(ToWhole(v, INT32_MIN, INT32_MAX));
 }
 

@@ -380,7 +380,13 @@ class Plain {
 // Coercions as CDbl, CInt, CLng, CBool and CStr do them.
 double ToDouble(const Value& v);
 std::int16_t ToInteger(const Value& v);
-std::int32_t ToLong(const Value& v);
+std::int32_t ToLongOf(const Value& v);
+// A Long or an Integer is its own number; only other kinds are converted.
+inline std::int32_t ToLong(const Value& v) {
+  if (v.kind() == Kind::Long) return v.long_value();
+  if (v.kind() == Kind::Integer) return v.integer();
+  return ToLongOf(v);
+}
 bool ToBoolean(const Value& v);
 std::string ToString(const Value& v);
 // The date's serial number of a value, as CDate converts it.
