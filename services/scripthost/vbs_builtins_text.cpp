@@ -27,13 +27,39 @@ std::int64_t Count(const Value& v) {
   return n;
 }
 
+// The text of a value, read in place when it is text, and how many of its
+// first bytes are ASCII.
+class TextOf {
+ public:
+  explicit TextOf(const Value& v) {
+    if (v.kind() == Kind::String) {
+      text_ = v.str();
+      ascii_ = v.AsciiPrefix();
+    } else {
+      own_ = ToString(v);
+      text_ = own_;
+    }
+  }
+  TextOf(const TextOf&) = delete;
+  TextOf& operator=(const TextOf&) = delete;
+  std::string_view text() const { return text_; }
+  std::size_t ascii() const { return ascii_; }
+  // What is known of the text from byte b on.
+  std::size_t AsciiFrom(std::size_t b) const { return ascii_ > b ? ascii_ - b : 0; }
+
+ private:
+  std::string own_;
+  std::string_view text_;
+  std::size_t ascii_ = 0;
+};
+
 // Half a unit left by a byte function is no character.
 Value Len(Interpreter&, Args a) {
   const Plain x(a[0]);
   if (IsNull(*x)) return *x;
-  const std::string own = (*x).kind() == Kind::String ? std::string() : ToString(*x);
-  const std::string& s = (*x).kind() == Kind::String ? (*x).str() : own;
-  return Value::Long(static_cast<std::int32_t>(Units(s) - (EndsWithHalfUnit(s) ? 1 : 0)));
+  const TextOf t(*x);
+  const std::string_view s = t.text();
+  return Value::Long(static_cast<std::int32_t>(Units(s, t.ascii()) - (EndsWithHalfUnit(s) ? 1 : 0)));
 }
 
 // A start or length out of range is refused even when the text is Null.
@@ -44,11 +70,12 @@ Value Mid(Interpreter&, Args a) {
   if (start < 1) ThrowRuntime(kErrInvalidCall);
   const std::int64_t n = HasArg(a, 2) ? Count(a[2]) : 0;
   if (IsNull(*x)) return *x;
-  const std::string s = ToString(*x);
-  const std::size_t b = ByteAt(s, start - 1);
-  if (!HasArg(a, 2)) return Value::String(s.substr(b));
-  const std::size_t e = b + ByteAt(std::string_view(s).substr(b), n);
-  return Value::String(s.substr(b, e - b));
+  const TextOf t(*x);
+  const std::string_view s = t.text();
+  const std::size_t b = ByteAt(s, start - 1, t.ascii());
+  if (!HasArg(a, 2)) return Value::String(std::string(s.substr(b)));
+  const std::size_t e = b + ByteAt(s.substr(b), n, t.AsciiFrom(b));
+  return Value::String(std::string(s.substr(b, e - b)));
 }
 
 Value Left(Interpreter&, Args a) {
@@ -93,14 +120,16 @@ Value InStr(Interpreter&, Args a) {
   const Plain n(a[i + 1]);
   if (IsNull(*h) || IsNull(*n)) return Value::Null();
   const bool text = TextMode(a, i + 2);
-  const std::string hay = ToString(*h);
-  const std::string needle = ToString(*n);
-  if (start > Units(hay)) return Value::Long(0);
-  const std::size_t from = ByteAt(hay, start - 1);
+  const TextOf ht(*h);
+  const TextOf nt(*n);
+  const std::string_view hay = ht.text();
+  const std::string_view needle = nt.text();
+  if (start > Units(hay, ht.ascii())) return Value::Long(0);
+  const std::size_t from = ByteAt(hay, start - 1, ht.ascii());
   if (needle.empty()) return Value::Long(static_cast<std::int32_t>(start));
   const std::size_t at = FindMode(hay, needle, from, text);
   if (at == std::string::npos) return Value::Long(0);
-  return Value::Long(static_cast<std::int32_t>(Units(std::string_view(hay).substr(0, at)) + 1));
+  return Value::Long(static_cast<std::int32_t>(Units(hay.substr(0, at), std::min(at, ht.ascii())) + 1));
 }
 
 // InStrRev(hay, needle[, start[, compare]]): unlike InStr it takes its two

@@ -31,7 +31,7 @@ struct ClassReaper {
   void operator()(ClassInstance* p) const;
 };
 
-class ClassInstance : public Object, public std::enable_shared_from_this<ClassInstance> {
+class ClassInstance final : public Object, public std::enable_shared_from_this<ClassInstance> {
  public:
   ClassInstance(const ClassDecl& cls, std::shared_ptr<ClassRuntime> runtime)
       : cls_(cls), runtime_(std::move(runtime)) {

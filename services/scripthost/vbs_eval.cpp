@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cmath>
 #include <cstdint>
+#include <typeinfo>
 
 #include "services/scripthost/vbs_builtins.h"
 #include "services/scripthost/vbs_class.h"
@@ -20,8 +22,15 @@ constexpr std::ptrdiff_t kStackBudget = 4 << 20;
 constexpr int kTickStatements = 256;  // statements between clock readings
 constexpr int kTicksPerMemoryCheck = 16;  // clock readings between memory checks
 
-bool IsWhole(const Value& v) { return v.kind() == Kind::Integer || v.kind() == Kind::Long; }
-std::int64_t WholeOf(const Value& v) {
+// The instance of a script's class an object is, or null. The class is
+// final, so its exact type tells without walking the hierarchy as a
+// dynamic_cast does on every member call.
+ClassInstance* InstanceOf(Object* o) {
+  return o && typeid(*o) == typeid(ClassInstance) ? static_cast<ClassInstance*>(o) : nullptr;
+}
+
+[[gnu::always_inline]] inline bool IsWhole(const Value& v) { return v.kind() == Kind::Integer || v.kind() == Kind::Long; }
+[[gnu::always_inline]] inline std::int64_t WholeOf(const Value& v) {
   return v.kind() == Kind::Integer ? v.integer() : v.long_value();
 }
 
@@ -38,6 +47,21 @@ Value WholeQuotient(std::int64_t q, bool may_be_integer) {
   return FitWhole(q, may_be_integer);
 }
 
+// An Integer, a Long or a Double as a double.
+bool Number(const Value& v, double* d) {
+  switch (v.kind()) {
+    case Kind::Integer: *d = v.integer(); return true;
+    case Kind::Long: *d = v.long_value(); return true;
+    case Kind::Double: *d = v.dbl(); return true;
+    default: return false;
+  }
+}
+
+Value FiniteDouble(double d) {
+  if (!std::isfinite(d)) ThrowRuntime(kErrOverflow);
+  return Value::Double(d);
+}
+
 std::optional<int> CompareFast(const Value& x, const Value& y, bool xl, bool yl) {
   if (IsWhole(x) && IsWhole(y)) {
     const std::int64_t a = WholeOf(x), b = WholeOf(y);
@@ -46,7 +70,7 @@ std::optional<int> CompareFast(const Value& x, const Value& y, bool xl, bool yl)
   return Compare(x, y, xl, yl);
 }
 
-bool Test(BinaryOp op, int c) {
+[[gnu::always_inline]] inline bool Test(BinaryOp op, int c) {
   switch (op) {
     case BinaryOp::Eq: return c == 0;
     case BinaryOp::Ne: return c != 0;
@@ -217,6 +241,29 @@ class ProcRef : public Object {
  private:
   Interpreter& in_;
   const ProcDecl* p_;
+};
+
+class Interpreter::ArgValues {
+ public:
+  ArgValues(Interpreter& in, const std::vector<ExprPtr>& args, std::size_t from = 0) : n_(args.size() - from) {
+    if (n_ <= kInPlace) {
+      for (std::size_t i = 0; i < n_; ++i) in_place_[i] = in.EvalExpr(*args[from + i]);
+      data_ = in_place_;
+    } else {
+      more_ = in.EvalArgs(args, from);
+      data_ = more_.data();
+    }
+  }
+  ArgValues(const ArgValues&) = delete;
+  ArgValues& operator=(const ArgValues&) = delete;
+  operator std::span<const Value>() const { return {data_, n_}; }
+
+ private:
+  static constexpr std::size_t kInPlace = 3;
+  Value in_place_[kInPlace];
+  std::vector<Value> more_;
+  const Value* data_ = nullptr;
+  std::size_t n_;
 };
 
 // ---- scopes and limits ----------------------------------------------------
@@ -469,7 +516,7 @@ bool Interpreter::TryLen(const Expr& e, std::int64_t* v, bool* small) const {
   const Expr& a = *e.args[0];
   const Value& text = a.kind == ExprKind::Literal ? a.value : *frame_->slots[static_cast<std::size_t>(a.ref.slot)];
   if (text.kind() != Kind::String) return false;
-  *v = Units(text.str()) - (EndsWithHalfUnit(text.str()) ? 1 : 0);
+  *v = Units(text.str(), text.AsciiPrefix()) - (EndsWithHalfUnit(text.str()) ? 1 : 0);
   *small = false;
   return *v <= INT32_MAX;
 }
@@ -479,23 +526,37 @@ bool Interpreter::TryLen(const Expr& e, std::int64_t* v, bool* small) const {
 // Otherwise false, and the tree is evaluated the usual way (it has no side
 // effects, so nothing happens twice).
 bool Interpreter::TryWhole(const Expr& e, std::int64_t* v, bool* small) const {
+  if (e.steps.size() == 3 && e.steps[0].kind == WholeStep::Local && e.steps[1].kind == WholeStep::Literal &&
+      (static_cast<BinaryOp>(e.steps[2].op) == BinaryOp::Add ||
+       static_cast<BinaryOp>(e.steps[2].op) == BinaryOp::Subtract)) {
+    // n + 1, n - 2: the commonest tree, without the stack below.
+    const Value& x = *frame_->slots[static_cast<std::size_t>(e.steps[0].slot)];
+    if (x.kind() != Kind::Integer && x.kind() != Kind::Long) return false;
+    const std::int64_t a = WholeOf(x), b = e.steps[1].value;
+    const std::int64_t r = static_cast<BinaryOp>(e.steps[2].op) == BinaryOp::Add ? a + b : a - b;
+    if (r < INT32_MIN || r > INT32_MAX) return false;
+    *v = r;
+    *small = x.kind() == Kind::Integer && e.steps[1].small && r >= INT16_MIN && r <= INT16_MAX;
+    return true;
+  }
   std::array<std::int64_t, kMaxWholeSteps> num;
-  std::array<bool, kMaxWholeSteps> sm;
+  // A part is an Integer when its own parts are and it fits 16 bits, so the
+  // whole is one when every leaf is and every step's result fits.
+  bool all_small = true;
   std::size_t top = 0;
   for (const WholeStep& w : e.steps) {
     switch (w.kind) {
       case WholeStep::Literal:
-        num[top] = w.value;
-        sm[top++] = w.small;
+        num[top++] = w.value;
+        all_small = all_small && w.small;
         continue;
       case WholeStep::Local: {
         const Value& x = *frame_->slots[static_cast<std::size_t>(w.slot)];
         if (x.kind() == Kind::Integer) {
-          num[top] = x.integer();
-          sm[top++] = true;
+          num[top++] = x.integer();
         } else if (x.kind() == Kind::Long) {
-          num[top] = x.long_value();
-          sm[top++] = false;
+          num[top++] = x.long_value();
+          all_small = false;
         } else {
           return false;
         }
@@ -504,7 +565,8 @@ bool Interpreter::TryWhole(const Expr& e, std::int64_t* v, bool* small) const {
       case WholeStep::Len: {
         bool is_small;
         if (!TryLen(*w.len, &num[top], &is_small)) return false;
-        sm[top++] = is_small;
+        ++top;
+        all_small = all_small && is_small;
         continue;
       }
       case WholeStep::Op: break;
@@ -530,11 +592,11 @@ bool Interpreter::TryWhole(const Expr& e, std::int64_t* v, bool* small) const {
       default: return false;
     }
     if (r < INT32_MIN || r > INT32_MAX) return false;
-    sm[top - 1] = sm[top - 1] && sm[top] && r >= INT16_MIN && r <= INT16_MAX;
+    all_small = all_small && r >= INT16_MIN && r <= INT16_MAX;
     num[top - 1] = r;
   }
   *v = num[0];
-  *small = sm[0];
+  *small = all_small;
   return true;
 }
 
@@ -839,8 +901,9 @@ void Interpreter::ExecAssign(const Stmt& s) {
     slot->SetWhole(static_cast<std::int32_t>(n), small);
     return;
   }
-  if (value.kind == ExprKind::Literal && value.value.kind() != Kind::Object) {
-    *slot = value.value;
+  if (const Value* v = Peek(value)) {
+    // A literal or another local's number or text, copied as it is.
+    *slot = *v;
     return;
   }
   AssignLocal(slot, value);
@@ -900,7 +963,7 @@ void Interpreter::ExecAssignGeneral(const Stmt& s) {
         const Plain plain(tail);
         const std::string& add = (*plain).kind() == Kind::String ? (*plain).str() : ToString(*plain);
         CheckTextSize(static_cast<std::uint64_t>(slot->str().size()) + add.size(), add.size());
-        slot->mutable_str().append(add);
+        slot->AppendStr(add);
       }
       return;
     }
@@ -928,7 +991,7 @@ void Interpreter::ExecAssignGeneral(const Stmt& s) {
         if (ProcedureOf(target.ref)) ThrowRuntime(kErrIllegalAssignment);
         Value* var = Variable(target.ref);
         if (!var) ThrowRuntime(target.ref.builtin ? kErrIllegalAssignment : kErrTypeMismatch);
-        const std::vector<Value> args = EvalArgs(target.args);
+        const ArgValues args(*this, target.args);
         if (var->kind() == Kind::Array) {
           Array& a = Writable(*var);
           a.items[a.Offset(args)] = std::move(v);
@@ -952,7 +1015,7 @@ void Interpreter::ExecAssignGeneral(const Stmt& s) {
         }
         const std::shared_ptr<Object> obj = RequireObject(*target.lhs);
         const std::vector<Value> args = EvalArgs(target.args);
-        if (ClassInstance* inst = dynamic_cast<ClassInstance*>(obj.get())) {
+        if (ClassInstance* inst = InstanceOf(obj.get())) {
           MemberAssign(*inst, target.name, args, v, s.kind == StmtKind::Set);
           return;
         }
@@ -1034,7 +1097,7 @@ void Interpreter::ExecCall(const Stmt& s) {
       if (!c.has_args && !c.name.empty()) {
         // obj.Method args: a method call even without an argument list.
         const std::shared_ptr<Object> obj = RequireObject(*c.lhs);
-        if (ClassInstance* inst = dynamic_cast<ClassInstance*>(obj.get())) {
+        if (ClassInstance* inst = InstanceOf(obj.get())) {
           try {
             MemberCall(*inst, c, s.args, 0);
           } catch (ScriptError& err) {
@@ -1209,7 +1272,12 @@ Value Interpreter::EvalExpr(const Expr& e) {
       case ExprKind::Name:
         if (e.ref.where == NameRef::Where::Local) return *frame_->slots[static_cast<std::size_t>(e.ref.slot)];
         return EvalName(e);
-      case ExprKind::Call: return EvalCall(e);
+      case ExprKind::Call:
+        // A procedure of the script, called straight away.
+        if (e.ref.where == NameRef::Where::Global && !e.ref.builtin) {
+          if (const ProcDecl* p = ProcedureOf(e.ref)) return CallProcedure(*p, e.args, 0);
+        }
+        return EvalCall(e);
       case ExprKind::Member: return EvalMember(e);
       case ExprKind::Unary: {
         const Value v = EvalExpr(*e.lhs);
@@ -1244,6 +1312,16 @@ Value Interpreter::EvalExpr(const Expr& e) {
 }
 
 bool Interpreter::Condition(const Expr& e) {
+  if (e.kind == ExprKind::Binary && static_cast<BinaryOp>(e.op) >= BinaryOp::Eq &&
+      static_cast<BinaryOp>(e.op) <= BinaryOp::Ge) {
+    // n < 2 and the like: two whole numbers read in place.
+    const Value* x = Peek(*e.lhs);
+    const Value* y = x ? Peek(*e.rhs) : nullptr;
+    if (y && IsWhole(*x) && IsWhole(*y)) {
+      const std::int64_t a = WholeOf(*x), b = WholeOf(*y);
+      return Test(static_cast<BinaryOp>(e.op), a < b ? -1 : (a > b ? 1 : 0));
+    }
+  }
   const Value v = EvalExpr(e);
   switch (v.kind()) {
     case Kind::Boolean: return v.boolean();
@@ -1281,9 +1359,21 @@ Value Interpreter::EvalMember(const Expr& e) {
     return Index(base, args);
   }
   const std::shared_ptr<Object> obj = RequireObject(*e.lhs);
-  if (ClassInstance* inst = dynamic_cast<ClassInstance*>(obj.get())) return MemberCall(*inst, e, e.args, 0);
-  const std::vector<Value> args = EvalArgs(e.args);
+  if (ClassInstance* inst = InstanceOf(obj.get())) return MemberCall(*inst, e, e.args, 0);
+  return CallObject(obj, e);
+}
+
+// obj.name or obj.name(args) of an object the script host makes.
+Value Interpreter::CallObject(const std::shared_ptr<Object>& obj, const Expr& e) {
+  const ArgValues args(*this, e.args);
   return e.has_args ? obj->Call(e.name, args) : obj->GetProperty(e.name, args);
+}
+
+// v(args) of a variable: its element, or its object's default member.
+Value Interpreter::IndexVariable(const Value& v, const std::vector<ExprPtr>& args, std::size_t from) {
+  const ArgValues values(*this, args, from);
+  const Value container = v;
+  return Index(container, values);
 }
 
 Value Interpreter::WithObject(const Expr& e) {
@@ -1344,6 +1434,48 @@ Value Interpreter::EvalBinary(const Expr& e) {
       default: break;
     }
   }
+  double p, q;
+  if (Number(x, &p) && Number(y, &q)) {
+    // Doubles, or a Double and a whole number, or two whole numbers divided:
+    // as the general operators count them, without their conversions.
+    switch (op) {
+      case BinaryOp::Add: return FiniteDouble(p + q);
+      case BinaryOp::Subtract: return FiniteDouble(p - q);
+      case BinaryOp::Multiply: return FiniteDouble(p * q);
+      case BinaryOp::Divide:
+        if (q == 0) ThrowRuntime(p == 0 ? kErrOverflow : kErrDivisionByZero);
+        return FiniteDouble(p / q);
+      case BinaryOp::Eq: return Value::Boolean(p == q);
+      case BinaryOp::Ne: return Value::Boolean(p != q);
+      case BinaryOp::Lt: return Value::Boolean(p < q);
+      case BinaryOp::Gt: return Value::Boolean(p > q);
+      case BinaryOp::Le: return Value::Boolean(p <= q);
+      case BinaryOp::Ge: return Value::Boolean(p >= q);
+      default: break;
+    }
+  }
+  if (x.kind() == Kind::String && y.kind() == Kind::String && op >= BinaryOp::Eq && op <= BinaryOp::Ge) {
+    // Two texts compare by their bytes.
+    const int c = x.str().compare(y.str());
+    return Value::Boolean(Test(op, c < 0 ? -1 : (c > 0 ? 1 : 0)));
+  }
+  if (op == BinaryOp::Concat && ((x.kind() == Kind::String && IsWhole(y)) || (IsWhole(x) && y.kind() == Kind::String))) {
+    // "k" & n: the number's digits joined to the text without a text made
+    // of the number first.
+    const bool number_first = IsWhole(x);
+    const std::string& text = number_first ? y.str() : x.str();
+    if (number_first || !EndsWithHalfUnit(text)) {
+      char digits[16];
+      const auto end = std::to_chars(digits, digits + sizeof digits, WholeOf(number_first ? x : y)).ptr;
+      const std::size_t n = static_cast<std::size_t>(end - digits);
+      CheckTextSize(static_cast<std::uint64_t>(text.size()) + n);
+      std::string joined;
+      joined.reserve(text.size() + n);
+      if (number_first) joined.append(digits, n).append(text);
+      else joined.append(text).append(digits, n);
+      return Value::String(std::move(joined));
+    }
+  }
   if (op == BinaryOp::Concat && x.kind() == Kind::String && y.kind() == Kind::String && !EndsWithHalfUnit(x.str())) {
     CheckTextSize(static_cast<std::uint64_t>(x.str().size()) + y.str().size());
     if (px != &own_x) own_x = x;
@@ -1393,9 +1525,10 @@ Value Interpreter::Index(const Value& container, std::span<const Value> args) {
     return a.items[a.Offset(args)];
   }
   if (container.kind() == Kind::Object) {
+    // Every caller holds the container in a value of its own, which keeps
+    // the object alive through the call.
     if (!container.object()) ThrowRuntime(kErrObjectNotSet);
-    const std::shared_ptr<Object> obj = container.object();
-    return obj->Call("", args);
+    return container.object()->Call("", args);
   }
   // x() or x(1) on a plain value: no call and no element.
   ThrowRuntime(kErrTypeMismatch);
@@ -1491,9 +1624,7 @@ Value Interpreter::CallNamed(const Expr& e, const std::vector<ExprPtr>& args, st
   if (r.where == NameRef::Where::Member) return MemberCall(*frame_->me, e, args, from);
   if (Value* v = Variable(r)) {
     if (e.kind == ExprKind::Name && args.size() == from) return *v;
-    const std::vector<Value> values = EvalArgs(args, from);
-    const Value container = *v;
-    return Index(container, values);
+    return IndexVariable(*v, args, from);
   }
   if (r.builtin) return CallBuiltinWith(*r.builtin, args, from, statement);
   if (e.kind == ExprKind::Name && args.size() == from && !statement) {
@@ -1518,18 +1649,83 @@ Value Interpreter::CallBuiltinWith(const Builtin& b, const std::vector<ExprPtr>&
       const Value one[1] = {arg(0)};
       return CallBuiltin(b, one, statement);
     }
-    case 2: {
-      const Value two[2] = {arg(0), arg(1)};
-      return CallBuiltin(b, two, statement);
-    }
-    case 3: {
-      const Value three[3] = {arg(0), arg(1), arg(2)};
-      return CallBuiltin(b, three, statement);
-    }
+    case 2:
+    case 3: return CallBuiltinLent(b, args, from, statement);
     default: break;
   }
   const std::vector<Value> values = EvalArgs(args, from);
   return CallBuiltin(b, values, statement);
+}
+
+// Whether evaluating e can run no script code: literals and local numbers
+// or text, and operators between them.
+bool Interpreter::Quiet(const Expr& e) const {
+  switch (e.kind) {
+    case ExprKind::Literal:
+    case ExprKind::Name: return Peek(e) != nullptr;
+    case ExprKind::Unary: return Quiet(*e.lhs);
+    case ExprKind::Binary: return Quiet(*e.lhs) && Quiet(*e.rhs);
+    default: return false;
+  }
+}
+
+// Two or three arguments of a built-in. A local variable's text is lent to
+// the call rather than copied (Mid(s, i, 1) of a long s costs no copy of s),
+// and given back after it: only while nothing evaluated after it can run
+// script code, and only to a call that is given no object, which might.
+// Built-ins that run script code themselves take one argument.
+Value Interpreter::CallBuiltinLent(const Builtin& b, const std::vector<ExprPtr>& args, std::size_t from,
+                                   bool statement) {
+  const std::size_t n = args.size() - from;
+  Value own[3];
+  Value* lent[3] = {nullptr, nullptr, nullptr};  // the variable each argument is, if lent
+  bool any = false;
+  for (std::size_t i = 0; i < n; ++i) {
+    const Expr& a = *args[from + i];
+    if (any && !Quiet(a)) {
+      // Code may run: what was read in place is copied first.
+      for (std::size_t k = 0; k < i; ++k) {
+        if (lent[k]) own[k] = *lent[k];
+        lent[k] = nullptr;
+      }
+      any = false;
+    }
+    if (a.kind == ExprKind::Name && a.ref.where == NameRef::Where::Local) {
+      Value* v = frame_->slots[static_cast<std::size_t>(a.ref.slot)];
+      if (v->kind() == Kind::String) {
+        lent[i] = v;
+        any = true;
+        continue;
+      }
+    }
+    own[i] = EvalExpr(a);
+  }
+  if (any) {
+    bool objects = false;
+    for (std::size_t i = 0; i < n; ++i) objects = objects || (!lent[i] && own[i].kind() == Kind::Object);
+    for (std::size_t i = 0; i < n; ++i) {
+      if (!lent[i]) continue;
+      // The same variable twice is lent once and copied after.
+      std::size_t k = 0;
+      while (k < i && lent[k] != lent[i]) ++k;
+      if (objects || k < i) {
+        own[i] = k < i ? own[k] : *lent[i];
+        lent[i] = nullptr;
+      } else {
+        own[i] = std::move(*lent[i]);
+      }
+    }
+  }
+  struct GiveBack {
+    Value* (&lent)[3];
+    Value (&own)[3];
+    ~GiveBack() {
+      for (std::size_t i = 0; i < 3; ++i) {
+        if (lent[i]) *lent[i] = std::move(own[i]);
+      }
+    }
+  } give_back{lent, own};
+  return CallBuiltin(b, std::span<const Value>(own, n), statement);
 }
 
 Value Interpreter::CallBuiltin(const Builtin& b, std::span<const Value> args, bool statement) {
@@ -1545,15 +1741,68 @@ Value Interpreter::CallBuiltin(const Builtin& b, std::span<const Value> args, bo
 }
 
 // A procedure's frame: its own slots, each parameter's slot first pointing
-// at its own value (a ByRef argument points it elsewhere).
-void Interpreter::OpenFrame(Frame& f, const ProcDecl& p) {
-  f.proc = &p;
-  f.source = p.program->source;
-  f.strict = p.program->option_explicit;
-  const std::size_t n = static_cast<std::size_t>(p.slot_count);
-  f.own.resize(n);
-  f.slots.resize(n);
-  for (std::size_t i = 0; i < n; ++i) f.slots[i] = &f.own[i];
+// at its own value (a ByRef argument points it elsewhere). Given back
+// emptied when the call ends, however it ends.
+class Interpreter::FrameSlots {
+ public:
+  [[gnu::always_inline]] FrameSlots(Interpreter& in, Frame& f, const ProcDecl& p)
+      : in_(in), n_(static_cast<std::size_t>(p.slot_count)), params_(p.params.size()) {
+    f.proc = &p;
+    f.source = p.program->source;
+    f.strict = p.program->option_explicit;
+    std::size_t b = in_.slot_top_;
+    if (b >= in_.slot_blocks_.size() || in_.slot_blocks_[b].used + n_ > in_.slot_blocks_[b].size) {
+      b = in_.SlotBlockFor(n_);
+    }
+    SlotBlock& block = in_.slot_blocks_[b];
+    block_ = b;
+    f.own = block.own.get() + block.used;
+    f.slots = block.slots.get() + block.used;
+    block.used += n_;
+    // Each slot points at its own value already; only a parameter is ever
+    // pointed elsewhere, and put back when the frame ends.
+    own_ = f.own;
+    slots_ = f.slots;
+  }
+  ~FrameSlots() { Release(); }
+  FrameSlots(const FrameSlots&) = delete;
+  FrameSlots& operator=(const FrameSlots&) = delete;
+
+  [[gnu::always_inline]] void Release() {
+    if (!own_) return;
+    for (std::size_t i = 0; i < n_; ++i) own_[i] = Value();
+    for (std::size_t i = 0; i < params_; ++i) slots_[i] = &own_[i];
+    own_ = nullptr;
+    std::vector<SlotBlock>& blocks = in_.slot_blocks_;
+    blocks[block_].used -= n_;
+    while (in_.slot_top_ > 0 && blocks[in_.slot_top_].used == 0) --in_.slot_top_;
+  }
+
+ private:
+  Interpreter& in_;
+  std::size_t n_;
+  std::size_t params_;
+  std::size_t block_ = 0;
+  Value* own_ = nullptr;
+  Value** slots_ = nullptr;
+};
+
+// The block past the one in use, made big enough for n slots when it is
+// not: a block above the one in use holds no frame.
+std::size_t Interpreter::SlotBlockFor(std::size_t n) {
+  std::size_t b = slot_top_;
+  if (b < slot_blocks_.size()) ++b;
+  if (b == slot_blocks_.size()) slot_blocks_.emplace_back();
+  SlotBlock& block = slot_blocks_[b];
+  if (block.used + n > block.size) {
+    const std::size_t size = std::max<std::size_t>(n, 1024);
+    block.own = std::make_unique<Value[]>(size);
+    block.slots = std::make_unique<Value*[]>(size);
+    block.size = size;
+    for (std::size_t i = 0; i < size; ++i) block.slots[i] = &block.own[i];
+  }
+  slot_top_ = b;
+  return b;
 }
 
 Value Interpreter::CallProcedure(const ProcDecl& p, const std::vector<ExprPtr>& args, std::size_t from,
@@ -1561,13 +1810,15 @@ Value Interpreter::CallProcedure(const ProcDecl& p, const std::vector<ExprPtr>& 
   if (args.size() - from != p.params.size()) ThrowRuntime(kErrWrongArgCount);
   CheckStack();
   Frame f;
-  OpenFrame(f, p);
+  FrameSlots slots(*this, f, p);
   f.me = std::move(me);
   ElementLocks elements;
-  for (std::size_t i = 0; i < p.params.size(); ++i) {
+  const std::size_t n = p.params.size();
+  for (std::size_t i = 0; i < n; ++i) {
     const Expr& a = *args[from + i];
+    const bool by_ref = !p.by_val[i] && !a.parenthesized;
     // ByRef (the default): a variable written alone is passed itself.
-    if (!p.by_val[i] && !a.parenthesized && a.kind == ExprKind::Name) {
+    if (by_ref && a.kind == ExprKind::Name) {
       if (Value* ref = Variable(a.ref)) {
         if (!a.ref.is_const) {
           f.slots[i] = ref;
@@ -1575,27 +1826,31 @@ Value Interpreter::CallProcedure(const ProcDecl& p, const std::vector<ExprPtr>& 
         }
       }
     }
-    ElementArg element;
-    if (!p.by_val[i] && !a.parenthesized && a.kind == ExprKind::Call && ElementOf(a, &element)) {
-      f.slots[i] = &element.pinned->items[element.offset];
-      elements.held.push_back(std::move(element));
-      continue;
+    if (by_ref && a.kind == ExprKind::Call) {
+      ElementArg element;
+      if (ElementOf(a, &element)) {
+        f.slots[i] = &element.pinned->items[element.offset];
+        elements.held.push_back(std::move(element));
+        continue;
+      }
     }
     f.own[i] = EvalExpr(a);
-    Unfix(f.own[i]);
+    if (f.own[i].kind() == Kind::Array) Unfix(f.own[i]);
   }
-  return RunFrame(p, f);
+  return RunFrame(p, f, slots);
 }
 
 // Runs p's body in the frame its arguments were put in: its result. The
 // frame is emptied before any Class_Terminate its values left pending runs.
-Value Interpreter::RunFrame(const ProcDecl& p, Frame& f) {
+Value Interpreter::RunFrame(const ProcDecl& p, Frame& f, FrameSlots& slots) {
   {
     FrameScope scope(*this, f);
     ExecBlock(p.body);
   }
   Value result = p.result_slot >= 0 ? std::move(f.own[static_cast<std::size_t>(p.result_slot)]) : Value();
-  f = Frame();
+  slots.Release();
+  f.with.clear();
+  f.me.reset();
   if (!class_runtime_->pending.empty()) RunTerminations();
   return result;
 }
@@ -1621,13 +1876,13 @@ Value Interpreter::CallProcedure(const ProcDecl& p, std::span<Arg> args, std::sh
   if (args.size() != p.params.size()) ThrowRuntime(kErrWrongArgCount);
   CheckStack();
   Frame f;
-  OpenFrame(f, p);
+  FrameSlots slots(*this, f, p);
   f.me = std::move(me);
   for (std::size_t i = 0; i < args.size(); ++i) {
     if (args[i].ref && !p.by_val[i]) f.slots[i] = args[i].ref;
     else f.own[i] = args[i].value;
   }
-  return RunFrame(p, f);
+  return RunFrame(p, f, slots);
 }
 
 }  // namespace tarv::vbs

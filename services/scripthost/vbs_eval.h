@@ -103,15 +103,31 @@ class Interpreter {
   };
 
   struct Frame {
+    // Set field by field: zeroing the whole with one block write costs a
+    // call more than the call's own work.
+    Frame() noexcept {}
     const ProcDecl* proc = nullptr;  // null outside procedures
     std::string_view source;         // for the text of error lines
     bool strict = false;             // Option Explicit
     bool resume_next = false;
-    std::vector<Value> own;
-    std::vector<Value*> slots;
+    // A procedure's slots, taken from the slot stack while it runs.
+    Value* own = nullptr;
+    Value** slots = nullptr;
     std::vector<Value> with;
     std::shared_ptr<ClassInstance> me;  // in a method: its instance
   };
+
+  // The slots of the procedures running, taken and given back in call
+  // order, in blocks that never move: a ByRef parameter points into the
+  // frame of a caller, and a call costs no allocation once a block is there.
+  struct SlotBlock {
+    std::unique_ptr<Value[]> own;
+    std::unique_ptr<Value*[]> slots;
+    std::size_t size = 0;
+    std::size_t used = 0;
+  };
+  class FrameSlots;
+  [[gnu::noinline]] std::size_t SlotBlockFor(std::size_t n);
 
   enum class Flow : std::uint8_t { Normal, ExitDo, ExitFor, ExitProc };
 
@@ -122,7 +138,6 @@ class Interpreter {
   };
 
   class FrameScope;
-  static void OpenFrame(Frame& f, const ProcDecl& p);
   class EntryScope;
 
   // ---- binding names ----
@@ -160,11 +175,16 @@ class Interpreter {
   Value EvalCall(const Expr& e);
   Value EvalMember(const Expr& e);
   Value EvalBinary(const Expr& e);
-  const Value* Peek(const Expr& e) const;
+  [[gnu::always_inline]] const Value* Peek(const Expr& e) const;
   [[gnu::hot]] bool TryWhole(const Expr& e, std::int64_t* v, bool* small) const;
   [[gnu::hot]] bool TryLen(const Expr& e, std::int64_t* v, bool* small) const;
   Value EvalNew(const Expr& e);
   bool Condition(const Expr& e);
+  // Argument values of a call to an object or of an index, held in place
+  // when there are few.
+  class ArgValues;
+  [[gnu::noinline]] Value CallObject(const std::shared_ptr<Object>& obj, const Expr& e);
+  [[gnu::noinline]] Value IndexVariable(const Value& v, const std::vector<ExprPtr>& args, std::size_t from);
   std::vector<Value> EvalArgs(const std::vector<ExprPtr>& args);
   std::vector<Value> EvalArgs(const std::vector<ExprPtr>& args, std::size_t from);
   Value Index(const Value& container, std::span<const Value> args);
@@ -179,7 +199,7 @@ class Interpreter {
   ProcDecl* ProcedureOf(const NameRef& r);
   Value CallNamed(const Expr& e, const std::vector<ExprPtr>& args, std::size_t from, bool statement);
   Value CallProcedure(const ProcDecl& p, std::span<Arg> args, std::shared_ptr<ClassInstance> me = nullptr);
-  Value RunFrame(const ProcDecl& p, Frame& f);
+  Value RunFrame(const ProcDecl& p, Frame& f, FrameSlots& slots);
   Value CallProcedure(const ProcDecl& p, const std::vector<ExprPtr>& args, std::size_t from,
                       std::shared_ptr<ClassInstance> me = nullptr);
   // An array element passed ByRef: the parameter is the element itself.
@@ -199,6 +219,8 @@ class Interpreter {
   [[gnu::hot]] Value CallBuiltin(const Builtin& b, std::span<const Value> args, bool statement = false);
   [[gnu::hot]] Value CallBuiltinWith(const Builtin& b, const std::vector<ExprPtr>& args, std::size_t from,
                                      bool statement = false);
+  Value CallBuiltinLent(const Builtin& b, const std::vector<ExprPtr>& args, std::size_t from, bool statement);
+  bool Quiet(const Expr& e) const;
   void CheckStack() const;
 
   // ---- classes (vbs_class.cpp) ----
@@ -233,6 +255,8 @@ class Interpreter {
   std::shared_ptr<ClassRuntime> class_runtime_;
   std::vector<std::weak_ptr<Object>> made_;  // MakeObject's, for the end
   std::size_t made_bound_ = 1024;  // past this many the expired ones are dropped
+  std::vector<SlotBlock> slot_blocks_;
+  std::size_t slot_top_ = 0;  // the block frames take their slots from
   friend class ProcRef;
   friend class ClassInstance;
   friend class ErrObj;

@@ -14,6 +14,16 @@ std::int64_t Units(std::string_view s);
 // Byte offset where unit `unit` (0-based) begins; s.size() past the end. A
 // unit in the middle of a pair rounds up to the next character.
 std::size_t ByteAt(std::string_view s, std::int64_t unit);
+// The same, for text whose first `ascii` bytes are known to be ASCII (one
+// unit a byte): only what lies past them is walked.
+inline std::int64_t Units(std::string_view s, std::size_t ascii) {
+  return static_cast<std::int64_t>(ascii) + Units(s.substr(ascii));
+}
+inline std::size_t ByteAt(std::string_view s, std::int64_t unit, std::size_t ascii) {
+  if (unit <= 0) return 0;
+  if (static_cast<std::uint64_t>(unit) <= ascii) return static_cast<std::size_t>(unit);
+  return ascii + ByteAt(s.substr(ascii), unit - static_cast<std::int64_t>(ascii));
+}
 // The first code point of s and its length in bytes; 0xFFFD for a bad byte.
 char32_t FirstCodePoint(std::string_view s, std::size_t* length);
 void AppendUtf8(std::string& out, char32_t cp);

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <limits>
 #include <new>
+#include <variant>
 
 #include <unistd.h>
 
@@ -132,18 +133,78 @@ void CheckMemory() {
 
 // ---- Value ----------------------------------------------------------------
 
-Value Value::Null() { return Of(NullTag{}); }
-Value Value::Boolean(bool b) { return Of(b); }
-Value Value::Integer(std::int16_t i) { return Of(i); }
-Value Value::Long(std::int32_t l) { return Of(l); }
-Value Value::Double(double d) { return Of(d); }
-Value Value::String(std::string s) { return Of(std::move(s)); }
-Value Value::Object(std::shared_ptr<vbs::Object> o) { return Of(std::move(o)); }
-Value Value::Date(double serial) { return Of(DateTag{serial}); }
-Value Value::Array(std::shared_ptr<vbs::Array> a) { return Of(std::move(a)); }
-Value Value::Byte(std::uint8_t b) { return Of(b); }
-Value Value::Single(float f) { return Of(f); }
-Value Value::Currency(std::int64_t units) { return Of(CurrencyTag{units}); }
+void Value::BadKind() { throw std::bad_variant_access(); }
+
+void Value::CopyOwned(const Value& o) {
+  switch (o.kind_) {
+    case Kind::String:
+      new (&u_.s) std::string(o.u_.s);
+      ascii_ = o.ascii_;
+      break;
+    case Kind::Object: new (&u_.o) std::shared_ptr<vbs::Object>(o.u_.o); break;
+    default: new (&u_.a) std::shared_ptr<vbs::Array>(o.u_.a); break;
+  }
+  kind_ = o.kind_;
+}
+
+void Value::MoveOwned(Value& o) noexcept {
+  switch (o.kind_) {
+    case Kind::String:
+      new (&u_.s) std::string(std::move(o.u_.s));
+      ascii_ = o.ascii_;
+      o.ascii_ = 0;
+      break;
+    case Kind::Object: new (&u_.o) std::shared_ptr<vbs::Object>(std::move(o.u_.o)); break;
+    default: new (&u_.a) std::shared_ptr<vbs::Array>(std::move(o.u_.a)); break;
+  }
+  kind_ = o.kind_;
+}
+
+void Value::CopyAssign(const Value& o) {
+  if (this == &o) return;
+  Value copy(o);  // o may live inside what this value holds
+  MoveAssign(copy);
+}
+
+void Value::MoveAssign(Value& o) noexcept {
+  if (this == &o) return;
+  if (!Owns(kind_)) {
+    MoveOwned(o);  // o holds text, an object or an array
+    return;
+  }
+  if (kind_ == Kind::String) {
+    // Text holds no value that o could be part of.
+    if (o.kind_ == Kind::String) {
+      u_.s = std::move(o.u_.s);
+      ascii_ = o.ascii_;
+      o.ascii_ = 0;
+      return;
+    }
+    Release();
+    if (Owns(o.kind_)) MoveOwned(o);
+    else Bits(o);
+    return;
+  }
+  Value keep(std::move(o));  // o may live inside what this value holds
+  Release();
+  if (Owns(keep.kind_)) MoveOwned(keep);
+  else Bits(keep);
+}
+
+void Value::Release() noexcept {
+  const Kind k = kind_;
+  kind_ = Kind::Empty;
+  switch (k) {
+    case Kind::String:
+      u_.s.~basic_string();
+      ascii_ = 0;
+      break;
+    case Kind::Object: u_.o.~shared_ptr(); break;
+    case Kind::Array: u_.a.~shared_ptr(); break;
+    default: break;
+  }
+  u_.bits = 0;
+}
 
 std::size_t Array::Offset(std::span<const Value> indices) const {
   if (indices.size() != upper.size()) ThrowRuntime(kErrSubscriptOutOfRange);
@@ -272,7 +333,15 @@ std::string FoldCase(std::string_view name) {
 }
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && FoldCase(a) == FoldCase(b);
+  // Asked for every member an object is called by: compared in place.
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
 }
 
 std::string FormatSingle(float f) {
@@ -608,7 +677,7 @@ std::int16_t ToInteger(const Value& v) {
   return static_cast<std::int16_t>(ToWhole(v, INT16_MIN, INT16_MAX));
 }
 
-std::int32_t ToLong(const Value& v) {
+std::int32_t ToLongOf(const Value& v) {
   return static_cast<std::int32_t>(ToWhole(v, INT32_MIN, INT32_MAX));
 }
 

@@ -5,12 +5,12 @@
 #include <cstdint>
 #include <exception>
 #include <memory>
+#include <new>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <utility>
-#include <variant>
 #include <vector>
 
 namespace tarv::vbs {
@@ -137,82 +137,203 @@ std::uint64_t SetMemoryCeiling(std::uint64_t bytes);
 void CheckMemory();
 
 // The order matches the payloads of Value.
-enum class Kind { Empty, Null, Boolean, Integer, Long, Double, String, Object, Date, Array, Byte, Single, Currency };
+enum class Kind : std::uint8_t { Empty, Null, Boolean, Integer, Long, Double, String, Object, Date, Array, Byte, Single, Currency };
 
 class Value {
  public:
-  Value() = default;  // Empty
-  static Value Null();
-  static Value Boolean(bool b);
-  static Value Integer(std::int16_t i);
-  static Value Long(std::int32_t l);
-  static Value Double(double d);
-  static Value String(std::string s);
+  Value() noexcept {}  // Empty
+  static Value Null() { return Of(Kind::Null); }
+  static Value Boolean(bool b) {
+    Value v = Of(Kind::Boolean);
+    v.u_.b = b;
+    return v;
+  }
+  static Value Integer(std::int16_t i) {
+    Value v = Of(Kind::Integer);
+    v.u_.i = i;
+    return v;
+  }
+  static Value Long(std::int32_t l) {
+    Value v = Of(Kind::Long);
+    v.u_.l = l;
+    return v;
+  }
+  static Value Double(double d) {
+    Value v = Of(Kind::Double);
+    v.u_.d = d;
+    return v;
+  }
+  static Value String(std::string s) {
+    Value v;
+    new (&v.u_.s) std::string(std::move(s));
+    v.kind_ = Kind::String;
+    return v;
+  }
   // A null pointer is the object reference Nothing.
-  static Value Object(std::shared_ptr<vbs::Object> o);
+  static Value Object(std::shared_ptr<vbs::Object> o) {
+    Value v;
+    new (&v.u_.o) std::shared_ptr<vbs::Object>(std::move(o));
+    v.kind_ = Kind::Object;
+    return v;
+  }
   // Days since 30 December 1899; the fraction is the time of day.
-  static Value Date(double serial);
-  static Value Array(std::shared_ptr<vbs::Array> a);
-  static Value Byte(std::uint8_t b);
-  static Value Single(float f);
+  static Value Date(double serial) {
+    Value v = Of(Kind::Date);
+    v.u_.d = serial;
+    return v;
+  }
+  static Value Array(std::shared_ptr<vbs::Array> a) {
+    Value v;
+    new (&v.u_.a) std::shared_ptr<vbs::Array>(std::move(a));
+    v.kind_ = Kind::Array;
+    return v;
+  }
+  static Value Byte(std::uint8_t b) {
+    Value v = Of(Kind::Byte);
+    v.u_.by = b;
+    return v;
+  }
+  static Value Single(float f) {
+    Value v = Of(Kind::Single);
+    v.u_.f = f;
+    return v;
+  }
   // A Currency in ten-thousandths: four fixed decimals.
-  static Value Currency(std::int64_t units);
+  static Value Currency(std::int64_t units) {
+    Value v = Of(Kind::Currency);
+    v.u_.cur = units;
+    return v;
+  }
 
-  Kind kind() const { return static_cast<Kind>(data_.index()); }
+  // Numbers and the other kinds without storage of their own are copied as
+  // bits; only text, objects and arrays take the longer way.
+  [[gnu::always_inline]] Value(const Value& o) {
+    if (Owns(o.kind_)) CopyOwned(o);
+    else Bits(o);
+  }
+  [[gnu::always_inline]] Value(Value&& o) noexcept {
+    if (Owns(o.kind_)) MoveOwned(o);
+    else Bits(o);
+  }
+  [[gnu::always_inline]] Value& operator=(const Value& o) {
+    if (!EitherOwns(kind_, o.kind_)) Bits(o);
+    else CopyAssign(o);
+    return *this;
+  }
+  [[gnu::always_inline]] Value& operator=(Value&& o) noexcept {
+    if (!EitherOwns(kind_, o.kind_)) Bits(o);
+    else MoveAssign(o);
+    return *this;
+  }
+  [[gnu::always_inline]] ~Value() {
+    if (Owns(kind_)) Release();
+  }
+
+  Kind kind() const { return kind_; }
   bool IsNumeric() const;  // Boolean, Byte, Integer, Long, Single, Double, Currency
 
   // Raw payloads; each must only be asked of a value of that kind.
-  bool boolean() const { return std::get<bool>(data_); }
-  std::int16_t integer() const { return std::get<std::int16_t>(data_); }
-  std::int32_t long_value() const { return std::get<std::int32_t>(data_); }
-  double dbl() const { return std::get<double>(data_); }
-  const std::string& str() const { return std::get<std::string>(data_); }
-  const std::shared_ptr<vbs::Object>& object() const {
-    return std::get<std::shared_ptr<vbs::Object>>(data_);
-  }
-  double date() const { return std::get<DateTag>(data_).serial; }
-  const std::shared_ptr<vbs::Array>& array() const {
-    return std::get<std::shared_ptr<vbs::Array>>(data_);
-  }
-  std::uint8_t byte() const { return std::get<std::uint8_t>(data_); }
-  float single() const { return std::get<float>(data_); }
-  std::int64_t currency_units() const { return std::get<CurrencyTag>(data_).units; }
+  bool boolean() const { return Check(Kind::Boolean).u_.b; }
+  std::int16_t integer() const { return Check(Kind::Integer).u_.i; }
+  std::int32_t long_value() const { return Check(Kind::Long).u_.l; }
+  double dbl() const { return Check(Kind::Double).u_.d; }
+  const std::string& str() const { return Check(Kind::String).u_.s; }
+  const std::shared_ptr<vbs::Object>& object() const { return Check(Kind::Object).u_.o; }
+  double date() const { return Check(Kind::Date).u_.d; }
+  const std::shared_ptr<vbs::Array>& array() const { return Check(Kind::Array).u_.a; }
+  std::uint8_t byte() const { return Check(Kind::Byte).u_.by; }
+  float single() const { return Check(Kind::Single).u_.f; }
+  std::int64_t currency_units() const { return Check(Kind::Currency).u_.cur; }
   // The text of a String value, to be changed in place.
-  std::string& mutable_str() { return std::get<std::string>(data_); }
+  std::string& mutable_str() {
+    Check(Kind::String);
+    ascii_ = 0;
+    return u_.s;
+  }
+  // Appends to the text of a String value, keeping what is known of it.
+  void AppendStr(std::string_view add) {
+    Check(Kind::String);
+    if (ascii_ == u_.s.size()) {
+      std::size_t k = 0;
+      while (k < add.size() && static_cast<unsigned char>(add[k]) < 0x80) ++k;
+      ascii_ += static_cast<std::uint32_t>(k);
+    }
+    u_.s.append(add);
+  }
+  // How many bytes at the start of a String value are ASCII, so that text
+  // positions there are byte offsets: learnt once, then kept while the text
+  // only grows at its end.
+  std::size_t AsciiPrefix() const {
+    const std::string& s = str();
+    std::size_t k = ascii_;
+    while (k < s.size() && static_cast<unsigned char>(s[k]) < 0x80) ++k;
+    ascii_ = static_cast<std::uint32_t>(k);
+    return k;
+  }
   // A whole number stored without going through the general assignment
   // when the value holds one of that kind already.
   void SetWhole(std::int32_t n, bool integer) {
-    if (integer && data_.index() == static_cast<std::size_t>(Kind::Integer)) {
-      *std::get_if<std::int16_t>(&data_) = static_cast<std::int16_t>(n);
-    } else if (!integer && data_.index() == static_cast<std::size_t>(Kind::Long)) {
-      *std::get_if<std::int32_t>(&data_) = n;
-    } else if (integer) {
-      data_ = static_cast<std::int16_t>(n);
+    if (Owns(kind_)) Release();
+    if (integer) {
+      kind_ = Kind::Integer;
+      u_.i = static_cast<std::int16_t>(n);
     } else {
-      data_ = n;
+      kind_ = Kind::Long;
+      u_.l = n;
     }
   }
 
  private:
-  struct NullTag {};
-  struct DateTag {
-    double serial;
-  };
-  struct CurrencyTag {
-    std::int64_t units;
-  };
-  // The value holding exactly this payload.
-  template <typename T>
-  static Value Of(T payload) {
+  // The kinds with storage of their own, as bits: one test for two values.
+  static constexpr unsigned kOwning = 1u << static_cast<unsigned>(Kind::String) |
+                                      1u << static_cast<unsigned>(Kind::Object) |
+                                      1u << static_cast<unsigned>(Kind::Array);
+  static constexpr unsigned Bit(Kind k) { return 1u << static_cast<unsigned>(k); }
+  static constexpr bool Owns(Kind k) { return (Bit(k) & kOwning) != 0; }
+  static constexpr bool EitherOwns(Kind a, Kind b) { return ((Bit(a) | Bit(b)) & kOwning) != 0; }
+  static Value Of(Kind k) {
     Value v;
-    v.data_ = std::move(payload);
+    v.kind_ = k;
     return v;
   }
-  // Order matches Kind.
-  std::variant<std::monostate, NullTag, bool, std::int16_t, std::int32_t, double, std::string,
-               std::shared_ptr<vbs::Object>, DateTag, std::shared_ptr<vbs::Array>, std::uint8_t,
-               float, CurrencyTag>
-      data_;
+  const Value& Check(Kind k) const {
+    if (kind_ != k) [[unlikely]] BadKind();
+    return *this;
+  }
+  [[noreturn]] static void BadKind();
+  void Bits(const Value& o) {
+    kind_ = o.kind_;
+    u_.bits = o.u_.bits;
+  }
+  void CopyOwned(const Value& o);
+  // Leaves o's storage as a moved-from one of its kind: empty text, a null
+  // pointer (as a moved-from variant is).
+  void MoveOwned(Value& o) noexcept;
+  void CopyAssign(const Value& o);
+  void MoveAssign(Value& o) noexcept;
+  // Gives up the text, object or array held; the value is Empty after.
+  void Release() noexcept;
+
+  // Wider than any payload but the text, so that copying a number copies
+  // every byte of it.
+  union Payload {
+    Payload() : bits{} {}
+    ~Payload() {}
+    std::uint64_t bits;
+    bool b;
+    std::int16_t i;
+    std::int32_t l;
+    double d;  // Double and Date
+    std::uint8_t by;
+    float f;
+    std::int64_t cur;
+    std::string s;
+    std::shared_ptr<vbs::Object> o;
+    std::shared_ptr<vbs::Array> a;
+  };
+  Kind kind_ = Kind::Empty;
+  mutable std::uint32_t ascii_ = 0;  // String: its first bytes known to be ASCII
+  Payload u_;
 };
 
 // Arrays and objects nest as deep as a script makes them (each holding the
@@ -272,7 +393,13 @@ class Plain {
 // Coercions as CDbl, CInt, CLng, CBool and CStr do them.
 double ToDouble(const Value& v);
 std::int16_t ToInteger(const Value& v);
-std::int32_t ToLong(const Value& v);
+std::int32_t ToLongOf(const Value& v);
+// A Long or an Integer is its own number; only other kinds are converted.
+inline std::int32_t ToLong(const Value& v) {
+  if (v.kind() == Kind::Long) return v.long_value();
+  if (v.kind() == Kind::Integer) return v.integer();
+  return ToLongOf(v);
+}
 bool ToBoolean(const Value& v);
 std::string ToString(const Value& v);
 // The date's serial number of a value, as CDate converts it.

@@ -1,10 +1,9 @@
 Function TarvMain()
-Dim i, s, n, t
-s = 0 : n = 0
+Dim i, s, f
+s = 0 : f = 0
 For i = 1 To 10000000
   s = (s + i * 3) Mod 1000003
-  t = CStr(i)
-  n = n + Len(t)
+  f = f * 0.999 + i / 8
 Next
-TarvMain = s & " " & n
+TarvMain = s & " " & Fix(f)
 End Function

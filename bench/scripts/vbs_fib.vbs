@@ -1,0 +1,11 @@
+Function Fib(n)
+  If n < 2 Then
+    Fib = n
+  Else
+    Fib = Fib(n - 1) + Fib(n - 2)
+  End If
+End Function
+
+Function TarvMain()
+TarvMain = Fib(30)
+End Function
