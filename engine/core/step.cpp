@@ -74,8 +74,9 @@ void BlankLineNote() {
   char word[1025];
   std::string room;
   const std::string_view shown = ShownWord(sgNms.FirstWord[sgRun.CurLine], room);
+  // A blank line has no word of its own: its view is empty, with no bytes.
   const int n = shown.size() < 1024 ? static_cast<int>(shown.size()) : 1024;
-  std::memcpy(word, shown.data(), n);
+  if (n > 0) std::memcpy(word, shown.data(), n);
   word[n] = 0;
   TarvDebugLogEscaped("\n[%s], Line No. [%d] be blank, don't need to run.", word,
                       sgRun.CurLine);

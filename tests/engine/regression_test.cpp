@@ -104,4 +104,13 @@ TEST(Regression, DeveloperStatementEndsWithItsErrorAfterALengthError) {
                              "tarv_debug_a2 can only run in development mode!"}));
 }
 
+TEST(Regression, ABlankLineAtTheDebugLevelIsNotedWithoutReadingAWord) {
+  // A blank line owns no word; its note once copied from a null view (the
+  // sanitizer build stops there).
+  TempDir dir;
+  tarvtest::Run(dir, "run.set loglevel {debug}\n\nvar {after} value {1}\n\n");
+  EXPECT_EQ(Var("after"), "1");
+  EXPECT_TRUE(RunErrors().empty());
+}
+
 }  // namespace
