@@ -384,7 +384,10 @@ void ForNestedConsts(const Block& b, Fn&& fn, bool nested = false) {
 
 int Interpreter::Intern(const std::string& key) {
   auto [it, fresh] = global_index_.try_emplace(key, static_cast<int>(globals_.size()));
-  if (fresh) globals_.emplace_back().name = key;
+  if (fresh) {
+    global_at_.push_back(&globals_.emplace_back());
+    global_at_.back()->name = key;
+  }
   return it->second;
 }
 
@@ -423,7 +426,7 @@ void Interpreter::BindName(Expr& e, ProcDecl* proc, const ProcDecl* scope, bool 
   }
   r.global = Intern(e.key);
   r.builtin = FindBuiltin(e.key);
-  const GlobalEntry& g = globals_[static_cast<std::size_t>(r.global)];
+  const GlobalEntry& g = GlobalAt(r.global);
   if (!proc || g.declared || g.proc || r.builtin) {
     r.where = NameRef::Where::Global;
     return;
@@ -511,7 +514,7 @@ void Interpreter::BindExpr(Expr& e, ProcDecl* proc, const ProcDecl* scope, bool 
 
 // Len(text) of a `whole` tree, unless a script defined something named Len.
 bool Interpreter::TryLen(const Expr& e, std::int64_t* v, bool* small) const {
-  const GlobalEntry& g = globals_[static_cast<std::size_t>(e.ref.global)];
+  const GlobalEntry& g = GlobalAt(e.ref.global);
   if (g.defined || g.proc) return false;
   const Expr& a = *e.args[0];
   const Value& text = a.kind == ExprKind::Literal ? a.value : *frame_->slots[static_cast<std::size_t>(a.ref.slot)];
@@ -607,12 +610,12 @@ bool Interpreter::Pure(const Expr& e) const {
     case ExprKind::Name:
       if (e.ref.where == NameRef::Where::Local) return true;
       return e.ref.where == NameRef::Where::Global && !e.ref.builtin &&
-             !globals_[static_cast<std::size_t>(e.ref.global)].proc;
+             !GlobalAt(e.ref.global).proc;
     case ExprKind::Unary: return Pure(*e.lhs);
     case ExprKind::Binary: return Pure(*e.lhs) && Pure(*e.rhs);
     case ExprKind::Call: {
       if (e.ref.where != NameRef::Where::Global || !e.ref.builtin) return false;
-      if (globals_[static_cast<std::size_t>(e.ref.global)].proc) return false;
+      if (GlobalAt(e.ref.global).proc) return false;
       if (e.key.starts_with("exec") || e.key == "eval" || e.key == "getref") return false;
       return std::all_of(e.args.begin(), e.args.end(), [this](const ExprPtr& a) { return Pure(*a); });
     }
@@ -678,14 +681,14 @@ void Interpreter::BindProgram(Program& p, const ProcDecl* scope) {
     });
   };
   for (const auto& proc : p.procs) {
-    if (globals_[static_cast<std::size_t>(Intern(proc->key))].defined) ThrowRuntime(kErrNameRedefined);
+    if (GlobalAt(Intern(proc->key)).defined) ThrowRuntime(kErrNameRedefined);
   }
   declared_here([&](const Stmt&, const std::string& key) {
-    if (globals_[static_cast<std::size_t>(Intern(key))].proc) ThrowRuntime(kErrNameRedefined);
+    if (GlobalAt(Intern(key)).proc) ThrowRuntime(kErrNameRedefined);
   });
-  for (auto& proc : p.procs) globals_[static_cast<std::size_t>(Intern(proc->key))].proc = proc.get();
+  for (auto& proc : p.procs) GlobalAt(Intern(proc->key)).proc = proc.get();
   declared_here([&](const Stmt& s, const std::string& key) {
-    GlobalEntry& g = globals_[static_cast<std::size_t>(Intern(key))];
+    GlobalEntry& g = GlobalAt(Intern(key));
     g.defined = g.declared = true;
     g.is_const = s.kind == StmtKind::Const;
   });
@@ -740,18 +743,18 @@ Value Interpreter::Evaluate(const ExpressionUnit& unit) {
 Value Interpreter::CallFunction(std::string_view name, std::span<const Value> args) {
   EntryScope entry(*this);
   const auto it = global_index_.find(FoldCase(name));
-  if (it == global_index_.end() || !globals_[static_cast<std::size_t>(it->second)].proc) {
+  if (it == global_index_.end() || !GlobalAt(it->second).proc) {
     ThrowRuntime(kErrTypeMismatch);
   }
   std::vector<Arg> a(args.size());
   for (std::size_t i = 0; i < args.size(); ++i) a[i].value = args[i];
-  return CallProcedure(*globals_[static_cast<std::size_t>(it->second)].proc, a);
+  return CallProcedure(*GlobalAt(it->second).proc, a);
 }
 
 Value Interpreter::Global(std::string_view name) const {
   const auto it = global_index_.find(FoldCase(name));
   if (it == global_index_.end()) return Value();
-  const GlobalEntry& g = globals_[static_cast<std::size_t>(it->second)];
+  const GlobalEntry& g = GlobalAt(it->second);
   return g.defined ? g.value : Value();
 }
 
@@ -800,10 +803,10 @@ void Interpreter::ExecuteHere(std::string_view code, bool global) {
 
 Value Interpreter::ProcedureReference(std::string_view name) {
   const auto it = global_index_.find(FoldCase(name));
-  if (it == global_index_.end() || !globals_[static_cast<std::size_t>(it->second)].proc) {
+  if (it == global_index_.end() || !GlobalAt(it->second).proc) {
     ThrowRuntime(kErrInvalidCall);
   }
-  return Value::Object(std::make_shared<ProcRef>(*this, globals_[static_cast<std::size_t>(it->second)].proc));
+  return Value::Object(std::make_shared<ProcRef>(*this, GlobalAt(it->second).proc));
 }
 
 // ---- statements -----------------------------------------------------------
@@ -912,7 +915,7 @@ void Interpreter::ExecAssign(const Stmt& s) {
 void Interpreter::AssignLocal(Value* slot, const Expr& value) {
   if (value.kind == ExprKind::Call && value.ref.builtin && value.ref.where == NameRef::Where::Global) {
     // x = Builtin(...): straight to the built-in unless a script defined that name.
-    const GlobalEntry& g = globals_[static_cast<std::size_t>(value.ref.global)];
+    const GlobalEntry& g = GlobalAt(value.ref.global);
     if (!g.defined && !g.proc) {
       if (value.text_of_whole && TextOfWhole(slot, *value.args[0])) return;
       // Made by the call itself: a Value declared first and assigned after
@@ -1038,7 +1041,7 @@ void Interpreter::ExecDim(const Stmt& s) {
       if (name.ref.where == NameRef::Where::Local) {
         *frame_->slots[static_cast<std::size_t>(name.ref.slot)] = std::move(v);
       } else {
-        globals_[static_cast<std::size_t>(name.ref.global)].value = std::move(v);
+        GlobalAt(name.ref.global).value = std::move(v);
       }
       continue;
     }
@@ -1552,11 +1555,11 @@ Value* Interpreter::Variable(const NameRef& r) {
   switch (r.where) {
     case NameRef::Where::Local: return frame_->slots[static_cast<std::size_t>(r.slot)];
     case NameRef::Where::Global: {
-      GlobalEntry& g = globals_[static_cast<std::size_t>(r.global)];
+      GlobalEntry& g = GlobalAt(r.global);
       return g.defined ? &g.value : nullptr;
     }
     case NameRef::Where::Dynamic: {
-      GlobalEntry& g = globals_[static_cast<std::size_t>(r.global)];
+      GlobalEntry& g = GlobalAt(r.global);
       if (g.defined) return &g.value;
       if (g.proc) return nullptr;
       if (r.strict) ThrowRuntime(kErrVariableUndefined);
@@ -1575,7 +1578,7 @@ Value* Interpreter::FieldOf(const NameRef& r) {
 
 ProcDecl* Interpreter::ProcedureOf(const NameRef& r) {
   if (r.where != NameRef::Where::Global && r.where != NameRef::Where::Dynamic) return nullptr;
-  GlobalEntry& g = globals_[static_cast<std::size_t>(r.global)];
+  GlobalEntry& g = GlobalAt(r.global);
   return g.defined ? nullptr : g.proc;
 }
 
@@ -1587,7 +1590,7 @@ Value* Interpreter::StoreTarget(const Expr& name) {
       if (r.is_const) ThrowRuntime(kErrIllegalAssignment);
       return frame_->slots[static_cast<std::size_t>(r.slot)];
     case NameRef::Where::Global: {
-      GlobalEntry& g = globals_[static_cast<std::size_t>(r.global)];
+      GlobalEntry& g = GlobalAt(r.global);
       if (g.is_const) ThrowRuntime(kErrIllegalAssignment);
       if (!g.defined) {
         if (g.proc || r.builtin) ThrowRuntime(kErrIllegalAssignment);
@@ -1597,7 +1600,7 @@ Value* Interpreter::StoreTarget(const Expr& name) {
       return &g.value;
     }
     case NameRef::Where::Dynamic: {
-      GlobalEntry& g = globals_[static_cast<std::size_t>(r.global)];
+      GlobalEntry& g = GlobalAt(r.global);
       if (g.defined) {
         if (g.is_const) ThrowRuntime(kErrIllegalAssignment);
         return &g.value;
@@ -1617,7 +1620,7 @@ Value Interpreter::CallNamed(const Expr& e, const std::vector<ExprPtr>& args, st
                              bool statement) {
   const NameRef& r = e.ref;
   if (r.builtin && r.where == NameRef::Where::Global) {
-    const GlobalEntry& g = globals_[static_cast<std::size_t>(r.global)];
+    const GlobalEntry& g = GlobalAt(r.global);
     if (!g.defined && !g.proc) return CallBuiltinWith(*r.builtin, args, from, statement);
   }
   if (ProcDecl* p = ProcedureOf(r)) return CallProcedure(*p, args, from);

@@ -241,6 +241,10 @@ class Interpreter {
   std::optional<Clock::time_point> deadline_;
   std::vector<std::unique_ptr<Program>> programs_;
   std::deque<GlobalEntry> globals_;
+  // Where each entry is, by its index: an entry never moves once made, and
+  // reaching it costs one load where the deque's own index costs several.
+  std::vector<GlobalEntry*> global_at_;
+  GlobalEntry& GlobalAt(int i) const { return *global_at_[static_cast<std::size_t>(i)]; }
   std::unordered_map<std::string, int> global_index_;
   Frame* frame_ = nullptr;
   int tick_ = 0;
