@@ -528,20 +528,7 @@ bool Interpreter::TryLen(const Expr& e, std::int64_t* v, bool* small) const {
 // no step leaves 32 bits or divides by zero; `small` says it is an Integer.
 // Otherwise false, and the tree is evaluated the usual way (it has no side
 // effects, so nothing happens twice).
-bool Interpreter::TryWhole(const Expr& e, std::int64_t* v, bool* small) const {
-  if (e.steps.size() == 3 && e.steps[0].kind == WholeStep::Local && e.steps[1].kind == WholeStep::Literal &&
-      (static_cast<BinaryOp>(e.steps[2].op) == BinaryOp::Add ||
-       static_cast<BinaryOp>(e.steps[2].op) == BinaryOp::Subtract)) {
-    // n + 1, n - 2: the commonest tree, without the stack below.
-    const Value& x = *frame_->slots[static_cast<std::size_t>(e.steps[0].slot)];
-    if (x.kind() != Kind::Integer && x.kind() != Kind::Long) return false;
-    const std::int64_t a = WholeOf(x), b = e.steps[1].value;
-    const std::int64_t r = static_cast<BinaryOp>(e.steps[2].op) == BinaryOp::Add ? a + b : a - b;
-    if (r < INT32_MIN || r > INT32_MAX) return false;
-    *v = r;
-    *small = x.kind() == Kind::Integer && e.steps[1].small && r >= INT16_MIN && r <= INT16_MAX;
-    return true;
-  }
+bool Interpreter::TryWholeSteps(const Expr& e, std::int64_t* v, bool* small) const {
   std::array<std::int64_t, kMaxWholeSteps> num;
   // A part is an Integer when its own parts are and it fits 16 bits, so the
   // whole is one when every leaf is and every step's result fits.
@@ -1576,12 +1563,6 @@ Value* Interpreter::FieldOf(const NameRef& r) {
   return &frame_->me->fields[static_cast<std::size_t>(r.slot)];
 }
 
-ProcDecl* Interpreter::ProcedureOf(const NameRef& r) {
-  if (r.where != NameRef::Where::Global && r.where != NameRef::Where::Dynamic) return nullptr;
-  GlobalEntry& g = GlobalAt(r.global);
-  return g.defined ? nullptr : g.proc;
-}
-
 Value* Interpreter::StoreTarget(const Expr& name) {
   const NameRef& r = name.ref;
   if (name.kind != ExprKind::Name) ThrowRuntime(kErrIllegalAssignment);
@@ -1836,6 +1817,13 @@ Value Interpreter::CallProcedure(const ProcDecl& p, const std::vector<ExprPtr>& 
         elements.held.push_back(std::move(element));
         continue;
       }
+    }
+    // n - 1 and the like: the whole number goes straight into the slot.
+    std::int64_t whole;
+    bool small;
+    if (!a.steps.empty() && TryWhole(a, &whole, &small)) {
+      f.own[i].SetWhole(static_cast<std::int32_t>(whole), small);
+      continue;
     }
     f.own[i] = EvalExpr(a);
     if (f.own[i].kind() == Kind::Array) Unfix(f.own[i]);
