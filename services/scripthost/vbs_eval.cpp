@@ -1305,6 +1305,15 @@ bool Interpreter::Condition(const Expr& e) {
   if (e.kind == ExprKind::Binary && static_cast<BinaryOp>(e.op) >= BinaryOp::Eq &&
       static_cast<BinaryOp>(e.op) <= BinaryOp::Ge) {
     // n < 2 and the like: two whole numbers read in place.
+    const Expr& l = *e.lhs;
+    const Expr& r = *e.rhs;
+    if (l.kind == ExprKind::Name && l.ref.where == NameRef::Where::Local && r.kind == ExprKind::Literal) {
+      const Value& x = *frame_->slots[static_cast<std::size_t>(l.ref.slot)];
+      if (IsWhole(x) && IsWhole(r.value)) {
+        const std::int64_t a = WholeOf(x), b = WholeOf(r.value);
+        return Test(static_cast<BinaryOp>(e.op), a < b ? -1 : (a > b ? 1 : 0));
+      }
+    }
     const Value* x = Peek(*e.lhs);
     const Value* y = x ? Peek(*e.rhs) : nullptr;
     if (y && IsWhole(*x) && IsWhole(*y)) {
@@ -1789,6 +1798,21 @@ std::size_t Interpreter::SlotBlockFor(std::size_t n) {
   return b;
 }
 
+// Runs p's body in the frame its arguments were put in: its result. The
+// frame is emptied before any Class_Terminate its values left pending runs.
+Value Interpreter::RunFrame(const ProcDecl& p, Frame& f, FrameSlots& slots) {
+  {
+    FrameScope scope(*this, f);
+    ExecBlock(p.body);
+  }
+  Value result = p.result_slot >= 0 ? std::move(f.own[static_cast<std::size_t>(p.result_slot)]) : Value();
+  slots.Release();
+  f.with.clear();
+  f.me.reset();
+  if (!class_runtime_->pending.empty()) RunTerminations();
+  return result;
+}
+
 Value Interpreter::CallProcedure(const ProcDecl& p, const std::vector<ExprPtr>& args, std::size_t from,
                                  std::shared_ptr<ClassInstance> me) {
   if (args.size() - from != p.params.size()) ThrowRuntime(kErrWrongArgCount);
@@ -1800,6 +1824,14 @@ Value Interpreter::CallProcedure(const ProcDecl& p, const std::vector<ExprPtr>& 
   const std::size_t n = p.params.size();
   for (std::size_t i = 0; i < n; ++i) {
     const Expr& a = *args[from + i];
+    // n - 1 and the like (never a variable alone nor an element): the whole
+    // number goes straight into the slot.
+    std::int64_t whole;
+    bool small;
+    if (!a.steps.empty() && TryWhole(a, &whole, &small)) {
+      f.own[i].SetWhole(static_cast<std::int32_t>(whole), small);
+      continue;
+    }
     const bool by_ref = !p.by_val[i] && !a.parenthesized;
     // ByRef (the default): a variable written alone is passed itself.
     if (by_ref && a.kind == ExprKind::Name) {
@@ -1818,32 +1850,10 @@ Value Interpreter::CallProcedure(const ProcDecl& p, const std::vector<ExprPtr>& 
         continue;
       }
     }
-    // n - 1 and the like: the whole number goes straight into the slot.
-    std::int64_t whole;
-    bool small;
-    if (!a.steps.empty() && TryWhole(a, &whole, &small)) {
-      f.own[i].SetWhole(static_cast<std::int32_t>(whole), small);
-      continue;
-    }
     f.own[i] = EvalExpr(a);
     if (f.own[i].kind() == Kind::Array) Unfix(f.own[i]);
   }
   return RunFrame(p, f, slots);
-}
-
-// Runs p's body in the frame its arguments were put in: its result. The
-// frame is emptied before any Class_Terminate its values left pending runs.
-Value Interpreter::RunFrame(const ProcDecl& p, Frame& f, FrameSlots& slots) {
-  {
-    FrameScope scope(*this, f);
-    ExecBlock(p.body);
-  }
-  Value result = p.result_slot >= 0 ? std::move(f.own[static_cast<std::size_t>(p.result_slot)]) : Value();
-  slots.Release();
-  f.with.clear();
-  f.me.reset();
-  if (!class_runtime_->pending.empty()) RunTerminations();
-  return result;
 }
 
 // `a` names an element of an array variable: the array, held and locked,

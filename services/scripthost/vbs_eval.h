@@ -200,7 +200,7 @@ class Interpreter {
   ProcDecl* ProcedureOf(const NameRef& r);
   Value CallNamed(const Expr& e, const std::vector<ExprPtr>& args, std::size_t from, bool statement);
   Value CallProcedure(const ProcDecl& p, std::span<Arg> args, std::shared_ptr<ClassInstance> me = nullptr);
-  Value RunFrame(const ProcDecl& p, Frame& f, FrameSlots& slots);
+  [[gnu::always_inline]] inline Value RunFrame(const ProcDecl& p, Frame& f, FrameSlots& slots);
   Value CallProcedure(const ProcDecl& p, const std::vector<ExprPtr>& args, std::size_t from,
                       std::shared_ptr<ClassInstance> me = nullptr);
   // An array element passed ByRef: the parameter is the element itself.
