@@ -805,6 +805,7 @@ Interpreter::Flow Interpreter::ExecBlock(const Block& b) {
       // What Exec does, without a call of its own for every statement.
       if (--tick_ < 0) Tick();
       if (s.kind == StmtKind::Assign) ExecAssign(s);
+      else if (s.kind == StmtKind::If) f = ExecIf(s);
       else f = ExecStmt(s);
       if (!class_runtime_->pending.empty()) RunTerminations();
     } catch (ScriptError& err) {
@@ -922,7 +923,7 @@ void Interpreter::AssignLocal(Value* slot, const Expr& value) {
   }
   Value v = EvalExpr(value);
   if (v.kind() == Kind::Object && !IsMissing(v)) v = Unwrap(v);  // an argument left out is copied as it is
-  Unfix(v);
+  if (v.kind() == Kind::Array) Unfix(v);
   *slot = std::move(v);
 }
 
@@ -1111,7 +1112,7 @@ void Interpreter::ExecCall(const Stmt& s) {
   }
 }
 
-Interpreter::Flow Interpreter::ExecIf(const Stmt& s) {
+inline Interpreter::Flow Interpreter::ExecIf(const Stmt& s) {
   for (const Arm& arm : s.arms) {
     if (arm.is_else || Condition(*arm.cond)) return ExecBlock(arm.body);
   }
@@ -1808,7 +1809,7 @@ Value Interpreter::RunFrame(const ProcDecl& p, Frame& f, FrameSlots& slots) {
   Value result = p.result_slot >= 0 ? std::move(f.own[static_cast<std::size_t>(p.result_slot)]) : Value();
   slots.Release();
   f.with.clear();
-  f.me.reset();
+  if (f.me) f.me.reset();
   if (!class_runtime_->pending.empty()) RunTerminations();
   return result;
 }
@@ -1819,7 +1820,7 @@ Value Interpreter::CallProcedure(const ProcDecl& p, const std::vector<ExprPtr>& 
   CheckStack();
   Frame f;
   FrameSlots slots(*this, f, p);
-  f.me = std::move(me);
+  if (me) f.me = std::move(me);
   ElementLocks elements;
   const std::size_t n = p.params.size();
   for (std::size_t i = 0; i < n; ++i) {
@@ -1878,7 +1879,7 @@ Value Interpreter::CallProcedure(const ProcDecl& p, std::span<Arg> args, std::sh
   CheckStack();
   Frame f;
   FrameSlots slots(*this, f, p);
-  f.me = std::move(me);
+  if (me) f.me = std::move(me);
   for (std::size_t i = 0; i < args.size(); ++i) {
     if (args[i].ref && !p.by_val[i]) f.slots[i] = args[i].ref;
     else f.own[i] = args[i].value;

@@ -161,7 +161,7 @@ class Interpreter {
   [[gnu::noinline]] void ExecAssignGeneral(const Stmt& s);
   void ExecDim(const Stmt& s);
   void ExecCall(const Stmt& s);
-  Flow ExecIf(const Stmt& s);
+  [[gnu::always_inline]] inline Flow ExecIf(const Stmt& s);
   [[gnu::hot]] Flow ExecFor(const Stmt& s);
   Flow ExecForEach(const Stmt& s);
   Flow ExecDo(const Stmt& s);
