@@ -246,6 +246,14 @@ class ProcRef : public Object {
 class Interpreter::ArgValues {
  public:
   ArgValues(Interpreter& in, const std::vector<ExprPtr>& args, std::size_t from = 0) : n_(args.size() - from) {
+    // One literal, or a local's number or text, is read where it is: the
+    // object given it runs no script code that could change that local.
+    if (n_ == 1) {
+      if (const Value* p = in.Peek(*args[from])) {
+        data_ = p;
+        return;
+      }
+    }
     if (n_ <= kInPlace) {
       for (std::size_t i = 0; i < n_; ++i) in_place_[i] = in.EvalExpr(*args[from + i]);
       data_ = in_place_;
@@ -1535,6 +1543,11 @@ Value Interpreter::Index(const Value& container, std::span<const Value> args) {
 }
 
 std::shared_ptr<Object> Interpreter::RequireObject(const Expr& e) {
+  if (e.kind == ExprKind::Name && e.ref.where == NameRef::Where::Local) {
+    // A local read in place: the one copy made is the one returned.
+    const Value& v = *frame_->slots[static_cast<std::size_t>(e.ref.slot)];
+    if (v.kind() == Kind::Object && !IsMissing(v) && v.object()) return v.object();
+  }
   const Value v = EvalExpr(e);
   try {
     if (v.kind() != Kind::Object || IsMissing(v)) ThrowRuntime(kErrObjectRequired);
