@@ -468,6 +468,7 @@ void Interpreter::BindExpr(Expr& e, ProcDecl* proc, const ProcDecl* scope, bool 
                         e.args.size() == 1 &&
                         (e.args[0]->kind == ExprKind::Literal ||
                          (e.args[0]->kind == ExprKind::Name && e.args[0]->ref.where == NameRef::Where::Local));
+      e.char_of_whole = e.key == "chr" && e.ref.builtin && e.ref.where == NameRef::Where::Global && e.args.size() == 1;
       break;
     case ExprKind::Binary:
       switch (static_cast<BinaryOp>(e.op)) {
@@ -935,6 +936,32 @@ void Interpreter::AssignLocal(Value* slot, const Expr& value) {
   *slot = std::move(v);
 }
 
+// x = x & Chr(n) for a whole n below 128 that a literal or locals give:
+// its byte goes onto the end of x's text. False, with nothing done, for
+// anything else, which then takes the general way.
+bool Interpreter::AppendChar(const Stmt& s) {
+  const Expr& call = *s.value->rhs;
+  const GlobalEntry& g = GlobalAt(call.ref.global);
+  if (g.defined || g.proc) return false;
+  const Expr& arg = *call.args[0];
+  std::int64_t code;
+  bool small;
+  if (!arg.steps.empty()) {
+    if (!TryWhole(arg, &code, &small)) return false;
+  } else if (const Value* v = Peek(arg); v && IsWhole(*v)) {
+    code = WholeOf(*v);
+  } else {
+    return false;
+  }
+  if (code < 0 || code > 127) return false;
+  Value* slot = StoreTarget(*s.target);
+  if (slot->kind() != Kind::String || EndsWithHalfUnit(slot->str())) return false;
+  CheckTextSize(static_cast<std::uint64_t>(slot->str().size()) + 1, 1);
+  const char c = static_cast<char>(code);
+  slot->AppendStr(std::string_view(&c, 1));
+  return true;
+}
+
 // x = CStr(n) for an Integer or a Long n: its digits written into x, in
 // the text x already holds when it is one. False for any other kind of n.
 bool Interpreter::TextOfWhole(Value* slot, const Expr& arg) {
@@ -954,6 +981,7 @@ bool Interpreter::TextOfWhole(Value* slot, const Expr& arg) {
 void Interpreter::ExecAssignGeneral(const Stmt& s) {
   const Expr& target = *s.target;
   if (s.append) {
+    if (s.value->rhs->char_of_whole && AppendChar(s)) return;
     // x = x & e: append to the text in place instead of copying it.
     Value tail = EvalExpr(*s.value->rhs);
     Value* slot = StoreTarget(target);

@@ -158,6 +158,7 @@ class Interpreter {
   [[gnu::hot]] void ExecAssign(const Stmt& s);
   [[gnu::noinline, gnu::hot]] void AssignLocal(Value* slot, const Expr& value);
   [[gnu::hot]] bool TextOfWhole(Value* slot, const Expr& arg);
+  [[gnu::hot]] bool AppendChar(const Stmt& s);
   [[gnu::noinline]] void ExecAssignGeneral(const Stmt& s);
   void ExecDim(const Stmt& s);
   void ExecCall(const Stmt& s);
