@@ -23,6 +23,7 @@ class Dictionary : public BuiltinObject {
     ReleaseNow();
   }
   std::string TypeName() const override { return "Dictionary"; }
+  bool Inert() const override { return true; }
 
   Value GetProperty(std::string_view name, std::span<const Value> args) override {
     if (EqualsNoCase(name, "count")) return Value::Long(static_cast<std::int32_t>(entries_.size()));

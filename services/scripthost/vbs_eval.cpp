@@ -1026,6 +1026,10 @@ void Interpreter::ExecAssignGeneral(const Stmt& s) {
         }
         if (var->kind() != Kind::Object) ThrowRuntime(kErrTypeMismatch);
         if (!var->object()) ThrowRuntime(kErrObjectNotSet);
+        if (var->object()->Inert()) {
+          var->object()->SetProperty("", args, v);
+          return;
+        }
         const std::shared_ptr<Object> obj = var->object();
         obj->SetProperty("", args, v);
         return;
@@ -1394,6 +1398,17 @@ Value Interpreter::EvalMember(const Expr& e) {
     const std::vector<Value> args = EvalArgs(e.args);
     return Index(base, args);
   }
+  if (e.lhs->kind == ExprKind::Name && e.lhs->ref.where == NameRef::Where::Local) {
+    // A local holding an object that runs no script code, given arguments
+    // that run none either: nothing can change the local during the call.
+    const Value& holder = *frame_->slots[static_cast<std::size_t>(e.lhs->ref.slot)];
+    if (holder.kind() == Kind::Object && holder.object() && holder.object()->Inert() &&
+        std::all_of(e.args.begin(), e.args.end(), [this](const ExprPtr& a) { return Quiet(*a); })) {
+      Object& obj = *holder.object();
+      const ArgValues args(*this, e.args);
+      return e.has_args ? obj.Call(e.name, args) : obj.GetProperty(e.name, args);
+    }
+  }
   const std::shared_ptr<Object> obj = RequireObject(*e.lhs);
   if (ClassInstance* inst = InstanceOf(obj.get())) return MemberCall(*inst, e, e.args, 0);
   return CallObject(obj, e);
@@ -1408,6 +1423,7 @@ Value Interpreter::CallObject(const std::shared_ptr<Object>& obj, const Expr& e)
 // v(args) of a variable: its element, or its object's default member.
 Value Interpreter::IndexVariable(const Value& v, const std::vector<ExprPtr>& args, std::size_t from) {
   const ArgValues values(*this, args, from);
+  if (v.kind() == Kind::Object && v.object() && v.object()->Inert()) return v.object()->Call("", values);
   const Value container = v;
   return Index(container, values);
 }
