@@ -13,6 +13,12 @@ namespace {
 
 constexpr std::size_t kMaxEntries = 4u << 20;
 
+// A member name: only one as long as the word is compared, and that one
+// without regard to case.
+bool Is(std::string_view name, std::string_view word) {
+  return name.size() == word.size() && EqualsNoCase(name, word);
+}
+
 class Dictionary : public BuiltinObject {
  public:
   ~Dictionary() override {
@@ -26,13 +32,13 @@ class Dictionary : public BuiltinObject {
   bool Inert() const override { return true; }
 
   Value GetProperty(std::string_view name, std::span<const Value> args) override {
-    if (EqualsNoCase(name, "count")) return Value::Long(static_cast<std::int32_t>(entries_.size()));
-    if (EqualsNoCase(name, "comparemode")) return Value::Long(text_ ? 1 : 0);
+    if (Is(name, "count")) return Value::Long(static_cast<std::int32_t>(entries_.size()));
+    if (Is(name, "comparemode")) return Value::Long(text_ ? 1 : 0);
     return Call(name, args);
   }
 
   void SetProperty(std::string_view name, std::span<const Value> args, const Value& v) override {
-    if (name.empty() || EqualsNoCase(name, "item")) {
+    if (name.empty() || Is(name, "item")) {
       ArgCount(args, 1, 1);
       if (const std::size_t at = Find(args[0]); at != kMissing) {
         entries_[at].second = v;
@@ -41,7 +47,7 @@ class Dictionary : public BuiltinObject {
       }
       return;
     }
-    if (EqualsNoCase(name, "comparemode")) {
+    if (Is(name, "comparemode")) {
       if (!entries_.empty()) ThrowRuntime(kErrInvalidCall);
       const std::int32_t m = ToLong(v);
       if (m < 0 || m > 2) ThrowRuntime(kErrInvalidCall);
@@ -49,7 +55,7 @@ class Dictionary : public BuiltinObject {
       Forget();
       return;
     }
-    if (EqualsNoCase(name, "key")) {
+    if (Is(name, "key")) {
       ArgCount(args, 1, 1);
       KeyOf(args[0]);
       const auto it = index_.find(probe_);
@@ -67,24 +73,24 @@ class Dictionary : public BuiltinObject {
   }
 
   Value Call(std::string_view name, std::span<const Value> args) override {
-    if (name.empty() || EqualsNoCase(name, "item")) {
+    if (name.empty() || Is(name, "item")) {
       ArgCount(args, 1, 1);
       if (const std::size_t at = Find(args[0]); at != kMissing) return entries_[at].second;
       // Reading a missing key adds it, empty, as the original does.
       Insert(args[0], Value());
       return Value();
     }
-    if (EqualsNoCase(name, "add")) {
+    if (Is(name, "add")) {
       ArgCount(args, 2, 2);
       if (Find(args[0]) != kMissing) ThrowRuntime(kErrKeyExists);
       Insert(args[0], args[1]);
       return Value();
     }
-    if (EqualsNoCase(name, "exists")) {
+    if (Is(name, "exists")) {
       ArgCount(args, 1, 1);
       return Value::Boolean(Find(args[0]) != kMissing);
     }
-    if (EqualsNoCase(name, "remove")) {
+    if (Is(name, "remove")) {
       ArgCount(args, 1, 1);
       KeyOf(args[0]);
       const auto it = index_.find(probe_);
@@ -98,15 +104,15 @@ class Dictionary : public BuiltinObject {
       }
       return Value();
     }
-    if (EqualsNoCase(name, "removeall")) {
+    if (Is(name, "removeall")) {
       ArgCount(args, 0, 0);
       Forget();
       entries_.clear();
       index_.clear();
       return Value();
     }
-    if (EqualsNoCase(name, "keys") || EqualsNoCase(name, "items")) {
-      const bool keys = EqualsNoCase(name, "keys");
+    if (Is(name, "keys") || Is(name, "items")) {
+      const bool keys = Is(name, "keys");
       std::vector<Value> out;
       out.reserve(entries_.size());
       for (const auto& [k, v] : entries_) out.push_back(keys ? k : v);
@@ -115,7 +121,7 @@ class Dictionary : public BuiltinObject {
       ArgCount(args, 1, 1);
       return list.array()->items[list.array()->Offset(args)];
     }
-    if (EqualsNoCase(name, "count") || EqualsNoCase(name, "comparemode")) {
+    if (Is(name, "count") || Is(name, "comparemode")) {
       ArgCount(args, 0, 0);
       return GetProperty(name, args);
     }
