@@ -126,7 +126,12 @@ Value Interpreter::MemberGet(ClassInstance& inst, std::string_view name, std::sp
     return args.empty() ? field : Index(field, args);
   }
   if (!m.get) ThrowRuntime(kErrNoSuchMember);
-  if (IndexesResult(*m.get, args.size())) return Index(CallProcedure(*m.get, std::span<Arg>(), inst.shared_from_this()), args);
+  if (IndexesResult(*m.get, args.size())) {
+    // Taken before the getter runs: an argument may be read where it lies,
+    // in a variable the getter could change.
+    const std::vector<Value> held(args.begin(), args.end());
+    return Index(CallProcedure(*m.get, std::span<Arg>(), inst.shared_from_this()), held);
+  }
   std::vector<Arg> a(args.size());
   for (std::size_t i = 0; i < args.size(); ++i) a[i].value = args[i];
   return CallProcedure(*m.get, a, inst.shared_from_this());

@@ -13,6 +13,12 @@ namespace {
 
 constexpr std::size_t kMaxEntries = 4u << 20;
 
+// A member name: only one as long as the word is compared, and that one
+// without regard to case.
+bool Is(std::string_view name, std::string_view word) {
+  return name.size() == word.size() && EqualsNoCase(name, word);
+}
+
 class Dictionary : public BuiltinObject {
  public:
   ~Dictionary() override {
@@ -23,40 +29,43 @@ class Dictionary : public BuiltinObject {
     ReleaseNow();
   }
   std::string TypeName() const override { return "Dictionary"; }
+  bool Inert() const override { return true; }
 
   Value GetProperty(std::string_view name, std::span<const Value> args) override {
-    if (EqualsNoCase(name, "count")) return Value::Long(static_cast<std::int32_t>(entries_.size()));
-    if (EqualsNoCase(name, "comparemode")) return Value::Long(text_ ? 1 : 0);
+    if (Is(name, "count")) return Value::Long(static_cast<std::int32_t>(entries_.size()));
+    if (Is(name, "comparemode")) return Value::Long(text_ ? 1 : 0);
     return Call(name, args);
   }
 
   void SetProperty(std::string_view name, std::span<const Value> args, const Value& v) override {
-    if (name.empty() || EqualsNoCase(name, "item")) {
+    if (name.empty() || Is(name, "item")) {
       ArgCount(args, 1, 1);
-      const std::string k = KeyOf(args[0]);
-      if (auto it = index_.find(k); it != index_.end()) {
-        entries_[it->second].second = v;
+      if (const std::size_t at = Find(args[0]); at != kMissing) {
+        entries_[at].second = v;
       } else {
-        Insert(k, args[0], v);
+        Insert(args[0], v);
       }
       return;
     }
-    if (EqualsNoCase(name, "comparemode")) {
+    if (Is(name, "comparemode")) {
       if (!entries_.empty()) ThrowRuntime(kErrInvalidCall);
       const std::int32_t m = ToLong(v);
       if (m < 0 || m > 2) ThrowRuntime(kErrInvalidCall);
       text_ = m == 1;
+      Forget();
       return;
     }
-    if (EqualsNoCase(name, "key")) {
+    if (Is(name, "key")) {
       ArgCount(args, 1, 1);
-      const auto it = index_.find(KeyOf(args[0]));
+      KeyOf(args[0]);
+      const auto it = index_.find(probe_);
       if (it == index_.end()) ThrowRuntime(kErrElementNotFound);
-      const std::string fresh = KeyOf(v);
-      if (index_.contains(fresh)) ThrowRuntime(kErrKeyExists);
+      KeyOf(v);
+      if (index_.contains(probe_)) ThrowRuntime(kErrKeyExists);
+      Forget();
       const std::size_t at = it->second;
       index_.erase(it);
-      index_.emplace(fresh, at);
+      index_.emplace(probe_, at);
       entries_[at].first = v;
       return;
     }
@@ -64,29 +73,29 @@ class Dictionary : public BuiltinObject {
   }
 
   Value Call(std::string_view name, std::span<const Value> args) override {
-    if (name.empty() || EqualsNoCase(name, "item")) {
+    if (name.empty() || Is(name, "item")) {
       ArgCount(args, 1, 1);
-      const std::string k = KeyOf(args[0]);
-      if (auto it = index_.find(k); it != index_.end()) return entries_[it->second].second;
+      if (const std::size_t at = Find(args[0]); at != kMissing) return entries_[at].second;
       // Reading a missing key adds it, empty, as the original does.
-      Insert(k, args[0], Value());
+      Insert(args[0], Value());
       return Value();
     }
-    if (EqualsNoCase(name, "add")) {
+    if (Is(name, "add")) {
       ArgCount(args, 2, 2);
-      const std::string k = KeyOf(args[0]);
-      if (index_.contains(k)) ThrowRuntime(kErrKeyExists);
-      Insert(k, args[0], args[1]);
+      if (Find(args[0]) != kMissing) ThrowRuntime(kErrKeyExists);
+      Insert(args[0], args[1]);
       return Value();
     }
-    if (EqualsNoCase(name, "exists")) {
+    if (Is(name, "exists")) {
       ArgCount(args, 1, 1);
-      return Value::Boolean(index_.contains(KeyOf(args[0])));
+      return Value::Boolean(Find(args[0]) != kMissing);
     }
-    if (EqualsNoCase(name, "remove")) {
+    if (Is(name, "remove")) {
       ArgCount(args, 1, 1);
-      const auto it = index_.find(KeyOf(args[0]));
+      KeyOf(args[0]);
+      const auto it = index_.find(probe_);
       if (it == index_.end()) ThrowRuntime(kErrElementNotFound);
+      Forget();
       const std::size_t at = it->second;
       index_.erase(it);
       entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(at));
@@ -95,14 +104,15 @@ class Dictionary : public BuiltinObject {
       }
       return Value();
     }
-    if (EqualsNoCase(name, "removeall")) {
+    if (Is(name, "removeall")) {
       ArgCount(args, 0, 0);
+      Forget();
       entries_.clear();
       index_.clear();
       return Value();
     }
-    if (EqualsNoCase(name, "keys") || EqualsNoCase(name, "items")) {
-      const bool keys = EqualsNoCase(name, "keys");
+    if (Is(name, "keys") || Is(name, "items")) {
+      const bool keys = Is(name, "keys");
       std::vector<Value> out;
       out.reserve(entries_.size());
       for (const auto& [k, v] : entries_) out.push_back(keys ? k : v);
@@ -111,7 +121,7 @@ class Dictionary : public BuiltinObject {
       ArgCount(args, 1, 1);
       return list.array()->items[list.array()->Offset(args)];
     }
-    if (EqualsNoCase(name, "count") || EqualsNoCase(name, "comparemode")) {
+    if (Is(name, "count") || Is(name, "comparemode")) {
       ArgCount(args, 0, 0);
       return GetProperty(name, args);
     }
@@ -128,37 +138,80 @@ class Dictionary : public BuiltinObject {
     std::vector<std::pair<Value, Value>> gone;
     gone.swap(entries_);
     index_.clear();
+    Forget();
   }
 
  private:
+  static constexpr std::size_t kMissing = static_cast<std::size_t>(-1);
+
   // Keys of equal value share one text: numbers by their value, text by its
-  // bytes (folded in text mode), objects by identity.
-  std::string KeyOf(const Value& key) const {
+  // bytes (folded in text mode), objects by identity. Built into probe_,
+  // whose room stays from one key to the next.
+  void KeyOf(const Value& key) {
+    probe_.clear();
     switch (key.kind()) {
-      case Kind::Empty: return "e";
-      case Kind::Null: return "z";
-      case Kind::String: return "s" + (text_ ? LowerText(key.str()) : key.str());
+      case Kind::Empty: probe_ = "e"; return;
+      case Kind::Null: probe_ = "z"; return;
+      case Kind::String: {
+        const std::string& s = key.str();
+        probe_.push_back('s');
+        if (!text_) {
+          probe_.append(s);
+          return;
+        }
+        for (const char c : s) {
+          if (static_cast<unsigned char>(c) >= 0x80) {
+            probe_.resize(1);
+            probe_.append(LowerText(s));
+            return;
+          }
+          probe_.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c);
+        }
+        return;
+      }
       case Kind::Object: {
         char buf[32];
         std::snprintf(buf, sizeof buf, "o%p", static_cast<const void*>(key.object().get()));
-        return buf;
+        probe_ = buf;
+        return;
       }
       case Kind::Array: ThrowRuntime(kErrTypeMismatch);
-      case Kind::Date: return "d" + FormatDouble(key.date());
-      default: return "n" + FormatDouble(ToDouble(key));
+      case Kind::Date: probe_ = "d" + FormatDouble(key.date()); return;
+      default: probe_ = "n" + FormatDouble(ToDouble(key)); return;
     }
   }
 
-  void Insert(const std::string& k, const Value& key, const Value& item) {
+  // The entry of a key, or kMissing. A loop that asks whether a key is
+  // there, reads it and writes it names the same key each time: the last
+  // key found is remembered, so that only the first of those hashes.
+  std::size_t Find(const Value& key) {
+    KeyOf(key);
+    if (last_at_ != kMissing && probe_ == last_) return last_at_;
+    const auto it = index_.find(probe_);
+    if (it == index_.end()) return kMissing;
+    last_.assign(probe_);
+    last_at_ = it->second;
+    return last_at_;
+  }
+
+  // What changes the place of a key, or the way keys compare, forgets the
+  // last one found.
+  void Forget() { last_at_ = kMissing; }
+
+  // Adds the key whose text is in probe_.
+  void Insert(const Value& key, const Value& item) {
     if (entries_.size() >= kMaxEntries) ThrowRuntime(kErrOutOfMemory);
     if (entries_.size() % 4096 == 4095) CheckMemory();
-    index_.emplace(k, entries_.size());
+    index_.emplace(probe_, entries_.size());
     entries_.emplace_back(key, item);
   }
 
   std::vector<std::pair<Value, Value>> entries_;
   std::unordered_map<std::string, std::size_t> index_;
   bool text_ = false;
+  std::string probe_;
+  std::string last_;
+  std::size_t last_at_ = kMissing;
 };
 
 class Collection : public BuiltinObject {

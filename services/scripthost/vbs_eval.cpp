@@ -246,6 +246,14 @@ class ProcRef : public Object {
 class Interpreter::ArgValues {
  public:
   ArgValues(Interpreter& in, const std::vector<ExprPtr>& args, std::size_t from = 0) : n_(args.size() - from) {
+    // One literal, or a local's number or text, is read where it is: the
+    // object given it runs no script code that could change that local.
+    if (n_ == 1) {
+      if (const Value* p = in.Peek(*args[from])) {
+        data_ = p;
+        return;
+      }
+    }
     if (n_ <= kInPlace) {
       for (std::size_t i = 0; i < n_; ++i) in_place_[i] = in.EvalExpr(*args[from + i]);
       data_ = in_place_;
@@ -384,7 +392,10 @@ void ForNestedConsts(const Block& b, Fn&& fn, bool nested = false) {
 
 int Interpreter::Intern(const std::string& key) {
   auto [it, fresh] = global_index_.try_emplace(key, static_cast<int>(globals_.size()));
-  if (fresh) globals_.emplace_back().name = key;
+  if (fresh) {
+    global_at_.push_back(&globals_.emplace_back());
+    global_at_.back()->name = key;
+  }
   return it->second;
 }
 
@@ -423,7 +434,7 @@ void Interpreter::BindName(Expr& e, ProcDecl* proc, const ProcDecl* scope, bool 
   }
   r.global = Intern(e.key);
   r.builtin = FindBuiltin(e.key);
-  const GlobalEntry& g = globals_[static_cast<std::size_t>(r.global)];
+  const GlobalEntry& g = GlobalAt(r.global);
   if (!proc || g.declared || g.proc || r.builtin) {
     r.where = NameRef::Where::Global;
     return;
@@ -457,6 +468,7 @@ void Interpreter::BindExpr(Expr& e, ProcDecl* proc, const ProcDecl* scope, bool 
                         e.args.size() == 1 &&
                         (e.args[0]->kind == ExprKind::Literal ||
                          (e.args[0]->kind == ExprKind::Name && e.args[0]->ref.where == NameRef::Where::Local));
+      e.char_of_whole = e.key == "chr" && e.ref.builtin && e.ref.where == NameRef::Where::Global && e.args.size() == 1;
       break;
     case ExprKind::Binary:
       switch (static_cast<BinaryOp>(e.op)) {
@@ -511,7 +523,7 @@ void Interpreter::BindExpr(Expr& e, ProcDecl* proc, const ProcDecl* scope, bool 
 
 // Len(text) of a `whole` tree, unless a script defined something named Len.
 bool Interpreter::TryLen(const Expr& e, std::int64_t* v, bool* small) const {
-  const GlobalEntry& g = globals_[static_cast<std::size_t>(e.ref.global)];
+  const GlobalEntry& g = GlobalAt(e.ref.global);
   if (g.defined || g.proc) return false;
   const Expr& a = *e.args[0];
   const Value& text = a.kind == ExprKind::Literal ? a.value : *frame_->slots[static_cast<std::size_t>(a.ref.slot)];
@@ -525,20 +537,7 @@ bool Interpreter::TryLen(const Expr& e, std::int64_t* v, bool* small) const {
 // no step leaves 32 bits or divides by zero; `small` says it is an Integer.
 // Otherwise false, and the tree is evaluated the usual way (it has no side
 // effects, so nothing happens twice).
-bool Interpreter::TryWhole(const Expr& e, std::int64_t* v, bool* small) const {
-  if (e.steps.size() == 3 && e.steps[0].kind == WholeStep::Local && e.steps[1].kind == WholeStep::Literal &&
-      (static_cast<BinaryOp>(e.steps[2].op) == BinaryOp::Add ||
-       static_cast<BinaryOp>(e.steps[2].op) == BinaryOp::Subtract)) {
-    // n + 1, n - 2: the commonest tree, without the stack below.
-    const Value& x = *frame_->slots[static_cast<std::size_t>(e.steps[0].slot)];
-    if (x.kind() != Kind::Integer && x.kind() != Kind::Long) return false;
-    const std::int64_t a = WholeOf(x), b = e.steps[1].value;
-    const std::int64_t r = static_cast<BinaryOp>(e.steps[2].op) == BinaryOp::Add ? a + b : a - b;
-    if (r < INT32_MIN || r > INT32_MAX) return false;
-    *v = r;
-    *small = x.kind() == Kind::Integer && e.steps[1].small && r >= INT16_MIN && r <= INT16_MAX;
-    return true;
-  }
+bool Interpreter::TryWholeSteps(const Expr& e, std::int64_t* v, bool* small) const {
   std::array<std::int64_t, kMaxWholeSteps> num;
   // A part is an Integer when its own parts are and it fits 16 bits, so the
   // whole is one when every leaf is and every step's result fits.
@@ -607,12 +606,12 @@ bool Interpreter::Pure(const Expr& e) const {
     case ExprKind::Name:
       if (e.ref.where == NameRef::Where::Local) return true;
       return e.ref.where == NameRef::Where::Global && !e.ref.builtin &&
-             !globals_[static_cast<std::size_t>(e.ref.global)].proc;
+             !GlobalAt(e.ref.global).proc;
     case ExprKind::Unary: return Pure(*e.lhs);
     case ExprKind::Binary: return Pure(*e.lhs) && Pure(*e.rhs);
     case ExprKind::Call: {
       if (e.ref.where != NameRef::Where::Global || !e.ref.builtin) return false;
-      if (globals_[static_cast<std::size_t>(e.ref.global)].proc) return false;
+      if (GlobalAt(e.ref.global).proc) return false;
       if (e.key.starts_with("exec") || e.key == "eval" || e.key == "getref") return false;
       return std::all_of(e.args.begin(), e.args.end(), [this](const ExprPtr& a) { return Pure(*a); });
     }
@@ -678,14 +677,14 @@ void Interpreter::BindProgram(Program& p, const ProcDecl* scope) {
     });
   };
   for (const auto& proc : p.procs) {
-    if (globals_[static_cast<std::size_t>(Intern(proc->key))].defined) ThrowRuntime(kErrNameRedefined);
+    if (GlobalAt(Intern(proc->key)).defined) ThrowRuntime(kErrNameRedefined);
   }
   declared_here([&](const Stmt&, const std::string& key) {
-    if (globals_[static_cast<std::size_t>(Intern(key))].proc) ThrowRuntime(kErrNameRedefined);
+    if (GlobalAt(Intern(key)).proc) ThrowRuntime(kErrNameRedefined);
   });
-  for (auto& proc : p.procs) globals_[static_cast<std::size_t>(Intern(proc->key))].proc = proc.get();
+  for (auto& proc : p.procs) GlobalAt(Intern(proc->key)).proc = proc.get();
   declared_here([&](const Stmt& s, const std::string& key) {
-    GlobalEntry& g = globals_[static_cast<std::size_t>(Intern(key))];
+    GlobalEntry& g = GlobalAt(Intern(key));
     g.defined = g.declared = true;
     g.is_const = s.kind == StmtKind::Const;
   });
@@ -740,18 +739,18 @@ Value Interpreter::Evaluate(const ExpressionUnit& unit) {
 Value Interpreter::CallFunction(std::string_view name, std::span<const Value> args) {
   EntryScope entry(*this);
   const auto it = global_index_.find(FoldCase(name));
-  if (it == global_index_.end() || !globals_[static_cast<std::size_t>(it->second)].proc) {
+  if (it == global_index_.end() || !GlobalAt(it->second).proc) {
     ThrowRuntime(kErrTypeMismatch);
   }
   std::vector<Arg> a(args.size());
   for (std::size_t i = 0; i < args.size(); ++i) a[i].value = args[i];
-  return CallProcedure(*globals_[static_cast<std::size_t>(it->second)].proc, a);
+  return CallProcedure(*GlobalAt(it->second).proc, a);
 }
 
 Value Interpreter::Global(std::string_view name) const {
   const auto it = global_index_.find(FoldCase(name));
   if (it == global_index_.end()) return Value();
-  const GlobalEntry& g = globals_[static_cast<std::size_t>(it->second)];
+  const GlobalEntry& g = GlobalAt(it->second);
   return g.defined ? g.value : Value();
 }
 
@@ -800,10 +799,10 @@ void Interpreter::ExecuteHere(std::string_view code, bool global) {
 
 Value Interpreter::ProcedureReference(std::string_view name) {
   const auto it = global_index_.find(FoldCase(name));
-  if (it == global_index_.end() || !globals_[static_cast<std::size_t>(it->second)].proc) {
+  if (it == global_index_.end() || !GlobalAt(it->second).proc) {
     ThrowRuntime(kErrInvalidCall);
   }
-  return Value::Object(std::make_shared<ProcRef>(*this, globals_[static_cast<std::size_t>(it->second)].proc));
+  return Value::Object(std::make_shared<ProcRef>(*this, GlobalAt(it->second).proc));
 }
 
 // ---- statements -----------------------------------------------------------
@@ -815,6 +814,7 @@ Interpreter::Flow Interpreter::ExecBlock(const Block& b) {
       // What Exec does, without a call of its own for every statement.
       if (--tick_ < 0) Tick();
       if (s.kind == StmtKind::Assign) ExecAssign(s);
+      else if (s.kind == StmtKind::If) f = ExecIf(s);
       else f = ExecStmt(s);
       if (!class_runtime_->pending.empty()) RunTerminations();
     } catch (ScriptError& err) {
@@ -912,7 +912,7 @@ void Interpreter::ExecAssign(const Stmt& s) {
 void Interpreter::AssignLocal(Value* slot, const Expr& value) {
   if (value.kind == ExprKind::Call && value.ref.builtin && value.ref.where == NameRef::Where::Global) {
     // x = Builtin(...): straight to the built-in unless a script defined that name.
-    const GlobalEntry& g = globals_[static_cast<std::size_t>(value.ref.global)];
+    const GlobalEntry& g = GlobalAt(value.ref.global);
     if (!g.defined && !g.proc) {
       if (value.text_of_whole && TextOfWhole(slot, *value.args[0])) return;
       // Made by the call itself: a Value declared first and assigned after
@@ -932,8 +932,34 @@ void Interpreter::AssignLocal(Value* slot, const Expr& value) {
   }
   Value v = EvalExpr(value);
   if (v.kind() == Kind::Object && !IsMissing(v)) v = Unwrap(v);  // an argument left out is copied as it is
-  Unfix(v);
+  if (v.kind() == Kind::Array) Unfix(v);
   *slot = std::move(v);
+}
+
+// x = x & Chr(n) for a whole n below 128 that a literal or locals give:
+// its byte goes onto the end of x's text. False, with nothing done, for
+// anything else, which then takes the general way.
+bool Interpreter::AppendChar(const Stmt& s) {
+  const Expr& call = *s.value->rhs;
+  const GlobalEntry& g = GlobalAt(call.ref.global);
+  if (g.defined || g.proc) return false;
+  const Expr& arg = *call.args[0];
+  std::int64_t code;
+  bool small;
+  if (!arg.steps.empty()) {
+    if (!TryWhole(arg, &code, &small)) return false;
+  } else if (const Value* v = Peek(arg); v && IsWhole(*v)) {
+    code = WholeOf(*v);
+  } else {
+    return false;
+  }
+  if (code < 0 || code > 127) return false;
+  Value* slot = StoreTarget(*s.target);
+  if (slot->kind() != Kind::String || EndsWithHalfUnit(slot->str())) return false;
+  CheckTextSize(static_cast<std::uint64_t>(slot->str().size()) + 1, 1);
+  const char c = static_cast<char>(code);
+  slot->AppendStr(std::string_view(&c, 1));
+  return true;
 }
 
 // x = CStr(n) for an Integer or a Long n: its digits written into x, in
@@ -955,6 +981,7 @@ bool Interpreter::TextOfWhole(Value* slot, const Expr& arg) {
 void Interpreter::ExecAssignGeneral(const Stmt& s) {
   const Expr& target = *s.target;
   if (s.append) {
+    if (s.value->rhs->char_of_whole && AppendChar(s)) return;
     // x = x & e: append to the text in place instead of copying it.
     Value tail = EvalExpr(*s.value->rhs);
     Value* slot = StoreTarget(target);
@@ -999,6 +1026,10 @@ void Interpreter::ExecAssignGeneral(const Stmt& s) {
         }
         if (var->kind() != Kind::Object) ThrowRuntime(kErrTypeMismatch);
         if (!var->object()) ThrowRuntime(kErrObjectNotSet);
+        if (var->object()->Inert()) {
+          var->object()->SetProperty("", args, v);
+          return;
+        }
         const std::shared_ptr<Object> obj = var->object();
         obj->SetProperty("", args, v);
         return;
@@ -1038,7 +1069,7 @@ void Interpreter::ExecDim(const Stmt& s) {
       if (name.ref.where == NameRef::Where::Local) {
         *frame_->slots[static_cast<std::size_t>(name.ref.slot)] = std::move(v);
       } else {
-        globals_[static_cast<std::size_t>(name.ref.global)].value = std::move(v);
+        GlobalAt(name.ref.global).value = std::move(v);
       }
       continue;
     }
@@ -1121,7 +1152,7 @@ void Interpreter::ExecCall(const Stmt& s) {
   }
 }
 
-Interpreter::Flow Interpreter::ExecIf(const Stmt& s) {
+inline Interpreter::Flow Interpreter::ExecIf(const Stmt& s) {
   for (const Arm& arm : s.arms) {
     if (arm.is_else || Condition(*arm.cond)) return ExecBlock(arm.body);
   }
@@ -1315,6 +1346,15 @@ bool Interpreter::Condition(const Expr& e) {
   if (e.kind == ExprKind::Binary && static_cast<BinaryOp>(e.op) >= BinaryOp::Eq &&
       static_cast<BinaryOp>(e.op) <= BinaryOp::Ge) {
     // n < 2 and the like: two whole numbers read in place.
+    const Expr& l = *e.lhs;
+    const Expr& r = *e.rhs;
+    if (l.kind == ExprKind::Name && l.ref.where == NameRef::Where::Local && r.kind == ExprKind::Literal) {
+      const Value& x = *frame_->slots[static_cast<std::size_t>(l.ref.slot)];
+      if (IsWhole(x) && IsWhole(r.value)) {
+        const std::int64_t a = WholeOf(x), b = WholeOf(r.value);
+        return Test(static_cast<BinaryOp>(e.op), a < b ? -1 : (a > b ? 1 : 0));
+      }
+    }
     const Value* x = Peek(*e.lhs);
     const Value* y = x ? Peek(*e.rhs) : nullptr;
     if (y && IsWhole(*x) && IsWhole(*y)) {
@@ -1358,6 +1398,17 @@ Value Interpreter::EvalMember(const Expr& e) {
     const std::vector<Value> args = EvalArgs(e.args);
     return Index(base, args);
   }
+  if (e.lhs->kind == ExprKind::Name && e.lhs->ref.where == NameRef::Where::Local) {
+    // A local holding an object that runs no script code, given arguments
+    // that run none either: nothing can change the local during the call.
+    const Value& holder = *frame_->slots[static_cast<std::size_t>(e.lhs->ref.slot)];
+    if (holder.kind() == Kind::Object && holder.object() && holder.object()->Inert() &&
+        std::all_of(e.args.begin(), e.args.end(), [this](const ExprPtr& a) { return Quiet(*a); })) {
+      Object& obj = *holder.object();
+      const ArgValues args(*this, e.args);
+      return e.has_args ? obj.Call(e.name, args) : obj.GetProperty(e.name, args);
+    }
+  }
   const std::shared_ptr<Object> obj = RequireObject(*e.lhs);
   if (ClassInstance* inst = InstanceOf(obj.get())) return MemberCall(*inst, e, e.args, 0);
   return CallObject(obj, e);
@@ -1372,6 +1423,7 @@ Value Interpreter::CallObject(const std::shared_ptr<Object>& obj, const Expr& e)
 // v(args) of a variable: its element, or its object's default member.
 Value Interpreter::IndexVariable(const Value& v, const std::vector<ExprPtr>& args, std::size_t from) {
   const ArgValues values(*this, args, from);
+  if (v.kind() == Kind::Object && v.object() && v.object()->Inert()) return v.object()->Call("", values);
   const Value container = v;
   return Index(container, values);
 }
@@ -1535,6 +1587,11 @@ Value Interpreter::Index(const Value& container, std::span<const Value> args) {
 }
 
 std::shared_ptr<Object> Interpreter::RequireObject(const Expr& e) {
+  if (e.kind == ExprKind::Name && e.ref.where == NameRef::Where::Local) {
+    // A local read in place: the one copy made is the one returned.
+    const Value& v = *frame_->slots[static_cast<std::size_t>(e.ref.slot)];
+    if (v.kind() == Kind::Object && !IsMissing(v) && v.object()) return v.object();
+  }
   const Value v = EvalExpr(e);
   try {
     if (v.kind() != Kind::Object || IsMissing(v)) ThrowRuntime(kErrObjectRequired);
@@ -1552,11 +1609,11 @@ Value* Interpreter::Variable(const NameRef& r) {
   switch (r.where) {
     case NameRef::Where::Local: return frame_->slots[static_cast<std::size_t>(r.slot)];
     case NameRef::Where::Global: {
-      GlobalEntry& g = globals_[static_cast<std::size_t>(r.global)];
+      GlobalEntry& g = GlobalAt(r.global);
       return g.defined ? &g.value : nullptr;
     }
     case NameRef::Where::Dynamic: {
-      GlobalEntry& g = globals_[static_cast<std::size_t>(r.global)];
+      GlobalEntry& g = GlobalAt(r.global);
       if (g.defined) return &g.value;
       if (g.proc) return nullptr;
       if (r.strict) ThrowRuntime(kErrVariableUndefined);
@@ -1573,12 +1630,6 @@ Value* Interpreter::FieldOf(const NameRef& r) {
   return &frame_->me->fields[static_cast<std::size_t>(r.slot)];
 }
 
-ProcDecl* Interpreter::ProcedureOf(const NameRef& r) {
-  if (r.where != NameRef::Where::Global && r.where != NameRef::Where::Dynamic) return nullptr;
-  GlobalEntry& g = globals_[static_cast<std::size_t>(r.global)];
-  return g.defined ? nullptr : g.proc;
-}
-
 Value* Interpreter::StoreTarget(const Expr& name) {
   const NameRef& r = name.ref;
   if (name.kind != ExprKind::Name) ThrowRuntime(kErrIllegalAssignment);
@@ -1587,7 +1638,7 @@ Value* Interpreter::StoreTarget(const Expr& name) {
       if (r.is_const) ThrowRuntime(kErrIllegalAssignment);
       return frame_->slots[static_cast<std::size_t>(r.slot)];
     case NameRef::Where::Global: {
-      GlobalEntry& g = globals_[static_cast<std::size_t>(r.global)];
+      GlobalEntry& g = GlobalAt(r.global);
       if (g.is_const) ThrowRuntime(kErrIllegalAssignment);
       if (!g.defined) {
         if (g.proc || r.builtin) ThrowRuntime(kErrIllegalAssignment);
@@ -1597,7 +1648,7 @@ Value* Interpreter::StoreTarget(const Expr& name) {
       return &g.value;
     }
     case NameRef::Where::Dynamic: {
-      GlobalEntry& g = globals_[static_cast<std::size_t>(r.global)];
+      GlobalEntry& g = GlobalAt(r.global);
       if (g.defined) {
         if (g.is_const) ThrowRuntime(kErrIllegalAssignment);
         return &g.value;
@@ -1617,7 +1668,7 @@ Value Interpreter::CallNamed(const Expr& e, const std::vector<ExprPtr>& args, st
                              bool statement) {
   const NameRef& r = e.ref;
   if (r.builtin && r.where == NameRef::Where::Global) {
-    const GlobalEntry& g = globals_[static_cast<std::size_t>(r.global)];
+    const GlobalEntry& g = GlobalAt(r.global);
     if (!g.defined && !g.proc) return CallBuiltinWith(*r.builtin, args, from, statement);
   }
   if (ProcDecl* p = ProcedureOf(r)) return CallProcedure(*p, args, from);
@@ -1805,17 +1856,40 @@ std::size_t Interpreter::SlotBlockFor(std::size_t n) {
   return b;
 }
 
+// Runs p's body in the frame its arguments were put in: its result. The
+// frame is emptied before any Class_Terminate its values left pending runs.
+Value Interpreter::RunFrame(const ProcDecl& p, Frame& f, FrameSlots& slots) {
+  {
+    FrameScope scope(*this, f);
+    ExecBlock(p.body);
+  }
+  Value result = p.result_slot >= 0 ? std::move(f.own[static_cast<std::size_t>(p.result_slot)]) : Value();
+  slots.Release();
+  f.with.clear();
+  if (f.me) f.me.reset();
+  if (!class_runtime_->pending.empty()) RunTerminations();
+  return result;
+}
+
 Value Interpreter::CallProcedure(const ProcDecl& p, const std::vector<ExprPtr>& args, std::size_t from,
                                  std::shared_ptr<ClassInstance> me) {
   if (args.size() - from != p.params.size()) ThrowRuntime(kErrWrongArgCount);
   CheckStack();
   Frame f;
   FrameSlots slots(*this, f, p);
-  f.me = std::move(me);
+  if (me) f.me = std::move(me);
   ElementLocks elements;
   const std::size_t n = p.params.size();
   for (std::size_t i = 0; i < n; ++i) {
     const Expr& a = *args[from + i];
+    // n - 1 and the like (never a variable alone nor an element): the whole
+    // number goes straight into the slot.
+    std::int64_t whole;
+    bool small;
+    if (!a.steps.empty() && TryWhole(a, &whole, &small)) {
+      f.own[i].SetWhole(static_cast<std::int32_t>(whole), small);
+      continue;
+    }
     const bool by_ref = !p.by_val[i] && !a.parenthesized;
     // ByRef (the default): a variable written alone is passed itself.
     if (by_ref && a.kind == ExprKind::Name) {
@@ -1840,21 +1914,6 @@ Value Interpreter::CallProcedure(const ProcDecl& p, const std::vector<ExprPtr>& 
   return RunFrame(p, f, slots);
 }
 
-// Runs p's body in the frame its arguments were put in: its result. The
-// frame is emptied before any Class_Terminate its values left pending runs.
-Value Interpreter::RunFrame(const ProcDecl& p, Frame& f, FrameSlots& slots) {
-  {
-    FrameScope scope(*this, f);
-    ExecBlock(p.body);
-  }
-  Value result = p.result_slot >= 0 ? std::move(f.own[static_cast<std::size_t>(p.result_slot)]) : Value();
-  slots.Release();
-  f.with.clear();
-  f.me.reset();
-  if (!class_runtime_->pending.empty()) RunTerminations();
-  return result;
-}
-
 // `a` names an element of an array variable: the array, held and locked,
 // and the element's place in it.
 bool Interpreter::ElementOf(const Expr& a, ElementArg* arg) {
@@ -1877,7 +1936,7 @@ Value Interpreter::CallProcedure(const ProcDecl& p, std::span<Arg> args, std::sh
   CheckStack();
   Frame f;
   FrameSlots slots(*this, f, p);
-  f.me = std::move(me);
+  if (me) f.me = std::move(me);
   for (std::size_t i = 0; i < args.size(); ++i) {
     if (args[i].ref && !p.by_val[i]) f.slots[i] = args[i].ref;
     else f.own[i] = args[i].value;

@@ -158,10 +158,11 @@ class Interpreter {
   [[gnu::hot]] void ExecAssign(const Stmt& s);
   [[gnu::noinline, gnu::hot]] void AssignLocal(Value* slot, const Expr& value);
   [[gnu::hot]] bool TextOfWhole(Value* slot, const Expr& arg);
+  [[gnu::hot]] bool AppendChar(const Stmt& s);
   [[gnu::noinline]] void ExecAssignGeneral(const Stmt& s);
   void ExecDim(const Stmt& s);
   void ExecCall(const Stmt& s);
-  Flow ExecIf(const Stmt& s);
+  [[gnu::always_inline]] inline Flow ExecIf(const Stmt& s);
   [[gnu::hot]] Flow ExecFor(const Stmt& s);
   Flow ExecForEach(const Stmt& s);
   Flow ExecDo(const Stmt& s);
@@ -176,7 +177,8 @@ class Interpreter {
   Value EvalMember(const Expr& e);
   Value EvalBinary(const Expr& e);
   [[gnu::always_inline]] const Value* Peek(const Expr& e) const;
-  [[gnu::hot]] bool TryWhole(const Expr& e, std::int64_t* v, bool* small) const;
+  [[gnu::always_inline]] bool TryWhole(const Expr& e, std::int64_t* v, bool* small) const;
+  [[gnu::noinline, gnu::hot]] bool TryWholeSteps(const Expr& e, std::int64_t* v, bool* small) const;
   [[gnu::hot]] bool TryLen(const Expr& e, std::int64_t* v, bool* small) const;
   Value EvalNew(const Expr& e);
   bool Condition(const Expr& e);
@@ -199,7 +201,7 @@ class Interpreter {
   ProcDecl* ProcedureOf(const NameRef& r);
   Value CallNamed(const Expr& e, const std::vector<ExprPtr>& args, std::size_t from, bool statement);
   Value CallProcedure(const ProcDecl& p, std::span<Arg> args, std::shared_ptr<ClassInstance> me = nullptr);
-  Value RunFrame(const ProcDecl& p, Frame& f, FrameSlots& slots);
+  [[gnu::always_inline]] inline Value RunFrame(const ProcDecl& p, Frame& f, FrameSlots& slots);
   Value CallProcedure(const ProcDecl& p, const std::vector<ExprPtr>& args, std::size_t from,
                       std::shared_ptr<ClassInstance> me = nullptr);
   // An array element passed ByRef: the parameter is the element itself.
@@ -241,6 +243,10 @@ class Interpreter {
   std::optional<Clock::time_point> deadline_;
   std::vector<std::unique_ptr<Program>> programs_;
   std::deque<GlobalEntry> globals_;
+  // Where each entry is, by its index: an entry never moves once made, and
+  // reaching it costs one load where the deque's own index costs several.
+  std::vector<GlobalEntry*> global_at_;
+  GlobalEntry& GlobalAt(int i) const { return *global_at_[static_cast<std::size_t>(i)]; }
   std::unordered_map<std::string, int> global_index_;
   Frame* frame_ = nullptr;
   int tick_ = 0;
@@ -270,6 +276,33 @@ inline const Value* Interpreter::Peek(const Expr& e) const {
   else if (e.kind == ExprKind::Name && e.ref.where == NameRef::Where::Local) v = frame_->slots[static_cast<std::size_t>(e.ref.slot)];
   else return nullptr;
   return v->kind() == Kind::Object || v->kind() == Kind::Array ? nullptr : v;
+}
+
+// n + 1, n - 2: the commonest tree, counted here without the call and the
+// stack of the general way.
+inline bool Interpreter::TryWhole(const Expr& e, std::int64_t* v, bool* small) const {
+  const WholeStep* w = e.steps.data();
+  if (e.steps.size() != 3 || w[0].kind != WholeStep::Local || w[1].kind != WholeStep::Literal ||
+      (static_cast<BinaryOp>(w[2].op) != BinaryOp::Add && static_cast<BinaryOp>(w[2].op) != BinaryOp::Subtract)) {
+    return TryWholeSteps(e, v, small);
+  }
+  const Value& x = *frame_->slots[static_cast<std::size_t>(w[0].slot)];
+  std::int64_t a;
+  if (x.kind() == Kind::Integer) a = x.integer();
+  else if (x.kind() == Kind::Long) a = x.long_value();
+  else return false;
+  const std::int64_t b = w[1].value;
+  const std::int64_t r = static_cast<BinaryOp>(w[2].op) == BinaryOp::Add ? a + b : a - b;
+  if (r < INT32_MIN || r > INT32_MAX) return false;
+  *v = r;
+  *small = x.kind() == Kind::Integer && w[1].small && r >= INT16_MIN && r <= INT16_MAX;
+  return true;
+}
+
+inline ProcDecl* Interpreter::ProcedureOf(const NameRef& r) {
+  if (r.where != NameRef::Where::Global && r.where != NameRef::Where::Dynamic) return nullptr;
+  GlobalEntry& g = GlobalAt(r.global);
+  return g.defined ? nullptr : g.proc;
 }
 
 }  // namespace tarv::vbs

@@ -39,6 +39,11 @@ class Object {
     return false;
   }
 
+  // True when no member of the object runs script code: a caller may then
+  // reach it through the variable that holds it, without a reference of its
+  // own, while nothing else runs.
+  virtual bool Inert() const { return false; }
+
   // At the end of the run that made it: lets go of every script value the
   // object holds, so that objects holding one another (a cycle) no longer
   // keep each other alive.

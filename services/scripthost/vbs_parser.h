@@ -88,6 +88,9 @@ struct Expr {
   // CStr of a local or a literal: a whole number's digits go straight into
   // the variable assigned, without a Value made and moved on the way.
   bool text_of_whole = false;
+  // Chr of one argument: appended to text, a whole number below 128 is its
+  // byte, added without a text made for it.
+  bool char_of_whole = false;
   std::vector<WholeStep> steps;
   Pos pos;
   int depth = 1;              // height of the tree below and including this node
