@@ -1,6 +1,7 @@
 // The web client's echo server (echo_server.py) on a free loopback port,
 // plain or with a certificate, stopped by its pid.
 #pragma once
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -26,5 +27,12 @@ struct EchoPeer {
     return std::string(scheme) + "://127.0.0.1:" + std::to_string(port) + path;
   }
 };
+
+// The client must reach the loopback peers straight and trust only the
+// certificate a test gives it, whatever the environment says.
+inline void ClearClientEnvironment() {
+  unsetenv("CURL_CA_BUNDLE");
+  for (const char* v : {"http_proxy", "https_proxy", "HTTPS_PROXY", "ALL_PROXY", "all_proxy"}) unsetenv(v);
+}
 
 }  // namespace webpeer

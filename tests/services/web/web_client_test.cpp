@@ -37,11 +37,7 @@ std::string RunSaved(const TempDir& dir, const std::string& body) {
 class WebClient : public ::testing::Test {
  protected:
   TempDir dir;
-  void SetUp() override {
-    unsetenv("CURL_CA_BUNDLE");
-    for (const char* v : {"http_proxy", "https_proxy", "HTTPS_PROXY", "ALL_PROXY", "all_proxy"})
-      unsetenv(v);
-  }
+  void SetUp() override { webpeer::ClearClientEnvironment(); }
   void TearDown() override { WebStateClear(); }
 };
 

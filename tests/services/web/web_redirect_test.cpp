@@ -16,6 +16,7 @@
 #include "tests/engine/harness.h"
 #include "tests/platform/local_daemon.h"
 #include "tests/services/sockets/tcp_peer.h"
+#include "tests/services/web/echo_peer.h"
 
 namespace {
 
@@ -91,11 +92,7 @@ std::string RunSaved(const TempDir& dir, const std::string& program, const std::
 class WebRedirect : public ::testing::Test {
  protected:
   TempDir dir;
-  void SetUp() override {
-    unsetenv("CURL_CA_BUNDLE");
-    for (const char* v : {"http_proxy", "https_proxy", "HTTPS_PROXY", "ALL_PROXY", "all_proxy"})
-      unsetenv(v);
-  }
+  void SetUp() override { webpeer::ClearClientEnvironment(); }
   void TearDown() override { unsetenv("CURL_CA_BUNDLE"); }
 };
 
